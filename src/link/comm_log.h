@@ -1,0 +1,45 @@
+// The communication log: every exchange with the unit byte by byte, written
+// in binary so each "\r\n" and every raw frame byte stands in the file as is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace vecta::link {
+
+class CommLog {
+ public:
+  CommLog() = default;
+  ~CommLog();
+  CommLog(const CommLog&) = delete;
+  CommLog& operator=(const CommLog&) = delete;
+
+  // Creates (or empties) the file and writes "Log file opened\r\n". When the
+  // file cannot be created the log stays closed and every write is skipped.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+  const std::string& Path() const { return path_; }
+
+  void Text(const char* text);
+  void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Raw(const std::uint8_t* data, std::size_t size);
+  // Each byte as "%2x ".
+  void Hex(const std::uint8_t* data, std::size_t size);
+  // The sending line's two parts with the value fields masked: a mask flag
+  // starts clear, a set flag hides every byte but ';', and each ';' written
+  // inverts it.
+  void MaskedHex(const std::uint8_t* data, std::size_t size);
+  void MaskedChars(const std::uint8_t* data, std::size_t size);
+  // "Returning OK\r\n" or "Returning with error code %x\r\n", then a flush.
+  void Outcome(std::uint32_t code);
+  void Flush();
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string path_;
+};
+
+}  // namespace vecta::link

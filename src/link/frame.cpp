@@ -1,0 +1,96 @@
+#include "link/frame.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/link_cipher.h"
+#include "link/link_errors.h"
+
+namespace vecta::link {
+
+std::uint8_t Checksum(const std::uint8_t* data, std::size_t size) {
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < size; ++i) sum += data[i];
+  return static_cast<std::uint8_t>((sum & 0xFFu) | 0x80u);
+}
+
+bool BuildRequestFrame(std::string_view text, std::size_t maxFrame, Bytes& out) {
+  out.clear();
+  if (auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
+  const bool hasStx = !text.empty() && static_cast<std::uint8_t>(text.front()) == kStx;
+  const std::size_t frameSize = text.size() + (hasStx ? 0 : 1) + 2;
+  if (frameSize > maxFrame) return false;
+  out.reserve(frameSize);
+  if (!hasStx) out.push_back(kStx);
+  out.insert(out.end(), text.begin(), text.end());
+  out.push_back(Checksum(out.data() + 1, out.size() - 1));
+  out.push_back(kEtx);
+  return true;
+}
+
+bool IsLongReadFrame(const std::uint8_t* frame, std::size_t size) {
+  return size >= 10 && std::memcmp(frame + 5, "rgrea", 5) == 0;
+}
+
+std::size_t FindEtx(const std::uint8_t* data, std::size_t size) {
+  return static_cast<std::size_t>(std::find(data, data + size, kEtx) - data);
+}
+
+DecodedReply DecodeReply(const std::uint8_t* data, std::size_t size) {
+  DecodedReply r;
+  const std::size_t etx = FindEtx(data, size);
+  if (etx == size) {
+    r.code = kErrNoEtx;
+    return r;
+  }
+  const std::size_t stx = static_cast<std::size_t>(std::find(data, data + etx, kStx) - data);
+  // The status byte sits at STX+5 and the checksum just before ETX; a frame
+  // too short to hold both cannot be a reply.
+  if (stx == etx || stx + 5 >= etx) {
+    r.code = kErrInvalidReply;
+    return r;
+  }
+  const char status = static_cast<char>(data[stx + 5]);
+  if (status != '1' && status != 'E') {
+    r.code = kErrInvalidReply;
+    return r;
+  }
+  if (stx + 6 > etx - 1) {  // no room for a checksum after the status
+    r.code = kErrBadChecksum;
+    return r;
+  }
+  const std::uint8_t sum = Checksum(data + stx + 1, etx - 1 - (stx + 1));
+  if (sum != data[etx - 1]) {
+    r.code = kErrBadChecksum;
+    return r;
+  }
+  const std::uint8_t* valueBegin = data + stx + 6;
+  const std::uint8_t* end = data + etx;
+  const std::uint8_t* sep = std::find(valueBegin, end, static_cast<std::uint8_t>(kSeparator));
+  r.status = status;
+  if (sep != end) r.value.assign(reinterpret_cast<const char*>(valueBegin), sep - valueBegin);
+  return r;
+}
+
+Bytes PlainEnvelope(const std::uint8_t* frame, std::size_t size) {
+  Bytes env;
+  env.reserve((size + 1 + 7) / 8 * 8);
+  env.push_back(static_cast<std::uint8_t>(size));
+  env.insert(env.end(), frame, frame + size);
+  while (env.size() % 8 != 0) env.push_back(kPadByte);
+  return env;
+}
+
+Bytes SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size_t size) {
+  Bytes env = PlainEnvelope(frame, size);
+  for (std::size_t off = 0; off < env.size(); off += 8) cipher.EncryptBlock(env.data() + off);
+  return env;
+}
+
+void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::size_t size,
+                        std::size_t capacity) {
+  for (std::size_t off = 0; off < size && off + 8 <= capacity; off += 8)
+    cipher.DecryptBlock(buffer + off);
+}
+
+}  // namespace vecta::link

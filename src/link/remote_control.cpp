@@ -1,0 +1,1 @@
+#include "link/remote_control.h"

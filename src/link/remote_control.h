@@ -1,0 +1,165 @@
+// The link controller: the one object through which the program talks to the
+// unit, over a serial port or over TCP. Its central operation, SendCommand,
+// performs one complete exchange (frame, send, read, check, retry a silent
+// serial unit, log) and returns 0 or a link error code.
+//
+// SendCommand takes no lock itself: callers hold the link lock (link_lock.h)
+// around each call, and around opening, closing or reconfiguring the port.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/comm_log.h"
+#include "link/link_cipher.h"
+#include "link/serial_port.h"
+#include "link/tcp_socket.h"
+
+namespace vecta::link {
+
+enum class TransportKind { Serial = 0, Tcp = 1 };
+
+// Result of a connect thread.
+inline constexpr int kConnectOk = 0;        // connected (or cancelled: then nothing is sent)
+inline constexpr int kConnectFailed = 255;
+
+using ConnectHandle = std::uint32_t;
+
+// What the link needs from the outside world; each part can be replaced.
+struct LinkEnvironment {
+  Clock* clock = nullptr;                        // default: SystemClock()
+  std::shared_ptr<SerialPortProvider> serial;    // default: ports found in sysfs
+  std::shared_ptr<SocketFactory> sockets;        // default: BSD sockets
+};
+
+// The reply of a successful exchange.
+struct LinkReply {
+  int status = 0;      // '1' accepted, 'E' refused by the unit
+  std::string value;   // value text; its size is the value length
+};
+
+class CRavlenRemoteControl {
+ public:
+  // Told, on the sending thread, that a serial unit stopped answering. It must
+  // not block: the GUI thread may be waiting for the link lock the sender holds.
+  using LinkLostNotify = std::function<void()>;
+  // A connect thread's result (kConnectOk or kConnectFailed), called on the
+  // connect thread; the thread waits until it returns.
+  using ConnectNotify = std::function<void(int result)>;
+  // The connect thread waits until this returns true, checking every 100 ms.
+  using WaitReady = std::function<bool()>;
+
+  explicit CRavlenRemoteControl(LinkLostNotify onLinkLost = {}, LinkEnvironment env = {});
+  ~CRavlenRemoteControl();
+  CRavlenRemoteControl(const CRavlenRemoteControl&) = delete;
+  CRavlenRemoteControl& operator=(const CRavlenRemoteControl&) = delete;
+
+  void SetLinkLostNotify(LinkLostNotify onLinkLost);
+
+  // Communication log.
+  void OpenLogFile(const std::string& path);
+
+  // Serial transport. Port indexes are positions in the provider's list.
+  std::uint32_t OpenSerialPort(int index);
+  void CloseSerialPort();
+  int SetBaudRate(std::uint32_t baud);  // nonzero on success
+  std::uint32_t SetCommTimeout(int which, std::uint32_t value);
+  // The system's reason for the last failed OpenSerialPort ("" if none).
+  const std::string& LastOpenError() const { return lastOpenError_; }
+  std::vector<SerialPortInfo> SerialPorts() const;
+
+  // TCP transport.
+  void SetEthernetAddress(const std::string& ip);
+  // The unit listens on 9999; another port reaches a unit behind a forwarded port.
+  void SetTcpPort(std::uint16_t port) { tcpPort_ = port; }
+  std::uint16_t TcpPort() const { return tcpPort_; }
+  ConnectHandle StartConnectThread(ConnectNotify notify, WaitReady waitFor = {});
+  void CancelConnectThread(ConnectHandle handle);
+  void CloseEthernet();
+
+  bool IsConnected() const;
+  void ProbeUnit();
+
+  // One exchange. `request` is the request text up to its second ';', with
+  // or without its leading STX. On 0 the reply holds the status byte and the
+  // value; on a link error it is left as it was. logLevel 1 logs the
+  // exchange, 2 logs it with the request's value fields masked.
+  std::uint32_t SendCommand(std::string_view request, LinkReply& reply, int logLevel = 1,
+                            int waitBeforeReadMs = 0);
+
+  // Copies of the latest exchange, for the diagnostic console: the plain
+  // request frame (STX..ETX), and the reply from its first received byte
+  // through its first ETX (over TCP starting with the envelope's length byte).
+  const std::string& LastRequest() const { return lastRequest_; }
+  const std::string& LastReply() const { return lastReply_; }
+  int LastReplyLength() const { return static_cast<int>(lastReply_.size()); }
+
+  // State, for the windows that show it and for tests.
+  TransportKind Kind() const { return kind_; }
+  bool UnitHasAnswered() const { return unitHasAnswered_; }
+  int RetryCount() const { return retryCount_; }
+  int LastOpenedPort() const { return lastOpenedPort_; }
+  int RequestedPort() const { return requestedPort_; }
+  std::uint32_t BaudRate() const { return baudRate_; }
+  const SerialTimeouts& Timeouts() const { return timeouts_; }
+  // Sets the time-outs used at the next open (settings copied at start).
+  void SetInitialTimeouts(const SerialTimeouts& t) { timeouts_ = t; }
+  bool SerialOpen() const { return serial_ != nullptr; }
+  bool HasSocket() const;
+  const std::string& EthernetAddress() const { return ipAddress_; }
+  std::size_t RunningConnectThreads() const;
+
+  // The three TCP failure flags (all 1 by default; the main window clears both
+  // close flags so a failed send or receive never closes the socket).
+  void SetCloseAfterSendFailure(bool on) { closeAfterSendFailure_ = on; }
+  void SetCloseAfterReceiveFailure(bool on) { closeAfterReceiveFailure_ = on; }
+  void SetReconnectAfterClose(bool on) { reconnectAfterClose_ = on; }
+
+ private:
+  struct TcpShared;
+  struct ConnectRequest;
+
+  std::uint32_t Fail(std::uint32_t code);
+  std::uint32_t SendSerial(const std::vector<std::uint8_t>& frame);
+  std::uint32_t SendTcp(const std::vector<std::uint8_t>& frame);
+  std::uint32_t ReadSerialReply(bool longRead, std::uint8_t* buf, std::size_t& count);
+  std::uint32_t ReadTcpReply(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+  std::uint32_t HandleTcpFailure(bool closeFlag);
+  std::uint32_t Reconnect();
+  void LogSendingLine(const std::vector<std::uint8_t>& frame, int logLevel);
+  void DropSocket();
+
+  LinkLostNotify onLinkLost_;
+  Clock* clock_;
+  std::shared_ptr<SerialPortProvider> serialProvider_;
+  std::shared_ptr<SocketFactory> sockets_;
+
+  int lastOpenedPort_ = -1;
+  SerialTimeouts timeouts_;
+  std::uint32_t baudRate_ = 9600;
+  bool closeAfterSendFailure_ = true;
+  bool closeAfterReceiveFailure_ = true;
+  bool reconnectAfterClose_ = true;
+  std::string lastRequest_;
+  std::string lastReply_;
+  std::string ipAddress_;
+  std::uint16_t tcpPort_ = kUnitTcpPort;
+  TransportKind kind_ = TransportKind::Serial;
+  std::atomic<bool> unitHasAnswered_{false};
+  int requestedPort_ = -1;
+  std::unique_ptr<SerialDevice> serial_;
+  CommLog log_;
+  int retryCount_ = 0;
+  std::string lastOpenError_;
+  std::shared_ptr<TcpShared> tcp_;  // the socket slot and the connect requests
+  LinkCipher cipher_;
+};
+
+}  // namespace vecta::link

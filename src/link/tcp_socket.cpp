@@ -1,0 +1,1 @@
+#include "link/tcp_socket.h"

@@ -1,0 +1,45 @@
+// The TCP side as the link controller sees it: a connected stream socket with
+// a receive time-out, created and connected through a factory that tests can
+// replace.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vecta::link {
+
+inline constexpr std::uint16_t kUnitTcpPort = 9999;
+inline constexpr int kReceiveTimeoutMs = 1500;
+
+class StreamSocket {
+ public:
+  virtual ~StreamSocket() = default;  // closes the socket
+  // One send call: bytes sent, or -1 with the system error in `err`.
+  virtual long Send(const std::uint8_t* data, std::size_t size, int& err) = 0;
+  // One receive call: bytes received, 0 when the peer closed, -1 with the
+  // system error in `err` (the receive time-out expiring included).
+  virtual long Receive(std::uint8_t* data, std::size_t size, int& err) = 0;
+  // Shuts down both directions; a receive blocked on another thread returns.
+  virtual void ShutdownBoth() = 0;
+};
+
+class SocketFactory {
+ public:
+  virtual ~SocketFactory() = default;
+  // An IPv4 TCP stream socket; nullptr with the system error in `err`.
+  virtual std::unique_ptr<StreamSocket> Create(int& err) = 0;
+  virtual bool SetReceiveTimeout(StreamSocket& socket, int ms, int& err) = 0;
+  // Connects to the dotted-quad address and port with the system's own
+  // connect time-out. When `cancel` becomes true the attempt is abandoned
+  // (false, err = ECANCELED) within about 100 ms.
+  virtual bool Connect(StreamSocket& socket, const std::string& ip, std::uint16_t port, int& err,
+                       const std::atomic<bool>* cancel) = 0;
+};
+
+// BSD sockets.
+std::shared_ptr<SocketFactory> MakePosixSocketFactory();
+
+}  // namespace vecta::link
