@@ -1,1 +1,464 @@
 #include "link/remote_control.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+#include <utility>
+
+#include "link/frame.h"
+#include "link/link_errors.h"
+#include "link/trace.h"
+
+namespace vecta::link {
+namespace {
+
+// How many per-byte read time-outs in a row a long read ("rgrea") sits out
+// while it still waits for its 135 bytes. A silent unit must not hold the
+// link for ever; three silent reads is about 7.5 s with the default time-outs.
+constexpr int kLongReadSilentReads = 3;
+
+// Consecutive silent replies after which a serial unit is given up.
+constexpr int kMaxSilentReplies = 3;
+
+constexpr auto kConnectGrace = std::chrono::milliseconds(500);
+constexpr auto kWaitWindowPoll = std::chrono::milliseconds(100);
+
+// Room for a whole reply, its terminating zero and, over TCP, the rest of a
+// last partial 8-byte block that is deciphered in place.
+constexpr std::size_t kReplyBuffer = kMaxTcpReceive + 8;
+
+}  // namespace
+
+// One running connect thread. Shared between the controller's list and the
+// thread, so a thread that outlives the controller still owns what it touches.
+struct CRavlenRemoteControl::ConnectRequest {
+  ConnectHandle handle = 0;
+  std::string ip;
+  std::uint16_t port = kUnitTcpPort;
+  std::atomic<bool> cancelled{false};
+  ConnectNotify notify;
+  WaitReady waitFor;
+  std::mutex doneMutex;
+  std::condition_variable doneCv;
+  bool done = false;
+};
+
+// The socket slot and the list of connect requests. Connect threads store a
+// new socket here and remove their own request when they end.
+struct CRavlenRemoteControl::TcpShared {
+  std::shared_ptr<SocketFactory> factory;
+
+  mutable std::mutex socketMutex;
+  std::shared_ptr<StreamSocket> socket;
+
+  mutable std::mutex listMutex;
+  std::vector<std::shared_ptr<ConnectRequest>> requests;
+  ConnectHandle nextHandle = 1;
+
+  std::shared_ptr<StreamSocket> Socket() const {
+    std::lock_guard lock(socketMutex);
+    return socket;
+  }
+  void Store(std::shared_ptr<StreamSocket> s) {
+    std::lock_guard lock(socketMutex);
+    socket = std::move(s);
+  }
+  std::shared_ptr<StreamSocket> Take() {
+    std::lock_guard lock(socketMutex);
+    return std::exchange(socket, nullptr);
+  }
+  void Remove(const ConnectRequest* request) {
+    std::lock_guard lock(listMutex);
+    std::erase_if(requests, [&](const auto& r) { return r.get() == request; });
+  }
+};
+
+CRavlenRemoteControl::CRavlenRemoteControl(LinkLostNotify onLinkLost, LinkEnvironment env)
+    : onLinkLost_(std::move(onLinkLost)),
+      clock_(env.clock ? env.clock : &SystemClock()),
+      serialProvider_(env.serial ? std::move(env.serial)
+                                 : MakePosixSerialProvider(DiscoverSerialPorts())),
+      sockets_(env.sockets ? std::move(env.sockets) : MakePosixSocketFactory()),
+      tcp_(std::make_shared<TcpShared>()) {
+  tcp_->factory = sockets_;
+  Trace("Blowfish_Init called\r\n");
+}
+
+CRavlenRemoteControl::~CRavlenRemoteControl() {
+  std::vector<std::shared_ptr<ConnectRequest>> pending;
+  {
+    std::lock_guard lock(tcp_->listMutex);
+    pending = tcp_->requests;
+  }
+  // Each connect thread gets its grace period; one that is still blocked is
+  // left to finish on its own (it shares everything it still touches) and its
+  // request is released from the list.
+  for (auto& req : pending) {
+    req->cancelled = true;
+    std::unique_lock lock(req->doneMutex);
+    if (!req->doneCv.wait_for(lock, kConnectGrace, [&] { return req->done; })) {
+      Trace("Terminating 0x%x forcefully\r\n", req->handle);
+      tcp_->Remove(req.get());
+    }
+  }
+  if (auto s = tcp_->Take()) s->ShutdownBoth();
+  serial_.reset();
+  log_.Close();
+}
+
+void CRavlenRemoteControl::SetLinkLostNotify(LinkLostNotify onLinkLost) {
+  onLinkLost_ = std::move(onLinkLost);
+}
+
+void CRavlenRemoteControl::OpenLogFile(const std::string& path) { log_.Open(path); }
+
+std::uint32_t CRavlenRemoteControl::Fail(std::uint32_t code) {
+  log_.Outcome(code);
+  return code;
+}
+
+// ---------------------------------------------------------------- serial
+
+std::vector<SerialPortInfo> CRavlenRemoteControl::SerialPorts() const {
+  return serialProvider_->Ports();
+}
+
+std::uint32_t CRavlenRemoteControl::OpenSerialPort(int index) {
+  kind_ = TransportKind::Serial;
+  requestedPort_ = index;
+  log_.Printf("Opening COM%d\r\n", index + 1);
+  if (serial_) return Fail(kErrAlreadyConnected);
+
+  lastOpenError_.clear();
+  auto device = serialProvider_->Open(index, lastOpenError_);
+  if (!device) {
+    Trace("Cannot open serial port %d: %s\r\n", index, lastOpenError_.c_str());
+    return Fail(kErrOpenPort);
+  }
+  serial_ = std::move(device);
+  if (!serial_->SetLine(baudRate_)) {
+    CloseSerialPort();
+    return Fail(kErrCommState);
+  }
+  if (!serial_->SetTimeouts(timeouts_)) {
+    CloseSerialPort();
+    return Fail(kErrTimeouts);
+  }
+  lastOpenedPort_ = index;
+  return Fail(kLinkOk);
+}
+
+void CRavlenRemoteControl::CloseSerialPort() {
+  if (serial_) {
+    log_.Text("Port closed\r\n");
+    log_.Flush();
+    serial_.reset();
+  }
+  Trace("Serial port closed\r\n");
+}
+
+int CRavlenRemoteControl::SetBaudRate(std::uint32_t baud) {
+  baudRate_ = baud;
+  if (!serial_) return 1;
+  return serial_->SetLine(baud) ? 1 : 0;
+}
+
+std::uint32_t CRavlenRemoteControl::SetCommTimeout(int which, std::uint32_t value) {
+  if (!serial_) return kErrNotConnected;
+  SerialTimeouts t = timeouts_;
+  t.Set(which, value);
+  if (!serial_->SetTimeouts(t)) return kErrTimeouts;
+  timeouts_ = t;
+  return kLinkOk;
+}
+
+// ---------------------------------------------------------------- TCP
+
+bool CRavlenRemoteControl::HasSocket() const { return tcp_->Socket() != nullptr; }
+
+std::size_t CRavlenRemoteControl::RunningConnectThreads() const {
+  std::lock_guard lock(tcp_->listMutex);
+  return tcp_->requests.size();
+}
+
+void CRavlenRemoteControl::DropSocket() {
+  if (auto s = tcp_->Take()) s->ShutdownBoth();
+  unitHasAnswered_ = false;
+}
+
+void CRavlenRemoteControl::SetEthernetAddress(const std::string& ip) {
+  ipAddress_ = ip.substr(0, 15);  // a dotted quad: 15 characters at most
+  kind_ = TransportKind::Tcp;
+  if (HasSocket()) DropSocket();
+}
+
+void CRavlenRemoteControl::CloseEthernet() {
+  if (HasSocket()) DropSocket();
+  Trace("Ethernet connection closed\r\n");
+}
+
+ConnectHandle CRavlenRemoteControl::StartConnectThread(ConnectNotify notify, WaitReady waitFor) {
+  if (HasSocket()) return 0;
+  auto req = std::make_shared<ConnectRequest>();
+  req->ip = ipAddress_;
+  req->port = tcpPort_;
+  req->notify = std::move(notify);
+  req->waitFor = std::move(waitFor);
+  {
+    std::lock_guard lock(tcp_->listMutex);
+    req->handle = tcp_->nextHandle++;
+    tcp_->requests.push_back(req);
+  }
+  std::thread(RunConnectThread, tcp_, req).detach();
+  return req->handle;
+}
+
+void CRavlenRemoteControl::CancelConnectThread(ConnectHandle handle) {
+  std::lock_guard lock(tcp_->listMutex);
+  for (auto& r : tcp_->requests)
+    if (r->handle == handle) r->cancelled = true;
+}
+
+void CRavlenRemoteControl::RunConnectThread(std::shared_ptr<TcpShared> shared,
+                                           std::shared_ptr<ConnectRequest> req) {
+  int result = kConnectOk;
+  auto finish = [&] {
+    shared->Remove(req.get());
+    std::lock_guard lock(req->doneMutex);
+    req->done = true;
+    req->doneCv.notify_all();
+  };
+  auto report = [&](int r) {
+    result = r;
+    if (!req->cancelled && req->notify) req->notify(r);
+  };
+
+  if (req->waitFor)
+    while (!req->cancelled && !req->waitFor()) std::this_thread::sleep_for(kWaitWindowPoll);
+
+  Trace("Attempt to create socket...\r\n");
+  int err = 0;
+  std::shared_ptr<StreamSocket> socket = shared->factory->Create(err);
+  if (!socket) {
+    Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
+    report(kConnectFailed);
+    return finish();
+  }
+  if (!req->cancelled && !shared->factory->SetReceiveTimeout(*socket, kReceiveTimeoutMs, err))
+    Trace("setsockopt failed error %d\r\n", err);
+  if (!req->cancelled) {
+    if (!shared->factory->Connect(*socket, req->ip, req->port, err, &req->cancelled) &&
+        !req->cancelled) {
+      Trace("Failed to connect. Error %ld\r\n", static_cast<long>(err));
+      socket.reset();
+      report(kConnectFailed);
+      return finish();
+    }
+    if (!req->cancelled) Trace("Socket succesfully connected\r\n");
+  }
+  if (!req->cancelled) {
+    shared->Store(socket);
+    report(kConnectOk);
+    return finish();
+  }
+  Trace("Thread cancelled\r\n");
+  socket->ShutdownBoth();
+  socket.reset();
+  Trace("Socket shutdown and closed\r\n");
+  finish();
+}
+
+std::uint32_t CRavlenRemoteControl::Reconnect() {
+  int err = 0;
+  std::shared_ptr<StreamSocket> s = sockets_->Create(err);
+  if (!s) {
+    Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
+    return kErrRead;
+  }
+  if (!sockets_->SetReceiveTimeout(*s, kReceiveTimeoutMs, err)) {
+    Trace("setsockopt failed error %d\r\n", err);
+    return kErrRead;
+  }
+  if (!sockets_->Connect(*s, ipAddress_, tcpPort_, err, nullptr)) {
+    Trace("Failed to connect. Error %ld\r\n", static_cast<long>(err));
+    return kLinkOk;
+  }
+  tcp_->Store(std::move(s));
+  unitHasAnswered_ = true;
+  return kLinkOk;
+}
+
+// A failed send or receive: close the socket if the flag says so and, if
+// asked, connect again for the next exchange. Returns a nonzero code only
+// when the reconnection could not even create or configure its socket.
+std::uint32_t CRavlenRemoteControl::HandleTcpFailure(bool closeFlag) {
+  if (!closeFlag) return kLinkOk;
+  DropSocket();
+  if (reconnectAfterClose_) return Reconnect();
+  return kLinkOk;
+}
+
+bool CRavlenRemoteControl::IsConnected() const {
+  if (kind_ == TransportKind::Serial) return serial_ != nullptr;
+  return unitHasAnswered_;
+}
+
+void CRavlenRemoteControl::ProbeUnit() {
+  LinkReply reply;
+  unitHasAnswered_ = SendCommand("9999rgadd;;", reply, 1) == kLinkOk;
+}
+
+// ---------------------------------------------------------------- exchange
+
+void CRavlenRemoteControl::LogSendingLine(const std::vector<std::uint8_t>& frame, int logLevel) {
+  if (!log_.IsOpen() || logLevel <= 0) return;
+  const TimeOfDay t = clock_->UtcTimeOfDay();
+  log_.Printf("%.2d:%.2d:%.2d Sending message: ", t.hour, t.minute, t.second);
+  if (logLevel == 2) {
+    log_.MaskedHex(frame.data(), frame.size());
+    log_.MaskedChars(frame.data(), frame.size());
+  } else {
+    log_.Hex(frame.data(), frame.size());
+    log_.Raw(frame.data(), frame.size());
+  }
+  log_.Text("\r\n");
+}
+
+std::uint32_t CRavlenRemoteControl::SendSerial(const std::vector<std::uint8_t>& frame) {
+  return serial_->Write(frame.data(), frame.size()) ? kLinkOk : kErrWrite;
+}
+
+std::uint32_t CRavlenRemoteControl::SendTcp(const std::vector<std::uint8_t>& frame) {
+  const Bytes envelope = SealEnvelope(cipher_, frame.data(), frame.size());
+  auto socket = tcp_->Socket();
+  int err = 0;
+  const long sent = socket ? socket->Send(envelope.data(), envelope.size(), err) : -1;
+  if (sent == static_cast<long>(envelope.size())) return kLinkOk;
+  Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
+  return HandleTcpFailure(closeAfterSendFailure_) ? kErrRead : kErrWrite;
+}
+
+std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging,
+                                                    std::uint8_t* buf, std::size_t& count) {
+  const std::int64_t start = clock_->NowMs();
+  count = 0;
+  bool stxSeen = false;
+  bool longMark = longRead;
+  int silentWhileMarked = 0;
+  for (;;) {
+    std::uint8_t byte = 0;
+    const ReadOutcome r = serial_->ReadByte(byte);
+    if (r == ReadOutcome::Error) return kErrRead;
+    const bool arrived = r == ReadOutcome::Byte;
+    if (arrived) {
+      silentWhileMarked = 0;
+      if (byte == kStx) stxSeen = true;
+      buf[count++] = byte;
+      if (byte == kEtx && !longMark) break;
+      if (count == kLongReadLength) longMark = false;
+    }
+    if (count == kMaxSerialReply + 1) return kErrRead;
+    if (count > 32 && !stxSeen) return kErrRead;
+    if (longMark) {
+      if (!arrived && ++silentWhileMarked >= kLongReadSilentReads) break;
+      continue;
+    }
+    if (!arrived) break;
+  }
+  buf[count] = 0;
+  if (logging) {
+    log_.Printf("%d bytes (%.2lfs) ", static_cast<int>(count),
+                static_cast<double>(clock_->NowMs() - start) / 1000.0);
+    log_.Hex(buf, count);
+  }
+  return kLinkOk;
+}
+
+std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, std::uint8_t* buf,
+                                                 std::size_t capacity, std::size_t& count) {
+  count = 0;
+  auto socket = tcp_->Socket();
+  int err = 0;
+  const long n = socket ? socket->Receive(buf, kMaxTcpReceive, err) : -1;
+  if (n < 0) {
+    Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
+    HandleTcpFailure(closeAfterReceiveFailure_);
+    return kErrRead;
+  }
+  count = static_cast<std::size_t>(n);
+  OpenEnvelopeBlocks(cipher_, buf, count, capacity);
+  if (logging) log_.Hex(buf, count);
+  buf[count] = 0;
+  return kLinkOk;
+}
+
+std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkReply& reply,
+                                                int logLevel, int waitBeforeReadMs) {
+  const bool serial = kind_ == TransportKind::Serial;
+  if (serial ? !serial_ : !HasSocket()) return Fail(kErrNotConnected);
+
+  std::vector<std::uint8_t> frame;
+  if (!BuildRequestFrame(request, serial ? kMaxSerialRequestFrame : kMaxTcpRequestFrame, frame)) {
+    Trace("Request of %zu bytes refused: longer than a frame can carry\r\n", request.size());
+    return Fail(kErrInvalidCommand);
+  }
+  // Judged on the frame, so a request handed over without its STX counts too.
+  const bool longRead = IsLongReadFrame(frame.data(), frame.size());
+  const bool logging = log_.IsOpen() && logLevel > 0;
+
+  std::uint8_t buf[kReplyBuffer] = {};
+  std::size_t count = 0;
+  for (;;) {
+    if (serial) serial_->PurgeInput();
+    LogSendingLine(frame, logLevel);
+    lastRequest_.assign(frame.begin(), frame.end());
+
+    if (const std::uint32_t rc = serial ? SendSerial(frame) : SendTcp(frame)) return Fail(rc);
+    if (waitBeforeReadMs > 0) clock_->SleepMs(waitBeforeReadMs);
+    if (logging) log_.Text("Response: ");
+
+    if (const std::uint32_t rc = serial ? ReadSerialReply(longRead, logging, buf, count)
+                                        : ReadTcpReply(logging, buf, sizeof buf, count))
+      return Fail(rc);
+
+    if (!serial) break;
+    if (count > 0) {
+      retryCount_ = 0;
+      break;
+    }
+    // A silent serial unit: once it has answered before, send the request
+    // again, up to three times in all; otherwise give up at once.
+    if (unitHasAnswered_ && ++retryCount_ < kMaxSilentReplies) {
+      if (logging) log_.Text("Retry sending message\r\n");
+      continue;
+    }
+    unitHasAnswered_ = false;
+    if (onLinkLost_) onLinkLost_();
+    return Fail(kErrTimedOut);
+  }
+
+  const std::size_t etx = FindEtx(buf, count);
+  if (etx == count) {
+    Trace(serial ? "No ETX. dwBytesRead = %d\r\n" : "No ETX. nBytesRead = %d\r\n",
+          static_cast<int>(count));
+    return Fail(kErrNoEtx);
+  }
+  const std::size_t length = etx + 1;
+  if (logging) {
+    static constexpr std::uint8_t kZero = 0;
+    log_.Raw(buf, length);
+    log_.Raw(&kZero, 1);
+    log_.Text("\r\n");
+  }
+  lastReply_.assign(reinterpret_cast<const char*>(buf), length);
+
+  DecodedReply decoded = DecodeReply(buf, length);
+  if (decoded.code) return Fail(decoded.code);
+  reply.status = decoded.status;
+  reply.value = std::move(decoded.value);
+  unitHasAnswered_ = true;
+  return Fail(kLinkOk);
+}
+
+}  // namespace vecta::link

@@ -129,8 +129,11 @@ class CRavlenRemoteControl {
   std::uint32_t Fail(std::uint32_t code);
   std::uint32_t SendSerial(const std::vector<std::uint8_t>& frame);
   std::uint32_t SendTcp(const std::vector<std::uint8_t>& frame);
-  std::uint32_t ReadSerialReply(bool longRead, std::uint8_t* buf, std::size_t& count);
-  std::uint32_t ReadTcpReply(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+  std::uint32_t ReadSerialReply(bool longRead, bool logging, std::uint8_t* buf, std::size_t& count);
+  std::uint32_t ReadTcpReply(bool logging, std::uint8_t* buf, std::size_t capacity,
+                             std::size_t& count);
+  static void RunConnectThread(std::shared_ptr<TcpShared> shared,
+                               std::shared_ptr<ConnectRequest> request);
   std::uint32_t HandleTcpFailure(bool closeFlag);
   std::uint32_t Reconnect();
   void LogSendingLine(const std::vector<std::uint8_t>& frame, int logLevel);
