@@ -36,6 +36,7 @@ struct CRavlenRemoteControl::ConnectRequest {
   ConnectHandle handle = 0;
   std::string ip;
   std::uint16_t port = kUnitTcpPort;
+  int receiveTimeoutMs = kReceiveTimeoutMs;
   std::atomic<bool> cancelled{false};
   ConnectNotify notify;
   WaitReady waitFor;
@@ -203,6 +204,7 @@ ConnectHandle CRavlenRemoteControl::StartConnectThread(ConnectNotify notify, Wai
   auto req = std::make_shared<ConnectRequest>();
   req->ip = ipAddress_;
   req->port = tcpPort_;
+  req->receiveTimeoutMs = tcpReceiveTimeoutMs_;
   req->notify = std::move(notify);
   req->waitFor = std::move(waitFor);
   {
@@ -245,7 +247,7 @@ void CRavlenRemoteControl::RunConnectThread(std::shared_ptr<TcpShared> shared,
     report(kConnectFailed);
     return finish();
   }
-  if (!req->cancelled && !shared->factory->SetReceiveTimeout(*socket, kReceiveTimeoutMs, err))
+  if (!req->cancelled && !shared->factory->SetReceiveTimeout(*socket, req->receiveTimeoutMs, err))
     Trace("setsockopt failed error %d\r\n", err);
   if (!req->cancelled) {
     if (!shared->factory->Connect(*socket, req->ip, req->port, err, &req->cancelled) &&
@@ -276,7 +278,7 @@ std::uint32_t CRavlenRemoteControl::Reconnect() {
     Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
     return kErrRead;
   }
-  if (!sockets_->SetReceiveTimeout(*s, kReceiveTimeoutMs, err)) {
+  if (!sockets_->SetReceiveTimeout(*s, tcpReceiveTimeoutMs_, err)) {
     Trace("setsockopt failed error %d\r\n", err);
     return kErrRead;
   }

@@ -80,6 +80,9 @@ class CRavlenRemoteControl {
   // The unit listens on 9999; another port reaches a unit behind a forwarded port.
   void SetTcpPort(std::uint16_t port) { tcpPort_ = port; }
   std::uint16_t TcpPort() const { return tcpPort_; }
+  // The socket's receive time-out (1500 ms); set before connecting. Tests
+  // take it down instead of waiting.
+  void SetTcpReceiveTimeout(int ms) { tcpReceiveTimeoutMs_ = ms; }
   ConnectHandle StartConnectThread(ConnectNotify notify, WaitReady waitFor = {});
   void CancelConnectThread(ConnectHandle handle);
   void CloseEthernet();
@@ -154,6 +157,7 @@ class CRavlenRemoteControl {
   std::string lastReply_;
   std::string ipAddress_;
   std::uint16_t tcpPort_ = kUnitTcpPort;
+  int tcpReceiveTimeoutMs_ = kReceiveTimeoutMs;
   TransportKind kind_ = TransportKind::Serial;
   std::atomic<bool> unitHasAnswered_{false};
   int requestedPort_ = -1;

@@ -1,0 +1,22 @@
+// vectactl: the command-line tool over the unit link.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vecta::ctl {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitLinkError = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs one command line (without the program name), writing results to
+// `out` and errors to `err`. Returns the exit status.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The usage text.
+std::string Usage();
+
+}  // namespace vecta::ctl
