@@ -1,5 +1,6 @@
 #include "link/comm_log.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 namespace vecta::link {
@@ -36,19 +37,41 @@ void CommLog::Raw(const std::uint8_t* data, std::size_t size) {
   if (file_ && size) std::fwrite(data, 1, size, file_);
 }
 
+namespace {
+// One byte as printf's "%2x " writes it: lower-case hexadecimal, padded with
+// a space to two characters, then a space. Done by hand because the log
+// formats every byte of every exchange.
+char* PutHex(char* out, std::uint8_t b) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  *out++ = b < 16 ? ' ' : kDigits[b >> 4];
+  *out++ = kDigits[b & 15];
+  *out++ = ' ';
+  return out;
+}
+}  // namespace
+
 void CommLog::Hex(const std::uint8_t* data, std::size_t size) {
   if (!file_) return;
-  for (std::size_t i = 0; i < size; ++i) std::fprintf(file_, "%2x ", data[i]);
+  char buf[3 * 64];
+  while (size) {
+    const std::size_t n = std::min<std::size_t>(size, 64);
+    char* p = buf;
+    for (std::size_t i = 0; i < n; ++i) p = PutHex(p, data[i]);
+    std::fwrite(buf, 1, static_cast<std::size_t>(p - buf), file_);
+    data += n;
+    size -= n;
+  }
 }
 
 void CommLog::MaskedHex(const std::uint8_t* data, std::size_t size) {
   if (!file_) return;
   bool mask = false;
+  char cell[3];
   for (std::size_t i = 0; i < size; ++i) {
     if (mask && data[i] != ';')
-      std::fputs("** ", file_);
+      std::fwrite("** ", 1, 3, file_);
     else
-      std::fprintf(file_, "%2x ", data[i]);
+      std::fwrite(cell, 1, static_cast<std::size_t>(PutHex(cell, data[i]) - cell), file_);
     if (data[i] == ';') mask = !mask;
   }
 }

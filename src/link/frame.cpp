@@ -72,18 +72,28 @@ DecodedReply DecodeReply(const std::uint8_t* data, std::size_t size) {
   return r;
 }
 
-Bytes PlainEnvelope(const std::uint8_t* frame, std::size_t size) {
-  Bytes env;
+void PlainEnvelope(const std::uint8_t* frame, std::size_t size, Bytes& env) {
+  env.clear();
   env.reserve((size + 1 + 7) / 8 * 8);
   env.push_back(static_cast<std::uint8_t>(size));
   env.insert(env.end(), frame, frame + size);
   while (env.size() % 8 != 0) env.push_back(kPadByte);
+}
+
+Bytes PlainEnvelope(const std::uint8_t* frame, std::size_t size) {
+  Bytes env;
+  PlainEnvelope(frame, size, env);
   return env;
 }
 
-Bytes SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size_t size) {
-  Bytes env = PlainEnvelope(frame, size);
+void SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size_t size, Bytes& env) {
+  PlainEnvelope(frame, size, env);
   for (std::size_t off = 0; off < env.size(); off += 8) cipher.EncryptBlock(env.data() + off);
+}
+
+Bytes SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size_t size) {
+  Bytes env;
+  SealEnvelope(cipher, frame, size, env);
   return env;
 }
 

@@ -63,6 +63,8 @@ DecodedReply DecodeReply(const std::uint8_t* data, std::size_t size);
 // to a multiple of 8, every 8-byte block enciphered on its own.
 // The frame must be at most 255 bytes.
 Bytes SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size_t size);
+// The same into `out`, reusing its storage.
+void SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size_t size, Bytes& out);
 
 // Deciphers in place every 8-byte block that begins within the first `size`
 // bytes of `buffer`. `capacity` is the buffer's whole size; a last partial
@@ -74,5 +76,6 @@ void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::siz
 // Builds the plain envelope (length byte, frame, padding) without enciphering:
 // what a peer sees after decipherment.
 Bytes PlainEnvelope(const std::uint8_t* frame, std::size_t size);
+void PlainEnvelope(const std::uint8_t* frame, std::size_t size, Bytes& out);
 
 }  // namespace vecta::link

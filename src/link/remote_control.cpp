@@ -316,7 +316,17 @@ void CRavlenRemoteControl::ProbeUnit() {
 void CRavlenRemoteControl::LogSendingLine(const std::vector<std::uint8_t>& frame, int logLevel) {
   if (!log_.IsOpen() || logLevel <= 0) return;
   const TimeOfDay t = clock_->UtcTimeOfDay();
-  log_.Printf("%.2d:%.2d:%.2d Sending message: ", t.hour, t.minute, t.second);
+  // "%.2d:%.2d:%.2d Sending message: " without printf on every exchange.
+  char stamp[] = "00:00:00 Sending message: ";
+  auto put2 = [&](int at, int v) {
+    v = v < 0 ? 0 : v % 100;
+    stamp[at] = static_cast<char>('0' + v / 10);
+    stamp[at + 1] = static_cast<char>('0' + v % 10);
+  };
+  put2(0, t.hour);
+  put2(3, t.minute);
+  put2(6, t.second);
+  log_.Text(stamp);
   if (logLevel == 2) {
     log_.MaskedHex(frame.data(), frame.size());
     log_.MaskedChars(frame.data(), frame.size());
@@ -332,7 +342,8 @@ std::uint32_t CRavlenRemoteControl::SendSerial(const std::vector<std::uint8_t>& 
 }
 
 std::uint32_t CRavlenRemoteControl::SendTcp(const std::vector<std::uint8_t>& frame) {
-  const Bytes envelope = SealEnvelope(cipher_, frame.data(), frame.size());
+  Bytes& envelope = envelope_;
+  SealEnvelope(cipher_, frame.data(), frame.size(), envelope);
   auto socket = tcp_->Socket();
   int err = 0;
   const long sent = socket ? socket->Send(envelope.data(), envelope.size(), err) : -1;
@@ -400,7 +411,7 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
   const bool serial = kind_ == TransportKind::Serial;
   if (serial ? !serial_ : !HasSocket()) return Fail(kErrNotConnected);
 
-  std::vector<std::uint8_t> frame;
+  std::vector<std::uint8_t>& frame = frame_;  // reused: no allocation per exchange
   if (!BuildRequestFrame(request, serial ? kMaxSerialRequestFrame : kMaxTcpRequestFrame, frame)) {
     Trace("Request of %zu bytes refused: longer than a frame can carry\r\n", request.size());
     return Fail(kErrInvalidCommand);

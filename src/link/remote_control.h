@@ -165,6 +165,7 @@ class CRavlenRemoteControl {
   CommLog log_;
   int retryCount_ = 0;
   std::string lastOpenError_;
+  std::vector<std::uint8_t> frame_, envelope_;  // work areas of SendCommand
   std::shared_ptr<TcpShared> tcp_;  // the socket slot and the connect requests
   LinkCipher cipher_;
 };

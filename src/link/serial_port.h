@@ -62,7 +62,8 @@ class SerialPortProvider {
   virtual ~SerialPortProvider() = default;
   virtual std::vector<SerialPortInfo> Ports() const = 0;
   // Opens the port at `index` for exclusive use; nullptr on failure, with the
-  // system's reason in `error` (empty when there is no such index).
+  // system's reason in `error` ("Permission denied", "the port is in use by
+  // another program", or "no serial port with index N").
   virtual std::unique_ptr<SerialDevice> Open(int index, std::string& error) = 0;
 };
 
@@ -72,7 +73,9 @@ class SerialPortProvider {
 std::vector<SerialPortInfo> DiscoverSerialPorts(const std::vector<std::string>& extraPaths = {},
                                                 const std::string& sysfsRoot = "/sys/class/tty");
 
-// Opens a device path as a termios serial port (real port or pseudo-terminal).
+// Opens a device path as a termios serial port (real port or pseudo-terminal),
+// exclusively. A path that is not a terminal is refused ("not a serial port")
+// so that frames are never written into a file or a disk by mistake.
 std::unique_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, std::string& error);
 
 // The provider over a fixed port list, opening with OpenPosixSerialDevice.

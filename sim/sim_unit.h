@@ -1,0 +1,91 @@
+// One simulated unit: request frame in, reply bytes out. No I/O, no clocks:
+// the transports (SimServer) apply the timing faults (delay, split, pacing,
+// closing) around it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "param_store.h"
+#include "sim_options.h"
+
+namespace vecta::sim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The long reply to "rgrea": 144 bytes.
+//   0        STX
+//   1..4     unit address, 4 digits
+//   5        '1'
+//   6..9     "0128"                 the length of the data block
+//   10       ';'
+//   11       checksum of bytes 1..10
+//   12       ETX                    a reader that stops at the first ETX sees
+//                                   a complete, correct reply with value "0128"
+//   13..140  data block: byte 13+k holds k (0x00..0x7F), so 0x02 and 0x03
+//            turn up at 15 and 16, and ';' at 72
+//   141      ';'
+//   142      checksum of bytes 1..141
+//   143      ETX                    the only ETX at or after offset 135
+inline constexpr std::size_t kLongReplySize = 144;
+inline constexpr std::size_t kLongReplyBlockOffset = 13;
+inline constexpr std::size_t kLongReplyBlockSize = 128;
+
+struct SimReply {
+  bool answer = false;  // false: the unit stays silent
+  Bytes bytes;          // the reply as it goes on the wire, faults applied
+  // Why there is no reply, or which faults shaped it; empty when neither.
+  std::string note;
+};
+
+class SimUnit {
+ public:
+  explicit SimUnit(UnitOptions unit = {}, FaultOptions faults = {});
+
+  // Handles one request frame (STX .. ETX, nothing before or after).
+  // Thread-safe: transports on several threads may share one unit.
+  SimReply Handle(const std::uint8_t* frame, std::size_t size);
+  SimReply Handle(const Bytes& frame) { return Handle(frame.data(), frame.size()); }
+
+  int Address() const;
+  int CurrentConfiguration() const;
+  int Configurations() const;
+  // Requests counted for the faults so far.
+  int RequestCount() const;
+  const FaultOptions& Faults() const { return faults_; }
+
+ private:
+  struct Built {
+    Bytes bytes;
+    std::vector<std::size_t> checksumAt;  // each covers bytes 1 .. position-1
+  };
+  Built Execute(char op, const std::string& mnemonic, const std::string& value, bool& known);
+  Built ShortReply(int address, char status, const std::string& value) const;
+  Built LongReply(int address) const;
+  void ApplyFaults(Built& reply, std::string& note) const;
+  bool DropForFault(int requestNumber, std::string& note) const;
+
+  mutable std::mutex mutex_;
+  const FaultOptions faults_;
+  int address_;
+  std::string board_;
+  std::string firmware_;
+  ParamStore store_;
+  int requests_ = 0;
+};
+
+// Address text as the unit sends it: 4 digits.
+std::string AddressText(int address);
+
+// A transcript line: "rx " or "tx " followed by the frame's text. For a
+// frame starting with STX and ending with checksum + ETX the text is the
+// bytes between STX and the checksum ("rx 0001rgbty;;", "tx 00011K610;");
+// anything else is shown whole. Bytes outside ' '..'~', and '<', appear as
+// <xx> (lower-case hex). A non-empty note is appended as " (note)".
+std::string FormatTranscript(const char* direction, const std::uint8_t* data, std::size_t size,
+                             const std::string& note = {});
+
+}  // namespace vecta::sim
