@@ -59,16 +59,7 @@ std::unique_ptr<CRavlenRemoteControl> ConnectTcp(std::uint16_t port) {
   link->SetTcpPort(port);
   link->SetCloseAfterSendFailure(false);
   link->SetCloseAfterReceiveFailure(false);
-  std::mutex m;
-  std::condition_variable cv;
-  int result = -1;
-  link->StartConnectThread([&](int r) {
-    std::lock_guard lock(m);
-    result = r;
-    cv.notify_all();
-  });
-  std::unique_lock lock(m);
-  cv.wait(lock, [&] { return result >= 0; });
+  const int result = ConnectAndWait(*link, 5000);
   return result == kConnectOk ? std::move(link) : nullptr;
 }
 

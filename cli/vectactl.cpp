@@ -7,11 +7,9 @@
 
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <ostream>
 
@@ -39,6 +37,9 @@ struct Options {
   bool trace = false;
   std::vector<std::string> command;
 };
+
+// How long the tool waits for a TCP connection before giving up.
+constexpr int kConnectWaitMs = 30000;
 
 struct UsageError {
   std::string message;
@@ -239,21 +240,11 @@ class Session {
     // the socket.
     link_->SetCloseAfterSendFailure(false);
     link_->SetCloseAfterReceiveFailure(false);
-    std::mutex m;
-    std::condition_variable cv;
-    int result = -1;
-    link_->StartConnectThread([&](int r) {
-      std::lock_guard lock(m);
-      result = r;
-      cv.notify_all();
-    });
-    std::unique_lock lock(m);
-    cv.wait(lock, [&] { return result >= 0; });
+    const int result = ConnectAndWait(*link_, kConnectWaitMs);
     if (result != kConnectOk) {
-      err_ << "Unable to connect\n";
+      err_ << "Unable to connect" << (result < 0 ? " (no answer within 30 s)" : "") << "\n";
       return kExitLinkError;
     }
-    lock.unlock();
     std::lock_guard linkLock(LinkLock());
     link_->ProbeUnit();
     return kExitOk;

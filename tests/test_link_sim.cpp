@@ -63,16 +63,7 @@ struct SimUnitFixture {
     link->SetTcpReceiveTimeout(kFastReceiveMs);
     link->SetCloseAfterSendFailure(false);
     link->SetCloseAfterReceiveFailure(false);
-    std::mutex m;
-    std::condition_variable cv;
-    int result = -1;
-    link->StartConnectThread([&](int r) {
-      std::lock_guard lock(m);
-      result = r;
-      cv.notify_all();
-    });
-    std::unique_lock lock(m);
-    cv.wait_for(lock, std::chrono::seconds(5), [&] { return result >= 0; });
+    const int result = ConnectAndWait(*link, 5000);
     return result;
   }
 };
@@ -124,12 +115,7 @@ TEST_F(OverPty, LogRecordIsByteExact) {
   Serve();
   ASSERT_EQ(Send("0001rgbty;;"), 0u);
   const Bytes replyFrame = ReplyFrame(1, '1', "K610");
-  std::string hex;
-  char b[8];
-  for (auto c : replyFrame) {
-    std::snprintf(b, sizeof b, "%2x ", c);
-    hex += b;
-  }
+  const std::string hex = HexDump(replyFrame);
   const std::string expected =
       "Log file opened\r\n"
       "Opening COM1\r\n"
@@ -276,12 +262,7 @@ TEST_F(OverTcp, LogShowsTheDecipheredEnvelope) {
   ASSERT_EQ(Send("0001rgbty;;"), 0u);
   const Bytes frame = ReplyFrame(1, '1', "K610");
   const Bytes env = PlainEnvelope(frame.data(), frame.size());
-  std::string hex;
-  char b[8];
-  for (auto c : env) {
-    std::snprintf(b, sizeof b, "%2x ", c);
-    hex += b;
-  }
+  const std::string hex = HexDump(env);
   const std::string log = ReadFile(dir.File("tcp.log"));
   EXPECT_NE(log.find("Response: " + hex + "\x0d"), std::string::npos) << log;
 }
@@ -359,16 +340,7 @@ TEST(TcpConnect, NothingListeningGives255) {
   CRavlenRemoteControl link({}, {});
   link.SetEthernetAddress("127.0.0.1");
   link.SetTcpPort(port);
-  std::mutex m;
-  std::condition_variable cv;
-  int result = -1;
-  link.StartConnectThread([&](int r) {
-    std::lock_guard lock(m);
-    result = r;
-    cv.notify_all();
-  });
-  std::unique_lock lock(m);
-  ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return result >= 0; }));
+  const int result = ConnectAndWait(link, 5000);
   EXPECT_EQ(result, kConnectFailed);
   EXPECT_FALSE(link.HasSocket());
 }
@@ -411,12 +383,7 @@ TEST(Vectactl, ProbeAndRawOverBothTransports) {
   r = Ctl({"--serial", sim.PtyPath(), "--address", "12", "--log", dir.File("c.log"), "raw", "rgbty;;"});
   EXPECT_EQ(r.status, 0) << r.err;
   const Bytes reply = ReplyFrame(12, '1', "K240");
-  std::string hex;
-  char b[8];
-  for (auto c : reply) {
-    std::snprintf(b, sizeof b, "%2x ", c);
-    hex += b;
-  }
+  const std::string hex = HexDump(reply);
   EXPECT_EQ(r.out,
             "Sending:  2 30 30 31 32 72 67 62 74 79 3b 3b e1  3 \x02" "0012rgbty;;\xe1\x03\n"
             "Reply: " + hex + std::string(reply.begin(), reply.end()) + "\n");

@@ -72,11 +72,7 @@ TEST_F(SerialLink, SuccessfulExchangeIsLoggedByteForByte) {
       "Returning OK\r\n"
       "12:34:56 Sending message:  2 30 30 30 31 72 67 62 74 79 3b 3b df  3 " +
       Str(sent) + "\r\n" + "Response: 13 bytes (0.03s) ";
-  char hex[8];
-  for (auto b : replyFrame) {
-    std::snprintf(hex, sizeof hex, "%2x ", b);
-    expected += hex;
-  }
+  expected += HexDump(replyFrame);
   expected += Str(replyFrame) + std::string(1, '\0') + "\r\n" + "Returning OK\r\n";
   EXPECT_EQ(Log(), expected);
   EXPECT_EQ(f.link->LastRequest(), Str(sent));
@@ -417,12 +413,7 @@ TEST_F(TcpLink, ExchangeLogsTheDecipheredEnvelope) {
   ASSERT_EQ(f.link->SendCommand("0001rgbty;;", reply), 0u);
   EXPECT_EQ(reply.value, "K240");
   const Bytes env = PlainEnvelope(frame.data(), frame.size());
-  std::string hex;
-  char b[8];
-  for (auto c : env) {
-    std::snprintf(b, sizeof b, "%2x ", c);
-    hex += b;
-  }
+  const std::string hex = HexDump(env);
   const std::string log = ReadFile(this->log);
   // Length byte and padding are logged; the reply characters start with the
   // length byte and end at the first ETX.
@@ -615,6 +606,21 @@ TEST(ConnectThread, ShutdownGivesABlockedThreadHalfASecond) {
   EXPECT_TRUE(WaitFor([&] { return trace.Count("Socket shutdown and closed\r\n") == 1; }));
   EXPECT_TRUE(WaitFor([&] { return sockets->state->closed == closedBefore + 1; }));
   EXPECT_EQ(notices, 0);
+}
+
+TEST(ConnectThread, WaitingCallerGivesUpAndCancels) {
+  TraceCapture trace;
+  FakeLink f;
+  f.sockets->blockConnect = true;  // never completes, but honours the cancel
+  f.link->SetEthernetAddress("127.0.0.1");
+  EXPECT_EQ(ConnectAndWait(*f.link, 20), -1);
+  ASSERT_TRUE(WaitFor([&] { return f.link->RunningConnectThreads() == 0; }));
+  EXPECT_FALSE(f.link->HasSocket());
+  EXPECT_EQ(trace.Count("Thread cancelled\r\n"), 1);
+  f.sockets->blockConnect = false;
+  EXPECT_EQ(ConnectAndWait(*f.link, 2000), kConnectOk);
+  EXPECT_EQ(ConnectAndWait(*f.link, 2000), kConnectOk);  // already connected: no second thread
+  EXPECT_EQ(f.sockets->connects, 2);
 }
 
 TEST(CommLog, RecreatedAtEveryOpenAndSkippedWhenItCannotBeCreated) {

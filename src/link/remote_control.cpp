@@ -474,4 +474,27 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
   return Fail(kLinkOk);
 }
 
+int ConnectAndWait(CRavlenRemoteControl& link, int timeoutMs) {
+  struct Result {
+    std::mutex m;
+    std::condition_variable cv;
+    int value = -1;
+  };
+  // Shared with the thread: a cancelled attempt may still be running later.
+  auto result = std::make_shared<Result>();
+  const ConnectHandle handle = link.StartConnectThread([result](int r) {
+    std::lock_guard lock(result->m);
+    result->value = r;
+    result->cv.notify_all();
+  });
+  if (handle == 0) return link.HasSocket() ? kConnectOk : kConnectFailed;
+  std::unique_lock lock(result->m);
+  if (!result->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return result->value >= 0; })) {
+    lock.unlock();
+    link.CancelConnectThread(handle);
+    return -1;
+  }
+  return result->value;
+}
+
 }  // namespace vecta::link

@@ -170,4 +170,9 @@ class CRavlenRemoteControl {
   LinkCipher cipher_;
 };
 
+// Starts a connect thread and waits for its result: kConnectOk, kConnectFailed,
+// or -1 when none came within `timeoutMs` (the attempt is then cancelled).
+// For callers without a window to keep alive: the command-line tool, tests.
+int ConnectAndWait(CRavlenRemoteControl& link, int timeoutMs);
+
 }  // namespace vecta::link

@@ -215,6 +215,16 @@ FakeLink::FakeLink() {
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
+std::string HexDump(const Bytes& bytes) {
+  std::string out;
+  char cell[8];
+  for (auto b : bytes) {
+    std::snprintf(cell, sizeof cell, "%2x ", b);
+    out += cell;
+  }
+  return out;
+}
+
 Bytes ReplyFrame(int address, char status, const std::string& value) {
   char head[8];
   std::snprintf(head, sizeof head, "%04d%c", address, status);

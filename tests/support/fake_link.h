@@ -146,6 +146,8 @@ struct FakeLink {
 // A valid reply frame from `address` with `status` and `value`.
 Bytes ReplyFrame(int address, char status, const std::string& value);
 Bytes ToBytes(const std::string& s);
+// Each byte as the log and the console write it: "%2x ".
+std::string HexDump(const Bytes& bytes);
 std::string ReadFile(const std::string& path);
 // A fresh temporary directory, removed with the object.
 class TempDir {
