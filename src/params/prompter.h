@@ -1,0 +1,41 @@
+// Message boxes, file choices and the progress ("Please wait") window, as
+// the operations on the unit need them. The desktop application shows real
+// dialogs; the command-line tool prints; tests record and answer.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vecta::params {
+
+enum class MessageIcon { Exclamation, Information, Question };
+enum class MessageButtons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+class Prompter {
+ public:
+  virtual ~Prompter() = default;
+
+  // A message box: the title is "Error" (exclamation icon) for failures and
+  // "Alert" for notices and questions.
+  virtual Answer Message(std::string_view title, std::string_view text, MessageIcon icon,
+                         MessageButtons buttons = MessageButtons::Ok) = 0;
+
+  // File choices: none when the operator cancels. `filter` is the
+  // description and pattern, for example "Config files (*.cfg)".
+  virtual std::optional<std::string> ChooseFileToOpen(std::string_view filter) = 0;
+  virtual std::optional<std::string> ChooseFileToSave(std::string_view filter) = 0;
+
+  // The modeless progress window: a title, a text, and a progress bar from
+  // 0 to `maximum` (no bar when `maximum` is 0). One at a time.
+  virtual void BeginProgress(std::string_view title, std::string_view text, int maximum) = 0;
+  virtual void SetProgress(int value) = 0;
+  virtual void EndProgress() = 0;
+};
+
+// The "Please wait" window of a mode change.
+inline constexpr std::string_view kPleaseWaitTitle = "Please wait";
+inline constexpr std::string_view kPleaseWaitText = "Please wait while the unit changes mode...";
+
+}  // namespace vecta::params

@@ -1,0 +1,56 @@
+// What the operations on a unit share: the link, the clock that times the
+// unit's protocol waits, the prompter, the tables with their values, and
+// what is known about the connected unit.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "link/clock.h"
+#include "link/remote_control.h"
+#include "params/convert.h"
+#include "params/descriptor.h"
+#include "params/prompter.h"
+
+namespace vecta::params {
+
+// Values the page rules, refresh and apply remember between runs; they live
+// as long as the program.
+struct RuleMemory {
+  std::int32_t resolutionIndex = 0;  // K240 "Resolution" (1221): 0-3 sizes, 4 SIF, 5 QSIF
+  std::int32_t encoderIndex = 0;     // K240 "MPEG mode" (1222): 0 MPEG2, 1 MPEG4
+  std::int32_t encodingMode = 0;     // last ecmd loaded: 0-3 modes, 4 SIF, 5 QSIF
+  // The wire value of the last eenc written on a K610; cleared by the
+  // Advanced options window.
+  std::optional<std::int32_t> k610EncoderChoice;
+};
+
+// Lamps of the main window and their icons.
+inline constexpr int kLampVideoLock = 1024;
+inline constexpr int kLampConnection = 1025;
+inline constexpr int kLampRfOutput = 1027;
+inline constexpr int kIconGreen = 129;
+inline constexpr int kIconRed = 130;
+inline constexpr int kIconGrey = 131;
+
+struct UnitContext {
+  link::CRavlenRemoteControl* link = nullptr;
+  link::Clock* clock = &link::SystemClock();
+  Prompter* prompter = nullptr;
+  ParamTables* tables = nullptr;
+
+  // The connected unit.
+  int unitAddress = 1;
+  std::string boardType;  // "rgbty", at most 8 characters; "" when unread
+  FirmwareVersion firmware;
+  Variant variant() const { return VariantOf(boardType); }
+
+  RuleMemory rules;
+
+  // Set-lamp notification for the main window (lamp id, icon id). Must not
+  // block: it may be called with the poll lock held.
+  std::function<void(int lamp, int icon)> setLamp;
+};
+
+}  // namespace vecta::params
