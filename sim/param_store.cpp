@@ -4,25 +4,16 @@
 
 namespace vecta::sim {
 
-const std::vector<ParamSeed>& DefaultParamSeeds() {
-  // Frequency in kHz, output power in percent, modulation mode index.
-  static const std::vector<ParamSeed> seeds = {
-      {"gfrq", "2350000"},
-      {"gpwr", "100"},
-      {"gmod", "1"},
-  };
-  return seeds;
-}
-
 bool IsMnemonic(std::string_view text) {
-  return text.size() == 4 &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+  auto lowerOrDigit = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
+  return text.size() == 4 && text[0] >= 'a' && text[0] <= 'z' &&
+         std::all_of(text.begin(), text.end(), lowerOrDigit);
 }
 
-ParamStore::ParamStore(int configurations, const std::vector<ParamSeed>& seeds) {
-  for (const auto& seed : seeds)
-    if (IsMnemonic(seed.mnemonic)) defaults_[seed.mnemonic] = seed.value;
-  configs_.assign(static_cast<std::size_t>(std::max(1, configurations)), defaults_);
+ParamStore::ParamStore(std::vector<Values> configurationDefaults, Values unitDefaults)
+    : defaults_(std::move(configurationDefaults)), unit_(std::move(unitDefaults)) {
+  if (defaults_.empty()) defaults_.emplace_back();
+  configs_ = defaults_;
 }
 
 bool ParamStore::Select(int number) {
@@ -31,25 +22,41 @@ bool ParamStore::Select(int number) {
   return true;
 }
 
-bool ParamStore::Knows(std::string_view mnemonic) const {
-  return defaults_.find(mnemonic) != defaults_.end();
+bool ParamStore::Knows(std::string_view key) const {
+  return IsUnitWide(key) || configs_[static_cast<std::size_t>(current_)].count(key) != 0;
 }
 
-std::optional<std::string> ParamStore::Get(std::string_view mnemonic) const {
+bool ParamStore::IsUnitWide(std::string_view key) const { return unit_.find(key) != unit_.end(); }
+
+std::optional<std::string> ParamStore::Get(std::string_view key) const {
   const Values& values = configs_[static_cast<std::size_t>(current_)];
-  auto it = values.find(mnemonic);
-  if (it == values.end()) return std::nullopt;
-  return it->second;
+  if (auto it = values.find(key); it != values.end()) return it->second;
+  if (auto it = unit_.find(key); it != unit_.end()) return it->second;
+  return std::nullopt;
 }
 
-bool ParamStore::Set(std::string_view mnemonic, std::string value) {
-  Values& values = configs_[static_cast<std::size_t>(current_)];
-  auto it = values.find(mnemonic);
+bool ParamStore::Set(std::string_view key, std::string value) {
+  return SetIn(Current(), key, value) || SetUnit(key, std::move(value));
+}
+
+bool ParamStore::SetIn(int number, std::string_view key, std::string value) {
+  if (number < 1 || number > Configurations()) return false;
+  Values& values = configs_[static_cast<std::size_t>(number - 1)];
+  auto it = values.find(key);
   if (it == values.end()) return false;
   it->second = std::move(value);
   return true;
 }
 
-void ParamStore::RestoreDefaults() { configs_[static_cast<std::size_t>(current_)] = defaults_; }
+bool ParamStore::SetUnit(std::string_view key, std::string value) {
+  auto it = unit_.find(key);
+  if (it == unit_.end()) return false;
+  it->second = std::move(value);
+  return true;
+}
+
+void ParamStore::RestoreDefaults() {
+  configs_[static_cast<std::size_t>(current_)] = defaults_[static_cast<std::size_t>(current_)];
+}
 
 }  // namespace vecta::sim

@@ -34,7 +34,14 @@ std::string UsageText() {
          "  --board TEXT          board type, at most 8 characters (default K610)\n"
          "  --firmware TEXT       firmware version (default 3.4.0.0)\n"
          "  --configurations N    number of configurations (default 16 for K240/K610, else 8)\n"
-         "  --param MNEM=VALUE    a further known parameter with its default (repeatable)\n"
+         "  --satmod              the satellite modulator is fitted (its s... parameters exist)\n"
+         "  --param MNEM=VALUE    the default of one of the unit's parameters, in every\n"
+         "                        configuration (repeatable)\n"
+         "  --settle-ms N         after a write that changes the unit's mode, answer nothing\n"
+         "                        for N ms (default 0: no settling)\n"
+         "  --vloc-toggle-ms N    video lock (vloc) flips every N ms (default 0: locked)\n"
+         "  --state FILE          load the configurations and address from FILE when it\n"
+         "                        exists; save them there after every change\n"
          "\n"
          "Faults:\n"
          "  --silent              never answer\n"
@@ -133,8 +140,19 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       const auto eq = value.find('=');
       if (eq == std::string::npos || !IsMnemonic(value.substr(0, eq)) ||
           value.find(';', eq) != std::string::npos)
-        return fail("--param needs MNEM=VALUE (4 lower-case letters, no ';' in the value)");
+        return fail("--param needs MNEM=VALUE (4 lower-case letters or digits, no ';' in the value)");
       o.unit.params.push_back({value.substr(0, eq), value.substr(eq + 1)});
+    } else if (name == "--satmod" && noValue()) {
+      o.unit.satmod = true;
+    } else if (name == "--settle-ms") {
+      if (!takeInt(0, kMaxMs, n)) return fail("--settle-ms needs 0..600000");
+      o.unit.settleMs = static_cast<int>(n);
+    } else if (name == "--vloc-toggle-ms") {
+      if (!takeInt(0, kMaxMs, n)) return fail("--vloc-toggle-ms needs 0..600000");
+      o.unit.vlocToggleMs = static_cast<int>(n);
+    } else if (name == "--state") {
+      if (!takeValue() || value.empty()) return fail("--state needs a file");
+      o.unit.stateFile = value;
     } else if (name == "--silent" && noValue()) {
       o.faults.silent = true;
     } else if (name == "--silent-after") {

@@ -2,6 +2,7 @@
 // purpose, and where it listens.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,9 +18,24 @@ struct UnitOptions {
   std::string firmware = "3.4.0.0";
   // 0: by board type (16 for K240 and K610, 8 otherwise).
   int configurations = 0;
-  // Parameters known besides the built-in ones (DefaultParamSeeds() unless
-  // replaced); later entries win.
-  std::vector<ParamSeed> params = DefaultParamSeeds();
+  // The satellite modulator is fitted: its parameters (s...) exist.
+  bool satmod = false;
+  // Replacements for the seeded default of a parameter the unit has, in
+  // every configuration; later entries win. A mnemonic the unit does not
+  // have is a setup error (SimUnit::SetupError).
+  std::vector<ParamSeed> params;
+  // > 0: after a write that changes the unit's mode (bandwidth class,
+  // encoder, audio on/off, configuration switch, defaults restored) the unit
+  // answers nothing for this long, as a real unit does while it reconfigures.
+  int settleMs = 0;
+  // > 0: the video lock (vloc) flips between locked and unlocked this often.
+  int vlocToggleMs = 0;
+  // Not empty: the unit's configurations, current configuration and address
+  // are loaded from this file when it exists and saved to it after every
+  // change (temporary file + rename).
+  std::string stateFile;
+  // "Now" for settling and the video lock; the steady clock when empty.
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 // Deliberate faults. "Requests" below are frames addressed to this unit (its

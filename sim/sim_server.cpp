@@ -86,6 +86,10 @@ bool SimServer::Start(const SimOptions& options, std::string& error) {
   }
   options_ = options;
   unit_ = std::make_unique<SimUnit>(options_.unit, options_.faults);
+  if (!unit_->SetupError().empty()) {
+    error = unit_->SetupError();
+    return false;
+  }
   stopping_ = false;
   tcpConnections_ = 0;
   stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -125,6 +129,8 @@ void SimServer::Stop() {
   }
   for (auto& t : connections) t.thread.join();
   CloseAll();
+  // Every change is saved as it is made; this catches one whose save failed.
+  unit_->SaveState();
   running_ = false;
 }
 

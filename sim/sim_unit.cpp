@@ -2,8 +2,11 @@
 
 #include <charconv>
 #include <cstdio>
+#include <string_view>
 
 #include "link/frame.h"
+#include "params/convert.h"
+#include "sim_state.h"
 
 namespace vecta::sim {
 
@@ -73,12 +76,93 @@ std::string FormatTranscript(const char* direction, const std::uint8_t* data, st
   return line;
 }
 
+namespace {
+
+// The scrambling keys and their lengths in hex digits: ABS, AES128 (and the
+// lower half of AES256), the upper half of AES256.
+std::size_t KeyDigits(std::string_view mnemonic) {
+  if (mnemonic == "zkey") return 8;
+  if (mnemonic == "zkez" || mnemonic == "zkex") return 32;
+  return 0;
+}
+
+// The I and Q trims of calibration point 1..3, kept unit-wide.
+std::string TrimKey(std::string_view mnemonic, int point) { return std::string(mnemonic) + char('0' + point); }
+
+bool IsTrimKey(std::string_view key) {
+  return key.size() == 5 && (key.substr(0, 4) == "ciqi" || key.substr(0, 4) == "ciqq") && key[4] >= '1' &&
+         key[4] <= '3';
+}
+
+// Factory trims: small offsets, as unsigned bytes (254 is -2).
+const ParamStore::Values& TrimDefaults() {
+  static const ParamStore::Values trims = {{"ciqi1", "3"}, {"ciqi2", "0"},   {"ciqi3", "254"},
+                                           {"ciqq1", "252"}, {"ciqq2", "1"}, {"ciqq3", "4"}};
+  return trims;
+}
+
+ParamStore BuildStore(const ParamCatalogue& catalogue, const UnitOptions& unit, std::string& error) {
+  const int configurations = ConfigurationsFor(unit);
+  std::vector<ParamStore::Values> perConfiguration(static_cast<std::size_t>(configurations));
+  ParamStore::Values unitWide = TrimDefaults();
+  for (const UnitParam& p : catalogue.All()) {
+    if (p.scope == Scope::Unit) {
+      unitWide[p.mnemonic] = catalogue.Seed(p, 1, unit);
+    } else {
+      for (int c = 1; c <= configurations; ++c)
+        perConfiguration[static_cast<std::size_t>(c - 1)][p.mnemonic] = catalogue.Seed(p, c, unit);
+    }
+  }
+  for (const ParamSeed& seed : unit.params) {
+    const UnitParam* p = catalogue.Find(seed.mnemonic);
+    if (!p) {
+      error = "no parameter " + seed.mnemonic + " on this unit";
+      continue;
+    }
+    std::optional<std::string> value = seed.value;
+    if (p->writable) {
+      auto& first = perConfiguration.front();
+      value = catalogue.Accept(*p, seed.value, [&](std::string_view m) {
+        auto it = first.find(m);
+        return it == first.end() ? std::string() : it->second;
+      });
+    }
+    if (!value) {
+      error = "the unit refuses " + seed.mnemonic + "=" + seed.value;
+      continue;
+    }
+    if (p->scope == Scope::Unit) {
+      unitWide[p->mnemonic] = *value;
+    } else {
+      for (auto& values : perConfiguration) values[p->mnemonic] = *value;
+    }
+  }
+  return ParamStore(std::move(perConfiguration), std::move(unitWide));
+}
+
+}  // namespace
+
 SimUnit::SimUnit(UnitOptions unit, FaultOptions faults)
     : faults_(faults),
+      catalogue_(unit.board, unit.satmod),
       address_(unit.address),
       board_(unit.board),
-      firmware_(unit.firmware),
-      store_(ConfigurationsFor(unit), unit.params) {}
+      store_(BuildStore(catalogue_, unit, setupError_)),
+      clock_(unit.clock),
+      settleMs_(unit.settleMs),
+      vlocToggleMs_(unit.vlocToggleMs),
+      stateFile_(unit.stateFile) {
+  start_ = Now();
+  params::FirmwareVersion firmware;
+  firmware.Parse(unit.firmware);
+  holdSupported_ = firmware.AtLeast3400();
+  if (!stateFile_.empty()) LoadState();
+}
+
+SimUnit::~SimUnit() {
+  std::lock_guard lock(mutex_);
+  if (stateDirty_) SaveStateLocked(nullptr);
+}
 
 int SimUnit::Address() const {
   std::lock_guard lock(mutex_);
@@ -99,6 +183,13 @@ int SimUnit::RequestCount() const {
   std::lock_guard lock(mutex_);
   return requests_;
 }
+
+bool SimUnit::Settling() const {
+  std::lock_guard lock(mutex_);
+  return settling_ && Now() < settleUntil_;
+}
+
+SimUnit::Clock::time_point SimUnit::Now() const { return clock_ ? clock_() : Clock::now(); }
 
 SimReply SimUnit::Handle(const std::uint8_t* frame, std::size_t size) {
   std::lock_guard lock(mutex_);
@@ -121,6 +212,15 @@ SimReply SimUnit::Handle(const std::uint8_t* frame, std::size_t size) {
   if (target != address_ && target != link::kBroadcastAddress) {
     reply.note = "not addressed";
     return reply;
+  }
+  // While it changes mode the unit hears nothing: the request is lost, not
+  // queued.
+  if (settling_) {
+    if (Now() < settleUntil_) {
+      reply.note = "settling";
+      return reply;
+    }
+    settling_ = false;
   }
 
   const int number = ++requests_;
@@ -148,36 +248,222 @@ SimReply SimUnit::Handle(const std::uint8_t* frame, std::size_t size) {
 
 SimUnit::Built SimUnit::Execute(char op, const std::string& mnemonic, const std::string& value,
                                 bool& known) {
-  const int replyAddress = address_;
   known = true;
-  if (op == 'r') {
-    if (mnemonic == "gadd") return ShortReply(replyAddress, '1', AddressText(address_));
-    if (mnemonic == "gbty") return ShortReply(replyAddress, '1', board_);
-    if (mnemonic == "gver") return ShortReply(replyAddress, '1', firmware_);
-    if (mnemonic == "glod") return ShortReply(replyAddress, '1', std::to_string(store_.Current()));
-    if (mnemonic == "grea") return LongReply(replyAddress);
-    if (auto stored = store_.Get(mnemonic)) return ShortReply(replyAddress, '1', *stored);
-  } else if (op == 'w') {
-    int number = 0;
-    if (mnemonic == "gadd") {
-      if (ParseDecimal(value, 4, number) && number < link::kBroadcastAddress) {
-        address_ = number;
-        return ShortReply(replyAddress, '1', AddressText(number));
+  if (op == 'r') return Read(mnemonic, known);
+  if (op == 'w') return Write(mnemonic, value, known);
+  known = false;
+  return {};
+}
+
+std::string SimUnit::Current(std::string_view mnemonic) const {
+  auto value = store_.Get(mnemonic);
+  return value ? *value : std::string();
+}
+
+std::string SimUnit::VideoLock() const {
+  // Nothing to lock to with the video input off.
+  if (Current("vinp") == "0") return "0";
+  if (vlocToggleMs_ <= 0) return "1";
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - start_).count();
+  return (elapsed / vlocToggleMs_) % 2 == 0 ? "1" : "0";
+}
+
+SimUnit::Built SimUnit::Read(const std::string& mnemonic, bool& known) {
+  if (mnemonic == "gadd") return Accepted(AddressText(address_));
+  if (mnemonic == "gbty") return Accepted(board_);
+  if (mnemonic == "glod") return Accepted(std::to_string(store_.Current()));
+  if (mnemonic == "grea") return LongReply(address_);
+  if (mnemonic == "girb" && holdSupported_) return Accepted(hold_ ? "1" : "0");
+  if (mnemonic == "citr") return Accepted(std::to_string(trimPoint_));
+  if (mnemonic == "ciqi" || mnemonic == "ciqq") {
+    // In normal operation there is no calibration point to trim.
+    if (trimPoint_ == 0) {
+      known = false;
+      return {};
+    }
+    return Accepted(Current(TrimKey(mnemonic, trimPoint_)));
+  }
+  if (catalogue_.Find(mnemonic)) {
+    if (mnemonic == "vloc") return Accepted(VideoLock());
+    // The chaining input is active whenever it is switched on.
+    if (mnemonic == "csta") return Accepted(Current("cinp") == "0" || Current("cinp").empty() ? "0" : "1");
+    if (auto stored = store_.Get(mnemonic)) return Accepted(*stored);
+  }
+  known = false;
+  return {};
+}
+
+SimUnit::Built SimUnit::Write(const std::string& mnemonic, const std::string& value, bool& known) {
+  const int replyAddress = address_;
+  int number = 0;
+  long long n = 0;
+  if (mnemonic == "gadd") {
+    if (ParseDecimal(value, 4, number) && number < link::kBroadcastAddress) {
+      address_ = number;
+      StateChanged();
+      return ShortReply(replyAddress, '1', AddressText(number));
+    }
+  } else if (mnemonic == "glod") {
+    if (ParseDecimal(value, 4, number) && store_.Select(number)) {
+      // Loading a configuration reconfigures the whole unit.
+      ModeChanged();
+      StateChanged();
+      return Accepted(std::to_string(store_.Current()));
+    }
+  } else if (mnemonic == "gdef") {
+    if (value == "1") {
+      const std::string before = ModeSignature();
+      store_.RestoreDefaults();
+      if (ModeSignature() != before) ModeChanged();
+      StateChanged();
+      return Accepted("1");
+    }
+  } else if (mnemonic == "girb") {
+    if (holdSupported_ && (value == "0" || value == "1")) {
+      hold_ = value == "1";
+      if (!hold_ && heldModeChange_) {
+        heldModeChange_ = false;
+        ModeChanged();
       }
-    } else if (mnemonic == "glod") {
-      if (ParseDecimal(value, 4, number) && store_.Select(number))
-        return ShortReply(replyAddress, '1', std::to_string(store_.Current()));
-    } else if (mnemonic == "gdef") {
-      if (value == "1") {
-        store_.RestoreDefaults();
-        return ShortReply(replyAddress, '1', "1");
+      return Accepted(value);
+    }
+  } else if (const std::size_t digits = KeyDigits(mnemonic); digits > 0) {
+    // Keys go in and never come out, not even in the reply.
+    if (IsHex(value, digits)) {
+      keys_[mnemonic] = value;
+      return Accepted({});
+    }
+  } else if (mnemonic == "citr") {
+    if (ParsePlainDecimal(value, 1, n) && n <= 3) {
+      trimPoint_ = static_cast<int>(n);
+      return Accepted(value);
+    }
+  } else if (mnemonic == "ciqi" || mnemonic == "ciqq") {
+    // A signed trim travels as its unsigned byte.
+    if (trimPoint_ > 0 && ParsePlainDecimal(value, 3, n) && n <= 255) {
+      store_.SetUnit(TrimKey(mnemonic, trimPoint_), std::to_string(n));
+      StateChanged();
+      return Accepted(std::to_string(n));
+    }
+  } else if (const UnitParam* param = catalogue_.Find(mnemonic)) {
+    auto accepted = catalogue_.Accept(*param, value, [this](std::string_view m) { return Current(m); });
+    if (accepted) {
+      const std::string before = ModeSignature();
+      store_.Set(mnemonic, *accepted);
+      // A manual bitrate (kbit/s) becomes the bitrate the encoder runs at;
+      // back on automatic the encoder returns to its own choice.
+      const params::RowSpec* row = param->rows.empty() ? nullptr : param->rows.front();
+      if (row && row->Has(params::flag::kBitratePair) && row->kind == params::Kind::Check) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.3f", std::stoll(*accepted) / 1000.0);
+        const auto& defaults = store_.Defaults(store_.Current());
+        auto automatic = defaults.find("evid");
+        if (automatic != defaults.end())
+          store_.Set("evid", *accepted == "0" ? automatic->second : std::string(rate));
       }
-    } else if (store_.Set(mnemonic, value)) {
-      return ShortReply(replyAddress, '1', *store_.Get(mnemonic));
+      if (ModeSignature() != before) ModeChanged();
+      StateChanged();
+      return Accepted(*accepted);
     }
   }
   known = false;
   return {};
+}
+
+std::string SimUnit::ModeSignature() const {
+  auto on = [&](const char* m) {
+    const std::string v = Current(m);
+    return v.empty() ? '-' : v == "0" ? '0' : '1';
+  };
+  // Bandwidths 0-2 are the DVB-T ones, 3-5 the narrow ones.
+  long long width = 0;
+  const char band = ParsePlainDecimal(Current("owid"), 5, width) ? (width <= 2 ? 'W' : 'N') : '-';
+  return std::string{band, on("aenc"), on("a1en"), on("a2en"), '/'} + Current("eenc");
+}
+
+void SimUnit::ModeChanged() {
+  // During a hold (file transfers) the change is made once the hold ends.
+  if (hold_) {
+    heldModeChange_ = true;
+    return;
+  }
+  if (settleMs_ <= 0) return;
+  settling_ = true;
+  settleUntil_ = Now() + std::chrono::milliseconds(settleMs_);
+}
+
+void SimUnit::LoadState() {
+  UnitState state;
+  bool found = false;
+  std::string error;
+  if (!LoadUnitState(stateFile_, state, found, error)) {
+    setupError_ = error;
+    stateFile_.clear();  // never overwrite a file we could not read
+    return;
+  }
+  if (!found) return;
+  if (state.address >= 0 && state.address < link::kBroadcastAddress) address_ = state.address;
+  // Values the unit would refuse keep their defaults.
+  for (const auto& [number, values] : state.configurations) {
+    if (number > store_.Configurations()) continue;
+    auto lookup = [&values = values](std::string_view m) {
+      auto it = values.find(std::string(m));
+      return it == values.end() ? std::string() : it->second;
+    };
+    for (const auto& [key, value] : values) {
+      const UnitParam* p = catalogue_.Find(key);
+      if (!p || p->scope != Scope::Configuration) continue;
+      if (!p->writable) {
+        store_.SetIn(number, key, value);
+      } else if (auto accepted = catalogue_.Accept(*p, value, lookup)) {
+        store_.SetIn(number, key, *accepted);
+      }
+    }
+  }
+  for (const auto& [key, value] : state.unit) {
+    long long n = 0;
+    if (IsTrimKey(key)) {
+      if (ParsePlainDecimal(value, 3, n) && n <= 255) store_.SetUnit(key, value);
+      continue;
+    }
+    const UnitParam* p = catalogue_.Find(key);
+    if (!p || p->scope != Scope::Unit || !p->writable) continue;
+    if (auto accepted = catalogue_.Accept(*p, value, [](std::string_view) { return std::string(); }))
+      store_.SetUnit(key, *accepted);
+  }
+  if (state.current > 0) store_.Select(state.current);
+}
+
+void SimUnit::StateChanged() {
+  if (stateFile_.empty()) return;
+  stateDirty_ = !SaveStateLocked(nullptr);
+}
+
+bool SimUnit::SaveState(std::string* error) {
+  std::lock_guard lock(mutex_);
+  const bool saved = SaveStateLocked(error);
+  stateDirty_ = !saved;
+  return saved;
+}
+
+bool SimUnit::SaveStateLocked(std::string* error) {
+  if (stateFile_.empty()) return true;
+  UnitState state;
+  state.address = address_;
+  state.current = store_.Current();
+  for (int c = 1; c <= store_.Configurations(); ++c) {
+    auto& values = state.configurations[c];
+    for (const auto& [key, value] : store_.Configuration(c)) values[key] = value;
+  }
+  // Unit-wide only what can be changed: the rest comes from the options.
+  for (const auto& [key, value] : store_.Unit()) {
+    const UnitParam* p = catalogue_.Find(key);
+    if (IsTrimKey(key) || (p && p->writable)) state.unit[key] = value;
+  }
+  std::string why;
+  const bool saved = SaveUnitState(stateFile_, state, why);
+  if (!saved && error) *error = why;
+  return saved;
 }
 
 SimUnit::Built SimUnit::ShortReply(int address, char status, const std::string& value) const {

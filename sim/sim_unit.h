@@ -1,16 +1,21 @@
-// One simulated unit: request frame in, reply bytes out. No I/O, no clocks:
-// the transports (SimServer) apply the timing faults (delay, split, pacing,
-// closing) around it.
+// One simulated unit: request frame in, reply bytes out. The transports
+// (SimServer) apply the timing faults (delay, split, pacing, closing) around
+// it; the unit's own timing (settling after a mode change, the video lock
+// flipping) reads "now" from UnitOptions::clock, so tests need not sleep.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "param_store.h"
 #include "sim_options.h"
+#include "unit_params.h"
 
 namespace vecta::sim {
 
@@ -43,7 +48,10 @@ struct SimReply {
 
 class SimUnit {
  public:
+  using Clock = std::chrono::steady_clock;
+
   explicit SimUnit(UnitOptions unit = {}, FaultOptions faults = {});
+  ~SimUnit();  // saves the state file if a save after a change failed
 
   // Handles one request frame (STX .. ETX, nothing before or after).
   // Thread-safe: transports on several threads may share one unit.
@@ -53,9 +61,17 @@ class SimUnit {
   int Address() const;
   int CurrentConfiguration() const;
   int Configurations() const;
-  // Requests counted for the faults so far.
+  // Requests counted for the faults so far (not those ignored while settling).
   int RequestCount() const;
   const FaultOptions& Faults() const { return faults_; }
+  // True while the unit is changing mode and answers nothing.
+  bool Settling() const;
+  // What was wrong with the options: a --param for a parameter the unit does
+  // not have or with a value it refuses, a state file that cannot be read.
+  // Empty when all is well.
+  const std::string& SetupError() const { return setupError_; }
+  // Writes the state file now; true when there is none to write.
+  bool SaveState(std::string* error = nullptr);
 
  private:
   struct Built {
@@ -63,18 +79,49 @@ class SimUnit {
     std::vector<std::size_t> checksumAt;  // each covers bytes 1 .. position-1
   };
   Built Execute(char op, const std::string& mnemonic, const std::string& value, bool& known);
+  Built Read(const std::string& mnemonic, bool& known);
+  Built Write(const std::string& mnemonic, const std::string& value, bool& known);
+  Built Accepted(const std::string& value) const { return ShortReply(address_, '1', value); }
   Built ShortReply(int address, char status, const std::string& value) const;
   Built LongReply(int address) const;
   void ApplyFaults(Built& reply, std::string& note) const;
   bool DropForFault(int requestNumber, std::string& note) const;
 
+  Clock::time_point Now() const;
+  // What decides the unit's operating mode in the current configuration;
+  // a change of it makes the unit settle.
+  std::string ModeSignature() const;
+  void ModeChanged();
+  std::string VideoLock() const;
+  std::string Current(std::string_view mnemonic) const;
+  void LoadState();
+  void StateChanged();
+  bool SaveStateLocked(std::string* error);
+
   mutable std::mutex mutex_;
   const FaultOptions faults_;
+  ParamCatalogue catalogue_;
   int address_;
   std::string board_;
-  std::string firmware_;
+  std::string setupError_;  // before store_: building the store reports here
   ParamStore store_;
   int requests_ = 0;
+
+  std::function<Clock::time_point()> clock_;
+  Clock::time_point start_;
+  int settleMs_ = 0;
+  bool settling_ = false;
+  Clock::time_point settleUntil_{};
+  int vlocToggleMs_ = 0;
+
+  bool holdSupported_ = false;  // girb: firmware 3.4.0.0 and later
+  bool hold_ = false;           // mode changes wait for the hold to end
+  bool heldModeChange_ = false;
+  int trimPoint_ = 0;           // citr: 0 normal operation, 1..3 a calibration point
+  std::map<std::string, std::string, std::less<>> keys_;  // scrambling keys, never read back
+
+  std::string stateFile_;
+  bool stateDirty_ = false;
 };
 
 // Address text as the unit sends it: 4 digits.

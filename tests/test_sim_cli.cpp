@@ -23,6 +23,11 @@ TEST(SimCommandLine, DefaultsToTcpOnThePortOfTheUnit) {
   EXPECT_EQ(cl.options.unit.address, 1);
   EXPECT_EQ(cl.options.unit.board, "K610");
   EXPECT_EQ(cl.options.unit.firmware, "3.4.0.0");
+  EXPECT_FALSE(cl.options.unit.satmod);
+  EXPECT_EQ(cl.options.unit.settleMs, 0);
+  EXPECT_EQ(cl.options.unit.vlocToggleMs, 0);
+  EXPECT_TRUE(cl.options.unit.stateFile.empty());
+  EXPECT_TRUE(cl.options.unit.params.empty());
   EXPECT_FALSE(cl.transcript);
 }
 
@@ -60,16 +65,23 @@ TEST(SimCommandLine, UnitAndFaultValues) {
                                 "gabc=x=y", "--silent-after", "3", "--every-other", "--delay-ms=15",
                                 "--bad-checksum", "--no-etx", "--bad-status", "--garbage", "4",
                                 "--split-reply", "--split-pause-ms", "20", "--close-after", "0",
-                                "--pace-baud", "2400", "--configurations", "5"});
+                                "--pace-baud", "2400", "--configurations", "5", "--satmod",
+                                "--settle-ms", "700", "--vloc-toggle-ms=250", "--state", "/tmp/u.state",
+                                "--param", "a1en=3"});
   ASSERT_EQ(cl.action, CommandLine::Action::Run) << cl.error;
   const auto& o = cl.options;
   EXPECT_EQ(o.unit.address, 42);
   EXPECT_EQ(o.unit.board, "K240");
   EXPECT_EQ(o.unit.firmware, "1.2.3.4");
   EXPECT_EQ(o.unit.configurations, 5);
-  ASSERT_FALSE(o.unit.params.empty());
-  EXPECT_EQ(o.unit.params.back().mnemonic, "gabc");
-  EXPECT_EQ(o.unit.params.back().value, "x=y");
+  ASSERT_EQ(o.unit.params.size(), 2u);
+  EXPECT_EQ(o.unit.params[0].mnemonic, "gabc");
+  EXPECT_EQ(o.unit.params[0].value, "x=y");
+  EXPECT_EQ(o.unit.params[1].mnemonic, "a1en");  // digits are part of mnemonics too
+  EXPECT_TRUE(o.unit.satmod);
+  EXPECT_EQ(o.unit.settleMs, 700);
+  EXPECT_EQ(o.unit.vlocToggleMs, 250);
+  EXPECT_EQ(o.unit.stateFile, "/tmp/u.state");
   EXPECT_EQ(o.faults.silentAfter, 3);
   EXPECT_TRUE(o.faults.everyOther);
   EXPECT_EQ(o.faults.delayMs, 15);
@@ -105,6 +117,13 @@ TEST(SimCommandLine, MistakesAreErrors) {
       {"--param", "toolong=1"},
       {"--param", "gabc"},
       {"--param", "gabc=a;b"},
+      {"--param", "1abc=1"},
+      {"--satmod=yes"},
+      {"--settle-ms", "-1"},
+      {"--settle-ms", "600001"},
+      {"--vloc-toggle-ms", "x"},
+      {"--state"},
+      {"--state="},
       {"--serial"},
   };
   for (const auto& args : bad) {
@@ -116,7 +135,8 @@ TEST(SimCommandLine, MistakesAreErrors) {
 
 TEST(SimCommandLine, HelpWins) {
   EXPECT_EQ(Parse({"--address", "3", "--help", "--bogus"}).action, CommandLine::Action::Help);
-  EXPECT_NE(vecta::sim::UsageText().find("--pace-baud"), std::string::npos);
+  for (const char* option : {"--pace-baud", "--satmod", "--settle-ms", "--vloc-toggle-ms", "--state"})
+    EXPECT_NE(vecta::sim::UsageText().find(option), std::string::npos) << option;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -209,8 +210,8 @@ TEST(SimServerTcp, ServesManyRequestsOnOneConnectionAndPipelined) {
     EXPECT_EQ(Open(client.ReceiveOnce()), Wire("000110001;", 0xEE)) << i;
   }
   // Two envelopes in one segment, then one dribbled in byte by byte.
-  Bytes two = Seal(Request("0001wgpwr;5;"));
-  const Bytes second = Seal(Request("0001rgpwr;;"));
+  Bytes two = Seal(Request("0001womod;3;"));
+  const Bytes second = Seal(Request("0001romod;;"));
   two.insert(two.end(), second.begin(), second.end());
   ASSERT_TRUE(client.Send(two));
   Bytes replies;
@@ -219,8 +220,8 @@ TEST(SimServerTcp, ServesManyRequestsOnOneConnectionAndPipelined) {
     ASSERT_FALSE(part.empty());
     replies.insert(replies.end(), part.begin(), part.end());
   }
-  EXPECT_EQ(Open(Bytes(replies.begin(), replies.begin() + 16)), Wire("000115;", 0xE2));
-  EXPECT_EQ(Open(Bytes(replies.begin() + 16, replies.end())), Wire("000115;", 0xE2));
+  EXPECT_EQ(Open(Bytes(replies.begin(), replies.begin() + 16)), Wire("000113;", 0xE0));
+  EXPECT_EQ(Open(Bytes(replies.begin() + 16, replies.end())), Wire("000113;", 0xE0));
 
   const Bytes dribble = Seal(Request("0001rgver;;"));
   for (std::uint8_t b : dribble) ASSERT_TRUE(client.Send(Bytes{b}));
@@ -293,7 +294,7 @@ TEST(SimServerTcp, CloseAfterClosesOnTheNextRequestPerConnection) {
       ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
       EXPECT_FALSE(client.ReceiveOnce().empty()) << round << " " << i;
     }
-    ASSERT_TRUE(client.Send(Seal(Request("0001wgpwr;1;"))));
+    ASSERT_TRUE(client.Send(Seal(Request("0001womod;1;"))));
     EXPECT_TRUE(client.ReceiveOnce().empty());
     EXPECT_TRUE(client.Closed()) << round;
   }
@@ -664,6 +665,51 @@ TEST(SimProgram, ServesBothTransportsAndExitsCleanlyOnSigterm) {
   EXPECT_EQ(sim.Terminate(), 0);
   struct stat st {};
   EXPECT_NE(lstat(link.c_str(), &st), 0);
+  rmdir(dir);
+}
+
+// What the unit held survives a restart of the program: saved as changes
+// are made, loaded at start.
+TEST(SimProgram, StateFileCarriesTheUnitAcrossRestarts) {
+  char dir[] = "/tmp/vecta-sim-test-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string state = std::string(dir) + "/unit.state";
+  {
+    vecta::test::SimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.1:0", "--state", state}, &error)) << error;
+    TcpClient tcp;
+    ASSERT_TRUE(tcp.Connect(sim.TcpPort()));
+    for (const char* request : {"0001wglod;2;", "0001wgnam;Truck 2;", "0001wgadd;0009;"}) {
+      ASSERT_TRUE(tcp.Send(Seal(Request(request))));
+      EXPECT_FALSE(Open(tcp.ReceiveOnce()).empty()) << request;
+    }
+    EXPECT_EQ(sim.Terminate(), 0);
+  }
+  vecta::test::SimProcess again;
+  std::string error;
+  ASSERT_TRUE(again.Start({"--tcp", "127.0.0.1:0", "--state", state}, &error)) << error;
+  TcpClient tcp;
+  ASSERT_TRUE(tcp.Connect(again.TcpPort()));
+  ASSERT_TRUE(tcp.Send(Seal(Request("0009rgnam;;"))));
+  const Bytes reply = Open(tcp.ReceiveOnce());
+  EXPECT_EQ(std::string(reply.begin(), reply.end()).substr(1, 13), "00091Truck 2;");
+  EXPECT_EQ(again.Terminate(), 0);
+
+  // A file that is not a state file is refused, and left as it was.
+  FILE* f = std::fopen(state.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("something else\n", f);
+  std::fclose(f);
+  vecta::test::SimProcess refused;
+  EXPECT_FALSE(refused.Start({"--tcp", "127.0.0.1:0", "--state", state}, &error));
+  char text[32] = {};
+  f = std::fopen(state.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_NE(std::fgets(text, sizeof text, f), nullptr);
+  std::fclose(f);
+  EXPECT_STREQ(text, "something else\n");
+  std::remove(state.c_str());
   rmdir(dir);
 }
 

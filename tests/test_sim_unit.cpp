@@ -16,6 +16,7 @@ namespace {
 
 using vecta::link::Bytes;
 using vecta::sim::FaultOptions;
+using vecta::sim::ParamSeed;
 using vecta::sim::SimReply;
 using vecta::sim::SimUnit;
 using vecta::sim::UnitOptions;
@@ -133,69 +134,83 @@ TEST(SimUnitFrames, RefusesAddressedButMalformedRequests) {
 
 TEST(SimUnitParams, WriteStoresAndEchoesValue) {
   SimUnit unit;
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "100");
-  const SimReply w = unit.Handle(Request("0001wgpwr;77;"));
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "Config 1");
+  const SimReply w = unit.Handle(Request("0001wgnam;Studio A;"));
   EXPECT_EQ(Status(w), '1');
-  EXPECT_EQ(Value(w), "77");
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "77");
-  // An empty value is a value too.
-  EXPECT_EQ(Value(unit.Handle(Request("0001wgpwr;;"))), "");
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "");
+  EXPECT_EQ(Value(w), "Studio A");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "Studio A");
+  // An empty name is a name too.
+  EXPECT_EQ(Status(unit.Handle(Request("0001wgnam;;"))), '1');
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "");
 }
 
 TEST(SimUnitParams, UnknownAndReadOnlyMnemonicsAreRefused) {
   SimUnit unit;
   for (const char* text : {"0001rqqqq;;", "0001wqqqq;5;", "0001wgbty;K240;", "0001wgver;1.0;",
-                           "0001wgrea;1;", "0001rgdef;;"}) {
+                           "0001wgrea;1;", "0001rgdef;;", "0001wgser;1;", "0001wvloc;1;", "0001wevid;1;"}) {
     const SimReply r = unit.Handle(Request(text));
     EXPECT_EQ(Status(r), 'E') << text;
     EXPECT_EQ(Value(r), "") << text;
   }
   // Refused writes changed nothing, and did not create the parameter.
   EXPECT_EQ(Value(unit.Handle(Request("0001rgbty;;"))), "K610");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgver;;"))), "3.4.0.0");
   EXPECT_EQ(Status(unit.Handle(Request("0001rqqqq;;"))), 'E');
 }
 
-TEST(SimUnitParams, ExtraSeedsBecomeKnownParameters) {
+TEST(SimUnitParams, ParamOptionsReplaceDefaultsOfKnownParametersOnly) {
   UnitOptions u;
-  u.params.push_back({"gxyz", "abc"});
-  u.params.push_back({"gpwr", "55"});  // a later seed replaces the default
-  u.params.push_back({"BAD!", "x"});   // not a mnemonic: ignored
+  u.params.push_back({"gnam", "Truck"});
+  u.params.push_back({"omod", "3"});
+  u.params.push_back({"omod", "2"});  // a later one wins
   SimUnit unit(u);
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgxyz;;"))), "abc");
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "55");
-  EXPECT_EQ(Status(unit.Handle(Request("0001rBAD!;;"))), 'E');
+  EXPECT_TRUE(unit.SetupError().empty()) << unit.SetupError();
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "Truck");
+  unit.Handle(Request("0001wglod;5;"));
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "Truck");
+  EXPECT_EQ(Value(unit.Handle(Request("0001romod;;"))), "2");
+
+  for (const ParamSeed bad : {ParamSeed{"qqqq", "1"}, ParamSeed{"omod", "9"}, ParamSeed{"gdna", "x"}}) {
+    UnitOptions b;  // gdna does not exist on a K610
+    b.params.push_back(bad);
+    EXPECT_FALSE(SimUnit(b).SetupError().empty()) << bad.mnemonic << "=" << bad.value;
+  }
 }
 
 TEST(SimUnitParams, ConfigurationsKeepTheirOwnValues) {
   SimUnit unit;
   EXPECT_EQ(Value(unit.Handle(Request("0001rglod;;"))), "1");
-  unit.Handle(Request("0001wgpwr;11;"));
+  unit.Handle(Request("0001wgnam;one;"));
   EXPECT_EQ(Value(unit.Handle(Request("0001wglod;2;"))), "2");
   EXPECT_EQ(Value(unit.Handle(Request("0001rglod;;"))), "2");
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "100");
-  unit.Handle(Request("0001wgpwr;22;"));
+  // Each configuration has defaults of its own, so a switch shows.
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "Config 2");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rofre;;"))), "482.00");
+  unit.Handle(Request("0001wgnam;two;"));
   unit.Handle(Request("0001wglod;1;"));
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "11");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "one");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rofre;;"))), "474.00");
   EXPECT_EQ(unit.CurrentConfiguration(), 1);
 }
 
 TEST(SimUnitParams, RestoreDefaultsTouchesOnlyCurrentConfiguration) {
   SimUnit unit;
-  unit.Handle(Request("0001wgpwr;11;"));
-  unit.Handle(Request("0001wgfrq;123;"));
+  unit.Handle(Request("0001wgnam;one;"));
+  unit.Handle(Request("0001wolev;900;"));
   unit.Handle(Request("0001wglod;3;"));
-  unit.Handle(Request("0001wgpwr;33;"));
+  unit.Handle(Request("0001wgnam;three;"));
+  unit.Handle(Request("0001wcflo;400;"));  // calibration belongs to the unit, not to a configuration
   EXPECT_EQ(Status(unit.Handle(Request("0001wgdef;0;"))), 'E');
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "33");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "three");
   const SimReply r = unit.Handle(Request("0001wgdef;1;"));
   EXPECT_EQ(Status(r), '1');
   EXPECT_EQ(Value(r), "1");
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "100");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "Config 3");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rcflo;;"))), "400.00");
   EXPECT_EQ(Value(unit.Handle(Request("0001rglod;;"))), "3");
   unit.Handle(Request("0001wglod;1;"));
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "11");
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgfrq;;"))), "123");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "one");
+  EXPECT_EQ(Value(unit.Handle(Request("0001rolev;;"))), "900");
 }
 
 TEST(SimUnitParams, ConfigurationRangeFollowsBoard) {
@@ -325,9 +340,9 @@ TEST(SimUnitFaults, EveryOtherDropsEvenRequests) {
 
 TEST(SimUnitFaults, DroppedWriteStillTakesEffect) {
   SimUnit unit({}, Faults([](FaultOptions& f) { f.everyOther = true; }));
-  EXPECT_TRUE(unit.Handle(Request("0001rgpwr;;")).answer);
-  EXPECT_FALSE(unit.Handle(Request("0001wgpwr;9;")).answer);
-  EXPECT_EQ(Value(unit.Handle(Request("0001rgpwr;;"))), "9");
+  EXPECT_TRUE(unit.Handle(Request("0001rgnam;;")).answer);
+  EXPECT_FALSE(unit.Handle(Request("0001wgnam;nine;")).answer);
+  EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "nine");
 }
 
 TEST(SimUnitFaults, BadChecksumFlipsOnlyTheChecksum) {
