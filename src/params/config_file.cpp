@@ -1,0 +1,575 @@
+#include "params/config_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "link/frame.h"
+#include "link/link_errors.h"
+#include "link/link_lock.h"
+
+namespace vecta::params {
+namespace {
+
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void PutText(std::vector<std::uint8_t>& out, std::string_view s) { out.insert(out.end(), s.begin(), s.end()); }
+
+// Reading from a byte span that never runs past its end.
+class Reader {
+ public:
+  Reader(std::span<const std::uint8_t> data, std::size_t& pos) : d_(data), pos_(pos) {}
+  std::size_t Left() const { return d_.size() - pos_; }
+  bool U32(std::uint32_t& v) {
+    if (Left() < 4) return false;
+    v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(d_[pos_ + static_cast<std::size_t>(i)]) << (8 * i);
+    pos_ += 4;
+    return true;
+  }
+  bool Byte(std::uint8_t& b) {
+    if (Left() < 1) return false;
+    b = d_[pos_++];
+    return true;
+  }
+  bool Text(std::size_t n, std::string& s) {
+    if (Left() < n) return false;
+    s.assign(reinterpret_cast<const char*>(d_.data() + pos_), n);
+    pos_ += n;
+    return true;
+  }
+  bool Peek(std::string_view marker) const {
+    if (Left() < marker.size()) return false;
+    return std::string_view(reinterpret_cast<const char*>(d_.data() + pos_), marker.size()) == marker;
+  }
+
+ private:
+  std::span<const std::uint8_t> d_;
+  std::size_t& pos_;
+};
+
+bool ValidMnemonic(std::string_view m) {
+  if (m.size() != 4) return false;
+  for (char c : m)
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+// A request text ends at its first zero byte, STX and ETX bound the frame and
+// ';' ends the value: none of them can travel inside a value.
+bool CarriableText(std::string_view t) {
+  for (char c : t)
+    if (c == '\0' || c == static_cast<char>(link::kStx) || c == static_cast<char>(link::kEtx) || c == ';')
+      return false;
+  return true;
+}
+
+long long LeadingInteger(std::string_view text) {
+  const std::string s(text);
+  errno = 0;
+  long long v = std::strtoll(s.c_str(), nullptr, 10);
+  if (v > INT32_MAX) v = INT32_MAX;
+  if (v < INT32_MIN) v = INT32_MIN;
+  return v;
+}
+
+// The integer part of a number computed from a decimal text, without the
+// error of the text's binary form: the stored text of a scaled row is the
+// unit's integer divided by 10, 100 or 1000 with as many decimals, and
+// "0.29" x 100 is 28.999... in binary, whose integer part would lose one.
+std::string IntegerPartText(double v) {
+  if (std::isnan(v)) v = 0;
+  const double nearest = std::nearbyint(v);
+  v = std::fabs(v - nearest) <= 1e-9 * std::fmax(1.0, std::fabs(v)) ? nearest : std::trunc(v);
+  if (v > 2147483647.0) v = 2147483647.0;
+  if (v < -2147483648.0) v = -2147483648.0;
+  return std::to_string(static_cast<long long>(v));
+}
+
+std::string StoredTextToWire(const RowSpec& row, const std::string& text) {
+  // The same precedence as the write conversion of a typed value.
+  if (row.Has(flag::kLevel)) return FormTextValue(row, text);
+  double scale = 0;
+  if (row.Has(flag::kNegativeTenths))
+    scale = -10;
+  else if (row.Has(flag::kHundredths))
+    scale = 100;
+  else if (row.Has(flag::kThousandths))
+    scale = 1000;
+  if (scale == 0) return FormTextValue(row, text);
+  return IntegerPartText(std::atof(text.c_str()) * scale);
+}
+
+ConfigRecord TextRecord(std::string_view mnemonic, std::string text) {
+  ConfigRecord r;
+  r.mnemonic.assign(mnemonic);
+  r.kind = RecordKind::Text;
+  r.text = std::move(text);
+  return r;
+}
+
+std::string RequestText(int unitAddress, char op, std::string_view mnemonic, std::string_view value) {
+  char head[16];
+  std::snprintf(head, sizeof head, "%c%04d%c", static_cast<char>(link::kStx), unitAddress, op);
+  std::string s(head);
+  s.append(mnemonic);
+  s.push_back(';');
+  s.append(value);
+  s.push_back(';');
+  return s;
+}
+
+}  // namespace
+
+std::uint32_t ConfigChecksum(std::span<const std::uint8_t> data) {
+  std::uint32_t reg = 0xFFFFFFFFu;
+  for (std::uint8_t byte : data) {
+    for (int bit = 0; bit < 8; ++bit) {
+      const std::uint32_t b = ((byte >> bit) & 1u) ^ (reg >> 31);
+      reg <<= 1;
+      if (b) reg ^= 0x04C11DB7u;
+    }
+  }
+  return reg;
+}
+
+std::string ConfigRecord::ValueText() const {
+  switch (kind) {
+    case RecordKind::Text:
+      return text;
+    case RecordKind::Number:
+      return std::to_string(number);
+    case RecordKind::Address:
+      return FormatAddress(number);
+  }
+  return text;
+}
+
+// ---- Writer
+
+std::vector<ConfigRecord> RecordsFromTable(const ParamTable& table, Variant variant) {
+  std::vector<ConfigRecord> records;
+  for (const ParamRow& row : table.Rows()) {
+    const RowSpec& spec = row.Spec();
+    if (!spec.writable || spec.Derived() || !RowExists(spec, variant)) continue;
+    const std::optional<Value> value = row.Get();
+    if (!value) continue;
+    switch (spec.kind) {
+      case Kind::Text:
+        if (const auto* t = std::get_if<std::string>(&*value))
+          records.push_back(TextRecord(spec.mnemonic, StoredTextToWire(spec, *t)));
+        break;
+      case Kind::List:
+        if (const auto* p = std::get_if<std::int32_t>(&*value); p && spec.options) {
+          if (const auto wire = PositionToWire(*spec.options, *p)) {
+            ConfigRecord r;
+            r.mnemonic = spec.mnemonic;
+            r.kind = RecordKind::Number;
+            r.number = static_cast<std::uint32_t>(*wire);
+            records.push_back(std::move(r));
+          }
+        }
+        break;
+      case Kind::Address:
+        if (const auto* a = std::get_if<std::uint32_t>(&*value)) {
+          ConfigRecord r;
+          r.mnemonic = spec.mnemonic;
+          r.kind = RecordKind::Address;
+          r.number = *a;
+          records.push_back(std::move(r));
+        }
+        break;
+      case Kind::Check:
+        if (spec.Has(flag::kBitratePair)) {
+          const auto* c = std::get_if<std::uint8_t>(&*value);
+          if (!c) break;
+          if (*c == 0) {
+            records.push_back(TextRecord(spec.mnemonic, "0"));
+            break;
+          }
+          // Manual bitrate: the video bitrate (Mbit/s) in kbit/s. Left out
+          // while the bitrate is unknown, so loading keeps the unit's own.
+          const ParamRow* evid = table.Find("evid");
+          const std::optional<std::string> rate = evid ? evid->Text() : std::nullopt;
+          if (rate) records.push_back(TextRecord(spec.mnemonic, IntegerPartText(std::atof(rate->c_str()) * 1000.0)));
+        }
+        break;
+      case Kind::StatusList:
+        break;
+    }
+  }
+  return records;
+}
+
+void AppendRecordStream(std::vector<std::uint8_t>& out, std::span<const ConfigRecord> records) {
+  for (const ConfigRecord& r : records) {
+    std::string m = r.mnemonic;
+    m.resize(4, ' ');
+    PutText(out, m);
+    out.push_back(static_cast<std::uint8_t>(r.kind));
+    if (r.kind == RecordKind::Text) {
+      PutU32(out, static_cast<std::uint32_t>(r.text.size()));
+      PutText(out, r.text);
+    } else {
+      PutU32(out, r.number);
+    }
+  }
+}
+
+void AppendConfigImage(std::vector<std::uint8_t>& out, const ConfigImage& image) {
+  PutText(out, kConfigMarker);
+  PutU32(out, image.number);
+  AppendRecordStream(out, image.records);
+  PutText(out, kStreamEndMarker);
+}
+
+void AppendFileEnd(std::vector<std::uint8_t>& out) {
+  PutText(out, kFileEndMarker);
+  PutU32(out, ConfigChecksum(out));
+}
+
+std::vector<std::uint8_t> BuildConfigFile(const ConfigImage& image) {
+  std::vector<std::uint8_t> out;
+  PutU32(out, 1);
+  AppendConfigImage(out, image);
+  AppendFileEnd(out);
+  return out;
+}
+
+// ---- Parser
+
+std::string_view ConfigErrorText(ConfigError error) {
+  using namespace config_text;
+  switch (error) {
+    case ConfigError::None: return {};
+    case ConfigError::Truncated: return kTruncated;
+    case ConfigError::TooLarge: return kTooLarge;
+    case ConfigError::Checksum: return kChecksum;
+    case ConfigError::MoreThanOneConfig: return kMoreThanOne;
+    case ConfigError::NotTransmitterConfig: return kNotTransmitter;
+    case ConfigError::IncorrectConfigCount: return kIncorrectCount;
+    case ConfigError::InvalidConfigType: return kInvalidConfigType;
+    case ConfigError::BadRecordKind: return kBadRecordKind;
+    case ConfigError::BadMnemonic: return kBadMnemonic;
+    case ConfigError::BadValue: return kBadValue;
+    case ConfigError::ValueTooLong: return kValueTooLong;
+  }
+  return {};
+}
+
+ConfigError ParseConfigImage(std::span<const std::uint8_t> data, std::size_t& pos, ConfigError missingMarker,
+                             ConfigImage& image) {
+  Reader in(data, pos);
+  std::string marker;
+  if (!in.Text(kConfigMarker.size(), marker)) return ConfigError::Truncated;
+  if (marker != kConfigMarker) return missingMarker;
+  if (!in.U32(image.number)) return ConfigError::Truncated;
+  image.records.clear();
+  for (;;) {
+    if (in.Peek(kStreamEndMarker)) {
+      std::string end;
+      in.Text(kStreamEndMarker.size(), end);
+      return ConfigError::None;
+    }
+    if (image.records.size() >= kMaxRecordsPerConfig) return ConfigError::TooLarge;
+    ConfigRecord r;
+    std::uint8_t kind = 0;
+    std::uint32_t field = 0;
+    if (!in.Text(4, r.mnemonic)) return ConfigError::Truncated;
+    if (!ValidMnemonic(r.mnemonic)) return ConfigError::BadMnemonic;
+    if (!in.Byte(kind)) return ConfigError::Truncated;
+    if (kind > 2) return ConfigError::BadRecordKind;
+    r.kind = static_cast<RecordKind>(kind);
+    if (!in.U32(field)) return ConfigError::Truncated;
+    if (r.kind == RecordKind::Text) {
+      // The length is checked against what is left before anything is
+      // allocated for it.
+      if (!in.Text(field, r.text)) return ConfigError::Truncated;
+      if (!CarriableText(r.text)) return ConfigError::BadValue;
+    } else {
+      r.number = field;
+    }
+    image.records.push_back(std::move(r));
+  }
+}
+
+ConfigParse ParseConfigFile(std::span<const std::uint8_t> bytes) {
+  ConfigParse result;
+  if (bytes.size() > kMaxConfigFileSize) {
+    result.error = ConfigError::TooLarge;
+    return result;
+  }
+  if (bytes.size() < 4) {
+    result.error = ConfigError::Truncated;
+    return result;
+  }
+  const auto data = bytes.first(bytes.size() - 4);
+  std::size_t pos = bytes.size() - 4;
+  std::uint32_t stored = 0;
+  Reader(bytes, pos).U32(stored);
+  if (stored != ConfigChecksum(data)) {
+    result.error = ConfigError::Checksum;
+    return result;
+  }
+  pos = 0;
+  if (!Reader(data, pos).U32(result.data.count)) {
+    result.error = ConfigError::Truncated;
+    return result;
+  }
+  if (result.data.count >= 2) {
+    result.error = ConfigError::MoreThanOneConfig;
+    return result;
+  }
+  ConfigImage image;
+  result.error = ParseConfigImage(data, pos, ConfigError::NotTransmitterConfig, image);
+  if (result.ok()) result.data.images.push_back(std::move(image));
+  return result;
+}
+
+ConfigError CheckRequestsFit(std::span<const ConfigImage> images, int unitAddress, std::size_t maxFrame) {
+  link::Bytes frame;
+  for (const ConfigImage& image : images)
+    for (const ConfigRecord& r : image.records)
+      if (!link::BuildRequestFrame(RequestText(unitAddress, 'w', r.mnemonic, r.ValueText()), maxFrame, frame))
+        return ConfigError::ValueTooLong;
+  return ConfigError::None;
+}
+
+// ---- Files
+
+std::optional<std::vector<std::uint8_t>> ReadFileBounded(const std::string& path, std::size_t maxSize,
+                                                         bool& tooLarge) {
+  tooLarge = false;
+  // Non-blocking, so a FIFO named by mistake cannot hold the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    if (bytes.size() + static_cast<std::size_t>(n) > maxSize) {
+      tooLarge = true;
+      ::close(fd);
+      return std::nullopt;
+    }
+    bytes.insert(bytes.end(), buf, buf + n);
+  }
+  ::close(fd);
+  return bytes;
+}
+
+AtomicFileWriter::~AtomicFileWriter() { Discard(); }
+
+bool AtomicFileWriter::Open(const std::string& path) {
+  Discard();
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    // 0666 less the umask, as a new file would get.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      path_ = path;
+      tempPath_ = temp;
+      fd_ = fd;
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_, st.st_mode & 07777);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool AtomicFileWriter::Commit(std::span<const std::uint8_t> bytes) {
+  if (fd_ < 0) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Discard();
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
+    fd_ = -1;
+    Discard();
+    return false;
+  }
+  fd_ = -1;
+  if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+    Discard();
+    return false;
+  }
+  tempPath_.clear();
+  // The rename itself reaches the disk with the folder.
+  const std::size_t slash = path_.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path_.substr(0, slash));
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+void AtomicFileWriter::Discard() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!tempPath_.empty()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+  }
+}
+
+// ---- Operations on the unit
+
+bool UnitConnected(const UnitContext& unit) { return unit.link && unit.link->IsConnected(); }
+
+std::uint32_t WriteUnitParameter(UnitContext& unit, std::string_view mnemonic, std::string_view value,
+                                 link::LinkReply& reply) {
+  return link::Exchange(*unit.link, RequestText(unit.unitAddress, 'w', mnemonic, value), reply, 1);
+}
+
+int ReadUnitNumber(UnitContext& unit, std::string_view mnemonic) {
+  link::LinkReply reply;
+  if (link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', mnemonic, ""), reply, 1) != link::kLinkOk ||
+      reply.status != '1')
+    return 0;
+  return static_cast<int>(LeadingInteger(reply.value));
+}
+
+bool OwidCrossesBoundary(long long a, long long b) { return (((a + 1) ^ (b + 1)) & 4) != 0; }
+
+void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid, int currentEenc,
+                      bool hold) {
+  std::lock_guard poll(link::PollLock());
+  for (const ConfigRecord& r : records) {
+    // glod selects the running configuration: the file's own number must not
+    // switch the unit away from the configuration being loaded.
+    if (r.mnemonic == "glod") continue;
+    const std::string value = r.ValueText();
+    link::LinkReply reply;
+    if (r.mnemonic == "cinp") {
+      // The unit resets the chaining flow when the chaining input changes:
+      // keep what it had.
+      link::LinkReply flow;
+      const std::uint32_t rc =
+          link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', "cflo", ""), flow, 1);
+      WriteUnitParameter(unit, r.mnemonic, value, reply);
+      if (rc == link::kLinkOk && flow.status != 'E') WriteUnitParameter(unit, "cflo", flow.value, reply);
+    } else {
+      WriteUnitParameter(unit, r.mnemonic, value, reply);
+    }
+    if (hold || r.kind == RecordKind::Address) continue;
+    const long long written = r.kind == RecordKind::Number ? static_cast<long long>(r.number) : LeadingInteger(r.text);
+    // Changing the encoder or crossing between narrowband and DVB-T
+    // bandwidths restarts the modulator or encoder.
+    if ((r.mnemonic == "eenc" && written != currentEenc) ||
+        (r.mnemonic == "owid" && OwidCrossesBoundary(written, currentOwid)))
+      unit.clock->SleepMs(kModeChangeWaitMs);
+  }
+}
+
+bool SaveConfigFile(UnitContext& unit, const std::string& path, int configNumber) {
+  using namespace config_text;
+  if (!UnitConnected(unit)) {
+    unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
+    return false;
+  }
+  std::lock_guard poll(link::PollLock());
+  AtomicFileWriter file;
+  if (!file.Open(path)) {
+    unit.prompter->Message(kError, kOpenForWriting, MessageIcon::Exclamation);
+    return false;
+  }
+  ConfigImage image;
+  image.number = static_cast<std::uint32_t>(configNumber);
+  image.records = RecordsFromTable(unit.tables->main, unit.variant());
+  if (!file.Commit(BuildConfigFile(image))) {
+    unit.prompter->Message(kError, kWriteFailed, MessageIcon::Exclamation);
+    return false;
+  }
+  return true;
+}
+
+bool SaveConfigToFile(UnitContext& unit, int configNumber) {
+  if (!UnitConnected(unit)) {
+    unit.prompter->Message(config_text::kError, config_text::kNoConnection, MessageIcon::Exclamation);
+    return false;
+  }
+  std::lock_guard poll(link::PollLock());
+  const std::optional<std::string> path = unit.prompter->ChooseFileToSave(kConfigFileFilter);
+  if (!path) return false;
+  return SaveConfigFile(unit, *path, configNumber);
+}
+
+bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {
+  using namespace config_text;
+  if (!UnitConnected(unit)) {
+    unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
+    return false;
+  }
+  std::lock_guard poll(link::PollLock());
+  bool tooLarge = false;
+  const auto bytes = ReadFileBounded(path, kMaxConfigFileSize, tooLarge);
+  if (!bytes) {
+    unit.prompter->Message(kError, tooLarge ? kTooLarge : kOpenForReading, MessageIcon::Exclamation);
+    return false;
+  }
+  ConfigParse parsed = ParseConfigFile(*bytes);
+  if (parsed.ok()) {
+    const std::size_t maxFrame = unit.link->Kind() == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame
+                                                                                 : link::kMaxSerialRequestFrame;
+    parsed.error = CheckRequestsFit(parsed.data.images, unit.unitAddress, maxFrame);
+  }
+  if (!parsed.ok()) {
+    unit.prompter->Message(kError, ConfigErrorText(parsed.error), MessageIcon::Exclamation);
+    return false;
+  }
+  // Every check has passed: only now is the unit touched. The file's
+  // configuration goes into the unit's current one.
+  const int owid = ReadUnitNumber(unit, "owid");
+  const int eenc = ReadUnitNumber(unit, "eenc");
+  ReadUnitNumber(unit, "aenc");
+  SendRecordStream(unit, parsed.data.images.front().records, owid, eenc, false);
+  if (fullRefresh) fullRefresh();
+  return true;
+}
+
+bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefresh) {
+  if (!UnitConnected(unit)) {
+    unit.prompter->Message(config_text::kError, config_text::kNoConnection, MessageIcon::Exclamation);
+    return false;
+  }
+  std::lock_guard poll(link::PollLock());
+  const std::optional<std::string> path = unit.prompter->ChooseFileToOpen(kConfigFileFilter);
+  if (!path) return false;
+  return LoadConfigFile(unit, *path, fullRefresh);
+}
+
+}  // namespace vecta::params

@@ -1,0 +1,260 @@
+#include "params/config_set.h"
+
+#include <mutex>
+
+#include "link/frame.h"
+#include "link/link_errors.h"
+#include "link/link_lock.h"
+
+namespace vecta::params {
+namespace {
+
+using namespace config_text;
+
+// While configurations switch, girb 1 makes the unit hold its outputs; its
+// firmware before 3.4.0.0 has no girb and needs time after every switch.
+class SwitchHold {
+ public:
+  explicit SwitchHold(UnitContext& unit) : unit_(unit), applies_(unit.firmware.AtLeast3400()) {}
+  ~SwitchHold() { End(); }
+  bool Applies() const { return applies_; }
+  void Begin() {
+    if (!applies_ || set_) return;
+    link::LinkReply reply;
+    WriteUnitParameter(unit_, "girb", "1", reply);
+    set_ = true;
+  }
+  // girb goes back to 0 on every way out once it was set.
+  void End() {
+    if (!set_) return;
+    set_ = false;
+    link::LinkReply reply;
+    WriteUnitParameter(unit_, "girb", "0", reply);
+  }
+  void WaitAfterSwitch() {
+    if (!applies_) unit_.clock->SleepMs(kConfigSwitchWaitMs);
+  }
+
+ private:
+  UnitContext& unit_;
+  bool applies_;
+  bool set_ = false;
+};
+
+// The progress window, closed on every way out.
+class Progress {
+ public:
+  Progress(Prompter& p, std::string_view text, int maximum) : p_(p) {
+    p_.BeginProgress(kPleaseWaitTitle, text, maximum);
+  }
+  ~Progress() { End(); }
+  void Set(int v) { p_.SetProgress(v); }
+  void End() {
+    if (open_) p_.EndProgress();
+    open_ = false;
+  }
+
+ private:
+  Prompter& p_;
+  bool open_ = true;
+};
+
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void Fail(UnitContext& unit, std::string_view text) {
+  unit.prompter->Message(kError, text, MessageIcon::Exclamation);
+}
+
+std::string ConfigNumberText(int i) { return std::to_string(i); }
+
+}  // namespace
+
+int ConfigCount(Variant variant) { return variant == Variant::Other ? 8 : 16; }
+
+std::vector<std::uint8_t> BuildConfigSetFile(std::span<const ConfigImage> images) {
+  std::vector<std::uint8_t> out;
+  PutU32(out, static_cast<std::uint32_t>(images.size()));
+  for (const ConfigImage& image : images) AppendConfigImage(out, image);
+  AppendFileEnd(out);
+  return out;
+}
+
+ConfigParse ParseConfigSet(std::span<const std::uint8_t> bytes, std::uint32_t minConfigs) {
+  ConfigParse result;
+  if (bytes.size() > kMaxConfigFileSize) {
+    result.error = ConfigError::TooLarge;
+    return result;
+  }
+  if (bytes.size() < 4) {
+    result.error = ConfigError::Truncated;
+    return result;
+  }
+  const auto data = bytes.first(bytes.size() - 4);
+  const std::uint32_t stored = static_cast<std::uint32_t>(bytes[bytes.size() - 4]) |
+                               static_cast<std::uint32_t>(bytes[bytes.size() - 3]) << 8 |
+                               static_cast<std::uint32_t>(bytes[bytes.size() - 2]) << 16 |
+                               static_cast<std::uint32_t>(bytes[bytes.size() - 1]) << 24;
+  if (stored != ConfigChecksum(data)) {
+    result.error = ConfigError::Checksum;
+    return result;
+  }
+  if (data.size() < 4) {
+    result.error = ConfigError::Truncated;
+    return result;
+  }
+  const std::uint32_t n = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+                          static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+  result.data.count = n;
+  // The count is judged before anything is reserved for it.
+  if (n < minConfigs || n > kMaxConfigs) {
+    result.error = ConfigError::IncorrectConfigCount;
+    return result;
+  }
+  std::size_t pos = 4;
+  result.data.images.reserve(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    ConfigImage image;
+    result.error = ParseConfigImage(data, pos, ConfigError::InvalidConfigType, image);
+    if (!result.ok()) return result;
+    result.data.images.push_back(std::move(image));
+  }
+  return result;
+}
+
+bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {
+  if (!unit.link) {
+    Fail(unit, kNoConnection);
+    return false;
+  }
+  // Poll lock first, then the link lock for the whole run (each exchange
+  // takes it again): the poll thread cannot slip a request between a switch
+  // and the refresh that reads the configuration.
+  std::lock_guard poll(link::PollLock());
+  std::lock_guard linkLock(link::LinkLock());
+  SwitchHold hold(unit);
+
+  const int n = ConfigCount(unit.variant());
+  std::vector<std::uint8_t> image;
+  image.reserve(static_cast<std::size_t>(n) * 1024);
+
+  AtomicFileWriter file;
+  if (!file.Open(path)) {
+    Fail(unit, kOpenForWriting);
+    return false;
+  }
+
+  Progress progress(*unit.prompter, kSaveProgress, n + 1);
+  hold.Begin();
+  PutU32(image, static_cast<std::uint32_t>(n));
+  for (int i = 1; i <= n; ++i) {
+    link::LinkReply reply;
+    const std::uint32_t rc = WriteUnitParameter(unit, "glod", ConfigNumberText(i), reply);
+    // A refused switch leaves the unit on the previous configuration, whose
+    // values must not be saved as this one's.
+    if (rc != link::kLinkOk || reply.status == 'E') {
+      file.Discard();  // the file that was there stays as it was
+      hold.End();
+      progress.End();
+      Fail(unit, kUnableToSwitch);
+      return false;
+    }
+    hold.WaitAfterSwitch();
+    if (fullRefresh) fullRefresh();  // the stored values are now configuration i's
+    ConfigImage config;
+    config.number = static_cast<std::uint32_t>(i);
+    config.records = RecordsFromTable(unit.tables->main, unit.variant());
+    AppendConfigImage(image, config);
+    progress.Set(i);
+  }
+  AppendFileEnd(image);
+  const bool written = file.Commit(image);
+
+  link::LinkReply reply;
+  WriteUnitParameter(unit, "glod", "1", reply);
+  hold.WaitAfterSwitch();
+  if (fullRefresh) fullRefresh();
+  progress.Set(n + 1);
+  hold.End();
+  progress.End();
+  if (!written) {
+    Fail(unit, kWriteFailed);
+    return false;
+  }
+  unit.prompter->Message(kAlert, kSetSaved, MessageIcon::Information);
+  return true;
+}
+
+bool SaveConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
+  std::lock_guard poll(link::PollLock());
+  std::lock_guard linkLock(link::LinkLock());
+  const std::optional<std::string> path = unit.prompter->ChooseFileToSave(kConfigFileFilter);
+  if (!path) return false;
+  return SaveConfigSetFile(unit, *path, fullRefresh);
+}
+
+bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {
+  if (!unit.link) {
+    Fail(unit, kNoConnection);
+    return false;
+  }
+  std::lock_guard poll(link::PollLock());
+  bool tooLarge = false;
+  const auto bytes = ReadFileBounded(path, kMaxConfigFileSize, tooLarge);
+  if (!bytes) {
+    Fail(unit, tooLarge ? kTooLarge : kOpenForReading);
+    return false;
+  }
+  ConfigParse parsed = ParseConfigSet(*bytes, static_cast<std::uint32_t>(ConfigCount(unit.variant())));
+  if (parsed.ok()) {
+    const std::size_t maxFrame = unit.link->Kind() == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame
+                                                                                 : link::kMaxSerialRequestFrame;
+    parsed.error = CheckRequestsFit(parsed.data.images, unit.unitAddress, maxFrame);
+  }
+  if (!parsed.ok()) {
+    Fail(unit, ConfigErrorText(parsed.error));
+    return false;
+  }
+
+  // The whole file has passed its checks: now the unit.
+  SwitchHold hold(unit);
+  const int n = static_cast<int>(parsed.data.images.size());
+  Progress progress(*unit.prompter, kLoadProgress, n + 1);
+  hold.Begin();
+  for (int i = 1; i <= n; ++i) {
+    // The configuration running now, then configuration i.
+    const int owidBefore = ReadUnitNumber(unit, "owid");
+    const int eencBefore = ReadUnitNumber(unit, "eenc");
+    ReadUnitNumber(unit, "aenc");
+    link::LinkReply reply;
+    WriteUnitParameter(unit, "glod", ConfigNumberText(i), reply);
+    hold.WaitAfterSwitch();
+    const int owid = ReadUnitNumber(unit, "owid");
+    const int eenc = ReadUnitNumber(unit, "eenc");
+    ReadUnitNumber(unit, "aenc");
+    if (!hold.Applies() && (OwidCrossesBoundary(owid, owidBefore) || eenc != eencBefore))
+      unit.clock->SleepMs(kModeChangeWaitMs);
+    SendRecordStream(unit, parsed.data.images[static_cast<std::size_t>(i - 1)].records, owid, eenc,
+                     hold.Applies());
+    progress.Set(i);
+  }
+  link::LinkReply reply;
+  WriteUnitParameter(unit, "glod", "1", reply);
+  hold.WaitAfterSwitch();
+  progress.Set(n + 1);
+  hold.End();
+  progress.End();
+  if (fullRefresh) fullRefresh();
+  unit.prompter->Message(kAlert, kSetLoaded, MessageIcon::Information);
+  return true;
+}
+
+bool LoadConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
+  std::lock_guard poll(link::PollLock());
+  const std::optional<std::string> path = unit.prompter->ChooseFileToOpen(kConfigFileFilter);
+  if (!path) return false;
+  return LoadConfigSetFile(unit, *path, fullRefresh);
+}
+
+}  // namespace vecta::params

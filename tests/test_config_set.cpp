@@ -1,0 +1,510 @@
+// Configuration sets: files of 8 and 16 configurations against files built
+// by hand, the exchanges of a save and a load with and without the girb hold
+// (firmware 3.4.0.0), the progress window and every message and failure.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "link/link_lock.h"
+#include "params/config_file.h"
+#include "params/config_set.h"
+#include "support/fake_link.h"
+
+using namespace vecta::params;
+using namespace vecta::test;
+using vecta::link::Bytes;
+
+namespace {
+
+void U32(Bytes& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void Str(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+void TextRec(Bytes& b, const std::string& m, const std::string& text) {
+  Str(b, m);
+  b.push_back(0);
+  U32(b, static_cast<std::uint32_t>(text.size()));
+  Str(b, text);
+}
+void NumRec(Bytes& b, const std::string& m, std::uint32_t n) {
+  Str(b, m);
+  b.push_back(1);
+  U32(b, n);
+}
+Bytes Seal(Bytes b) {
+  U32(b, ConfigChecksum(b));
+  return b;
+}
+void WriteBytes(const std::string& path, const Bytes& b) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+Bytes FileBytes(const std::string& path) { return ToBytes(ReadFile(path)); }
+
+// A set of n configurations: configuration i holds owid (i % 6) and the name
+// "Config i", as the unit's values after a refresh of configuration i.
+Bytes SetByHand(std::uint32_t n, std::uint32_t count) {
+  Bytes b;
+  U32(b, count);
+  for (std::uint32_t i = 1; i <= n; ++i) {
+    Str(b, "TXS");
+    U32(b, i);
+    NumRec(b, "owid", i % 6);
+    TextRec(b, "gnam", "Config " + std::to_string(i));
+    Str(b, "----");
+  }
+  Str(b, "///");
+  return Seal(b);
+}
+Bytes SetByHand(std::uint32_t n) { return SetByHand(n, n); }
+
+struct RecordingPrompter final : Prompter {
+  struct Msg {
+    std::string title, text;
+    MessageIcon icon;
+  };
+  Answer Message(std::string_view title, std::string_view text, MessageIcon icon, MessageButtons) override {
+    messages.push_back({std::string(title), std::string(text), icon});
+    return Answer::Ok;
+  }
+  std::optional<std::string> ChooseFileToOpen(std::string_view filter) override {
+    filters.push_back("open " + std::string(filter));
+    return answer;
+  }
+  std::optional<std::string> ChooseFileToSave(std::string_view filter) override {
+    filters.push_back("save " + std::string(filter));
+    return answer;
+  }
+  void BeginProgress(std::string_view title, std::string_view text, int maximum) override {
+    progress.push_back("begin " + std::string(title) + "|" + std::string(text) + "|" + std::to_string(maximum));
+  }
+  void SetProgress(int value) override { progress.push_back("set " + std::to_string(value)); }
+  void EndProgress() override { progress.push_back("end"); }
+
+  std::vector<Msg> messages;
+  std::vector<std::string> filters, progress;
+  std::optional<std::string> answer;
+};
+
+std::vector<std::string> ProgressRun(const std::string& text, int n) {
+  std::vector<std::string> v = {"begin Please wait|" + text + "|" + std::to_string(n + 1)};
+  for (int i = 1; i <= n + 1; ++i) v.push_back("set " + std::to_string(i));
+  v.push_back("end");
+  return v;
+}
+
+const std::string kSaveText = "Please wait while configs are read and saved...";
+const std::string kLoadText = "Please wait while configs are read and sent...";
+
+class ConfigSetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(f.link->OpenSerialPort(0), 0u);
+    unit.link = f.link.get();
+    unit.clock = &f.clock;
+    unit.prompter = &prompter;
+    unit.tables = &tables;
+  }
+  void Answer(const std::vector<std::string>& values) {
+    for (const auto& v : values) f.line().Reply(ReplyFrame(1, '1', v));
+  }
+  void AnswerOk(int n) { Answer(std::vector<std::string>(static_cast<std::size_t>(n), "")); }
+  void AnswerBroken() {
+    Bytes bad = ReplyFrame(1, '1', "");
+    bad[bad.size() - 2] ^= 0x01;  // checksum broken: a link error, no retry
+    f.line().Reply(bad);
+  }
+  std::vector<std::string> Requests() {
+    std::vector<std::string> out;
+    for (const auto& w : f.line().writes) out.emplace_back(w.begin() + 1, w.end() - 2);
+    return out;
+  }
+  void UseFirmware(const char* version) { unit.firmware.Parse(version); }
+  // The full refresh as the unit would answer it: the configuration last
+  // switched to with glod becomes the stored values.
+  std::function<void()> RefreshFromUnit() {
+    return [this] {
+      ++refreshes;
+      int config = 0;
+      for (const auto& r : Requests())
+        if (r.rfind("0001wglod;", 0) == 0) config = std::stoi(r.substr(10));
+      tables.main.Find("owid")->Set(std::int32_t{config % 6});
+      tables.main.Find("gnam")->Set("Config " + std::to_string(config));
+    };
+  }
+  void ExpectOnlyError(const std::string& text) {
+    ASSERT_EQ(prompter.messages.size(), 1u) << text;
+    EXPECT_EQ(prompter.messages[0].title, "Error");
+    EXPECT_EQ(prompter.messages[0].text, text);
+    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::Exclamation);
+  }
+  void ExpectOnlyAlert(const std::string& text) {
+    ASSERT_EQ(prompter.messages.size(), 1u) << text;
+    EXPECT_EQ(prompter.messages[0].title, "Alert");
+    EXPECT_EQ(prompter.messages[0].text, text);
+    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::Information);
+  }
+  int DirEntries() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++n;
+    return n;
+  }
+
+  FakeLink f;
+  RecordingPrompter prompter;
+  ParamTables tables;
+  UnitContext unit;
+  TempDir dir;
+  int refreshes = 0;
+  std::function<void()> countRefresh = [this] { ++refreshes; };
+};
+
+TEST(ConfigSetFile, ConfigCountPerBoard) {
+  EXPECT_EQ(ConfigCount(Variant::Other), 8);
+  EXPECT_EQ(ConfigCount(Variant::K240), 16);
+  EXPECT_EQ(ConfigCount(Variant::K610), 16);
+}
+
+TEST(ConfigSetFile, BuildAndParseSetsOf8And16) {
+  for (std::uint32_t n : {8u, 16u}) {
+    std::vector<ConfigImage> images;
+    for (std::uint32_t i = 1; i <= n; ++i)
+      images.push_back({i, {{"owid", RecordKind::Number, "", i % 6},
+                            {"gnam", RecordKind::Text, "Config " + std::to_string(i), 0}}});
+    EXPECT_EQ(BuildConfigSetFile(images), SetByHand(n)) << n;
+    const ConfigParse p = ParseConfigSet(SetByHand(n), n);
+    ASSERT_TRUE(p.ok()) << ConfigErrorText(p.error);
+    EXPECT_EQ(p.data.count, n);
+    EXPECT_EQ(p.data.images, images);
+    // Either set is no single configuration.
+    EXPECT_EQ(ParseConfigFile(SetByHand(n)).error, ConfigError::MoreThanOneConfig);
+  }
+}
+
+TEST(ConfigSetFile, ParserFailures) {
+  EXPECT_EQ(ParseConfigSet(SetByHand(8), 16).error, ConfigError::IncorrectConfigCount);
+  EXPECT_EQ(ParseConfigSet(SetByHand(17), 8).error, ConfigError::IncorrectConfigCount) << "more than any unit";
+  // A count far beyond the file: refused before anything is reserved for it.
+  EXPECT_EQ(ParseConfigSet(SetByHand(2, 0xFFFFFFFF), 0).error, ConfigError::IncorrectConfigCount);
+  // Fewer images than the count: "///" stands where the next "TXS" should.
+  EXPECT_EQ(ParseConfigSet(SetByHand(2, 16), 8).error, ConfigError::InvalidConfigType);
+  EXPECT_TRUE(ParseConfigSet(SetByHand(0), 0).ok());
+
+  Bytes bad = SetByHand(8);
+  bad[10] ^= 0x40;
+  EXPECT_EQ(ParseConfigSet(bad, 8).error, ConfigError::Checksum);
+  EXPECT_EQ(ParseConfigSet(Bytes{}, 0).error, ConfigError::Truncated);
+  EXPECT_EQ(ParseConfigSet(Seal({1, 0}), 0).error, ConfigError::Truncated);
+  EXPECT_EQ(ParseConfigSet(Bytes(kMaxConfigFileSize + 1, 0), 0).error, ConfigError::TooLarge);
+
+  // The third image has no "TXS".
+  Bytes b;
+  U32(b, 3);
+  for (const char* marker : {"TXS", "TXS", "TXT"}) {
+    Str(b, marker);
+    U32(b, 1);
+    Str(b, "----");
+  }
+  Str(b, "///");
+  EXPECT_EQ(ParseConfigSet(Seal(b), 0).error, ConfigError::InvalidConfigType);
+}
+
+// ---- Saving
+
+TEST_F(ConfigSetTest, SaveOf8ConfigsWithOlderFirmwareWaitsAfterEverySwitch) {
+  UseFirmware("3.3.9.9");
+  AnswerOk(9);
+  ASSERT_TRUE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
+  EXPECT_EQ(FileBytes(dir.File("set.cfg")), SetByHand(8));
+  std::vector<std::string> want;
+  for (int i = 1; i <= 8; ++i) want.push_back("0001wglod;" + std::to_string(i) + ";");
+  want.push_back("0001wglod;1;");
+  EXPECT_EQ(Requests(), want);
+  EXPECT_EQ(f.clock.slept, std::vector<std::int64_t>(9, 1000));
+  EXPECT_EQ(refreshes, 9);
+  EXPECT_EQ(tables.main.Find("gnam")->Text(), "Config 1") << "left on configuration 1";
+  EXPECT_EQ(prompter.progress, ProgressRun(kSaveText, 8));
+  ExpectOnlyAlert("Config set saved");
+}
+
+TEST_F(ConfigSetTest, SaveOf16ConfigsWithTheHoldFramesTheTransferWithGirb) {
+  unit.boardType = "K240";
+  UseFirmware("3.4.0.0");
+  AnswerOk(19);
+  ASSERT_TRUE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
+  EXPECT_EQ(FileBytes(dir.File("set.cfg")), SetByHand(16));
+  std::vector<std::string> want = {"0001wgirb;1;"};
+  for (int i = 1; i <= 16; ++i) want.push_back("0001wglod;" + std::to_string(i) + ";");
+  want.push_back("0001wglod;1;");
+  want.push_back("0001wgirb;0;");
+  EXPECT_EQ(Requests(), want);
+  EXPECT_TRUE(f.clock.slept.empty());
+  EXPECT_EQ(prompter.progress, ProgressRun(kSaveText, 16));
+  ExpectOnlyAlert("Config set saved");
+}
+
+TEST_F(ConfigSetTest, SaveHoldsThePollAndLinkLocks) {
+  AnswerOk(9);
+  std::atomic<int> free = 0;
+  auto refresh = RefreshFromUnit();
+  ASSERT_TRUE(SaveConfigSetFile(unit, dir.File("set.cfg"), [&] {
+    refresh();
+    std::thread([&] {
+      if (vecta::link::PollLock().try_lock()) {
+        vecta::link::PollLock().unlock();
+        ++free;
+      }
+      if (vecta::link::LinkLock().try_lock()) {
+        vecta::link::LinkLock().unlock();
+        ++free;
+      }
+    }).join();
+  }));
+  EXPECT_EQ(free, 0);
+}
+
+TEST_F(ConfigSetTest, FailedSwitchKeepsTheOldFileAndClearsTheHold) {
+  UseFirmware("3.4.0.0");
+  const Bytes old = SetByHand(8);
+  WriteBytes(dir.File("set.cfg"), old);
+  AnswerOk(3);  // girb, glod 1, glod 2
+  AnswerBroken();
+  AnswerOk(1);  // girb 0
+  EXPECT_FALSE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"0001wgirb;1;", "0001wglod;1;", "0001wglod;2;", "0001wglod;3;",
+                                                  "0001wgirb;0;"}));
+  EXPECT_EQ(prompter.progress, (std::vector<std::string>{"begin Please wait|" + kSaveText + "|9", "set 1", "set 2",
+                                                         "end"}));
+  ExpectOnlyError("Unable to switch config");
+  EXPECT_EQ(FileBytes(dir.File("set.cfg")), old);
+  EXPECT_EQ(DirEntries(), 1) << "no temporary file is left";
+}
+
+TEST_F(ConfigSetTest, RefusedSwitchIsAFailedSwitch) {
+  UseFirmware("2.0");
+  AnswerOk(1);
+  f.line().Reply(ReplyFrame(1, 'E', ""));
+  EXPECT_FALSE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"0001wglod;1;", "0001wglod;2;"}));
+  ExpectOnlyError("Unable to switch config");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("set.cfg")));
+  EXPECT_EQ(DirEntries(), 0);
+  EXPECT_EQ(prompter.progress.back(), "end");
+}
+
+TEST_F(ConfigSetTest, SaveThatCannotOpenTheFileTouchesNoUnit) {
+  EXPECT_FALSE(SaveConfigSetFile(unit, dir.File("missing/set.cfg"), countRefresh));
+  ExpectOnlyError("Unable to open file for writing");
+  EXPECT_TRUE(f.line().writes.empty());
+  EXPECT_TRUE(prompter.progress.empty());
+  EXPECT_EQ(refreshes, 0);
+}
+
+TEST_F(ConfigSetTest, SaveThatCannotWriteStillReturnsTheUnitToConfig1) {
+  UseFirmware("3.4.0.0");
+  std::filesystem::create_directory(dir.File("set.cfg"));  // the rename into place fails
+  AnswerOk(11);
+  EXPECT_FALSE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
+  const auto r = Requests();
+  ASSERT_EQ(r.size(), 11u);
+  EXPECT_EQ(r[9], "0001wglod;1;");
+  EXPECT_EQ(r[10], "0001wgirb;0;");
+  ExpectOnlyError("Unable to write to file");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("set.cfg")));
+  EXPECT_EQ(DirEntries(), 1);
+}
+
+TEST_F(ConfigSetTest, SaveAsksForTheFile) {
+  EXPECT_FALSE(SaveConfigSet(unit, countRefresh));
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Config files (*.cfg)"});
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_TRUE(f.line().writes.empty());
+
+  prompter.answer = dir.File("chosen.cfg");
+  AnswerOk(9);
+  EXPECT_TRUE(SaveConfigSet(unit, RefreshFromUnit()));
+  EXPECT_EQ(FileBytes(dir.File("chosen.cfg")), SetByHand(8));
+}
+
+// ---- Loading
+
+// The replies and requests of loading `n` configurations of SetByHand: the
+// unit reports owid 1 and eenc 0 except where a case says otherwise.
+struct LoadScript {
+  std::vector<std::string> replies, requests;
+  void Read(const std::string& m, const std::string& value) {
+    requests.push_back("0001r" + m + ";;");
+    replies.push_back(value);
+  }
+  void Write(const std::string& m, const std::string& value) {
+    requests.push_back("0001w" + m + ";" + value + ";");
+    replies.push_back("");
+  }
+};
+
+LoadScript ScriptLoad(int n, bool hold, int crossingConfig = 0, int encoderConfig = 0) {
+  LoadScript s;
+  if (hold) s.Write("girb", "1");
+  for (int i = 1; i <= n; ++i) {
+    s.Read("owid", "1");
+    s.Read("eenc", "0");
+    s.Read("aenc", "0");
+    s.Write("glod", std::to_string(i));
+    s.Read("owid", i == crossingConfig ? "4" : "1");
+    s.Read("eenc", i == encoderConfig ? "1" : "0");
+    s.Read("aenc", "0");
+    s.Write("owid", std::to_string(i % 6));
+    s.Write("gnam", "Config " + std::to_string(i));
+  }
+  s.Write("glod", "1");
+  if (hold) s.Write("girb", "0");
+  return s;
+}
+
+TEST_F(ConfigSetTest, LoadOf8ConfigsWithOlderFirmware) {
+  UseFirmware("3.3");
+  WriteBytes(dir.File("set.cfg"), SetByHand(8));
+  const LoadScript s = ScriptLoad(8, false, 3, 5);
+  Answer(s.replies);
+  std::vector<std::string> progressAtRefresh;
+  ASSERT_TRUE(LoadConfigSetFile(unit, dir.File("set.cfg"), [&] {
+    ++refreshes;
+    progressAtRefresh = prompter.progress;
+  }));
+  EXPECT_EQ(Requests(), s.requests);
+  // After each switch 1000 ms, and 5000 ms more: configuration 3 runs in the
+  // DVB-T bandwidths (owid 1 -> 4); the owid records 4 and 5 of
+  // configurations 4 and 5 cross from the unit's 1; configuration 5 runs
+  // another encoder. The return to configuration 1 waits too.
+  const std::vector<std::int64_t> waits = {1000, 1000, 1000, 5000, 1000, 5000, 1000,
+                                           5000, 5000, 1000, 1000, 1000, 1000};
+  EXPECT_EQ(f.clock.slept, waits);
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_EQ(progressAtRefresh, ProgressRun(kLoadText, 8)) << "the progress window closes before the refresh";
+  ExpectOnlyAlert("Config set loaded");
+}
+
+TEST_F(ConfigSetTest, LoadWithTheHoldHasNoWaits) {
+  UseFirmware("3.10.2.1");
+  WriteBytes(dir.File("set.cfg"), SetByHand(8));
+  const LoadScript s = ScriptLoad(8, true, 3, 5);
+  Answer(s.replies);
+  ASSERT_TRUE(LoadConfigSetFile(unit, dir.File("set.cfg"), countRefresh));
+  EXPECT_EQ(Requests(), s.requests);
+  EXPECT_EQ(Requests().front(), "0001wgirb;1;");
+  EXPECT_EQ(Requests().back(), "0001wgirb;0;");
+  EXPECT_TRUE(f.clock.slept.empty());
+  EXPECT_EQ(prompter.progress, ProgressRun(kLoadText, 8));
+  ExpectOnlyAlert("Config set loaded");
+}
+
+TEST_F(ConfigSetTest, SetOf16LoadsWhollyIntoAn8ConfigUnit) {
+  UseFirmware("3.4.0.0");
+  WriteBytes(dir.File("set.cfg"), SetByHand(16));
+  const LoadScript s = ScriptLoad(16, true);
+  Answer(s.replies);
+  ASSERT_TRUE(LoadConfigSetFile(unit, dir.File("set.cfg"), countRefresh));
+  EXPECT_EQ(Requests(), s.requests);
+  EXPECT_NE(std::find(s.requests.begin(), s.requests.end(), "0001wglod;16;"), s.requests.end());
+  EXPECT_EQ(prompter.progress, ProgressRun(kLoadText, 16));
+}
+
+TEST_F(ConfigSetTest, EveryFileFailureStopsBeforeTheUnitIsTouched) {
+  UseFirmware("3.4.0.0");
+  unit.boardType = "K610";
+  Bytes badSum = SetByHand(16);
+  badSum[badSum.size() - 1] ^= 1;
+  Bytes single;
+  U32(single, 1);
+  Str(single, "TXS");
+  U32(single, 1);
+  Str(single, "----///");
+  Bytes badType = SetByHand(16);
+  {
+    std::size_t at = 0;
+    for (int k = 0; k < 6; ++k) at = std::search(badType.begin() + static_cast<long>(at) + 1, badType.end(),
+                                                 std::begin("TXS"), std::begin("TXS") + 3) - badType.begin();
+    badType[at] = 'X';  // "TXS" of the sixth image
+  }
+  Bytes truncated;
+  U32(truncated, 16);
+  for (int i = 1; i <= 15; ++i) {
+    Str(truncated, "TXS");
+    U32(truncated, static_cast<std::uint32_t>(i));
+    Str(truncated, "----");
+  }
+  Str(truncated, "TX");  // the data ends inside the last image
+  Bytes kind;
+  U32(kind, 16);
+  for (int i = 1; i <= 16; ++i) {
+    Str(kind, "TXS");
+    U32(kind, static_cast<std::uint32_t>(i));
+    Str(kind, i == 16 ? "gsle\x05\x01\x00\x00\x00" : "");
+    Str(kind, "----");
+  }
+  Str(kind, "///");
+  Bytes longText;
+  U32(longText, 16);
+  for (int i = 1; i <= 16; ++i) {
+    Str(longText, "TXS");
+    U32(longText, static_cast<std::uint32_t>(i));
+    if (i == 16) TextRec(longText, "gnam", std::string(240, 'x'));
+    Str(longText, "----");
+  }
+  Str(longText, "///");
+
+  const std::pair<Bytes, std::string> cases[] = {
+      {badSum, "Invalid checksum in file"},
+      {Seal(single), "Incorrect number of configs in file"},
+      {SetByHand(8), "Incorrect number of configs in file"},
+      {SetByHand(17), "Incorrect number of configs in file"},
+      {Seal(badType), "Invalid config type in file"},
+      {Seal(truncated), "Config file is truncated"},
+      {Seal(kind), "Invalid record type in file"},
+      {Seal(longText), "Parameter value too long in file"},
+  };
+  for (const auto& [file, message] : cases) {
+    prompter.messages.clear();
+    WriteBytes(dir.File("bad.cfg"), file);
+    EXPECT_FALSE(LoadConfigSetFile(unit, dir.File("bad.cfg"), countRefresh)) << message;
+    ExpectOnlyError(message);
+  }
+  prompter.messages.clear();
+  EXPECT_FALSE(LoadConfigSetFile(unit, dir.File("missing.cfg"), countRefresh));
+  ExpectOnlyError("Unable to open file for reading");
+  EXPECT_TRUE(f.line().writes.empty());
+  EXPECT_TRUE(prompter.progress.empty());
+  EXPECT_EQ(refreshes, 0);
+}
+
+TEST_F(ConfigSetTest, LoadAsksForTheFileAndCancelDoesNothing) {
+  EXPECT_FALSE(LoadConfigSet(unit, countRefresh));
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Config files (*.cfg)"});
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_TRUE(f.line().writes.empty());
+
+  UseFirmware("3.4");
+  WriteBytes(dir.File("set.cfg"), SetByHand(8));
+  prompter.answer = dir.File("set.cfg");
+  Answer(ScriptLoad(8, true).replies);
+  EXPECT_TRUE(LoadConfigSet(unit, countRefresh));
+  EXPECT_EQ(refreshes, 1);
+}
+
+TEST_F(ConfigSetTest, SavedSetLoadsBack) {
+  unit.boardType = "K610";
+  AnswerOk(17);
+  ASSERT_TRUE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
+  f.line().writes.clear();
+  const LoadScript s = ScriptLoad(16, false);
+  Answer(s.replies);
+  prompter.messages.clear();
+  ASSERT_TRUE(LoadConfigSetFile(unit, dir.File("set.cfg"), countRefresh));
+  EXPECT_EQ(Requests(), s.requests);
+}
+
+}  // namespace
