@@ -3,115 +3,50 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <charconv>
-#include <chrono>
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 
+#include "app/session.h"
+#include "cli_ui.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
 #include "link/remote_control.h"
 #include "link/serial_port.h"
 #include "link/trace.h"
+#include "params/apply.h"
+#include "params/convert.h"
+#include "params/refresh.h"
 
 namespace vecta::ctl {
 namespace {
 
 using namespace vecta::link;
 
-struct Options {
-  std::optional<std::string> serialDevice;
-  std::uint32_t baud = 9600;
-  std::optional<std::string> tcpHost;
-  std::uint16_t tcpPort = kUnitTcpPort;
-  std::optional<int> address;
-  std::optional<std::string> logFile;
-  std::optional<std::uint32_t> readTimeoutMs;
-  std::vector<std::string> extraPorts;
-  bool trace = false;
-  std::vector<std::string> command;
-};
-
 // How long the tool waits for a TCP connection before giving up.
 constexpr int kConnectWaitMs = 30000;
 
-struct UsageError {
-  std::string message;
+struct Options {
+  std::string serialDevice;
+  std::uint32_t baud = 9600;
+  std::string tcp;
+  std::optional<int> address;
+  std::string logFile;
+  std::optional<std::uint32_t> readTimeoutMs;
+  std::vector<std::string> extraPorts;
+  bool trace = false;
+  bool yes = false;
+  // Command arguments.
+  std::string text, mnemonic, value, file, otherFile, keyType, key, upperKey;
+  bool json = false;
 };
-
-template <class T>
-T ParseNumber(const std::string& text, const char* what, long long min, long long max) {
-  long long v = 0;
-  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || p != text.data() + text.size() || v < min || v > max)
-    throw UsageError{std::string("invalid ") + what + ": '" + text + "'"};
-  return static_cast<T>(v);
-}
-
-Options Parse(const std::vector<std::string>& args) {
-  Options o;
-  std::size_t i = 0;
-  auto value = [&](const std::string& opt) -> const std::string& {
-    if (i + 1 >= args.size()) throw UsageError{opt + " needs a value"};
-    return args[++i];
-  };
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--serial") {
-      o.serialDevice = value(a);
-    } else if (a == "--baud") {
-      o.baud = ParseNumber<std::uint32_t>(value(a), "baud rate", 50, 4000000);
-    } else if (a == "--tcp") {
-      std::string hp = value(a);
-      if (auto colon = hp.rfind(':'); colon != std::string::npos) {
-        o.tcpPort = ParseNumber<std::uint16_t>(hp.substr(colon + 1), "TCP port", 1, 65535);
-        hp.resize(colon);
-      }
-      if (hp.empty()) throw UsageError{"--tcp needs a host"};
-      o.tcpHost = hp;
-    } else if (a == "--address") {
-      o.address = ParseNumber<int>(value(a), "unit address", 0, 9999);
-    } else if (a == "--log") {
-      o.logFile = value(a);
-    } else if (a == "--read-timeout") {
-      o.readTimeoutMs = ParseNumber<std::uint32_t>(value(a), "read time-out", 0, 600000);
-    } else if (a == "--port") {
-      o.extraPorts.push_back(value(a));
-    } else if (a == "--trace") {
-      o.trace = true;
-    } else if (a == "--help" || a == "-h") {
-      o.command = {"help"};
-      return o;
-    } else if (!a.empty() && a[0] == '-' && o.command.empty()) {
-      throw UsageError{"unknown option " + a};
-    } else {
-      o.command.assign(args.begin() + static_cast<long>(i), args.end());
-      break;
-    }
-  }
-  if (o.command.empty()) throw UsageError{"no command given"};
-  const std::string& cmd = o.command[0];
-  if (cmd == "ports") {
-    if (o.command.size() != 1) throw UsageError{"ports takes no arguments"};
-    return o;
-  }
-  if (cmd == "probe") {
-    if (o.command.size() != 1) throw UsageError{"probe takes no arguments"};
-  } else if (cmd == "raw") {
-    if (o.command.size() != 2) throw UsageError{"raw takes one argument: the text after the address"};
-  } else {
-    throw UsageError{"unknown command '" + cmd + "'"};
-  }
-  if (o.serialDevice.has_value() == o.tcpHost.has_value())
-    throw UsageError{"give either --serial DEVICE or --tcp HOST[:PORT]"};
-  return o;
-}
 
 // The communication log lies in the user's state folder unless --log names
 // another file.
@@ -153,29 +88,59 @@ void PrintBytes(std::ostream& out, const std::string& bytes) {
   out << bytes;
 }
 
-class Session {
+// The wire text the program would write for a stored value.
+std::string WireText(const params::RowSpec& row, const std::optional<params::Value>& value) {
+  if (!value) return {};
+  switch (row.kind) {
+    case params::Kind::Text:
+      return params::FormTextValue(row, std::get<std::string>(*value));
+    case params::Kind::List:
+    case params::Kind::StatusList: {
+      const auto pos = std::get<std::int32_t>(*value);
+      const auto wire = row.options ? params::PositionToWire(*row.options, pos) : std::nullopt;
+      if (wire) return std::to_string(*wire);
+      if (!row.options) return std::to_string(pos);
+      long long empties = 0;
+      for (const auto& o : *row.options) empties += o == params::kEmptyOption;
+      return std::to_string(pos + empties);
+    }
+    case params::Kind::Address:
+      return params::FormatAddress(std::get<std::uint32_t>(*value));
+    case params::Kind::Check:
+      return std::to_string(std::get<std::uint8_t>(*value));
+  }
+  return {};
+}
+
+class Tool {
  public:
-  Session(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {}
+  Tool(const Options& o, std::ostream& out, std::ostream& err)
+      : o_(o), out_(out), err_(err), prompter_(err, o.yes, isatty(STDERR_FILENO) != 0) {}
 
   int Connect() {
     std::vector<std::string> extra = o_.extraPorts;
-    if (o_.serialDevice) extra.push_back(*o_.serialDevice);
+    if (!o_.serialDevice.empty()) extra.push_back(o_.serialDevice);
     ports_ = DiscoverSerialPorts(extra);
     LinkEnvironment env;
     env.serial = MakePosixSerialProvider(ports_);
     link_ = std::make_unique<CRavlenRemoteControl>(CRavlenRemoteControl::LinkLostNotify{}, env);
-    const std::string log = o_.logFile ? *o_.logFile : DefaultLogPath();
+    const std::string log = o_.logFile.empty() ? DefaultLogPath() : o_.logFile;
     if (!log.empty()) link_->OpenLogFile(log);
-    return o_.serialDevice ? ConnectSerial() : ConnectTcp();
+    unit_.link = link_.get();
+    unit_.prompter = &prompter_;
+    unit_.tables = &tables_;
+    const int rc = o_.serialDevice.empty() ? ConnectTcp() : ConnectSerial();
+    if (rc == kExitOk) session_.SetConnected(true);
+    return rc;
   }
 
   int Probe() {
     if (int rc = LearnAddress()) return rc;
     char request[32];
-    std::snprintf(request, sizeof request, "%c%04drgbty;;", kStx, address_);
+    std::snprintf(request, sizeof request, "%c%04drgbty;;", kStx, unit_.unitAddress);
     LinkReply reply;
     if (std::uint32_t rc = Exchange(*link_, request, reply)) return LinkError(rc);
-    out_ << "address " << address_ << "\n";
+    out_ << "address " << unit_.unitAddress << "\n";
     out_ << "board " << (reply.status == '1' ? reply.value : std::string("(refused)")) << "\n";
     return kExitOk;
   }
@@ -183,7 +148,7 @@ class Session {
   int Raw(const std::string& text) {
     if (int rc = LearnAddress()) return rc;
     char head[8];
-    std::snprintf(head, sizeof head, "%c%04d", kStx, address_);
+    std::snprintf(head, sizeof head, "%c%04d", kStx, unit_.unitAddress);
     std::lock_guard lock(LinkLock());
     LinkReply reply;
     const std::uint32_t rc = link_->SendCommand(std::string(head) + text, reply, 1);
@@ -199,16 +164,185 @@ class Session {
     return rc ? LinkError(rc) : kExitOk;
   }
 
+  // The full refresh, then every row that exists for the board type.
+  int Dump(bool json) {
+    if (int rc = Refresh()) return rc;
+    const params::Variant variant = unit_.variant();
+    nlohmann::json rows = nlohmann::json::array();
+    auto list = [&](params::ParamTable& table, const char* name) {
+      for (const auto& row : table.Rows()) {
+        const params::RowSpec& spec = row.Spec();
+        if (!params::RowExists(spec, variant)) continue;
+        const auto value = row.Get();
+        const std::string shown = params::ShownValue(spec, value);
+        const std::string wire = spec.Derived() ? std::string() : WireText(spec, value);
+        if (json) {
+          rows.push_back({{"table", name},
+                          {"mnemonic", spec.mnemonic},
+                          {"control", spec.control},
+                          {"read", value.has_value()},
+                          {"shown", shown},
+                          {"wire", wire}});
+        } else {
+          char line[64];
+          std::snprintf(line, sizeof line, "%-4s %5d  ", spec.mnemonic, spec.control);
+          out_ << line << (value ? shown : std::string("(not read)"));
+          if (value && !spec.Derived() && wire != shown) out_ << "  [" << wire << "]";
+          out_ << "\n";
+        }
+      }
+    };
+    list(tables_.main, "main");
+    if (view_.satmodButton) list(tables_.satmod, "satmod");
+    if (json) {
+      nlohmann::json doc = {{"address", unit_.unitAddress},
+                            {"board", unit_.boardType},
+                            {"config", session_.CurrentConfig()},
+                            {"rows", rows}};
+      out_ << doc.dump(2) << "\n";
+    } else {
+      out_ << "# address " << unit_.unitAddress << ", board " << unit_.boardType << ", config "
+           << session_.CurrentConfig() << "\n";
+    }
+    return prompter_.ErrorShown() ? kExitLinkError : kExitOk;
+  }
+
+  int Get(const std::string& mnemonic) {
+    if (int rc = Refresh()) return rc;
+    const params::ParamRow* row = ExistingRow(mnemonic);
+    if (!row) return NoSuchRow(mnemonic);
+    const auto value = row->Get();
+    if (!value) {
+      err_ << "The unit did not answer " << mnemonic << "\n";
+      return kExitLinkError;
+    }
+    out_ << params::ShownValue(row->Spec(), value) << "\n";
+    return kExitOk;
+  }
+
+  // The value as an operator types it, through the page and the same apply
+  // the pages use: mode changes wait for the unit, derived rows write the
+  // mnemonics behind them.
+  int Set(const std::string& mnemonic, const std::string& text) {
+    if (int rc = Refresh()) return rc;
+    params::ParamRow* row = ExistingRow(mnemonic);
+    if (!row) return NoSuchRow(mnemonic);
+    const params::RowSpec& spec = row->Spec();
+    if (!spec.writable) {
+      err_ << mnemonic << " is shown only; it cannot be set\n";
+      return kExitUsage;
+    }
+    params::ControlHost& page = view_.MainPage();
+    switch (spec.kind) {
+      case params::Kind::List: {
+        const auto offered = params::OfferedOptions(*spec.options);
+        auto it = std::find(offered.begin(), offered.end(), text);
+        if (it == offered.end()) {
+          err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
+          for (std::size_t i = 0; i < offered.size() && i < 40; ++i) err_ << " \"" << offered[i] << "\"";
+          if (offered.size() > 40) err_ << " ... (" << offered.size() << " choices)";
+          err_ << "\n";
+          return kExitUsage;
+        }
+        page.Select(spec.control, static_cast<int>(it - offered.begin()));
+        break;
+      }
+      case params::Kind::Check: {
+        const bool on = text == "1" || text == "on" || text == "yes" || text == "true";
+        const bool off = text == "0" || text == "off" || text == "no" || text == "false";
+        if (!on && !off) {
+          err_ << mnemonic << " is a check box: give on or off\n";
+          return kExitUsage;
+        }
+        page.SetChecked(spec.control, on);
+        break;
+      }
+      case params::Kind::Address:
+        page.SetAddress(spec.control, params::ParseAddress(text));
+        page.SetText(spec.control, text);
+        break;
+      default:
+        page.SetText(spec.control, text);
+        break;
+    }
+    {
+      std::lock_guard poll(PollLock());
+      if (params::Apply(unit_, tables_.main, page) == 0) {
+        out_ << params::ShownValue(spec, row->Get()) << "\n";
+        return kExitOk;
+      }
+      params::Refresh(unit_, tables_.main, page);
+    }
+    out_ << params::ShownValue(spec, row->Get()) << "\n";
+    return kExitOk;
+  }
+
+  int RestoreDefaults() {
+    session_.RestoreDefaults();
+    return prompter_.ErrorShown() ? kExitLinkError : kExitOk;
+  }
+
+  int WriteKey(const std::string& typeName, const std::string& key, const std::string& upper) {
+    app::KeyType type;
+    if (typeName == "abs")
+      type = app::KeyType::Abs;
+    else if (typeName == "aes128")
+      type = app::KeyType::Aes128;
+    else
+      type = app::KeyType::Aes256;
+    if (type != app::KeyType::Aes256 && !upper.empty()) {
+      err_ << "Only an AES256 key has an upper half\n";
+      return kExitUsage;
+    }
+    if (auto problem = app::Session::CheckKey(type, key, upper)) {
+      prompter_.Message("Error", *problem, params::MessageIcon::Exclamation, params::MessageButtons::Ok);
+      return kExitUsage;
+    }
+    const std::size_t length = type == app::KeyType::Abs ? 8 : 32;
+    if (key.size() > length || upper.size() > length) {
+      err_ << "The key is longer than " << length << " hex digits\n";
+      return kExitUsage;
+    }
+    if (int rc = LearnAddress()) return rc;
+    session_.WriteKey(type, key, upper);
+    return kExitOk;
+  }
+
  private:
   int LinkError(std::uint32_t code) {
     err_ << LinkErrorText(code) << "\n";
     return kExitLinkError;
   }
 
+  int NoSuchRow(const std::string& mnemonic) {
+    err_ << "No parameter " << mnemonic << " on a " << (unit_.boardType.empty() ? "unit of unknown board type" : unit_.boardType) << "\n";
+    return kExitUsage;
+  }
+
+  // The row of a mnemonic that exists for the board type.
+  params::ParamRow* ExistingRow(const std::string& mnemonic) {
+    for (params::ParamTable* table : tables_.All())
+      for (auto& row : table->Rows())
+        if (row.Mnemonic() == mnemonic && params::RowExists(row.Spec(), unit_.variant())) return &row;
+    return nullptr;
+  }
+
+  int Refresh() {
+    if (int rc = LearnAddress()) return rc;
+    session_.FullRefresh();
+    if (prompter_.ErrorShown()) return kExitLinkError;
+    if (view_.satmodButton) {
+      view_.satmodOpen = true;
+      std::lock_guard poll(PollLock());
+      params::Refresh(unit_, tables_.satmod, view_.satmod);
+    }
+    return kExitOk;
+  }
+
   int ConnectSerial() {
     int index = -1;
     for (std::size_t i = 0; i < ports_.size(); ++i)
-      if (ports_[i].path == *o_.serialDevice) index = static_cast<int>(i);
+      if (ports_[i].path == o_.serialDevice) index = static_cast<int>(i);
     link_->SetBaudRate(o_.baud);
     if (o_.readTimeoutMs) {
       SerialTimeouts t = link_->Timeouts();
@@ -229,13 +363,19 @@ class Session {
   }
 
   int ConnectTcp() {
-    const auto ip = ResolveIpv4(*o_.tcpHost);
+    std::string host = o_.tcp;
+    std::uint16_t port = kUnitTcpPort;
+    if (auto colon = host.rfind(':'); colon != std::string::npos) {
+      port = static_cast<std::uint16_t>(std::stoi(host.substr(colon + 1)));
+      host.resize(colon);
+    }
+    const auto ip = ResolveIpv4(host);
     if (!ip) {
-      err_ << "Unable to connect: cannot resolve " << *o_.tcpHost << "\n";
+      err_ << "Unable to connect: cannot resolve " << host << "\n";
       return kExitLinkError;
     }
     link_->SetEthernetAddress(*ip);
-    link_->SetTcpPort(o_.tcpPort);
+    link_->SetTcpPort(port);
     // As the desktop application does: a failed send or receive never closes
     // the socket.
     link_->SetCloseAfterSendFailure(false);
@@ -252,8 +392,10 @@ class Session {
 
   // The unit's address: given, or asked with the broadcast query.
   int LearnAddress() {
+    if (addressKnown_) return kExitOk;
     if (o_.address) {
-      address_ = *o_.address;
+      unit_.unitAddress = *o_.address;
+      addressKnown_ = true;
       return kExitOk;
     }
     LinkReply reply;
@@ -262,71 +404,123 @@ class Session {
       err_ << "The unit refused the address query\n";
       return kExitLinkError;
     }
-    address_ = std::atoi(reply.value.c_str());
+    unit_.unitAddress = std::atoi(reply.value.c_str());
+    addressKnown_ = true;
     return kExitOk;
   }
 
   const Options& o_;
   std::ostream& out_;
   std::ostream& err_;
+  TerminalPrompter prompter_;
   std::vector<SerialPortInfo> ports_;
   std::unique_ptr<CRavlenRemoteControl> link_;
-  int address_ = 1;
+  params::ParamTables tables_;
+  params::UnitContext unit_;
+  CliView view_;
+  app::Session session_{unit_, view_};
+  bool addressKnown_ = false;
+};
+
+// The argument parser; its help text is the usage text.
+struct Parser {
+  CLI::App app{"Talks to one Vecta transmitter unit (or the simulator vecta-sim).", "vectactl"};
+  Options o;
+  std::string command;
+
+  Parser() {
+    app.require_subcommand(1);
+    app.fallthrough();
+    auto* serial = app.add_option("--serial", o.serialDevice, "serial port device (a real port, or the simulator's pty)");
+    app.add_option("--baud", o.baud, "serial speed")->check(CLI::Range(50u, 4000000u))->capture_default_str();
+    auto* tcp = app.add_option("--tcp", o.tcp, "unit over Ethernet, HOST[:PORT] (port 9999 unless given)")
+                    ->check([](const std::string& v) -> std::string {
+                      auto colon = v.rfind(':');
+                      if (colon == std::string::npos) return v.empty() ? "a host is needed" : "";
+                      const std::string p = v.substr(colon + 1);
+                      if (colon == 0) return "a host is needed";
+                      if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos ||
+                          std::stoi(p) < 1 || std::stoi(p) > 65535)
+                        return "the TCP port must be 1..65535";
+                      return "";
+                    });
+    serial->excludes(tcp);
+    app.add_option("--address", o.address, "unit address; without it the unit is asked (broadcast 9999)")
+        ->check(CLI::Range(0, 9999));
+    app.add_option("--log", o.logFile, "communication log (default: $XDG_STATE_HOME/vecta_tx_ctrl/vectactl.log)");
+    app.add_option("--read-timeout", o.readTimeoutMs, "serial read time-out per byte in ms (default 2500)")
+        ->check(CLI::Range(0u, 600000u));
+    app.add_option("--port", o.extraPorts, "add a device path to the port list");
+    app.add_flag("--trace", o.trace, "debug trace lines on stderr");
+    app.add_flag("--yes,-y", o.yes, "answer yes to every question (restore-defaults)");
+
+    Sub("probe", "print the unit's address and board type");
+    Sub("raw", "send TEXT after the unit address (for example rgbty;;) and print the bytes")
+        ->add_option("TEXT", o.text, "the request after the address")->required();
+    Sub("ports", "list the serial ports found, with their index");
+    Sub("dump", "read every setting and print it as the pages show it, with the wire value")
+        ->add_flag("--json", o.json, "print JSON");
+    Sub("get", "read one setting and print it as the pages show it")
+        ->add_option("MNEMONIC", o.mnemonic)->required();
+    auto* set = Sub("set", "write one setting as an operator types it (an option text or the shown number)");
+    set->add_option("MNEMONIC", o.mnemonic)->required();
+    set->add_option("VALUE", o.value)->required();
+    Sub("restore-defaults", "restore the unit's defaults (asks first; --yes answers)");
+    auto* key = Sub("write-key", "write a scrambling key: abs KEY8 | aes128 KEY32 | aes256 LOWER32 UPPER32");
+    key->add_option("TYPE", o.keyType)->required()->check(CLI::IsMember({"abs", "aes128", "aes256"}));
+    key->add_option("KEY", o.key)->required();
+    key->add_option("UPPER", o.upperKey);
+  }
+
+  CLI::App* Sub(const char* name, const char* description) {
+    auto* sub = app.add_subcommand(name, description);
+    sub->callback([this, name] { command = name; });
+    return sub;
+  }
 };
 
 }  // namespace
 
 std::string Usage() {
-  return "usage: vectactl (--serial DEVICE [--baud N] | --tcp HOST[:PORT]) [--address N]\n"
-         "                [--log FILE] [--read-timeout MS] [--trace] COMMAND\n"
-         "       vectactl [--port DEVICE]... ports\n"
-         "\n"
-         "Talks to one Vecta transmitter unit (or the simulator vecta-sim).\n"
-         "\n"
-         "commands:\n"
-         "  probe       print the unit's address and board type\n"
-         "  raw TEXT    send TEXT after the unit address (for example rgbty;;) and\n"
-         "              print the bytes sent and received\n"
-         "  ports       list the serial ports found, with their index\n"
-         "\n"
-         "options:\n"
-         "  --serial DEVICE   serial port device (a real port, or the simulator's pty)\n"
-         "  --baud N          serial speed (default 9600)\n"
-         "  --tcp HOST[:PORT] unit over Ethernet (port 9999 unless given)\n"
-         "  --address N       unit address; without it the unit is asked (broadcast 9999)\n"
-         "  --log FILE        communication log (default: "
-         "$XDG_STATE_HOME/vecta_tx_ctrl/vectactl.log)\n"
-         "  --read-timeout MS serial read time-out per byte (default 2500)\n"
-         "  --port DEVICE     add a device path to the port list\n"
-         "  --trace           debug trace lines on stderr\n"
-         "\n"
-         "exit status: 0 success, 1 link error, 2 bad usage\n";
+  Parser p;
+  return p.app.help() + "\nexit status: 0 success, 1 link error, 2 bad usage\n";
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Options o;
+  Parser p;
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
-    o = Parse(args);
-  } catch (const UsageError& e) {
-    err << "vectactl: " << e.message << "\n" << Usage();
-    return kExitUsage;
-  }
-  const std::string& cmd = o.command[0];
-  if (cmd == "help") {
+    p.app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
     out << Usage();
     return kExitOk;
+  } catch (const CLI::ParseError& e) {
+    err << "vectactl: " << e.what() << "\n" << Usage();
+    return kExitUsage;
   }
+  const Options& o = p.o;
   EnableStderrTrace(o.trace);
-  if (cmd == "ports") {
+  if (p.command == "ports") {
     const auto ports = DiscoverSerialPorts(o.extraPorts);
     for (std::size_t i = 0; i < ports.size(); ++i)
       out << i << " " << ports[i].name << " " << ports[i].path << "\n";
     return kExitOk;
   }
-  Session s(o, out, err);
-  if (int rc = s.Connect()) return rc;
-  if (cmd == "probe") return s.Probe();
-  return s.Raw(o.command[1]);
+  if (o.serialDevice.empty() == o.tcp.empty()) {
+    err << "vectactl: give either --serial DEVICE or --tcp HOST[:PORT]\n" << Usage();
+    return kExitUsage;
+  }
+  Tool tool(o, out, err);
+  if (int rc = tool.Connect()) return rc;
+  if (p.command == "probe") return tool.Probe();
+  if (p.command == "raw") return tool.Raw(o.text);
+  if (p.command == "dump") return tool.Dump(o.json);
+  if (p.command == "get") return tool.Get(o.mnemonic);
+  if (p.command == "set") return tool.Set(o.mnemonic, o.value);
+  if (p.command == "restore-defaults") return tool.RestoreDefaults();
+  if (p.command == "write-key") return tool.WriteKey(o.keyType, o.key, o.upperKey);
+  err << "vectactl: unknown command\n";
+  return kExitUsage;
 }
 
 }  // namespace vecta::ctl

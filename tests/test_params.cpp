@@ -193,6 +193,19 @@ TEST(Conversion, ScaledNumbers) {
   EXPECT_EQ(DisplayText(Row("gvnt"), "abc"), "0.0");
 }
 
+TEST(Conversion, TypedDecimalsAreNotCutByBinaryRounding) {
+  // 0.29 x 100, 1.001 x 1000 and -0.7 x -10 fall just short in binary.
+  EXPECT_EQ(FormTextValue(Row("srol"), "0.29"), "29");
+  EXPECT_EQ(FormTextValue(Row("srol"), "0.57"), "57");
+  EXPECT_EQ(FormTextValue(Row("mbit"), "1.001"), "1001");
+  EXPECT_EQ(FormTextValue(Row("mbit"), "4.35"), "4350");
+  EXPECT_EQ(FormTextValue(Row("slev"), "-0.7"), "7");
+  // Still the integer part: what the unit cannot hold is dropped, not rounded up.
+  EXPECT_EQ(FormTextValue(Row("srol"), "0.299"), "29");
+  EXPECT_EQ(FormTextValue(Row("mbit"), "1.0009"), "1000");
+  EXPECT_EQ(FormTextValue(Row("srol"), "1e300"), "2147483647");
+}
+
 TEST(Conversion, TrimmedTexts) {
   EXPECT_EQ(TrimZeros("5.000"), "5.0");
   EXPECT_EQ(TrimZeros("007"), "7");

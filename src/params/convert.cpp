@@ -41,6 +41,14 @@ std::string IntegerText(double v) {
   return std::to_string(static_cast<long long>(v));
 }
 
+// The integer part of a typed decimal scaled up: 0.29 x 100 is
+// 28.999999999999996 in binary and must still write 29, so the product is
+// first rounded to well below the unit's resolution.
+std::string ScaledIntegerText(double typed, double scale) {
+  const double product = typed * scale;
+  return IntegerText(std::isfinite(product) ? std::round(product * 1e6) / 1e6 : product);
+}
+
 // The unit's output level is a linear number; 1274 is 0 dB.
 constexpr double kLevelReference = 1274.0;
 
@@ -141,7 +149,9 @@ std::uint32_t ParseAddress(std::string_view text) {
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
-  return parts[0] << 24 | (parts[1] & 0xFF) << 16 | (parts[2] & 0xFF) << 8 | (parts[3] & 0xFF);
+  // Each part is shifted into place as read; a part above 255 is not cut
+  // to eight bits.
+  return parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3];
 }
 
 std::string FormatAddress(std::uint32_t a) {
@@ -176,9 +186,9 @@ void StoreReply(ParamRow& row, std::string_view replyText, FirmwareVersion* firm
 std::string FormTextValue(const RowSpec& row, std::string_view controlText) {
   const double t = LeadingDouble(controlText);
   if (row.Has(flag::kLevel)) return IntegerText(std::pow(10.0, -t / 20.0) * kLevelReference + 0.5);
-  if (row.Has(flag::kNegativeTenths)) return IntegerText(t * -10.0);
-  if (row.Has(flag::kHundredths)) return IntegerText(t * 100.0);
-  if (row.Has(flag::kThousandths)) return IntegerText(t * 1000.0);
+  if (row.Has(flag::kNegativeTenths)) return ScaledIntegerText(t, -10.0);
+  if (row.Has(flag::kHundredths)) return ScaledIntegerText(t, 100.0);
+  if (row.Has(flag::kThousandths)) return ScaledIntegerText(t, 1000.0);
   return std::string(controlText);
 }
 

@@ -47,6 +47,9 @@ class FakeSerialDevice final : public link::SerialDevice {
     if (!s_->replies.empty()) {
       for (auto& e : s_->replies.front()) s_->pending.push_back(e);
       s_->replies.pop_front();
+    } else if (s_->responder) {
+      if (auto reply = s_->responder(s_->writes.back()))
+        for (auto b : *reply) s_->pending.push_back({ReadEvent::Byte, b, 1});
     }
     return true;
   }

@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -56,6 +58,9 @@ struct FakeSerialState {
   link::SerialTimeouts timeouts;
   FakeClock* clock = nullptr;  // advanced by each silent read's time-out
   bool open = false;
+  // Asked for the reply to a write when no scripted reply is queued; none
+  // means silence. Lets a test play a unit that answers by the request.
+  std::function<std::optional<Bytes>(const Bytes& request)> responder;
 
   // Queues the bytes the unit sends after the next write.
   void Reply(const Bytes& bytes, std::int64_t msPerByte = 1);

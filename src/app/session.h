@@ -1,0 +1,96 @@
+// The operations on a connected unit that span several windows: the full
+// refresh after every connect, config change and unit-side change, the
+// pages' Apply and Refresh requests, switching configurations, changing the
+// unit's address, Restore defaults, the RF output toggle and writing
+// scrambling keys. Qt-free: the desktop application's main window and the
+// command-line tool drive the same code through a SessionView.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "params/control_host.h"
+#include "params/unit_context.h"
+
+namespace vecta::app {
+
+// What the main window shows for the session.
+class SessionView {
+ public:
+  virtual ~SessionView() = default;
+  // Busy: "Connect", "Save config set", "Load config set", the page buttons
+  // and the Advanced options window's Refresh and Apply disabled.
+  virtual void SetBusy(bool busy) = 0;
+  // Config tabs "Config 1" .. "Config N" (8, or 16 on K240 and K610).
+  virtual void SetConfigCount(int count) = 0;
+  // Selects and highlights tab `index` (0-based).
+  virtual void SelectConfigTab(int index) = 0;
+  // The pages lay out their controls for the board type.
+  virtual void AdaptToBoard(const std::string& boardType) = 0;
+  virtual void ShowSatmodButton(bool visible) = 0;
+  // The unit address shown on the main settings page.
+  virtual void ShowUnitAddress(int /*address*/) {}
+  virtual params::ControlHost& MainPage() = 0;
+  // The Advanced options and satellite modulator windows, when open.
+  virtual params::ControlHost* AdvancedWindow() = 0;
+  virtual params::ControlHost* SatmodWindow() = 0;
+};
+
+enum class KeyType { Abs = 0, Aes128 = 1, Aes256 = 2 };
+
+class Session {
+ public:
+  Session(params::UnitContext& unit, SessionView& view);
+
+  params::UnitContext& Unit() { return unit_; }
+  bool Connected() const { return connected_; }
+  void SetConnected(bool connected) { connected_ = connected; }
+  int CurrentConfig() const { return currentConfig_; }
+  int ConfigCount() const { return configCount_; }
+
+  // Asks the attached unit for its address with the broadcast query; on a
+  // reply it becomes the unit address everywhere. Returns the link result.
+  std::uint32_t LearnUnitAddress();
+
+  // Board type, config tabs, current config, then the main table into the
+  // main settings page (and the Advanced options window when asked and
+  // open), the satellite modulator button and window.
+  void FullRefresh(bool pollLockHeld = false, bool refreshAdvanced = true, bool enterBusy = true);
+
+  // The main settings page's Apply and Refresh.
+  void ApplyRequest();
+  void RefreshRequest();
+
+  // The operator moved to config tab k (0-based).
+  void ChangeConfigTab(int k);
+
+  // The engineering options changed the unit's address.
+  void ChangeUnitAddress(int newAddress);
+
+  // Restore defaults, after asking the operator.
+  void RestoreDefaults();
+
+  // The RF output button.
+  void ToggleRfOutput();
+
+  // Scrambling keys: the type the key dialog opens with (from zscr), the
+  // dialog's checks (the message to show, or none when the key is good),
+  // and the requests, masked in the communication log.
+  KeyType InitialKeyType() const;
+  static std::optional<std::string> CheckKey(KeyType type, const std::string& first,
+                                             const std::string& second);
+  void WriteKey(KeyType type, const std::string& first, const std::string& second);
+
+ private:
+  bool RequireConnection();
+  std::uint32_t Send(const std::string& request, link::LinkReply& reply, int logLevel = 1);
+  void ShowError(const std::string& text);
+
+  params::UnitContext& unit_;
+  SessionView& view_;
+  bool connected_ = false;
+  int currentConfig_ = -1;
+  int configCount_ = 8;
+};
+
+}  // namespace vecta::app

@@ -1,0 +1,119 @@
+// How the controls of the settings pages react to each other: the rules that
+// run while the operator changes a control, and the ones that run when values
+// are loaded into the pages (by a refresh, or when a newly opened Advanced
+// options window is filled from the values cached by the last refresh).
+//
+// The windows only forward their notifications here; every rule finds its
+// controls by id and does nothing for a control the window does not have.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "params/control_host.h"
+#include "params/descriptor.h"
+#include "params/unit_context.h"
+
+namespace vecta::params {
+
+// Control ids the rules touch.
+namespace ctl {
+inline constexpr int kVideoInput = 1212;        // K240 / other "Video input" (vinp)
+inline constexpr int kK610VideoInput = 1236;    // K610 "Video input" (vinp)
+inline constexpr int kHdInputFormat = 1237;     // K610 "HD input format" (vhdf)
+inline constexpr int kAudioEncoder = 1213;      // K240 / other "Audio encoder" (aenc)
+inline constexpr int kLayer1AudioRate = 1233;   // "MPEG Audio rate", Layer 1 rates (ampr)
+inline constexpr int kLayer2AudioRate = 1234;   // "MPEG Audio rate", Layer 2 rates (ampr)
+inline constexpr int kEncoder1Layer1Rate = 1089;  // K610 a1br, Layer 1
+inline constexpr int kEncoder1Layer2Rate = 1090;  // K610 a1br, Layer 2
+inline constexpr int kEncoder2Layer1Rate = 1091;  // K610 a2br, Layer 1
+inline constexpr int kEncoder2Layer2Rate = 1092;  // K610 a2br, Layer 2
+inline constexpr int kResolution = 1221;        // K240 / other "Resolution" (ehor)
+inline constexpr int kMpegMode = 1222;          // K240 / other "MPEG mode" (eenc)
+inline constexpr int kMpeg4EncodingMode = 1223; // K240 / other "MPEG4 encoding mode" (ecmd)
+inline constexpr int kK610EncodingMode = 1240;  // K610 "Encoding mode" (ecmd)
+inline constexpr int kManual = 1042;            // "Manual" (evbr)
+inline constexpr int kVideoBitrate = 1304;      // "Video bitrate (Mbit/s)" (evid)
+}  // namespace ctl
+
+// The four fixed entries of the "Resolution" list. PAL inputs use the
+// 576-line sizes, every other input ("Off" included) the 480-line sizes.
+using PictureSizes = std::array<std::string_view, 4>;
+inline constexpr PictureSizes k576LineSizes = {"704 x 576", "528 x 576", "480 x 576", "352 x 576"};
+inline constexpr PictureSizes k480LineSizes = {"704 x 480", "528 x 480", "480 x 480", "352 x 480"};
+// "PAL", "S-Video PAL" and "SDI PAL" sit at drop-down positions 1, 4 and 7.
+const PictureSizes& PictureSizesFor(std::int32_t videoInputPosition);
+
+// The two sizes that exist only while the encoder is MPEG4; the unit holds
+// them as encoding mode 4 and 5, not as a resolution.
+inline constexpr std::string_view kSifEntry = "SIF";
+inline constexpr std::string_view kQsifEntry = "QSIF";
+
+// ---- Rules that run while the operator changes a control
+
+// Main settings page, selection change of a video input list (1212 or 1236).
+// 1236 shows or hides the HD input format list beside it (R1); 1212 refits
+// the Advanced options window's "Resolution" sizes when that window exists
+// (R2). `advanced` is the Advanced options window, or none.
+void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced,
+                             int controlId);
+
+// Advanced options window, list or edit change forwarded by a page: 1212
+// (R2), 1213 (R4), 1221 (R6), 1222 (R5). Any other id does nothing.
+void OnAdvancedNotification(UnitContext& unit, ControlHost& advanced, int controlId);
+
+// Advanced options window, check box clicked: 1042 "Manual" (R3). Any other
+// id does nothing.
+void OnAdvancedCheckClicked(UnitContext& unit, ControlHost& advanced, int controlId);
+
+// The single rules, for callers that already know which one applies.
+// R1 / R7: the HD input format list is shown for "HD-SDI" and "HD HDMI".
+void ShowHdInputFormatFor(ControlHost& host, std::int32_t videoInputPosition);
+// R2: replaces the four picture sizes of "Resolution" in the Advanced options
+// window, leaving "SIF"/"QSIF", and selects the remembered resolution index.
+void RefitResolutionSizes(const RuleMemory& rules, ControlHost& advanced,
+                          std::int32_t videoInputPosition);
+// R3: the bitrate edit is enabled exactly while "Manual" is ticked.
+void EnableBitrateByManual(ControlHost& advanced);
+// R4 / R8: Layer 1 rate list for "Off" to "MPEG Layer 1 48KHz Mono"
+// (positions 0-12), Layer 2 rate list for the "MPEG Layer 2" encoders.
+void ShowAudioRateListFor(ControlHost& host, std::int32_t audioEncoderPosition);
+// R9: the same for a K610 encoder (1 or 2): positions 0-2 ("Off" and the
+// two Layer 1 entries) take the Layer 1 list.
+void ShowEncoderRateListFor(ControlHost& host, int encoder, std::int32_t audioEncoderPosition);
+// R5: "MPEG mode" changed to `position`.
+void OnMpegModeChanged(UnitContext& unit, ControlHost& advanced, std::int32_t position);
+// R6: "Resolution" changed to `position`.
+void OnResolutionChanged(UnitContext& unit, ControlHost& advanced, std::int32_t position);
+
+// ---- Rules that run when values are loaded
+
+// R10: eenc sets the encoder index; ecmd (1223 or 1240) the encoding mode.
+// Run once per row loaded, before its value is shown.
+void RememberLoadedValue(RuleMemory& rules, const ParamRow& row);
+
+// R11: loads the K240 / other "Resolution" list (1221) with `position`.
+// `windowOpening` adds what a newly opened Advanced options window does to
+// "MPEG4 encoding mode".
+void LoadResolution(UnitContext& unit, ControlHost& host, std::int32_t position,
+                    bool windowOpening = false);
+
+// What follows the plain showing of a loaded row in a refresh: R7 (vinp, in
+// `window` only), R8 (aenc) and R9 (a1en, a2en) in `window` and `advanced`,
+// R12 (evbr) in `advanced`. Rows without a load rule do nothing.
+void LoadRuleAfter(UnitContext& unit, const ParamRow& row, ControlHost& window,
+                   ControlHost* advanced);
+
+// Fills a newly opened Advanced options window from the values cached by the
+// last refresh, without any exchange with the unit: every row of the main
+// table that holds a value and whose control the window has is shown, with
+// R8, R9, R11 and R12 applied; a "Manual" box with no value is hidden and the
+// bitrate edit disabled.
+void FillAdvancedFromCache(UnitContext& unit, ControlHost& advanced);
+
+// The plain showing of a stored value in a control, by the row's kind (text,
+// selection, address, option text, tick). Nothing when the row has no value.
+void ShowStoredValue(const ParamRow& row, ControlHost& host);
+
+}  // namespace vecta::params

@@ -1,0 +1,137 @@
+#include "params/refresh.h"
+
+#include <string>
+
+#include "link/frame.h"
+#include "link/link_lock.h"
+#include "params/convert.h"
+#include "params/page_rules.h"
+
+namespace vecta::params {
+namespace {
+
+constexpr int kBatteryVoltageControl = 1136;  // gvba
+constexpr std::string_view kNotAvailable = "Not available";
+
+std::string ReadRequest(int address, std::string_view mnemonic) {
+  char head[16];
+  std::snprintf(head, sizeof head, "%c%04dr", static_cast<char>(link::kStx), address);
+  return std::string(head).append(mnemonic).append(";;");
+}
+
+// The choices the unit does not hold as parameters of their own are worked
+// out from the positions of the parameters behind them, as last read.
+// None when there is nothing to show yet.
+std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamTable& main) {
+  constexpr std::int32_t kLow16 = 0xFFFF;
+  if (mnemonic == "0000") {
+    // 6, 7 and 8 MHz are DVB-T; the narrow bandwidths are narrowband.
+    const std::int32_t owid = main.StoredListPosition("owid");
+    if (owid == kNoStoredPosition) return std::nullopt;
+    return owid < 3 ? 1 : 0;
+  }
+  if (mnemonic == "0003") return main.StoredListPosition("aenc") != 0 ? 1 : 0;
+  if (mnemonic == "0004" || mnemonic == "0005") {
+    const bool first = mnemonic == "0004";
+    const std::int32_t encoder = main.StoredListPosition(first ? "a1en" : "a2en");
+    if ((encoder & kLow16) == 0) return 0;  // encoder off
+    return (main.StoredListPosition(first ? "a1in" : "a2in") & kLow16) + 1;
+  }
+  return std::nullopt;
+}
+
+void HideUnanswered(const RowSpec& desc, ControlHost& window, ControlHost* advanced) {
+  for (ControlHost* host : {&window, advanced}) {
+    if (!host) continue;
+    host->Show(desc.control, false);
+    if (desc.Companion() != 0) host->Show(desc.Companion(), false);
+  }
+}
+
+// Shows a freshly stored value in one window.
+void ShowLoaded(UnitContext& unit, const ParamRow& row, ControlHost& host) {
+  if (row.GetKind() == Kind::List && row.Control() == ctl::kResolution) {
+    LoadResolution(unit, host, row.Position().value_or(kNoStoredPosition));
+    return;
+  }
+  ShowStoredValue(row, host);
+}
+
+void PostLamp(UnitContext& unit, const ParamRow& row) {
+  int lamp = 0;
+  if (row.Mnemonic() == "oout") lamp = kLampRfOutput;
+  else if (row.Mnemonic() == "vloc") lamp = kLampVideoLock;
+  if (lamp == 0 || !unit.setLamp) return;
+  const std::int32_t position = row.Position().value_or(kNoStoredPosition);
+  unit.setLamp(lamp, position == 1 ? kIconGreen : kIconRed);
+}
+
+}  // namespace
+
+void InitPage(ControlHost& window, const ParamTable& table) {
+  for (const ParamRow& row : table.Rows()) {
+    const RowSpec& desc = row.Spec();
+    if (!window.HasControl(desc.control)) continue;
+    if (desc.writable) {
+      window.Enable(desc.control, true);
+    } else if ((desc.kind == Kind::Text || desc.kind == Kind::StatusList) &&
+               !desc.Has(flag::kBitratePair)) {
+      window.SetReadOnly(desc.control, true);
+    } else {
+      window.Enable(desc.control, false);
+    }
+    if (desc.kind == Kind::List && desc.options) {
+      int position = 0;
+      for (const std::string& option : *desc.options)
+        if (option != kEmptyOption) window.InsertEntry(desc.control, position++, option);
+    }
+  }
+}
+
+void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced) {
+  const Variant variant = unit.variant();
+  const ParamTable& main = unit.tables ? unit.tables->main : table;
+
+  for (ParamRow& row : table.Rows()) {
+    const RowSpec& desc = row.Spec();
+    if (!RowExists(desc, variant)) continue;
+
+    if (desc.Derived()) {
+      // Nothing is sent; only the window being loaded shows these.
+      if (!window.HasControl(desc.control)) continue;
+      const auto value = DerivedValue(desc.mnemonic, main);
+      if (!value) continue;
+      row.Set(*value);
+      window.Select(desc.control, *value);
+      continue;
+    }
+
+    link::LinkReply reply;
+    const std::uint32_t rc =
+        unit.link ? link::Exchange(*unit.link, ReadRequest(unit.unitAddress, desc.mnemonic), reply, 1)
+                  : 1u;
+    if (rc != 0 || reply.status != '1') {
+      // The row keeps what it had. Parameters a unit may lack altogether
+      // disappear from the pages instead of showing stale values.
+      if (desc.Has(flag::kHideIfUnanswered)) {
+        HideUnanswered(desc, window, advanced);
+      } else if (desc.control == kBatteryVoltageControl) {
+        window.SetText(desc.control, kNotAvailable);
+        if (advanced) advanced->SetText(desc.control, kNotAvailable);
+      }
+      continue;
+    }
+
+    StoreReply(row, reply.value, &unit.firmware);
+    // The encoder and its mode come before the resolution in the table, so
+    // the resolution list below is built from what was just read.
+    RememberLoadedValue(unit.rules, row);
+    ShowLoaded(unit, row, window);
+    if (advanced) ShowLoaded(unit, row, *advanced);
+    LoadRuleAfter(unit, row, window, advanced);
+
+    if (desc.Has(flag::kStatusLamp)) PostLamp(unit, row);
+  }
+}
+
+}  // namespace vecta::params

@@ -1,0 +1,84 @@
+// A prompter that records every message and answers from a script, and a
+// session view that records what the main window was told.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/session.h"
+#include "params/memory_host.h"
+#include "params/prompter.h"
+
+namespace vecta::test {
+
+class RecordingPrompter : public params::Prompter {
+ public:
+  struct Shown {
+    std::string title, text;
+    params::MessageIcon icon;
+    params::MessageButtons buttons;
+  };
+  params::Answer Message(std::string_view title, std::string_view text, params::MessageIcon icon,
+                         params::MessageButtons buttons) override {
+    messages.push_back({std::string(title), std::string(text), icon, buttons});
+    if (!answers.empty()) {
+      auto a = answers.front();
+      answers.pop_front();
+      return a;
+    }
+    return buttons == params::MessageButtons::YesNo ? params::Answer::No : params::Answer::Ok;
+  }
+  std::optional<std::string> ChooseFileToOpen(std::string_view) override { return NextFile(); }
+  std::optional<std::string> ChooseFileToSave(std::string_view) override { return NextFile(); }
+  void BeginProgress(std::string_view title, std::string_view text, int maximum) override {
+    progress.push_back("begin " + std::string(title) + ": " + std::string(text) + " /" + std::to_string(maximum));
+  }
+  void SetProgress(int value) override { progress.push_back("set " + std::to_string(value)); }
+  void EndProgress() override { progress.push_back("end"); }
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> t;
+    for (const auto& m : messages) t.push_back(m.text);
+    return t;
+  }
+
+  std::vector<Shown> messages;
+  std::deque<params::Answer> answers;
+  std::deque<std::optional<std::string>> files;
+  std::vector<std::string> progress;
+
+ private:
+  std::optional<std::string> NextFile() {
+    if (files.empty()) return std::nullopt;
+    auto f = files.front();
+    files.pop_front();
+    return f;
+  }
+};
+
+class RecordingView : public app::SessionView {
+ public:
+  RecordingView() : page(params::MemoryHost::ForTable(params::MainTableSpec())) {}
+  void SetBusy(bool busy) override { busyChanges.push_back(busy); }
+  void SetConfigCount(int count) override { configCount = count; }
+  void SelectConfigTab(int index) override { tab = index; }
+  void AdaptToBoard(const std::string& board) override { adaptedTo.push_back(board); }
+  void ShowSatmodButton(bool visible) override { satmodButton = visible; }
+  void ShowUnitAddress(int address) override { shownAddress = address; }
+  params::ControlHost& MainPage() override { return page; }
+  params::ControlHost* AdvancedWindow() override { return advancedOpen ? &advanced : nullptr; }
+  params::ControlHost* SatmodWindow() override { return satmodOpen ? &satmod : nullptr; }
+
+  params::MemoryHost page;
+  params::MemoryHost advanced = params::MemoryHost::ForTable(params::MainTableSpec());
+  params::MemoryHost satmod = params::MemoryHost::ForTable(params::SatmodTableSpec());
+  bool advancedOpen = false, satmodOpen = false;
+  std::vector<bool> busyChanges;
+  std::vector<std::string> adaptedTo;
+  int configCount = 8, tab = -1, shownAddress = -1;
+  std::optional<bool> satmodButton;
+};
+
+}  // namespace vecta::test

@@ -1,0 +1,583 @@
+// Apply against a scripted unit: the page is first loaded by a refresh, the
+// operator changes controls, and apply must write exactly the changed
+// parameters (checked frame by frame), in the right form, with the unit's
+// waits taken through the injected clock and the "Please wait" window shown
+// where the unit changes mode.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/frame.h"
+#include "link/link_lock.h"
+#include "params/apply.h"
+#include "params/memory_host.h"
+#include "params/page_rules.h"
+#include "params/refresh.h"
+#include "support/fake_link.h"
+
+using namespace vecta;
+using namespace vecta::params;
+using vecta::test::Bytes;
+using vecta::test::FakeClock;
+using vecta::test::FakeLink;
+using vecta::test::ReplyFrame;
+
+namespace {
+
+Bytes Frame(const std::string& text) {
+  Bytes b{0x02};
+  unsigned sum = 0;
+  for (unsigned char c : text) {
+    b.push_back(c);
+    sum += c;
+  }
+  b.push_back(static_cast<std::uint8_t>((sum & 0xFF) | 0x80));
+  b.push_back(0x03);
+  return b;
+}
+
+// One time line of what the unit and the operator saw: requests ("w owid;3",
+// "r cflo"), the waits apply takes ("sleep 5000") and the progress window.
+using Timeline = std::vector<std::string>;
+
+// The clock apply waits on: a FakeClock (which keeps every SleepMs) that
+// also puts the wait on the time line.
+class TimelineClock final : public link::Clock {
+ public:
+  TimelineClock(FakeClock& inner, Timeline& t) : inner_(inner), t_(t) {}
+  std::int64_t NowMs() override { return inner_.NowMs(); }
+  link::TimeOfDay UtcTimeOfDay() override { return inner_.UtcTimeOfDay(); }
+  void SleepMs(std::int64_t ms) override {
+    t_.push_back("sleep " + std::to_string(ms));
+    inner_.SleepMs(ms);
+  }
+
+ private:
+  FakeClock& inner_;
+  Timeline& t_;
+};
+
+class TimelinePrompter final : public Prompter {
+ public:
+  explicit TimelinePrompter(Timeline& t) : t_(t) {}
+  Answer Message(std::string_view, std::string_view text, MessageIcon, MessageButtons) override {
+    t_.push_back("message " + std::string(text));
+    return Answer::Ok;
+  }
+  std::optional<std::string> ChooseFileToOpen(std::string_view) override { return std::nullopt; }
+  std::optional<std::string> ChooseFileToSave(std::string_view) override { return std::nullopt; }
+  void BeginProgress(std::string_view title, std::string_view text, int maximum) override {
+    t_.push_back("begin " + std::string(title) + "|" + std::string(text) + "|" + std::to_string(maximum));
+  }
+  void SetProgress(int value) override { t_.push_back("progress " + std::to_string(value)); }
+  void EndProgress() override { t_.push_back("end"); }
+
+ private:
+  Timeline& t_;
+};
+
+const std::string kBegin = "begin Please wait|Please wait while the unit changes mode...|0";
+
+// A unit on the fake line that answers by the request and takes every
+// write it is sent.
+struct ScriptedUnit {
+  explicit ScriptedUnit(std::string board, std::map<std::string, std::string> v = TypicalValues())
+      : values(std::move(v)), clock(f.clock, timeline), prompter(timeline) {
+    EXPECT_EQ(f.link->OpenSerialPort(0), 0u);
+    f.line().responder = [this](const Bytes& req) { return Answer(req); };
+    ctx.link = f.link.get();
+    ctx.clock = &clock;
+    ctx.prompter = &prompter;
+    ctx.tables = &tables;
+    ctx.boardType = std::move(board);
+  }
+
+  static std::map<std::string, std::string> TypicalValues() {
+    return {{"oout", "1"},   {"ofec", "1"},  {"ogua", "1"},   {"omod", "0"},    {"ofre", "1250"},
+            {"owid", "2"},   {"ohls", "1"},  {"olev", "637"}, {"ollv", "1274"}, {"odfe", "0"},
+            {"odgu", "0"},   {"odmo", "0"},  {"ospe", "0"},   {"o4ko", "0"},    {"zscr", "0"},
+            {"vinp", "2"},   {"aenc", "13"}, {"a1en", "3"},   {"a2en", "3"},    {"ampr", "2"},
+            {"a1br", "2"},   {"a2br", "2"},  {"alev", "1"},   {"asrc", "0"},    {"a1in", "0"},
+            {"a2in", "1"},   {"aen2", "0"},  {"abmb", "0"},   {"gnam", "Unit 7"}, {"gsle", "0"},
+            {"dinp", "0"},   {"dbau", "3"},  {"dpln", "0"},   {"cinp", "0"},    {"ccha", "0"},
+            {"cout", "0"},   {"gosw", "4"},  {"evid", "4.5"}, {"evbr", "0"},    {"vhdf", "0"},
+            {"eenc", "0"},   {"ecmd", "0"},  {"ehor", "0"},   {"ever", "0"},    {"efrm", "0"},
+            {"esha", "0"},   {"eper", "0"},  {"edts", "100"}, {"epts", "0"},    {"epro", "0"},
+            {"gdna", "Svc"}, {"gnet", "Net"}, {"gblo", "0"},  {"glod", "3"},    {"vloc", "1"},
+            {"gver", "3.4"}, {"gfpg", "12"}, {"gser", "A1"},  {"csta", "1"},    {"gtmp", "45"},
+            {"gvnt", "12"},  {"gvax", "33"}, {"meta", "0"},   {"gosd", "0"},    {"pmpd", "0"},
+            {"pcpd", "0"},   {"pvid", "0"},  {"pau1", "0"},   {"pau2", "0"},    {"pdat", "0"},
+            {"mbit", "1500"}, {"sver", ""},  {"otxm", "0"},   {"gvba", "1234"}, {"oplv", "637"},
+            {"vpgn", "0"},   {"cflo", "77"}};
+  }
+
+  std::optional<Bytes> Answer(const Bytes& req) {
+    const std::string text(req.begin() + 1, req.end() - 2);  // "0001wowid;3;"
+    const int address = std::stoi(text.substr(0, 4));
+    const char op = text[4];
+    const std::string mnemonic = text.substr(5, 4);
+    const std::size_t sep = text.find(';');
+    const std::string value = text.substr(sep + 1, text.find(';', sep + 1) - sep - 1);
+    if (recording) {
+      timeline.push_back(op == 'w' ? "w " + mnemonic + ";" + value : "r " + mnemonic);
+      if (lockedDuringWrite.empty() && op == 'w') {
+        bool free = false;
+        std::thread([&] {
+          free = link::LinkLock().try_lock();
+          if (free) link::LinkLock().unlock();
+        }).join();
+        lockedDuringWrite = free ? "free" : "held";
+      }
+    }
+    if (silent.count(mnemonic)) return std::nullopt;
+    if (op == 'w') {
+      values[mnemonic] = value;
+      return ReplyFrame(address, '1', value);
+    }
+    auto it = values.find(mnemonic);
+    if (refused.count(mnemonic) || it == values.end()) return ReplyFrame(address, 'E', "");
+    return ReplyFrame(address, '1', it->second);
+  }
+
+  // Loads the page from the unit, then records only what apply does.
+  void Load(MemoryHost& page) {
+    if (initialised.insert(&page).second) InitPage(page, tables.main);
+    Refresh(ctx, tables.main, page);
+    StartRecording();
+  }
+  void StartRecording() {
+    recording = true;
+    timeline.clear();
+    f.line().writes.clear();
+    f.clock.slept.clear();
+  }
+  std::uint8_t Apply(MemoryHost& page) { return params::Apply(ctx, tables.main, page); }
+
+  std::map<std::string, std::string> values;
+  std::set<std::string> refused, silent;
+  FakeLink f;
+  Timeline timeline;
+  TimelineClock clock;
+  TimelinePrompter prompter;
+  ParamTables tables;
+  UnitContext ctx;
+  bool recording = false;
+  std::string lockedDuringWrite;
+  std::set<const MemoryHost*> initialised;
+};
+
+// Controls of the main settings page, and of the Advanced options pages.
+const std::vector<int> kMainPage = {1301, 1230, 1227, 1212, 1236, 1237, 1231, 1093, 1094, 1211};
+const std::vector<int> kModulationPage = {1301, 1204, 1200, 1201, 1202, 1203, 1305, 1206, 1207, 1208,
+                                          1209, 1210, 1117, 1227, 1205, 1139, 1300, 1302, 1137};
+const std::vector<int> kVideoPage = {1212, 1221, 1222, 1223, 1224, 1304, 1042, 1225, 1058, 1074,
+                                     1236, 1247, 1237, 1238, 1240, 1239, 1243, 1102, 1124, 1241, 1138};
+const std::vector<int> kAudioPage = {1213, 1083, 1084, 1062, 1085, 1086, 1233, 1234, 1089, 1090,
+                                     1091, 1092, 1214, 1246, 1072, 1123};
+
+// ---- Nothing changed
+
+TEST(Apply, NothingChangedWritesNothingOnEveryVariant) {
+  for (const char* board : {"K240", "K610", "K999"}) {
+    ScriptedUnit u(board);
+    MemoryHost page = MemoryHost::ForTable(MainTableSpec());
+    u.Load(page);
+    EXPECT_EQ(u.Apply(page), 0) << board;
+    EXPECT_TRUE(u.f.line().writes.empty()) << board;
+    EXPECT_TRUE(u.timeline.empty()) << board;
+    EXPECT_TRUE(u.f.clock.slept.empty()) << board;
+  }
+}
+
+MemoryHost PageOf(const std::vector<int>& ids) { return MemoryHost(ids); }
+
+// ---- Bandwidth and band
+
+TEST(Apply, BandwidthAcrossTheBandBoundaryWaitsForTheModeChange) {
+  ScriptedUnit u("K240");  // owid 2: 8MHz
+  MemoryHost page = PageOf(kModulationPage);
+  u.Load(page);
+  page.Select(1204, 3);  // 2.5MHz
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w owid;3", kBegin, "sleep 5000", "end"}));
+  ASSERT_EQ(u.f.line().writes.size(), 1u);
+  EXPECT_EQ(u.f.line().writes[0], Frame("0001wowid;3;"));
+  EXPECT_EQ(u.f.clock.slept, (std::vector<std::int64_t>{5000}));
+}
+
+TEST(Apply, BandwidthWithinABandWaitsHalfASecond) {
+  ScriptedUnit u("K240");
+  MemoryHost page = PageOf(kModulationPage);
+  u.Load(page);
+  page.Select(1204, 1);  // 7MHz
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w owid;1", "sleep 500"}));
+
+  u.values["owid"] = "3";
+  u.Load(page);
+  page.Select(1204, 5);  // 2.5MHz -> 625kHz
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w owid;5", "sleep 500"}));
+}
+
+TEST(Apply, FrequencyThenBandwidthInTableOrder) {
+  ScriptedUnit u("K240");
+  MemoryHost page = PageOf(kModulationPage);
+  u.Load(page);
+  ASSERT_EQ(page.Text(1301), "1250.00");
+  page.SetText(1301, "1300.5");
+  page.Select(1204, 3);
+  EXPECT_EQ(u.Apply(page), 2);
+  EXPECT_EQ(u.timeline, (Timeline{"w ofre;1300.5", "sleep 500", "w owid;3", kBegin, "sleep 5000", "end"}));
+}
+
+TEST(Apply, BandChoiceWritesTheBandwidth) {
+  ScriptedUnit u("K240");
+  MemoryHost page = PageOf(kMainPage);
+  u.Load(page);
+  ASSERT_EQ(page.SelectedText(1230), "DVBT");
+  page.Select(1230, 0);  // Narrowband
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w owid;3", kBegin, "sleep 5000", "end"}));
+  EXPECT_EQ(u.f.line().writes.back(), Frame("0001wowid;3;"));
+
+  u.Load(page);  // the unit now runs at 2.5MHz
+  ASSERT_EQ(page.SelectedText(1230), "Narrowband");
+  page.Select(1230, 1);  // DVBT
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w owid;2", kBegin, "sleep 5000", "end"}));
+}
+
+// ---- Encoder, resolution and encoding mode (K240)
+
+TEST(Apply, QsifIsWrittenAsEncodingModeAndNotAsResolution) {
+  ScriptedUnit u("K240");
+  u.values["eenc"] = "1";  // MPEG4
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  ASSERT_EQ(page.EntryCount(1221), 6);
+  page.Select(1221, 5);  // QSIF
+  OnAdvancedNotification(u.ctx, page, 1221);
+  page.Select(1223, 2);  // the encoding mode list is skipped at QSIF
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w ecmd;5"}));
+  EXPECT_EQ(u.f.line().writes[0], Frame("0001wecmd;5;"));
+}
+
+TEST(Apply, EncodingModeIsSkippedForMpeg2AndWrittenForMpeg4) {
+  ScriptedUnit u("K240");  // MPEG2
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  page.Select(1223, 2);
+  EXPECT_EQ(u.Apply(page), 0);
+  EXPECT_TRUE(u.timeline.empty());
+
+  u.values["eenc"] = "1";
+  u.Load(page);
+  page.Select(1223, 2);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w ecmd;2"}));
+}
+
+TEST(Apply, EncoderChangeWaitsForTheModeChange) {
+  ScriptedUnit u("K240");
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  page.Select(1222, 1);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w eenc;1", kBegin, "sleep 5000", "end"}));
+}
+
+TEST(Apply, K610AspEncoderKeepsTheBandwidth) {
+  ScriptedUnit u("K610");
+  u.values["eenc"] = "2";  // AVC H.264
+  MemoryHost video = PageOf(kVideoPage);
+  MemoryHost modulation = PageOf(kModulationPage);
+  u.Load(video);
+  u.Load(modulation);
+  // The Advanced options window applies its pages from the last to the
+  // first: "Video" before "Modulation".
+  video.Select(1247, 0);  // MPEG4 ASP, wire 1
+  EXPECT_EQ(u.Apply(video), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w eenc;1", kBegin, "sleep 5000", "end"}));
+  EXPECT_EQ(u.ctx.rules.k610EncoderChoice, 1);
+  u.StartRecording();
+  modulation.Select(1204, 1);
+  EXPECT_EQ(u.Apply(modulation), 0);
+  EXPECT_TRUE(u.timeline.empty());
+
+  u.ctx.rules.k610EncoderChoice.reset();  // the window clears it
+  EXPECT_EQ(u.Apply(modulation), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w owid;1", "sleep 500"}));
+
+  // AVC leaves the bandwidth free.
+  u.Load(video);
+  u.Load(modulation);
+  video.Select(1247, 1);
+  EXPECT_EQ(u.Apply(video), 1);
+  EXPECT_EQ(u.ctx.rules.k610EncoderChoice, 2);
+  u.StartRecording();
+  modulation.Select(1204, 0);
+  EXPECT_EQ(u.Apply(modulation), 1);
+}
+
+// ---- Video input
+
+TEST(Apply, VideoInputLeavingOffWaitsLongForTheReply) {
+  ScriptedUnit u("K240");
+  u.values["vinp"] = "0";
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  page.Select(1212, 1);  // PAL, wire 2
+  EXPECT_EQ(u.Apply(page), 1);
+  // The wait comes between sending and reading the reply; apply itself
+  // does not pause afterwards.
+  EXPECT_EQ(u.timeline, (Timeline{"w vinp;2"}));
+  EXPECT_EQ(u.f.clock.slept, (std::vector<std::int64_t>{2000}));
+
+  u.Load(page);
+  page.Select(1212, 2);  // PAL -> NTSC
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w vinp;3"}));
+  EXPECT_TRUE(u.f.clock.slept.empty());
+}
+
+// ---- Audio
+
+TEST(Apply, AudioSwitchOnWritesTheAudioOnSetting) {
+  for (const char* board : {"K240", "K999"}) {
+    ScriptedUnit u(board);
+    u.values["aenc"] = "0";
+    MemoryHost page = PageOf(kMainPage);
+    u.Load(page);
+    ASSERT_EQ(page.SelectedText(1231), "Off");
+    page.Select(1231, 1);
+    EXPECT_EQ(u.Apply(page), 1) << board;
+    EXPECT_EQ(u.timeline, (Timeline{"w aenc;5", kBegin, "sleep 1000", "end"})) << board;
+    EXPECT_EQ(u.f.line().writes[0], Frame("0001waenc;5;"));
+  }
+}
+
+TEST(Apply, AudioSwitchOffAndForcedRewrite) {
+  ScriptedUnit u("K240");  // aenc 13
+  MemoryHost page = PageOf(kMainPage);
+  u.Load(page);
+  page.Select(1231, 0);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w aenc;0", kBegin, "sleep 1000", "end"}));
+
+  // An encoder setting below the audio-on one is rewritten even though the
+  // switch did not move.
+  u.values["aenc"] = "2";
+  u.Load(page);
+  ASSERT_EQ(page.SelectedText(1231), "On");
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w aenc;5", kBegin, "sleep 1000", "end"}));
+
+  u.values["aenc"] = "5";
+  u.Load(page);
+  EXPECT_EQ(u.Apply(page), 0);
+}
+
+TEST(Apply, EncoderSourceWritesEncoderThenInput) {
+  ScriptedUnit u("K610");
+  u.values["a1en"] = "0";
+  u.values["a2en"] = "0";
+  MemoryHost page = PageOf(kMainPage);
+  u.Load(page);
+  page.Select(1093, 2);  // Analogue
+  page.Select(1094, 1);  // Embedded
+  EXPECT_EQ(u.Apply(page), 2);
+  EXPECT_EQ(u.timeline, (Timeline{"w a1en;3", "w a1in;1", "w a2en;3", "w a2in;0"}));
+  EXPECT_EQ(u.f.line().writes[0], Frame("0001wa1en;3;"));
+  EXPECT_EQ(u.f.line().writes[1], Frame("0001wa1in;1;"));
+
+  u.Load(page);
+  page.Select(1093, 0);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w a1en;0"}));
+}
+
+TEST(Apply, LayerOneEncoderSourceIsAlwaysRewritten) {
+  ScriptedUnit u("K610");
+  u.values["a1en"] = "1";
+  u.values["a1in"] = "1";
+  u.values["a2en"] = "2";
+  u.values["a2in"] = "0";
+  MemoryHost page = PageOf(kMainPage);
+  u.Load(page);
+  ASSERT_EQ(page.SelectedText(1093), "Analogue");
+  EXPECT_EQ(u.Apply(page), 2);
+  EXPECT_EQ(u.timeline, (Timeline{"w a1en;3", "w a1in;1", "w a2en;3", "w a2in;0"}));
+}
+
+TEST(Apply, AudioEncoderWaits) {
+  ScriptedUnit u("K240");  // aenc 13
+  MemoryHost page = PageOf(kAudioPage);
+  u.Load(page);
+  page.Select(1213, 15);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w aenc;15", "sleep 1000"}));
+
+  u.Load(page);
+  page.Select(1213, 0);  // off is another mode
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w aenc;0", kBegin, "sleep 5000", "end"}));
+
+  ScriptedUnit k610("K610");
+  MemoryHost k610Page = PageOf(kAudioPage);
+  k610.Load(k610Page);
+  k610Page.Select(1084, 4);
+  k610Page.Select(1213, 0);  // not a K610 row
+  EXPECT_EQ(k610.Apply(k610Page), 1);
+  EXPECT_EQ(k610.timeline, (Timeline{"w a2en;4", "sleep 1000"}));
+}
+
+// ---- Chaining input
+
+TEST(Apply, ChainingInputRestoresTheCalibration) {
+  ScriptedUnit u("K240");
+  MemoryHost page = PageOf({1218});
+  u.Load(page);
+  page.Select(1218, 2);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"r cflo", "w cinp;2", "w cflo;77"}));
+  ASSERT_EQ(u.f.line().writes.size(), 3u);
+  EXPECT_EQ(u.f.line().writes[0], Frame("0001rcflo;;"));
+  EXPECT_EQ(u.f.line().writes[1], Frame("0001wcinp;2;"));
+  EXPECT_EQ(u.f.line().writes[2], Frame("0001wcflo;77;"));
+}
+
+TEST(Apply, ChainingInputWithoutACalibrationToRestore) {
+  ScriptedUnit refused("K240");
+  refused.refused = {"cflo"};
+  MemoryHost page = PageOf({1218});
+  refused.Load(page);
+  page.Select(1218, 1);
+  EXPECT_EQ(refused.Apply(page), 1);
+  EXPECT_EQ(refused.timeline, (Timeline{"r cflo", "w cinp;1"}));
+
+  ScriptedUnit silent("K240");
+  silent.silent = {"cflo"};
+  MemoryHost page2 = PageOf({1218});
+  silent.Load(page2);
+  page2.Select(1218, 1);
+  EXPECT_EQ(silent.Apply(page2), 1);
+  ASSERT_FALSE(silent.timeline.empty());
+  EXPECT_EQ(silent.timeline.back(), "w cinp;1");
+  for (const auto& e : silent.timeline) EXPECT_NE(e.rfind("w cflo", 0), 0u) << e;
+}
+
+// ---- Manual bitrate
+
+TEST(Apply, ManualWritesTheBitrateInKilobits) {
+  ScriptedUnit u("K240");  // evid 4.5, evbr 0
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  ASSERT_EQ(page.Text(1304), "4.5");
+  page.SetChecked(1042, true);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w evbr;4500"}));
+  EXPECT_EQ(u.f.line().writes[0], Frame("0001wevbr;4500;"));
+
+  // Ticked with a bitrate: sent again on every apply.
+  u.Load(page);
+  ASSERT_TRUE(page.Checked(1042));
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w evbr;4500"}));
+
+  page.SetChecked(1042, false);
+  u.StartRecording();
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w evbr;0"}));
+}
+
+TEST(Apply, TickedCheckBoxesAfterANonZeroBitrateAreRewritten) {
+  ScriptedUnit u("K610");
+  u.values["epts"] = "1";
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w epts;1"}));
+
+  u.values["evid"] = "0";
+  u.Load(page);
+  EXPECT_EQ(u.Apply(page), 0);
+}
+
+// ---- Text rows
+
+TEST(Apply, TextRowsAreWrittenInTheUnitsForm) {
+  ScriptedUnit u("K240");
+  MemoryHost page = MemoryHost::ForTable(MainTableSpec());
+  u.Load(page);
+  ASSERT_EQ(page.Text(1300), "6.02");
+  page.SetText(1300, "0");          // level: 0 dB
+  page.SetText(1303, "New name");   // as typed
+  page.SetText(1074, "2.25");       // thousandths
+  page.SetText(1309, "9.9");        // gver: display only
+  page.Select(1311, 0);             // csta: display only
+  EXPECT_EQ(u.Apply(page), 3);
+  EXPECT_EQ(u.timeline, (Timeline{"w olev;1274", "w gnam;New name", "w mbit;2250"}));
+}
+
+TEST(Apply, TextRowNeverReadIsWrittenFromTheControl) {
+  ScriptedUnit u("K240");
+  u.refused = {"gnam"};
+  MemoryHost page = PageOf({1303});
+  u.Load(page);
+  page.SetText(1303, "Typed");
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w gnam;Typed"}));
+}
+
+// ---- Framing, counting, skipping
+
+TEST(Apply, CountsEveryWriteAndUsesTheUnitAddress) {
+  ScriptedUnit u("K240");
+  u.ctx.unitAddress = 42;
+  MemoryHost page = PageOf(kModulationPage);
+  u.Load(page);
+  page.Select(1200, 0);
+  page.Select(1203, 1);
+  page.Select(1201, 0);  // "2/3" is wire 1 ... it was already 1
+  page.Select(1202, 1);  // "1/8", wire 2
+  EXPECT_EQ(u.Apply(page), 3);
+  EXPECT_EQ(u.f.line().writes,
+            (std::vector<Bytes>{Frame("0042woout;0;"), Frame("0042wogua;2;"), Frame("0042womod;1;")}));
+  EXPECT_EQ(u.lockedDuringWrite, "held");
+}
+
+TEST(Apply, SkipsRowsOfOtherVariantsAndMissingControls) {
+  ScriptedUnit u("K610");
+  MemoryHost page = PageOf(kModulationPage);
+  u.Load(page);
+  page.Select(1205, 0);  // K240/other ohls
+  page.Select(1139, 4);  // K610 ohls
+  page.SetText(1305, "DVB name");  // gdna: not on K610
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w ohls;4"}));
+
+  // A window without the control writes nothing for its row.
+  MemoryHost bare = PageOf({});
+  EXPECT_EQ(u.Apply(bare), 0);
+}
+
+TEST(Apply, ListPositionWithoutAnOptionIsNotWritten) {
+  ScriptedUnit u("K240");
+  MemoryHost page = PageOf({1211});
+  u.Load(page);
+  page.Find(1211)->entries.push_back("extra");
+  page.Select(1211, 6);
+  EXPECT_EQ(u.Apply(page), 0);
+  page.Select(1211, 4);  // BCrypt128
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w zscr;8"}));
+}
+
+}  // namespace

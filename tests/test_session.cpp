@@ -1,0 +1,169 @@
+// The operations on a unit that span several windows, against a scripted
+// serial unit: the exact requests, the messages, the waits and what the
+// main window is told.
+#include <gtest/gtest.h>
+
+#include "app/session.h"
+#include "link/frame.h"
+#include "link/link_errors.h"
+#include "support/fake_link.h"
+#include "support/recording_ui.h"
+
+using namespace vecta;
+using namespace vecta::test;
+using app::KeyType;
+using app::Session;
+
+namespace {
+
+std::string Frame(const std::string& text) {
+  link::Bytes f;
+  link::BuildRequestFrame(text, link::kMaxSerialRequestFrame, f);
+  return std::string(f.begin(), f.end());
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    f.link->OpenLogFile(dir.File("s.log"));
+    ASSERT_EQ(f.link->OpenSerialPort(0), 0u);
+    unit.link = f.link.get();
+    unit.clock = &f.clock;
+    unit.prompter = &prompter;
+    unit.tables = &tables;
+    unit.unitAddress = 7;
+  }
+  std::vector<std::string> Sent() {
+    std::vector<std::string> s;
+    for (const auto& w : f.line().writes) s.emplace_back(w.begin(), w.end());
+    return s;
+  }
+
+  TempDir dir;
+  FakeLink f;
+  params::ParamTables tables;
+  params::UnitContext unit;
+  RecordingPrompter prompter;
+  RecordingView view;
+  Session session{unit, view};
+};
+
+TEST_F(SessionTest, CommandsWithoutAConnectionSayNoConnection) {
+  session.ApplyRequest();
+  session.RefreshRequest();
+  session.RestoreDefaults();
+  session.ToggleRfOutput();
+  session.WriteKey(KeyType::Abs, "01234567", "");
+  EXPECT_EQ(prompter.Texts(), std::vector<std::string>(5, "No connection currently"));
+  for (const auto& m : prompter.messages) {
+    EXPECT_EQ(m.title, "Error");
+    EXPECT_EQ(m.icon, params::MessageIcon::Exclamation);
+  }
+  EXPECT_TRUE(f.line().writes.empty());
+  // Without a connection only the tab moves.
+  session.ChangeConfigTab(3);
+  EXPECT_EQ(view.tab, 3);
+  EXPECT_TRUE(f.line().writes.empty());
+}
+
+TEST_F(SessionTest, LearningTheAddressUsesTheBroadcastQuery) {
+  f.line().Reply(ReplyFrame(42, '1', "0042"));
+  EXPECT_EQ(session.LearnUnitAddress(), 0u);
+  EXPECT_EQ(unit.unitAddress, 42);
+  EXPECT_EQ(view.shownAddress, 42);
+  EXPECT_EQ(Sent().at(0), Frame("9999rgadd;;"));
+}
+
+TEST_F(SessionTest, RestoreDefaultsAnsweredNoSendsNothing) {
+  session.SetConnected(true);
+  prompter.answers = {params::Answer::No};
+  session.RestoreDefaults();
+  ASSERT_EQ(prompter.messages.size(), 1u);
+  EXPECT_EQ(prompter.messages[0].text, "Are you sure you want to restore defaults");
+  EXPECT_EQ(prompter.messages[0].title, "Alert");
+  EXPECT_EQ(prompter.messages[0].icon, params::MessageIcon::Question);
+  EXPECT_EQ(prompter.messages[0].buttons, params::MessageButtons::YesNo);
+  EXPECT_TRUE(f.line().writes.empty());
+}
+
+TEST_F(SessionTest, AddressChangeIsSentFromTheOldAddress) {
+  session.SetConnected(true);
+  f.line().Reply(ReplyFrame(7, '1', "0012"));
+  session.ChangeUnitAddress(12);
+  EXPECT_EQ(Sent().at(0), Frame("\x02" "0007wgadd;0012;"));
+  EXPECT_EQ(unit.unitAddress, 12);
+  EXPECT_EQ(view.shownAddress, 12);
+  // Not connected: nothing sent, the address still changes.
+  session.SetConnected(false);
+  session.ChangeUnitAddress(3);
+  EXPECT_EQ(f.line().writes.size(), 1u);
+  EXPECT_EQ(unit.unitAddress, 3);
+}
+
+TEST_F(SessionTest, RefusedConfigSwitchIsReported) {
+  session.SetConnected(true);
+  f.line().Reply(ReplyFrame(7, '1', "1"));  // answered once: the unit is alive
+  link::LinkReply r;
+  ASSERT_EQ(f.link->SendCommand("0007rgadd;;", r), 0u);
+  for (int i = 0; i < 3; ++i) f.line().ReplySilence();
+  session.ChangeConfigTab(4);
+  EXPECT_EQ(Sent().back(), Frame("0007wglod;5;"));
+  EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Unable to load config 5"});
+  EXPECT_EQ(session.CurrentConfig(), 5);
+  EXPECT_TRUE(f.clock.slept.empty());  // no wait, no refresh after a failure
+}
+
+TEST_F(SessionTest, KeyChecks) {
+  const std::string k32(32, 'a');
+  EXPECT_EQ(Session::CheckKey(KeyType::Abs, "0123456", ""), "ABS key must be 8 hex digits");
+  EXPECT_EQ(Session::CheckKey(KeyType::Abs, "0123ABcd", ""), std::nullopt);
+  EXPECT_EQ(Session::CheckKey(KeyType::Abs, "0123ABcg", ""), "Invalid characters in hex field");
+  EXPECT_EQ(Session::CheckKey(KeyType::Aes128, std::string(31, 'a'), ""), "AES key must be 32 hex digits");
+  EXPECT_EQ(Session::CheckKey(KeyType::Aes128, std::string(31, 'a') + "g", ""),
+            "Invalid characters in hex field");
+  EXPECT_EQ(Session::CheckKey(KeyType::Aes128, k32, ""), std::nullopt);
+  EXPECT_EQ(Session::CheckKey(KeyType::Aes256, k32, std::string(31, 'b')),
+            "AES key must be 32 hex digits in each field");
+  EXPECT_EQ(Session::CheckKey(KeyType::Aes256, k32, std::string(31, 'b') + "x"),
+            "Invalid characters in hex field");
+  EXPECT_EQ(Session::CheckKey(KeyType::Aes256, k32, std::string(32, 'F')), std::nullopt);
+}
+
+TEST_F(SessionTest, InitialKeyTypeFollowsTheScramblingMode) {
+  EXPECT_EQ(session.InitialKeyType(), KeyType::Abs);  // never read
+  const std::pair<const char*, KeyType> cases[] = {{"0", KeyType::Abs},   {"1", KeyType::Abs},
+                                                   {"4", KeyType::Aes128}, {"6", KeyType::Aes256},
+                                                   {"8", KeyType::Abs},   {"10", KeyType::Abs}};
+  for (const auto& [wire, type] : cases) {
+    params::StoreReply(*tables.main.Find("zscr"), wire);
+    EXPECT_EQ(session.InitialKeyType(), type) << wire;
+  }
+}
+
+TEST_F(SessionTest, KeysAreWrittenMaskedInTheLog) {
+  session.SetConnected(true);
+  const std::string lower(32, 'a'), upper(32, 'B');
+  f.line().Reply(ReplyFrame(7, '1', ""));
+  f.line().Reply(ReplyFrame(7, '1', ""));
+  session.WriteKey(KeyType::Aes256, lower, upper);
+  ASSERT_EQ(Sent().size(), 2u);
+  EXPECT_EQ(Sent()[0], Frame("0007wzkez;" + lower + ";"));
+  EXPECT_EQ(Sent()[1], Frame("0007wzkex;" + upper + ";"));
+  f.line().Reply(ReplyFrame(7, '1', ""));
+  session.WriteKey(KeyType::Abs, "0123ABCD", "");
+  EXPECT_EQ(Sent()[2], Frame("0007wzkey;0123ABCD;"));
+  f.line().Reply(ReplyFrame(7, '1', ""));
+  session.WriteKey(KeyType::Aes128, lower, "");
+  EXPECT_EQ(Sent().size(), 4u);
+  EXPECT_EQ(Sent()[3], Frame("0007wzkez;" + lower + ";"));
+  const std::string log = ReadFile(dir.File("s.log"));
+  EXPECT_EQ(log.find(lower), std::string::npos);
+  EXPECT_EQ(log.find(upper), std::string::npos);
+  EXPECT_EQ(log.find("0123ABCD"), std::string::npos);
+  EXPECT_NE(log.find("\x02" "0007wzkez;" + std::string(32, '*') + ";"), std::string::npos);
+  EXPECT_NE(log.find("\x02" "0007wzkey;********;"), std::string::npos);
+  EXPECT_NE(log.find(" 7a 6b 65 7a 3b ** ** "), std::string::npos);
+  EXPECT_TRUE(prompter.messages.empty());  // outcomes are not reported
+}
+
+}  // namespace
