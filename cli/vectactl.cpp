@@ -22,6 +22,8 @@
 #include "link/serial_port.h"
 #include "link/trace.h"
 #include "params/apply.h"
+#include "params/config_file.h"
+#include "params/config_set.h"
 #include "params/convert.h"
 #include "params/refresh.h"
 
@@ -114,8 +116,8 @@ std::string WireText(const params::RowSpec& row, const std::optional<params::Val
 
 class Tool {
  public:
-  Tool(const Options& o, std::ostream& out, std::ostream& err)
-      : o_(o), out_(out), err_(err), prompter_(err, o.yes, isatty(STDERR_FILENO) != 0) {}
+  Tool(const Options& o, std::ostream& out, std::ostream& err, Clock& clock)
+      : o_(o), out_(out), err_(err), clock_(clock), prompter_(err, o.yes, isatty(STDERR_FILENO) != 0) {}
 
   int Connect() {
     std::vector<std::string> extra = o_.extraPorts;
@@ -123,10 +125,12 @@ class Tool {
     ports_ = DiscoverSerialPorts(extra);
     LinkEnvironment env;
     env.serial = MakePosixSerialProvider(ports_);
+    env.clock = &clock_;
     link_ = std::make_unique<CRavlenRemoteControl>(CRavlenRemoteControl::LinkLostNotify{}, env);
     const std::string log = o_.logFile.empty() ? DefaultLogPath() : o_.logFile;
     if (!log.empty()) link_->OpenLogFile(log);
     unit_.link = link_.get();
+    unit_.clock = &clock_;
     unit_.prompter = &prompter_;
     unit_.tables = &tables_;
     const int rc = o_.serialDevice.empty() ? ConnectTcp() : ConnectSerial();
@@ -277,6 +281,26 @@ class Tool {
     return kExitOk;
   }
 
+  int SaveConfig(const std::string& path) {
+    if (int rc = Refresh()) return rc;
+    return params::SaveConfigFile(unit_, path, session_.CurrentConfig()) ? kExitOk : kExitLinkError;
+  }
+
+  int LoadConfig(const std::string& path) {
+    if (int rc = Refresh()) return rc;
+    return params::LoadConfigFile(unit_, path, FullRefresh()) ? kExitOk : kExitLinkError;
+  }
+
+  int SaveSet(const std::string& path) {
+    if (int rc = Refresh()) return rc;
+    return params::SaveConfigSetFile(unit_, path, FullRefresh()) ? kExitOk : kExitLinkError;
+  }
+
+  int LoadSet(const std::string& path) {
+    if (int rc = Refresh()) return rc;
+    return params::LoadConfigSetFile(unit_, path, FullRefresh()) ? kExitOk : kExitLinkError;
+  }
+
   int RestoreDefaults() {
     session_.RestoreDefaults();
     return prompter_.ErrorShown() ? kExitLinkError : kExitOk;
@@ -325,6 +349,11 @@ class Tool {
       for (auto& row : table->Rows())
         if (row.Mnemonic() == mnemonic && params::RowExists(row.Spec(), unit_.variant())) return &row;
     return nullptr;
+  }
+
+  // The main window's full refresh, for the file operations to run.
+  std::function<void()> FullRefresh() {
+    return [this] { session_.FullRefresh(true); };
   }
 
   int Refresh() {
@@ -412,6 +441,7 @@ class Tool {
   const Options& o_;
   std::ostream& out_;
   std::ostream& err_;
+  Clock& clock_;
   TerminalPrompter prompter_;
   std::vector<SerialPortInfo> ports_;
   std::unique_ptr<CRavlenRemoteControl> link_;
@@ -421,6 +451,118 @@ class Tool {
   app::Session session_{unit_, view_};
   bool addressKnown_ = false;
 };
+
+// ---------------------------------------------------------------- files
+
+// A configuration file or set, decoded; the error text when it is not one.
+std::optional<params::ConfigFileData> ReadConfigFile(const std::string& path, std::ostream& err) {
+  bool tooLarge = false;
+  const auto bytes = params::ReadFileBounded(path, params::kMaxConfigFileSize, tooLarge);
+  if (!bytes) {
+    err << path << ": "
+        << (tooLarge ? params::config_text::kTooLarge : params::config_text::kOpenForReading) << "\n";
+    return std::nullopt;
+  }
+  // The first word counts the configurations: 1 (or 0) for a single one.
+  std::uint32_t count = 0;
+  for (std::size_t i = 0; i < 4 && i < bytes->size(); ++i) count |= std::uint32_t((*bytes)[i]) << (8 * i);
+  const params::ConfigParse parsed = count <= 1 ? params::ParseConfigFile(*bytes) : params::ParseConfigSet(*bytes, 0);
+  if (!parsed.ok()) {
+    err << path << ": " << params::ConfigErrorText(parsed.error) << "\n";
+    return std::nullopt;
+  }
+  return parsed.data;
+}
+
+// A record as the pages would show it. A mnemonic with rows for several
+// board types may read differently on each: every distinct reading is given.
+std::string ShownRecord(const params::ConfigRecord& record) {
+  static params::ParamTables specs;
+  std::vector<std::string> readings;
+  for (params::ParamTable* table : specs.All()) {
+    for (const auto& row : table->Rows()) {
+      if (row.Mnemonic() != record.mnemonic) continue;
+      const params::RowSpec& spec = row.Spec();
+      std::string shown;
+      switch (spec.kind) {
+        case params::Kind::Text:
+          shown = params::DisplayText(spec, record.ValueText());
+          break;
+        case params::Kind::List:
+        case params::Kind::StatusList:
+          shown = params::StatusText(spec, params::WireToPosition(*spec.options, record.number));
+          break;
+        case params::Kind::Check:
+          shown = spec.Has(params::flag::kBitratePair) ? record.ValueText() : (record.number ? "on" : "off");
+          break;
+        case params::Kind::Address:
+          shown = record.ValueText();
+          break;
+      }
+      if (std::find(readings.begin(), readings.end(), shown) == readings.end()) readings.push_back(shown);
+    }
+  }
+  std::string out;
+  for (const auto& r : readings) out += (out.empty() ? "" : " / ") + r;
+  return out;
+}
+
+int ShowConfig(const std::string& path, std::ostream& out, std::ostream& err) {
+  const auto data = ReadConfigFile(path, err);
+  if (!data) return kExitUsage;
+  out << path << ": " << (data->images.size() == 1 && data->count <= 1 ? "configuration file" : "configuration set")
+      << ", " << data->images.size() << " configuration" << (data->images.size() == 1 ? "" : "s")
+      << ", checksum correct\n";
+  for (const auto& image : data->images) {
+    out << "config " << image.number << ": " << image.records.size() << " records\n";
+    for (const auto& r : image.records) {
+      char line[48];
+      std::snprintf(line, sizeof line, "  %-4s %-12s ", r.mnemonic.c_str(), r.ValueText().c_str());
+      out << line << ShownRecord(r) << "\n";
+    }
+  }
+  return kExitOk;
+}
+
+// Exit 0 when the files hold the same settings, 1 when they differ.
+int DiffConfig(const std::string& a, const std::string& b, std::ostream& out, std::ostream& err) {
+  const auto left = ReadConfigFile(a, err);
+  const auto right = ReadConfigFile(b, err);
+  if (!left || !right) return kExitUsage;
+  int differences = 0;
+  const std::size_t n = std::max(left->images.size(), right->images.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const params::ConfigImage* l = i < left->images.size() ? &left->images[i] : nullptr;
+    const params::ConfigImage* r = i < right->images.size() ? &right->images[i] : nullptr;
+    const std::string where = "config " + std::to_string(l ? l->number : r->number);
+    if (!l || !r) {
+      out << where << ": only in " << (l ? a : b) << "\n";
+      ++differences;
+      continue;
+    }
+    auto find = [](const params::ConfigImage& image, const std::string& m) -> const params::ConfigRecord* {
+      for (const auto& rec : image.records)
+        if (rec.mnemonic == m) return &rec;
+      return nullptr;
+    };
+    auto text = [](const params::ConfigRecord* rec) {
+      return rec ? rec->ValueText() + " (" + ShownRecord(*rec) + ")" : std::string("(none)");
+    };
+    for (const auto& rec : l->records) {
+      const params::ConfigRecord* other = find(*r, rec.mnemonic);
+      if (other && *other == rec) continue;
+      out << where << ": " << rec.mnemonic << " " << text(&rec) << " -> " << text(other) << "\n";
+      ++differences;
+    }
+    for (const auto& rec : r->records) {
+      if (find(*l, rec.mnemonic)) continue;
+      out << where << ": " << rec.mnemonic << " (none) -> " << text(&rec) << "\n";
+      ++differences;
+    }
+  }
+  if (differences == 0) out << "no differences\n";
+  return differences ? 1 : kExitOk;
+}
 
 // The argument parser; its help text is the usage text.
 struct Parser {
@@ -466,6 +608,15 @@ struct Parser {
     set->add_option("MNEMONIC", o.mnemonic)->required();
     set->add_option("VALUE", o.value)->required();
     Sub("restore-defaults", "restore the unit's defaults (asks first; --yes answers)");
+    Sub("save-config", "save the current configuration to FILE")->add_option("FILE", o.file)->required();
+    Sub("load-config", "load FILE into the unit's current configuration")->add_option("FILE", o.file)->required();
+    Sub("save-set", "save every configuration of the unit to FILE")->add_option("FILE", o.file)->required();
+    Sub("load-set", "load every configuration of FILE into the unit")->add_option("FILE", o.file)->required();
+    Sub("show-config", "decode a configuration file or set without a unit")
+        ->add_option("FILE", o.file)->required();
+    auto* diff = Sub("diff-config", "print what differs between two configuration files (exit 1 when they differ)");
+    diff->add_option("A", o.file)->required();
+    diff->add_option("B", o.otherFile)->required();
     auto* key = Sub("write-key", "write a scrambling key: abs KEY8 | aes128 KEY32 | aes256 LOWER32 UPPER32");
     key->add_option("TYPE", o.keyType)->required()->check(CLI::IsMember({"abs", "aes128", "aes256"}));
     key->add_option("KEY", o.key)->required();
@@ -486,7 +637,7 @@ std::string Usage() {
   return p.app.help() + "\nexit status: 0 success, 1 link error, 2 bad usage\n";
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, Clock* clock) {
   Parser p;
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -506,11 +657,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       out << i << " " << ports[i].name << " " << ports[i].path << "\n";
     return kExitOk;
   }
+  if (p.command == "show-config") return ShowConfig(o.file, out, err);
+  if (p.command == "diff-config") return DiffConfig(o.file, o.otherFile, out, err);
   if (o.serialDevice.empty() == o.tcp.empty()) {
     err << "vectactl: give either --serial DEVICE or --tcp HOST[:PORT]\n" << Usage();
     return kExitUsage;
   }
-  Tool tool(o, out, err);
+  Tool tool(o, out, err, clock ? *clock : SystemClock());
   if (int rc = tool.Connect()) return rc;
   if (p.command == "probe") return tool.Probe();
   if (p.command == "raw") return tool.Raw(o.text);
@@ -518,6 +671,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (p.command == "get") return tool.Get(o.mnemonic);
   if (p.command == "set") return tool.Set(o.mnemonic, o.value);
   if (p.command == "restore-defaults") return tool.RestoreDefaults();
+  if (p.command == "save-config") return tool.SaveConfig(o.file);
+  if (p.command == "load-config") return tool.LoadConfig(o.file);
+  if (p.command == "save-set") return tool.SaveSet(o.file);
+  if (p.command == "load-set") return tool.LoadSet(o.file);
   if (p.command == "write-key") return tool.WriteKey(o.keyType, o.key, o.upperKey);
   err << "vectactl: unknown command\n";
   return kExitUsage;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <iosfwd>
+
+#include "link/clock.h"
 #include <string>
 #include <vector>
 
@@ -13,8 +15,10 @@ inline constexpr int kExitLinkError = 1;
 inline constexpr int kExitUsage = 2;
 
 // Runs one command line (without the program name), writing results to
-// `out` and errors to `err`. Returns the exit status.
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// `out` and errors to `err`. Returns the exit status. `clock` times the
+// unit's protocol waits (the real clock unless given).
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        link::Clock* clock = nullptr);
 
 // The usage text.
 std::string Usage();

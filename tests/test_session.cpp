@@ -3,6 +3,8 @@
 // main window is told.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/session.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
@@ -164,6 +166,167 @@ TEST_F(SessionTest, KeysAreWrittenMaskedInTheLog) {
   EXPECT_NE(log.find("\x02" "0007wzkey;********;"), std::string::npos);
   EXPECT_NE(log.find(" 7a 6b 65 7a 3b ** ** "), std::string::npos);
   EXPECT_TRUE(prompter.messages.empty());  // outcomes are not reported
+}
+
+// A unit that answers by mnemonic: a value for reads, '1' for writes,
+// 'E' for what it does not know.
+class ScriptedUnit {
+ public:
+  std::map<std::string, std::string> values;
+  std::vector<std::string> requests;
+
+  // A value for every row of the main table, as a real unit has.
+  void AnswerEveryRow() {
+    for (const auto& row : params::MainTableSpec()) {
+      if (row.Derived() || values.count(row.mnemonic)) continue;
+      if (row.options)
+        values[row.mnemonic] = std::to_string(params::PositionToWire(*row.options, 0).value_or(0));
+      else
+        values[row.mnemonic] = row.kind == params::Kind::Check ? "0" : "1";
+    }
+  }
+
+  void Attach(FakeSerialState& line, int address) {
+    line.responder = [this, address](const link::Bytes& request) -> std::optional<link::Bytes> {
+      const std::string text(request.begin() + 1, request.end() - 2);
+      requests.push_back(text);
+      const std::string op = text.substr(4, 1), mnemonic = text.substr(5, 4);
+      if (op == "w") {
+        const auto value = text.substr(10, text.size() - 11);
+        values[mnemonic] = value;
+        return ReplyFrame(address, '1', value);
+      }
+      auto it = values.find(mnemonic);
+      if (it == values.end()) return ReplyFrame(address, 'E', "");
+      return ReplyFrame(address, '1', it->second);
+    };
+  }
+};
+
+class FullRefreshTest : public SessionTest {
+ protected:
+  void SetUp() override {
+    SessionTest::SetUp();
+    unit.Attach(f.line(), 7);
+    session.SetConnected(true);
+  }
+  ScriptedUnit unit;
+};
+
+TEST_F(FullRefreshTest, K240WithSatelliteModulator) {
+  unit.values = {{"gbty", "K240"}, {"glod", "3"}, {"sver", "1.2"}, {"owid", "1"}, {"gnam", "North"}};
+  view.satmodOpen = true;
+  session.FullRefresh();
+  EXPECT_EQ(view.adaptedTo, std::vector<std::string>{"K240"});
+  EXPECT_EQ(view.configCount, 16);
+  EXPECT_EQ(view.tab, 2);
+  EXPECT_EQ(session.CurrentConfig(), 3);
+  EXPECT_EQ(view.satmodButton, true);
+  EXPECT_EQ(view.page.SelectedText(1204), "7MHz");
+  EXPECT_EQ(view.page.Text(1303), "North");
+  EXPECT_EQ(view.busyChanges, (std::vector<bool>{true, false}));
+  // Board type and config first, then the main table, then the satellite modulator.
+  ASSERT_GE(unit.requests.size(), 3u);
+  EXPECT_EQ(unit.requests[0], "0007rgbty;;");
+  EXPECT_EQ(unit.requests[1], "0007rglod;;");
+  EXPECT_EQ(unit.requests[2], "0007roout;;");
+  EXPECT_EQ(unit.requests.back(), "0007rspla;;");
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(FullRefreshTest, TabsAndSatelliteButtonFollowTheBoard) {
+  unit.values = {{"gbty", "K240"}, {"glod", "1"}};
+  session.FullRefresh();
+  EXPECT_EQ(view.satmodButton, false);  // no sver: no satellite modulator
+  unit.values = {{"gbty", "K610"}, {"glod", "16"}, {"sver", "1.2"}};
+  session.FullRefresh();
+  EXPECT_EQ(view.configCount, 16);
+  EXPECT_EQ(view.satmodButton, false);  // never on a K610
+  unit.values = {{"gbty", "K9"}, {"glod", "8"}};
+  session.FullRefresh();
+  EXPECT_EQ(view.configCount, 8);
+  EXPECT_EQ(session.CurrentConfig(), 8);
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(FullRefreshTest, ConfigNumberChecks) {
+  unit.values = {{"gbty", "K610"}, {"glod", "17"}};
+  session.FullRefresh();
+  EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Invalid config number (17) returned from transmitter"});
+  EXPECT_EQ(unit.requests.size(), 2u);  // the pages are not refreshed
+  // A K240 may report any number.
+  unit.values = {{"gbty", "K240"}, {"glod", "0"}};
+  prompter.messages.clear();
+  session.FullRefresh();
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(session.CurrentConfig(), 0);
+  EXPECT_GT(unit.requests.size(), 10u);
+  // A unit that refuses the board type is the other variant with 8 tabs.
+  unit.values = {{"glod", "9"}};
+  session.FullRefresh();
+  EXPECT_EQ(view.configCount, 8);
+  EXPECT_EQ(prompter.Texts().back(), "Invalid config number (9) returned from transmitter");
+}
+
+TEST_F(FullRefreshTest, ConfigReadFailureIsReportedWithItsCode) {
+  unit.values = {{"gbty", "K610"}};
+  f.line().responder = [inner = f.line().responder](const link::Bytes& request) -> std::optional<link::Bytes> {
+    if (std::string(request.begin(), request.end()).find("rglod") != std::string::npos) return std::nullopt;
+    return inner(request);
+  };
+  session.FullRefresh();
+  EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Error 0x80000009 reading transmitter config"});
+}
+
+TEST_F(FullRefreshTest, ConfigTabSwitchWaitsThenRefreshes) {
+  unit.values = {{"gbty", "K610"}, {"glod", "1"}};
+  session.ChangeConfigTab(4);
+  EXPECT_EQ(unit.requests.at(0), "0007wglod;5;");
+  EXPECT_EQ(f.clock.slept, std::vector<std::int64_t>{1000});
+  EXPECT_EQ(unit.requests.at(1), "0007rgbty;;");
+  EXPECT_EQ(session.CurrentConfig(), 5);
+  EXPECT_EQ(view.tab, 4);
+}
+
+TEST_F(FullRefreshTest, RestoreDefaultsAnsweredYes) {
+  unit.values = {{"gbty", "K610"}, {"glod", "1"}};
+  prompter.answers = {params::Answer::Yes};
+  session.RestoreDefaults();
+  EXPECT_EQ(unit.requests.at(0), "0007wgdef;1;");
+  EXPECT_EQ(f.clock.slept, std::vector<std::int64_t>{5000});
+  EXPECT_EQ(unit.requests.at(1), "0007rgbty;;");
+  // Busy from the restore through the refresh that follows it.
+  EXPECT_EQ(view.busyChanges.front(), true);
+  EXPECT_EQ(view.busyChanges.back(), false);
+}
+
+TEST_F(FullRefreshTest, RfOutputToggles) {
+  unit.values = {{"gbty", "K610"}, {"glod", "1"}, {"oout", "1"}};
+  session.ToggleRfOutput();  // never read: nothing to toggle
+  EXPECT_TRUE(unit.requests.empty());
+  session.FullRefresh();
+  unit.requests.clear();
+  session.ToggleRfOutput();
+  EXPECT_EQ(unit.requests.at(0), "0007woout;0;");
+  EXPECT_EQ(tables.main.StoredListPosition("oout"), 0);  // re-read by the refresh
+  unit.requests.clear();
+  session.ToggleRfOutput();
+  EXPECT_EQ(unit.requests.at(0), "0007woout;1;");
+}
+
+TEST_F(FullRefreshTest, ApplyWritesTheChangedRowAndRefreshes) {
+  unit.values = {{"gbty", "K610"}, {"glod", "1"}, {"owid", "2"}, {"gnam", "A"}};
+  unit.AnswerEveryRow();
+  session.FullRefresh();
+  unit.requests.clear();
+  view.page.SetText(1303, "B");
+  session.ApplyRequest();
+  ASSERT_FALSE(unit.requests.empty());
+  EXPECT_EQ(unit.requests.front(), "0007wgnam;B;");
+  int writes = 0;
+  for (const auto& r : unit.requests) writes += r[4] == 'w';
+  EXPECT_EQ(writes, 1);
+  EXPECT_EQ(unit.requests.at(1), "0007roout;;");  // the refresh after it
 }
 
 }  // namespace

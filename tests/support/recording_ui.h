@@ -10,6 +10,7 @@
 #include "app/session.h"
 #include "params/memory_host.h"
 #include "params/prompter.h"
+#include "params/refresh.h"
 
 namespace vecta::test {
 
@@ -60,7 +61,12 @@ class RecordingPrompter : public params::Prompter {
 
 class RecordingView : public app::SessionView {
  public:
-  RecordingView() : page(params::MemoryHost::ForTable(params::MainTableSpec())) {}
+  RecordingView() : page(params::MemoryHost::ForTable(params::MainTableSpec())) {
+    params::ParamTables specs;
+    params::InitPage(page, specs.main);
+    params::InitPage(advanced, specs.main);
+    params::InitPage(satmod, specs.satmod);
+  }
   void SetBusy(bool busy) override { busyChanges.push_back(busy); }
   void SetConfigCount(int count) override { configCount = count; }
   void SelectConfigTab(int index) override { tab = index; }

@@ -1,0 +1,227 @@
+// vectactl against a simulated unit: every command, what it writes to the
+// unit (the simulator's transcript), and the files it saves and loads.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "sim_server.h"
+#include "support/fake_link.h"
+#include "vectactl.h"
+
+using namespace vecta;
+using namespace vecta::test;
+
+namespace {
+
+struct CtlRun {
+  int status;
+  std::string out, err;
+};
+
+class VectactlTest : public ::testing::Test {
+ protected:
+  void Serve(const std::string& board = "K610", bool satmod = false) {
+    sim::SimOptions o;
+    o.tcpPort = 0;
+    o.unit.board = board;
+    o.unit.satmod = satmod;
+    o.transcript = [this](const std::string& line) {
+      std::lock_guard lock(m);
+      transcript.push_back(line);
+    };
+    std::string error;
+    ASSERT_TRUE(server.Start(o, error)) << error;
+    tcp = "127.0.0.1:" + std::to_string(server.TcpPort());
+  }
+  CtlRun Ctl(std::vector<std::string> args) {
+    std::vector<std::string> full = {"--tcp", tcp, "--log", dir.File("ctl.log")};
+    full.insert(full.end(), args.begin(), args.end());
+    std::ostringstream out, err;
+    const int status = ctl::Run(full, out, err, &clock);
+    return {status, out.str(), err.str()};
+  }
+  static CtlRun Offline(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = ctl::Run(args, out, err);
+    return {status, out.str(), err.str()};
+  }
+  // The writes the unit received since the last call.
+  std::vector<std::string> Writes() {
+    std::lock_guard lock(m);
+    std::vector<std::string> w;
+    for (; seen < transcript.size(); ++seen) {
+      const std::string& line = transcript[seen];
+      if (line.rfind("rx ", 0) == 0 && line.size() > 7 && line[7] == 'w') w.push_back(line.substr(7));
+    }
+    return w;
+  }
+  void ForgetWrites() { Writes(); }
+
+  sim::SimServer server;
+  FakeClock clock;  // the unit's protocol waits pass at once
+  std::string tcp;
+  TempDir dir;
+  std::mutex m;
+  std::vector<std::string> transcript;
+  std::size_t seen = 0;
+};
+
+TEST_F(VectactlTest, DumpShowsTheRowsOfTheBoardType) {
+  Serve("K610");
+  CtlRun r = Ctl({"dump"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("owid  1204  8MHz  [2]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("olev  1300  6.02  [637]"), std::string::npos);
+  EXPECT_NE(r.out.find("ohls  1139"), std::string::npos);  // the K610 row
+  EXPECT_EQ(r.out.find("ohls  1205"), std::string::npos);  // not the others'
+  EXPECT_EQ(r.out.find("asrc "), std::string::npos);       // K240 only
+  EXPECT_NE(r.out.find("# address 1, board K610, config 1"), std::string::npos);
+  EXPECT_TRUE(Writes().empty());  // a dump only reads
+
+  r = Ctl({"dump", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["board"], "K610");
+  bool found = false;
+  for (const auto& row : doc["rows"])
+    if (row["mnemonic"] == "owid") {
+      found = true;
+      EXPECT_EQ(row["shown"], "8MHz");
+      EXPECT_EQ(row["wire"], "2");
+    }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(VectactlTest, SetWritesOnlyWhatChangedAndReadsItBack) {
+  Serve("K610");
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "olev", "3.5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "3.50\n");
+  // 10^(-3.5/20) x 1274 + 0.5 = 851.97
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wolev;851;"});
+  r = Ctl({"set", "owid", "7MHz"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "7MHz\n");
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wowid;1;"});
+  EXPECT_EQ(clock.slept.back(), 500);  // the unit retunes
+  r = Ctl({"get", "owid"});
+  EXPECT_EQ(r.out, "7MHz\n");
+  r = Ctl({"set", "gnam", "Studio 4"});
+  EXPECT_EQ(r.out, "Studio 4\n");
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wgnam;Studio 4;"});
+}
+
+TEST_F(VectactlTest, ValuesThatCannotBeSetAreRefusedBeforeSending) {
+  Serve("K610");
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "owid", "9MHz"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("'9MHz' is not a choice of owid: \"6MHz\" \"7MHz\""), std::string::npos) << r.err;
+  r = Ctl({"set", "gver", "9.9"});
+  EXPECT_EQ(r.status, 2);
+  r = Ctl({"set", "asrc", "Digital"});  // a K240 parameter
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("No parameter asrc on a K610"), std::string::npos);
+  r = Ctl({"set", "abmb", "maybe"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(VectactlTest, ConfigFileRoundTripLeavesTheUnitAsItWas) {
+  Serve("K240");
+  const std::string before = Ctl({"dump"}).out;
+  ASSERT_EQ(Ctl({"save-config", dir.File("a.cfg")}).status, 0);
+  ASSERT_EQ(Ctl({"set", "gnam", "Other"}).status, 0);
+  ASSERT_EQ(Ctl({"set", "owid", "6MHz"}).status, 0);
+  ASSERT_NE(Ctl({"dump"}).out, before);
+  CtlRun r = Ctl({"load-config", dir.File("a.cfg")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Ctl({"dump"}).out, before);
+
+  r = Offline({"show-config", dir.File("a.cfg")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("configuration file, 1 configuration, checksum correct"), std::string::npos);
+  EXPECT_NE(r.out.find("  owid 2            8MHz\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  olev 637          6.02\n"), std::string::npos);
+}
+
+TEST_F(VectactlTest, ConfigSetOfSixteenRoundTrips) {
+  Serve("K610");
+  ASSERT_EQ(Ctl({"save-set", dir.File("set.cfg")}).status, 0);
+  CtlRun r = Offline({"show-config", dir.File("set.cfg")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("configuration set, 16 configurations"), std::string::npos) << r.out.substr(0, 200);
+  EXPECT_NE(r.out.find("config 16:"), std::string::npos);
+  EXPECT_EQ(server.Unit()->CurrentConfiguration(), 1);  // the unit is left on 1
+
+  // Change configuration 5, then load the set back.
+  ASSERT_EQ(Ctl({"raw", "wglod;5;"}).status, 0);
+  ASSERT_EQ(Ctl({"set", "gnam", "Changed"}).status, 0);
+  ASSERT_EQ(Ctl({"save-set", dir.File("changed.cfg")}).status, 0);
+  r = Offline({"diff-config", dir.File("set.cfg"), dir.File("changed.cfg")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "config 5: gnam Config 5 (Config 5) -> Changed (Changed)\n");
+  ForgetWrites();
+  r = Ctl({"load-set", dir.File("set.cfg")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Config set loaded"), std::string::npos);
+  const auto writes = Writes();
+  // The firmware is 3.4.0.0: the whole load is held with girb.
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ(writes.front(), "wgirb;1;");
+  EXPECT_EQ(writes.back(), "wgirb;0;");
+  ASSERT_EQ(Ctl({"save-set", dir.File("again.cfg")}).status, 0);
+  r = Offline({"diff-config", dir.File("set.cfg"), dir.File("again.cfg")});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "no differences\n");
+}
+
+TEST_F(VectactlTest, BadFilesAreRefusedWithTheirMessage) {
+  CtlRun r = Offline({"show-config", "/does/not/exist.cfg"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Unable to open file for reading"), std::string::npos);
+  const std::string junk = dir.File("junk.cfg");
+  {
+    std::FILE* f = std::fopen(junk.c_str(), "wb");
+    std::fputs("\x01\x00\x00\x00TXS", f);
+    std::fclose(f);
+  }
+  r = Offline({"show-config", junk});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(r.err.empty());
+  // Nothing about the unit is touched by a file that fails its checks.
+  Serve("K610");
+  ForgetWrites();
+  r = Ctl({"load-config", junk});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(VectactlTest, RestoreDefaultsAnsweredNoAndKeysChecked) {
+  Serve("K610");
+  ForgetWrites();
+  CtlRun r = Ctl({"restore-defaults"});  // stdin is no terminal: answered no
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("Alert: Are you sure you want to restore defaults? no"), std::string::npos) << r.err;
+  EXPECT_TRUE(Writes().empty());
+
+  r = Ctl({"write-key", "aes128", std::string(31, 'a')});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "Error: AES key must be 32 hex digits\n");
+  r = Ctl({"write-key", "abs", "0123456g"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "Error: Invalid characters in hex field\n");
+  EXPECT_TRUE(Writes().empty());
+  r = Ctl({"write-key", "aes256", std::string(32, 'a'), std::string(32, 'b')});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Writes(), (std::vector<std::string>{"wzkez;" + std::string(32, 'a') + ";",
+                                                 "wzkex;" + std::string(32, 'b') + ";"}));
+  const std::string log = ReadFile(dir.File("ctl.log"));
+  EXPECT_EQ(log.find(std::string(32, 'a')), std::string::npos);
+  EXPECT_NE(log.find("wzkex;" + std::string(32, '*') + ";"), std::string::npos);
+}
+
+}  // namespace
