@@ -93,7 +93,7 @@ void BM_FullRefreshTcp(benchmark::State& state) {
     u.session->FullRefresh();
     exchanges += 2;  // board type and current config
     for (const auto& row : u.tables.main.Rows())
-      if (!row.Spec().Derived() && params::RowExists(row.Spec(), u.context.variant())) ++exchanges;
+      if (!row.Desc().Derived() && params::RowExists(row.Desc(), u.context.variant())) ++exchanges;
   }
   state.counters["exchanges_per_s"] = benchmark::Counter(static_cast<double>(exchanges), benchmark::Counter::kIsRate);
 }

@@ -70,9 +70,9 @@ void TerminalPrompter::Draw() {
 CliView::CliView()
     : page(params::MemoryHost::ForTable(params::MainTableSpec())),
       satmod(params::MemoryHost::ForTable(params::SatmodTableSpec())) {
-  params::ParamTables specs;
-  params::InitPage(page, specs.main);
-  params::InitPage(satmod, specs.satmod);
+  params::ParamTables blank;
+  params::InitPage(page, blank.main);
+  params::InitPage(satmod, blank.satmod);
 }
 
 }  // namespace vecta::ctl

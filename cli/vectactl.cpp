@@ -175,23 +175,23 @@ class Tool {
     nlohmann::json rows = nlohmann::json::array();
     auto list = [&](params::ParamTable& table, const char* name) {
       for (const auto& row : table.Rows()) {
-        const params::RowSpec& spec = row.Spec();
-        if (!params::RowExists(spec, variant)) continue;
+        const params::RowSpec& desc = row.Desc();
+        if (!params::RowExists(desc, variant)) continue;
         const auto value = row.Get();
-        const std::string shown = params::ShownValue(spec, value);
-        const std::string wire = spec.Derived() ? std::string() : WireText(spec, value);
+        const std::string shown = params::ShownValue(desc, value);
+        const std::string wire = desc.Derived() ? std::string() : WireText(desc, value);
         if (json) {
           rows.push_back({{"table", name},
-                          {"mnemonic", spec.mnemonic},
-                          {"control", spec.control},
+                          {"mnemonic", desc.mnemonic},
+                          {"control", desc.control},
                           {"read", value.has_value()},
                           {"shown", shown},
                           {"wire", wire}});
         } else {
           char line[64];
-          std::snprintf(line, sizeof line, "%-4s %5d  ", spec.mnemonic, spec.control);
+          std::snprintf(line, sizeof line, "%-4s %5d  ", desc.mnemonic, desc.control);
           out_ << line << (value ? shown : std::string("(not read)"));
-          if (value && !spec.Derived() && wire != shown) out_ << "  [" << wire << "]";
+          if (value && !desc.Derived() && wire != shown) out_ << "  [" << wire << "]";
           out_ << "\n";
         }
       }
@@ -220,7 +220,7 @@ class Tool {
       err_ << "The unit did not answer " << mnemonic << "\n";
       return kExitLinkError;
     }
-    out_ << params::ShownValue(row->Spec(), value) << "\n";
+    out_ << params::ShownValue(row->Desc(), value) << "\n";
     return kExitOk;
   }
 
@@ -231,15 +231,15 @@ class Tool {
     if (int rc = Refresh()) return rc;
     params::ParamRow* row = ExistingRow(mnemonic);
     if (!row) return NoSuchRow(mnemonic);
-    const params::RowSpec& spec = row->Spec();
-    if (!spec.writable) {
+    const params::RowSpec& desc = row->Desc();
+    if (!desc.writable) {
       err_ << mnemonic << " is shown only; it cannot be set\n";
       return kExitUsage;
     }
     params::ControlHost& page = view_.MainPage();
-    switch (spec.kind) {
+    switch (desc.kind) {
       case params::Kind::List: {
-        const auto offered = params::OfferedOptions(*spec.options);
+        const auto offered = params::OfferedOptions(*desc.options);
         auto it = std::find(offered.begin(), offered.end(), text);
         if (it == offered.end()) {
           err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
@@ -248,7 +248,7 @@ class Tool {
           err_ << "\n";
           return kExitUsage;
         }
-        page.Select(spec.control, static_cast<int>(it - offered.begin()));
+        page.Select(desc.control, static_cast<int>(it - offered.begin()));
         break;
       }
       case params::Kind::Check: {
@@ -258,26 +258,26 @@ class Tool {
           err_ << mnemonic << " is a check box: give on or off\n";
           return kExitUsage;
         }
-        page.SetChecked(spec.control, on);
+        page.SetChecked(desc.control, on);
         break;
       }
       case params::Kind::Address:
-        page.SetAddress(spec.control, params::ParseAddress(text));
-        page.SetText(spec.control, text);
+        page.SetAddress(desc.control, params::ParseAddress(text));
+        page.SetText(desc.control, text);
         break;
       default:
-        page.SetText(spec.control, text);
+        page.SetText(desc.control, text);
         break;
     }
     {
       std::lock_guard poll(PollLock());
       if (params::Apply(unit_, tables_.main, page) == 0) {
-        out_ << params::ShownValue(spec, row->Get()) << "\n";
+        out_ << params::ShownValue(desc, row->Get()) << "\n";
         return kExitOk;
       }
       params::Refresh(unit_, tables_.main, page);
     }
-    out_ << params::ShownValue(spec, row->Get()) << "\n";
+    out_ << params::ShownValue(desc, row->Get()) << "\n";
     return kExitOk;
   }
 
@@ -347,7 +347,7 @@ class Tool {
   params::ParamRow* ExistingRow(const std::string& mnemonic) {
     for (params::ParamTable* table : tables_.All())
       for (auto& row : table->Rows())
-        if (row.Mnemonic() == mnemonic && params::RowExists(row.Spec(), unit_.variant())) return &row;
+        if (row.Mnemonic() == mnemonic && params::RowExists(row.Desc(), unit_.variant())) return &row;
     return nullptr;
   }
 
@@ -477,23 +477,23 @@ std::optional<params::ConfigFileData> ReadConfigFile(const std::string& path, st
 // A record as the pages would show it. A mnemonic with rows for several
 // board types may read differently on each: every distinct reading is given.
 std::string ShownRecord(const params::ConfigRecord& record) {
-  static params::ParamTables specs;
+  static params::ParamTables blank;
   std::vector<std::string> readings;
-  for (params::ParamTable* table : specs.All()) {
+  for (params::ParamTable* table : blank.All()) {
     for (const auto& row : table->Rows()) {
       if (row.Mnemonic() != record.mnemonic) continue;
-      const params::RowSpec& spec = row.Spec();
+      const params::RowSpec& desc = row.Desc();
       std::string shown;
-      switch (spec.kind) {
+      switch (desc.kind) {
         case params::Kind::Text:
-          shown = params::DisplayText(spec, record.ValueText());
+          shown = params::DisplayText(desc, record.ValueText());
           break;
         case params::Kind::List:
         case params::Kind::StatusList:
-          shown = params::StatusText(spec, params::WireToPosition(*spec.options, record.number));
+          shown = params::StatusText(desc, params::WireToPosition(*desc.options, record.number));
           break;
         case params::Kind::Check:
-          shown = spec.Has(params::flag::kBitratePair) ? record.ValueText() : (record.number ? "on" : "off");
+          shown = desc.Has(params::flag::kBitratePair) ? record.ValueText() : (record.number ? "on" : "off");
           break;
         case params::Kind::Address:
           shown = record.ValueText();

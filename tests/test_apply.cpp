@@ -30,7 +30,9 @@ using vecta::test::ReplyFrame;
 namespace {
 
 Bytes Frame(const std::string& text) {
-  Bytes b{0x02};
+  Bytes b;
+  b.reserve(64);
+  b.push_back(0x02);
   unsigned sum = 0;
   for (unsigned char c : text) {
     b.push_back(c);

@@ -14,7 +14,7 @@ namespace {
 const RowSpec& Row(std::string_view mnemonic, int control = 0) {
   static ParamTables tables;
   for (auto* t : tables.All()) {
-    if (auto* r = t->Find(mnemonic, control)) return r->Spec();
+    if (auto* r = t->Find(mnemonic, control)) return r->Desc();
   }
   ADD_FAILURE() << "no row " << mnemonic;
   return MainTableSpec()[0];
@@ -224,12 +224,12 @@ TEST(Conversion, StoreReplyByKind) {
   ParamRow& ofec = *t.main.Find("ofec");
   StoreReply(ofec, "2", &fw);
   EXPECT_EQ(ofec.Position(), 1);
-  EXPECT_EQ(FormListValue(ofec.Spec(), 0), "1");
+  EXPECT_EQ(FormListValue(ofec.Desc(), 0), "1");
   ParamRow& zscr = *t.main.Find("zscr");
   StoreReply(zscr, "6");
   EXPECT_EQ(zscr.Position(), 3);
-  EXPECT_EQ(ShownValue(zscr.Spec(), zscr.Get()), "AES256");
-  EXPECT_EQ(FormListValue(zscr.Spec(), 4), "8");
+  EXPECT_EQ(ShownValue(zscr.Desc(), zscr.Get()), "AES256");
+  EXPECT_EQ(FormListValue(zscr.Desc(), 4), "8");
   ParamRow& evbr = *t.main.Find("evbr");
   StoreReply(evbr, "4500");
   EXPECT_EQ(evbr.Check(), 1);
@@ -241,9 +241,9 @@ TEST(Conversion, StoreReplyByKind) {
   EXPECT_TRUE(fw.AtLeast(3, 4, 1, 0));
   ParamRow& csta = *t.main.Find("csta");
   StoreReply(csta, "2");
-  EXPECT_EQ(ShownValue(csta.Spec(), csta.Get()), "Overflow");
+  EXPECT_EQ(ShownValue(csta.Desc(), csta.Get()), "Overflow");
   StoreReply(csta, "7");
-  EXPECT_EQ(ShownValue(csta.Spec(), csta.Get()), "Unknown (7)");
+  EXPECT_EQ(ShownValue(csta.Desc(), csta.Get()), "Unknown (7)");
   EXPECT_EQ(FormCheckValue(true), "1");
   EXPECT_EQ(FormCheckValue(false), "0");
 }

@@ -28,7 +28,9 @@ namespace {
 // A request frame built independently of the link code: STX, text, the sum
 // of the text's bytes with bit 7 set, ETX.
 Bytes Frame(const std::string& text) {
-  Bytes b{0x02};
+  Bytes b;
+  b.reserve(64);
+  b.push_back(0x02);
   unsigned sum = 0;
   for (unsigned char c : text) {
     b.push_back(c);

@@ -65,11 +65,6 @@ UnitOptions Board(const std::string& board, bool satmod = false) {
 
 const char* const kBoards[] = {"K240", "K610", "X100"};
 
-bool InSatmodTable(const std::string& mnemonic) {
-  for (const RowSpec& row : vecta::params::SatmodTableSpec())
-    if (mnemonic == row.mnemonic) return true;
-  return false;
-}
 
 // Every non-derived row of both tables, with whether its mnemonic exists for
 // the board (some row of it does).
@@ -185,7 +180,7 @@ TEST(SimParamWrites, ListValuesMustBeOfferedPositions) {
       EXPECT_EQ(ok.status, '1') << board << " " << m;
       EXPECT_EQ(ok.value, std::to_string(last)) << board << " " << m;
       EXPECT_EQ(Read(unit, m).value, std::to_string(last)) << board << " " << m;
-      for (const std::string bad : {std::to_string(size), std::string("-1"), std::string("x"), std::string(""),
+      for (const std::string& bad : {std::to_string(size), std::string("-1"), std::string("x"), std::string(""),
                                     std::string("1.0")})
         EXPECT_EQ(Write(unit, m, bad).status, 'E') << board << " " << m << " " << bad;
       for (long long wire = 0; wire < size; ++wire)
@@ -576,7 +571,7 @@ TEST_F(SimParamState, AForeignFileIsRefusedAndLeftAlone) {
 }
 
 TEST_F(SimParamState, EscapingRoundTrips) {
-  for (const std::string value : {std::string(""), std::string("plain"), std::string("a b%c"),
+  for (const std::string& value : {std::string(""), std::string("plain"), std::string("a b%c"),
                                   std::string("\x01\x7f\xff", 3)}) {
     const std::string escaped = vecta::sim::EscapeStateValue(value);
     EXPECT_EQ(escaped.find(' '), std::string::npos);

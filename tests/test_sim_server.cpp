@@ -50,7 +50,9 @@ Bytes Request(const std::string& text) {
 }
 
 Bytes Wire(const std::string& text, std::uint8_t checksum) {
-  Bytes b{0x02};
+  Bytes b;
+  b.reserve(64);
+  b.push_back(0x02);
   b.insert(b.end(), text.begin(), text.end());
   b.push_back(checksum);
   b.push_back(0x03);

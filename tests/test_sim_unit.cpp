@@ -30,7 +30,9 @@ Bytes Request(const std::string& text) {
 // STX + text + checksum + ETX with the checksum given literally (worked out
 // by hand, not by the code under test).
 Bytes Wire(const std::string& text, std::uint8_t checksum) {
-  Bytes b{0x02};
+  Bytes b;
+  b.reserve(64);
+  b.push_back(0x02);
   b.insert(b.end(), text.begin(), text.end());
   b.push_back(checksum);
   b.push_back(0x03);
@@ -170,7 +172,7 @@ TEST(SimUnitParams, ParamOptionsReplaceDefaultsOfKnownParametersOnly) {
   EXPECT_EQ(Value(unit.Handle(Request("0001rgnam;;"))), "Truck");
   EXPECT_EQ(Value(unit.Handle(Request("0001romod;;"))), "2");
 
-  for (const ParamSeed bad : {ParamSeed{"qqqq", "1"}, ParamSeed{"omod", "9"}, ParamSeed{"gdna", "x"}}) {
+  for (const ParamSeed& bad : {ParamSeed{"qqqq", "1"}, ParamSeed{"omod", "9"}, ParamSeed{"gdna", "x"}}) {
     UnitOptions b;  // gdna does not exist on a K610
     b.params.push_back(bad);
     EXPECT_FALSE(SimUnit(b).SetupError().empty()) << bad.mnemonic << "=" << bad.value;

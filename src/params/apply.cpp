@@ -94,7 +94,7 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
   double bitrate = 0;  // the bitrate text, once its row has been passed
 
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Spec();
+    const RowSpec& desc = row.Desc();
     const int id = desc.control;
     if (!window.HasControl(id) || !RowExists(desc, variant)) continue;
     const std::string_view m = desc.mnemonic;

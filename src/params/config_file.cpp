@@ -160,20 +160,20 @@ std::string ConfigRecord::ValueText() const {
 std::vector<ConfigRecord> RecordsFromTable(const ParamTable& table, Variant variant) {
   std::vector<ConfigRecord> records;
   for (const ParamRow& row : table.Rows()) {
-    const RowSpec& spec = row.Spec();
-    if (!spec.writable || spec.Derived() || !RowExists(spec, variant)) continue;
+    const RowSpec& desc = row.Desc();
+    if (!desc.writable || desc.Derived() || !RowExists(desc, variant)) continue;
     const std::optional<Value> value = row.Get();
     if (!value) continue;
-    switch (spec.kind) {
+    switch (desc.kind) {
       case Kind::Text:
         if (const auto* t = std::get_if<std::string>(&*value))
-          records.push_back(TextRecord(spec.mnemonic, StoredTextToWire(spec, *t)));
+          records.push_back(TextRecord(desc.mnemonic, StoredTextToWire(desc, *t)));
         break;
       case Kind::List:
-        if (const auto* p = std::get_if<std::int32_t>(&*value); p && spec.options) {
-          if (const auto wire = PositionToWire(*spec.options, *p)) {
+        if (const auto* p = std::get_if<std::int32_t>(&*value); p && desc.options) {
+          if (const auto wire = PositionToWire(*desc.options, *p)) {
             ConfigRecord r;
-            r.mnemonic = spec.mnemonic;
+            r.mnemonic = desc.mnemonic;
             r.kind = RecordKind::Number;
             r.number = static_cast<std::uint32_t>(*wire);
             records.push_back(std::move(r));
@@ -183,25 +183,25 @@ std::vector<ConfigRecord> RecordsFromTable(const ParamTable& table, Variant vari
       case Kind::Address:
         if (const auto* a = std::get_if<std::uint32_t>(&*value)) {
           ConfigRecord r;
-          r.mnemonic = spec.mnemonic;
+          r.mnemonic = desc.mnemonic;
           r.kind = RecordKind::Address;
           r.number = *a;
           records.push_back(std::move(r));
         }
         break;
       case Kind::Check:
-        if (spec.Has(flag::kBitratePair)) {
+        if (desc.Has(flag::kBitratePair)) {
           const auto* c = std::get_if<std::uint8_t>(&*value);
           if (!c) break;
           if (*c == 0) {
-            records.push_back(TextRecord(spec.mnemonic, "0"));
+            records.push_back(TextRecord(desc.mnemonic, "0"));
             break;
           }
           // Manual bitrate: the video bitrate (Mbit/s) in kbit/s. Left out
           // while the bitrate is unknown, so loading keeps the unit's own.
           const ParamRow* evid = table.Find("evid");
           const std::optional<std::string> rate = evid ? evid->Text() : std::nullopt;
-          if (rate) records.push_back(TextRecord(spec.mnemonic, IntegerPartText(std::atof(rate->c_str()) * 1000.0)));
+          if (rate) records.push_back(TextRecord(desc.mnemonic, IntegerPartText(std::atof(rate->c_str()) * 1000.0)));
         }
         break;
       case Kind::StatusList:

@@ -178,7 +178,7 @@ Value ConvertReply(const RowSpec& row, std::string_view replyText, FirmwareVersi
 }
 
 void StoreReply(ParamRow& row, std::string_view replyText, FirmwareVersion* firmware) {
-  Value v = ConvertReply(row.Spec(), replyText, firmware);
+  Value v = ConvertReply(row.Desc(), replyText, firmware);
   std::lock_guard lock(row.Lock());
   row.Set(std::move(v));
 }

@@ -56,9 +56,9 @@ std::optional<std::uint8_t> ParamRow::Check() const {
   return std::nullopt;
 }
 
-ParamTable::ParamTable(std::span<const RowSpec> spec) {
-  rows_.reserve(spec.size());
-  for (const auto& s : spec) rows_.emplace_back(s);
+ParamTable::ParamTable(std::span<const RowSpec> desc) {
+  rows_.reserve(desc.size());
+  for (const auto& s : desc) rows_.emplace_back(s);
 }
 
 ParamRow* ParamTable::Find(std::string_view mnemonic, int control) {

@@ -100,9 +100,9 @@ inline constexpr std::int32_t kNoStoredPosition = 0xFFFF;
 // One row at run time.
 class ParamRow {
  public:
-  explicit ParamRow(const RowSpec& spec) : spec_(&spec), lock_(std::make_unique<std::recursive_mutex>()) {}
+  explicit ParamRow(const RowSpec& desc) : spec_(&desc), lock_(std::make_unique<std::recursive_mutex>()) {}
 
-  const RowSpec& Spec() const { return *spec_; }
+  const RowSpec& Desc() const { return *spec_; }
   std::string_view Mnemonic() const { return spec_->mnemonic; }
   int Control() const { return spec_->control; }
   Kind GetKind() const { return spec_->kind; }
@@ -135,7 +135,7 @@ class ParamRow {
 
 class ParamTable {
  public:
-  explicit ParamTable(std::span<const RowSpec> spec);
+  explicit ParamTable(std::span<const RowSpec> desc);
 
   std::vector<ParamRow>& Rows() { return rows_; }
   const std::vector<ParamRow>& Rows() const { return rows_; }

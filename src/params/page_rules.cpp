@@ -180,7 +180,7 @@ void ShowStoredValue(const ParamRow& row, ControlHost& host) {
       break;
     case Kind::StatusList:
       if (const auto* position = std::get_if<std::int32_t>(&*value))
-        host.SetText(id, StatusText(row.Spec(), *position));
+        host.SetText(id, StatusText(row.Desc(), *position));
       break;
     case Kind::Check:
       if (const auto* tick = std::get_if<std::uint8_t>(&*value)) host.SetChecked(id, *tick == 1);
@@ -190,7 +190,7 @@ void ShowStoredValue(const ParamRow& row, ControlHost& host) {
 
 void LoadRuleAfter(UnitContext& /*unit*/, const ParamRow& row, ControlHost& window, ControlHost* advanced) {
   const std::string_view m = row.Mnemonic();
-  if (row.Spec().Has(flag::kBitratePair) && row.GetKind() == Kind::Check) {
+  if (row.Desc().Has(flag::kBitratePair) && row.GetKind() == Kind::Check) {
     // R12: the bitrate edit of the Advanced options window follows the box.
     if (advanced) advanced->Enable(ctl::kVideoBitrate, row.Check().value_or(0) != 0);
     return;
@@ -214,7 +214,7 @@ void LoadRuleAfter(UnitContext& /*unit*/, const ParamRow& row, ControlHost& wind
 void FillAdvancedFromCache(UnitContext& unit, ControlHost& advanced) {
   if (!unit.tables) return;
   for (const ParamRow& row : unit.tables->main.Rows()) {
-    const RowSpec& desc = row.Spec();
+    const RowSpec& desc = row.Desc();
     if (!advanced.HasControl(desc.control)) continue;
     const bool manual = desc.kind == Kind::Check && desc.Has(flag::kBitratePair);
     const auto value = row.Get();

@@ -70,7 +70,7 @@ void PostLamp(UnitContext& unit, const ParamRow& row) {
 
 void InitPage(ControlHost& window, const ParamTable& table) {
   for (const ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Spec();
+    const RowSpec& desc = row.Desc();
     if (!window.HasControl(desc.control)) continue;
     if (desc.writable) {
       window.Enable(desc.control, true);
@@ -93,7 +93,7 @@ void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlH
   const ParamTable& main = unit.tables ? unit.tables->main : table;
 
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Spec();
+    const RowSpec& desc = row.Desc();
     if (!RowExists(desc, variant)) continue;
 
     if (desc.Derived()) {

@@ -62,10 +62,10 @@ class RecordingPrompter : public params::Prompter {
 class RecordingView : public app::SessionView {
  public:
   RecordingView() : page(params::MemoryHost::ForTable(params::MainTableSpec())) {
-    params::ParamTables specs;
-    params::InitPage(page, specs.main);
-    params::InitPage(advanced, specs.main);
-    params::InitPage(satmod, specs.satmod);
+    params::ParamTables blank;
+    params::InitPage(page, blank.main);
+    params::InitPage(advanced, blank.main);
+    params::InitPage(satmod, blank.satmod);
   }
   void SetBusy(bool busy) override { busyChanges.push_back(busy); }
   void SetConfigCount(int count) override { configCount = count; }
