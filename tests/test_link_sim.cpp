@@ -226,7 +226,7 @@ TEST_F(OverPty, HangUpIsAReadErrorNotSilence) {
   const auto start = std::chrono::steady_clock::now();
   const std::uint32_t rc = Send("0001rgbty;;");
   EXPECT_TRUE(rc == kErrRead || rc == kErrWrite) << std::hex << rc;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(linkLost, 0);
 }
 

@@ -535,11 +535,16 @@ TEST(SimServerPty, PacedRepliesKeepTheLineRate) {
   const Bytes reply = client.ReadFrame(1000, &arrivals);
   ASSERT_EQ(reply, Wire("00011K610;", 0x8F));
   using std::chrono::microseconds;
-  const auto first = std::chrono::duration_cast<microseconds>(arrivals.front() - sent).count();
-  const auto span = std::chrono::duration_cast<microseconds>(arrivals.back() - arrivals.front()).count();
-  EXPECT_GE(first, 55000);  // not before the request could have arrived
-  EXPECT_GE(span, 12 * 4000);  // 12 byte times between first and last byte
-  EXPECT_LT(span, 12 * 4167 + 30000);
+  // Pacing is about the earliest a byte can be there, which holds however
+  // late this test gets to look: the reply starts after the request's 14
+  // byte times, and its byte k lands k + 1 byte times after that.
+  constexpr long kByteUs = 10 * 1000000 / 2400;
+  for (std::size_t k = 0; k < arrivals.size(); ++k) {
+    const auto at = std::chrono::duration_cast<microseconds>(arrivals[k] - sent).count();
+    EXPECT_GE(at, static_cast<long>(14 + k + 1) * kByteUs - 1000) << "byte " << k;
+  }
+  const auto last = std::chrono::duration_cast<microseconds>(arrivals.back() - sent).count();
+  EXPECT_LT(last, 27 * kByteUs + 500000);  // and it does come
 }
 
 TEST(SimServerPty, SplitAndDelayOnTheLine) {
@@ -556,9 +561,11 @@ TEST(SimServerPty, SplitAndDelayOnTheLine) {
   const auto sent = Clock::now();
   ASSERT_TRUE(client.Write(Request("0001rgbty;;")));
   ASSERT_EQ(client.ReadFrame(1000, &arrivals), Wire("00011K610;", 0x8F));
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(arrivals.front() - sent).count(), 20);
-  // The pause falls between bytes 6 and 7 of 13.
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[6] - arrivals[5]).count(), 30);
+  using std::chrono::milliseconds;
+  EXPECT_GE(std::chrono::duration_cast<milliseconds>(arrivals.front() - sent).count(), 20);
+  // The pause falls between bytes 6 and 7 of 13: byte 7 cannot be there
+  // before the delay and the pause have both passed.
+  EXPECT_GE(std::chrono::duration_cast<milliseconds>(arrivals[6] - sent).count(), 20 + 40 - 1);
 }
 
 TEST(SimServerPty, PacedSplitKeepsItsPause) {
@@ -572,10 +579,15 @@ TEST(SimServerPty, PacedSplitKeepsItsPause) {
   PtyClient client;
   ASSERT_TRUE(client.Open(server.PtyPath()));
   std::vector<Clock::time_point> arrivals;
+  const auto sent = Clock::now();
   ASSERT_TRUE(client.Write(Request("0001rgbty;;")));
   ASSERT_EQ(client.ReadFrame(1000, &arrivals), Wire("00011K610;", 0x8F));
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[6] - arrivals[5]).count(), 25);
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[5] - arrivals[0]).count(), 25);
+  // Byte 7 lands after the request (14 bytes), its own 7 byte times and the
+  // pause; byte 6 comes before the pause.
+  using std::chrono::microseconds;
+  constexpr long kByteUs = 10 * 1000000 / 9600;
+  EXPECT_GE(std::chrono::duration_cast<microseconds>(arrivals[6] - sent).count(), 21 * kByteUs + 30000 - 1000);
+  EXPECT_LT(std::chrono::duration_cast<microseconds>(arrivals[5] - sent).count(), 20 * kByteUs + 28000);
 }
 
 TEST(SimServerSerialDevice, ServesADeviceOpenedByPath) {
