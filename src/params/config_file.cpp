@@ -303,25 +303,21 @@ ConfigError ParseConfigImage(std::span<const std::uint8_t> data, std::size_t& po
   }
 }
 
-ConfigParse ParseConfigFile(std::span<const std::uint8_t> bytes) {
-  ConfigParse result;
-  if (bytes.size() > kMaxConfigFileSize) {
-    result.error = ConfigError::TooLarge;
-    return result;
-  }
-  if (bytes.size() < 4) {
-    result.error = ConfigError::Truncated;
-    return result;
-  }
-  const auto data = bytes.first(bytes.size() - 4);
+ConfigError CheckFileChecksum(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() > kMaxConfigFileSize) return ConfigError::TooLarge;
+  if (bytes.size() < 4) return ConfigError::Truncated;
   std::size_t pos = bytes.size() - 4;
   std::uint32_t stored = 0;
   Reader(bytes, pos).U32(stored);
-  if (stored != ConfigChecksum(data)) {
-    result.error = ConfigError::Checksum;
-    return result;
-  }
-  pos = 0;
+  return stored == ConfigChecksum(bytes.first(bytes.size() - 4)) ? ConfigError::None : ConfigError::Checksum;
+}
+
+ConfigParse ParseConfigFile(std::span<const std::uint8_t> bytes) {
+  ConfigParse result;
+  result.error = CheckFileChecksum(bytes);
+  if (!result.ok()) return result;
+  const auto data = bytes.first(bytes.size() - 4);
+  std::size_t pos = 0;
   if (!Reader(data, pos).U32(result.data.count)) {
     result.error = ConfigError::Truncated;
     return result;

@@ -144,6 +144,10 @@ struct ConfigParse {
   bool ok() const { return error == ConfigError::None; }
 };
 
+// The checks every file passes first: not over kMaxConfigFileSize, long
+// enough for its checksum, and the checksum of all bytes before it right.
+ConfigError CheckFileChecksum(std::span<const std::uint8_t> bytes);
+
 // A single-configuration file, checked in the loader's order: checksum,
 // count (0 and 1 accepted), "TXS", then every record to "----". Whatever
 // follows "----" up to the checksum is not looked at.

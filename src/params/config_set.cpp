@@ -83,23 +83,9 @@ std::vector<std::uint8_t> BuildConfigSetFile(std::span<const ConfigImage> images
 
 ConfigParse ParseConfigSet(std::span<const std::uint8_t> bytes, std::uint32_t minConfigs) {
   ConfigParse result;
-  if (bytes.size() > kMaxConfigFileSize) {
-    result.error = ConfigError::TooLarge;
-    return result;
-  }
-  if (bytes.size() < 4) {
-    result.error = ConfigError::Truncated;
-    return result;
-  }
+  result.error = CheckFileChecksum(bytes);
+  if (!result.ok()) return result;
   const auto data = bytes.first(bytes.size() - 4);
-  const std::uint32_t stored = static_cast<std::uint32_t>(bytes[bytes.size() - 4]) |
-                               static_cast<std::uint32_t>(bytes[bytes.size() - 3]) << 8 |
-                               static_cast<std::uint32_t>(bytes[bytes.size() - 2]) << 16 |
-                               static_cast<std::uint32_t>(bytes[bytes.size() - 1]) << 24;
-  if (stored != ConfigChecksum(data)) {
-    result.error = ConfigError::Checksum;
-    return result;
-  }
   if (data.size() < 4) {
     result.error = ConfigError::Truncated;
     return result;
