@@ -499,6 +499,16 @@ TEST(Apply, ManualWritesTheBitrateInKilobits) {
   EXPECT_EQ(u.timeline, (Timeline{"w evbr;0"}));
 }
 
+TEST(Apply, ManualBitrateIsNotCutShortByBinaryRounding) {
+  ScriptedUnit u("K240");
+  u.values["evid"] = "4.35";  // 4.35 x 1000 is 4349.999... in binary
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  page.SetChecked(1042, true);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w evbr;4350"}));
+}
+
 TEST(Apply, TickedCheckBoxesAfterANonZeroBitrateAreRewritten) {
   ScriptedUnit u("K610");
   u.values["epts"] = "1";

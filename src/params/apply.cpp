@@ -174,7 +174,7 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
           if (desc.Has(flag::kBitratePair)) {
             // Manual bitrate: the unit takes kbit/s; 0 hands the bitrate
             // back to the encoder.
-            value = state ? std::to_string(static_cast<long long>(bitrate * 1000)) : "0";
+            value = state ? ScaledIntegerText(bitrate, 1000.0) : "0";
           } else {
             value = FormCheckValue(state == 1);
           }

@@ -83,32 +83,8 @@ long long LeadingInteger(std::string_view text) {
   return v;
 }
 
-// The integer part of a number computed from a decimal text, without the
-// error of the text's binary form: the stored text of a scaled row is the
-// unit's integer divided by 10, 100 or 1000 with as many decimals, and
-// "0.29" x 100 is 28.999... in binary, whose integer part would lose one.
-std::string IntegerPartText(double v) {
-  if (std::isnan(v)) v = 0;
-  const double nearest = std::nearbyint(v);
-  v = std::fabs(v - nearest) <= 1e-9 * std::fmax(1.0, std::fabs(v)) ? nearest : std::trunc(v);
-  if (v > 2147483647.0) v = 2147483647.0;
-  if (v < -2147483648.0) v = -2147483648.0;
-  return std::to_string(static_cast<long long>(v));
-}
-
-std::string StoredTextToWire(const RowSpec& row, const std::string& text) {
-  // The same precedence as the write conversion of a typed value.
-  if (row.Has(flag::kLevel)) return FormTextValue(row, text);
-  double scale = 0;
-  if (row.Has(flag::kNegativeTenths))
-    scale = -10;
-  else if (row.Has(flag::kHundredths))
-    scale = 100;
-  else if (row.Has(flag::kThousandths))
-    scale = 1000;
-  if (scale == 0) return FormTextValue(row, text);
-  return IntegerPartText(std::atof(text.c_str()) * scale);
-}
+// A stored text in its wire form: the write conversion of a typed value.
+std::string StoredTextToWire(const RowSpec& row, const std::string& text) { return FormTextValue(row, text); }
 
 ConfigRecord TextRecord(std::string_view mnemonic, std::string text) {
   ConfigRecord r;
@@ -201,7 +177,7 @@ std::vector<ConfigRecord> RecordsFromTable(const ParamTable& table, Variant vari
           // while the bitrate is unknown, so loading keeps the unit's own.
           const ParamRow* evid = table.Find("evid");
           const std::optional<std::string> rate = evid ? evid->Text() : std::nullopt;
-          if (rate) records.push_back(TextRecord(desc.mnemonic, IntegerPartText(std::atof(rate->c_str()) * 1000.0)));
+          if (rate) records.push_back(TextRecord(desc.mnemonic, ScaledIntegerText(std::atof(rate->c_str()), 1000.0)));
         }
         break;
       case Kind::StatusList:

@@ -41,14 +41,6 @@ std::string IntegerText(double v) {
   return std::to_string(static_cast<long long>(v));
 }
 
-// The integer part of a typed decimal scaled up: 0.29 x 100 is
-// 28.999999999999996 in binary and must still write 29, so the product is
-// first rounded to well below the unit's resolution.
-std::string ScaledIntegerText(double typed, double scale) {
-  const double product = typed * scale;
-  return IntegerText(std::isfinite(product) ? std::round(product * 1e6) / 1e6 : product);
-}
-
 // The unit's output level is a linear number; 1274 is 0 dB.
 constexpr double kLevelReference = 1274.0;
 
@@ -181,6 +173,14 @@ void StoreReply(ParamRow& row, std::string_view replyText, FirmwareVersion* firm
   Value v = ConvertReply(row.Desc(), replyText, firmware);
   std::lock_guard lock(row.Lock());
   row.Set(std::move(v));
+}
+
+// The integer part of a typed decimal scaled up: 0.29 x 100 is
+// 28.999999999999996 in binary and must still write 29, so the product is
+// first rounded to well below the unit's resolution.
+std::string ScaledIntegerText(double typed, double scale) {
+  const double product = typed * scale;
+  return IntegerText(std::isfinite(product) ? std::round(product * 1e6) / 1e6 : product);
 }
 
 std::string FormTextValue(const RowSpec& row, std::string_view controlText) {

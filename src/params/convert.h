@@ -46,6 +46,10 @@ Value ConvertReply(const RowSpec& row, std::string_view replyText, FirmwareVersi
 // ConvertReply, stored into the row under its lock.
 void StoreReply(ParamRow& row, std::string_view replyText, FirmwareVersion* firmware = nullptr);
 
+// "%d" of the integer part of typed x scale, without the error of the
+// decimal's binary form (0.29 x 100 writes 29), clamped to 32 bits.
+std::string ScaledIntegerText(double typed, double scale);
+
 // Form value: the text of a write request for what a control holds.
 std::string FormTextValue(const RowSpec& row, std::string_view controlText);
 std::optional<std::string> FormListValue(const RowSpec& row, std::int32_t position);
