@@ -501,12 +501,12 @@ TEST(Apply, ManualWritesTheBitrateInKilobits) {
 
 TEST(Apply, ManualBitrateIsNotCutShortByBinaryRounding) {
   ScriptedUnit u("K240");
-  u.values["evid"] = "4.35";  // 4.35 x 1000 is 4349.999... in binary
+  u.values["evid"] = "4.06";  // 4.06 x 1000 is 4059.999... in binary
   MemoryHost page = PageOf(kVideoPage);
   u.Load(page);
   page.SetChecked(1042, true);
   EXPECT_EQ(u.Apply(page), 1);
-  EXPECT_EQ(u.timeline, (Timeline{"w evbr;4350"}));
+  EXPECT_EQ(u.timeline, (Timeline{"w evbr;4060"}));
 }
 
 TEST(Apply, TickedCheckBoxesAfterANonZeroBitrateAreRewritten) {
