@@ -32,7 +32,7 @@ inline constexpr int kLampConnection = 1025;
 inline constexpr int kLampRfOutput = 1027;
 inline constexpr int kIconGreen = 129;
 inline constexpr int kIconRed = 130;
-inline constexpr int kIconGrey = 131;
+inline constexpr int kIconGrey = 134;
 
 struct UnitContext {
   link::CRavlenRemoteControl* link = nullptr;
