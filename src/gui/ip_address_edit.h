@@ -1,0 +1,49 @@
+// The IP-address control: four fields of 0 to 255 separated by dots. The
+// 32-bit address has the first field in its top byte; a blank field counts
+// as 0, and the address is complete only when all four fields are filled.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+
+class QLineEdit;
+
+namespace vecta::gui {
+
+class IpAddressEdit : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit IpAddressEdit(QWidget* parent = nullptr);
+
+  std::uint32_t Address() const;
+  void SetAddress(std::uint32_t address);
+  bool IsComplete() const;
+  void Clear();
+
+  // "a.b.c.d"; a blank field stays blank ("10..0.1").
+  QString Text() const;
+  // Accepts "a.b.c.d" with blank fields allowed; anything else clears the
+  // control.
+  void SetText(const QString& text);
+
+  void SetReadOnly(bool readOnly);
+  bool IsReadOnly() const;
+
+  // One of the four fields, 0 = first octet.
+  QLineEdit* Field(int index) const;
+
+ signals:
+  // The operator edited a field (not emitted for SetAddress/SetText).
+  void addressEdited();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::array<QLineEdit*, 4> fields_{};
+};
+
+}  // namespace vecta::gui

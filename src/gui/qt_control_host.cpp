@@ -1,0 +1,228 @@
+#include "gui/qt_control_host.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QStringListModel>
+#include <algorithm>
+
+#include "gui/ip_address_edit.h"
+
+namespace vecta::gui {
+namespace {
+
+// Marks a combo box whose model is shared with others.
+constexpr char kSharedModelProperty[] = "vectaSharedModel";
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Gives a combo box that uses a shared model its own copy of the entries,
+// keeping its selection.
+void Detach(QComboBox* combo) {
+  if (!UsesSharedModel(combo)) return;
+  const int selected = combo->currentIndex();
+  QStringList entries;
+  entries.reserve(combo->count());
+  for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
+  combo->setProperty(kSharedModelProperty, QVariant());
+  combo->setModel(new QStringListModel(entries, combo));
+  combo->setCurrentIndex(selected);
+}
+
+}  // namespace
+
+void SetControlId(QWidget* widget, int id) {
+  if (widget) widget->setProperty(kControlIdProperty, id);
+}
+
+int ControlIdOf(const QWidget* widget) {
+  if (!widget) return -1;
+  bool ok = false;
+  const int id = widget->property(kControlIdProperty).toInt(&ok);
+  return ok ? id : -1;
+}
+
+void UseSharedModel(QComboBox* combo, QStringListModel* model) {
+  if (!combo || !model) return;
+  combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  combo->setMinimumContentsLength(kSharedListMinimumContentsLength);
+  if (auto* view = qobject_cast<QListView*>(combo->view())) view->setUniformItemSizes(true);
+  combo->setModel(model);
+  combo->setProperty(kSharedModelProperty, QVariant::fromValue(static_cast<QObject*>(model)));
+  combo->setCurrentIndex(-1);
+}
+
+bool UsesSharedModel(const QComboBox* combo) {
+  if (!combo) return false;
+  auto* shared = combo->property(kSharedModelProperty).value<QObject*>();
+  return shared && shared == combo->model();
+}
+
+QtControlHost::QtControlHost(QWidget* root) : root_(root) {}
+
+QWidget* QtControlHost::Find(int id) const {
+  if (!root_) return nullptr;
+  if (ControlIdOf(root_) == id) return root_;
+  const auto children = root_->findChildren<QWidget*>();
+  for (QWidget* w : children)
+    if (ControlIdOf(w) == id) return w;
+  return nullptr;
+}
+
+QComboBox* QtControlHost::FindCombo(int id) const { return qobject_cast<QComboBox*>(Find(id)); }
+
+bool QtControlHost::HasControl(int id) const { return Find(id) != nullptr; }
+
+void QtControlHost::SetText(int id, std::string_view text) {
+  QWidget* w = Find(id);
+  const QString t = ToQString(text);
+  if (auto* e = qobject_cast<QLineEdit*>(w))
+    e->setText(t);
+  else if (auto* l = qobject_cast<QLabel*>(w))
+    l->setText(t);
+  else if (auto* p = qobject_cast<QPlainTextEdit*>(w))
+    p->setPlainText(t);
+  else if (auto* a = qobject_cast<IpAddressEdit*>(w))
+    a->SetText(t);
+  else if (auto* b = qobject_cast<QAbstractButton*>(w))
+    b->setText(t);
+  else if (auto* c = qobject_cast<QComboBox*>(w); c && c->isEditable())
+    c->setEditText(t);
+}
+
+std::string QtControlHost::Text(int id) const {
+  QWidget* w = Find(id);
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text().toStdString();
+  if (auto* l = qobject_cast<QLabel*>(w)) return l->text().toStdString();
+  if (auto* p = qobject_cast<QPlainTextEdit*>(w)) return p->toPlainText().toStdString();
+  if (auto* a = qobject_cast<IpAddressEdit*>(w)) return a->Text().toStdString();
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text().toStdString();
+  if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText().toStdString();
+  return {};
+}
+
+void QtControlHost::SetReadOnly(int id, bool readOnly) {
+  QWidget* w = Find(id);
+  if (auto* e = qobject_cast<QLineEdit*>(w))
+    e->setReadOnly(readOnly);
+  else if (auto* p = qobject_cast<QPlainTextEdit*>(w))
+    p->setReadOnly(readOnly);
+  else if (auto* a = qobject_cast<IpAddressEdit*>(w))
+    a->SetReadOnly(readOnly);
+}
+
+bool QtControlHost::IsReadOnly(int id) const {
+  QWidget* w = Find(id);
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return e->isReadOnly();
+  if (auto* p = qobject_cast<QPlainTextEdit*>(w)) return p->isReadOnly();
+  if (auto* a = qobject_cast<IpAddressEdit*>(w)) return a->IsReadOnly();
+  return false;
+}
+
+void QtControlHost::Enable(int id, bool enabled) {
+  if (QWidget* w = Find(id)) w->setEnabled(enabled);
+}
+
+void QtControlHost::Show(int id, bool visible) {
+  if (QWidget* w = Find(id)) w->setVisible(visible);
+}
+
+bool QtControlHost::IsEnabled(int id) const {
+  // Qt sets WA_ForceDisabled exactly when the widget itself was disabled;
+  // isEnabled() would also be false under a disabled page or window.
+  QWidget* w = Find(id);
+  return w && !w->testAttribute(Qt::WA_ForceDisabled);
+}
+
+bool QtControlHost::IsVisible(int id) const {
+  // A child widget counts as hidden (isHidden()) from its creation until its
+  // window is first shown; only an explicit hide makes a control invisible.
+  QWidget* w = Find(id);
+  if (!w) return false;
+  if (!w->isHidden()) return true;
+  return !w->isWindow() && !w->testAttribute(Qt::WA_WState_ExplicitShowHide);
+}
+
+void QtControlHost::ClearList(int id) {
+  QComboBox* c = FindCombo(id);
+  if (!c) return;
+  if (UsesSharedModel(c)) {
+    c->setProperty(kSharedModelProperty, QVariant());
+    c->setModel(new QStringListModel(c));
+  } else {
+    c->clear();
+  }
+  c->setCurrentIndex(-1);
+}
+
+void QtControlHost::InsertEntry(int id, int position, std::string_view text) {
+  QComboBox* c = FindCombo(id);
+  if (!c) return;
+  const int at = std::clamp(position, 0, c->count());
+  const QString t = ToQString(text);
+  if (UsesSharedModel(c)) {
+    if (at < c->count() && c->itemText(at) == t) return;  // filled by its page
+    Detach(c);
+  }
+  // A combo box selects its first entry when one is added to an empty list;
+  // the selection stays as it was, moved down when the entry goes before it.
+  const int selected = c->currentIndex();
+  c->insertItem(at, t);
+  c->setCurrentIndex(selected >= at ? selected + 1 : selected);
+}
+
+void QtControlHost::DeleteEntry(int id, int position) {
+  QComboBox* c = FindCombo(id);
+  if (!c || position < 0 || position >= c->count()) return;
+  Detach(c);
+  const int selected = c->currentIndex();
+  c->removeItem(position);
+  c->setCurrentIndex(selected == position ? -1 : selected > position ? selected - 1 : selected);
+}
+
+int QtControlHost::EntryCount(int id) const {
+  QComboBox* c = FindCombo(id);
+  return c ? c->count() : 0;
+}
+
+std::string QtControlHost::EntryText(int id, int position) const {
+  QComboBox* c = FindCombo(id);
+  if (!c || position < 0 || position >= c->count()) return {};
+  return c->itemText(position).toStdString();
+}
+
+void QtControlHost::Select(int id, int position) {
+  QComboBox* c = FindCombo(id);
+  if (!c) return;
+  c->setCurrentIndex(position >= 0 && position < c->count() ? position : -1);
+}
+
+int QtControlHost::Selected(int id) const {
+  QComboBox* c = FindCombo(id);
+  return c ? c->currentIndex() : -1;
+}
+
+void QtControlHost::SetChecked(int id, bool checked) {
+  if (auto* b = qobject_cast<QAbstractButton*>(Find(id))) b->setChecked(checked);
+}
+
+bool QtControlHost::Checked(int id) const {
+  auto* b = qobject_cast<QAbstractButton*>(Find(id));
+  return b && b->isChecked();
+}
+
+void QtControlHost::SetAddress(int id, std::uint32_t address) {
+  if (auto* a = qobject_cast<IpAddressEdit*>(Find(id))) a->SetAddress(address);
+}
+
+std::uint32_t QtControlHost::Address(int id) const {
+  auto* a = qobject_cast<IpAddressEdit*>(Find(id));
+  return a ? a->Address() : 0;
+}
+
+}  // namespace vecta::gui

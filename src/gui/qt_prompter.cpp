@@ -1,0 +1,121 @@
+#include "gui/qt_prompter.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include "gui/qt_control_host.h"
+#include "link/link_errors.h"
+
+namespace vecta::gui {
+namespace {
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QMessageBox::Icon ToQtIcon(params::MessageIcon icon) {
+  switch (icon) {
+    case params::MessageIcon::Exclamation: return QMessageBox::Warning;
+    case params::MessageIcon::Information: return QMessageBox::Information;
+    case params::MessageIcon::Question: return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+std::optional<std::string> FromFileName(const QString& name) {
+  if (name.isEmpty()) return std::nullopt;
+  return name.toStdString();
+}
+
+}  // namespace
+
+params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_view text,
+                           params::MessageIcon icon, params::MessageButtons buttons) {
+  const bool yesNo = buttons == params::MessageButtons::YesNo;
+  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text),
+                  yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::PlainText);
+  if (yesNo) {
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+  }
+  box.exec();
+  if (!yesNo) return params::Answer::Ok;
+  return box.clickedButton() == box.button(QMessageBox::Yes) ? params::Answer::Yes : params::Answer::No;
+}
+
+void ShowLinkError(QWidget* parent, std::uint32_t code) {
+  ShowMessage(parent, "Error", link::LinkErrorText(code), params::MessageIcon::Exclamation,
+              params::MessageButtons::Ok);
+}
+
+QString ToQtFileFilter(std::string_view filter) {
+  const QString f = ToQString(filter);
+  if (!f.contains(QLatin1Char('|'))) return f;
+  const QStringList parts = f.split(QLatin1Char('|'));
+  QStringList descriptions;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+    if (!parts[i].isEmpty()) descriptions << parts[i];
+  return descriptions.join(QStringLiteral(";;"));
+}
+
+QtPrompter::QtPrompter(QWidget* parent) : parent_(parent) {}
+
+QtPrompter::~QtPrompter() { EndProgress(); }
+
+params::Answer QtPrompter::Message(std::string_view title, std::string_view text,
+                                   params::MessageIcon icon, params::MessageButtons buttons) {
+  return ShowMessage(parent_, title, text, icon, buttons);
+}
+
+std::optional<std::string> QtPrompter::ChooseFileToOpen(std::string_view filter) {
+  return FromFileName(QFileDialog::getOpenFileName(parent_, QString(), QString(), ToQtFileFilter(filter)));
+}
+
+std::optional<std::string> QtPrompter::ChooseFileToSave(std::string_view filter) {
+  return FromFileName(QFileDialog::getSaveFileName(parent_, QString(), QString(), ToQtFileFilter(filter)));
+}
+
+void QtPrompter::BeginProgress(std::string_view title, std::string_view text, int maximum) {
+  EndProgress();
+  auto* window = new QWidget(parent_, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  window->setWindowTitle(ToQString(title));
+  window->setWindowModality(Qt::NonModal);
+  auto* layout = new QVBoxLayout(window);
+  auto* label = new QLabel(ToQString(text), window);
+  label->setTextFormat(Qt::PlainText);
+  SetControlId(label, kProgressTextId);
+  layout->addWidget(label);
+  auto* bar = new QProgressBar(window);
+  SetControlId(bar, kProgressBarId);
+  bar->setRange(0, maximum > 0 ? maximum : 0);
+  bar->setValue(0);
+  bar->setVisible(maximum > 0);
+  layout->addWidget(bar);
+  progress_ = window;
+  bar_ = bar;
+  window->show();
+  window->raise();
+  // The caller usually blocks the GUI thread next: paint the window now.
+  QCoreApplication::processEvents();
+}
+
+void QtPrompter::SetProgress(int value) {
+  if (!bar_) return;
+  bar_->setValue(value);
+  // Paint without handling input: the caller's operation is still running.
+  bar_->repaint();
+}
+
+void QtPrompter::EndProgress() {
+  delete progress_.data();
+  progress_ = nullptr;
+  bar_ = nullptr;
+}
+
+}  // namespace vecta::gui

@@ -1,0 +1,65 @@
+// Message boxes, file choices and the progress window over a parent window.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+
+#include "params/prompter.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace vecta::gui {
+
+// Control ids of the progress ("Please wait") window.
+inline constexpr int kProgressTextId = 1008;
+inline constexpr int kProgressBarId = 1041;
+
+// A modal message box: the title and text exactly as given (plain text),
+// the icon (exclamation as QMessageBox::Warning) and OK or Yes/No. Closing
+// a Yes/No box without choosing answers No.
+params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_view text,
+                           params::MessageIcon icon,
+                           params::MessageButtons buttons = params::MessageButtons::Ok);
+
+// The operator's message for a link error code: caption "Error", the
+// exclamation icon and OK. Returns when the box is closed. Not for code 0.
+void ShowLinkError(QWidget* parent, std::uint32_t code);
+
+// A file filter as the file dialogs take it. "Config files (*.cfg)" stays as
+// it is; the "description|pattern|...||" form becomes the descriptions
+// joined by ";;" ("Config files (*.cfg);;All files (*.*)").
+QString ToQtFileFilter(std::string_view filter);
+
+class QtPrompter : public params::Prompter {
+ public:
+  explicit QtPrompter(QWidget* parent = nullptr);
+  ~QtPrompter() override;
+  QtPrompter(const QtPrompter&) = delete;
+  QtPrompter& operator=(const QtPrompter&) = delete;
+
+  params::Answer Message(std::string_view title, std::string_view text, params::MessageIcon icon,
+                         params::MessageButtons buttons = params::MessageButtons::Ok) override;
+  std::optional<std::string> ChooseFileToOpen(std::string_view filter) override;
+  std::optional<std::string> ChooseFileToSave(std::string_view filter) override;
+
+  // The progress window is modeless and has no close button; it is shown
+  // and painted before BeginProgress returns. A second BeginProgress
+  // replaces the window.
+  void BeginProgress(std::string_view title, std::string_view text, int maximum) override;
+  void SetProgress(int value) override;
+  void EndProgress() override;
+
+  // The progress window while there is one, else nullptr. Its text carries
+  // the control id kProgressTextId and its bar kProgressBarId.
+  QWidget* ProgressWindow() const { return progress_; }
+
+ private:
+  QPointer<QWidget> parent_;
+  QPointer<QWidget> progress_;
+  QPointer<QProgressBar> bar_;
+};
+
+}  // namespace vecta::gui
