@@ -26,22 +26,9 @@ using vecta::test::Bytes;
 using vecta::test::FakeClock;
 using vecta::test::FakeLink;
 using vecta::test::ReplyFrame;
+constexpr auto Frame = vecta::test::IndependentFrame;
 
 namespace {
-
-Bytes Frame(const std::string& text) {
-  Bytes b;
-  b.reserve(64);
-  b.push_back(0x02);
-  unsigned sum = 0;
-  for (unsigned char c : text) {
-    b.push_back(c);
-    sum += c;
-  }
-  b.push_back(static_cast<std::uint8_t>((sum & 0xFF) | 0x80));
-  b.push_back(0x03);
-  return b;
-}
 
 // One time line of what the unit and the operator saw: requests ("w owid;3",
 // "r cflo"), the waits apply takes ("sleep 5000") and the progress window.

@@ -22,24 +22,9 @@ using namespace vecta::params;
 using vecta::test::Bytes;
 using vecta::test::FakeLink;
 using vecta::test::ReplyFrame;
+constexpr auto Frame = vecta::test::IndependentFrame;
 
 namespace {
-
-// A request frame built independently of the link code: STX, text, the sum
-// of the text's bytes with bit 7 set, ETX.
-Bytes Frame(const std::string& text) {
-  Bytes b;
-  b.reserve(64);
-  b.push_back(0x02);
-  unsigned sum = 0;
-  for (unsigned char c : text) {
-    b.push_back(c);
-    sum += c;
-  }
-  b.push_back(static_cast<std::uint8_t>((sum & 0xFF) | 0x80));
-  b.push_back(0x03);
-  return b;
-}
 
 // A unit on the fake line that answers by the request: values by mnemonic
 // (wire values), 'E' for refused mnemonics and for anything it does not

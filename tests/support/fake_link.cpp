@@ -228,6 +228,20 @@ std::string HexDump(const Bytes& bytes) {
   return out;
 }
 
+Bytes IndependentFrame(const std::string& text) {
+  Bytes b;
+  b.reserve(text.size() + 3);
+  b.push_back(0x02);
+  unsigned sum = 0;
+  for (unsigned char c : text) {
+    b.push_back(c);
+    sum += c;
+  }
+  b.push_back(static_cast<std::uint8_t>((sum & 0xFF) | 0x80));
+  b.push_back(0x03);
+  return b;
+}
+
 Bytes ReplyFrame(int address, char status, const std::string& value) {
   char head[8];
   std::snprintf(head, sizeof head, "%04d%c", address, status);

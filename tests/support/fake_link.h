@@ -148,6 +148,10 @@ struct FakeLink {
   FakeSerialState& line() { return *serial->state; }
 };
 
+// A request frame built independently of the link code: STX, the text, the
+// sum of the text's bytes with bit 7 set, ETX.
+Bytes IndependentFrame(const std::string& text);
+
 // A valid reply frame from `address` with `status` and `value`.
 Bytes ReplyFrame(int address, char status, const std::string& value);
 Bytes ToBytes(const std::string& s);
