@@ -13,6 +13,7 @@
 #include "params/config_file.h"
 #include "params/config_set.h"
 #include "support/fake_link.h"
+#include "support/file_ops_prompter.h"
 
 using namespace vecta::params;
 using namespace vecta::test;
@@ -62,33 +63,7 @@ Bytes SetByHand(std::uint32_t n, std::uint32_t count) {
 }
 Bytes SetByHand(std::uint32_t n) { return SetByHand(n, n); }
 
-struct RecordingPrompter final : Prompter {
-  struct Msg {
-    std::string title, text;
-    MessageIcon icon;
-  };
-  Answer Message(std::string_view title, std::string_view text, MessageIcon icon, MessageButtons) override {
-    messages.push_back({std::string(title), std::string(text), icon});
-    return Answer::Ok;
-  }
-  std::optional<std::string> ChooseFileToOpen(std::string_view filter) override {
-    filters.push_back("open " + std::string(filter));
-    return answer;
-  }
-  std::optional<std::string> ChooseFileToSave(std::string_view filter) override {
-    filters.push_back("save " + std::string(filter));
-    return answer;
-  }
-  void BeginProgress(std::string_view title, std::string_view text, int maximum) override {
-    progress.push_back("begin " + std::string(title) + "|" + std::string(text) + "|" + std::to_string(maximum));
-  }
-  void SetProgress(int value) override { progress.push_back("set " + std::to_string(value)); }
-  void EndProgress() override { progress.push_back("end"); }
-
-  std::vector<Msg> messages;
-  std::vector<std::string> filters, progress;
-  std::optional<std::string> answer;
-};
+using RecordingPrompter = FileOpsPrompter;
 
 std::vector<std::string> ProgressRun(const std::string& text, int n) {
   std::vector<std::string> v = {"begin Please wait|" + text + "|" + std::to_string(n + 1)};
