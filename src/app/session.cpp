@@ -7,6 +7,7 @@
 
 #include "link/frame.h"
 #include "link/link_lock.h"
+#include "link/trace.h"
 #include "params/apply.h"
 #include "params/refresh.h"
 
@@ -129,6 +130,35 @@ void Session::ApplyRequest() {
   PollScope poll(false);
   if (params::Apply(unit_, unit_.tables->main, view_.MainPage()) != 0)
     params::Refresh(unit_, unit_.tables->main, view_.MainPage(), view_.AdvancedWindow());
+}
+
+void Session::ApplyAdvancedWindow(std::span<params::ControlHost* const> pages) {
+  BusyScope busy(view_, true);
+  PollScope poll(false);
+  link::Trace("CTxDialog::Apply\r\n");
+  unit_.rules.k610EncoderChoice.reset();
+  int written = 0;
+  for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
+    if (!*it) continue;
+    if (params::Apply(unit_, unit_.tables->main, **it) != 0) {
+      params::Refresh(unit_, unit_.tables->main, **it);
+      ++written;
+    }
+  }
+  if (written > 0) FullRefresh(/*pollLockHeld=*/true, /*refreshAdvanced=*/false, /*enterBusy=*/true);
+}
+
+void Session::ReadSatmodWindow(params::ControlHost& window) {
+  PollScope poll(false);
+  params::Refresh(unit_, unit_.tables->satmod, window);
+}
+
+void Session::ApplySatmodWindow(params::ControlHost& window) {
+  BusyScope busy(view_, true);
+  PollScope poll(false);
+  link::Trace("CSatmodDialog::Apply\r\n");
+  if (params::Apply(unit_, unit_.tables->satmod, window) != 0)
+    params::Refresh(unit_, unit_.tables->satmod, window);
 }
 
 void Session::RefreshRequest() {

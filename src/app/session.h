@@ -6,7 +6,9 @@
 // command-line tool drive the same code through a SessionView.
 #pragma once
 
+#include <atomic>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "params/control_host.h"
@@ -61,6 +63,17 @@ class Session {
   void ApplyRequest();
   void RefreshRequest();
 
+  // The Advanced options window's Apply: each page from the last ("Unit
+  // parameters") to the first is applied and, when it wrote something, read
+  // back; then, if any page wrote, the full refresh without that window.
+  // All of it in the busy state and under the poll lock.
+  void ApplyAdvancedWindow(std::span<params::ControlHost* const> pages);
+
+  // The satellite modulator window: read from the unit when it opens, and
+  // its Apply (busy state, poll lock, read back when something was written).
+  void ReadSatmodWindow(params::ControlHost& window);
+  void ApplySatmodWindow(params::ControlHost& window);
+
   // The operator moved to config tab k (0-based).
   void ChangeConfigTab(int k);
 
@@ -88,7 +101,8 @@ class Session {
 
   params::UnitContext& unit_;
   SessionView& view_;
-  bool connected_ = false;
+  // Read by the window thread while an operation runs on another thread.
+  std::atomic<bool> connected_{false};
   int currentConfig_ = -1;
   int configCount_ = 8;
 };

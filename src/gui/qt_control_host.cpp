@@ -65,13 +65,35 @@ bool UsesSharedModel(const QComboBox* combo) {
 
 QtControlHost::QtControlHost(QWidget* root) : root_(root) {}
 
+// Lookups are answered from an index of the window's widgets by id. The
+// index is rebuilt when a lookup finds a widget gone or renamed, and when an
+// id is missing while the window has gained or lost widgets since.
+void QtControlHost::RebuildIndex() const {
+  index_.clear();
+  const auto children = root_->findChildren<QWidget*>();
+  indexedWidgets_ = children.size();
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
+    const int id = ControlIdOf(*it);
+    if (id >= 0) index_[id] = *it;  // the first in search order wins
+  }
+  if (const int id = ControlIdOf(root_); id >= 0) index_[id] = root_.data();
+  indexed_ = true;
+}
+
 QWidget* QtControlHost::Find(int id) const {
   if (!root_) return nullptr;
-  if (ControlIdOf(root_) == id) return root_;
-  const auto children = root_->findChildren<QWidget*>();
-  for (QWidget* w : children)
-    if (ControlIdOf(w) == id) return w;
-  return nullptr;
+  if (!indexed_) RebuildIndex();
+  auto it = index_.find(id);
+  if (it != index_.end()) {
+    if (it->second && ControlIdOf(it->second) == id) return it->second;
+    RebuildIndex();
+  } else if (root_->findChildren<QWidget*>().size() == indexedWidgets_) {
+    return nullptr;
+  } else {
+    RebuildIndex();
+  }
+  it = index_.find(id);
+  return it != index_.end() ? it->second.data() : nullptr;
 }
 
 QComboBox* QtControlHost::FindCombo(int id) const { return qobject_cast<QComboBox*>(Find(id)); }

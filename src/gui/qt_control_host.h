@@ -28,6 +28,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <unordered_map>
 
 #include "params/control_host.h"
 
@@ -90,8 +91,12 @@ class QtControlHost : public params::ControlHost {
 
  private:
   QComboBox* FindCombo(int id) const;
+  void RebuildIndex() const;
 
   QPointer<QWidget> root_;
+  mutable std::unordered_map<int, QPointer<QWidget>> index_;
+  mutable qsizetype indexedWidgets_ = 0;
+  mutable bool indexed_ = false;
 };
 
 }  // namespace vecta::gui

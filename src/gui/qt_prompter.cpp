@@ -49,6 +49,14 @@ params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_
   return box.clickedButton() == box.button(QMessageBox::Yes) ? params::Answer::Yes : params::Answer::No;
 }
 
+void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text,
+                           std::string_view reason, params::MessageIcon icon) {
+  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text), QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::PlainText);
+  if (!reason.empty()) box.setInformativeText(ToQString(reason));
+  box.exec();
+}
+
 void ShowLinkError(QWidget* parent, std::uint32_t code) {
   ShowMessage(parent, "Error", link::LinkErrorText(code), params::MessageIcon::Exclamation,
               params::MessageButtons::Ok);
@@ -71,6 +79,11 @@ QtPrompter::~QtPrompter() { EndProgress(); }
 params::Answer QtPrompter::Message(std::string_view title, std::string_view text,
                                    params::MessageIcon icon, params::MessageButtons buttons) {
   return ShowMessage(parent_, title, text, icon, buttons);
+}
+
+void QtPrompter::MessageWithReason(std::string_view title, std::string_view text, std::string_view reason,
+                                   params::MessageIcon icon) {
+  ShowMessageWithReason(parent_, title, text, reason, icon);
 }
 
 std::optional<std::string> QtPrompter::ChooseFileToOpen(std::string_view filter) {

@@ -24,6 +24,10 @@ params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_
                            params::MessageIcon icon,
                            params::MessageButtons buttons = params::MessageButtons::Ok);
 
+// The same with `reason` as the box's informative text, under the message.
+void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text,
+                           std::string_view reason, params::MessageIcon icon);
+
 // The operator's message for a link error code: caption "Error", the
 // exclamation icon and OK. Returns when the box is closed. Not for code 0.
 void ShowLinkError(QWidget* parent, std::uint32_t code);
@@ -42,6 +46,8 @@ class QtPrompter : public params::Prompter {
 
   params::Answer Message(std::string_view title, std::string_view text, params::MessageIcon icon,
                          params::MessageButtons buttons = params::MessageButtons::Ok) override;
+  void MessageWithReason(std::string_view title, std::string_view text, std::string_view reason,
+                         params::MessageIcon icon) override;
   std::optional<std::string> ChooseFileToOpen(std::string_view filter) override;
   std::optional<std::string> ChooseFileToSave(std::string_view filter) override;
 

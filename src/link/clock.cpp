@@ -29,4 +29,27 @@ Clock& SystemClock() {
   return clock;
 }
 
+void InterruptibleClock::SleepMs(std::int64_t ms) {
+  if (ms <= 0) return;
+  if (&base_ != &SystemClock()) {  // an injected clock times its own pauses
+    if (!Interrupted()) base_.SleepMs(ms);
+    return;
+  }
+  std::unique_lock lock(m_);
+  cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return interrupted_; });
+}
+
+void InterruptibleClock::Interrupt() {
+  {
+    std::lock_guard lock(m_);
+    interrupted_ = true;
+  }
+  cv_.notify_all();
+}
+
+bool InterruptibleClock::Interrupted() const {
+  std::lock_guard lock(m_);
+  return interrupted_;
+}
+
 }  // namespace vecta::link

@@ -2,7 +2,9 @@
 // day for log lines, and pauses. Tests inject a fake that never sleeps.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 namespace vecta::link {
 
@@ -23,5 +25,25 @@ class Clock {
 
 // The real clock.
 Clock& SystemClock();
+
+// A clock whose pauses can be cut short: after Interrupt() every pause in
+// progress ends at once and later ones return immediately, so a program that
+// is closing does not sit out a unit's 5 s mode-change wait. Time and the
+// time of day come from `base`.
+class InterruptibleClock final : public Clock {
+ public:
+  explicit InterruptibleClock(Clock& base = SystemClock()) : base_(base) {}
+  std::int64_t NowMs() override { return base_.NowMs(); }
+  TimeOfDay UtcTimeOfDay() override { return base_.UtcTimeOfDay(); }
+  void SleepMs(std::int64_t ms) override;
+  void Interrupt();
+  bool Interrupted() const;
+
+ private:
+  Clock& base_;
+  mutable std::mutex m_;
+  std::condition_variable cv_;
+  bool interrupted_ = false;
+};
 
 }  // namespace vecta::link

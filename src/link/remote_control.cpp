@@ -138,6 +138,7 @@ std::uint32_t CRavlenRemoteControl::OpenSerialPort(int index) {
     return Fail(kErrOpenPort);
   }
   serial_ = std::move(device);
+  serial_->SetInterruptFlag(&interrupted_);
   if (!serial_->SetLine(baudRate_)) {
     CloseSerialPort();
     return Fail(kErrCommState);
@@ -306,6 +307,12 @@ bool CRavlenRemoteControl::IsConnected() const {
   return unitHasAnswered_;
 }
 
+void CRavlenRemoteControl::Interrupt(bool on) {
+  interrupted_ = on;
+  if (on)
+    if (auto socket = tcp_->Socket()) socket->ShutdownBoth();
+}
+
 void CRavlenRemoteControl::ProbeUnit() {
   LinkReply reply;
   unitHasAnswered_ = SendCommand("9999rgadd;;", reply, 1) == kLinkOk;
@@ -409,7 +416,7 @@ std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, std::uint8_t* buf
 std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkReply& reply,
                                                 int logLevel, int waitBeforeReadMs) {
   const bool serial = kind_ == TransportKind::Serial;
-  if (serial ? !serial_ : !HasSocket()) return Fail(kErrNotConnected);
+  if (interrupted_ || (serial ? !serial_ : !HasSocket())) return Fail(kErrNotConnected);
 
   std::vector<std::uint8_t>& frame = frame_;  // reused: no allocation per exchange
   if (!BuildRequestFrame(request, serial ? kMaxSerialRequestFrame : kMaxTcpRequestFrame, frame)) {
@@ -442,6 +449,7 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
     }
     // A silent serial unit: once it has answered before, send the request
     // again, up to three times in all; otherwise give up at once.
+    if (interrupted_) return Fail(kErrNotConnected);  // closing: not a lost unit
     if (unitHasAnswered_ && ++retryCount_ < kMaxSilentReplies) {
       if (logging) log_.Text("Retry sending message\r\n");
       continue;

@@ -90,6 +90,15 @@ class CRavlenRemoteControl {
   bool IsConnected() const;
   void ProbeUnit();
 
+  // For a program that is closing: from now on SendCommand gives up at once
+  // with kErrNotConnected, and an exchange in progress stops waiting for a
+  // silent serial unit within a few tens of milliseconds (no retry, no
+  // link-lost notice); a TCP connection is shut down, which ends a receive
+  // in progress. Any thread may call it; Interrupt(false) lets exchanges
+  // run again.
+  void Interrupt(bool on = true);
+  bool Interrupted() const { return interrupted_; }
+
   // One exchange. `request` is the request text up to its second ';', with
   // or without its leading STX. On 0 the reply holds the status byte and the
   // value; on a link error it is left as it was. logLevel 1 logs the
@@ -160,6 +169,7 @@ class CRavlenRemoteControl {
   int tcpReceiveTimeoutMs_ = kReceiveTimeoutMs;
   TransportKind kind_ = TransportKind::Serial;
   std::atomic<bool> unitHasAnswered_{false};
+  std::atomic<bool> interrupted_{false};
   int requestedPort_ = -1;
   std::unique_ptr<SerialDevice> serial_;
   CommLog log_;

@@ -75,6 +75,9 @@ int RemainingMs(SteadyClock::time_point deadline) {
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+// A wait that an interrupt flag can end is taken in slices of this length.
+constexpr int kInterruptSliceMs = 50;
+
 SteadyClock::time_point DeadlineIn(std::int64_t ms) {
   // Keep far-away deadlines from overflowing the clock's representation.
   constexpr std::int64_t kFarMs = std::int64_t{1} << 40;  // about 35 years
@@ -171,12 +174,12 @@ class PosixSerialDevice final : public SerialDevice {
       // The output buffer is full: wait for room until the deadline.
       for (;;) {
         const int wait = RemainingMs(deadline);
-        if (wait == 0) return false;
+        if (wait == 0 || Interrupted()) return false;
         pollfd p{fd_, POLLOUT, 0};
-        const int r = ::poll(&p, 1, wait);
+        const int r = ::poll(&p, 1, Slice(wait));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return false;
-        if (r == 0) return false;
+        if (r == 0) continue;  // the deadline or the interrupt flag decides
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
         if (p.revents & POLLOUT) break;
       }
@@ -187,6 +190,8 @@ class PosixSerialDevice final : public SerialDevice {
   // The reply is taken one byte per call, but whatever the line holds is
   // read in one go and handed out from a small buffer: a byte already
   // received is there at once, as it would be from the driver's own buffer.
+  void SetInterruptFlag(const std::atomic<bool>* flag) override { interrupt_ = flag; }
+
   ReadOutcome ReadByte(std::uint8_t& out) override {
     if (head_ == tail_) {
       const ReadOutcome r = Fill();
@@ -213,20 +218,30 @@ class PosixSerialDevice final : public SerialDevice {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadOutcome::Error;  // EIO after a hang-up
       if (polled && RemainingMs(deadline) == 0) return ReadOutcome::Timeout;
+      if (Interrupted()) return ReadOutcome::Timeout;
       pollfd p{fd_, POLLIN, 0};
-      const int r = ::poll(&p, 1, RemainingMs(deadline));
+      const int wait = RemainingMs(deadline);
+      const int r = ::poll(&p, 1, Slice(wait));
       polled = true;
       if (r < 0) {
         if (errno == EINTR) continue;
         return ReadOutcome::Error;
       }
-      if (r == 0) return ReadOutcome::Timeout;
+      if (r == 0) {
+        if (wait == Slice(wait)) return ReadOutcome::Timeout;
+        continue;  // a slice ended: look at the flag, then wait on
+      }
       // Hang-up or error with nothing left to read.
       if ((p.revents & POLLIN) == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
         return ReadOutcome::Error;
     }
   }
 
+  bool Interrupted() const { return interrupt_ && interrupt_->load(std::memory_order_relaxed); }
+  // Without an interrupt flag a wait is one poll; with one it is cut into slices.
+  int Slice(int wait) const { return interrupt_ ? std::min(wait, kInterruptSliceMs) : wait; }
+
+  const std::atomic<bool>* interrupt_ = nullptr;
   int fd_;
   SerialTimeouts timeouts_;
   std::uint8_t buffer_[256];

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,6 +50,10 @@ class SerialDevice {
   // Waits up to the read time-out for one byte. A hang-up or a failing read
   // is an Error, not silence.
   virtual ReadOutcome ReadByte(std::uint8_t& out) = 0;
+  // While `*flag` is set, a wait for the line ends within a few tens of
+  // milliseconds (a read as silence, a write as a failure), so a program
+  // that is closing is not held by a silent unit. Null: no such flag.
+  virtual void SetInterruptFlag(const std::atomic<bool>* /*flag*/) {}
 };
 
 struct SerialPortInfo {

@@ -188,6 +188,19 @@ void ShowStoredValue(const ParamRow& row, ControlHost& host) {
   }
 }
 
+void ShowPolledValue(const ParamTable& table, std::string_view mnemonic, ControlHost& window,
+                     ControlHost* advanced) {
+  for (const ParamRow& row : table.Rows()) {
+    if (row.Mnemonic() != mnemonic) continue;
+    std::lock_guard lock(row.Lock());
+    if (!row.Get()) continue;
+    if (row.GetKind() == Kind::List) return;
+    ShowStoredValue(row, window);
+    if (advanced) ShowStoredValue(row, *advanced);
+    return;
+  }
+}
+
 void LoadRuleAfter(UnitContext& /*unit*/, const ParamRow& row, ControlHost& window, ControlHost* advanced) {
   const std::string_view m = row.Mnemonic();
   if (row.Desc().Has(flag::kBitratePair) && row.GetKind() == Kind::Check) {

@@ -116,4 +116,11 @@ void FillAdvancedFromCache(UnitContext& unit, ControlHost& advanced);
 // selection, address, option text, tick). Nothing when the row has no value.
 void ShowStoredValue(const ParamRow& row, ControlHost& host);
 
+// A value the poll thread stored: the first row of `table` with the mnemonic
+// and a value is shown, under its lock, in its control on `window` and on
+// `advanced` when given. Drop-down lists keep the operator's selection:
+// polling never changes one visibly.
+void ShowPolledValue(const ParamTable& table, std::string_view mnemonic, ControlHost& window,
+                     ControlHost* advanced);
+
 }  // namespace vecta::params

@@ -22,6 +22,21 @@ class Prompter {
   virtual Answer Message(std::string_view title, std::string_view text, MessageIcon icon,
                          MessageButtons buttons = MessageButtons::Ok) = 0;
 
+  // A message box with the system's reason for a failure shown under the
+  // message (the informative text of a message box), OK only. By default
+  // the reason follows the text after a blank line.
+  virtual void MessageWithReason(std::string_view title, std::string_view text, std::string_view reason,
+                                 MessageIcon icon) {
+    if (reason.empty()) {
+      Message(title, text, icon);
+      return;
+    }
+    std::string whole(text);
+    whole += "\n\n";
+    whole += reason;
+    Message(title, whole, icon);
+  }
+
   // File choices: none when the operator cancels. `filter` is the
   // description and pattern, for example "Config files (*.cfg)".
   virtual std::optional<std::string> ChooseFileToOpen(std::string_view filter) = 0;

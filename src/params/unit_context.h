@@ -28,7 +28,7 @@ struct RuleMemory {
 
 // Lamps of the main window and their icons.
 inline constexpr int kLampVideoLock = 1024;
-inline constexpr int kLampConnection = 1025;
+inline constexpr int kLampConnection = 1056;
 inline constexpr int kLampRfOutput = 1027;
 inline constexpr int kIconGreen = 129;
 inline constexpr int kIconRed = 130;

@@ -31,6 +31,11 @@ class RecordingPrompter : public params::Prompter {
     }
     return buttons == params::MessageButtons::YesNo ? params::Answer::No : params::Answer::Ok;
   }
+  void MessageWithReason(std::string_view title, std::string_view text, std::string_view why,
+                         params::MessageIcon icon) override {
+    Message(title, text, icon, params::MessageButtons::Ok);
+    reasons.push_back(std::string(why));
+  }
   std::optional<std::string> ChooseFileToOpen(std::string_view) override { return NextFile(); }
   std::optional<std::string> ChooseFileToSave(std::string_view) override { return NextFile(); }
   void BeginProgress(std::string_view title, std::string_view text, int maximum) override {
@@ -46,6 +51,7 @@ class RecordingPrompter : public params::Prompter {
   }
 
   std::vector<Shown> messages;
+  std::vector<std::string> reasons;  // of MessageWithReason, in order
   std::deque<params::Answer> answers;
   std::deque<std::optional<std::string>> files;
   std::vector<std::string> progress;

@@ -1,0 +1,855 @@
+#include "gui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <mutex>
+
+#include "gui/icons.h"
+#include "gui/qt_prompter.h"
+#include "link/frame.h"
+#include "link/link_errors.h"
+#include "link/link_lock.h"
+#include "link/trace.h"
+#include "params/config_file.h"
+#include "params/config_set.h"
+#include "params/page_rules.h"
+#include "params/refresh.h"
+
+namespace vecta::gui {
+
+using params::ControlHost;
+
+namespace {
+
+constexpr int kLogoFrameWidth = 120;
+constexpr int kLogoFrameHeight = 46;
+constexpr int kLampSize = 24;
+// How long closing waits for an interrupted operation before leaving it.
+constexpr int kCloseWaitMs = 400;
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+// --------------------------------------------------------------- the core
+
+// What an operation works with. Shared with the operation thread, so an
+// operation left running when the window closes still finds it all.
+struct MainWindow::Core {
+  std::shared_ptr<AbandonFlag> abandoned = std::make_shared<AbandonFlag>();
+  std::shared_ptr<link::CRavlenRemoteControl> link;
+  std::shared_ptr<params::ParamTables> tables = std::make_shared<params::ParamTables>();
+  link::InterruptibleClock clock;
+  std::unique_ptr<GuiThreadPrompter> prompter;
+  params::UnitContext unit;
+  std::unique_ptr<WorkerView> view;
+  std::unique_ptr<app::Session> session;
+};
+
+// The session's view of the window, for the operation thread: every call is
+// carried out on the window thread.
+class MainWindow::WorkerView final : public app::SessionView {
+ public:
+  WorkerView(MainWindow* window, std::shared_ptr<AbandonFlag> abandoned)
+      : window_(window),
+        abandoned_(abandoned),
+        main_([window] { return window->page_ ? &window->page_->Host() : nullptr; }, abandoned),
+        advanced_([window]() -> ControlHost* { return window->advanced_ ? &window->advanced_->Host() : nullptr; },
+                  abandoned),
+        satmod_([window]() -> ControlHost* { return window->satmod_ ? &window->satmod_->Host() : nullptr; },
+                abandoned) {
+    for (int i = 0; i < AdvancedOptionsWindow::kPageCount; ++i)
+      pages_.push_back(std::make_unique<GuiThreadControlHost>(
+          [window, i]() -> ControlHost* { return window->advanced_ ? &window->advanced_->PageHost(i) : nullptr; },
+          abandoned));
+  }
+
+  // Runs `fn` with the window on the window thread, unless abandoned.
+  void OnWindow(const std::function<void(MainWindow&)>& fn) {
+    if (abandoned_->set) return;
+    CallOnGuiThread([&] {
+      if (!abandoned_->set) fn(*window_);
+    });
+  }
+
+  void SetBusy(bool busy) override {
+    OnWindow([busy](MainWindow& w) { w.SetBusy(busy); });
+  }
+  void SetConfigCount(int count) override {
+    OnWindow([count](MainWindow& w) { w.SetConfigTabCount(count); });
+  }
+  void SelectConfigTab(int index) override {
+    OnWindow([index](MainWindow& w) { w.SelectConfigTab(index); });
+  }
+  void AdaptToBoard(const std::string& boardType) override {
+    OnWindow([&boardType](MainWindow& w) { w.ApplyVariantToPage(boardType); });
+  }
+  void ShowSatmodButton(bool visible) override {
+    OnWindow([visible](MainWindow& w) {
+      if (w.page_) w.page_->Host().Show(button::kSatmod, visible);
+    });
+  }
+  ControlHost& MainPage() override { return main_; }
+  ControlHost* AdvancedWindow() override { return IsOpen([](MainWindow& w) { return bool(w.advanced_); }) ? &advanced_ : nullptr; }
+  ControlHost* SatmodWindow() override { return IsOpen([](MainWindow& w) { return bool(w.satmod_); }) ? &satmod_ : nullptr; }
+
+  // The pages of the Advanced options window, in tab order; empty when it
+  // is not open.
+  std::vector<ControlHost*> AdvancedPages() {
+    std::vector<ControlHost*> pages;
+    if (AdvancedWindow())
+      for (auto& p : pages_) pages.push_back(p.get());
+    return pages;
+  }
+  ControlHost& SatmodHost() { return satmod_; }
+
+ private:
+  bool IsOpen(const std::function<bool(MainWindow&)>& test) {
+    bool open = false;
+    OnWindow([&](MainWindow& w) { open = test(w); });
+    return open;
+  }
+
+  MainWindow* window_;
+  std::shared_ptr<AbandonFlag> abandoned_;
+  GuiThreadControlHost main_, advanced_, satmod_;
+  std::vector<std::unique_ptr<GuiThreadControlHost>> pages_;
+};
+
+// The poll thread's and the link's notices, queued for the window thread.
+// Never waits; once the window is gone the notices are dropped.
+class MainWindow::Notifier final : public app::PollNotifier {
+ public:
+  explicit Notifier(MainWindow* window) : window_(window) {}
+  void Detach() {
+    std::lock_guard lock(m_);
+    window_ = nullptr;
+  }
+  void SetLamp(int lamp, int icon) override {
+    Post([lamp, icon](MainWindow& w) { w.OnSetLamp(lamp, icon); });
+  }
+  void ParameterPolled(std::string_view mnemonic) override {
+    Post([mnemonic](MainWindow& w) { w.OnParameterPolled(mnemonic); });
+  }
+  void LinkLost() override {
+    Post([](MainWindow& w) { w.OnLinkLost(); });
+  }
+  void ContactConfirmed() override {
+    Post([](MainWindow& w) { w.OnContactConfirmed(); });
+  }
+
+ private:
+  void Post(std::function<void(MainWindow&)> fn) {
+    std::lock_guard lock(m_);
+    if (!window_) return;
+    QPointer<MainWindow> target(window_);
+    PostToGuiThread(window_, [target, fn = std::move(fn)] {
+      if (target) fn(*target);
+    });
+  }
+
+  std::mutex m_;
+  MainWindow* window_;
+};
+
+// ------------------------------------------------------------ construction
+
+MainWindow::MainWindow(MainWindowOptions options)
+    : options_(std::move(options)), settings_(*options_.settings), core_(std::make_shared<Core>()) {
+  app::ApplyStartupDefaults(settings_, launch_);
+  runner_ = new OperationRunner(this);
+  notifier_ = std::make_shared<Notifier>(this);
+
+  if (!options_.prompter) {
+    ownPrompter_ = std::make_unique<QtPrompter>(this);
+    options_.prompter = ownPrompter_.get();
+  }
+
+  // The link: ports found in the system plus those named on the command
+  // line, the log, the serial settings; a failed TCP send or receive never
+  // closes the socket.
+  link::LinkEnvironment env;
+  env.serial = options_.serialPorts ? options_.serialPorts
+                                    : link::MakePosixSerialProvider(link::DiscoverSerialPorts(options_.extraPorts));
+  core_->link = std::make_shared<link::CRavlenRemoteControl>(app::LinkLostToNotifier(notifier_), env);
+  link::CRavlenRemoteControl& rc = *core_->link;
+  if (!options_.logFile.empty()) rc.OpenLogFile(options_.logFile);
+  link::SerialTimeouts timeouts;
+  timeouts.readInterval = static_cast<std::uint32_t>(settings_.readIntervalTimeoutMs);
+  timeouts.readTotalMultiplier = static_cast<std::uint32_t>(settings_.readTotalTimeoutMultiplier);
+  timeouts.readTotalConstant = static_cast<std::uint32_t>(settings_.readTotalTimeoutConstantMs);
+  timeouts.writeTotalMultiplier = static_cast<std::uint32_t>(settings_.writeTotalTimeoutMultiplier);
+  timeouts.writeTotalConstant = static_cast<std::uint32_t>(settings_.writeTotalTimeoutConstantMs);
+  rc.SetInitialTimeouts(timeouts);
+  rc.SetBaudRate(static_cast<std::uint32_t>(settings_.baudRate));
+  rc.SetCloseAfterSendFailure(false);
+  rc.SetCloseAfterReceiveFailure(false);
+  rc.SetTcpReceiveTimeout(options_.tcpReceiveTimeoutMs);
+
+  core_->prompter = std::make_unique<GuiThreadPrompter>(*options_.prompter, core_->abandoned);
+  core_->unit.link = core_->link.get();
+  core_->unit.clock = &core_->clock;
+  core_->unit.prompter = core_->prompter.get();
+  core_->unit.tables = core_->tables.get();
+  core_->unit.unitAddress = launch_.unitAddress;
+  core_->unit.setLamp = [notifier = notifier_](int lamp, int icon) { notifier->SetLamp(lamp, icon); };
+  core_->view = std::make_unique<WorkerView>(this, core_->abandoned);
+  core_->session = std::make_unique<app::Session>(core_->unit, *core_->view);
+
+  poll_ = std::make_unique<app::PollThread>(core_->link, core_->tables, notifier_, options_.pollWaiter);
+
+  icon_ = ResourceIcon(kIconApplication);
+  if (settings_.iconPath && !settings_.iconPath->empty()) {
+    QIcon custom(Q(*settings_.iconPath));
+    if (!custom.isNull() && !custom.availableSizes().isEmpty()) icon_ = custom;
+  }
+  BuildWindow();
+}
+
+MainWindow::~MainWindow() {
+  Shutdown();
+  notifier_->Detach();
+}
+
+void MainWindow::BuildWindow() {
+  setWindowIcon(icon_);
+  setWindowTitle(Q(settings_.appTitle.value_or("")));
+  MarkUnitWindow(this);
+
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  auto* outer = new QVBoxLayout(central);
+
+  // Connection panel and the config set buttons.
+  auto* top = new QHBoxLayout;
+  auto* connection = new QGroupBox(QStringLiteral("Connection"), central);
+  auto* cgrid = new QGridLayout(connection);
+  rs232_ = new QRadioButton(QStringLiteral("RS232"), connection);
+  ethernet_ = new QRadioButton(QStringLiteral("Ethernet"), connection);
+  SetControlId(rs232_, 1140);
+  SetControlId(ethernet_, 1141);
+  rs232_->setChecked(true);
+  ports_ = new QComboBox(connection);
+  SetControlId(ports_, 1029);
+  ports_->setMinimumContentsLength(10);
+  ports_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  address_ = new IpAddressEdit(connection);
+  SetControlId(address_, 1150);
+  connect_ = new QPushButton(QStringLiteral("Connect"), connection);
+  SetControlId(connect_, 1003);
+  connect_->setAutoDefault(false);
+  auto* portLabel = new QLabel(QStringLiteral("Port"), connection);
+  portLabel->setBuddy(ports_);
+  auto* addressLabel = new QLabel(QStringLiteral("Address"), connection);
+  cgrid->addWidget(rs232_, 0, 0);
+  cgrid->addWidget(portLabel, 0, 1);
+  cgrid->addWidget(ports_, 0, 2);
+  cgrid->addWidget(ethernet_, 1, 0);
+  cgrid->addWidget(addressLabel, 1, 1);
+  cgrid->addWidget(address_, 1, 2);
+  cgrid->addWidget(connect_, 0, 3, 2, 1);
+  top->addWidget(connection);
+  top->addStretch(1);
+  auto* sets = new QVBoxLayout;
+  saveSet_ = new QPushButton(QStringLiteral("Save config set"), central);
+  loadSet_ = new QPushButton(QStringLiteral("Load config set"), central);
+  SetControlId(saveSet_, 1001);
+  SetControlId(loadSet_, 1002);
+  saveSet_->setAutoDefault(false);
+  loadSet_->setAutoDefault(false);
+  sets->addWidget(saveSet_);
+  sets->addWidget(loadSet_);
+  sets->addStretch(1);
+  top->addLayout(sets);
+  outer->addLayout(top);
+
+  // Config tabs with the main settings page in their display area.
+  tabs_ = new QTabBar(central);
+  SetControlId(tabs_, 1000);
+  tabs_->setExpanding(false);
+  tabs_->setUsesScrollButtons(true);
+  tabs_->setDrawBase(false);
+  for (int i = 1; i <= 8; ++i) tabs_->addTab(QStringLiteral("Config %1").arg(i));
+  outer->addWidget(tabs_);
+  auto* frame = new QFrame(central);
+  frame->setFrameShape(QFrame::StyledPanel);
+  auto* frameLayout = new QVBoxLayout(frame);
+  page_ = new MainSettingsPage(core_->unit, frame);
+  page_->SetAdvancedHost([this]() -> ControlHost* { return advanced_ ? &advanced_->Host() : nullptr; });
+  frameLayout->addWidget(page_);
+  outer->addWidget(frame, 1);
+
+  // Status: the labels, the lamps and the logo.
+  auto* status = new QHBoxLayout;
+  auto* labels = new QVBoxLayout;
+  pollingLabel_ = new QLabel(central);
+  SetControlId(pollingLabel_, 1006);
+  pollingLabel_->setStyleSheet(QStringLiteral("color: blue;"));
+  connectionLabel_ = new QLabel(central);
+  SetControlId(connectionLabel_, 1031);
+  labels->addWidget(pollingLabel_);
+  labels->addWidget(connectionLabel_);
+  status->addLayout(labels);
+  status->addStretch(1);
+  auto lampColumn = [&](const QString& caption, QWidget* lamp) {
+    auto* column = new QVBoxLayout;
+    auto* label = new QLabel(caption, central);
+    label->setAlignment(Qt::AlignHCenter);
+    column->addWidget(label);
+    column->addWidget(lamp, 0, Qt::AlignHCenter);
+    status->addLayout(column);
+  };
+  videoLamp_ = new QLabel(central);
+  SetControlId(videoLamp_, params::kLampVideoLock);
+  rfLamp_ = new QPushButton(central);
+  SetControlId(rfLamp_, params::kLampRfOutput);
+  rfLamp_->setAutoDefault(false);
+  rfLamp_->setIconSize(QSize(kLampSize, kLampSize));
+  rfLamp_->setToolTip(QStringLiteral("Switch the RF output on or off"));
+  connectionLamp_ = new QLabel(central);
+  SetControlId(connectionLamp_, params::kLampConnection);
+  lampColumn(QStringLiteral("Video lock"), videoLamp_);
+  lampColumn(QStringLiteral("RF output"), rfLamp_);
+  lampColumn(QStringLiteral("Connection status"), connectionLamp_);
+  logoArea_ = new QWidget(central);
+  logoArea_->setFixedSize(kLogoFrameWidth, kLogoFrameHeight);
+  logo_ = new QLabel(logoArea_);
+  SetControlId(logo_, 1007);
+  status->addWidget(logoArea_);
+  outer->addLayout(status);
+
+  OnSetLamp(params::kLampVideoLock, params::kIconRed);
+  OnSetLamp(params::kLampRfOutput, params::kIconGrey);
+  OnSetLamp(params::kLampConnection, params::kIconRed);
+  connectionLabel_->setText(QStringLiteral("Not connected"));
+  connectionLabel_->setStyleSheet(QStringLiteral("color: red;"));
+  ShowPollingState();
+  PlaceLogo();
+
+  for (const link::SerialPortInfo& port : core_->link->SerialPorts()) ports_->addItem(Q(port.name));
+  ports_->setCurrentIndex(-1);
+
+  connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnect);
+  connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(1001); });
+  connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(1002); });
+  connect(rfLamp_, &QPushButton::clicked, this, &MainWindow::OnRfOutput);
+  connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::OnConfigTabChanged);
+  connect(page_, &MainSettingsPage::ButtonPressed, this, &MainWindow::OnPageButton);
+}
+
+// The logo, at its stored size (-1 is 70) limited to the frame and centred
+// in it; the frame is hidden when there is no logo.
+void MainWindow::PlaceLogo() {
+  QPixmap logo;
+  if (settings_.logoPath && !settings_.logoPath->empty()) logo.load(Q(*settings_.logoPath));
+  if (logo.isNull()) {
+    logo_->hide();
+    return;
+  }
+  int width = settings_.logoWidth == -1 ? 70 : settings_.logoWidth;
+  int height = settings_.logoHeight == -1 ? 70 : settings_.logoHeight;
+  width = std::clamp(width, 1, kLogoFrameWidth);
+  height = std::clamp(height, 1, kLogoFrameHeight);
+  logo_->setPixmap(logo.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  logo_->setGeometry(kLogoFrameWidth / 2 - width / 2, kLogoFrameHeight / 2 - height / 2, width, height);
+  logo_->show();
+}
+
+// ---------------------------------------------------------------- helpers
+
+app::Session& MainWindow::Session() { return *core_->session; }
+params::UnitContext& MainWindow::Unit() { return core_->unit; }
+link::CRavlenRemoteControl& MainWindow::Link() { return *core_->link; }
+
+bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done) {
+  if (closing_) return false;
+  return runner_->Start([core = core_, work = std::move(work)] { work(*core); }, std::move(done));
+}
+
+bool MainWindow::WaitIdle(int ms) { return runner_->Wait(ms); }
+
+void MainWindow::SetBusy(bool busy) {
+  busyDepth_ = std::max(0, busyDepth_ + (busy ? 1 : -1));
+  const bool enable = busyDepth_ == 0;
+  connect_->setEnabled(enable);
+  saveSet_->setEnabled(enable);
+  loadSet_->setEnabled(enable);
+  for (int id : {button::kAdvanced, button::kSaveConfigFile, button::kLoadConfigFile, button::kMainApply,
+                 button::kMainRefresh})
+    page_->Host().Enable(id, enable);
+  if (advanced_)
+    for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, enable);
+}
+
+void MainWindow::ShowConnected(bool connected) {
+  connectionLabel_->setText(connected ? QStringLiteral("Connected") : QStringLiteral("Not connected"));
+  connectionLabel_->setStyleSheet(connected ? QStringLiteral("color: green;") : QStringLiteral("color: red;"));
+  OnSetLamp(params::kLampConnection, connected ? params::kIconGreen : params::kIconRed);
+}
+
+void MainWindow::ShowPollingState() {
+  pollingLabel_->setText(settings_.pollingEnabled ? QStringLiteral("Polling enabled")
+                                                  : QStringLiteral("Polling disabled"));
+}
+
+void MainWindow::SetUnitAddressEverywhere(int address) {
+  core_->unit.unitAddress = address;
+  launch_.unitAddress = address;
+  poll_->SetUnitAddress(address);
+}
+
+int MainWindow::LampIcon(int lamp) const {
+  auto it = lampIcons_.find(lamp);
+  return it == lampIcons_.end() ? 0 : it->second;
+}
+
+void MainWindow::ApplyVariantToPage(const std::string& boardType) {
+  launch_.boardType = boardType;
+  page_->LayOutForBoard(params::VariantOf(boardType));
+}
+
+void MainWindow::SetConfigTabCount(int count) {
+  const QSignalBlocker block(tabs_);
+  while (tabs_->count() < count) tabs_->addTab(QStringLiteral("Config %1").arg(tabs_->count() + 1));
+  while (tabs_->count() > count) tabs_->removeTab(tabs_->count() - 1);
+}
+
+void MainWindow::SelectConfigTab(int index) {
+  const QSignalBlocker block(tabs_);
+  if (index >= 0 && index < tabs_->count()) tabs_->setCurrentIndex(index);
+}
+
+// ---------------------------------------------------------------- start-up
+
+void MainWindow::Start() {
+  // The start-up connection: the stored port first, then every port, with
+  // the broadcast address query, while the "Connecting" dialog shows.
+  connecting_ = new ConnectDialog(this);
+  connecting_->setAttribute(Qt::WA_DeleteOnClose);
+  connecting_->setModal(false);
+  connecting_->show();
+  rs232_->setChecked(true);
+
+  const int stored = settings_.comPortIndex;
+  auto found = std::make_shared<int>(-1);
+  Run(
+      [stored, found](Core& core) {
+        link::CRavlenRemoteControl& rc = *core.link;
+        const int count = static_cast<int>(rc.SerialPorts().size());
+        auto tryPort = [&](int index) {
+          {
+            std::lock_guard lock(link::LinkLock());
+            if (rc.OpenSerialPort(index) != link::kLinkOk) return false;
+          }
+          if (core.session->LearnUnitAddress() == link::kLinkOk) return true;
+          std::lock_guard lock(link::LinkLock());
+          rc.CloseSerialPort();
+          return false;
+        };
+        if (stored >= 0 && stored < count && tryPort(stored)) *found = stored;
+        for (int i = 0; *found < 0 && i < count; ++i)
+          if (tryPort(i)) *found = i;
+        if (*found >= 0) {
+          core.session->SetConnected(true);
+          core.view->OnWindow([](MainWindow& w) { w.ShowConnected(true); });
+          core.session->FullRefresh();
+        }
+      },
+      [this, found] {
+        if (connecting_) connecting_->close();
+        settings_.comPortIndex = *found;
+        if (*found >= 0) {
+          ports_->setCurrentIndex(*found);
+          launch_.connected = true;
+          SetUnitAddressEverywhere(core_->unit.unitAddress);
+        } else {
+          settings_.pollingEnabled = false;
+          core_->session->SetConnected(false);
+          options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
+          ShowConnected(false);
+          OnSetLamp(params::kLampVideoLock, params::kIconGrey);
+          OnSetLamp(params::kLampRfOutput, params::kIconGrey);
+        }
+        ShowConnected(core_->session->Connected());
+        ShowPollingState();
+        poll_->Start(settings_, core_->unit.unitAddress);
+        setWindowTitle(Q(settings_.appTitle.value_or("")));
+      });
+}
+
+// ----------------------------------------------------------------- connect
+
+void MainWindow::OnConnect() {
+  if (runner_->Running()) return;
+  if (rs232_->isChecked()) {
+    const int index = ports_->currentIndex();
+    if (index < 0) {
+      options_.prompter->Message("Error", "No serial port selected", params::MessageIcon::Exclamation);
+      return;
+    }
+    const bool wasEthernet = launch_.connection == app::ConnectionKind::Ethernet;
+    launch_.connection = app::ConnectionKind::Rs232;
+    struct Outcome {
+      bool opened = false, answered = false;
+      std::string reason;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    Run(
+        [index, wasEthernet, outcome](Core& core) {
+          link::CRavlenRemoteControl& rc = *core.link;
+          {
+            std::lock_guard poll(link::PollLock());
+            std::lock_guard lock(link::LinkLock());
+            if (rc.IsConnected() || rc.HasSocket() || rc.SerialOpen()) {
+              if (wasEthernet)
+                rc.CloseEthernet();
+              else
+                rc.CloseSerialPort();
+            }
+            outcome->opened = rc.OpenSerialPort(index) == link::kLinkOk;
+            outcome->reason = rc.LastOpenError();
+          }
+          if (!outcome->opened) return;
+          if (core.session->LearnUnitAddress() != link::kLinkOk) {
+            std::lock_guard lock(link::LinkLock());
+            rc.CloseSerialPort();  // no unit answered: no message
+            return;
+          }
+          outcome->answered = true;
+          core.session->SetConnected(true);
+          core.view->OnWindow([](MainWindow& w) {
+            w.SetUnitAddressEverywhere(w.core_->unit.unitAddress);
+            w.ShowConnected(true);
+          });
+          core.session->FullRefresh();
+        },
+        [this, index, outcome] {
+          if (outcome->answered) {
+            settings_.comPortIndex = index;
+            launch_.connected = true;
+          }
+          if (outcome->opened) return;
+          std::string reason = outcome->reason;
+          if (reason.find("ermission denied") != std::string::npos)
+            reason += "\n\nAdd your user to the \"dialout\" group (sudo usermod -aG dialout $USER), "
+                      "then log out and in again.";
+          options_.prompter->MessageWithReason("Error", "Unable to connect", reason,
+                                               params::MessageIcon::Exclamation);
+        });
+    return;
+  }
+
+  // Ethernet.
+  if (!address_->IsComplete()) {
+    options_.prompter->Message("Error", "Invalid IP address entered", params::MessageIcon::Exclamation);
+    return;
+  }
+  const std::string ip = address_->Text().left(15).toStdString();
+  StartEthernetConnect(ip);
+}
+
+void MainWindow::StartEthernetConnect(const std::string& ip) {
+  const bool wasEthernet = launch_.connection == app::ConnectionKind::Ethernet;
+  if (wasEthernet && ip == launch_.ipAddress && core_->link->IsConnected()) {
+    options_.prompter->Message("Alert", "Already connected on this IP address", params::MessageIcon::Information);
+    return;
+  }
+  launch_.connection = app::ConnectionKind::Ethernet;
+  launch_.ipAddress = ip;
+  const std::uint64_t attempt = ++ethernetAttempt_;
+  ethernetCancelled_ = false;
+  // Closing the old connection waits for the link, so it runs as an
+  // operation; the connect thread starts when it is done.
+  Run(
+      [wasEthernet, ip](Core& core) {
+        link::CRavlenRemoteControl& rc = *core.link;
+        std::lock_guard poll(link::PollLock());
+        std::lock_guard lock(link::LinkLock());
+        if (wasEthernet) {
+          if (rc.IsConnected() || rc.HasSocket()) rc.CloseEthernet();
+        } else if (rc.SerialOpen()) {
+          rc.CloseSerialPort();
+        }
+        rc.SetEthernetAddress(ip);
+      },
+      [this, attempt] {
+        if (attempt != ethernetAttempt_) return;
+        QPointer<MainWindow> self(this);
+        connectHandle_ = core_->link->StartConnectThread([self, attempt](int) {
+          // On the connect thread: hand the result to the window thread.
+          QMetaObject::invokeMethod(
+              qApp,
+              [self, attempt] {
+                if (self) self->EthernetAttemptEnded(attempt);
+              },
+              Qt::QueuedConnection);
+        });
+        setEnabled(false);
+        auto* dialog = new ConnectDialog(this);
+        connecting_ = dialog;
+        const int result = dialog->exec();
+        delete dialog;
+        setEnabled(true);
+        if (closing_) return;
+        if (result == QDialog::Rejected) {
+          link::Trace("Connection attempt cancelled by user\r\n");
+          ethernetCancelled_ = true;
+          core_->link->CancelConnectThread(connectHandle_);
+          // A socket the thread stored just before the cancel is dropped too.
+          auto closeIt = [this] {
+            Run([](Core& core) {
+              std::lock_guard poll(link::PollLock());
+              std::lock_guard lock(link::LinkLock());
+              if (!core.session->Connected()) core.link->CloseEthernet();
+            });
+          };
+          if (runner_->Running())
+            QObject::connect(runner_, &OperationRunner::runningChanged, this, closeIt, Qt::SingleShotConnection);
+          else
+            closeIt();
+        } else if (!runner_->Running() && !core_->link->IsConnected()) {
+          options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
+        }
+      });
+}
+
+void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
+  if (attempt != ethernetAttempt_ || ethernetCancelled_ || closing_) return;
+  Run(
+      [](Core& core) {
+        core.link->ProbeUnit();
+        if (!core.link->IsConnected()) return;
+        core.view->OnWindow([](MainWindow& w) {
+          if (w.connecting_) {
+            w.connecting_->CancelButton()->setEnabled(false);
+          }
+        });
+        core.session->LearnUnitAddress();
+        core.session->SetConnected(true);
+        core.view->OnWindow([](MainWindow& w) {
+          if (w.ethernetCancelled_) return;
+          w.SetUnitAddressEverywhere(w.core_->unit.unitAddress);
+          w.ShowConnected(true);
+          w.launch_.connected = true;
+          if (w.connecting_) w.connecting_->SetText(QStringLiteral("Reading values..."));
+        });
+        core.session->FullRefresh();
+      },
+      [this] {
+        if (connecting_) connecting_->accept();
+      });
+}
+
+// ------------------------------------------------------- the page buttons
+
+void MainWindow::OnPageButton(int id) {
+  if (runner_->Running()) return;
+  switch (id) {
+    case button::kAdvanced:
+      OpenAdvancedWindow();
+      return;
+    case button::kSatmod:
+      OpenSatmodWindow();
+      return;
+    case button::kMainApply:
+      Run([](Core& core) { core.session->ApplyRequest(); });
+      return;
+    case button::kMainRefresh:
+      Run([](Core& core) { core.session->RefreshRequest(); });
+      return;
+    case button::kSaveConfigFile:
+      Run([](Core& core) { params::SaveConfigToFile(core.unit, core.session->CurrentConfig()); });
+      return;
+    case button::kLoadConfigFile:
+      Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); });
+      return;
+    case 1001:  // Save config set
+      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); });
+      return;
+    case 1002:  // Load config set
+      Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); });
+      return;
+    default:
+      return;  // 1028, the key writing, comes with the menu commands
+  }
+}
+
+void MainWindow::OpenAdvancedWindow() {
+  if (!core_->session->Connected()) {
+    options_.prompter->Message("Error", "No connection currently", params::MessageIcon::Exclamation);
+    return;
+  }
+  if (advanced_) {
+    advanced_->raise();
+    advanced_->activateWindow();
+    return;
+  }
+  advanced_ = new AdvancedOptionsWindow(core_->unit, icon_);
+  connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, &MainWindow::OnAdvancedButton);
+  if (busyDepth_ > 0)
+    for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, false);
+  advanced_->show();
+  advanced_->raise();
+  advanced_->activateWindow();
+}
+
+void MainWindow::OnAdvancedButton(int id) {
+  if (runner_->Running() || !advanced_) return;
+  if (id == button::kWindowApply) {
+    Run([](Core& core) {
+      const std::vector<ControlHost*> pages = core.view->AdvancedPages();
+      core.session->ApplyAdvancedWindow(pages);
+    });
+  } else if (id == button::kWindowRefresh) {
+    Run([](Core& core) { core.session->FullRefresh(); });
+  }
+}
+
+void MainWindow::OpenSatmodWindow() {
+  if (!core_->session->Connected()) {
+    options_.prompter->Message("Error", "No connection currently", params::MessageIcon::Exclamation);
+    return;
+  }
+  if (satmod_) {
+    satmod_->raise();
+    satmod_->activateWindow();
+    return;
+  }
+  satmod_ = new SatmodWindow(icon_);
+  connect(satmod_, &SatmodWindow::ButtonPressed, this, &MainWindow::OnSatmodButton);
+  params::InitPage(satmod_->Host(), core_->tables->satmod);
+  // Unlike the Advanced options window, this one reads the unit as it opens.
+  Run([](Core& core) { core.session->ReadSatmodWindow(core.view->SatmodHost()); },
+      [this] {
+        if (!satmod_) return;
+        satmod_->show();
+        satmod_->raise();
+        satmod_->activateWindow();
+      });
+}
+
+void MainWindow::OnSatmodButton(int id) {
+  if (runner_->Running() || !satmod_) return;
+  if (id == button::kWindowApply)
+    Run([](Core& core) { core.session->ApplySatmodWindow(core.view->SatmodHost()); });
+  else if (id == button::kWindowRefresh)
+    Run([](Core& core) { core.session->FullRefresh(); });
+}
+
+void MainWindow::OnRfOutput() {
+  if (runner_->Running()) return;
+  Run([](Core& core) { core.session->ToggleRfOutput(); });
+}
+
+void MainWindow::OnConfigTabChanged(int index) {
+  if (runner_->Running() || index < 0) return;
+  if (!core_->link->IsConnected()) return;  // only the selection changes
+  Run([index](Core& core) { core.session->ChangeConfigTab(index); });
+}
+
+// --------------------------------------------------------------- polling
+
+void MainWindow::OnSetLamp(int lamp, int icon) {
+  lampIcons_[lamp] = icon;
+  const QIcon image = ResourceIcon(icon);
+  if (lamp == params::kLampRfOutput) {
+    rfLamp_->setIcon(image);
+    return;
+  }
+  QLabel* label = lamp == params::kLampVideoLock ? videoLamp_ : lamp == params::kLampConnection ? connectionLamp_ : nullptr;
+  if (label) label->setPixmap(image.pixmap(QSize(kLampSize, kLampSize), devicePixelRatioF()));
+}
+
+void MainWindow::OnParameterPolled(std::string_view mnemonic) {
+  // While an operation runs it may hold the row's lock and wait for this
+  // thread; the value is shown when it has ended.
+  if (runner_->Running()) {
+    if (pendingPolled_.empty())
+      QObject::connect(runner_, &OperationRunner::runningChanged, this, &MainWindow::ShowPendingPolledValues,
+                       Qt::SingleShotConnection);
+    pendingPolled_.insert(std::string(mnemonic));
+    return;
+  }
+  params::ShowPolledValue(core_->tables->main, mnemonic, page_->Host(), advanced_ ? &advanced_->Host() : nullptr);
+}
+
+void MainWindow::ShowPendingPolledValues() {
+  auto pending = std::move(pendingPolled_);
+  pendingPolled_.clear();
+  for (const std::string& m : pending) OnParameterPolled(m);
+}
+
+void MainWindow::OnContactConfirmed() {
+  if (connectionHandlerRunning_ || core_->session->Connected() || closing_) return;
+  if (runner_->Running()) return;  // the next contact tries again
+  connectionHandlerRunning_ = true;
+  Run(
+      [](Core& core) {
+        core.session->SetConnected(true);
+        core.view->OnWindow([](MainWindow& w) {
+          w.launch_.connected = true;
+          w.ShowConnected(true);
+        });
+        if (core.session->LearnUnitAddress() == link::kLinkOk)
+          core.view->OnWindow([](MainWindow& w) { w.SetUnitAddressEverywhere(w.core_->unit.unitAddress); });
+        core.session->FullRefresh();
+      },
+      [this] { connectionHandlerRunning_ = false; });
+}
+
+void MainWindow::OnLinkLost() {
+  if (connectionHandlerRunning_) return;
+  if (!core_->session->Connected()) return;
+  core_->session->SetConnected(false);
+  launch_.connected = false;
+  ShowConnected(false);
+  OnSetLamp(params::kLampVideoLock, params::kIconGrey);
+  OnSetLamp(params::kLampRfOutput, params::kIconGrey);
+}
+
+// ---------------------------------------------------------------- closing
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape does not close the main window; Enter presses nothing.
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+  QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  Shutdown();
+  event->accept();
+}
+
+void MainWindow::Shutdown() {
+  if (closing_) return;
+  closing_ = true;
+  // An operation still talking to a silent unit is cut short: its waits
+  // end, its exchanges give up, and it no longer touches the windows.
+  if (runner_->Running()) {
+    core_->link->Interrupt();
+    core_->clock.Interrupt();
+    core_->abandoned->set = true;
+  }
+  poll_->StopForClose();
+  if (runner_->Running() && !runner_->Wait(kCloseWaitMs)) {
+    leftWorkRunning_ = true;
+    runner_->Abandon();
+  }
+  core_->abandoned->set = true;
+  if (connecting_) connecting_->reject();
+  if (advanced_) advanced_->close();
+  if (satmod_) satmod_->close();
+}
+
+}  // namespace vecta::gui

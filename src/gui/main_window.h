@@ -1,0 +1,181 @@
+// The main window: the connection panel (RS-232 or Ethernet, port, IP
+// address, Connect), the config tabs with the main settings page under
+// them, the polling and connection labels, the three lamps and the logo. It
+// owns the link, the poll thread and the secondary settings windows.
+//
+// Every operation with the unit (the start-up scan, connects, the full
+// refresh, apply, config changes, files and sets, the RF toggle) runs on the
+// operation thread of an OperationRunner, one at a time, so the window
+// keeps painting however long the unit takes; what the operation does to
+// the windows and to the operator is carried out on the window thread.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/poll_thread.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "gui/connect_dialog.h"
+#include "gui/cross_thread.h"
+#include "gui/ip_address_edit.h"
+#include "gui/operation_runner.h"
+#include "gui/settings_windows.h"
+#include "link/remote_control.h"
+
+class QComboBox;
+class QPushButton;
+class QRadioButton;
+class QTabBar;
+
+namespace vecta::gui {
+
+struct MainWindowOptions {
+  app::AppSettings* settings = nullptr;  // required; outlives the window
+  std::string logFile;                   // the communication log; "" for none
+  // Device paths added to the serial ports found (--port).
+  std::vector<std::string> extraPorts;
+  // Replaces the ports found and the extra ports (tests).
+  std::shared_ptr<link::SerialPortProvider> serialPorts;
+  // Message boxes, file choices and progress; default: real dialogs over
+  // this window. Must outlive the window.
+  params::Prompter* prompter = nullptr;
+  // The poll thread's pause (tests step it instead of waiting).
+  std::shared_ptr<app::PollWaiter> pollWaiter;
+  int tcpReceiveTimeoutMs = link::kReceiveTimeoutMs;
+};
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(MainWindowOptions options);
+  ~MainWindow() override;
+
+  // What opening the window does once it is shown: the start-up scan of the
+  // serial ports behind the "Connecting" dialog, the full refresh when a
+  // unit answers, the lamps and labels, then the poll thread.
+  void Start();
+
+  // Waits up to `ms` (handling events) until no operation runs.
+  bool WaitIdle(int ms);
+  bool Busy() const { return runner_->Running(); }
+  // Left running when the window closed (a unit that never answered):
+  // the program should end without running static destructors.
+  bool LeftWorkRunning() const { return leftWorkRunning_; }
+
+  // The parts, for tests and the screenshot tool.
+  app::Session& Session();
+  params::UnitContext& Unit();
+  link::CRavlenRemoteControl& Link();
+  app::PollThread* Poll() { return poll_.get(); }
+  OperationRunner& Runner() { return *runner_; }
+  MainSettingsPage* Page() const { return page_; }
+  AdvancedOptionsWindow* Advanced() const { return advanced_; }
+  SatmodWindow* Satmod() const { return satmod_; }
+  ConnectDialog* Connecting() const { return connecting_; }
+  QTabBar* ConfigTabs() const { return tabs_; }
+  QComboBox* PortList() const { return ports_; }
+  IpAddressEdit* AddressEdit() const { return address_; }
+  QRadioButton* Rs232Button() const { return rs232_; }
+  QRadioButton* EthernetButton() const { return ethernet_; }
+  QPushButton* ConnectButton() const { return connect_; }
+  QPushButton* SaveSetButton() const { return saveSet_; }
+  QPushButton* LoadSetButton() const { return loadSet_; }
+  QPushButton* RfOutputButton() const { return rfLamp_; }
+  QLabel* PollingLabel() const { return pollingLabel_; }
+  QLabel* ConnectionLabel() const { return connectionLabel_; }
+  QLabel* LogoFrame() const { return logo_; }
+  // The icon id a lamp (1024, 1027, 1056) shows now.
+  int LampIcon(int lamp) const;
+
+  // The button handlers, as the operator's presses call them.
+  void OnConnect();
+  void OnPageButton(int id);
+  void OnAdvancedButton(int id);
+  void OnSatmodButton(int id);
+  void OnRfOutput();
+  void OnConfigTabChanged(int index);
+
+  // The poll thread's and the link's notices, on the window thread.
+  void OnSetLamp(int lamp, int icon);
+  void OnParameterPolled(std::string_view mnemonic);
+  void OnContactConfirmed();
+  void OnLinkLost();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  struct Core;
+  class WorkerView;
+  class Notifier;
+
+  void BuildWindow();
+  void PlaceLogo();
+  // Starts an operation; false (nothing done) while one runs.
+  bool Run(std::function<void(Core&)> work, std::function<void()> done = {});
+  void SetBusy(bool busy);
+  void ShowConnected(bool connected);
+  void ShowPollingState();
+  void SetUnitAddressEverywhere(int address);
+  void OpenAdvancedWindow();
+  void OpenSatmodWindow();
+  void StartEthernetConnect(const std::string& ip);
+  void EthernetAttemptEnded(std::uint64_t attempt);
+  void ApplyVariantToPage(const std::string& boardType);
+  void SetConfigTabCount(int count);
+  void SelectConfigTab(int index);
+  void ShowPendingPolledValues();
+  void Shutdown();
+
+  MainWindowOptions options_;
+  app::AppSettings& settings_;
+  app::LaunchState launch_;
+  std::shared_ptr<Core> core_;
+  std::shared_ptr<Notifier> notifier_;
+  std::unique_ptr<app::PollThread> poll_;
+  std::unique_ptr<params::Prompter> ownPrompter_;
+  OperationRunner* runner_ = nullptr;
+  QIcon icon_;
+
+  MainSettingsPage* page_ = nullptr;
+  QPointer<AdvancedOptionsWindow> advanced_;
+  QPointer<SatmodWindow> satmod_;
+  QPointer<ConnectDialog> connecting_;
+  QTabBar* tabs_ = nullptr;
+  QComboBox* ports_ = nullptr;
+  IpAddressEdit* address_ = nullptr;
+  QRadioButton* rs232_ = nullptr;
+  QRadioButton* ethernet_ = nullptr;
+  QPushButton* connect_ = nullptr;
+  QPushButton* saveSet_ = nullptr;
+  QPushButton* loadSet_ = nullptr;
+  QLabel* pollingLabel_ = nullptr;
+  QLabel* connectionLabel_ = nullptr;
+  QLabel* videoLamp_ = nullptr;
+  QPushButton* rfLamp_ = nullptr;
+  QLabel* connectionLamp_ = nullptr;
+  QLabel* logo_ = nullptr;
+  QWidget* logoArea_ = nullptr;
+  std::map<int, int> lampIcons_;
+
+  int busyDepth_ = 0;
+  bool connectionHandlerRunning_ = false;
+  bool closing_ = false;
+  bool leftWorkRunning_ = false;
+  std::set<std::string> pendingPolled_;
+  // The Ethernet attempt in progress: its number (0 none), the link's handle
+  // and whether the operator cancelled it.
+  std::uint64_t ethernetAttempt_ = 0;
+  link::ConnectHandle connectHandle_ = 0;
+  bool ethernetCancelled_ = false;
+};
+
+}  // namespace vecta::gui

@@ -1,0 +1,278 @@
+#include "gui/page_builder.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringListModel>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "gui/icons.h"
+#include "gui/qt_control_host.h"
+#include "params/descriptor.h"
+
+namespace vecta::gui {
+namespace {
+
+using pages::Area;
+using pages::ControlKind;
+using pages::Entry;
+using pages::PageLayout;
+using pages::Variant;
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A caption without an id of its own shows and hides with its control.
+class CaptionFollower : public QObject {
+ public:
+  CaptionFollower(QWidget* control, QLabel* caption) : QObject(caption), caption_(caption) {
+    control->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::ShowToParent) caption_->setVisible(true);
+    if (event->type() == QEvent::HideToParent) caption_->setVisible(false);
+    return false;
+  }
+
+ private:
+  QLabel* caption_;
+};
+
+// The row that describes a control in the page's descriptor table.
+const params::RowSpec* RowFor(const PageLayout& layout, const Entry& e) {
+  if (!e.mnemonic) return nullptr;
+  for (const params::RowSpec& row : pages::TableFor(layout.id))
+    if (row.control == e.control && std::string_view(row.mnemonic) == e.mnemonic) return &row;
+  return nullptr;
+}
+
+// Of the entries that carry the same control id (or caption id), the one
+// whose variants include `variant`, else the first.
+template <typename Key, typename Shown>
+std::map<int, const Entry*> Owners(const PageLayout& layout, Variant variant, Key key, Shown shown) {
+  std::map<int, const Entry*> owners;
+  for (const Entry& e : layout.entries) {
+    const int k = key(e);
+    if (k <= 0) continue;
+    auto [it, inserted] = owners.emplace(k, &e);
+    if (!inserted && !shown(*it->second).Has(variant) && shown(e).Has(variant)) it->second = &e;
+  }
+  return owners;
+}
+
+// Grid columns: a frame margin, caption and control of column 0, a frame
+// margin; then the same for column 1. The margins give the "Encoder" group
+// boxes room around the controls they frame.
+constexpr int kCaptionColumn[2] = {1, 5};
+constexpr int kControlColumn[2] = {2, 6};
+constexpr int kFrameMargin = 8;
+
+}  // namespace
+
+QStringListModel* NewPidListModel(QObject* parent) {
+  QStringList entries;
+  for (const std::string& option : params::OfferedOptions(params::PidOptions())) entries << Q(option);
+  return new QStringListModel(entries, parent);
+}
+
+void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const PageEvents& events,
+               QStringListModel* pidModel) {
+  auto* outer = new QHBoxLayout(page);
+  auto* left = new QVBoxLayout;
+  auto* grid = new QGridLayout;
+  auto* below = new QHBoxLayout;
+  auto* right = new QVBoxLayout;
+  outer->addLayout(left, 1);
+  left->addLayout(grid);
+  left->addStretch(1);
+  left->addLayout(below);
+
+  // Group boxes push the rows they frame down by one (for their title) and
+  // the rows after them by one more (for their bottom edge).
+  int groupBottom = -1;
+  for (const Entry& e : layout.entries)
+    if (e.kind == ControlKind::GroupBox) groupBottom = std::max(groupBottom, e.place.row + e.place.rowSpan);
+  const bool framed = groupBottom >= 0;
+  auto gridRow = [&](int row) { return framed ? 1 + row + (row >= groupBottom ? 1 : 0) : row; };
+  if (framed) {
+    for (int c : {0, 3, 4, 7}) grid->setColumnMinimumWidth(c, kFrameMargin);
+    grid->setRowMinimumHeight(0, page->fontMetrics().height());
+    grid->setRowMinimumHeight(gridRow(groupBottom) - 1, kFrameMargin);
+  }
+  grid->setColumnStretch(kControlColumn[0], 1);
+  grid->setColumnStretch(kControlColumn[1], 1);
+
+  const auto controlOwners =
+      Owners(layout, variant, [](const Entry& e) { return e.control; }, [](const Entry& e) { return e.shown; });
+  const auto captionOwners = Owners(
+      layout, variant, [](const Entry& e) { return e.CaptionIsOwnText() ? 0 : e.caption.id; },
+      [](const Entry& e) { return e.caption.shown; });
+
+  // Widgets are made in reading order, which is also the tab order.
+  std::vector<const Entry*> order;
+  for (const Entry& e : layout.entries)
+    if (controlOwners.at(e.control) == &e) order.push_back(&e);
+  std::stable_sort(order.begin(), order.end(), [](const Entry* a, const Entry* b) {
+    if (a->place.area != b->place.area) return a->place.area < b->place.area;
+    if (a->place.row != b->place.row) return a->place.row < b->place.row;
+    return a->place.column < b->place.column;
+  });
+
+  std::map<int, QLabel*> captionsById;
+  int topRightCount = 0;
+  for (const Entry* e : order) {
+    const QString ownText = e->CaptionIsOwnText() ? Q(e->caption.text) : QString();
+    const int id = e->control;
+    QWidget* control = nullptr;
+    switch (e->kind) {
+      case ControlKind::Edit: {
+        auto* edit = new QLineEdit(page);
+        QObject::connect(edit, &QLineEdit::textEdited, page, [events, id] {
+          if (events.editChanged) events.editChanged(id);
+        });
+        control = edit;
+        break;
+      }
+      case ControlKind::List: {
+        auto* combo = new QComboBox(page);
+        const params::RowSpec* row = RowFor(layout, *e);
+        if (pidModel && row && row->options == &params::PidOptions()) {
+          UseSharedModel(combo, pidModel);
+        } else {
+          combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+          combo->setMinimumContentsLength(12);
+        }
+        QObject::connect(combo, &QComboBox::activated, page, [events, id] {
+          if (events.listChanged) events.listChanged(id);
+        });
+        control = combo;
+        break;
+      }
+      case ControlKind::Check: {
+        auto* check = new QCheckBox(ownText, page);
+        QObject::connect(check, &QCheckBox::clicked, page, [events, id] {
+          if (events.checkClicked) events.checkClicked(id);
+        });
+        control = check;
+        break;
+      }
+      case ControlKind::PushButton: {
+        auto* button = new QPushButton(ownText, page);
+        button->setAutoDefault(false);
+        if (e->icon) {
+          button->setIcon(ResourceIcon(e->icon));
+          if (ownText.isEmpty()) button->setFixedWidth(button->sizeHint().height() + 4);
+        }
+        QObject::connect(button, &QPushButton::clicked, page, [events, id] {
+          if (events.buttonClicked) events.buttonClicked(id);
+        });
+        control = button;
+        break;
+      }
+      case ControlKind::GroupBox: {
+        auto* box = new QGroupBox(ownText, page);
+        const int column = e->place.column == 0 ? 0 : 4;
+        grid->addWidget(box, 0, column, gridRow(e->place.row + e->place.rowSpan) , 4);
+        box->lower();  // behind the controls it frames
+        SetControlId(box, id);
+        continue;
+      }
+      case ControlKind::TabControl:
+        continue;  // the window's own
+    }
+    SetControlId(control, id);
+    control->setObjectName(QStringLiteral("control%1").arg(id));
+
+    switch (e->place.area) {
+      case Area::Grid: {
+        const int column = std::clamp(e->place.column, 0, 1);
+        const int row = gridRow(e->place.row);
+        grid->addWidget(control, row, kControlColumn[column]);
+        if (e->CaptionIsOwnText() || e->caption.text.empty()) break;
+        QLabel* caption = nullptr;
+        if (e->caption.id > 0) {
+          auto it = captionsById.find(e->caption.id);
+          if (it != captionsById.end()) {
+            caption = it->second;
+          } else {
+            caption = new QLabel(Q(e->caption.text), page);
+            SetControlId(caption, e->caption.id);
+            captionsById[e->caption.id] = caption;
+            const Entry* owner = captionOwners.at(e->caption.id);
+            grid->addWidget(caption, gridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]);
+          }
+        } else {
+          caption = new QLabel(Q(e->caption.text), page);
+          grid->addWidget(caption, row, kCaptionColumn[column]);
+          new CaptionFollower(control, caption);
+        }
+        caption->setBuddy(control);
+        break;
+      }
+      case Area::Below:
+        below->addWidget(control);
+        break;
+      case Area::TopRight:
+        right->insertWidget(topRightCount++, control);
+        break;
+      case Area::Right:
+        right->addWidget(control);
+        break;
+    }
+  }
+  // A caption with an id whose own entry was not the one placed above (the
+  // control it stands with is placed by another entry) still exists once.
+  for (const auto& [captionId, owner] : captionOwners) {
+    if (captionsById.count(captionId)) continue;
+    auto* caption = new QLabel(Q(owner->caption.text), page);
+    SetControlId(caption, captionId);
+    captionsById[captionId] = caption;
+    grid->addWidget(caption, gridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]);
+  }
+  below->addStretch(1);
+  if (right->count() > 0) {
+    right->insertStretch(topRightCount, 1);
+    outer->addLayout(right);
+  } else {
+    delete right;
+  }
+}
+
+void ShowForVariant(QWidget* page, const PageLayout& layout, Variant variant) {
+  QtControlHost host(page);
+  std::set<int> captionsShown;
+  for (const Entry& e : layout.entries) {
+    if (e.kind == ControlKind::TabControl) continue;
+    if (e.kind == ControlKind::PushButton && e.byRule) continue;  // the full refresh decides
+    const bool on = e.ControlOn(variant);
+    // A control listed twice (the same id on other rows for other variants)
+    // is shown when either entry shows it.
+    if (on || !std::any_of(layout.entries.begin(), layout.entries.end(), [&](const Entry& o) {
+          return o.control == e.control && o.ControlOn(variant);
+        }))
+      host.Show(e.control, on);
+    if (!e.CaptionIsOwnText() && e.caption.id > 0) {
+      const bool captionOn = e.CaptionOn(variant);
+      if (captionOn) {
+        captionsShown.insert(e.caption.id);
+        host.SetText(e.caption.id, pages::CaptionText(layout.id, e.caption.id, variant));
+        host.Show(e.caption.id, true);
+      } else if (!captionsShown.count(e.caption.id)) {
+        host.Show(e.caption.id, false);
+      }
+    }
+  }
+}
+
+}  // namespace vecta::gui

@@ -1,0 +1,45 @@
+// Builds the settings pages from their layout tables: one widget per control
+// id, each caption left of its control, rows top to bottom in a grid, the
+// buttons below or at the right. Controls that share a place on different
+// variants share one grid cell; only the one the variant shows takes room.
+// Nothing here knows a mnemonic: what a control shows comes from the
+// descriptor tables through refresh and apply.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "pages/layouts.h"
+
+class QStringListModel;
+
+namespace vecta::gui {
+
+// What a page tells its window about the operator's actions. Programmatic
+// changes (refresh, the page rules) are never reported.
+struct PageEvents {
+  std::function<void(int id)> listChanged;   // a list entry was picked
+  std::function<void(int id)> editChanged;   // an edit's text was typed
+  std::function<void(int id)> checkClicked;  // a check box was clicked
+  std::function<void(int id)> buttonClicked; // a push button was pressed
+};
+
+// The list model every PID list of a window shares ("Default", "0x0001" ..
+// "0x1FFE"), filled once.
+QStringListModel* NewPidListModel(QObject* parent);
+
+// Fills `page` with the controls of `layout`, placed as the variant
+// arranges them (a control that stands in another row on another variant is
+// placed where `variant` has it). Every control is created, whatever the
+// variant; ShowForVariant decides what shows. PID lists use `pidModel`
+// when given.
+void BuildPage(QWidget* page, const pages::PageLayout& layout, pages::Variant variant,
+               const PageEvents& events, QStringListModel* pidModel = nullptr);
+
+// Shows the controls and captions of `layout` that the variant shows and
+// hides the rest, and gives captions their variant's reading. Controls whose
+// visibility a rule decides within their variants are shown on those
+// variants, except the buttons the full refresh decides (left as they are).
+void ShowForVariant(QWidget* page, const pages::PageLayout& layout, pages::Variant variant);
+
+}  // namespace vecta::gui

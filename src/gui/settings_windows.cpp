@@ -1,0 +1,165 @@
+#include "gui/settings_windows.h"
+
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "gui/icons.h"
+#include "gui/operation_runner.h"
+#include "gui/page_builder.h"
+#include "params/page_rules.h"
+#include "params/refresh.h"
+
+namespace vecta::gui {
+
+using pages::PageId;
+
+// ------------------------------------------------------ main settings page
+
+MainSettingsPage::MainSettingsPage(params::UnitContext& unit, QWidget* parent)
+    : QWidget(parent), unit_(unit), host_(this) {
+  PageEvents events;
+  events.listChanged = [this](int id) {
+    if (id == params::ctl::kVideoInput || id == params::ctl::kK610VideoInput)
+      params::OnMainVideoInputChanged(unit_, host_, advanced_ ? advanced_() : nullptr, id);
+  };
+  events.buttonClicked = [this](int id) { emit ButtonPressed(id); };
+  BuildPage(this, pages::Layout(PageId::MainSettings), unit_.variant(), events);
+  params::InitPage(host_, unit_.tables->main);
+  host_.Show(button::kSatmod, false);  // until a full refresh finds a modulator
+  LayOutForStart(unit_.variant());
+}
+
+void MainSettingsPage::LayOutForStart(pages::Variant variant) {
+  // On K610 the first video input list and the "Audio" list give way; on
+  // every other variant the K610 lists do, and caption 1095 reads "Audio".
+  if (variant == pages::Variant::K610) {
+    host_.Show(1212, false);
+    host_.Show(1231, false);
+  } else {
+    host_.Show(1236, false);
+    host_.Show(1237, false);
+    host_.SetText(1095, "Audio");
+    for (int id : {1096, 1093, 1094}) host_.Show(id, false);
+  }
+}
+
+void MainSettingsPage::LayOutForBoard(pages::Variant variant) {
+  const bool k610 = variant == pages::Variant::K610;
+  for (int id : {1236, 1237, 1096, 1093, 1094}) host_.Show(id, k610);
+  for (int id : {1212, 1231, 1097}) host_.Show(id, !k610);
+  host_.SetText(1095, k610 ? "Audio encoder 1" : "Audio");
+}
+
+// ------------------------------------------------- Advanced options window
+
+namespace {
+
+// The lists and edits whose changes a page passes on to its window.
+bool ForwardedList(int id) { return id >= 1200 && id <= 1222; }
+bool ForwardedEdit(int id) { return id == 1300 || id == 1301; }
+
+void AddWindowButtons(QWidget* window, QVBoxLayout* layout, const std::function<void(int)>& pressed) {
+  auto* row = new QHBoxLayout;
+  for (const auto& [id, text] : {std::pair{button::kWindowApply, "Apply"}, std::pair{button::kWindowRefresh, "Refresh"}}) {
+    auto* b = new QPushButton(QString::fromUtf8(text), window);
+    b->setAutoDefault(false);
+    SetControlId(b, id);
+    b->setObjectName(QStringLiteral("control%1").arg(id));
+    QObject::connect(b, &QPushButton::clicked, window, [pressed, id = id] { pressed(id); });
+    row->addWidget(b);
+  }
+  row->addStretch(1);
+  layout->addLayout(row);
+}
+
+}  // namespace
+
+AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QIcon& icon)
+    : QWidget(nullptr, Qt::Window), unit_(unit), host_(this) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowIcon(icon);
+  setWindowTitle(QStringLiteral("Advanced options"));
+  MarkUnitWindow(this);
+  unit_.rules.k610EncoderChoice.reset();
+
+  auto* layout = new QVBoxLayout(this);
+  tabs_ = new QTabWidget(this);
+  SetControlId(tabs_, 1000);
+  layout->addWidget(tabs_, 1);
+  AddWindowButtons(this, layout, [this](int id) { emit ButtonPressed(id); });
+
+  pidModel_ = NewPidListModel(this);
+  const pages::Variant variant = unit_.variant();
+  PageEvents events;
+  events.listChanged = [this](int id) {
+    if (ForwardedList(id)) params::OnAdvancedNotification(unit_, host_, id);
+  };
+  events.editChanged = [this](int id) {
+    if (ForwardedEdit(id)) params::OnAdvancedNotification(unit_, host_, id);
+  };
+  events.checkClicked = [this](int id) {
+    if (id == params::ctl::kManual) params::OnAdvancedCheckClicked(unit_, host_, id);
+  };
+  for (PageId id : pages::Window(pages::WindowId::AdvancedOptions).pages) {
+    const pages::PageLayout& layout = pages::Layout(id);
+    auto* page = new QWidget;
+    BuildPage(page, layout, variant, events, pidModel_);
+    ShowForVariant(page, layout, variant);
+    tabs_->addTab(page, QString::fromUtf8(layout.title.data(), static_cast<qsizetype>(layout.title.size())));
+    pages_.push_back(page);
+    pageHosts_.push_back(std::make_unique<QtControlHost>(page));
+  }
+  if (variant == pages::Variant::K610) {
+    host_.SetText(1075, "Encoding mode");
+    host_.SetText(1076, "Frame rate");
+  }
+  // Every page from the main table, then the values the last refresh left.
+  params::InitPage(host_, unit_.tables->main);
+  params::FillAdvancedFromCache(unit_, host_);
+}
+
+QWidget* AdvancedOptionsWindow::Page(int index) const {
+  return index >= 0 && index < static_cast<int>(pages_.size()) ? pages_[static_cast<std::size_t>(index)] : nullptr;
+}
+
+void AdvancedOptionsWindow::keyPressEvent(QKeyEvent* event) {
+  // Enter anywhere in the window applies; Escape closes it like its close box.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    emit ButtonPressed(button::kWindowApply);
+    return;
+  }
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+// ------------------------------------------------ satellite modulator window
+
+SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), host_(this) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowIcon(icon);
+  setWindowTitle(QStringLiteral("Satellite modulator"));
+  MarkUnitWindow(this);
+  auto* body = new QWidget(this);
+  auto* layout = new QVBoxLayout(this);
+  const pages::PageLayout& page = pages::Layout(PageId::SatelliteModulator);
+  PageEvents events;
+  events.buttonClicked = [this](int id) { emit ButtonPressed(id); };
+  BuildPage(body, page, pages::Variant::K240, events);
+  layout->addWidget(body, 1);
+}
+
+void SatmodWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;  // changes nothing
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+}  // namespace vecta::gui

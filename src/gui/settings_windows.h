@@ -1,0 +1,108 @@
+// The windows that show the unit's settings: the main settings page inside
+// the main window, the "Advanced options" window with its five tabbed pages,
+// and the "Satellite modulator" window. They are built from the page layout
+// tables and hold no values: refresh and apply reach their controls through
+// their control hosts. What their buttons do is up to the main window,
+// which hears of every press through ButtonPressed.
+#pragma once
+
+#include <QStringListModel>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "gui/qt_control_host.h"
+#include "pages/layouts.h"
+#include "params/unit_context.h"
+
+class QTabWidget;
+
+namespace vecta::gui {
+
+// Button ids of the settings windows.
+namespace button {
+inline constexpr int kAdvanced = 1003;
+inline constexpr int kSaveConfigFile = 1004;
+inline constexpr int kLoadConfigFile = 1005;
+inline constexpr int kWriteKey = 1028;
+inline constexpr int kMainApply = 1030;
+inline constexpr int kMainRefresh = 1040;
+inline constexpr int kSatmod = 1043;
+inline constexpr int kWindowApply = 1011;    // Advanced options, satellite modulator
+inline constexpr int kWindowRefresh = 1012;  // Advanced options, satellite modulator
+}  // namespace button
+
+// The main settings page: a borderless child of the main window.
+class MainSettingsPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  MainSettingsPage(params::UnitContext& unit, QWidget* parent);
+
+  QtControlHost& Host() { return host_; }
+  // The layout of the page for a board type: at start (OnInitDialog) and
+  // after every board type read of a full refresh.
+  void LayOutForStart(pages::Variant variant);
+  void LayOutForBoard(pages::Variant variant);
+  // The Advanced options window's host while it is open, for rule R2.
+  void SetAdvancedHost(std::function<params::ControlHost*()> advanced) { advanced_ = std::move(advanced); }
+
+ signals:
+  void ButtonPressed(int id);
+
+ private:
+  params::UnitContext& unit_;
+  QtControlHost host_;
+  std::function<params::ControlHost*()> advanced_;
+};
+
+// The "Advanced options" window: a top-level window of its own, laid out for
+// the variant it was opened on; deletes itself when closed.
+class AdvancedOptionsWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  AdvancedOptionsWindow(params::UnitContext& unit, const QIcon& icon);
+
+  QtControlHost& Host() { return host_; }
+  QTabWidget* Tabs() const { return tabs_; }
+  // The page of tab `index` (0 "Unit information" .. 4 "Unit parameters").
+  QWidget* Page(int index) const;
+  params::ControlHost& PageHost(int index) { return *pageHosts_.at(static_cast<std::size_t>(index)); }
+  static constexpr int kPageCount = 5;
+
+ signals:
+  void ButtonPressed(int id);  // Apply (1011, also Enter), Refresh (1012)
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  params::UnitContext& unit_;
+  QTabWidget* tabs_ = nullptr;
+  QStringListModel* pidModel_ = nullptr;
+  std::vector<QWidget*> pages_;
+  std::vector<std::unique_ptr<QtControlHost>> pageHosts_;
+  QtControlHost host_;
+};
+
+// The "Satellite modulator" window; deletes itself when closed. Enter does
+// nothing here.
+class SatmodWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit SatmodWindow(const QIcon& icon);
+  QtControlHost& Host() { return host_; }
+
+ signals:
+  void ButtonPressed(int id);  // Apply (1011), Refresh (1012)
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  QtControlHost host_;
+};
+
+}  // namespace vecta::gui
