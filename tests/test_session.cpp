@@ -288,6 +288,19 @@ TEST_F(FullRefreshTest, ConfigTabSwitchWaitsThenRefreshes) {
   EXPECT_EQ(view.tab, 4);
 }
 
+TEST_F(FullRefreshTest, ConfigTabSwitchTheUnitRefusesIsAFailedLoad) {
+  unit.values = {{"gbty", "K610"}, {"glod", "1"}};
+  std::vector<std::string> sent;
+  f.line().responder = [&sent](const link::Bytes& request) -> std::optional<link::Bytes> {
+    sent.emplace_back(request.begin() + 1, request.end() - 2);
+    return ReplyFrame(7, 'E', "");  // refuses everything, the switch included
+  };
+  session.ChangeConfigTab(4);
+  EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Unable to load config 5"});
+  EXPECT_TRUE(f.clock.slept.empty());  // no switch to wait for, no refresh
+  EXPECT_EQ(sent, std::vector<std::string>{"0007wglod;5;"});
+}
+
 TEST_F(FullRefreshTest, RestoreDefaultsAnsweredYes) {
   unit.values = {{"gbty", "K610"}, {"glod", "1"}};
   prompter.answers = {params::Answer::Yes};

@@ -173,7 +173,9 @@ void Session::ChangeConfigTab(int k) {
     PollScope poll(false);
     currentConfig_ = k + 1;
     link::LinkReply reply;
-    if (Send(Printf("%04dwglod;%d;", unit_.unitAddress, k + 1), reply) != 0) {
+    // A unit that refuses the switch ('E') stays where it was: that is a
+    // failed load as much as a link error is.
+    if (Send(Printf("%04dwglod;%d;", unit_.unitAddress, k + 1), reply) != 0 || reply.status == 'E') {
       ShowError(Printf("Unable to load config %d", k + 1));
       return;
     }
