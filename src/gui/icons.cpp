@@ -69,6 +69,47 @@ QPixmap Key(int size) {
   return pm;
 }
 
+// A toolbar picture: a rounded tile with a glyph drawn by `glyph`.
+template <typename Glyph>
+QPixmap Tile(int size, QColor colour, Glyph glyph) {
+  QPixmap pm(size, size);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  const double s = size;
+  p.setPen(Qt::NoPen);
+  p.setBrush(colour);
+  p.drawRoundedRect(QRectF(0.5, 0.5, s - 1, s - 1), s / 5, s / 5);
+  p.setPen(QPen(Qt::white, s / 9 + 0.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  glyph(p, s);
+  return pm;
+}
+
+void Wrench(QPainter& p, double s) {
+  p.drawLine(QPointF(s * 0.28, s * 0.72), QPointF(s * 0.62, s * 0.38));
+  p.drawEllipse(QPointF(s * 0.66, s * 0.34), s * 0.13, s * 0.13);
+}
+void Play(QPainter& p, double s) {
+  QPolygonF tri({QPointF(s * 0.36, s * 0.26), QPointF(s * 0.74, s * 0.5), QPointF(s * 0.36, s * 0.74)});
+  p.setBrush(Qt::white);
+  p.drawPolygon(tri);
+}
+void Pause(QPainter& p, double s) {
+  p.drawLine(QPointF(s * 0.38, s * 0.28), QPointF(s * 0.38, s * 0.72));
+  p.drawLine(QPointF(s * 0.62, s * 0.28), QPointF(s * 0.62, s * 0.72));
+}
+void Clock(QPainter& p, double s) {
+  p.drawEllipse(QPointF(s / 2, s / 2), s * 0.28, s * 0.28);
+  p.drawLine(QPointF(s / 2, s / 2), QPointF(s / 2, s * 0.32));
+  p.drawLine(QPointF(s / 2, s / 2), QPointF(s * 0.64, s / 2));
+}
+void Undo(QPainter& p, double s) {
+  p.drawArc(QRectF(s * 0.28, s * 0.28, s * 0.44, s * 0.44), 90 * 16, -270 * 16);
+  p.drawLine(QPointF(s * 0.5, s * 0.28), QPointF(s * 0.38, s * 0.2));
+  p.drawLine(QPointF(s * 0.5, s * 0.28), QPointF(s * 0.4, s * 0.38));
+}
+
 template <typename Draw>
 QIcon AtEverySize(Draw draw) {
   QIcon icon;
@@ -90,6 +131,16 @@ QIcon ResourceIcon(int id) {
       return AtEverySize([](int s) { return Lamp(s, QColor(0x9a, 0x9a, 0x9a)); });
     case kIconKey:
       return AtEverySize(Key);
+    case kIconEngineering:
+      return AtEverySize([](int s) { return Tile(s, QColor(0x4a, 0x55, 0x68), Wrench); });
+    case kIconEnablePolling:
+      return AtEverySize([](int s) { return Tile(s, QColor(0x1e, 0x90, 0x3c), Play); });
+    case kIconDisablePolling:
+      return AtEverySize([](int s) { return Tile(s, QColor(0xb0, 0x70, 0x10), Pause); });
+    case kIconPollingOptions:
+      return AtEverySize([](int s) { return Tile(s, QColor(0x1f, 0x4e, 0x8c), Clock); });
+    case kIconRestoreDefaults:
+      return AtEverySize([](int s) { return Tile(s, QColor(0xa0, 0x28, 0x28), Undo); });
     default:
       return {};
   }

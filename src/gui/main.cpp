@@ -1,9 +1,15 @@
 // vecta_tx_ctrl: the desktop program that runs one transmitter unit.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEvent>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
 
 #include "app/app_paths.h"
 #include "app/settings.h"
@@ -11,32 +17,97 @@
 #include "link/trace.h"
 
 namespace {
+
 constexpr char kVersion[] = "2.7.3";
+
+struct CommandLine {
+  QCommandLineParser parser;
+  QCommandLineOption portOption{QStringLiteral("port"),
+                                QStringLiteral("Adds a serial device (a pseudo-terminal, a symlink) to the port "
+                                               "list; may be given more than once."),
+                                QStringLiteral("DEVICE")};
+  QCommandLineOption configDirOption{QStringLiteral("config-dir"),
+                                     QStringLiteral("Keeps the settings file and the communication log in DIR."),
+                                     QStringLiteral("DIR")};
+  QCommandLineOption traceOption{QStringLiteral("trace"),
+                                 QStringLiteral("Writes the program's trace lines (sockets, threads) to stderr.")};
+  CommandLine();
+};
+
+// Help and version are answered without a display.
+bool AsksForHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "-h" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version") return true;
+  }
+  return false;
 }
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("vecta_tx_ctrl"));
-  QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
-
-  QCommandLineParser parser;
+CommandLine::CommandLine() {
   parser.setApplicationDescription(QStringLiteral(
       "Runs a portable broadcast transmitter unit over RS-232 or Ethernet: reads its settings into the\n"
       "pages, writes changes back, switches its configurations and watches its status."));
   parser.addHelpOption();
   parser.addVersionOption();
-  QCommandLineOption portOption(QStringLiteral("port"),
-                                QStringLiteral("Adds a serial device (a pseudo-terminal, a symlink) to the port "
-                                               "list; may be given more than once."),
-                                QStringLiteral("DEVICE"));
-  QCommandLineOption configDirOption(QStringLiteral("config-dir"),
-                                     QStringLiteral("Keeps the settings file and the communication log in DIR."),
-                                     QStringLiteral("DIR"));
-  QCommandLineOption traceOption(QStringLiteral("trace"),
-                                 QStringLiteral("Writes the program's trace lines (sockets, threads) to stderr."));
   parser.addOption(portOption);
   parser.addOption(configDirOption);
   parser.addOption(traceOption);
+}
+
+// Milliseconds since the kernel started this process (its start time in
+// /proc/self/stat counts clock ticks since boot); -1 when unknown.
+double MsSinceProcessStart() {
+  std::ifstream in("/proc/self/stat");
+  std::string stat;
+  std::getline(in, stat);
+  const auto close = stat.rfind(')');  // the command name may hold spaces
+  if (close == std::string::npos) return -1;
+  std::string field;
+  std::istringstream rest(stat.substr(close + 2));
+  // Field 3 (state) comes first; the start time is field 22.
+  for (int i = 3; i <= 22 && rest >> field; ++i) {
+  }
+  timespec now{};
+  clock_gettime(CLOCK_BOOTTIME, &now);
+  const double startMs = std::stod(field) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6 - startMs;
+}
+
+// VECTA_EXIT_WHEN_SHOWN=1 (start-up time measurements): at the main window's
+// first paint the program prints how long it took since the process started
+// and ends at once, before anything the start-up scan might show.
+class ExitWhenShown : public QObject {
+ public:
+  explicit ExitWhenShown(QWidget* window) : QObject(window) { window->installEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::Paint) return false;
+    std::printf("vecta_tx_ctrl: main window shown %.1f ms after the process started\n", MsSinceProcessStart());
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (AsksForHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vecta_tx_ctrl"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
+    CommandLine line;
+    line.parser.process(core);  // prints and ends the program
+    return 0;
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("vecta_tx_ctrl"));
+  QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
+  CommandLine line;
+  QCommandLineParser& parser = line.parser;
+  const QCommandLineOption& portOption = line.portOption;
+  const QCommandLineOption& configDirOption = line.configDirOption;
+  const QCommandLineOption& traceOption = line.traceOption;
   parser.process(app);
 
   if (parser.isSet(traceOption)) vecta::link::EnableStderrTrace(true);
@@ -56,6 +127,7 @@ int main(int argc, char** argv) {
   bool leftWorkRunning = false;
   {
     vecta::gui::MainWindow window(std::move(options));
+    if (qEnvironmentVariableIntValue("VECTA_EXIT_WHEN_SHOWN") == 1) new ExitWhenShown(&window);
     window.show();
     QTimer::singleShot(0, &window, [&window] { window.Start(); });
     app.exec();

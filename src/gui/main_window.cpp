@@ -8,6 +8,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMenuBar>
+#include <QToolBar>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -15,8 +17,10 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "gui/engineering_window.h"
 #include "gui/icons.h"
 #include "gui/qt_prompter.h"
+#include "gui/shell_dialogs.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
@@ -47,6 +51,7 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<q
 // What an operation works with. Shared with the operation thread, so an
 // operation left running when the window closes still finds it all.
 struct MainWindow::Core {
+  explicit Core(link::Clock& base) : clock(base) {}
   std::shared_ptr<AbandonFlag> abandoned = std::make_shared<AbandonFlag>();
   std::shared_ptr<link::CRavlenRemoteControl> link;
   std::shared_ptr<params::ParamTables> tables = std::make_shared<params::ParamTables>();
@@ -166,7 +171,9 @@ class MainWindow::Notifier final : public app::PollNotifier {
 // ------------------------------------------------------------ construction
 
 MainWindow::MainWindow(MainWindowOptions options)
-    : options_(std::move(options)), settings_(*options_.settings), core_(std::make_shared<Core>()) {
+    : options_(std::move(options)),
+      settings_(*options_.settings),
+      core_(std::make_shared<Core>(options_.clock ? *options_.clock : link::SystemClock())) {
   app::ApplyStartupDefaults(settings_, launch_);
   runner_ = new OperationRunner(this);
   notifier_ = std::make_shared<Notifier>(this);
@@ -215,6 +222,7 @@ MainWindow::MainWindow(MainWindowOptions options)
     if (!custom.isNull() && !custom.availableSizes().isEmpty()) icon_ = custom;
   }
   BuildWindow();
+  BuildMenus();
 }
 
 MainWindow::~MainWindow() {
@@ -359,11 +367,181 @@ void MainWindow::PlaceLogo() {
   }
   int width = settings_.logoWidth == -1 ? 70 : settings_.logoWidth;
   int height = settings_.logoHeight == -1 ? 70 : settings_.logoHeight;
-  width = std::clamp(width, 1, kLogoFrameWidth);
-  height = std::clamp(height, 1, kLogoFrameHeight);
+  // Negative sizes (possible through the settings file) count as 0.
+  width = std::clamp(width, 0, kLogoFrameWidth);
+  height = std::clamp(height, 0, kLogoFrameHeight);
   logo_->setPixmap(logo.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
   logo_->setGeometry(kLogoFrameWidth / 2 - width / 2, kLogoFrameHeight / 2 - height / 2, width, height);
   logo_->show();
+}
+
+// ------------------------------------------------------------------ menus
+
+void MainWindow::BuildMenus() {
+  auto add = [this](QMenu* menu, int command, const QString& text, const char* shortcut, auto handler) {
+    auto* action = new QAction(text, this);
+    if (shortcut) {
+      action->setShortcut(QKeySequence(QString::fromLatin1(shortcut)));
+      action->setShortcutContext(Qt::WindowShortcut);
+    }
+    connect(action, &QAction::triggered, this, handler);
+    actions_[command] = action;
+    if (menu) menu->addAction(action);
+    addAction(action);  // its shortcut works while the menu bar is hidden too
+    return action;
+  };
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  add(file, 32800, QStringLiteral("Set &icon source"), nullptr, &MainWindow::OnSetIconSource);
+  add(file, 32803, QStringLiteral("Set &logo source"), nullptr, &MainWindow::OnSetLogoSource);
+  add(file, 32804, QStringLiteral("Set logo &size"), nullptr, &MainWindow::OnSetLogoSize);
+  add(file, 32802, QStringLiteral("Set &application title"), nullptr, &MainWindow::OnSetApplicationTitle);
+  file->addSeparator();
+  add(file, 32801, QStringLiteral("E&xit"), nullptr, &QWidget::close);
+  QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
+  add(options, 32771, QStringLiteral("Engineering\tCtrl+E"), "Ctrl+E", &MainWindow::OnEngineering);
+  add(options, 32772, QStringLiteral("Polling enabled\tCtrl+P"), "Ctrl+P", &MainWindow::OnTogglePolling);
+  add(options, 32776, QStringLiteral("Polling options\tCtrl+L"), "Ctrl+L", &MainWindow::OnPollingOptions);
+  add(options, 32775, QStringLiteral("Write encryption key\tCtrl+K"), "Ctrl+K", &MainWindow::OnWriteKey);
+  add(options, 32778, QStringLiteral("Restore defaults\tCtrl+D"), "Ctrl+D", &MainWindow::OnRestoreDefaults);
+  // What the system menu of the window holds elsewhere.
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  add(help, 16, QStringLiteral("&About vecta_tx_ctrl_v2..."), nullptr, &MainWindow::OnAbout);
+
+  // The toolbar: Engineering, the two polling buttons (one shows at a
+  // time), polling options | key | restore defaults.
+  toolbar_ = addToolBar(QStringLiteral("Commands"));
+  toolbar_->setMovable(false);
+  toolbar_->setIconSize(QSize(16, 16));
+  // A command of the menu keeps its one action on the toolbar.
+  auto button = [this](int command, int icon, const QString& tip, auto handler) {
+    QAction* action = Action(command);
+    if (!action) {
+      action = new QAction(tip, this);
+      connect(action, &QAction::triggered, this, handler);
+      actions_[command] = action;
+    }
+    action->setIcon(ResourceIcon(icon));
+    action->setIconVisibleInMenu(false);
+    action->setToolTip(tip.left(79));
+    toolbar_->addAction(action);
+  };
+  button(32771, kIconEngineering, QStringLiteral("Engineering"), &MainWindow::OnEngineering);
+  button(32773, kIconEnablePolling, QStringLiteral("Enable polling"), &MainWindow::OnTogglePolling);
+  button(32774, kIconDisablePolling, QStringLiteral("Disable polling"), &MainWindow::OnTogglePolling);
+  button(32776, kIconPollingOptions, QStringLiteral("Edit polling options"), &MainWindow::OnPollingOptions);
+  toolbar_->addSeparator();
+  button(32775, kIconKey, QStringLiteral("Write encryption key"), &MainWindow::OnWriteKey);
+  toolbar_->addSeparator();
+  button(32778, kIconRestoreDefaults, QStringLiteral("Restore defaults"), &MainWindow::OnRestoreDefaults);
+  ShowPollingState();
+}
+
+QAction* MainWindow::Action(int command) const {
+  auto it = actions_.find(command);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::OnSetIconSource() {
+  const auto path = options_.prompter->ChooseFileToOpen("Icon files (*.ico)|*.ico|All files (*.*)|*.*||");
+  if (!path) return;
+  settings_.iconPath = *path;
+  QIcon custom(Q(*path));
+  icon_ = !custom.isNull() && !custom.availableSizes().isEmpty() ? custom : ResourceIcon(kIconApplication);
+  setWindowIcon(icon_);
+  if (advanced_) advanced_->setWindowIcon(icon_);
+  if (satmod_) satmod_->setWindowIcon(icon_);
+  if (engineering_) engineering_->setWindowIcon(icon_);
+}
+
+void MainWindow::OnSetLogoSource() {
+  const auto path = options_.prompter->ChooseFileToOpen("Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||");
+  if (!path) return;
+  settings_.logoPath = *path;
+  PlaceLogo();
+}
+
+void MainWindow::OnSetLogoSize() {
+  LogoSizeDialog dialog(std::clamp(app::LogoPixels(settings_.logoWidth), 0, kLogoFrameWidth),
+                        std::clamp(app::LogoPixels(settings_.logoHeight), 0, kLogoFrameHeight), kLogoFrameWidth,
+                        kLogoFrameHeight, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  settings_.logoWidth = std::min(dialog.LogoWidth(), kLogoFrameWidth);
+  settings_.logoHeight = std::min(dialog.LogoHeight(), kLogoFrameHeight);
+  PlaceLogo();
+}
+
+void MainWindow::OnSetApplicationTitle() {
+  EnterValueDialog dialog(QStringLiteral("Enter the new application title"), Q(settings_.appTitle.value_or("")), 32,
+                          this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  settings_.appTitle = dialog.Value().toStdString();
+  setWindowTitle(dialog.Value());
+}
+
+void MainWindow::OnTogglePolling() {
+  settings_.pollingEnabled = !settings_.pollingEnabled;
+  poll_->SetPollingEnabled(settings_.pollingEnabled);
+  ShowPollingState();
+}
+
+void MainWindow::OnPollingOptions() {
+  PollingOptionsDialog dialog(settings_, *options_.prompter, [this] {
+    poll_->TakePollingFlags(settings_);
+    poll_->SetIntervalMs(settings_.pollingIntervalMs);
+  }, this);
+  dialog.exec();
+}
+
+void MainWindow::OnWriteKey() {
+  if (runner_->Running()) return;
+  if (!core_->session->Connected()) {
+    options_.prompter->Message("Error", "No connection currently", params::MessageIcon::Exclamation);
+    return;
+  }
+  WriteKeyDialog dialog(core_->session->InitialKeyType(), *options_.prompter, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const app::KeyType type = dialog.Type();
+  const std::string first = dialog.FirstKey(), second = dialog.SecondKey();
+  Run([type, first, second](Core& core) { core.session->WriteKey(type, first, second); });
+}
+
+void MainWindow::OnRestoreDefaults() {
+  if (runner_->Running()) return;
+  Run([](Core& core) { core.session->RestoreDefaults(); });
+}
+
+void MainWindow::OnEngineering() {
+  if (engineering_) {
+    engineering_->raise();
+    engineering_->activateWindow();
+    return;
+  }
+  auto* window = new EngineeringWindow(
+      core_->link, core_->unit.boardType, settings_, *options_.prompter,
+      [this] { return core_->session->Connected(); }, [this] { return core_->unit.unitAddress; }, *runner_,
+      icon_);
+  engineering_ = window;
+  connect(window, &EngineeringWindow::UnitAddressChanged, this, &MainWindow::OnUnitAddressChanged);
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void MainWindow::OnUnitAddressChanged(int address) {
+  // The unit takes the new address (its outcome is not examined), and every
+  // later request uses it.
+  if (Run([address](Core& core) { core.session->ChangeUnitAddress(address); },
+          [this, address] { SetUnitAddressEverywhere(address); }))
+    return;
+  // An operation runs: the change follows it rather than being lost.
+  if (!closing_)
+    connect(runner_, &OperationRunner::runningChanged, this, [this, address] { OnUnitAddressChanged(address); },
+            Qt::SingleShotConnection);
+}
+
+void MainWindow::OnAbout() {
+  AboutDialog dialog(Q(settings_.appTitle.value_or("")), icon_, this);
+  dialog.exec();
 }
 
 // ---------------------------------------------------------------- helpers
@@ -374,7 +552,11 @@ link::CRavlenRemoteControl& MainWindow::Link() { return *core_->link; }
 
 bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done) {
   if (closing_) return false;
-  return runner_->Start([core = core_, work = std::move(work)] { work(*core); }, std::move(done));
+  // What follows an operation is skipped once the window is closing.
+  auto then = [this, done = std::move(done)] {
+    if (!closing_ && done) done();
+  };
+  return runner_->Start([core = core_, work = std::move(work)] { work(*core); }, std::move(then));
 }
 
 bool MainWindow::WaitIdle(int ms) { return runner_->Wait(ms); }
@@ -399,8 +581,12 @@ void MainWindow::ShowConnected(bool connected) {
 }
 
 void MainWindow::ShowPollingState() {
-  pollingLabel_->setText(settings_.pollingEnabled ? QStringLiteral("Polling enabled")
-                                                  : QStringLiteral("Polling disabled"));
+  const bool on = settings_.pollingEnabled;
+  pollingLabel_->setText(on ? QStringLiteral("Polling enabled") : QStringLiteral("Polling disabled"));
+  if (QAction* toggle = Action(32772))
+    toggle->setText(on ? QStringLiteral("Disable polling\tCtrl+P") : QStringLiteral("Enable polling\tCtrl+P"));
+  if (QAction* enable = Action(32773)) enable->setVisible(!on);
+  if (QAction* disable = Action(32774)) disable->setVisible(on);
 }
 
 void MainWindow::SetUnitAddressEverywhere(int address) {
@@ -517,6 +703,7 @@ void MainWindow::OnConnect() {
               else
                 rc.CloseSerialPort();
             }
+            ShowConnectionClosed(core);
             outcome->opened = rc.OpenSerialPort(index) == link::kLinkOk;
             outcome->reason = rc.LastOpenError();
           }
@@ -581,6 +768,7 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
         } else if (rc.SerialOpen()) {
           rc.CloseSerialPort();
         }
+        ShowConnectionClosed(core);
         rc.SetEthernetAddress(ip);
       },
       [this, attempt] {
@@ -628,13 +816,24 @@ void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
   if (attempt != ethernetAttempt_ || ethernetCancelled_ || closing_) return;
   Run(
       [](Core& core) {
-        core.link->ProbeUnit();
+        {
+          std::lock_guard lock(link::LinkLock());
+          core.link->ProbeUnit();
+        }
         if (!core.link->IsConnected()) return;
-        core.view->OnWindow([](MainWindow& w) {
-          if (w.connecting_) {
-            w.connecting_->CancelButton()->setEnabled(false);
-          }
+        // The operator may have cancelled while the unit was probed; from
+        // here on Cancel is no longer offered.
+        bool cancelled = false;
+        core.view->OnWindow([&cancelled](MainWindow& w) {
+          cancelled = w.ethernetCancelled_;
+          if (w.connecting_) w.connecting_->CancelButton()->setEnabled(false);
         });
+        if (cancelled || core.abandoned->set) {
+          std::lock_guard poll(link::PollLock());
+          std::lock_guard lock(link::LinkLock());
+          core.link->CloseEthernet();
+          return;
+        }
         core.session->LearnUnitAddress();
         core.session->SetConnected(true);
         core.view->OnWindow([](MainWindow& w) {
@@ -680,8 +879,11 @@ void MainWindow::OnPageButton(int id) {
     case 1002:  // Load config set
       Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); });
       return;
+    case button::kWriteKey:
+      OnWriteKey();
+      return;
     default:
-      return;  // 1028, the key writing, comes with the menu commands
+      return;
   }
 }
 
@@ -808,6 +1010,20 @@ void MainWindow::OnContactConfirmed() {
       [this] { connectionHandlerRunning_ = false; });
 }
 
+// A connect closes the connection that was open before it tries the new
+// one; until the new one answers the window says there is none, so a
+// failed attempt never leaves "Connected" showing over a closed link.
+void MainWindow::ShowConnectionClosed(Core& core) {
+  if (!core.session->Connected()) return;
+  core.session->SetConnected(false);
+  core.view->OnWindow([](MainWindow& w) {
+    w.launch_.connected = false;
+    w.ShowConnected(false);
+    w.OnSetLamp(params::kLampVideoLock, params::kIconGrey);
+    w.OnSetLamp(params::kLampRfOutput, params::kIconGrey);
+  });
+}
+
 void MainWindow::OnLinkLost() {
   if (connectionHandlerRunning_) return;
   if (!core_->session->Connected()) return;
@@ -834,13 +1050,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::Shutdown() {
   if (closing_) return;
   closing_ = true;
-  // An operation still talking to a silent unit is cut short: its waits
-  // end, its exchanges give up, and it no longer touches the windows.
-  if (runner_->Running()) {
-    core_->link->Interrupt();
-    core_->clock.Interrupt();
-    core_->abandoned->set = true;
-  }
+  // Whatever still talks to the unit is cut short: waits end, exchanges
+  // give up at once, and a running operation no longer touches the windows.
+  core_->link->Interrupt();
+  core_->clock.Interrupt();
+  if (runner_->Running()) core_->abandoned->set = true;
   poll_->StopForClose();
   if (runner_->Running() && !runner_->Wait(kCloseWaitMs)) {
     leftWorkRunning_ = true;
@@ -848,6 +1062,7 @@ void MainWindow::Shutdown() {
   }
   core_->abandoned->set = true;
   if (connecting_) connecting_->reject();
+  if (engineering_) engineering_->close();
   if (advanced_) advanced_->close();
   if (satmod_) satmod_->close();
 }

@@ -28,8 +28,10 @@
 #include "gui/settings_windows.h"
 #include "link/remote_control.h"
 
+class QAction;
 class QComboBox;
 class QPushButton;
+class QToolBar;
 class QRadioButton;
 class QTabBar;
 
@@ -48,6 +50,9 @@ struct MainWindowOptions {
   // The poll thread's pause (tests step it instead of waiting).
   std::shared_ptr<app::PollWaiter> pollWaiter;
   int tcpReceiveTimeoutMs = link::kReceiveTimeoutMs;
+  // Times the operations' pauses (the config switch and mode-change waits);
+  // default: the real clock. Must outlive the window (tests never wait).
+  link::Clock* clock = nullptr;
 };
 
 class MainWindow : public QMainWindow {
@@ -102,6 +107,26 @@ class MainWindow : public QMainWindow {
   void OnRfOutput();
   void OnConfigTabChanged(int index);
 
+  // The menu commands.
+  void OnSetIconSource();
+  void OnSetLogoSource();
+  void OnSetLogoSize();
+  void OnSetApplicationTitle();
+  void OnTogglePolling();
+  void OnPollingOptions();
+  void OnWriteKey();
+  void OnRestoreDefaults();
+  void OnAbout();
+  void OnEngineering();
+  // The engineering window's unit address page applied a new address.
+  void OnUnitAddressChanged(int address);
+  QWidget* Engineering() const { return engineering_; }
+  // The command's action (32771 Engineering, 32772 polling toggle, 32773
+  // and 32774 the toolbar's polling buttons, 32775 key, 32776 polling
+  // options, 32778 restore defaults, 32800-32804 the File menu), or null.
+  QAction* Action(int command) const;
+  QToolBar* ToolBar() const { return toolbar_; }
+
   // The poll thread's and the link's notices, on the window thread.
   void OnSetLamp(int lamp, int icon);
   void OnParameterPolled(std::string_view mnemonic);
@@ -118,11 +143,13 @@ class MainWindow : public QMainWindow {
   class Notifier;
 
   void BuildWindow();
+  void BuildMenus();
   void PlaceLogo();
   // Starts an operation; false (nothing done) while one runs.
   bool Run(std::function<void(Core&)> work, std::function<void()> done = {});
   void SetBusy(bool busy);
   void ShowConnected(bool connected);
+  static void ShowConnectionClosed(Core& core);
   void ShowPollingState();
   void SetUnitAddressEverywhere(int address);
   void OpenAdvancedWindow();
@@ -149,6 +176,7 @@ class MainWindow : public QMainWindow {
   QPointer<AdvancedOptionsWindow> advanced_;
   QPointer<SatmodWindow> satmod_;
   QPointer<ConnectDialog> connecting_;
+  QPointer<QWidget> engineering_;
   QTabBar* tabs_ = nullptr;
   QComboBox* ports_ = nullptr;
   IpAddressEdit* address_ = nullptr;
@@ -165,6 +193,8 @@ class MainWindow : public QMainWindow {
   QLabel* logo_ = nullptr;
   QWidget* logoArea_ = nullptr;
   std::map<int, int> lampIcons_;
+  std::map<int, QAction*> actions_;
+  QToolBar* toolbar_ = nullptr;
 
   int busyDepth_ = 0;
   bool connectionHandlerRunning_ = false;

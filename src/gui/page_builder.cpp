@@ -78,6 +78,19 @@ constexpr int kCaptionColumn[2] = {1, 5};
 constexpr int kControlColumn[2] = {2, 6};
 constexpr int kFrameMargin = 8;
 
+// A list's width in characters (which count as 'X's): room for the longest
+// option its row offers, measured in the list's font, and at least 12.
+// Measuring once here spares the list measuring every entry on every fill.
+int ContentsLength(const QComboBox* combo, const params::RowSpec* row) {
+  const QFontMetrics fm = combo->fontMetrics();
+  int widest = 0;
+  if (row && row->options)
+    for (const std::string& option : params::OfferedOptions(*row->options))
+      widest = std::max(widest, fm.horizontalAdvance(Q(option)));
+  const int x = std::max(1, fm.horizontalAdvance(QLatin1Char('X')));
+  return std::max(12, (widest + x - 1) / x);
+}
+
 }  // namespace
 
 QStringListModel* NewPidListModel(QObject* parent) {
@@ -99,10 +112,12 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
   left->addLayout(below);
 
   // Group boxes push the rows they frame down by one (for their title) and
-  // the rows after them by one more (for their bottom edge).
+  // the rows after them by one more (for their bottom edge); on a variant
+  // without them the rows stay together.
   int groupBottom = -1;
   for (const Entry& e : layout.entries)
-    if (e.kind == ControlKind::GroupBox) groupBottom = std::max(groupBottom, e.place.row + e.place.rowSpan);
+    if (e.kind == ControlKind::GroupBox && e.ControlOn(variant))
+      groupBottom = std::max(groupBottom, e.place.row + e.place.rowSpan);
   const bool framed = groupBottom >= 0;
   auto gridRow = [&](int row) { return framed ? 1 + row + (row >= groupBottom ? 1 : 0) : row; };
   if (framed) {
@@ -110,8 +125,11 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
     grid->setRowMinimumHeight(0, page->fontMetrics().height());
     grid->setRowMinimumHeight(gridRow(groupBottom) - 1, kFrameMargin);
   }
+  // The second column takes a share of the width only where a page has one.
   grid->setColumnStretch(kControlColumn[0], 1);
-  grid->setColumnStretch(kControlColumn[1], 1);
+  if (std::any_of(layout.entries.begin(), layout.entries.end(),
+                  [](const Entry& e) { return e.place.area == Area::Grid && e.place.column > 0; }))
+    grid->setColumnStretch(kControlColumn[1], 1);
 
   const auto controlOwners =
       Owners(layout, variant, [](const Entry& e) { return e.control; }, [](const Entry& e) { return e.shown; });
@@ -130,6 +148,22 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
   });
 
   std::map<int, QLabel*> captionsById;
+  // The captions with ids by grid cell, with the variants they show on.
+  struct CellCaption {
+    QLabel* label;
+    pages::Variants shown;
+  };
+  std::map<std::pair<int, int>, CellCaption> captionsByCell;
+  // A caption with an id that stands in `cell` with `text` on every variant
+  // that shows `e`: that caption serves `e` too, instead of a second label
+  // drawn over it.
+  auto sharedCaption = [&](std::pair<int, int> cell, const QString& text, const Entry& e) -> QLabel* {
+    auto it = captionsByCell.find(cell);
+    if (it == captionsByCell.end() || it->second.label->text() != text) return nullptr;
+    for (Variant v : {Variant::K240, Variant::K610, Variant::Other})
+      if (e.shown.Has(v) && !it->second.shown.Has(v)) return nullptr;
+    return it->second.label;
+  };
   int topRightCount = 0;
   for (const Entry* e : order) {
     const QString ownText = e->CaptionIsOwnText() ? Q(e->caption.text) : QString();
@@ -150,8 +184,10 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
         if (pidModel && row && row->options == &params::PidOptions()) {
           UseSharedModel(combo, pidModel);
         } else {
-          combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-          combo->setMinimumContentsLength(12);
+          // The default size policy (measure the entries when first shown)
+          // with room for the longest option from the start. Changing the
+          // policy would make each list build its popup at once.
+          combo->setMinimumContentsLength(ContentsLength(combo, row));
         }
         QObject::connect(combo, &QComboBox::activated, page, [events, id] {
           if (events.listChanged) events.listChanged(id);
@@ -182,10 +218,16 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
       }
       case ControlKind::GroupBox: {
         auto* box = new QGroupBox(ownText, page);
+        SetControlId(box, id);
+        // On a variant without the frames they exist (hidden) but take no
+        // place among the rows.
+        if (!framed) {
+          box->hide();
+          continue;
+        }
         const int column = e->place.column == 0 ? 0 : 4;
         grid->addWidget(box, 0, column, gridRow(e->place.row + e->place.rowSpan) , 4);
         box->lower();  // behind the controls it frames
-        SetControlId(box, id);
         continue;
       }
       case ControlKind::TabControl:
@@ -210,8 +252,12 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
             SetControlId(caption, e->caption.id);
             captionsById[e->caption.id] = caption;
             const Entry* owner = captionOwners.at(e->caption.id);
-            grid->addWidget(caption, gridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]);
+            const std::pair cell{gridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]};
+            grid->addWidget(caption, cell.first, cell.second);
+            captionsByCell.emplace(cell, CellCaption{caption, owner->caption.shown});
           }
+        } else if (QLabel* shared = sharedCaption({row, kCaptionColumn[column]}, Q(e->caption.text), *e)) {
+          caption = shared;
         } else {
           caption = new QLabel(Q(e->caption.text), page);
           grid->addWidget(caption, row, kCaptionColumn[column]);

@@ -7,15 +7,26 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QStringListModel>
+#include <QSet>
 #include <algorithm>
+#include <atomic>
 
 #include "gui/ip_address_edit.h"
 
 namespace vecta::gui {
 namespace {
 
-// Marks a combo box whose model is shared with others.
-constexpr char kSharedModelProperty[] = "vectaSharedModel";
+// Counts the id assignments (SetControlId): an index built since the last
+// one still knows every widget's id.
+std::atomic<std::uint64_t> g_idAssignments{0};
+
+// The models given to UseSharedModel that still exist (window thread only).
+// A combo box uses a shared model while its model is one of them: a private
+// copy (Detach, ClearList) replaces the model.
+QSet<const QAbstractItemModel*>& SharedModels() {
+  static QSet<const QAbstractItemModel*> models;
+  return models;
+}
 
 QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -29,7 +40,6 @@ void Detach(QComboBox* combo) {
   QStringList entries;
   entries.reserve(combo->count());
   for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
-  combo->setProperty(kSharedModelProperty, QVariant());
   combo->setModel(new QStringListModel(entries, combo));
   combo->setCurrentIndex(selected);
 }
@@ -37,7 +47,9 @@ void Detach(QComboBox* combo) {
 }  // namespace
 
 void SetControlId(QWidget* widget, int id) {
-  if (widget) widget->setProperty(kControlIdProperty, id);
+  if (!widget) return;
+  widget->setProperty(kControlIdProperty, id);
+  ++g_idAssignments;
 }
 
 int ControlIdOf(const QWidget* widget) {
@@ -52,24 +64,25 @@ void UseSharedModel(QComboBox* combo, QStringListModel* model) {
   combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   combo->setMinimumContentsLength(kSharedListMinimumContentsLength);
   if (auto* view = qobject_cast<QListView*>(combo->view())) view->setUniformItemSizes(true);
+  if (!SharedModels().contains(model)) {
+    SharedModels().insert(model);
+    QObject::connect(model, &QObject::destroyed, [model] { SharedModels().remove(model); });
+  }
   combo->setModel(model);
-  combo->setProperty(kSharedModelProperty, QVariant::fromValue(static_cast<QObject*>(model)));
   combo->setCurrentIndex(-1);
 }
 
-bool UsesSharedModel(const QComboBox* combo) {
-  if (!combo) return false;
-  auto* shared = combo->property(kSharedModelProperty).value<QObject*>();
-  return shared && shared == combo->model();
-}
+bool UsesSharedModel(const QComboBox* combo) { return combo && SharedModels().contains(combo->model()); }
 
 QtControlHost::QtControlHost(QWidget* root) : root_(root) {}
 
 // Lookups are answered from an index of the window's widgets by id. The
-// index is rebuilt when a lookup finds a widget gone or renamed, and when an
-// id is missing while the window has gained or lost widgets since.
+// index is rebuilt when ids were assigned since it was built, when a lookup
+// finds a widget gone, and when an id is missing while the window has gained
+// or lost widgets since. Between id assignments a lookup reads no property.
 void QtControlHost::RebuildIndex() const {
   index_.clear();
+  assignments_ = g_idAssignments.load();
   const auto children = root_->findChildren<QWidget*>();
   indexedWidgets_ = children.size();
   for (auto it = children.rbegin(); it != children.rend(); ++it) {
@@ -82,10 +95,10 @@ void QtControlHost::RebuildIndex() const {
 
 QWidget* QtControlHost::Find(int id) const {
   if (!root_) return nullptr;
-  if (!indexed_) RebuildIndex();
+  if (!indexed_ || assignments_ != g_idAssignments.load()) RebuildIndex();
   auto it = index_.find(id);
   if (it != index_.end()) {
-    if (it->second && ControlIdOf(it->second) == id) return it->second;
+    if (it->second) return it->second;
     RebuildIndex();
   } else if (root_->findChildren<QWidget*>().size() == indexedWidgets_) {
     return nullptr;
@@ -174,7 +187,6 @@ void QtControlHost::ClearList(int id) {
   QComboBox* c = FindCombo(id);
   if (!c) return;
   if (UsesSharedModel(c)) {
-    c->setProperty(kSharedModelProperty, QVariant());
     c->setModel(new QStringListModel(c));
   } else {
     c->clear();

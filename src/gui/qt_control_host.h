@@ -28,6 +28,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <cstdint>
 #include <unordered_map>
 
 #include "params/control_host.h"
@@ -96,6 +97,7 @@ class QtControlHost : public params::ControlHost {
   QPointer<QWidget> root_;
   mutable std::unordered_map<int, QPointer<QWidget>> index_;
   mutable qsizetype indexedWidgets_ = 0;
+  mutable std::uint64_t assignments_ = 0;  // id assignments when the index was built
   mutable bool indexed_ = false;
 };
 

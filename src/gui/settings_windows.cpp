@@ -87,6 +87,7 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
   SetControlId(tabs_, 1000);
+  tabs_->setUsesScrollButtons(false);  // the window is as wide as its five tabs
   layout->addWidget(tabs_, 1);
   AddWindowButtons(this, layout, [this](int id) { emit ButtonPressed(id); });
 

@@ -1,0 +1,241 @@
+#include "gui/shell_dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <cstdlib>
+
+#include "gui/qt_control_host.h"
+
+namespace vecta::gui {
+namespace {
+
+constexpr int kIntervalLimit = 7;
+constexpr int kAbsKeyLength = 8;
+constexpr int kAesKeyLength = 32;
+
+QPushButton* Button(const QString& text, int id, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
+  SetControlId(b, id);
+  b->setAutoDefault(false);
+  return b;
+}
+
+}  // namespace
+
+// -------------------------------------------------------- polling options
+
+PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::Prompter& prompter,
+                                           std::function<void()> applied, QWidget* parent)
+    : QDialog(parent), settings_(settings), prompter_(prompter), applied_(std::move(applied)) {
+  setWindowTitle(QStringLiteral("Polling options"));
+  auto* layout = new QVBoxLayout(this);
+  tabs_ = new QTabWidget(this);
+  SetControlId(tabs_, 1000);
+  layout->addWidget(tabs_);
+
+  auto* list = new QWidget;
+  auto* listLayout = new QVBoxLayout(list);
+  const bool values[3] = {settings_.pollVideoLock, settings_.pollChainingStatus, settings_.pollRfOutput};
+  const char* captions[3] = {"Video lock", "Chaining status", "RF output"};
+  for (int i = 0; i < 3; ++i) {
+    flags_[i] = new QCheckBox(QString::fromLatin1(captions[i]), list);
+    SetControlId(flags_[i], 1800 + 10 * i);
+    flags_[i]->setChecked(values[i]);
+    listLayout->addWidget(flags_[i]);
+    connect(flags_[i], &QCheckBox::clicked, this, [this] { apply_->setEnabled(true); });
+  }
+  listLayout->addStretch(1);
+  tabs_->addTab(list, QStringLiteral("Polling list"));
+
+  auto* misc = new QWidget;
+  auto* miscLayout = new QFormLayout(misc);
+  interval_ = new QLineEdit(QString::number(settings_.pollingIntervalMs), misc);
+  SetControlId(interval_, 1300);
+  interval_->setMaxLength(kIntervalLimit);
+  miscLayout->addRow(QStringLiteral("Polling interval (ms)"), interval_);
+  connect(interval_, &QLineEdit::textEdited, this, [this] { apply_->setEnabled(true); });
+  tabs_->addTab(misc, QStringLiteral("Miscellaneous"));
+
+  auto* buttons = new QHBoxLayout;
+  auto* ok = Button(QStringLiteral("OK"), 1, this);
+  ok->setDefault(true);
+  apply_ = Button(QStringLiteral("Apply"), 1003, this);
+  auto* cancel = Button(QStringLiteral("Cancel"), 2, this);
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(apply_);
+  buttons->addWidget(cancel);
+  layout->addLayout(buttons);
+  apply_->setEnabled(false);
+  connect(ok, &QPushButton::clicked, this, [this] {
+    Apply();
+    accept();
+  });
+  connect(apply_, &QPushButton::clicked, this, &PollingOptionsDialog::Apply);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void PollingOptionsDialog::Apply() {
+  settings_.pollVideoLock = flags_[0]->isChecked();
+  settings_.pollChainingStatus = flags_[1]->isChecked();
+  settings_.pollRfOutput = flags_[2]->isChecked();
+  // The text is read as the leading decimal number it starts with; 0, no
+  // number at all and a negative number are refused alike, so the poll
+  // thread never gets a pause it cannot take.
+  const std::string text = interval_->text().left(kIntervalLimit).toStdString();
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value <= 0) {
+    prompter_.Message("Error", "Invalid polling interval", params::MessageIcon::Exclamation);
+  } else {
+    settings_.pollingIntervalMs = static_cast<std::int32_t>(value);
+  }
+  if (applied_) applied_();
+  apply_->setEnabled(false);
+}
+
+// -------------------------------------------------------------- key dialog
+
+WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter, QWidget* parent)
+    : QDialog(parent), prompter_(prompter), type_(initial) {
+  setWindowTitle(QStringLiteral("Write encryption key"));
+  auto* grid = new QGridLayout(this);
+  typeList_ = new QComboBox(this);
+  SetControlId(typeList_, 1201);
+  typeList_->addItems({QStringLiteral("ABS"), QStringLiteral("AES128"), QStringLiteral("AES256")});
+  firstLabel_ = new QLabel(this);
+  SetControlId(firstLabel_, 1018);
+  firstField_ = new QLineEdit(this);
+  SetControlId(firstField_, 1300);
+  secondLabel_ = new QLabel(QStringLiteral("AES256 key (upper)"), this);
+  SetControlId(secondLabel_, 1019);
+  secondField_ = new QLineEdit(this);
+  SetControlId(secondField_, 1301);
+  secondField_->setMaxLength(kAesKeyLength);
+  const int fieldWidth = firstField_->fontMetrics().horizontalAdvance(QString(kAesKeyLength + 2, QLatin1Char('D')));
+  firstField_->setMinimumWidth(fieldWidth);
+  secondField_->setMinimumWidth(fieldWidth);
+  grid->addWidget(new QLabel(QStringLiteral("Key type"), this), 0, 0);
+  grid->addWidget(typeList_, 0, 1);
+  grid->addWidget(firstLabel_, 1, 0);
+  grid->addWidget(firstField_, 1, 1);
+  grid->addWidget(secondLabel_, 2, 0);
+  grid->addWidget(secondField_, 2, 1);
+  auto* buttons = new QHBoxLayout;
+  auto* ok = Button(QStringLiteral("OK"), 1, this);
+  ok->setDefault(true);
+  auto* cancel = Button(QStringLiteral("Cancel"), 2, this);
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  grid->addLayout(buttons, 3, 0, 1, 2);
+  connect(ok, &QPushButton::clicked, this, &WriteKeyDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(typeList_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { ShowType(static_cast<app::KeyType>(index)); });
+
+  typeList_->setCurrentIndex(static_cast<int>(initial));
+  ShowType(initial);
+  firstField_->setFocus();
+}
+
+void WriteKeyDialog::ShowType(app::KeyType type) {
+  const bool abs = type == app::KeyType::Abs;
+  const bool upper = type == app::KeyType::Aes256;
+  secondField_->setVisible(upper);
+  secondLabel_->setVisible(upper);
+  if (abs && firstField_->text().size() > kAbsKeyLength) firstField_->setText(firstField_->text().left(kAbsKeyLength));
+  firstField_->setMaxLength(abs ? kAbsKeyLength : kAesKeyLength);
+  firstLabel_->setText(abs ? QStringLiteral("ABS key")
+                           : upper ? QStringLiteral("AES256 key (lower)") : QStringLiteral("AES128 key"));
+}
+
+void WriteKeyDialog::accept() {
+  type_ = static_cast<app::KeyType>(std::max(0, typeList_->currentIndex()));
+  const std::string first = firstField_->text().toStdString();
+  const std::string second = secondField_->text().toStdString();
+  if (auto problem = app::Session::CheckKey(type_, first, second)) {
+    prompter_.Message("Error", *problem, params::MessageIcon::Exclamation);
+    return;  // stays open with what was typed
+  }
+  first_ = first.substr(0, type_ == app::KeyType::Abs ? kAbsKeyLength : kAesKeyLength);
+  second_ = type_ == app::KeyType::Aes256 ? second.substr(0, kAesKeyLength) : std::string();
+  QDialog::accept();
+}
+
+// ---------------------------------------------------------------- logo size
+
+LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent)
+    : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Set logo dimensions"));
+  auto* form = new QFormLayout(this);
+  height_ = new QSpinBox(this);
+  SetControlId(height_, 1300);
+  height_->setRange(0, maxHeight);
+  height_->setValue(height);
+  width_ = new QSpinBox(this);
+  SetControlId(width_, 1301);
+  width_->setRange(0, maxWidth);
+  width_->setValue(width);
+  form->addRow(QStringLiteral("Logo height"), height_);
+  form->addRow(QStringLiteral("Logo width"), width_);
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  form->addRow(box);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+int LogoSizeDialog::LogoWidth() const { return width_->value(); }
+int LogoSizeDialog::LogoHeight() const { return height_->value(); }
+
+// -------------------------------------------------------------- enter value
+
+EnterValueDialog::EnterValueDialog(const QString& prompt, const QString& initial, int limit, QWidget* parent)
+    : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Enter value"));
+  auto* layout = new QVBoxLayout(this);
+  auto* text = new QLabel(prompt, this);
+  SetControlId(text, 1022);
+  field_ = new QLineEdit(this);
+  SetControlId(field_, 1023);
+  field_->setMaxLength(limit);
+  field_->setText(initial.left(limit));
+  field_->setMinimumWidth(field_->fontMetrics().horizontalAdvance(QString(limit, QLatin1Char('M'))) / 2);
+  layout->addWidget(text);
+  layout->addWidget(field_);
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  layout->addWidget(box);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+QString EnterValueDialog::Value() const { return field_->text(); }
+
+// ----------------------------------------------------------------- About
+
+AboutDialog::AboutDialog(const QString& title, const QIcon& icon, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("About transmitter control"));
+  auto* layout = new QGridLayout(this);
+  auto* picture = new QLabel(this);
+  SetControlId(picture, 1025);
+  picture->setPixmap(icon.pixmap(48, 48));
+  version_ = new QLabel(QStringLiteral("%1 v%2").arg(title, QString::fromLatin1(kProgramVersion)), this);
+  SetControlId(version_, 1026);
+  layout->addWidget(picture, 0, 0, 2, 1, Qt::AlignTop);
+  layout->addWidget(version_, 0, 1);
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  layout->addWidget(box, 2, 0, 1, 2);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+}
+
+QString AboutDialog::VersionLine() const { return version_->text(); }
+
+}  // namespace vecta::gui

@@ -1,0 +1,129 @@
+// The small dialogs of the main window's commands: the polling options, the
+// key writing, the logo size, the "Enter value" dialog and the About box.
+// Each is modal and takes what it edits as plain values; the main window
+// decides what to do with the result.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+#include <string>
+
+#include "app/session.h"
+#include "app/settings.h"
+#include "params/prompter.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+
+namespace vecta::gui {
+
+// "Polling options": the polling list flags on the first page, the polling
+// interval on the second. Apply (and OK) store the flags and a valid
+// interval in `settings` and call `applied`; an interval that is 0, not a
+// number or negative gives "Invalid polling interval" and stays as it was.
+class PollingOptionsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  PollingOptionsDialog(app::AppSettings& settings, params::Prompter& prompter, std::function<void()> applied,
+                       QWidget* parent);
+
+  QTabWidget* Tabs() const { return tabs_; }
+  QCheckBox* Flag(int index) const { return flags_[index]; }  // 0 video lock, 1 chaining, 2 RF output
+  QLineEdit* Interval() const { return interval_; }
+  QPushButton* ApplyButton() const { return apply_; }
+  void Apply();
+
+ private:
+  app::AppSettings& settings_;
+  params::Prompter& prompter_;
+  std::function<void()> applied_;
+  QTabWidget* tabs_;
+  QCheckBox* flags_[3];
+  QLineEdit* interval_;
+  QPushButton* apply_;
+};
+
+// "Write encryption key": the key type and one or two key fields, checked
+// on OK; the message of a failed check is shown and the dialog stays open.
+class WriteKeyDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  WriteKeyDialog(app::KeyType initial, params::Prompter& prompter, QWidget* parent);
+
+  app::KeyType Type() const { return type_; }
+  std::string FirstKey() const { return first_; }
+  std::string SecondKey() const { return second_; }
+
+  QComboBox* TypeList() const { return typeList_; }
+  QLabel* FirstLabel() const { return firstLabel_; }
+  QLineEdit* FirstField() const { return firstField_; }
+  QLabel* SecondLabel() const { return secondLabel_; }
+  QLineEdit* SecondField() const { return secondField_; }
+
+  void accept() override;
+
+ private:
+  void ShowType(app::KeyType type);
+
+  params::Prompter& prompter_;
+  app::KeyType type_;
+  std::string first_, second_;
+  QComboBox* typeList_;
+  QLabel* firstLabel_;
+  QLineEdit* firstField_;
+  QLabel* secondLabel_;
+  QLineEdit* secondField_;
+};
+
+// "Set logo dimensions": height and width, each from 0 to the frame's size.
+class LogoSizeDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent);
+  int LogoWidth() const;
+  int LogoHeight() const;
+  QSpinBox* WidthBox() const { return width_; }
+  QSpinBox* HeightBox() const { return height_; }
+
+ private:
+  QSpinBox* height_;
+  QSpinBox* width_;
+};
+
+// "Enter value": a prompt and one edit with a character limit.
+class EnterValueDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  EnterValueDialog(const QString& prompt, const QString& initial, int limit, QWidget* parent);
+  QString Value() const;
+  QLineEdit* Field() const { return field_; }
+
+ private:
+  QLineEdit* field_;
+};
+
+// The About box: "About transmitter control", the version line "%s v%s"
+// with the application title and the version, the program's icon, OK.
+class AboutDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  AboutDialog(const QString& title, const QIcon& icon, QWidget* parent);
+  QString VersionLine() const;
+
+ private:
+  QLabel* version_;
+};
+
+inline constexpr char kProgramVersion[] = "2.7.3";
+
+}  // namespace vecta::gui

@@ -1,0 +1,189 @@
+// The main window's command dialogs: polling options, key writing, logo
+// size, "Enter value" and the About box.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include "gui/qt_control_host.h"
+#include "gui/shell_dialogs.h"
+#include "support/recording_ui.h"
+
+namespace vecta::gui {
+namespace {
+
+using test::RecordingPrompter;
+
+QPushButton* ButtonWithId(QWidget* root, int id) {
+  return qobject_cast<QPushButton*>(QtControlHost(root).Find(id));
+}
+
+TEST(PollingOptionsDialog, OpensWithTheSettingsAndAppliesFlagsAndInterval) {
+  app::AppSettings settings;
+  settings.pollChainingStatus = false;
+  settings.pollingIntervalMs = 2000;
+  RecordingPrompter prompter;
+  int applied = 0;
+  PollingOptionsDialog dialog(settings, prompter, [&] { ++applied; }, nullptr);
+
+  EXPECT_EQ(dialog.Tabs()->tabText(0), "Polling list");
+  EXPECT_EQ(dialog.Tabs()->tabText(1), "Miscellaneous");
+  EXPECT_TRUE(dialog.Flag(0)->isChecked());
+  EXPECT_FALSE(dialog.Flag(1)->isChecked());
+  EXPECT_EQ(QtControlHost(&dialog).Find(1810), dialog.Flag(1));
+  EXPECT_EQ(dialog.Interval()->text(), "2000");
+  EXPECT_EQ(dialog.Interval()->maxLength(), 7);
+  EXPECT_FALSE(dialog.ApplyButton()->isEnabled());
+
+  dialog.Flag(0)->click();  // a click enables Apply
+  EXPECT_TRUE(dialog.ApplyButton()->isEnabled());
+  dialog.Interval()->setText("500");
+  dialog.ApplyButton()->click();
+  EXPECT_FALSE(settings.pollVideoLock);
+  EXPECT_EQ(settings.pollingIntervalMs, 500);
+  EXPECT_EQ(applied, 1);
+  EXPECT_FALSE(dialog.ApplyButton()->isEnabled());
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST(PollingOptionsDialog, RefusesZeroLettersAndNegativeIntervalsButAppliesTheFlags) {
+  for (const char* text : {"0", "", "abc", "-500", "-1"}) {
+    SCOPED_TRACE(text);
+    app::AppSettings settings;
+    RecordingPrompter prompter;
+    PollingOptionsDialog dialog(settings, prompter, nullptr, nullptr);
+    QTest::keyClicks(dialog.Interval(), "x");  // enables Apply as typing does
+    dialog.Interval()->setText(QString::fromLatin1(text));
+    dialog.Flag(2)->setChecked(false);
+    dialog.ApplyButton()->click();
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].title, "Error");
+    EXPECT_EQ(prompter.messages[0].text, "Invalid polling interval");
+    EXPECT_EQ(prompter.messages[0].icon, params::MessageIcon::Exclamation);
+    EXPECT_EQ(settings.pollingIntervalMs, 2000);
+    EXPECT_FALSE(settings.pollRfOutput);
+    EXPECT_FALSE(dialog.ApplyButton()->isEnabled());
+  }
+}
+
+TEST(PollingOptionsDialog, OkAppliesAndClosesCancelKeepsWhatWasApplied) {
+  app::AppSettings settings;
+  RecordingPrompter prompter;
+  {
+    PollingOptionsDialog dialog(settings, prompter, nullptr, nullptr);
+    dialog.Interval()->setText("750");
+    dialog.ApplyButton()->setEnabled(true);
+    dialog.ApplyButton()->click();
+    dialog.Interval()->setText("900");
+    ButtonWithId(&dialog, 2)->click();  // Cancel
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  }
+  EXPECT_EQ(settings.pollingIntervalMs, 750);
+  {
+    PollingOptionsDialog dialog(settings, prompter, nullptr, nullptr);
+    dialog.Interval()->setText("letters");
+    ButtonWithId(&dialog, 1)->click();  // OK: the message, then closed all the same
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Invalid polling interval"});
+  EXPECT_EQ(settings.pollingIntervalMs, 750);
+}
+
+TEST(WriteKeyDialog, FieldRulesFollowTheKeyType) {
+  RecordingPrompter prompter;
+  WriteKeyDialog aes256(app::KeyType::Aes256, prompter, nullptr);
+  EXPECT_EQ(aes256.TypeList()->currentText(), "AES256");
+  EXPECT_EQ(aes256.FirstLabel()->text(), "AES256 key (lower)");
+  EXPECT_FALSE(aes256.SecondField()->isHidden());
+  EXPECT_FALSE(aes256.SecondLabel()->isHidden());
+  EXPECT_EQ(aes256.SecondLabel()->text(), "AES256 key (upper)");
+  EXPECT_EQ(aes256.FirstField()->maxLength(), 32);
+  EXPECT_EQ(aes256.SecondField()->maxLength(), 32);
+
+  WriteKeyDialog dialog(app::KeyType::Aes128, prompter, nullptr);
+  EXPECT_EQ(dialog.FirstLabel()->text(), "AES128 key");
+  EXPECT_TRUE(dialog.SecondField()->isHidden());
+  dialog.FirstField()->setText("0123456789abcdef0123456789ABCDEF");
+  dialog.TypeList()->setCurrentIndex(0);  // ABS keeps the first 8 characters
+  EXPECT_EQ(dialog.FirstLabel()->text(), "ABS key");
+  EXPECT_EQ(dialog.FirstField()->text(), "01234567");
+  EXPECT_EQ(dialog.FirstField()->maxLength(), 8);
+  EXPECT_TRUE(dialog.SecondLabel()->isHidden());
+}
+
+TEST(WriteKeyDialog, RefusesShortAndNonHexKeysAndStaysOpen) {
+  struct Case {
+    app::KeyType type;
+    QString first, second;
+    const char* message;  // null: accepted
+  };
+  const QString k32 = QStringLiteral("0123456789abcdef0123456789ABCDEF");
+  const Case cases[] = {
+      {app::KeyType::Abs, "1234567", "", "ABS key must be 8 hex digits"},
+      {app::KeyType::Abs, "1234567g", "", "Invalid characters in hex field"},
+      {app::KeyType::Abs, "89abCDEF", "", nullptr},
+      {app::KeyType::Aes128, k32.left(31), "", "AES key must be 32 hex digits"},
+      {app::KeyType::Aes128, k32.left(31) + "g", "", "Invalid characters in hex field"},
+      {app::KeyType::Aes128, k32, "", nullptr},
+      {app::KeyType::Aes256, k32, k32.left(31), "AES key must be 32 hex digits in each field"},
+      {app::KeyType::Aes256, k32, k32.left(31) + "z", "Invalid characters in hex field"},
+      {app::KeyType::Aes256, k32, "FEDCBA9876543210fedcba9876543210", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first.toStdString() + " / " + c.second.toStdString());
+    RecordingPrompter prompter;
+    WriteKeyDialog dialog(c.type, prompter, nullptr);
+    dialog.FirstField()->setText(c.first);
+    dialog.SecondField()->setText(c.second);
+    ButtonWithId(&dialog, 1)->click();
+    if (c.message) {
+      ASSERT_EQ(prompter.messages.size(), 1u);
+      EXPECT_EQ(prompter.messages[0].title, "Error");
+      EXPECT_EQ(prompter.messages[0].text, c.message);
+      EXPECT_NE(dialog.result(), QDialog::Accepted);
+      EXPECT_EQ(dialog.FirstField()->text(), c.first);  // what was typed stays
+    } else {
+      EXPECT_TRUE(prompter.messages.empty());
+      EXPECT_EQ(dialog.result(), QDialog::Accepted);
+      EXPECT_EQ(dialog.Type(), c.type);
+      EXPECT_EQ(dialog.FirstKey(), c.first.toStdString());
+      EXPECT_EQ(dialog.SecondKey(), c.second.toStdString());
+    }
+  }
+}
+
+TEST(LogoSizeDialog, NumbersStayWithinZeroAndTheFrame) {
+  LogoSizeDialog dialog(70, 40, 120, 46, nullptr);
+  EXPECT_EQ(dialog.WidthBox()->value(), 70);
+  EXPECT_EQ(dialog.HeightBox()->value(), 40);
+  dialog.WidthBox()->setValue(500);
+  dialog.HeightBox()->setValue(-3);
+  EXPECT_EQ(dialog.LogoWidth(), 120);
+  EXPECT_EQ(dialog.LogoHeight(), 0);
+}
+
+TEST(EnterValueDialog, LimitsTheTextAndAcceptsAnEmptyOne) {
+  EnterValueDialog dialog(QStringLiteral("Enter the new application title"), QStringLiteral("Old"), 32, nullptr);
+  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(1022))->text(), "Enter the new application title");
+  EXPECT_EQ(dialog.Value(), "Old");
+  dialog.Field()->clear();
+  QTest::keyClicks(dialog.Field(), QString(40, QLatin1Char('x')));
+  EXPECT_EQ(dialog.Value().size(), 32);
+  dialog.Field()->clear();
+  EXPECT_EQ(dialog.Value(), "");
+}
+
+TEST(AboutDialog, VersionLineIsTheTitleAndTheVersion) {
+  AboutDialog dialog(QStringLiteral("Vecta transmitter control"), QIcon(), nullptr);
+  EXPECT_EQ(dialog.windowTitle(), "About transmitter control");
+  EXPECT_EQ(dialog.VersionLine(), "Vecta transmitter control v2.7.3");
+  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(1026))->text(), dialog.VersionLine());
+}
+
+}  // namespace
+}  // namespace vecta::gui
