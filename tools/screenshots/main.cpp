@@ -1,0 +1,178 @@
+// vecta-screenshots: connects the desktop application's windows to one unit
+// on a serial device (the simulator's pseudo-terminal) and saves what they
+// look like as PNG files: the main window, the five pages of the Advanced
+// options window and, when the unit has one, the satellite modulator window.
+//
+//   vecta-screenshots --port /dev/pts/7 --out docs/screenshots --prefix K240 [--config-dir DIR]
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTabWidget>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/app_paths.h"
+#include "app/settings.h"
+#include "gui/main_window.h"
+#include "link/serial_port.h"
+
+namespace {
+
+// Notes the first paint of a widget.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(QWidget* w) : QObject(w) { w->installEventFilter(this); }
+  bool painted = false;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted = true;
+    return false;
+  }
+};
+
+// Handles events for `ms`, or until `done` holds.
+template <typename Done>
+void Pump(int ms, Done done) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Lays the window out at its preferred size, shows it and waits until it
+// has been painted.
+void ShowPainted(QWidget* w) {
+  auto* watch = new PaintWatch(w);
+  w->adjustSize();
+  w->show();
+  w->raise();
+  Pump(3000, [&] { return watch->painted; });
+  Pump(100, [] { return false; });  // late layout passes (tab bars, combo sizes)
+  delete watch;
+}
+
+bool Save(QWidget* w, const QString& dir, const QString& name) {
+  const QString path = QDir(dir).filePath(name);
+  if (!w->grab().save(path, "PNG")) {
+    std::fprintf(stderr, "vecta-screenshots: cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+// "Unit information" -> "unit-information".
+QString Slug(QString text) {
+  text = text.toLower();
+  for (QChar& c : text)
+    if (!c.isLetterOrNumber()) c = QLatin1Char('-');
+  while (text.contains(QLatin1String("--"))) text.replace(QLatin1String("--"), QLatin1String("-"));
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("vecta-screenshots"));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Saves PNG pictures of the application's windows, connected to one unit."));
+  parser.addHelpOption();
+  QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("The unit's serial device."),
+                                QStringLiteral("DEVICE"));
+  QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the PNG files."), QStringLiteral("DIR"),
+                               QStringLiteral("."));
+  QCommandLineOption prefixOption(QStringLiteral("prefix"), QStringLiteral("File name prefix."),
+                                  QStringLiteral("NAME"), QStringLiteral("unit"));
+  QCommandLineOption configDirOption(QStringLiteral("config-dir"),
+                                     QStringLiteral("Folder of the settings file and the communication log."),
+                                     QStringLiteral("DIR"));
+  parser.addOption(portOption);
+  parser.addOption(outOption);
+  parser.addOption(prefixOption);
+  parser.addOption(configDirOption);
+  parser.process(app);
+  if (!parser.isSet(portOption)) {
+    std::fprintf(stderr, "vecta-screenshots: --port DEVICE is required\n");
+    return 2;
+  }
+  const QString out = parser.value(outOption);
+  const QString prefix = parser.value(prefixOption);
+  if (!QDir().mkpath(out)) {
+    std::fprintf(stderr, "vecta-screenshots: cannot create %s\n", qPrintable(out));
+    return 1;
+  }
+
+  std::optional<std::string> configDir;
+  if (parser.isSet(configDirOption)) configDir = parser.value(configDirOption).toStdString();
+  const vecta::app::AppPaths paths =
+      vecta::app::ResolveAppPaths(vecta::app::RunningExecutablePath(), configDir, vecta::app::SystemEnv());
+  vecta::app::AppSettings settings = vecta::app::LoadSettings(paths.settingsFile);
+  settings.comPortIndex = -1;  // the one port given is the one scanned
+
+  const std::string device = parser.value(portOption).toStdString();
+  vecta::gui::MainWindowOptions options;
+  options.settings = &settings;
+  options.logFile = paths.logFile;
+  options.serialPorts = vecta::link::MakePosixSerialProvider({{device, device}});
+
+  int failures = 0;
+  {
+    vecta::gui::MainWindow window(std::move(options));
+    ShowPainted(&window);
+    window.Start();
+    if (!window.WaitIdle(30000)) {
+      std::fprintf(stderr, "vecta-screenshots: the start-up scan did not end\n");
+      return 1;
+    }
+    if (!window.Session().Connected()) {
+      std::fprintf(stderr, "vecta-screenshots: no unit answered on %s\n", device.c_str());
+      return 1;
+    }
+    Pump(200, [] { return false; });
+    window.adjustSize();
+    Pump(200, [] { return false; });
+    failures += !Save(&window, out, prefix + QStringLiteral("-main.png"));
+
+    window.OnPageButton(vecta::gui::button::kAdvanced);
+    window.WaitIdle(10000);
+    if (auto* advanced = window.Advanced()) {
+      ShowPainted(advanced);
+      QTabWidget* tabs = advanced->Tabs();
+      for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        Pump(150, [] { return false; });
+        failures += !Save(advanced, out,
+                          QStringLiteral("%1-advanced-%2-%3.png").arg(prefix).arg(i + 1).arg(Slug(tabs->tabText(i))));
+      }
+    } else {
+      std::fprintf(stderr, "vecta-screenshots: the Advanced options window did not open\n");
+      ++failures;
+    }
+
+    auto* satmodButton = qobject_cast<QPushButton*>(window.Page()->Host().Find(vecta::gui::button::kSatmod));
+    if (satmodButton && !satmodButton->isHidden()) {
+      window.OnPageButton(vecta::gui::button::kSatmod);
+      window.WaitIdle(30000);
+      if (auto* satmod = window.Satmod()) {
+        ShowPainted(satmod);
+        failures += !Save(satmod, out, prefix + QStringLiteral("-satmod.png"));
+      } else {
+        std::fprintf(stderr, "vecta-screenshots: the satellite modulator window did not open\n");
+        ++failures;
+      }
+    }
+    window.close();
+    Pump(500, [&] { return !window.Busy(); });
+    if (window.LeftWorkRunning()) {
+      std::fflush(nullptr);
+      std::_Exit(failures ? 1 : 0);
+    }
+  }
+  return failures ? 1 : 0;
+}
