@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/paint_watch.h"
 #include "app/poll_thread.h"
 #include "app/settings.h"
 #include "gui/main_window.h"
@@ -74,18 +75,7 @@ class RestingPollWaiter final : public app::PollWaiter {
   bool woken_ = false;
 };
 
-// Notes the first paint of a widget.
-class PaintWatch : public QObject {
- public:
-  explicit PaintWatch(QWidget* w) : QObject(w) { w->installEventFilter(this); }
-  bool painted = false;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) painted = true;
-    return false;
-  }
-};
+using vecta::gui::PaintWatch;
 
 // A main window connected over a pseudo-terminal to an in-process K610.
 struct ConnectedK610 {

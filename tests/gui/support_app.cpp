@@ -136,6 +136,17 @@ std::vector<std::string> Requests(SimProcess& sim) {
   return out;
 }
 
+int AwaitRequest(SimProcess& sim, const std::string& request, std::size_t from, int ms) {
+  int at = -1;
+  PumpUntil(
+      [&] {
+        at = FindRequest(Requests(sim), request, from);
+        return at >= 0;
+      },
+      ms);
+  return at;
+}
+
 int FindRequest(const std::vector<std::string>& requests, const std::string& request, std::size_t from) {
   for (std::size_t i = from; i < requests.size(); ++i)
     if (requests[i] == request) return static_cast<int>(i);

@@ -114,6 +114,10 @@ std::vector<std::string> Requests(SimProcess& sim);
 // Index of the first request equal to `request` at or after `from`; -1 none.
 int FindRequest(const std::vector<std::string>& requests, const std::string& request, std::size_t from = 0);
 
+// Waits (handling events) until the simulator has received `request` at or
+// after position `from`; returns its position or -1.
+int AwaitRequest(SimProcess& sim, const std::string& request, std::size_t from = 0, int ms = 3000);
+
 class AppRig {
  public:
   AppRig();

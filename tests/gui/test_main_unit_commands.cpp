@@ -23,17 +23,6 @@ namespace {
 
 using gui::MainWindow;
 
-int AwaitRequest(SimProcess& sim, const std::string& request, std::size_t from = 0, int ms = 3000) {
-  int at = -1;
-  PumpUntil(
-      [&] {
-        at = FindRequest(Requests(sim), request, from);
-        return at >= 0;
-      },
-      ms);
-  return at;
-}
-
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;

@@ -44,19 +44,6 @@ namespace {
 std::string Address(int n) { return "127.77.41." + std::to_string(n); }
 std::string TcpOf(int n) { return Address(n) + ":9999"; }
 
-// Waits (handling events) until the simulator has received `request` at or
-// after position `from`; returns its position or -1.
-int AwaitRequest(SimProcess& sim, const std::string& request, std::size_t from = 0, int ms = 3000) {
-  int at = -1;
-  PumpUntil(
-      [&] {
-        at = FindRequest(Requests(sim), request, from);
-        return at >= 0;
-      },
-      ms);
-  return at;
-}
-
 // Waits until the simulator has received nothing new for `quietMs`.
 void AwaitQuiet(SimProcess& sim, int quietMs = 100, int ms = 2000) {
   QElapsedTimer total, quiet;

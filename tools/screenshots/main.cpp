@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gui/paint_watch.h"
 #include "app/app_paths.h"
 #include "app/settings.h"
 #include "gui/main_window.h"
@@ -22,18 +23,7 @@
 
 namespace {
 
-// Notes the first paint of a widget.
-class PaintWatch : public QObject {
- public:
-  explicit PaintWatch(QWidget* w) : QObject(w) { w->installEventFilter(this); }
-  bool painted = false;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) painted = true;
-    return false;
-  }
-};
+using vecta::gui::PaintWatch;
 
 // Handles events for `ms`, or until `done` holds.
 template <typename Done>
