@@ -289,6 +289,10 @@ void EngineeringWindow::AddTrimRow(QWidget* page, QGridLayout* grid, int row, in
   });
   connect(edit, &QLineEdit::returnPressed, this, [this, which] { TrimEntered(which); });
   connect(apply, &QPushButton::clicked, this, [this, which] { ApplyTrim(which); });
+  // The slider takes the room; the step buttons stay small.
+  for (QPushButton* step : {minus, plus}) step->setFixedWidth(step->sizeHint().height() + 8);
+  slider->setMinimumWidth(256);
+  grid->setColumnStretch(2, 1);
   grid->addWidget(minus, row, 1);
   grid->addWidget(slider, row, 2);
   grid->addWidget(plus, row, 3);

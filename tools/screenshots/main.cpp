@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gui/engineering_window.h"
 #include "gui/paint_watch.h"
+#include "gui/shell_dialogs.h"
 #include "app/app_paths.h"
 #include "app/settings.h"
 #include "gui/main_window.h"
@@ -157,6 +159,59 @@ int main(int argc, char** argv) {
         ++failures;
       }
     }
+
+    // The engineering window on each of its tabs (and the sub-tabs of its
+    // "Advanced options" page).
+    window.OnEngineering();
+    window.WaitIdle(30000);
+    if (auto* eng = qobject_cast<vecta::gui::EngineeringWindow*>(window.Engineering())) {
+      ShowPainted(eng);
+      window.WaitIdle(30000);  // its pages read the unit as they open
+      Pump(200, [] { return false; });
+      QTabWidget* tabs = eng->Tabs();
+      for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        Pump(150, [] { return false; });
+        const QString name = QStringLiteral("%1-engineering-%2-%3").arg(prefix).arg(i + 1).arg(Slug(tabs->tabText(i)));
+        if (tabs->widget(i)->isAncestorOf(eng->AdvancedTabs()) && eng->AdvancedTabs()->count() > 1) {
+          for (int j = 0; j < eng->AdvancedTabs()->count(); ++j) {
+            eng->AdvancedTabs()->setCurrentIndex(j);
+            Pump(150, [] { return false; });
+            failures += !Save(eng, out, QStringLiteral("%1-%2.png").arg(name, Slug(eng->AdvancedTabs()->tabText(j))));
+          }
+        } else {
+          failures += !Save(eng, out, name + QStringLiteral(".png"));
+        }
+      }
+      eng->close();
+    } else {
+      std::fprintf(stderr, "vecta-screenshots: the engineering window did not open\n");
+      ++failures;
+    }
+
+    // The command dialogs, as they open.
+    vecta::params::Prompter& prompter = *window.Unit().prompter;
+    {
+      vecta::gui::PollingOptionsDialog dialog(settings, prompter, nullptr, &window);
+      for (int i = 0; i < 2; ++i) {
+        dialog.Tabs()->setCurrentIndex(i);
+        ShowPainted(&dialog);
+        failures += !Save(&dialog, out,
+                          QStringLiteral("%1-polling-options-%2.png").arg(prefix).arg(Slug(dialog.Tabs()->tabText(i))));
+      }
+    }
+    {
+      vecta::gui::WriteKeyDialog dialog(vecta::app::KeyType::Aes256, prompter, &window);
+      ShowPainted(&dialog);
+      failures += !Save(&dialog, out, prefix + QStringLiteral("-write-key.png"));
+    }
+    {
+      vecta::gui::AboutDialog dialog(QString::fromStdString(settings.appTitle.value_or("")), window.windowIcon(),
+                                     &window);
+      ShowPainted(&dialog);
+      failures += !Save(&dialog, out, prefix + QStringLiteral("-about.png"));
+    }
+
     window.close();
     Pump(500, [&] { return !window.Busy(); });
     if (window.LeftWorkRunning()) {
