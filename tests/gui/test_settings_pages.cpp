@@ -690,6 +690,14 @@ TEST_F(SettingsPages, R6ResolutionFromQsifSelectsLowDelayInterlaced) {
   EXPECT_EQ(S(encodingMode->currentText()), "Low delay interlaced");
   EXPECT_TRUE(encodingMode->isEnabled());
   EXPECT_EQ(rig.Requests(), Strings{});
+
+  // The unit still encodes at QSIF: a refresh that includes the window
+  // (R10, R11) rebuilds the six sizes and selects QSIF again.
+  Press(Main(), vecta::gui::button::kMainRefresh);
+  ASSERT_TRUE(rig.Idle());
+  EXPECT_EQ(Entries(resolution), (Strings{"704 x 576", "528 x 576", "480 x 576", "352 x 576", "SIF", "QSIF"}));
+  EXPECT_EQ(S(resolution->currentText()), "QSIF");
+  ExpectNoMessages();
 }
 
 // ======================================================= rules on loading
@@ -744,6 +752,11 @@ TEST_F(SettingsPages, R9K610EncodersChooseTheirRateLists) {
   ExpectVisible(page, 1091, false);
   ExpectVisible(page, 1092, true);
   ExpectVisible(MainPage(), 1237, false);  // R7: SDI NTSC
+  // The "Video" page's own HD input format list is not the main page's:
+  // loading through the main page's refresh leaves it shown.
+  ShowTab(adv, kTabVideo);
+  ExpectVisible(adv->Page(kTabVideo), 1237, true);
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1236)->currentText()), "SDI NTSC");
   EXPECT_EQ(S(Widget<QComboBox>(Main(), 1236)->currentText()), "SDI NTSC");
   ExpectNoMessages();
 }
