@@ -484,7 +484,7 @@ SimUnit::Built SimUnit::ShortReply(int address, char status, const std::string& 
 SimUnit::Built SimUnit::LongReply(int address) const {
   Built built = ShortReply(address, '1', "0128");
   Bytes& b = built.bytes;
-  for (std::size_t k = 0; k < kLongReplyBlockSize; ++k) b.push_back(static_cast<std::uint8_t>(k));
+  for (std::size_t k = 0; k < kLongReplyBlockSize; ++k) b.push_back(static_cast<std::uint8_t>(k + 1));
   b.push_back(';');
   built.checksumAt.push_back(b.size());
   b.push_back(Checksum(b.data() + 1, b.size() - 1));

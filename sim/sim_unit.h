@@ -30,8 +30,9 @@ using Bytes = std::vector<std::uint8_t>;
 //   11       checksum of bytes 1..10
 //   12       ETX                    a reader that stops at the first ETX sees
 //                                   a complete, correct reply with value "0128"
-//   13..140  data block: byte 13+k holds k (0x00..0x7F), so 0x02 and 0x03
-//            turn up at 15 and 16, and ';' at 72
+//   13..140  data block: byte 13+k holds k + 1 (0x01..0x80), so 0x02 and
+//            0x03 turn up at 14 and 15, and ';' at 71; no byte is zero, as
+//            no reply may hold one
 //   141      ';'
 //   142      checksum of bytes 1..141
 //   143      ETX                    the only ETX at or after offset 135

@@ -269,8 +269,10 @@ TEST(SimUnitLongRead, LayoutIsAsDocumented) {
   EXPECT_GE(b.size(), vecta::link::kLongReadLength);
   EXPECT_EQ(std::string(b.begin(), b.begin() + 11), "\x02" "00121" "0128;");
   EXPECT_EQ(b[12], 0x03);
-  for (std::size_t k = 0; k < 128; ++k) ASSERT_EQ(b[13 + k], k) << k;
+  for (std::size_t k = 0; k < 128; ++k) ASSERT_EQ(b[13 + k], k + 1) << k;
   EXPECT_EQ(b[141], ';');
+  // Replies are zero-terminated texts: not one byte of it may be zero.
+  EXPECT_EQ(std::count(b.begin(), b.end(), 0), 0);
   EXPECT_EQ(b[143], 0x03);
 
   // ETX bytes early on, and past the 135th byte only the final one: a reader
@@ -278,7 +280,9 @@ TEST(SimUnitLongRead, LayoutIsAsDocumented) {
   std::vector<std::size_t> etx;
   for (std::size_t i = 0; i < b.size(); ++i)
     if (b[i] == 0x03) etx.push_back(i);
-  EXPECT_EQ(etx, (std::vector<std::size_t>{12, 16, 143}));
+  EXPECT_EQ(etx, (std::vector<std::size_t>{12, 15, 143}));
+  EXPECT_EQ(b[14], 0x02);
+  EXPECT_EQ(b[71], ';');
 
   // Both checksums hold.
   unsigned sum11 = 0, sum142 = 0;
