@@ -96,6 +96,18 @@ TEST(ReplyDecoding, NoSeparatorGivesEmptyValue) {
   EXPECT_EQ(r.value, "");
 }
 
+TEST(ReplyDecoding, ValueEndsAtItsFirstZeroByte) {
+  // The checksum covers the zero byte and what follows it; only the value is cut.
+  DecodedReply r = Decode(ReplyFrame(1, '1', std::string("05\0" "80", 5)));
+  EXPECT_EQ(r.code, 0u);
+  EXPECT_EQ(r.value, "05");
+  EXPECT_EQ(r.value.size(), 2u);
+  r = Decode(ReplyFrame(1, 'E', std::string("\0" "12", 3)));
+  EXPECT_EQ(r.code, 0u);
+  EXPECT_EQ(r.status, 'E');
+  EXPECT_EQ(r.value, "");
+}
+
 TEST(ReplyDecoding, ChecksumDifferingOnlyInBit7IsBad) {
   Bytes f = ReplyFrame(1, '1', "0580");
   f[f.size() - 2] &= 0x7F;

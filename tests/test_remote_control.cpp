@@ -240,6 +240,15 @@ TEST_F(SerialLink, MaskedSendingLineAtLevelTwo) {
   EXPECT_EQ(Str(f.line().writes.back()).substr(10, 6), ";AB12;");
 }
 
+TEST_F(SerialLink, ValueIsCutAtAZeroByteInTheReply) {
+  f.line().Reply(ReplyFrame(1, '1', std::string("K6\0" "10", 5)));
+  ASSERT_EQ(Send("0001rgbty;;"), 0u);
+  EXPECT_EQ(reply.value, "K6");
+  EXPECT_EQ(reply.value.size(), 2u);
+  // The copy of the reply and the log keep every byte as received.
+  EXPECT_EQ(f.link->LastReplyLength(), 14);
+}
+
 TEST_F(SerialLink, OverlongRequestIsRefusedBeforeSending) {
   const std::string text = "0001wzkey;" + std::string(300, 'A') + ";";
   EXPECT_EQ(Send(text), kErrInvalidCommand);

@@ -68,7 +68,11 @@ DecodedReply DecodeReply(const std::uint8_t* data, std::size_t size) {
   const std::uint8_t* end = data + etx;
   const std::uint8_t* sep = std::find(valueBegin, end, static_cast<std::uint8_t>(kSeparator));
   r.status = status;
-  if (sep != end) r.value.assign(reinterpret_cast<const char*>(valueBegin), sep - valueBegin);
+  // The value is a zero-terminated text: a zero byte inside it ends it there.
+  if (sep != end) {
+    const std::uint8_t* valueEnd = std::find(valueBegin, sep, std::uint8_t{0});
+    r.value.assign(reinterpret_cast<const char*>(valueBegin), valueEnd - valueBegin);
+  }
   return r;
 }
 

@@ -49,7 +49,7 @@ bool IsLongReadFrame(const std::uint8_t* frame, std::size_t size);
 struct DecodedReply {
   std::uint32_t code = 0;   // 0 or the link error code
   char status = 0;          // '1' or 'E' when code is 0
-  std::string value;        // text from STX+6 up to the next ';'
+  std::string value;        // text from STX+6 up to the next ';' or zero byte
 };
 
 // Offset of the first ETX in the bytes, or size when there is none.
