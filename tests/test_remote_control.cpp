@@ -249,6 +249,46 @@ TEST_F(SerialLink, ValueIsCutAtAZeroByteInTheReply) {
   EXPECT_EQ(f.link->LastReplyLength(), 14);
 }
 
+TEST_F(SerialLink, LevelTwoMasksTheEchoedValueOfTheReply) {
+  const Bytes echo = ReplyFrame(1, '1', "AB12");
+  f.line().Reply(echo);
+  ASSERT_EQ(Send("0001wzkey;AB12;", 2), 0u);
+  EXPECT_EQ(reply.value, "AB12");  // the caller still gets it
+  const std::string log = Log();
+  EXPECT_EQ(log.find("AB12"), std::string::npos) << log;
+  EXPECT_EQ(log.find("41 42 31 32"), std::string::npos) << log;
+  // Address, status, separator, checksum and ETX stay visible.
+  std::string hex = HexDump(echo);
+  hex.replace(hex.find("41 42 31 32 "), 12, "** ** ** ** ");
+  std::string chars = Str(echo);
+  chars.replace(6, 4, "****");
+  EXPECT_NE(log.find("Response: 13 bytes (0.01s) " + hex + chars + std::string(1, '\0') +
+                     "\r\nReturning OK\r\n"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(SerialLink, LevelTwoMasksAReplyValueWithoutSeparatorUpToTheChecksum) {
+  Bytes echo = ToBytes("\x02" "00011AB12");
+  echo.push_back(Checksum(echo.data() + 1, echo.size() - 1));
+  echo.push_back(kEtx);
+  f.line().Reply(echo);
+  ASSERT_EQ(Send("0001wzkey;AB12;", 2), 0u);
+  const std::string log = Log();
+  EXPECT_EQ(log.find("AB12"), std::string::npos) << log;
+  EXPECT_NE(log.find(" 2 30 30 30 31 31 ** ** ** ** " + HexDump({echo[10], kEtx})), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\x02" "00011****" + std::string(1, char(echo[10])) + "\x03"), std::string::npos);
+}
+
+TEST_F(SerialLink, LevelOneReplyIsLoggedInClear) {
+  f.line().Reply(ReplyFrame(1, '1', "AB12"));
+  ASSERT_EQ(Send("0001wgnam;AB12;", 1), 0u);
+  const std::string log = Log();
+  EXPECT_NE(log.find(HexDump(ReplyFrame(1, '1', "AB12")) + Str(ReplyFrame(1, '1', "AB12"))),
+            std::string::npos);
+}
+
 TEST_F(SerialLink, OverlongRequestIsRefusedBeforeSending) {
   const std::string text = "0001wzkey;" + std::string(300, 'A') + ";";
   EXPECT_EQ(Send(text), kErrInvalidCommand);
@@ -432,6 +472,25 @@ TEST_F(TcpLink, ExchangeLogsTheDecipheredEnvelope) {
   EXPECT_EQ(log.substr(log.size() - expectedTail.size()), expectedTail);
   EXPECT_EQ(f.link->LastReply(), std::string(1, char(frame.size())) + Str(frame));
   EXPECT_EQ(f.link->LastReplyLength(), 14);
+}
+
+TEST_F(TcpLink, LevelTwoMasksTheEchoedValueOfTheReply) {
+  const Bytes frame = ReplyFrame(1, '1', "0123456789abcdef");
+  Queue(frame);
+  ASSERT_EQ(f.link->SendCommand("0001wzkey;0123456789abcdef;", reply, 2), 0u);
+  EXPECT_EQ(reply.value, "0123456789abcdef");
+  const std::string log = ReadFile(this->log);
+  EXPECT_EQ(log.find("0123456789abcdef"), std::string::npos) << log;
+  Bytes env = PlainEnvelope(frame.data(), frame.size());
+  std::string hex;
+  for (std::size_t i = 0; i < env.size(); ++i)
+    hex += (i >= 7 && i < 23) ? "** " : HexDump({env[i]});  // length byte, STX, 0001, '1' before
+  std::string chars = std::string(1, char(frame.size())) + Str(frame);
+  chars.replace(7, 16, std::string(16, '*'));
+  const std::string expectedTail =
+      "Response: " + hex + chars + std::string(1, '\0') + "\r\nReturning OK\r\n";
+  ASSERT_GE(log.size(), expectedTail.size());
+  EXPECT_EQ(log.substr(log.size() - expectedTail.size()), expectedTail);
 }
 
 TEST_F(TcpLink, ReceiveFailureWithCloseFlagsClearedKeepsTheSocket) {

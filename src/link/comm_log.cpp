@@ -85,6 +85,26 @@ void CommLog::MaskedChars(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+void CommLog::HexHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin,
+                        std::size_t maskEnd) {
+  if (!file_) return;
+  maskBegin = std::min(maskBegin, size);
+  maskEnd = std::clamp(maskEnd, maskBegin, size);
+  Hex(data, maskBegin);
+  for (std::size_t i = maskBegin; i < maskEnd; ++i) std::fwrite("** ", 1, 3, file_);
+  Hex(data + maskEnd, size - maskEnd);
+}
+
+void CommLog::RawHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin,
+                        std::size_t maskEnd) {
+  if (!file_) return;
+  maskBegin = std::min(maskBegin, size);
+  maskEnd = std::clamp(maskEnd, maskBegin, size);
+  Raw(data, maskBegin);
+  for (std::size_t i = maskBegin; i < maskEnd; ++i) std::fputc('*', file_);
+  Raw(data + maskEnd, size - maskEnd);
+}
+
 void CommLog::Outcome(std::uint32_t code) {
   if (!file_) return;
   if (code == 0)

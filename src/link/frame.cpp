@@ -36,6 +36,18 @@ std::size_t FindEtx(const std::uint8_t* data, std::size_t size) {
   return static_cast<std::size_t>(std::find(data, data + size, kEtx) - data);
 }
 
+ByteSpan ReplyValueSpan(const std::uint8_t* data, std::size_t size) {
+  const std::size_t etx = FindEtx(data, size);
+  const std::size_t stx = static_cast<std::size_t>(std::find(data, data + etx, kStx) - data);
+  if (stx == etx || stx + 6 > etx) return {};
+  const std::size_t begin = stx + 6;
+  const std::uint8_t* sep =
+      std::find(data + begin, data + etx, static_cast<std::uint8_t>(kSeparator));
+  std::size_t end = static_cast<std::size_t>(sep - data);
+  if (end == etx && etx < size) end = etx > begin ? etx - 1 : begin;  // keep the checksum
+  return {begin, std::max(begin, end)};
+}
+
 DecodedReply DecodeReply(const std::uint8_t* data, std::size_t size) {
   DecodedReply r;
   const std::size_t etx = FindEtx(data, size);

@@ -55,6 +55,15 @@ struct DecodedReply {
 // Offset of the first ETX in the bytes, or size when there is none.
 std::size_t FindEtx(const std::uint8_t* data, std::size_t size);
 
+// Where the value field of received reply bytes lies, as offsets into them:
+// from STX+6 up to the first ';' before the first ETX; without such a ';',
+// up to the checksum (or, with no ETX, to the end of the bytes). An empty
+// span when there is no STX to start from.
+struct ByteSpan {
+  std::size_t begin = 0, end = 0;
+};
+ByteSpan ReplyValueSpan(const std::uint8_t* data, std::size_t size);
+
 // Checks and decodes received reply bytes (already deciphered on TCP): bytes
 // before STX and after the first ETX are ignored.
 DecodedReply DecodeReply(const std::uint8_t* data, std::size_t size);

@@ -359,7 +359,15 @@ std::uint32_t CRavlenRemoteControl::SendTcp(const std::vector<std::uint8_t>& fra
   return HandleTcpFailure(closeAfterSendFailure_) ? kErrRead : kErrWrite;
 }
 
-std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging,
+// A level-2 exchange hides the reply's value as it hides the request's: a
+// unit may echo the key it was sent.
+void CRavlenRemoteControl::LogReplyHex(const std::uint8_t* buf, std::size_t count, bool mask) {
+  if (!mask) return log_.Hex(buf, count);
+  const ByteSpan value = ReplyValueSpan(buf, count);
+  log_.HexHiding(buf, count, value.begin, value.end);
+}
+
+std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging, bool mask,
                                                     std::uint8_t* buf, std::size_t& count) {
   const std::int64_t start = clock_->NowMs();
   count = 0;
@@ -390,12 +398,12 @@ std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging,
   if (logging) {
     log_.Printf("%d bytes (%.2lfs) ", static_cast<int>(count),
                 static_cast<double>(clock_->NowMs() - start) / 1000.0);
-    log_.Hex(buf, count);
+    LogReplyHex(buf, count, mask);
   }
   return kLinkOk;
 }
 
-std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, std::uint8_t* buf,
+std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, bool mask, std::uint8_t* buf,
                                                  std::size_t capacity, std::size_t& count) {
   count = 0;
   auto socket = tcp_->Socket();
@@ -408,7 +416,7 @@ std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, std::uint8_t* buf
   }
   count = static_cast<std::size_t>(n);
   OpenEnvelopeBlocks(cipher_, buf, count, capacity);
-  if (logging) log_.Hex(buf, count);
+  if (logging) LogReplyHex(buf, count, mask);
   buf[count] = 0;
   return kLinkOk;
 }
@@ -426,6 +434,7 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
   // Judged on the frame, so a request handed over without its STX counts too.
   const bool longRead = IsLongReadFrame(frame.data(), frame.size());
   const bool logging = log_.IsOpen() && logLevel > 0;
+  const bool mask = logLevel == 2;
 
   std::uint8_t buf[kReplyBuffer] = {};
   std::size_t count = 0;
@@ -438,8 +447,8 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
     if (waitBeforeReadMs > 0) clock_->SleepMs(waitBeforeReadMs);
     if (logging) log_.Text("Response: ");
 
-    if (const std::uint32_t rc = serial ? ReadSerialReply(longRead, logging, buf, count)
-                                        : ReadTcpReply(logging, buf, sizeof buf, count))
+    if (const std::uint32_t rc = serial ? ReadSerialReply(longRead, logging, mask, buf, count)
+                                        : ReadTcpReply(logging, mask, buf, sizeof buf, count))
       return Fail(rc);
 
     if (!serial) break;
@@ -468,7 +477,12 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
   const std::size_t length = etx + 1;
   if (logging) {
     static constexpr std::uint8_t kZero = 0;
-    log_.Raw(buf, length);
+    if (mask) {
+      const ByteSpan value = ReplyValueSpan(buf, length);
+      log_.RawHiding(buf, length, value.begin, value.end);
+    } else {
+      log_.Raw(buf, length);
+    }
     log_.Raw(&kZero, 1);
     log_.Text("\r\n");
   }

@@ -141,9 +141,11 @@ class CRavlenRemoteControl {
   std::uint32_t Fail(std::uint32_t code);
   std::uint32_t SendSerial(const std::vector<std::uint8_t>& frame);
   std::uint32_t SendTcp(const std::vector<std::uint8_t>& frame);
-  std::uint32_t ReadSerialReply(bool longRead, bool logging, std::uint8_t* buf, std::size_t& count);
-  std::uint32_t ReadTcpReply(bool logging, std::uint8_t* buf, std::size_t capacity,
+  std::uint32_t ReadSerialReply(bool longRead, bool logging, bool mask, std::uint8_t* buf,
+                                std::size_t& count);
+  std::uint32_t ReadTcpReply(bool logging, bool mask, std::uint8_t* buf, std::size_t capacity,
                              std::size_t& count);
+  void LogReplyHex(const std::uint8_t* buf, std::size_t count, bool mask);
   static void RunConnectThread(std::shared_ptr<TcpShared> shared,
                                std::shared_ptr<ConnectRequest> request);
   std::uint32_t HandleTcpFailure(bool closeFlag);
