@@ -31,7 +31,7 @@ long long MsSince(SteadyClock::time_point start) {
 // A TCP socket bound to 127.0.0.1 on an ephemeral port, listening or not.
 class LoopbackPort {
  public:
-  explicit LoopbackPort(bool listening) {
+  explicit LoopbackPort(bool listening, int backlog = 4) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return;
     sockaddr_in addr{};
@@ -40,7 +40,7 @@ class LoopbackPort {
     socklen_t len = sizeof addr;
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        (listening && ::listen(fd_, 4) != 0)) {
+        (listening && ::listen(fd_, backlog) != 0)) {
       ::close(fd_);
       fd_ = -1;
       return;
@@ -91,6 +91,33 @@ class PosixTcp : public ::testing::Test {
 
   std::shared_ptr<SocketFactory> factory_ = MakePosixSocketFactory();
 };
+
+// A listener that never accepts and whose queue is full drops further SYNs,
+// so a connect to it waits as one to an address where nothing answers.
+TEST(PosixTcpConnect, GivesUpAfterItsConnectTimeout) {
+  LoopbackPort listener(true, 0);
+  ASSERT_TRUE(listener.ok());
+  auto factory = MakePosixSocketFactory(200);
+  std::vector<std::unique_ptr<StreamSocket>> queued;
+  int err = 0;
+  bool timedOut = false;
+  long long took = 0;
+  for (int i = 0; i < 16 && !timedOut; ++i) {
+    auto s = factory->Create(err);
+    ASSERT_NE(s, nullptr);
+    const auto start = SteadyClock::now();
+    if (factory->Connect(*s, "127.0.0.1", listener.port(), err, nullptr)) {
+      queued.push_back(std::move(s));
+      continue;
+    }
+    took = MsSince(start);
+    timedOut = err == ETIMEDOUT;
+    ASSERT_TRUE(timedOut) << std::strerror(err);
+  }
+  ASSERT_TRUE(timedOut) << "the listener's queue never filled";
+  EXPECT_GE(took, 190);
+  EXPECT_LT(took, 3000);
+}
 
 TEST_F(PosixTcp, ConnectsToALoopbackListenerAndExchangesBytes) {
   LoopbackPort listener(true);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 namespace vecta::link {
 namespace {
@@ -65,6 +66,8 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 
 class PosixSocketFactory final : public SocketFactory {
  public:
+  explicit PosixSocketFactory(int connectTimeoutMs) : connectTimeoutMs_(connectTimeoutMs) {}
+
   std::unique_ptr<StreamSocket> Create(int& err) override {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
@@ -118,7 +121,7 @@ class PosixSocketFactory final : public SocketFactory {
       err = errno;
       return false;
     }
-    const int result = Wait(fd, addr, cancel);
+    const int result = Wait(fd, addr, cancel, connectTimeoutMs_);
     // Back to blocking: the receive time-out only applies to a blocking recv.
     if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 && result == 0) {
       err = errno;
@@ -132,17 +135,23 @@ class PosixSocketFactory final : public SocketFactory {
   }
 
  private:
-  // Starts the connect and waits for it; 0 when connected, else the error.
-  // No time-out of its own: the kernel gives up with ETIMEDOUT after its SYN
-  // retries.
-  static int Wait(int fd, const sockaddr_in& addr, const std::atomic<bool>* cancel) {
+  // Starts the connect and waits for it, at most `timeoutMs`; 0 when
+  // connected, else the error (ETIMEDOUT when the time ran out).
+  static int Wait(int fd, const sockaddr_in& addr, const std::atomic<bool>* cancel,
+                  int timeoutMs) {
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return 0;
     // EINTR leaves the connect going on asynchronously, as EINPROGRESS does.
     if (errno != EINPROGRESS && errno != EINTR) return errno;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
       if (Cancelled(cancel)) return ECANCELED;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) return ETIMEDOUT;
       pollfd p{fd, POLLOUT, 0};
-      const int r = ::poll(&p, 1, kCancelSliceMs);
+      const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kCancelSliceMs)));
       if (r < 0) {
         if (errno == EINTR) continue;
         return errno;
@@ -157,12 +166,14 @@ class PosixSocketFactory final : public SocketFactory {
       if (p.revents & POLLOUT) return 0;
     }
   }
+
+  int connectTimeoutMs_;
 };
 
 }  // namespace
 
-std::shared_ptr<SocketFactory> MakePosixSocketFactory() {
-  return std::make_shared<PosixSocketFactory>();
+std::shared_ptr<SocketFactory> MakePosixSocketFactory(int connectTimeoutMs) {
+  return std::make_shared<PosixSocketFactory>(connectTimeoutMs);
 }
 
 }  // namespace vecta::link

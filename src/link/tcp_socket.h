@@ -13,6 +13,9 @@ namespace vecta::link {
 
 inline constexpr std::uint16_t kUnitTcpPort = 9999;
 inline constexpr int kReceiveTimeoutMs = 1500;
+// How long a connect may take before it is given up: a unit that is not
+// there is reported after this, not after the system's own couple of minutes.
+inline constexpr int kConnectTimeoutMs = 10'000;
 
 class StreamSocket {
  public:
@@ -32,14 +35,15 @@ class SocketFactory {
   // An IPv4 TCP stream socket; nullptr with the system error in `err`.
   virtual std::unique_ptr<StreamSocket> Create(int& err) = 0;
   virtual bool SetReceiveTimeout(StreamSocket& socket, int ms, int& err) = 0;
-  // Connects to the dotted-quad address and port with the system's own
-  // connect time-out. When `cancel` becomes true the attempt is abandoned
-  // (false, err = ECANCELED) within about 100 ms.
+  // Connects to the dotted-quad address and port, giving up after the
+  // factory's connect time-out (false, err = ETIMEDOUT). When `cancel`
+  // becomes true the attempt is abandoned (false, err = ECANCELED) within
+  // about 100 ms.
   virtual bool Connect(StreamSocket& socket, const std::string& ip, std::uint16_t port, int& err,
                        const std::atomic<bool>* cancel) = 0;
 };
 
-// BSD sockets.
-std::shared_ptr<SocketFactory> MakePosixSocketFactory();
+// BSD sockets whose connects give up after `connectTimeoutMs`.
+std::shared_ptr<SocketFactory> MakePosixSocketFactory(int connectTimeoutMs = kConnectTimeoutMs);
 
 }  // namespace vecta::link
