@@ -113,6 +113,16 @@ Bytes SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::siz
   return env;
 }
 
+std::size_t EnvelopeSize(const LinkCipher& cipher, const std::uint8_t* raw, std::size_t size) {
+  if (size < 8) return 0;
+  std::uint8_t block[8];
+  std::memcpy(block, raw, 8);
+  cipher.DecryptBlock(block);
+  const std::size_t length = block[0];
+  if (length == 0) return 8;
+  return (length + 1 + 7) / 8 * 8;
+}
+
 void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::size_t size,
                         std::size_t capacity) {
   for (std::size_t off = 0; off < size && off + 8 <= capacity; off += 8)

@@ -82,6 +82,12 @@ void SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size
 void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::size_t size,
                         std::size_t capacity);
 
+// The size of the enciphered envelope that starts `raw`, from its length
+// byte: the length plus one, rounded up to a multiple of 8 (8 for a length
+// of 0, so that a broken envelope still moves the reader on). 0 while fewer
+// than 8 bytes are there to tell.
+std::size_t EnvelopeSize(const LinkCipher& cipher, const std::uint8_t* raw, std::size_t size);
+
 // Builds the plain envelope (length byte, frame, padding) without enciphering:
 // what a peer sees after decipherment.
 Bytes PlainEnvelope(const std::uint8_t* frame, std::size_t size);

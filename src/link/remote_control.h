@@ -146,6 +146,12 @@ class CRavlenRemoteControl {
   std::uint32_t ReadTcpReply(bool logging, bool mask, std::uint8_t* buf, std::size_t capacity,
                              std::size_t& count);
   void LogReplyHex(const std::uint8_t* buf, std::size_t count, bool mask);
+  void ResyncFor(const StreamSocket* socket);
+  void DropStale(StreamSocket& socket);
+  void DropEnvelope(const std::uint8_t* raw, std::size_t size);
+  void AfterPlainReceive(const std::uint8_t* raw, long received, std::size_t etxAt, bool mask);
+  std::uint32_t ReadOwedThenReply(StreamSocket& socket, bool logging, bool mask,
+                                  std::uint8_t* buf, std::size_t capacity, std::size_t& count);
   static void RunConnectThread(std::shared_ptr<TcpShared> shared,
                                std::shared_ptr<ConnectRequest> request);
   std::uint32_t HandleTcpFailure(bool closeFlag);
@@ -179,6 +185,16 @@ class CRavlenRemoteControl {
   std::string lastOpenError_;
   std::vector<std::uint8_t> frame_, envelope_;  // work areas of SendCommand
   std::shared_ptr<TcpShared> tcp_;  // the socket slot and the connect requests
+  // Keeping replies in step over TCP. A reply that comes late, or the tail of
+  // a split one, is still on its way when the next request goes out; the
+  // unit answers in order, so the first `owed_` envelopes that arrive belong
+  // to earlier exchanges and are dropped. `carry_` holds the enciphered
+  // bytes of the first of them received so far. Both belong to the socket
+  // `resyncSocket_` and start afresh with a new connection.
+  const StreamSocket* resyncSocket_ = nullptr;
+  int owed_ = 0;
+  bool owedMasked_ = false;  // an owed reply may echo a key: trace it hidden
+  std::vector<std::uint8_t> carry_;
   LinkCipher cipher_;
 };
 

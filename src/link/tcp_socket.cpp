@@ -50,6 +50,26 @@ class PosixStreamSocket final : public StreamSocket {
     }
   }
 
+  long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) override {
+    pollfd p{fd_, POLLIN, 0};
+    for (;;) {
+      const int r = ::poll(&p, 1, std::max(waitMs, 0));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        err = errno;
+        return -1;
+      }
+      break;
+    }
+    for (;;) {
+      const ssize_t n = ::recv(fd_, data, size, MSG_DONTWAIT);
+      if (n >= 0) return static_cast<long>(n);
+      if (errno == EINTR) continue;
+      err = errno;  // EAGAIN: nothing there within the wait
+      return -1;
+    }
+  }
+
   void ShutdownBoth() override { ::shutdown(fd_, SHUT_RDWR); }
 
  private:

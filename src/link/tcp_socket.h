@@ -25,6 +25,10 @@ class StreamSocket {
   // One receive call: bytes received, 0 when the peer closed, -1 with the
   // system error in `err` (the receive time-out expiring included).
   virtual long Receive(std::uint8_t* data, std::size_t size, int& err) = 0;
+  // One receive call that waits at most `waitMs` for data (0: takes only
+  // what has arrived already): bytes received, 0 when the peer closed, -1
+  // with EAGAIN when nothing came in time or another system error in `err`.
+  virtual long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) = 0;
   // Shuts down both directions; a receive blocked on another thread returns.
   virtual void ShutdownBoth() = 0;
 };

@@ -92,6 +92,16 @@ class FakeSocket final : public link::StreamSocket {
     s_->sends.emplace_back(data, data + size);
     return static_cast<long>(size);
   }
+  long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) override {
+    {
+      std::lock_guard lock(s_->m);
+      if (waitMs <= 0 && (s_->receives.empty() || !s_->receives.front().early)) {
+        err = EAGAIN;
+        return -1;
+      }
+    }
+    return Receive(data, size, err);
+  }
   long Receive(std::uint8_t* data, std::size_t size, int& err) override {
     std::lock_guard lock(s_->m);
     if (s_->receives.empty()) {

@@ -88,6 +88,7 @@ struct FakeReceive {
   Bytes bytes;  // plaintext envelope bytes, enciphered before delivery
   int err = 0;  // nonzero: the receive fails with this error
   bool raw = false;  // deliver `bytes` as they are, without enciphering
+  bool early = false;  // already there before the request is sent
 };
 
 struct FakeSocketState {
