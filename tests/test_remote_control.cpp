@@ -381,6 +381,25 @@ TEST(SerialPortOps, TimeoutsAndBaudRate) {
   EXPECT_EQ(f.link->SetBaudRate(9600), 0);
 }
 
+TEST(SerialPortOps, RateTheDeviceRefusesKeepsTheOldOne) {
+  FakeLink f;
+  ASSERT_EQ(f.link->OpenSerialPort(0), 0u);
+  f.line().refusedBauds = {56000};
+  EXPECT_EQ(f.link->SetBaudRate(56000), 0);
+  EXPECT_EQ(f.link->BaudRate(), 9600u);
+  EXPECT_EQ(f.line().baudsSet.back(), 9600u);
+  // The port keeps working, and so does the next open.
+  f.line().Reply(ReplyFrame(1, '1', "1"));
+  LinkReply reply;
+  EXPECT_EQ(f.link->SendCommand("0001rgadd;;", reply), 0u);
+  f.link->CloseSerialPort();
+  EXPECT_EQ(f.link->OpenSerialPort(0), 0u);
+  EXPECT_EQ(f.line().baudsSet.back(), 9600u);
+  // A rate it takes is kept.
+  EXPECT_NE(f.link->SetBaudRate(14400), 0);
+  EXPECT_EQ(f.link->BaudRate(), 14400u);
+}
+
 TEST(SerialPortOps, ReopeningDoesNotForgetThatTheUnitAnswered) {
   FakeLink f;
   ASSERT_EQ(f.link->OpenSerialPort(0), 0u);

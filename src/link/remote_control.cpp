@@ -163,9 +163,17 @@ void CRavlenRemoteControl::CloseSerialPort() {
 }
 
 int CRavlenRemoteControl::SetBaudRate(std::uint32_t baud) {
+  if (!serial_) {
+    baudRate_ = baud;  // taken at the next open
+    return 1;
+  }
+  if (!serial_->SetLine(baud)) {
+    // The port stays on the rate that works, and so does the next open.
+    serial_->SetLine(baudRate_);
+    return 0;
+  }
   baudRate_ = baud;
-  if (!serial_) return 1;
-  return serial_->SetLine(baud) ? 1 : 0;
+  return 1;
 }
 
 std::uint32_t CRavlenRemoteControl::SetCommTimeout(int which, std::uint32_t value) {

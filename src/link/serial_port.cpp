@@ -1,5 +1,7 @@
 #include "link/serial_port.h"
 
+#include "link/serial_speed.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -117,9 +119,22 @@ class PosixSerialDevice final : public SerialDevice {
   PosixSerialDevice(const PosixSerialDevice&) = delete;
   PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
+  // A line the driver cannot set up as asked is put back as it was, so the
+  // port keeps working at its old rate.
   bool SetLine(std::uint32_t baud) override {
-    speed_t speed;
-    if (!BaudToSpeed(baud, speed)) return false;
+    if (baud == 0) return false;  // a speed of 0 hangs the line up
+    SavedLine before;
+    const bool saved = SaveLine(fd_, before);
+    if (ConfigureLine(baud)) return true;
+    if (saved) RestoreLine(fd_, before);
+    return false;
+  }
+
+  bool ConfigureLine(std::uint32_t baud) {
+    // Rates outside the standard table are set through termios2 once the
+    // rest of the line is.
+    speed_t speed = B9600;
+    const bool standard = BaudToSpeed(baud, speed);
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) return false;
 
@@ -138,16 +153,30 @@ class PosixSerialDevice final : public SerialDevice {
     // VMIN bytes before reporting input.
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) return false;
+    if (standard && (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0))
+      return false;
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+    // Both speeds once more as the kernel holds them, so that one left over
+    // from an arbitrary rate cannot stay behind.
+    if (!SetLineSpeed(fd_, baud, standard ? static_cast<unsigned>(speed) : 0u)) return false;
 
     // tcsetattr succeeds when any part of the request was applied; a driver
     // that cannot do the rate keeps its old one, so check what it took.
     termios now{};
     if (::tcgetattr(fd_, &now) != 0) return false;
-    return ::cfgetospeed(&now) == speed && ::cfgetispeed(&now) == speed &&
-           (now.c_cflag & CSIZE) == CS8 && (now.c_cflag & (PARENB | CSTOPB)) == 0 &&
-           (now.c_lflag & (ICANON | ECHO)) == 0;
+    if ((now.c_cflag & CSIZE) != CS8 || (now.c_cflag & (PARENB | CSTOPB)) != 0 ||
+        (now.c_lflag & (ICANON | ECHO)) != 0)
+      return false;
+    if (standard) return ::cfgetospeed(&now) == speed && ::cfgetispeed(&now) == speed;
+    std::uint32_t in = 0, out = 0;
+    return ReadLineSpeeds(fd_, in, out) && CloseTo(in, baud) && CloseTo(out, baud);
+  }
+
+  // A driver may settle on the nearest rate its clock divides to; within 2%
+  // both ends still read each other's bytes.
+  static bool CloseTo(std::uint32_t actual, std::uint32_t wanted) {
+    const std::uint64_t diff = actual > wanted ? actual - wanted : wanted - actual;
+    return diff * 50 <= wanted;
   }
 
   bool SetTimeouts(const SerialTimeouts& timeouts) override {

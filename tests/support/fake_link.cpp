@@ -1,5 +1,6 @@
 #include "support/fake_link.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,8 @@ class FakeSerialDevice final : public link::SerialDevice {
   explicit FakeSerialDevice(std::shared_ptr<FakeSerialState> s) : s_(std::move(s)) { s_->open = true; }
   ~FakeSerialDevice() override { s_->open = false; }
   bool SetLine(std::uint32_t baud) override {
+    if (std::find(s_->refusedBauds.begin(), s_->refusedBauds.end(), baud) != s_->refusedBauds.end())
+      return false;  // the line stays at its rate
     s_->baudsSet.push_back(baud);
     return !s_->failSetLine;
   }

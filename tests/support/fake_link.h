@@ -55,6 +55,7 @@ struct FakeSerialState {
   int purges = 0;
   bool failWrite = false, failSetLine = false, failSetTimeouts = false;
   std::vector<std::uint32_t> baudsSet;
+  std::vector<std::uint32_t> refusedBauds;  // rates the device cannot do
   link::SerialTimeouts timeouts;
   FakeClock* clock = nullptr;  // advanced by each silent read's time-out
   bool open = false;
