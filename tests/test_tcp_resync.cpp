@@ -179,10 +179,11 @@ TEST_F(TcpInStep, LateReplyBackToBackCostsOnlyItsOwnExchange) {
   const auto got = Refresh(0);
   EXPECT_EQ(got[kLate].code, kErrRead);
   for (std::size_t i = 0; i < got.size(); ++i) {
-    if (i != kLate) EXPECT_EQ(got[i].value, "v" + kRefresh[i]) << i;
+    if (i == kLate) continue;
+    EXPECT_EQ(got[i].value, "v" + kRefresh[i]) << i;
   }
   // The late reply went out after the next request and was dropped.
-  EXPECT_EQ(trace.Text().find("Dropped a late reply of 16 bytes:") != std::string::npos, true)
+  EXPECT_NE(trace.Text().find("Dropped a late reply of 16 bytes:"), std::string::npos)
       << trace.Text();
   // The log holds no trace of it: each record is the ordinary one.
   const std::string log = ReadFile(dir.File("tcp.log"));
