@@ -119,6 +119,27 @@ TEST(PosixTcpConnect, GivesUpAfterItsConnectTimeout) {
   EXPECT_LT(took, 3000);
 }
 
+TEST_F(PosixTcp, ReceiveWithinTakesWhatIsThereOrWaitsAtMostItsTime) {
+  LoopbackPort listener(true);
+  ASSERT_TRUE(listener.ok());
+  int peer = -1;
+  auto s = ConnectTo(listener, peer);
+  ASSERT_NE(s, nullptr);
+  std::uint8_t buf[16];
+  int err = 0;
+  EXPECT_EQ(s->ReceiveWithin(buf, sizeof buf, 0, err), -1);
+  EXPECT_EQ(err, EAGAIN);
+  auto start = SteadyClock::now();
+  EXPECT_EQ(s->ReceiveWithin(buf, sizeof buf, 50, err), -1);
+  EXPECT_EQ(err, EAGAIN);
+  EXPECT_GE(MsSince(start), 45);
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  EXPECT_EQ(s->ReceiveWithin(buf, sizeof buf, 1000, err), 3);
+  EXPECT_EQ(std::string(buf, buf + 3), "abc");
+  ::close(peer);
+  EXPECT_EQ(s->ReceiveWithin(buf, sizeof buf, 1000, err), 0);  // the peer closed
+}
+
 TEST_F(PosixTcp, ConnectsToALoopbackListenerAndExchangesBytes) {
   LoopbackPort listener(true);
   ASSERT_TRUE(listener.ok());

@@ -52,8 +52,8 @@ class PosixStreamSocket final : public StreamSocket {
 
   long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) override {
     pollfd p{fd_, POLLIN, 0};
-    for (;;) {
-      const int r = ::poll(&p, 1, std::max(waitMs, 0));
+    for (; waitMs > 0;) {  // with no wait, the receive alone tells
+      const int r = ::poll(&p, 1, waitMs);
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) {
         err = errno;
