@@ -286,6 +286,15 @@ TEST_F(VectactlTest, RateListOfTheEncodersLayer) {
   r = Ctl({"set", "ampr", "64kbits/s"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Writes(), std::vector<std::string>{"wampr;2;"});
+  // The K610 encoders: the factory ones are Layer 2, a Layer 1 one takes
+  // the Layer 1 list.
+  server.Stop();
+  Serve("K610", false, {{"a2en", "1"}});
+  ForgetWrites();
+  ASSERT_EQ(Ctl({"set", "a1br", "64kbits/s"}).status, 0);
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wa1br;4;"});
+  ASSERT_EQ(Ctl({"set", "a2br", "64kbits/s"}).status, 0);
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wa2br;2;"});
 }
 
 TEST_F(VectactlTest, SmallSizesWhileTheEncoderIsMpeg4) {
