@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
@@ -25,6 +28,8 @@
 #include "params/config_file.h"
 #include "params/config_set.h"
 #include "params/convert.h"
+#include "params/memory_host.h"
+#include "params/page_rules.h"
 #include "params/refresh.h"
 
 namespace vecta::ctl {
@@ -34,6 +39,8 @@ using namespace vecta::link;
 
 // How long the tool waits for a TCP connection before giving up.
 constexpr int kConnectWaitMs = 30000;
+// The longest value a write frame carries over either link.
+constexpr std::size_t kMaxValueLength = kMaxTcpRequestFrame - 24;
 
 struct Options {
   std::string serialDevice;
@@ -224,22 +231,63 @@ class Tool {
     return kExitOk;
   }
 
-  // The value as an operator types it, through the page and the same apply
-  // the pages use: mode changes wait for the unit, derived rows write the
-  // mnemonics behind them.
+  // The value as an operator types it, through a page holding the named
+  // row's control and only what its own rule needs, and the same apply the
+  // pages use: mode changes wait for the unit, derived rows write the
+  // mnemonics behind them. The unit's value is read back and compared.
   int Set(const std::string& mnemonic, const std::string& text) {
+    if (auto problem = ValueProblem(mnemonic, text)) {
+      err_ << *problem << "\n";
+      return kExitUsage;
+    }
     if (int rc = Refresh()) return rc;
-    params::ParamRow* row = ExistingRow(mnemonic);
+    params::ParamTable* table = nullptr;
+    params::ParamRow* row = RowToSet(mnemonic, table);
     if (!row) return NoSuchRow(mnemonic);
     const params::RowSpec& desc = row->Desc();
-    if (!desc.writable) {
+    // The manual bitrate is typed in its edit and written through the box.
+    if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
       err_ << mnemonic << " is shown only; it cannot be set\n";
       return kExitUsage;
     }
-    params::ControlHost& page = view_.MainPage();
+    if (table == &tables_.satmod && !view_.satmodButton) {
+      err_ << mnemonic << " is a satellite modulator setting and no satellite modulator answers on this unit\n";
+      return kExitUsage;
+    }
+    const params::Variant variant = unit_.variant();
+    const bool k240Resolution = variant != params::Variant::K610 && desc.control == params::ctl::kResolution;
+    if (variant != params::Variant::K610 && desc.control == params::ctl::kMpeg4EncodingMode &&
+        unit_.rules.encoderIndex == 0) {
+      err_ << mnemonic << " is the MPEG4 encoding mode; the encoder is MPEG2 now\n";
+      return kExitUsage;
+    }
+
+    // The page: the row's control and, for the bitrate pair, its partner,
+    // showing what the unit holds.
+    std::vector<int> ids{desc.control};
+    if (desc.Has(params::flag::kBitratePair))
+      for (const auto& other : table->Rows())
+        if (other.Desc().Has(params::flag::kBitratePair) && other.Desc().control != desc.control)
+          ids.push_back(other.Desc().control);
+    params::MemoryHost page(ids);
+    params::InitPage(page, *table);
+    for (const auto& r : table->Rows())
+      if (page.HasControl(r.Desc().control) && params::RowExists(r.Desc(), variant))
+        params::ShowStoredValue(r, page);
+
+    std::int32_t askedPosition = -1;
     switch (desc.kind) {
       case params::Kind::List: {
-        const auto offered = params::OfferedOptions(*desc.options);
+        auto offered = params::OfferedOptions(*desc.options);
+        // MPEG4 offers the two small sizes after the four fixed ones.
+        if (k240Resolution && unit_.rules.encoderIndex == 1) {
+          offered.resize(std::min<std::size_t>(offered.size(), 4));
+          offered.push_back("SIF");
+          offered.push_back("QSIF");
+          page.ClearList(desc.control);
+          for (std::size_t i = 0; i < offered.size(); ++i)
+            page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
+        }
         auto it = std::find(offered.begin(), offered.end(), text);
         if (it == offered.end()) {
           err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
@@ -248,7 +296,8 @@ class Tool {
           err_ << "\n";
           return kExitUsage;
         }
-        page.Select(desc.control, static_cast<int>(it - offered.begin()));
+        askedPosition = static_cast<int>(it - offered.begin());
+        page.Select(desc.control, askedPosition);
         break;
       }
       case params::Kind::Check: {
@@ -267,17 +316,29 @@ class Tool {
         break;
       default:
         page.SetText(desc.control, text);
+        // A bitrate typed means a manual bitrate.
+        if (desc.Has(params::flag::kBitratePair))
+          for (int id : ids)
+            if (id != desc.control) page.SetChecked(id, true);
         break;
     }
+    const std::string asked = AskedWire(desc, page, askedPosition);
     {
       std::lock_guard poll(PollLock());
-      if (params::Apply(unit_, tables_.main, page) == 0) {
-        out_ << params::ShownValue(desc, row->Get()) << "\n";
-        return kExitOk;
-      }
-      params::Refresh(unit_, tables_.main, page);
+      if (params::Apply(unit_, *table, page) != 0) params::Refresh(unit_, *table, page);
     }
-    out_ << params::ShownValue(desc, row->Get()) << "\n";
+    if (prompter_.ErrorShown()) return kExitLinkError;
+    const auto value = row->Get();
+    if (!value) {
+      err_ << "The unit did not answer " << mnemonic << "\n";
+      return kExitLinkError;
+    }
+    const std::string shown = params::ShownValue(desc, value);
+    if (!asked.empty() && !SameWire(desc, HeldWire(desc, *row), asked)) {
+      err_ << "the unit kept " << mnemonic << " at " << shown << "\n";
+      return kExitLinkError;
+    }
+    out_ << shown << "\n";
     return kExitOk;
   }
 
@@ -333,6 +394,95 @@ class Tool {
   }
 
  private:
+  // Why a typed value cannot go to the unit, before anything is sent.
+  std::optional<std::string> ValueProblem(const std::string& mnemonic, const std::string& text) {
+    for (unsigned char c : text) {
+      if (c == ';') return "A value for " + mnemonic + " cannot hold ';'";
+      if (c < 0x20 || c == 0x7f) return "A value for " + mnemonic + " cannot hold a control character";
+    }
+    if (text.size() > kMaxValueLength)
+      return "The value for " + mnemonic + " is longer than " + std::to_string(kMaxValueLength) + " characters";
+    for (params::ParamTable* table : tables_.All())
+      for (const auto& row : table->Rows()) {
+        const params::RowSpec& desc = row.Desc();
+        if (row.Mnemonic() != mnemonic || desc.kind != params::Kind::Text || !NumericRow(desc)) continue;
+        char* end = nullptr;
+        const double number = std::strtod(text.c_str(), &end);
+        if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(number) ||
+            std::isspace(static_cast<unsigned char>(text.front())))
+          return "'" + text + "' is not a number; " + mnemonic + " takes one";
+      }
+    return std::nullopt;
+  }
+
+  static bool NumericRow(const params::RowSpec& desc) {
+    using namespace params::flag;
+    return desc.Has(kLevel | kTenths | kTenthsToo | kNegativeTenths | kHundredths | kThousandths |
+                    kTwoDecimals | kTrim | kBitratePair);
+  }
+
+  // The row of the mnemonic that the unit uses now: of two rate lists, the
+  // one for the audio encoder's layer.
+  params::ParamRow* RowToSet(const std::string& mnemonic, params::ParamTable*& table) {
+    std::vector<std::pair<params::ParamRow*, params::ParamTable*>> found;
+    for (params::ParamTable* t : tables_.All())
+      for (auto& row : t->Rows())
+        if (row.Mnemonic() == mnemonic && params::RowExists(row.Desc(), unit_.variant())) found.push_back({&row, t});
+    if (found.empty()) return nullptr;
+    int wanted = 0;
+    const params::ParamTable& main = tables_.main;
+    if (mnemonic == "ampr")
+      wanted = main.StoredListPosition("aenc") <= 12 ? params::ctl::kLayer1AudioRate : params::ctl::kLayer2AudioRate;
+    else if (mnemonic == "a1br")
+      wanted = main.StoredListPosition("a1en") <= 2 ? params::ctl::kEncoder1Layer1Rate : params::ctl::kEncoder1Layer2Rate;
+    else if (mnemonic == "a2br")
+      wanted = main.StoredListPosition("a2en") <= 2 ? params::ctl::kEncoder2Layer1Rate : params::ctl::kEncoder2Layer2Rate;
+    for (auto& [row, t] : found)
+      if (row->Desc().control == wanted) {
+        table = t;
+        return row;
+      }
+    table = found.front().second;
+    return found.front().first;
+  }
+
+  // What the unit should hold once the page's control is applied, as the
+  // wire text; "" when that cannot be told (derived rows).
+  static std::string AskedWire(const params::RowSpec& desc, const params::ControlHost& page, std::int32_t position) {
+    if (desc.Derived()) return {};
+    switch (desc.kind) {
+      case params::Kind::Text:
+        return params::FormTextValue(desc, page.Text(desc.control));
+      case params::Kind::List:
+        if (position > 3 && desc.control == params::ctl::kResolution) return {};  // held in ecmd
+        return params::FormListValue(desc, position).value_or("");
+      case params::Kind::Check:
+        return desc.Has(params::flag::kBitratePair) ? std::string() : params::FormCheckValue(page.Checked(desc.control));
+      case params::Kind::Address:
+        return params::FormatAddress(page.Address(desc.control));
+      default:
+        return {};
+    }
+  }
+
+  // Numbers compare by value: the unit may give 4.500 for 4.5.
+  static bool SameWire(const params::RowSpec& desc, const std::string& held, const std::string& asked) {
+    if (held == asked) return true;
+    if (desc.kind != params::Kind::Text || !NumericRow(desc) || held.empty()) return false;
+    return std::fabs(std::strtod(held.c_str(), nullptr) - std::strtod(asked.c_str(), nullptr)) < 1e-9;
+  }
+
+  static std::string HeldWire(const params::RowSpec& desc, const params::ParamRow& row) {
+    const auto value = row.Get();
+    if (!value) return {};
+    switch (desc.kind) {
+      case params::Kind::Text:
+        return params::FormTextValue(desc, std::get<std::string>(*value));
+      default:
+        return WireText(desc, value);
+    }
+  }
+
   int LinkError(std::uint32_t code) {
     err_ << LinkErrorText(code) << "\n";
     return kExitLinkError;
@@ -540,22 +690,26 @@ int DiffConfig(const std::string& a, const std::string& b, std::ostream& out, st
       ++differences;
       continue;
     }
-    auto find = [](const params::ConfigImage& image, const std::string& m) -> const params::ConfigRecord* {
+    // A mnemonic may repeat: its n-th record is compared with the other
+    // file's n-th record of the same mnemonic.
+    auto find = [](const params::ConfigImage& image, const std::string& m,
+                   std::size_t nth) -> const params::ConfigRecord* {
       for (const auto& rec : image.records)
-        if (rec.mnemonic == m) return &rec;
+        if (rec.mnemonic == m && nth-- == 0) return &rec;
       return nullptr;
     };
     auto text = [](const params::ConfigRecord* rec) {
       return rec ? rec->ValueText() + " (" + ShownRecord(*rec) + ")" : std::string("(none)");
     };
+    std::map<std::string, std::size_t> seenLeft, seenRight;
     for (const auto& rec : l->records) {
-      const params::ConfigRecord* other = find(*r, rec.mnemonic);
+      const params::ConfigRecord* other = find(*r, rec.mnemonic, seenLeft[rec.mnemonic]++);
       if (other && *other == rec) continue;
       out << where << ": " << rec.mnemonic << " " << text(&rec) << " -> " << text(other) << "\n";
       ++differences;
     }
     for (const auto& rec : r->records) {
-      if (find(*l, rec.mnemonic)) continue;
+      if (find(*l, rec.mnemonic, seenRight[rec.mnemonic]++)) continue;
       out << where << ": " << rec.mnemonic << " (none) -> " << text(&rec) << "\n";
       ++differences;
     }

@@ -4,10 +4,12 @@
 
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <fstream>
 #include <sstream>
 
 #include "sim_server.h"
 #include "support/fake_link.h"
+#include "params/config_file.h"
 #include "vectactl.h"
 
 using namespace vecta;
@@ -22,8 +24,10 @@ struct CtlRun {
 
 class VectactlTest : public ::testing::Test {
  protected:
-  void Serve(const std::string& board = "K610", bool satmod = false) {
+  void Serve(const std::string& board = "K610", bool satmod = false,
+             std::vector<sim::ParamSeed> seeds = {}) {
     sim::SimOptions o;
+    o.unit.params = std::move(seeds);
     o.tcpPort = 0;
     o.unit.board = board;
     o.unit.satmod = satmod;
@@ -222,6 +226,156 @@ TEST_F(VectactlTest, RestoreDefaultsAnsweredNoAndKeysChecked) {
   const std::string log = ReadFile(dir.File("ctl.log"));
   EXPECT_EQ(log.find(std::string(32, 'a')), std::string::npos);
   EXPECT_NE(log.find("wzkex;" + std::string(32, '*') + ";"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(VectactlTest, SatelliteRowsAreWrittenWhenTheModulatorAnswers) {
+  Serve("K240", true);
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "srol", "0.29"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wsrol;29;"});
+  r = Ctl({"set", "slev", "-5.5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wslev;55;"});
+  EXPECT_EQ(Ctl({"get", "slev"}).out, r.out);
+}
+
+TEST_F(VectactlTest, SatelliteRowWithoutModulatorIsRefused) {
+  Serve("K240", false);
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "srol", "0.29"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no satellite modulator answers"), std::string::npos) << r.err;
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(VectactlTest, NameWritesOnlyTheNameOnEveryBoard) {
+  // Units whose audio and bitrate settings the pages would rewrite on any
+  // apply of their own windows.
+  const std::vector<std::pair<std::string, std::vector<sim::ParamSeed>>> units = {
+      {"K240", {{"aenc", "1"}, {"evbr", "4000"}}},
+      {"K610", {{"a1en", "1"}, {"a2en", "2"}, {"evbr", "4000"}}},
+  };
+  for (const auto& [board, seeds] : units) {
+    SCOPED_TRACE(board);
+    server.Stop();
+    Serve(board, false, seeds);
+    ForgetWrites();
+    CtlRun r = Ctl({"set", "gnam", "Mast 2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Mast 2\n");
+    EXPECT_EQ(Writes(), std::vector<std::string>{"wgnam;Mast 2;"});
+  }
+}
+
+TEST_F(VectactlTest, RateListOfTheEncodersLayer) {
+  Serve("K240");  // the factory audio encoder is a Layer 2 one
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "ampr", "64kbits/s"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "64kbits/s\n");
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wampr;4;"});
+  // A Layer 1 encoder takes the Layer 1 list.
+  server.Stop();
+  Serve("K240", false, {{"aenc", "1"}});
+  ForgetWrites();
+  r = Ctl({"set", "ampr", "64kbits/s"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wampr;2;"});
+  // The K610 encoders: the factory ones are Layer 2, a Layer 1 one takes
+  // the Layer 1 list.
+  server.Stop();
+  Serve("K610", false, {{"a2en", "1"}});
+  ForgetWrites();
+  ASSERT_EQ(Ctl({"set", "a1br", "64kbits/s"}).status, 0);
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wa1br;4;"});
+  ASSERT_EQ(Ctl({"set", "a2br", "64kbits/s"}).status, 0);
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wa2br;2;"});
+}
+
+TEST_F(VectactlTest, SmallSizesWhileTheEncoderIsMpeg4) {
+  Serve("K240", false, {{"eenc", "1"}});
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "ehor", "SIF"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wecmd;4;"});
+  r = Ctl({"set", "ehor", "QSIF"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wecmd;5;"});
+}
+
+TEST_F(VectactlTest, EncodingModeRefusedWhileTheEncoderIsMpeg2) {
+  Serve("K240");
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "ecmd", "Low delay progressive"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("the encoder is MPEG2"), std::string::npos) << r.err;
+  r = Ctl({"set", "ehor", "SIF"});  // not offered with MPEG2
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(VectactlTest, ManualBitrateIsWrittenInKbits) {
+  Serve("K240");
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "evid", "4.5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wevbr;4500;"});
+}
+
+TEST_F(VectactlTest, BadValuesAreRefusedWithNothingSent) {
+  Serve("K610");
+  ForgetWrites();
+  const std::vector<std::vector<std::string>> bad = {
+      {"set", "olev", "abc"},
+      {"set", "olev", "3.5x"},
+      {"set", "gnam", "a;b"},
+      {"set", "gnam", "a\tb"},
+      {"set", "gnam", std::string("a\0b", 3)},
+      {"set", "gnam", std::string(300, 'n')},
+  };
+  for (const auto& args : bad) {
+    CtlRun r = Ctl(args);
+    EXPECT_EQ(r.status, 2) << args[2];
+    EXPECT_FALSE(r.err.empty());
+  }
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(VectactlTest, ValueTheUnitRefusesOrChangesIsReported) {
+  Serve("K610");
+  ForgetWrites();
+  CtlRun r = Ctl({"set", "ofre", "20000"});  // beyond what the unit tunes to
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the unit kept ofre at 474.00"), std::string::npos) << r.err;
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wofre;20000;"});
+  r = Ctl({"set", "ofre", "500.005"});  // the unit rounds to two decimals
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the unit kept ofre at 500."), std::string::npos) << r.err;
+}
+
+TEST(VectactlFiles, DiffComparesRepeatedMnemonicsRecordByRecord) {
+  using namespace vecta::params;
+  TempDir dir;
+  auto write = [&](const std::string& name, long long second) {
+    const ConfigImage image{1, {{"ampr", RecordKind::Number, "", 4}, {"ampr", RecordKind::Number, "", second}}};
+    const auto bytes = BuildConfigFile(image);
+    std::ofstream(dir.File(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                          static_cast<std::streamsize>(bytes.size()));
+    return dir.File(name);
+  };
+  const std::string a = write("a.cfg", 4), b = write("b.cfg", 8), c = write("c.cfg", 4);
+  std::ostringstream out, err;
+  EXPECT_EQ(ctl::Run({"diff-config", a, b}, out, err), 1) << err.str();
+  EXPECT_NE(out.str().find("config 1: ampr 4"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("-> 8"), std::string::npos) << out.str();
+  std::ostringstream same;
+  EXPECT_EQ(ctl::Run({"diff-config", a, c}, same, err), 0);
+  EXPECT_EQ(same.str(), "no differences\n");
 }
 
 }  // namespace
