@@ -171,29 +171,6 @@ ConfigError CheckRequestsFit(std::span<const ConfigImage> images, int unitAddres
 std::optional<std::vector<std::uint8_t>> ReadFileBounded(const std::string& path, std::size_t maxSize,
                                                          bool& tooLarge);
 
-// Replaces a file without ever leaving it half-written: the bytes go to a
-// temporary file in the same folder, are flushed to the disk and renamed
-// over the target. Until Commit succeeds the old file stays as it was; a
-// writer destroyed without Commit removes its temporary file.
-class AtomicFileWriter {
- public:
-  AtomicFileWriter() = default;
-  ~AtomicFileWriter();
-  AtomicFileWriter(const AtomicFileWriter&) = delete;
-  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
-
-  // Creates the temporary file; false when the folder refuses it.
-  bool Open(const std::string& path);
-  // Writes, flushes and renames into place; false (old file untouched) on any failure.
-  bool Commit(std::span<const std::uint8_t> bytes);
-  // Removes the temporary file.
-  void Discard();
-
- private:
-  std::string path_, tempPath_;
-  int fd_ = -1;
-};
-
 // ---- Operations on the unit
 //
 // Each takes the poll lock for its whole run and leaves the busy state to the

@@ -5,6 +5,7 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "platform/atomic_file.h"
 
 namespace vecta::params {
 namespace {
@@ -125,7 +126,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
   std::vector<std::uint8_t> image;
   image.reserve(static_cast<std::size_t>(n) * 1024);
 
-  AtomicFileWriter file;
+  platform::AtomicFile file;
   if (!file.Open(path)) {
     Fail(unit, kOpenForWriting);
     return false;
