@@ -211,7 +211,7 @@ TEST_F(ConfigFileTest, EmptyTableGivesHeaderAndMarkersOnly) {
 
 TEST_F(ConfigFileTest, SaveAsksForTheFileAndCancelWritesNothing) {
   EXPECT_FALSE(SaveConfigToFile(unit, 1));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
@@ -706,7 +706,7 @@ TEST_F(ConfigFileTest, LoadWithoutAUnitSaysNoConnection) {
 
 TEST_F(ConfigFileTest, LoadAsksForTheFileAndCancelDoesNothing) {
   EXPECT_FALSE(LoadConfigFromFile(unit, refresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 

@@ -335,7 +335,7 @@ TEST_F(ConfigSetTest, SaveThroughALinkReplacesTheFileItNames) {
 
 TEST_F(ConfigSetTest, SaveAsksForTheFile) {
   EXPECT_FALSE(SaveConfigSet(unit, countRefresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 
@@ -498,7 +498,7 @@ TEST_F(ConfigSetTest, EveryFileFailureStopsBeforeTheUnitIsTouched) {
 
 TEST_F(ConfigSetTest, LoadAsksForTheFileAndCancelDoesNothing) {
   EXPECT_FALSE(LoadConfigSet(unit, countRefresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 

@@ -353,6 +353,9 @@ std::optional<std::vector<std::uint8_t>> ReadFileBounded(const std::string& path
 
 // ---- Operations on the unit
 
+Prompter::FileRequest ConfigSaveRequest() { return {true, kSaveFileTitle, kConfigFileFilter, kConfigFileSuffix}; }
+Prompter::FileRequest ConfigLoadRequest() { return {false, kLoadFileTitle, kConfigFileFilter, kConfigFileSuffix}; }
+
 bool UnitConnected(const UnitContext& unit) { return unit.link && unit.link->IsConnected(); }
 
 std::uint32_t WriteUnitParameter(UnitContext& unit, std::string_view mnemonic, std::string_view value,
@@ -428,7 +431,7 @@ bool SaveConfigToFile(UnitContext& unit, int configNumber) {
     return false;
   }
   std::lock_guard poll(link::PollLock());
-  const std::optional<std::string> path = unit.prompter->ChooseFileToSave(kConfigFileFilter);
+  const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigSaveRequest());
   if (!path) return false;
   return SaveConfigFile(unit, *path, configNumber);
 }
@@ -472,7 +475,7 @@ bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefr
     return false;
   }
   std::lock_guard poll(link::PollLock());
-  const std::optional<std::string> path = unit.prompter->ChooseFileToOpen(kConfigFileFilter);
+  const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigLoadRequest());
   if (!path) return false;
   return LoadConfigFile(unit, *path, fullRefresh);
 }

@@ -30,12 +30,19 @@
 
 #include "params/convert.h"
 #include "params/descriptor.h"
+#include "params/prompter.h"
 #include "params/unit_context.h"
 
 namespace vecta::params {
 
-// The file dialogs' filter.
-inline constexpr std::string_view kConfigFileFilter = "Config files (*.cfg)";
+// The file dialogs of configuration files and sets.
+inline constexpr std::string_view kConfigFileFilter = "Config files (*.cfg)|*.cfg|All files (*)|*||";
+inline constexpr std::string_view kConfigFileSuffix = "cfg";
+inline constexpr std::string_view kSaveFileTitle = "Select a file to save to";
+inline constexpr std::string_view kLoadFileTitle = "Select a file to load from";
+// The requests of those dialogs.
+Prompter::FileRequest ConfigSaveRequest();
+Prompter::FileRequest ConfigLoadRequest();
 
 // File markers.
 inline constexpr std::string_view kConfigMarker = "TXS";
