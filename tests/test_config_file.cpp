@@ -3,9 +3,11 @@
 // with the unit (order, cinp/cflo, mode-change waits, nothing sent before the
 // whole file has passed).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -209,7 +211,7 @@ TEST_F(ConfigFileTest, EmptyTableGivesHeaderAndMarkersOnly) {
 
 TEST_F(ConfigFileTest, SaveAsksForTheFileAndCancelWritesNothing) {
   EXPECT_FALSE(SaveConfigToFile(unit, 1));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
@@ -234,15 +236,70 @@ TEST_F(ConfigFileTest, SaveIntoAMissingFolderCannotOpen) {
   ExpectOnlyError("Unable to open file for writing");
 }
 
-TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
-  // A folder where the file should be: the rename into place fails.
-  std::filesystem::create_directory(dir.File("busy.cfg"));
-  EXPECT_FALSE(SaveConfigFile(unit, dir.File("busy.cfg"), 1));
-  ExpectOnlyError("Unable to write to file");
-  EXPECT_TRUE(std::filesystem::is_directory(dir.File("busy.cfg")));
+int EntriesOf(const std::string& folder) {
   int entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
-  EXPECT_EQ(entries, 1);
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++entries;
+  return entries;
+}
+
+TEST_F(ConfigFileTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+  const Bytes old = ToBytes("the file that was there");
+  WriteBytes(dir.File("old.cfg"), old);
+  Row("gsle").Set(std::int32_t{1});
+  // A file size limit makes the write fail as a full disk would.
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit oldLimit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+  rlimit small = oldLimit;
+  small.rlim_cur = 10;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved = SaveConfigFile(unit, dir.File("old.cfg"), 1);
+  ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved);
+  ExpectOnlyError("Unable to write to file");
+  EXPECT_EQ(FileBytes(dir.File("old.cfg")), old);
+  EXPECT_EQ(EntriesOf(dir.path()), 1);
+}
+
+// What must not be replaced is refused before anything is written, with the
+// message of a file that cannot be opened: a folder, a FIFO, a file nobody
+// may write (also through a link). Each stays as it was.
+TEST_F(ConfigFileTest, SaveRefusesFoldersFifosAndReadOnlyFiles) {
+  std::filesystem::create_directory(dir.File("folder.cfg"));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.cfg").c_str(), 0666), 0);
+  WriteBytes(dir.File("ro.cfg"), ToBytes("protected"));
+  ASSERT_EQ(::chmod(dir.File("ro.cfg").c_str(), 0444), 0);
+  ASSERT_EQ(::symlink("ro.cfg", dir.File("to-ro.cfg").c_str()), 0);
+  for (const char* name : {"folder.cfg", "fifo.cfg", "ro.cfg", "to-ro.cfg"}) {
+    SCOPED_TRACE(name);
+    prompter.messages.clear();
+    EXPECT_FALSE(SaveConfigFile(unit, dir.File(name), 1));
+    ExpectOnlyError("Unable to open file for writing");
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.cfg")));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("fifo.cfg")));
+  EXPECT_EQ(ReadFile(dir.File("ro.cfg")), "protected");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("to-ro.cfg")));
+  EXPECT_EQ(EntriesOf(dir.path()), 4) << "no temporary file is left";
+}
+
+// A link is followed to its file, which is replaced in its own folder; the
+// link stays a link.
+TEST_F(ConfigFileTest, SaveThroughALinkReplacesTheFileItNames) {
+  std::filesystem::create_directory(dir.File("store"));
+  WriteBytes(dir.File("store/real.cfg"), ToBytes("older"));
+  ASSERT_EQ(::symlink("store/real.cfg", dir.File("link.cfg").c_str()), 0);
+  Row("gsle").Set(std::int32_t{1});
+  ASSERT_TRUE(SaveConfigFile(unit, dir.File("link.cfg"), 1));
+  Bytes want = Head();
+  NumRec(want, "gsle", 1);
+  Tail(want);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.cfg")));
+  EXPECT_EQ(FileBytes(dir.File("store/real.cfg")), Seal(want));
+  EXPECT_EQ(EntriesOf(dir.path()), 2);
+  EXPECT_EQ(EntriesOf(dir.File("store")), 1);
+  EXPECT_TRUE(prompter.messages.empty());
 }
 
 TEST_F(ConfigFileTest, SaveReplacesAnOldFileAndKeepsItsPermissions) {
@@ -649,7 +706,7 @@ TEST_F(ConfigFileTest, LoadWithoutAUnitSaysNoConnection) {
 
 TEST_F(ConfigFileTest, LoadAsksForTheFileAndCancelDoesNothing) {
   EXPECT_FALSE(LoadConfigFromFile(unit, refresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 

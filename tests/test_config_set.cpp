@@ -2,6 +2,7 @@
 // by hand, the exchanges of a save and a load with and without the girb hold
 // (firmware 3.4.0.0), the progress window and every message and failure.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -281,9 +282,14 @@ TEST_F(ConfigSetTest, SaveThatCannotOpenTheFileTouchesNoUnit) {
 
 TEST_F(ConfigSetTest, SaveThatCannotWriteStillReturnsTheUnitToConfig1) {
   UseFirmware("3.4.0.0");
-  std::filesystem::create_directory(dir.File("set.cfg"));  // the rename into place fails
   AnswerOk(11);
-  EXPECT_FALSE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
+  // A folder appears where the file should go while the unit is read: the
+  // rename into place fails.
+  const auto refresh = RefreshFromUnit();
+  EXPECT_FALSE(SaveConfigSetFile(unit, dir.File("set.cfg"), [&] {
+    refresh();
+    std::filesystem::create_directory(dir.File("set.cfg"));
+  }));
   const auto r = Requests();
   ASSERT_EQ(r.size(), 11u);
   EXPECT_EQ(r[9], "0001wglod;1;");
@@ -293,9 +299,43 @@ TEST_F(ConfigSetTest, SaveThatCannotWriteStillReturnsTheUnitToConfig1) {
   EXPECT_EQ(DirEntries(), 1);
 }
 
+// A folder, a FIFO or a read-only file is refused before the unit is asked
+// anything, and stays as it was.
+TEST_F(ConfigSetTest, SaveRefusesFoldersFifosAndReadOnlyFilesBeforeTouchingTheUnit) {
+  std::filesystem::create_directory(dir.File("folder.cfg"));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.cfg").c_str(), 0666), 0);
+  const Bytes old = SetByHand(8);
+  WriteBytes(dir.File("ro.cfg"), old);
+  ASSERT_EQ(::chmod(dir.File("ro.cfg").c_str(), 0444), 0);
+  for (const char* name : {"folder.cfg", "fifo.cfg", "ro.cfg"}) {
+    SCOPED_TRACE(name);
+    prompter.messages.clear();
+    EXPECT_FALSE(SaveConfigSetFile(unit, dir.File(name), countRefresh));
+    ExpectOnlyError("Unable to open file for writing");
+  }
+  EXPECT_TRUE(f.line().writes.empty());
+  EXPECT_TRUE(prompter.progress.empty());
+  EXPECT_EQ(refreshes, 0);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.cfg")));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("fifo.cfg")));
+  EXPECT_EQ(FileBytes(dir.File("ro.cfg")), old);
+  EXPECT_EQ(DirEntries(), 3);
+}
+
+TEST_F(ConfigSetTest, SaveThroughALinkReplacesTheFileItNames) {
+  std::filesystem::create_directory(dir.File("store"));
+  WriteBytes(dir.File("store/set.cfg"), ToBytes("older"));
+  ASSERT_EQ(::symlink(dir.File("store/set.cfg").c_str(), dir.File("link.cfg").c_str()), 0);
+  AnswerOk(9);
+  ASSERT_TRUE(SaveConfigSetFile(unit, dir.File("link.cfg"), RefreshFromUnit()));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.cfg")));
+  EXPECT_EQ(FileBytes(dir.File("store/set.cfg")), SetByHand(8));
+  EXPECT_EQ(DirEntries(), 2);
+}
+
 TEST_F(ConfigSetTest, SaveAsksForTheFile) {
   EXPECT_FALSE(SaveConfigSet(unit, countRefresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 
@@ -458,7 +498,7 @@ TEST_F(ConfigSetTest, EveryFileFailureStopsBeforeTheUnitIsTouched) {
 
 TEST_F(ConfigSetTest, LoadAsksForTheFileAndCancelDoesNothing) {
   EXPECT_FALSE(LoadConfigSet(unit, countRefresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Config files (*.cfg)"});
+  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 

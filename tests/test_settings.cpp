@@ -415,6 +415,80 @@ TEST(SettingsSave, SymbolicLinkStaysALink) {
   EXPECT_EQ(ReadFile(real).size(), 81u);
 }
 
+// A save follows links to the file they name, however many and however
+// relative, and leaves every link as it was.
+TEST(SettingsSave, WritesThroughLinksToTheirTarget) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("a"));
+  std::filesystem::create_directory(dir.File("b"));
+  WriteBytes(dir.File("b/real.ini"), {1, 2, 3});
+  ASSERT_EQ(::chmod(dir.File("b/real.ini").c_str(), 0604), 0);
+  ASSERT_EQ(::symlink("real.ini", dir.File("b/mid.ini").c_str()), 0);
+  ASSERT_EQ(::symlink("../b/mid.ini", dir.File("a/s.ini").c_str()), 0);
+  AppSettings s;
+  s.pollingEnabled = false;
+  ASSERT_TRUE(SaveSettings(dir.File("a/s.ini"), s));
+  EXPECT_EQ(AsBytes(ReadFile(dir.File("b/real.ini"))), kFirstRunNoUnit);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("a/s.ini")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("b/mid.ini")));
+  EXPECT_EQ(std::filesystem::read_symlink(dir.File("a/s.ini")), "../b/mid.ini");
+  EXPECT_EQ(FolderEntries(dir.File("a")), std::vector<std::string>{"s.ini"});
+  EXPECT_EQ(FolderEntries(dir.File("b")), (std::vector<std::string>{"mid.ini", "real.ini"}));
+  struct stat st;
+  ASSERT_EQ(::stat(dir.File("b/real.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+
+  // A link that names no file yet: the file is made where it points.
+  ASSERT_EQ(::symlink("b/later.ini", dir.File("dangling.ini").c_str()), 0);
+  ASSERT_TRUE(SaveSettings(dir.File("dangling.ini"), s));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("dangling.ini")));
+  EXPECT_EQ(AsBytes(ReadFile(dir.File("b/later.ini"))), kFirstRunNoUnit);
+}
+
+// What must not be replaced is refused before anything is written: a file
+// nobody may write, a FIFO, a folder. Each stays as it was and no temporary
+// file is left beside it.
+TEST(SettingsSave, RefusesReadOnlyFilesAndWhatIsNoRegularFile) {
+  TempDir dir;
+  const std::string readOnly = dir.File("ro.ini");
+  WriteBytes(readOnly, {7, 7, 7});
+  ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+  std::string error;
+  EXPECT_FALSE(SaveSettings(readOnly, AppSettings{}, &error));
+  EXPECT_NE(error, "");
+  EXPECT_EQ(AsBytes(ReadFile(readOnly)), (Bytes{7, 7, 7}));
+  struct stat st;
+  ASSERT_EQ(::stat(readOnly.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+
+  const std::string fifo = dir.File("fifo.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  error.clear();
+  EXPECT_FALSE(SaveSettings(fifo, AppSettings{}, &error));
+  EXPECT_NE(error, "");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+  // Through a link, too.
+  ASSERT_EQ(::symlink("fifo.ini", dir.File("to-fifo.ini").c_str()), 0);
+  EXPECT_FALSE(SaveSettings(dir.File("to-fifo.ini"), AppSettings{}));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("to-fifo.ini")));
+
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"fifo.ini", "ro.ini", "to-fifo.ini"}));
+}
+
+// A file that was never there gets the permission bits any new file gets.
+TEST(SettingsSave, NewFileTakesTheUmask) {
+  TempDir dir;
+  const mode_t old = ::umask(027);
+  const bool saved = SaveSettings(dir.File("new.ini"), AppSettings{});
+  ::umask(old);
+  ASSERT_TRUE(saved);
+  struct stat st;
+  ASSERT_EQ(::stat(dir.File("new.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
 TEST(SettingsSave, FailuresAreReportedAndHarmNothing) {
   TempDir dir;
   std::string error;

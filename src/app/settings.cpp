@@ -1,18 +1,10 @@
 #include "app/settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <initializer_list>
+
+#include "platform/atomic_file.h"
 
 namespace vecta::app {
 namespace {
@@ -70,44 +62,6 @@ void PutString(std::vector<std::uint8_t>& out, const std::optional<std::string>&
   const std::size_t n = v ? v->size() : 0;
   PutInt(out, static_cast<std::int32_t>(static_cast<std::uint32_t>(n)));
   if (n != 0) out.insert(out.end(), v->begin(), v->end());
-}
-
-void SetError(std::string* error, const std::string& what, int err) {
-  if (error) *error = what + ": " + std::strerror(err);
-}
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// The file a save replaces: the target of a symbolic link rather than the
-// link, so a settings file linked from elsewhere stays linked.
-std::string ReplaceTarget(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      std::string resolved(real);
-      std::free(real);
-      return resolved;
-    }
-  }
-  return path;
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 }  // namespace
@@ -182,49 +136,7 @@ bool SaveSettings(const std::string& path, const AppSettings& s, std::string* er
     if (error) *error = "a settings text is longer than the file allows";
     return false;
   }
-
-  const std::string target = ReplaceTarget(path);
-  // A file already there keeps its permission bits; a new one gets 0666
-  // less the umask, as any other created file would.
-  struct stat old;
-  const bool hadOld = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-
-  std::string temp;
-  int fd = -1;
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    const int err = errno;
-    SetError(error, "cannot create " + temp, err);
-    return false;
-  }
-
-  const auto fail = [&](const std::string& what) {
-    const int err = errno;
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    SetError(error, what, err);
-    return false;
-  };
-  if (hadOld && ::fchmod(fd, old.st_mode & 07777) != 0) return fail("cannot set mode of " + temp);
-  if (!WriteAll(fd, image.data(), image.size())) return fail("cannot write " + temp);
-  if (::fsync(fd) != 0) return fail("cannot flush " + temp);
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0) return fail("cannot close " + temp);
-  if (::rename(temp.c_str(), target.c_str()) != 0) return fail("cannot replace " + target);
-
-  // Makes the rename itself durable; the new file is complete either way.
-  const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  return platform::WriteFileAtomically(path, image, error);
 }
 
 void ApplyStartupDefaults(AppSettings& s, LaunchState& launch) {

@@ -73,10 +73,10 @@ AppSettings LoadSettings(const std::string& path);
 // longer than kMaxSettingsString.
 bool SerializeSettings(const AppSettings& s, std::vector<std::uint8_t>& out);
 
-// Writes the file: a temporary file in the same folder, flushed to disk, then
-// renamed over `path`, so the file that was there survives any failure
-// intact. Returns false when anything fails; `error` (if given) then says
-// what.
+// Writes the file whole or not at all (platform/atomic_file.h): through a
+// link to the file it names, keeping that file's permission bits, and never
+// over a read-only file or anything that is not a regular file. Returns
+// false when anything fails; `error` (if given) then says what.
 bool SaveSettings(const std::string& path, const AppSettings& s,
                   std::string* error = nullptr);
 

@@ -156,6 +156,15 @@ std::optional<std::string> GuiThreadPrompter::ChooseFileToSave(std::string_view 
   return r;
 }
 
+std::optional<std::string> GuiThreadPrompter::ChooseFile(const FileRequest& request) {
+  std::optional<std::string> r;
+  if (Abandoned()) return r;
+  CallOnGuiThread([&] {
+    if (!Abandoned()) r = target_.ChooseFile(request);
+  });
+  return r;
+}
+
 void GuiThreadPrompter::BeginProgress(std::string_view title, std::string_view text, int maximum) {
   if (Abandoned()) return;
   CallOnGuiThread([&] {

@@ -1,14 +1,19 @@
 // vecta_tx_ctrl: the desktop program that runs one transmitter unit.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDialog>
 #include <QEvent>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "app/app_paths.h"
@@ -89,6 +94,44 @@ class ExitWhenShown : public QObject {
   }
 };
 
+// SIGINT and SIGTERM end the program as closing its window does, so the
+// settings are written: the handler only writes a byte into a pipe, which
+// the window thread reads as an event.
+int g_stopPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &byte, 1);
+  errno = saved;
+}
+
+bool InstallStopSignals() {
+  if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+// Closes what is open over the main window (message boxes, dialogs), then
+// the main window the normal way, once those have unwound.
+void CloseOnStopSignal(QWidget& window) {
+  char buf[64];
+  while (::read(g_stopPipe[0], buf, sizeof buf) > 0) {
+  }
+  for (int i = 0; i < 16; ++i) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == &window) break;
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+      dialog->reject();
+    else
+      modal->close();
+  }
+  QTimer::singleShot(0, &window, [&window] { window.close(); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,6 +160,7 @@ int main(int argc, char** argv) {
       vecta::app::ResolveAppPaths(vecta::app::RunningExecutablePath(), configDir, vecta::app::SystemEnv());
   if (!paths.error.empty()) std::fprintf(stderr, "vecta_tx_ctrl: %s\n", paths.error.c_str());
 
+  if (!InstallStopSignals()) std::fprintf(stderr, "vecta_tx_ctrl: cannot handle SIGINT and SIGTERM\n");
   vecta::app::AppSettings settings = vecta::app::LoadSettings(paths.settingsFile);
 
   vecta::gui::MainWindowOptions options;
@@ -128,6 +172,10 @@ int main(int argc, char** argv) {
   {
     vecta::gui::MainWindow window(std::move(options));
     if (qEnvironmentVariableIntValue("VECTA_EXIT_WHEN_SHOWN") == 1) new ExitWhenShown(&window);
+    QSocketNotifier stopNotifier(g_stopPipe[0], QSocketNotifier::Read);
+    stopNotifier.setEnabled(g_stopPipe[0] >= 0);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &window,
+                     [&window] { CloseOnStopSignal(window); });
     window.show();
     QTimer::singleShot(0, &window, [&window] { window.Start(); });
     app.exec();

@@ -94,6 +94,15 @@ std::optional<std::string> QtPrompter::ChooseFileToSave(std::string_view filter)
   return FromFileName(QFileDialog::getSaveFileName(parent_, QString(), QString(), ToQtFileFilter(filter)));
 }
 
+std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
+  QFileDialog dialog(parent_, ToQString(request.title), QString(), ToQtFileFilter(request.filter));
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setDefaultSuffix(ToQString(request.defaultSuffix));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return FromFileName(dialog.selectedFiles().constFirst());
+}
+
 void QtPrompter::BeginProgress(std::string_view title, std::string_view text, int maximum) {
   EndProgress();
   auto* window = new QWidget(parent_, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);

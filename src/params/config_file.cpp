@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -15,6 +14,7 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "platform/atomic_file.h"
 
 namespace vecta::params {
 namespace {
@@ -351,74 +351,10 @@ std::optional<std::vector<std::uint8_t>> ReadFileBounded(const std::string& path
   return bytes;
 }
 
-AtomicFileWriter::~AtomicFileWriter() { Discard(); }
-
-bool AtomicFileWriter::Open(const std::string& path) {
-  Discard();
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    // 0666 less the umask, as a new file would get.
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      path_ = path;
-      tempPath_ = temp;
-      fd_ = fd;
-      struct stat st {};
-      if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_, st.st_mode & 07777);
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
-}
-
-bool AtomicFileWriter::Commit(std::span<const std::uint8_t> bytes) {
-  if (fd_ < 0) return false;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Discard();
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
-    fd_ = -1;
-    Discard();
-    return false;
-  }
-  fd_ = -1;
-  if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-    Discard();
-    return false;
-  }
-  tempPath_.clear();
-  // The rename itself reaches the disk with the folder.
-  const std::size_t slash = path_.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path_.substr(0, slash));
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
-}
-
-void AtomicFileWriter::Discard() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  if (!tempPath_.empty()) {
-    ::unlink(tempPath_.c_str());
-    tempPath_.clear();
-  }
-}
-
 // ---- Operations on the unit
+
+Prompter::FileRequest ConfigSaveRequest() { return {true, kSaveFileTitle, kConfigFileFilter, kConfigFileSuffix}; }
+Prompter::FileRequest ConfigLoadRequest() { return {false, kLoadFileTitle, kConfigFileFilter, kConfigFileSuffix}; }
 
 bool UnitConnected(const UnitContext& unit) { return unit.link && unit.link->IsConnected(); }
 
@@ -474,7 +410,7 @@ bool SaveConfigFile(UnitContext& unit, const std::string& path, int configNumber
     return false;
   }
   std::lock_guard poll(link::PollLock());
-  AtomicFileWriter file;
+  platform::AtomicFile file;
   if (!file.Open(path)) {
     unit.prompter->Message(kError, kOpenForWriting, MessageIcon::Exclamation);
     return false;
@@ -495,7 +431,7 @@ bool SaveConfigToFile(UnitContext& unit, int configNumber) {
     return false;
   }
   std::lock_guard poll(link::PollLock());
-  const std::optional<std::string> path = unit.prompter->ChooseFileToSave(kConfigFileFilter);
+  const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigSaveRequest());
   if (!path) return false;
   return SaveConfigFile(unit, *path, configNumber);
 }
@@ -539,7 +475,7 @@ bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefr
     return false;
   }
   std::lock_guard poll(link::PollLock());
-  const std::optional<std::string> path = unit.prompter->ChooseFileToOpen(kConfigFileFilter);
+  const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigLoadRequest());
   if (!path) return false;
   return LoadConfigFile(unit, *path, fullRefresh);
 }

@@ -30,12 +30,19 @@
 
 #include "params/convert.h"
 #include "params/descriptor.h"
+#include "params/prompter.h"
 #include "params/unit_context.h"
 
 namespace vecta::params {
 
-// The file dialogs' filter.
-inline constexpr std::string_view kConfigFileFilter = "Config files (*.cfg)";
+// The file dialogs of configuration files and sets.
+inline constexpr std::string_view kConfigFileFilter = "Config files (*.cfg)|*.cfg|All files (*)|*||";
+inline constexpr std::string_view kConfigFileSuffix = "cfg";
+inline constexpr std::string_view kSaveFileTitle = "Select a file to save to";
+inline constexpr std::string_view kLoadFileTitle = "Select a file to load from";
+// The requests of those dialogs.
+Prompter::FileRequest ConfigSaveRequest();
+Prompter::FileRequest ConfigLoadRequest();
 
 // File markers.
 inline constexpr std::string_view kConfigMarker = "TXS";
@@ -170,29 +177,6 @@ ConfigError CheckRequestsFit(std::span<const ConfigImage> images, int unitAddres
 // over the bound apart.
 std::optional<std::vector<std::uint8_t>> ReadFileBounded(const std::string& path, std::size_t maxSize,
                                                          bool& tooLarge);
-
-// Replaces a file without ever leaving it half-written: the bytes go to a
-// temporary file in the same folder, are flushed to the disk and renamed
-// over the target. Until Commit succeeds the old file stays as it was; a
-// writer destroyed without Commit removes its temporary file.
-class AtomicFileWriter {
- public:
-  AtomicFileWriter() = default;
-  ~AtomicFileWriter();
-  AtomicFileWriter(const AtomicFileWriter&) = delete;
-  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
-
-  // Creates the temporary file; false when the folder refuses it.
-  bool Open(const std::string& path);
-  // Writes, flushes and renames into place; false (old file untouched) on any failure.
-  bool Commit(std::span<const std::uint8_t> bytes);
-  // Removes the temporary file.
-  void Discard();
-
- private:
-  std::string path_, tempPath_;
-  int fd_ = -1;
-};
 
 // ---- Operations on the unit
 //

@@ -5,6 +5,7 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "platform/atomic_file.h"
 
 namespace vecta::params {
 namespace {
@@ -125,7 +126,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
   std::vector<std::uint8_t> image;
   image.reserve(static_cast<std::size_t>(n) * 1024);
 
-  AtomicFileWriter file;
+  platform::AtomicFile file;
   if (!file.Open(path)) {
     Fail(unit, kOpenForWriting);
     return false;
@@ -175,7 +176,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
 bool SaveConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
   std::lock_guard poll(link::PollLock());
   std::lock_guard linkLock(link::LinkLock());
-  const std::optional<std::string> path = unit.prompter->ChooseFileToSave(kConfigFileFilter);
+  const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigSaveRequest());
   if (!path) return false;
   return SaveConfigSetFile(unit, *path, fullRefresh);
 }
@@ -238,7 +239,7 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
 
 bool LoadConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
   std::lock_guard poll(link::PollLock());
-  const std::optional<std::string> path = unit.prompter->ChooseFileToOpen(kConfigFileFilter);
+  const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigLoadRequest());
   if (!path) return false;
   return LoadConfigSetFile(unit, *path, fullRefresh);
 }

@@ -42,6 +42,18 @@ class Prompter {
   virtual std::optional<std::string> ChooseFileToOpen(std::string_view filter) = 0;
   virtual std::optional<std::string> ChooseFileToSave(std::string_view filter) = 0;
 
+  // A file choice with its caption and default suffix as well. By default
+  // only the filter reaches the dialog.
+  struct FileRequest {
+    bool save = false;
+    std::string_view title;          // the dialog's caption; "" for its standard one
+    std::string_view filter;         // as above, or "description|pattern|...||"
+    std::string_view defaultSuffix;  // added to a name typed without one; "" for none
+  };
+  virtual std::optional<std::string> ChooseFile(const FileRequest& request) {
+    return request.save ? ChooseFileToSave(request.filter) : ChooseFileToOpen(request.filter);
+  }
+
   // The modeless progress window: a title, a text, and a progress bar from
   // 0 to `maximum` (no bar when `maximum` is 0). One at a time.
   virtual void BeginProgress(std::string_view title, std::string_view text, int maximum) = 0;

@@ -10,6 +10,7 @@
 #include "gui/qt_control_host.h"
 #include "gui/qt_prompter.h"
 #include "link/link_errors.h"
+#include "params/config_file.h"
 #include "modal_driver.h"
 
 using vecta::gui::QtControlHost;
@@ -271,5 +272,44 @@ TEST(QtPrompter, FileDialogsTakeTheFilterAndCancelGivesNoFile) {
     ASSERT_TRUE(driver->Ran());
     EXPECT_EQ(filters, QStringList({QStringLiteral("Config files (*.cfg)")}));
     EXPECT_EQ(mode, QFileDialog::AcceptSave);
+  }
+}
+
+// The configuration file and set dialogs: caption, both filters and the
+// default suffix, in the mode of the operation.
+TEST(QtPrompter, ConfigFileDialogsCarryTitleFiltersAndSuffix) {
+  QWidget parent;
+  QtPrompter prompter(&parent);
+  struct Seen {
+    QString title, suffix;
+    QStringList filters;
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+  } seen;
+  auto cancel = [&] {
+    return std::make_unique<ModalDriver>([&](QWidget* w) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      ASSERT_NE(dialog, nullptr) << "not a file dialog";
+      seen = {dialog->windowTitle(), dialog->defaultSuffix(), dialog->nameFilters(), dialog->acceptMode()};
+      dialog->reject();
+    });
+  };
+  const QStringList both{QStringLiteral("Config files (*.cfg)"), QStringLiteral("All files (*)")};
+  {
+    auto driver = cancel();
+    EXPECT_FALSE(prompter.ChooseFile(vecta::params::ConfigSaveRequest()).has_value());
+    ASSERT_TRUE(driver->Ran());
+    EXPECT_EQ(seen.title, QStringLiteral("Select a file to save to"));
+    EXPECT_EQ(seen.suffix, QStringLiteral("cfg"));
+    EXPECT_EQ(seen.filters, both);
+    EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
+  }
+  {
+    auto driver = cancel();
+    EXPECT_FALSE(prompter.ChooseFile(vecta::params::ConfigLoadRequest()).has_value());
+    ASSERT_TRUE(driver->Ran());
+    EXPECT_EQ(seen.title, QStringLiteral("Select a file to load from"));
+    EXPECT_EQ(seen.suffix, QStringLiteral("cfg"));
+    EXPECT_EQ(seen.filters, both);
+    EXPECT_EQ(seen.mode, QFileDialog::AcceptOpen);
   }
 }

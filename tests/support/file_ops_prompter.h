@@ -1,4 +1,5 @@
-// A prompter that records messages, file-dialog filters and the progress
+// A prompter that records messages, file dialogs (mode, title, default
+// suffix, filter) and the progress
 // window as texts, and answers file choices with a set path.
 #pragma once
 
@@ -25,6 +26,11 @@ struct FileOpsPrompter final : params::Prompter {
   }
   std::optional<std::string> ChooseFileToSave(std::string_view filter) override {
     filters.push_back("save " + std::string(filter));
+    return answer;
+  }
+  std::optional<std::string> ChooseFile(const FileRequest& r) override {
+    filters.push_back(std::string(r.save ? "save " : "open ") + std::string(r.title) + " [" +
+                      std::string(r.defaultSuffix) + "] " + std::string(r.filter));
     return answer;
   }
   void BeginProgress(std::string_view title, std::string_view text, int maximum) override {

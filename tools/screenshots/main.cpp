@@ -71,6 +71,8 @@ QString Slug(QString text) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vecta-screenshots"));
+  // A text cursor that never blinks looks the same in every picture.
+  QApplication::setCursorFlashTime(0);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Saves PNG pictures of the application's windows, connected to one unit."));
