@@ -5,6 +5,7 @@
 // Apply and the unit address.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -25,7 +26,12 @@ using link::kErrTimedOut;
 
 namespace {
 
-std::string Chars(const Bytes& b) { return std::string(b.begin(), b.end()); }
+// The character part of a transcript line: control bytes show as '.'.
+std::string Chars(const Bytes& b) {
+  std::string s;
+  for (std::uint8_t c : b) s += (c < 0x20 || c == 0x7f) ? '.' : static_cast<char>(c);
+  return s;
+}
 
 std::string Transcript(const Bytes& request, const Bytes& reply) {
   return "Sending: " + HexDump(request) + Chars(request) + "\r\nReply: " + HexDump(reply) + Chars(reply) +
@@ -94,6 +100,21 @@ TEST_F(EngSimLink, DiagnosticGoodReplyGivesBothLinesExactly) {
   // STX and ETX show as a space and one digit.
   EXPECT_EQ(r.transcript.substr(0, 21), "Sending:  2 30 30 30 ");
   EXPECT_EQ(Received(), std::vector<std::string>{"0001rgadd;;"});
+}
+
+TEST(DiagnosticTranscript, LineBreakingBytesStayInsideTheirLine) {
+  // A TCP length of 0x0d, a checksum of 0x0a, STX, ETX and DEL: one line each
+  // way, every control byte a '.', the printable ones as they are.
+  const std::string request("\x0d\x02" "0001rgadd;;\x0a\x03", 15);
+  const std::string reply("\x02" "0001" "1;A.b\x7f\x0d\x03", 13);
+  EXPECT_EQ(app::DiagnosticTranscript(request, reply),
+            "Sending:  d  2 30 30 30 31 72 67 61 64 64 3b 3b  a  3 ..0001rgadd;;..\r\n"
+            "Reply:  2 30 30 30 31 31 3b 41 2e 62 7f  d  3 .00011;A.b...\r\n");
+  const std::string t = app::DiagnosticTranscript(request, reply);
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 2);
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\r'), 2);
+  // Bytes above 0x7f are not control bytes and pass unchanged.
+  EXPECT_EQ(app::DiagnosticTranscript("\xe1", ""), "Sending: e1 \xe1\r\nReply: \r\n");
 }
 
 TEST_F(EngSimLink, DiagnosticBadChecksumStillShowsTheRejectedReply) {

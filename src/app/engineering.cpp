@@ -75,6 +75,14 @@ void AppendHex(std::string& out, std::string_view bytes) {
   }
 }
 
+// The character part of a transcript line. Control bytes (a TCP length of
+// 0x0d, a checksum of 0x0a, STX and ETX) would break the line or vanish, so
+// each shows as '.', the usual stand-in of a hex dump; the hex part before
+// it says which byte it was.
+void AppendChars(std::string& out, std::string_view bytes) {
+  for (unsigned char b : bytes) out += (b < 0x20 || b == 0x7f) ? '.' : static_cast<char>(b);
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ diagnostic
@@ -91,10 +99,10 @@ std::string DiagnosticRequest(std::string_view address, std::string_view command
 std::string DiagnosticTranscript(std::string_view request, std::string_view reply) {
   std::string out = "Sending: ";
   AppendHex(out, request);
-  out += request;
+  AppendChars(out, request);
   out += "\r\nReply: ";
   AppendHex(out, reply);
-  out += reply;
+  AppendChars(out, reply);
   out += "\r\n";
   return out;
 }

@@ -51,6 +51,8 @@ DiagnosticResult SendDiagnostic(link::CRavlenRemoteControl& link, std::string_vi
 
 // "Sending: " + "%2x " per request byte + the request's characters + "\r\n"
 // + "Reply: " + "%2x " per reply byte + the reply's characters + "\r\n".
+// In the character parts a control byte (below 0x20, or 0x7f) shows as '.',
+// so each exchange is exactly one "Sending: " line and one "Reply: " line.
 std::string DiagnosticTranscript(std::string_view request, std::string_view reply);
 
 // ---------------------------------------------------------------- IQ trim

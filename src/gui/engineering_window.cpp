@@ -50,6 +50,35 @@ class TypedLengthValidator final : public QValidator {
   QString last_;
 };
 
+// An editable list takes a typed entry that matches an item as a choice
+// when the operator presses Enter or moves on. This watch on the list's
+// edit marks such moments so the window can tell them from a choice made
+// in the list; the mark lasts until the events that caused it are handled.
+class TypedChoiceWatch final : public QObject {
+ public:
+  // The list hands its focus-out to the edit directly, so both are watched.
+  explicit TypedChoiceWatch(QComboBox* list) : QObject(list) {
+    list->installEventFilter(this);
+    list->lineEdit()->installEventFilter(this);
+  }
+  bool Typed() const { return typed_; }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    const bool enter = event->type() == QEvent::KeyPress &&
+                       (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter);
+    if (enter || event->type() == QEvent::FocusOut) {
+      typed_ = true;
+      QTimer::singleShot(0, this, [this] { typed_ = false; });
+    }
+    return false;
+  }
+
+ private:
+  bool typed_ = false;
+};
+
 QLineEdit* NewEdit(QWidget* parent, int id, int maxChars, bool digitsOnly = false) {
   auto* edit = new QLineEdit(parent);
   SetControlId(edit, id);
@@ -138,7 +167,13 @@ bool EngineeringWindow::Run(std::function<void()> work, std::function<void()> do
 void EngineeringWindow::keyPressEvent(QKeyEvent* event) {
   // Enter sends on the Diagnostic tab and does nothing elsewhere; it never
   // closes the window. Escape closes it like its close box.
+  // On a focused button Enter presses it, as Space does.
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    auto* b = qobject_cast<QPushButton*>(focusWidget());
+    if (b != nullptr && b->isEnabled() && b->isVisible()) {
+      b->click();
+      return;
+    }
     if (tabs_->currentIndex() == 0) SendDiagnostic();
     return;
   }
@@ -307,8 +342,8 @@ QWidget* EngineeringWindow::BuildIqTrim() {
   auto* grid = new QGridLayout;
   layout->addLayout(grid);
   grid->addWidget(NewLabel(page, "Frequency (MHz)"), 0, 0);
-  // Takes 8 characters; its "Apply" sends the first 7.
-  frequency_ = NewEdit(page, eng::kFrequency, 8);
+  // Takes the 7 characters its "Apply" sends.
+  frequency_ = NewEdit(page, eng::kFrequency, static_cast<int>(app::kFrequencyApplyChars));
   grid->addWidget(frequency_, 0, 1, 1, 4);
   frequencyApply_ = NewButton(page, eng::kFrequencyApply, "Apply");
   frequencyApply_->setEnabled(false);
@@ -472,7 +507,15 @@ QWidget* EngineeringWindow::BuildAdvanced() {
   auto enable = [this] { advancedApply_->setEnabled(true); };
   connect(unitAddressEdit_, &QLineEdit::textChanged, this, enable);
   for (QLineEdit* e : timeoutEdits_) connect(e, &QLineEdit::textChanged, this, enable);
-  connect(baudList_, &QComboBox::activated, this, [this](int index) {
+  // Only a rate chosen from the list is applied: a few keystrokes must not
+  // cut the link. A typed rate puts the chosen one back on show.
+  auto* typed = new TypedChoiceWatch(baudList_);
+  connect(baudList_, &QComboBox::activated, this, [this, typed](int index) {
+    if (typed->Typed()) {
+      baudList_->setCurrentIndex(app::BaudRateIndex(selectedBaud_));
+      if (baudList_->currentIndex() < 0) baudList_->setEditText(QString());
+      return;
+    }
     if (index >= 0 && index < static_cast<int>(app::kBaudRates.size()))
       selectedBaud_ = app::kBaudRates[static_cast<std::size_t>(index)];
     advancedApply_->setEnabled(true);

@@ -1,5 +1,7 @@
 #include "gui/ip_address_edit.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,9 +30,9 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
     layout->addWidget(field);
     connect(field, &QLineEdit::textEdited, this, [this, i](const QString& text) {
       // Three digits complete a field: move on to the next one.
-      if (text.size() == 3 && i < 3) {
-        fields_[static_cast<std::size_t>(i + 1)]->setFocus();
-        fields_[static_cast<std::size_t>(i + 1)]->selectAll();
+      if (text.size() == 3 && i < 3 && fields_[static_cast<std::size_t>(i)]->cursorPosition() == 3) {
+        MoveTo(i + 1, true);
+        advancedTo_ = i + 1;
       }
       emit addressEdited();
     });
@@ -86,20 +88,64 @@ QLineEdit* IpAddressEdit::Field(int index) const {
   return index >= 0 && index < 4 ? fields_[static_cast<std::size_t>(index)] : nullptr;
 }
 
+void IpAddressEdit::MoveTo(int index, bool selectAll) {
+  auto* field = fields_[static_cast<std::size_t>(index)];
+  field->setFocus();
+  if (selectAll)
+    field->selectAll();
+  else
+    field->setCursorPosition(static_cast<int>(field->text().size()));
+}
+
+// Pasted text with dots fills this field and the ones after it; false when
+// it does not fit, so nothing changes.
+bool IpAddressEdit::Paste(int index) {
+  const QStringList parts = QGuiApplication::clipboard()->text().trimmed().split(QLatin1Char('.'));
+  if (parts.size() > 4 - index) return false;
+  for (int k = 0; k < parts.size(); ++k) {
+    QString part = parts[k];
+    int pos = 0;
+    if (fields_[static_cast<std::size_t>(index + k)]->validator()->validate(part, pos) == QValidator::Invalid)
+      return false;
+  }
+  for (int k = 0; k < parts.size(); ++k) fields_[static_cast<std::size_t>(index + k)]->setText(parts[k]);
+  MoveTo(index + static_cast<int>(parts.size()) - 1, false);
+  emit addressEdited();
+  return true;
+}
+
 bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
-    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* key = static_cast<QKeyEvent*>(event);
     for (int i = 0; i < 4; ++i) {
       if (watched != fields_[static_cast<std::size_t>(i)]) continue;
       auto* field = fields_[static_cast<std::size_t>(i)];
-      // A dot moves to the next field; backspace in an empty field goes back.
-      if (key->key() == Qt::Key_Period && i < 3 && !field->text().isEmpty()) {
-        fields_[static_cast<std::size_t>(i + 1)]->setFocus();
-        fields_[static_cast<std::size_t>(i + 1)]->selectAll();
+      const bool advanced = advancedTo_ == i;
+      advancedTo_ = -1;
+      if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        emit returnPressed();
         return true;
       }
-      if (key->key() == Qt::Key_Backspace && i > 0 && field->text().isEmpty()) {
-        fields_[static_cast<std::size_t>(i - 1)]->setFocus();
+      if (key->matches(QKeySequence::Paste)) {
+        if (!QGuiApplication::clipboard()->text().contains(QLatin1Char('.'))) break;
+        Paste(i);
+        return true;
+      }
+      if (key->key() == Qt::Key_Period) {
+        // The dot after three digits is the one focus already moved past.
+        if (advanced) return true;
+        // A dot moves to the next field, whose old text the next digit replaces.
+        if (i < 3 && !field->text().isEmpty()) MoveTo(i + 1, true);
+        return true;
+      }
+      // Backspace at the start of a field goes back across the dot; when focus
+      // moved on by itself there was no typed dot, so a digit goes too.
+      if (key->key() == Qt::Key_Backspace && i > 0 && field->cursorPosition() == 0 && !field->hasSelectedText()) {
+        MoveTo(i - 1, false);
+        if (advanced) {
+          auto* previous = fields_[static_cast<std::size_t>(i - 1)];
+          previous->backspace();  // reported through textEdited
+        }
         return true;
       }
     }

@@ -38,12 +38,20 @@ class IpAddressEdit : public QWidget {
  signals:
   // The operator edited a field (not emitted for SetAddress/SetText).
   void addressEdited();
+  // Enter or Return in any field.
+  void returnPressed();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void MoveTo(int index, bool selectAll);
+  bool Paste(int index);
+
   std::array<QLineEdit*, 4> fields_{};
+  // The field focus moved to after three digits, -1 when none: the dot the
+  // operator types next belongs to that move and is not a field of its own.
+  int advancedTo_ = -1;
 };
 
 }  // namespace vecta::gui

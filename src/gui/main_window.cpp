@@ -44,6 +44,13 @@ constexpr int kCloseWaitMs = 400;
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+
+// The caption is the application title as set, blank when it is empty: the
+// window system puts the program's name on a window without a title, so an
+// empty title goes out as a single space.
+void SetCaption(QWidget* window, const QString& title) {
+  window->setWindowTitle(title.isEmpty() ? QStringLiteral(" ") : title);
+}
 }  // namespace
 
 // --------------------------------------------------------------- the core
@@ -232,7 +239,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::BuildWindow() {
   setWindowIcon(icon_);
-  setWindowTitle(Q(settings_.appTitle.value_or("")));
+  SetCaption(this, Q(settings_.appTitle.value_or("")));
   MarkUnitWindow(this);
 
   auto* central = new QWidget(this);
@@ -349,6 +356,7 @@ void MainWindow::BuildWindow() {
   ports_->setCurrentIndex(-1);
 
   connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnect);
+  connect(address_, &IpAddressEdit::returnPressed, connect_, &QPushButton::click);
   connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(1001); });
   connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(1002); });
   connect(rfLamp_, &QPushButton::clicked, this, &MainWindow::OnRfOutput);
@@ -475,7 +483,7 @@ void MainWindow::OnSetApplicationTitle() {
                           this);
   if (dialog.exec() != QDialog::Accepted) return;
   settings_.appTitle = dialog.Value().toStdString();
-  setWindowTitle(dialog.Value());
+  SetCaption(this, dialog.Value());
 }
 
 void MainWindow::OnTogglePolling() {
@@ -670,7 +678,7 @@ void MainWindow::Start() {
         ShowConnected(core_->session->Connected());
         ShowPollingState();
         poll_->Start(settings_, core_->unit.unitAddress);
-        setWindowTitle(Q(settings_.appTitle.value_or("")));
+        SetCaption(this, Q(settings_.appTitle.value_or("")));
       });
 }
 

@@ -56,6 +56,16 @@ void MainSettingsPage::LayOutForBoard(pages::Variant variant) {
 
 namespace {
 
+// Enter reaches the window from a focused push button too, which takes only
+// Space itself: Enter there presses the button. False when no enabled push
+// button has the focus.
+bool PressFocusedButton(QWidget* window) {
+  auto* b = qobject_cast<QPushButton*>(window->focusWidget());
+  if (b == nullptr || !b->isEnabled() || !b->isVisible()) return false;
+  b->click();
+  return true;
+}
+
 // The lists and edits whose changes a page passes on to its window.
 bool ForwardedList(int id) { return id >= 1200 && id <= 1222; }
 bool ForwardedEdit(int id) { return id == 1300 || id == 1301; }
@@ -126,8 +136,10 @@ QWidget* AdvancedOptionsWindow::Page(int index) const {
 }
 
 void AdvancedOptionsWindow::keyPressEvent(QKeyEvent* event) {
-  // Enter anywhere in the window applies; Escape closes it like its close box.
+  // Enter on a button presses that button, anywhere else it applies; Escape
+  // closes the window like its close box.
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (PressFocusedButton(this)) return;
     emit ButtonPressed(button::kWindowApply);
     return;
   }
@@ -155,7 +167,11 @@ SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), ho
 }
 
 void SatmodWindow::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;  // changes nothing
+  // Enter presses a focused button and changes nothing elsewhere.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    PressFocusedButton(this);
+    return;
+  }
   if (event->key() == Qt::Key_Escape) {
     close();
     return;

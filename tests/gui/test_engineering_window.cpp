@@ -265,6 +265,12 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   EXPECT_EQ(level->text(), "-12.3");
   QTest::keyClicks(level, "4");
   EXPECT_EQ(level->text(), "-12.3");
+  // The trim frequency takes the seven characters its "Apply" sends.
+  auto* frequency = Find<QLineEdit>(Page::IqTrim, 1300);
+  frequency->setReadOnly(false);
+  frequency->clear();
+  QTest::keyClicks(frequency, "450.12345");
+  EXPECT_EQ(frequency->text(), "450.123");
 }
 
 TEST_F(EngWindow, EnterWithoutConnectionSaysSoOnTheDiagnosticTabOnly) {
@@ -301,10 +307,11 @@ TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
   EXPECT_TRUE(prompter.messages.empty());
   const Bytes request = IndependentFrame("0042rgbty;;");
   const Bytes reply = ReplyFrame(42, '1', "K240");
-  const QString first = "Sending: " + QString::fromLatin1(HexDump(request)) +
-                        QString::fromLatin1(reinterpret_cast<const char*>(request.data()), request.size()) +
-                        "\nReply: " + QString::fromLatin1(HexDump(reply)) +
-                        QString::fromLatin1(reinterpret_cast<const char*>(reply.data()), reply.size()) + "\n";
+  // STX and ETX show as '.' in the character part.
+  const QString first = "Sending: " + QString::fromLatin1(HexDump(request)) + ".0042rgbty;;" +
+                        QChar(request[request.size() - 2]) + ".\nReply: " + QString::fromLatin1(HexDump(reply)) +
+                        "." + QString::fromLatin1(reinterpret_cast<const char*>(reply.data()) + 1, reply.size() - 3) +
+                        QChar(reply[reply.size() - 2]) + ".\n";
   EXPECT_EQ(box->toPlainText(), first);
 
   // A bad checksum: the message, then the rejected reply all the same.
@@ -316,7 +323,7 @@ TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
   EXPECT_EQ(prompter.messages[0].title, "Error");
   EXPECT_EQ(box->toPlainText().count("Sending: "), 2);
   EXPECT_TRUE(box->toPlainText().endsWith(
-      QString::fromLatin1(reinterpret_cast<const char*>(bad.data()), bad.size()) + "\n"));
+      QString::fromLatin1(reinterpret_cast<const char*>(bad.data()) + 1, bad.size() - 2) + ".\n"));
 
   // A silent unit: the message and nothing appended.
   Find<QLineEdit>(Page::Diagnostic, 1015)->setText("rqqqq;;");
@@ -374,6 +381,57 @@ TEST_F(EngWindow, SerialApplySetsWhatChangedAndStoresTheTimeouts) {
   ASSERT_TRUE(H(Page::Advanced).IsEnabled(1003));
   Click(Page::Advanced, 1003);
   EXPECT_EQ(f.line().baudsSet.size(), bauds + 1);
+}
+
+TEST_F(EngWindow, ATypedBaudRateIsNotApplied) {
+  Open("K610");
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.data()));
+  const std::size_t bauds = f.line().baudsSet.size();
+  window->Tabs()->setCurrentIndex(3);
+  window->AdvancedTabs()->setCurrentIndex(1);
+  auto* rates = Find<QComboBox>(Page::SerialControl, 1200);
+  ASSERT_EQ(window->SelectedBaudRate(), 9600u);
+  // Typed, then Enter.
+  rates->setFocus();
+  rates->lineEdit()->selectAll();
+  QTest::keyClicks(rates->lineEdit(), "1200");
+  QTest::keyClick(rates->lineEdit(), Qt::Key_Return);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window->SelectedBaudRate(), 9600u);
+  EXPECT_EQ(rates->currentText(), "9600");
+  // Typed, then on to the next field.
+  rates->setFocus();
+  rates->lineEdit()->selectAll();
+  QTest::keyClicks(rates->lineEdit(), "2400");
+  Find<QLineEdit>(Page::SerialControl, 1302)->setFocus();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window->SelectedBaudRate(), 9600u);
+  EXPECT_EQ(rates->currentText(), "9600");
+  // A time-out change enables Apply; the line speed stays.
+  QTest::keyClicks(Find<QLineEdit>(Page::SerialControl, 1302), "0");
+  Click(Page::Advanced, 1003);
+  EXPECT_EQ(f.line().baudsSet.size(), bauds);
+  EXPECT_EQ(f.link->BaudRate(), 9600u);
+  // A choice from the list still counts.
+  rates->setCurrentIndex(3);
+  emit rates->activated(3);
+  EXPECT_EQ(window->SelectedBaudRate(), 1200u);
+}
+
+TEST_F(EngWindow, EnterOnAFocusedApplyPressesIt) {
+  Open("K610");
+  window->Tabs()->setCurrentIndex(3);
+  window->AdvancedTabs()->setCurrentIndex(1);
+  auto* edit = Find<QLineEdit>(Page::SerialControl, 1302);
+  edit->setText("40");
+  auto* apply = Find<QAbstractButton>(Page::Advanced, 1003);
+  ASSERT_TRUE(apply->isEnabled());
+  apply->setFocus();
+  QTest::keyClick(apply, Qt::Key_Return);
+  ASSERT_TRUE(runner.Wait(5000));
+  EXPECT_EQ(f.link->Timeouts().readTotalConstant, 40u);
+  EXPECT_FALSE(apply->isEnabled());
 }
 
 TEST_F(EngWindow, TrimRowsAndPoints) {

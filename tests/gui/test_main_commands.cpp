@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QToolBar>
+#include <QWindow>
 
 #include "gui/main_window.h"
 #include "gui/shell_dialogs.h"
@@ -195,6 +196,36 @@ TEST_F(MainCommands, ApplicationTitleBecomesTheCaptionAndTheAboutLine) {
   ModalDriver cancelled([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
   w->Action(32802)->trigger();
   EXPECT_EQ(settings.appTitle, "Truck 4");
+}
+
+// The window system names a window without a caption after the program; an
+// empty title must leave the caption blank instead.
+TEST_F(MainCommands, EmptyApplicationTitleLeavesTheCaptionBlank) {
+  settings.appTitle = "";
+  auto w = Make();
+  w->show();
+  ASSERT_NE(w->windowHandle(), nullptr);
+  EXPECT_FALSE(w->windowHandle()->title().isEmpty());
+  EXPECT_EQ(w->windowHandle()->title().trimmed(), "");
+
+  ModalDriver title([](QWidget* dialog) {
+    auto* d = qobject_cast<EnterValueDialog*>(dialog);
+    ASSERT_NE(d, nullptr);
+    d->Field()->setText("Truck 4");
+    d->accept();
+  });
+  w->Action(32802)->trigger();
+  EXPECT_EQ(w->windowHandle()->title(), "Truck 4");
+  ModalDriver cleared([](QWidget* dialog) {
+    auto* d = qobject_cast<EnterValueDialog*>(dialog);
+    ASSERT_NE(d, nullptr);
+    d->Field()->clear();
+    d->accept();
+  });
+  w->Action(32802)->trigger();
+  EXPECT_EQ(settings.appTitle, "");
+  EXPECT_FALSE(w->windowHandle()->title().isEmpty());
+  EXPECT_EQ(w->windowHandle()->title().trimmed(), "");
 }
 
 }  // namespace

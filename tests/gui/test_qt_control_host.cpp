@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QSignalSpy>
+#include <QTest>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -390,6 +394,95 @@ TEST(IpAddressEdit, FieldsTakeOnlyZeroTo255) {
   EXPECT_EQ(state("-1"), QValidator::Invalid);
   EXPECT_EQ(state("a"), QValidator::Invalid);
   EXPECT_EQ(edit.Field(4), nullptr);
+}
+
+// Keys go where the operator's would: to whichever field has the focus.
+class IpTyping : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    edit.show();
+    edit.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&edit));
+  }
+  void Type(const QString& keys) {
+    for (QChar c : keys) QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+  }
+  void Press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QTest::keyClick(QApplication::focusWidget(), key, mods);
+  }
+  // Focus the first field with its text selected, as a click and select would.
+  void Retype(const char* shown) {
+    edit.SetText(QString::fromLatin1(shown));
+    edit.Field(0)->setFocus();
+    edit.Field(0)->selectAll();
+  }
+  IpAddressEdit edit;
+};
+
+TEST_F(IpTyping, RetypingOverAnAddressGivesWhatWasTyped) {
+  Retype("10.1.2.3");
+  Type("127.30.0.2");
+  EXPECT_EQ(edit.Text(), "127.30.0.2");
+  Retype("192.168.100.200");
+  Type("127.0.0.1");
+  EXPECT_EQ(edit.Text(), "127.0.0.1");
+  // Three digits in every field, with and without the dots typed.
+  Retype("1.2.3.4");
+  Type("192.168.100.200");
+  EXPECT_EQ(edit.Text(), "192.168.100.200");
+  Retype("1.2.3.4");
+  Type("192168100200");
+  EXPECT_EQ(edit.Text(), "192.168.100.200");
+  // A dot right after a moved-on field still moves on the next time.
+  Retype("0.0.0.0");
+  Type("255..7");
+  EXPECT_EQ(edit.Text(), "255.0.7.0");
+}
+
+TEST_F(IpTyping, BackspaceCrossesTheDot) {
+  Retype("");
+  Type("127.3");
+  Press(Qt::Key_Backspace);  // "127."
+  Press(Qt::Key_Backspace);  // "127"
+  Press(Qt::Key_Backspace);  // "12"
+  Type("7.5");
+  EXPECT_EQ(edit.Text(), "127.5..");
+  // After three digits focus moved on with no dot typed: Backspace takes a digit.
+  Retype("");
+  Type("192");
+  Press(Qt::Key_Backspace);
+  Type("8.1");
+  EXPECT_EQ(edit.Text(), "198.1..");
+}
+
+TEST_F(IpTyping, PastingAnAddressFillsTheFields) {
+  Retype("10.1.2.3");
+  QGuiApplication::clipboard()->setText(QStringLiteral("172.30.0.2"));
+  QSignalSpy edited(&edit, &IpAddressEdit::addressEdited);
+  Press(Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(edit.Text(), "172.30.0.2");
+  EXPECT_EQ(edited.count(), 1);
+  // From the third field on, the last two.
+  edit.Field(2)->setFocus();
+  QGuiApplication::clipboard()->setText(QStringLiteral("9.8"));
+  Press(Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(edit.Text(), "172.30.9.8");
+  // What does not fit changes nothing.
+  edit.Field(1)->setFocus();
+  QGuiApplication::clipboard()->setText(QStringLiteral("1.2.3.4"));
+  Press(Qt::Key_V, Qt::ControlModifier);
+  QGuiApplication::clipboard()->setText(QStringLiteral("1.256"));
+  Press(Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(edit.Text(), "172.30.9.8");
+}
+
+TEST_F(IpTyping, EnterInAnyFieldIsReported) {
+  QSignalSpy pressed(&edit, &IpAddressEdit::returnPressed);
+  edit.Field(0)->setFocus();
+  Press(Qt::Key_Return);
+  edit.Field(3)->setFocus();
+  Press(Qt::Key_Enter);
+  EXPECT_EQ(pressed.count(), 2);
 }
 
 TEST(QtControlHost, MissingIdsDoNothingAndReadEmpty) {

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -800,6 +801,42 @@ TEST_F(SettingsPages, SatmodButtonHiddenOnK610EvenWithAModulator) {
   Connect({"K610", true, {}});
   EXPECT_FALSE(rig.Direct("rsver;;").empty());  // the modulator answers
   ExpectVisible(MainPage(), vecta::gui::button::kSatmod, false);
+}
+
+// Enter on a focused button presses that button; elsewhere it applies.
+TEST_F(SettingsPages, EnterOnAFocusedButtonPressesIt) {
+  Connect({"K240", false, {}});
+  AdvancedOptionsWindow* adv = OpenAdvanced(kTabUnitParameters);
+  ASSERT_NE(adv, nullptr);
+  QSignalSpy pressed(adv, &AdvancedOptionsWindow::ButtonPressed);
+  auto* refresh = Widget<QPushButton>(Adv(), vecta::gui::button::kWindowRefresh);
+  refresh->setFocus();
+  QTest::keyClick(refresh, Qt::Key_Return);
+  ASSERT_TRUE(rig.Idle());
+  ASSERT_EQ(pressed.count(), 1);
+  EXPECT_EQ(pressed[0][0].toInt(), vecta::gui::button::kWindowRefresh);
+  QLineEdit* name = nullptr;
+  for (auto* e : adv->Page(kTabUnitParameters)->findChildren<QLineEdit*>())
+    if (e->isVisible() && !name) name = e;
+  ASSERT_NE(name, nullptr);
+  name->setFocus();
+  QTest::keyClick(name, Qt::Key_Return);
+  ASSERT_TRUE(rig.Idle());
+  ASSERT_EQ(pressed.count(), 2);
+  EXPECT_EQ(pressed[1][0].toInt(), vecta::gui::button::kWindowApply);
+
+  SatmodWindow satmod{QIcon()};
+  satmod.setAttribute(Qt::WA_DeleteOnClose, false);
+  satmod.show();
+  QSignalSpy satPressed(&satmod, &SatmodWindow::ButtonPressed);
+  QPushButton* apply = nullptr;
+  for (auto* b : satmod.findChildren<QPushButton*>())
+    if (b->text() == "Apply") apply = b;
+  ASSERT_NE(apply, nullptr);
+  apply->setFocus();
+  QTest::keyClick(apply, Qt::Key_Return);
+  ASSERT_EQ(satPressed.count(), 1);
+  EXPECT_EQ(satPressed[0][0].toInt(), vecta::gui::ControlIdOf(apply));
 }
 
 TEST_F(SettingsPages, SatmodWindowReadsWritesAndIgnoresEnter) {
