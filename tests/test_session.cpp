@@ -3,6 +3,7 @@
 // main window is told.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "app/session.h"
@@ -311,6 +312,44 @@ TEST_F(FullRefreshTest, RestoreDefaultsAnsweredYes) {
   // Busy from the restore through the refresh that follows it.
   EXPECT_EQ(view.busyChanges.front(), true);
   EXPECT_EQ(view.busyChanges.back(), false);
+}
+
+// Every command that makes the window busy leaves it so again, whether the
+// unit answers, refuses everything or has gone silent.
+TEST_F(FullRefreshTest, EveryBusyStateEnteredIsLeft) {
+  enum class Unit { Answering, Refusing, Silent };
+  const std::vector<std::pair<const char*, std::function<void()>>> commands = {
+      {"apply", [&] { view.page.SetText(1303, "Changed"); session.ApplyRequest(); }},
+      {"refresh", [&] { session.RefreshRequest(); }},
+      {"restore defaults", [&] { prompter.answers = {params::Answer::Yes}; session.RestoreDefaults(); }},
+      {"RF output", [&] { session.ToggleRfOutput(); }},
+      {"config tab", [&] { session.ChangeConfigTab(2); }},
+      {"satellite apply", [&] { session.ApplySatmodWindow(view.page); }},
+  };
+  for (const Unit kind : {Unit::Answering, Unit::Refusing, Unit::Silent}) {
+    for (const auto& [name, run] : commands) {
+      SCOPED_TRACE(std::string(name) + (kind == Unit::Answering ? ", answering"
+                                        : kind == Unit::Refusing ? ", refusing" : ", silent"));
+      unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"oout", "1"}, {"gnam", "A"}};
+      unit.AnswerEveryRow();
+      unit.Attach(f.line(), 7);
+      session.SetConnected(true);
+      session.FullRefresh();  // something stored to compare and toggle
+      if (kind == Unit::Refusing)
+        f.line().responder = [](const link::Bytes&) -> std::optional<link::Bytes> { return ReplyFrame(7, 'E', ""); };
+      if (kind == Unit::Silent)
+        f.line().responder = [](const link::Bytes&) -> std::optional<link::Bytes> { return std::nullopt; };
+      view.busyChanges.clear();
+      run();
+      int depth = 0;
+      for (const bool entered : view.busyChanges) {
+        depth += entered ? 1 : -1;
+        EXPECT_GE(depth, 0);
+      }
+      EXPECT_EQ(depth, 0);
+      prompter.messages.clear();
+    }
+  }
 }
 
 TEST_F(FullRefreshTest, RfOutputToggles) {

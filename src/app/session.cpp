@@ -200,9 +200,11 @@ void Session::RestoreDefaults() {
       unit_.prompter->Message("Alert", "Are you sure you want to restore defaults", MessageIcon::Question,
                               MessageButtons::YesNo) != Answer::Yes)
     return;
+  // Busy from the reset through the refresh that follows it, and left on
+  // every way out.
+  BusyScope busy(view_, true);
   {
     PollScope poll(false);
-    view_.SetBusy(true);  // left by the full refresh below
     link::LinkReply reply;
     Send(Printf("%c%04dwgdef;1;", link::kStx, unit_.unitAddress), reply);
     unit_.clock->SleepMs(kRestoreDefaultsWaitMs);

@@ -41,7 +41,9 @@ params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_
                   yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);
   if (yesNo) {
-    box.setDefaultButton(QMessageBox::Yes);
+    // The only questions ask before something that cannot be undone
+    // (restore defaults): Enter must not say yes to them.
+    box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
   }
   box.exec();

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
+#include <QTest>
 
 #include "gui/qt_control_host.h"
 #include "gui/qt_prompter.h"
@@ -312,4 +314,22 @@ TEST(QtPrompter, ConfigFileDialogsCarryTitleFiltersAndSuffix) {
     EXPECT_EQ(seen.filters, both);
     EXPECT_EQ(seen.mode, QFileDialog::AcceptOpen);
   }
+}
+
+// Enter on a question answers No: restore defaults is not a key press away.
+TEST(QtPrompter, EnterOnAQuestionAnswersNo) {
+  QWidget parent;
+  QtPrompter prompter(&parent);
+  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+  ModalDriver driver([&defaultButton](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr) << "not a message box";
+    if (box->defaultButton()) defaultButton = box->standardButton(box->defaultButton());
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  EXPECT_EQ(prompter.Message("Alert", "Are you sure you want to restore defaults", MessageIcon::Question,
+                             MessageButtons::YesNo),
+            Answer::No);
+  ASSERT_TRUE(driver.Ran());
+  EXPECT_EQ(defaultButton, QMessageBox::No);
 }
