@@ -9,11 +9,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "gui/engineering_window.h"
 #include "gui/paint_watch.h"
@@ -55,6 +60,32 @@ bool Save(QWidget* w, const QString& dir, const QString& name) {
   }
   std::printf("%s\n", qPrintable(path));
   return true;
+}
+
+// Draws the station logo the pictures show: a 70 x 70 mast with its waves,
+// saved as a bitmap file in `dir` the way an operator's logo would be.
+std::optional<std::string> WriteLogo(const QString& dir) {
+  QImage image(70, 70, QImage::Format_RGB32);
+  image.fill(QColor(0x1f, 0x4e, 0x79));
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPen pen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+  p.setPen(pen);
+  p.drawLine(QPointF(35, 30), QPointF(22, 62));
+  p.drawLine(QPointF(35, 30), QPointF(48, 62));
+  p.drawLine(QPointF(27, 50), QPointF(43, 50));
+  p.setBrush(Qt::white);
+  p.drawEllipse(QPointF(35, 26), 4, 4);
+  p.setBrush(Qt::NoBrush);
+  pen.setWidth(3);
+  p.setPen(pen);
+  for (int r : {12, 20}) {
+    p.drawArc(QRectF(35 - r, 26 - r, 2 * r, 2 * r), 30 * 16, 120 * 16);
+  }
+  p.end();
+  const QString path = QDir(dir).filePath(QStringLiteral("logo.bmp"));
+  if (!QDir().mkpath(dir) || !image.save(path, "BMP")) return std::nullopt;
+  return path.toStdString();
 }
 
 // "Unit information" -> "unit-information".
@@ -108,6 +139,10 @@ int main(int argc, char** argv) {
       vecta::app::ResolveAppPaths(vecta::app::RunningExecutablePath(), configDir, vecta::app::SystemEnv());
   vecta::app::AppSettings settings = vecta::app::LoadSettings(paths.settingsFile);
   settings.comPortIndex = -1;  // the one port given is the one scanned
+  if (!settings.logoPath || settings.logoPath->empty()) {
+    settings.logoPath = WriteLogo(QFileInfo(QString::fromStdString(paths.settingsFile)).absolutePath());
+    settings.logoWidth = settings.logoHeight = 70;
+  }
 
   const std::string device = parser.value(portOption).toStdString();
   vecta::gui::MainWindowOptions options;
