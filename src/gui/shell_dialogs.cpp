@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <cstdlib>
 
+#include "gui/dialog_units.h"
 #include "gui/qt_control_host.h"
 
 namespace vecta::gui {
@@ -37,6 +38,7 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
                                            std::function<void()> applied, QWidget* parent)
     : QDialog(parent), settings_(settings), prompter_(prompter), applied_(std::move(applied)) {
   setWindowTitle(QStringLiteral("Polling options"));
+  FitTitle(this);
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
   SetControlId(tabs_, 1000);
@@ -107,6 +109,7 @@ void PollingOptionsDialog::Apply() {
 WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter, QWidget* parent)
     : QDialog(parent), prompter_(prompter), type_(initial) {
   setWindowTitle(QStringLiteral("Write encryption key"));
+  FitTitle(this);
   auto* grid = new QGridLayout(this);
   typeList_ = new QComboBox(this);
   SetControlId(typeList_, 1201);
@@ -156,6 +159,10 @@ void WriteKeyDialog::ShowType(app::KeyType type) {
   firstField_->setMaxLength(abs ? kAbsKeyLength : kAesKeyLength);
   firstLabel_->setText(abs ? QStringLiteral("ABS key")
                            : upper ? QStringLiteral("AES256 key (lower)") : QStringLiteral("AES128 key"));
+  // Back to the size of what shows now: a window keeps its size when a
+  // field goes, so the space of the second field would stay empty.
+  layout()->activate();
+  adjustSize();
 }
 
 void WriteKeyDialog::accept() {
@@ -176,6 +183,7 @@ void WriteKeyDialog::accept() {
 LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Set logo dimensions"));
+  FitTitle(this);
   auto* form = new QFormLayout(this);
   height_ = new QSpinBox(this);
   SetControlId(height_, 1300);
@@ -201,6 +209,7 @@ int LogoSizeDialog::LogoHeight() const { return height_->value(); }
 EnterValueDialog::EnterValueDialog(const QString& prompt, const QString& initial, int limit, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Enter value"));
+  FitTitle(this);
   auto* layout = new QVBoxLayout(this);
   auto* text = new QLabel(prompt, this);
   SetControlId(text, 1022);
@@ -223,6 +232,7 @@ QString EnterValueDialog::Value() const { return field_->text(); }
 
 AboutDialog::AboutDialog(const QString& title, const QIcon& icon, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About transmitter control"));
+  FitTitle(this);
   auto* layout = new QGridLayout(this);
   auto* picture = new QLabel(this);
   SetControlId(picture, 1025);

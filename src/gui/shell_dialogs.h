@@ -1,7 +1,8 @@
 // The small dialogs of the main window's commands: the polling options, the
 // key writing, the logo size, the "Enter value" dialog and the About box.
 // Each is modal and takes what it edits as plain values; the main window
-// decides what to do with the result.
+// decides what to do with the result. Each is as wide as its caption needs
+// and no larger than its content.
 #pragma once
 
 #include <QDialog>
@@ -51,6 +52,7 @@ class PollingOptionsDialog : public QDialog {
 
 // "Write encryption key": the key type and one or two key fields, checked
 // on OK; the message of a failed check is shown and the dialog stays open.
+// The dialog grows and shrinks with the second field.
 class WriteKeyDialog : public QDialog {
   Q_OBJECT
 
