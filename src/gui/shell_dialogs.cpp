@@ -8,9 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 
 #include "gui/dialog_units.h"
@@ -22,6 +22,9 @@ namespace {
 constexpr int kIntervalLimit = 7;
 constexpr int kAbsKeyLength = 8;
 constexpr int kAesKeyLength = 32;
+// Digits a logo size takes: any number a frame could have, none that
+// overflows.
+constexpr int kLogoSizeDigits = 6;
 
 QPushButton* Button(const QString& text, int id, QWidget* parent) {
   auto* b = new QPushButton(text, parent);
@@ -180,29 +183,64 @@ void WriteKeyDialog::accept() {
 
 // ---------------------------------------------------------------- logo size
 
+LogoSizeEdit::LogoSizeEdit(int value, int maximum, QWidget* parent)
+    : QAbstractSpinBox(parent), maximum_(std::max(0, maximum)) {
+  lineEdit()->setMaxLength(kLogoSizeDigits);
+  lineEdit()->setText(QString::number(std::max(0, value)));
+}
+
+int LogoSizeEdit::Number() const { return text().toInt(); }
+
+// The base class measures no text of its own.
+QSize LogoSizeEdit::sizeHint() const {
+  return QAbstractSpinBox::sizeHint() + QSize(fontMetrics().horizontalAdvance(QStringLiteral("0000")), 0);
+}
+
+QSize LogoSizeEdit::minimumSizeHint() const {
+  return QAbstractSpinBox::minimumSizeHint() + QSize(fontMetrics().horizontalAdvance(QStringLiteral("0000")), 0);
+}
+
+QValidator::State LogoSizeEdit::validate(QString& input, int&) const {
+  for (QChar c : input)
+    if (!c.isDigit() || c.unicode() > 0x7f) return QValidator::Invalid;
+  return QValidator::Acceptable;
+}
+
+void LogoSizeEdit::stepBy(int steps) {
+  const int value = std::clamp(std::clamp(Number(), 0, maximum_) + steps, 0, maximum_);
+  lineEdit()->setText(QString::number(value));
+  selectAll();
+}
+
+QAbstractSpinBox::StepEnabled LogoSizeEdit::stepEnabled() const {
+  const int value = Number();
+  StepEnabled enabled = StepNone;
+  if (value < maximum_) enabled |= StepUpEnabled;
+  if (value > 0) enabled |= StepDownEnabled;
+  return enabled;
+}
+
 LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Set logo dimensions"));
   FitTitle(this);
   auto* form = new QFormLayout(this);
-  height_ = new QSpinBox(this);
+  form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+  height_ = new LogoSizeEdit(height, maxHeight, this);
   SetControlId(height_, 1300);
-  height_->setRange(0, maxHeight);
-  height_->setValue(height);
-  width_ = new QSpinBox(this);
+  width_ = new LogoSizeEdit(width, maxWidth, this);
   SetControlId(width_, 1301);
-  width_->setRange(0, maxWidth);
-  width_->setValue(width);
   form->addRow(QStringLiteral("Logo height"), height_);
   form->addRow(QStringLiteral("Logo width"), width_);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   form->addRow(box);
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  height_->setFocus();
 }
 
-int LogoSizeDialog::LogoWidth() const { return width_->value(); }
-int LogoSizeDialog::LogoHeight() const { return height_->value(); }
+int LogoSizeDialog::LogoWidth() const { return width_->Number(); }
+int LogoSizeDialog::LogoHeight() const { return height_->Number(); }
 
 // -------------------------------------------------------------- enter value
 

@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTest>
@@ -168,14 +167,42 @@ TEST(WriteKeyDialog, RefusesShortAndNonHexKeysAndStaysOpen) {
   }
 }
 
-TEST(LogoSizeDialog, NumbersStayWithinZeroAndTheFrame) {
+// A typed number stays whole, larger than the frame or not: the main
+// window limits it. Only digits are taken. The arrows step from 0 to the
+// frame's size.
+TEST(LogoSizeDialog, TypedNumbersStayWholeAndTheArrowsStayWithinTheFrame) {
   LogoSizeDialog dialog(70, 40, 120, 46, nullptr);
-  EXPECT_EQ(dialog.WidthBox()->value(), 70);
-  EXPECT_EQ(dialog.HeightBox()->value(), 40);
-  dialog.WidthBox()->setValue(500);
-  dialog.HeightBox()->setValue(-3);
-  EXPECT_EQ(dialog.LogoWidth(), 120);
-  EXPECT_EQ(dialog.LogoHeight(), 0);
+  EXPECT_EQ(dialog.windowTitle(), "Set logo dimensions");
+  EXPECT_EQ(QtControlHost(&dialog).Find(1300), dialog.HeightBox());
+  EXPECT_EQ(QtControlHost(&dialog).Find(1301), dialog.WidthBox());
+  EXPECT_EQ(dialog.WidthBox()->text(), "70");
+  EXPECT_EQ(dialog.HeightBox()->text(), "40");
+  EXPECT_EQ(dialog.WidthBox()->Maximum(), 120);
+  EXPECT_EQ(dialog.HeightBox()->Maximum(), 46);
+
+  dialog.HeightBox()->selectAll();
+  QTest::keyClicks(dialog.HeightBox(), "200");
+  EXPECT_EQ(dialog.HeightBox()->text(), "200");
+  EXPECT_EQ(dialog.LogoHeight(), 200);
+  dialog.WidthBox()->selectAll();
+  QTest::keyClicks(dialog.WidthBox(), "-1x5 ");
+  EXPECT_EQ(dialog.WidthBox()->text(), "15");
+  EXPECT_EQ(dialog.LogoWidth(), 15);
+
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Up);  // above the frame: no step up
+  EXPECT_EQ(dialog.HeightBox()->text(), "200");
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Down);  // down from the frame's size
+  EXPECT_EQ(dialog.HeightBox()->text(), "45");
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Up);
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Up);
+  EXPECT_EQ(dialog.HeightBox()->text(), "46");
+  dialog.HeightBox()->selectAll();
+  QTest::keyClicks(dialog.HeightBox(), "0");
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Down);
+  EXPECT_EQ(dialog.HeightBox()->text(), "0");
+  dialog.WidthBox()->selectAll();
+  QTest::keyClick(dialog.WidthBox(), Qt::Key_Backspace);
+  EXPECT_EQ(dialog.LogoWidth(), 0);  // nothing typed reads as 0
 }
 
 TEST(EnterValueDialog, LimitsTheTextAndAcceptsAnEmptyOne) {
