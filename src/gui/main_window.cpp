@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -49,6 +52,20 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<q
 
 // The logo frame in pixels at the window's font: the largest logo size.
 QSize LogoFrameSize(const QWidget* window) { return DialogUnitsToPixels(kLogoFrameUnits, window->font()); }
+
+// The icon and logo file choices.
+constexpr std::string_view kIconFilter = "Icon files (*.ico)|*.ico|All files (*.*)|*.*||";
+constexpr std::string_view kBitmapFilter = "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||";
+
+// Where a file choice starts: the folder of the file chosen before, while
+// that folder exists, else the program's own folder.
+std::string StartFolder(const std::optional<std::string>& current) {
+  if (current && !current->empty()) {
+    const QFileInfo file(Q(*current));
+    if (file.absoluteDir().exists()) return file.absolutePath().toStdString();
+  }
+  return QCoreApplication::applicationDirPath().toStdString();
+}
 
 
 // The caption is the application title as set, blank when it is empty: the
@@ -470,7 +487,14 @@ QAction* MainWindow::Action(int command) const {
 }
 
 void MainWindow::OnSetIconSource() {
-  const auto path = options_.prompter->ChooseFileToOpen("Icon files (*.ico)|*.ico|All files (*.*)|*.*||");
+  const std::string folder = StartFolder(settings_.iconPath);
+  params::Prompter::FileRequest request;
+  request.title = "Select new icon file";
+  request.filter = kIconFilter;
+  request.defaultSuffix = "ico";
+  request.initialName = "*.ico";
+  request.initialFolder = folder;
+  const auto path = options_.prompter->ChooseFile(request);
   if (!path) return;
   settings_.iconPath = *path;
   QIcon custom(Q(*path));
@@ -482,7 +506,14 @@ void MainWindow::OnSetIconSource() {
 }
 
 void MainWindow::OnSetLogoSource() {
-  const auto path = options_.prompter->ChooseFileToOpen("Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||");
+  const std::string folder = StartFolder(settings_.logoPath);
+  params::Prompter::FileRequest request;
+  request.title = "Select new bitmap file";
+  request.filter = kBitmapFilter;
+  request.defaultSuffix = "bmp";
+  request.initialName = "*.bmp";
+  request.initialFolder = folder;
+  const auto path = options_.prompter->ChooseFile(request);
   if (!path) return;
   settings_.logoPath = *path;
   PlaceLogo();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +26,21 @@ namespace vecta::gui {
 namespace {
 
 using test::RecordingPrompter;
+
+// Records what each file choice asks for.
+class FileRequestPrompter : public RecordingPrompter {
+ public:
+  struct Request {
+    bool save;
+    std::string title, filter, suffix, name, folder;
+  };
+  std::optional<std::string> ChooseFile(const FileRequest& r) override {
+    requests.push_back({r.save, std::string(r.title), std::string(r.filter), std::string(r.defaultSuffix),
+                        std::string(r.initialName), std::string(r.initialFolder)});
+    return RecordingPrompter::ChooseFile(r);
+  }
+  std::vector<Request> requests;
+};
 
 // A bitmap file of `size` whose four quarters have different colours.
 std::string QuarteredBitmap(const test::TempDir& dir, const std::string& name, QSize size, QImage* image = nullptr) {
@@ -54,7 +71,7 @@ class MainCommands : public ::testing::Test {
     return std::make_unique<MainWindow>(std::move(o));
   }
   app::AppSettings settings;
-  RecordingPrompter prompter;
+  FileRequestPrompter prompter;
   test::TempDir dir;
 };
 
@@ -265,6 +282,45 @@ TEST_F(MainCommands, IconSourceKeepsThePathAndFallsBackToTheBuiltInIcon) {
   EXPECT_FALSE(w->windowIcon().isNull());
   w->Action(32800)->trigger();
   EXPECT_EQ(settings.iconPath, dir.File("broken.ico"));
+}
+
+// The icon and bitmap choices: their captions, both filters, the default
+// suffix and initial name, in the folder of the file chosen before or else
+// the program's folder.
+TEST_F(MainCommands, IconAndLogoFileChoicesStartInTheFolderOfTheCurrentFile) {
+  const std::string exeDir = QCoreApplication::applicationDirPath().toStdString();
+  const std::string folder = dir.File("pictures");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+  prompter.files = {folder + "/station.ico", std::nullopt, folder + "/station.bmp", std::nullopt};
+  settings.logoPath = dir.File("gone/old.bmp");  // its folder is not there: the program's folder
+  auto w = Make();
+  w->Action(32800)->trigger();
+  w->Action(32800)->trigger();
+  w->Action(32803)->trigger();
+  w->Action(32803)->trigger();
+  ASSERT_EQ(prompter.requests.size(), 4u);
+  const std::string icons = "Icon files (*.ico)|*.ico|All files (*.*)|*.*||";
+  const std::string bitmaps = "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||";
+  const struct {
+    std::string title, filter, suffix, name, folder;
+  } expected[] = {
+      {"Select new icon file", icons, "ico", "*.ico", exeDir},
+      {"Select new icon file", icons, "ico", "*.ico", folder},
+      {"Select new bitmap file", bitmaps, "bmp", "*.bmp", exeDir},
+      {"Select new bitmap file", bitmaps, "bmp", "*.bmp", folder},
+  };
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const auto& r = prompter.requests[i];
+    EXPECT_FALSE(r.save);
+    EXPECT_EQ(r.title, expected[i].title);
+    EXPECT_EQ(r.filter, expected[i].filter);
+    EXPECT_EQ(r.suffix, expected[i].suffix);
+    EXPECT_EQ(r.name, expected[i].name);
+    EXPECT_EQ(r.folder, expected[i].folder);
+  }
+  EXPECT_EQ(settings.iconPath, folder + "/station.ico");  // a cancelled choice changes nothing
+  EXPECT_EQ(settings.logoPath, folder + "/station.bmp");
 }
 
 TEST_F(MainCommands, ApplicationTitleBecomesTheCaptionAndTheAboutLine) {
