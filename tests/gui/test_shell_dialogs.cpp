@@ -299,6 +299,27 @@ TEST(DialogSizes, EachSmallDialogIsSizedToItsContentAndCaption) {
   satmod->close();
 }
 
+// The Advanced options window on each variant, page by page.
+TEST(DialogSizes, AdvancedOptionsPagesKeepTheirControlsOffTheEdges) {
+  for (const char* board : {"K240", "K610", "K999"}) {
+    SCOPED_TRACE(board);
+    params::ParamTables tables;
+    RecordingPrompter prompter;
+    params::UnitContext unit;
+    unit.tables = &tables;
+    unit.prompter = &prompter;
+    unit.boardType = board;
+    auto* window = new AdvancedOptionsWindow(unit, QIcon());  // deletes itself when closed
+    for (int page = 0; page < AdvancedOptionsWindow::kPageCount; ++page) {
+      SCOPED_TRACE(page);
+      window->Tabs()->setCurrentIndex(page);
+      ExpectSizedToContent(window);
+    }
+    window->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
 // The key dialog takes the height of what it shows: the space of the upper
 // AES256 key goes with the field.
 TEST(DialogSizes, KeyDialogShrinksBackWhenTheSecondFieldHides) {
