@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -17,6 +20,7 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "gui/dialog_units.h"
 #include "gui/engineering_window.h"
 #include "gui/icons.h"
 #include "gui/qt_prompter.h"
@@ -36,13 +40,32 @@ using params::ControlHost;
 
 namespace {
 
-constexpr int kLogoFrameWidth = 120;
-constexpr int kLogoFrameHeight = 46;
+// The logo frame at the lower right, in dialog units.
+constexpr QSize kLogoFrameUnits(120, 46);
+// The sunken edge around the logo.
+constexpr int kLogoEdge = 2;
 constexpr int kLampSize = 24;
 // How long closing waits for an interrupted operation before leaving it.
 constexpr int kCloseWaitMs = 400;
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// The logo frame in pixels at the window's font: the largest logo size.
+QSize LogoFrameSize(const QWidget* window) { return DialogUnitsToPixels(kLogoFrameUnits, window->font()); }
+
+// The icon and logo file choices.
+constexpr std::string_view kIconFilter = "Icon files (*.ico)|*.ico|All files (*.*)|*.*||";
+constexpr std::string_view kBitmapFilter = "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||";
+
+// Where a file choice starts: the folder of the file chosen before, while
+// that folder exists, else the program's own folder.
+std::string StartFolder(const std::optional<std::string>& current) {
+  if (current && !current->empty()) {
+    const QFileInfo file(Q(*current));
+    if (file.absoluteDir().exists()) return file.absolutePath().toStdString();
+  }
+  return QCoreApplication::applicationDirPath().toStdString();
+}
 
 
 // The caption is the application title as set, blank when it is empty: the
@@ -337,11 +360,19 @@ void MainWindow::BuildWindow() {
   lampColumn(QStringLiteral("Video lock"), videoLamp_);
   lampColumn(QStringLiteral("RF output"), rfLamp_);
   lampColumn(QStringLiteral("Connection status"), connectionLamp_);
+  // The logo frame holds the logo and its sunken edge at any size up to
+  // the frame's; at start the stored size is made one the frame can show.
+  const QSize logoFrame = LogoFrameSize(this);
   logoArea_ = new QWidget(central);
-  logoArea_->setFixedSize(kLogoFrameWidth, kLogoFrameHeight);
+  logoArea_->setFixedSize(logoFrame + QSize(2 * kLogoEdge, 2 * kLogoEdge));
   logo_ = new QLabel(logoArea_);
   SetControlId(logo_, 1007);
+  logo_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  logo_->setLineWidth(kLogoEdge);
+  logo_->setAlignment(Qt::AlignCenter);
   status->addWidget(logoArea_);
+  settings_.logoWidth = std::clamp(app::LogoPixels(settings_.logoWidth), 0, logoFrame.width());
+  settings_.logoHeight = std::clamp(app::LogoPixels(settings_.logoHeight), 0, logoFrame.height());
   outer->addLayout(status);
 
   OnSetLamp(params::kLampVideoLock, params::kIconRed);
@@ -365,7 +396,8 @@ void MainWindow::BuildWindow() {
 }
 
 // The logo, at its stored size (-1 is 70) limited to the frame and centred
-// in it; the frame is hidden when there is no logo.
+// in it inside its sunken edge; the bitmap keeps its shape, fitted into that
+// size. The frame is hidden when there is no logo.
 void MainWindow::PlaceLogo() {
   QPixmap logo;
   if (settings_.logoPath && !settings_.logoPath->empty()) logo.load(Q(*settings_.logoPath));
@@ -373,13 +405,18 @@ void MainWindow::PlaceLogo() {
     logo_->hide();
     return;
   }
-  int width = settings_.logoWidth == -1 ? 70 : settings_.logoWidth;
-  int height = settings_.logoHeight == -1 ? 70 : settings_.logoHeight;
+  const QSize frame = LogoFrameSize(this);
   // Negative sizes (possible through the settings file) count as 0.
-  width = std::clamp(width, 0, kLogoFrameWidth);
-  height = std::clamp(height, 0, kLogoFrameHeight);
-  logo_->setPixmap(logo.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-  logo_->setGeometry(kLogoFrameWidth / 2 - width / 2, kLogoFrameHeight / 2 - height / 2, width, height);
+  const QSize size(std::clamp(app::LogoPixels(settings_.logoWidth), 0, frame.width()),
+                   std::clamp(app::LogoPixels(settings_.logoHeight), 0, frame.height()));
+  if (size.isEmpty())
+    logo_->clear();
+  else
+    logo_->setPixmap(logo.size() == size ? logo : logo.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  const QSize outer = size + QSize(2 * kLogoEdge, 2 * kLogoEdge);
+  const QSize area = logoArea_->size();
+  logo_->setGeometry(area.width() / 2 - outer.width() / 2, area.height() / 2 - outer.height() / 2, outer.width(),
+                     outer.height());
   logo_->show();
 }
 
@@ -450,7 +487,14 @@ QAction* MainWindow::Action(int command) const {
 }
 
 void MainWindow::OnSetIconSource() {
-  const auto path = options_.prompter->ChooseFileToOpen("Icon files (*.ico)|*.ico|All files (*.*)|*.*||");
+  const std::string folder = StartFolder(settings_.iconPath);
+  params::Prompter::FileRequest request;
+  request.title = "Select new icon file";
+  request.filter = kIconFilter;
+  request.defaultSuffix = "ico";
+  request.initialName = "*.ico";
+  request.initialFolder = folder;
+  const auto path = options_.prompter->ChooseFile(request);
   if (!path) return;
   settings_.iconPath = *path;
   QIcon custom(Q(*path));
@@ -462,19 +506,28 @@ void MainWindow::OnSetIconSource() {
 }
 
 void MainWindow::OnSetLogoSource() {
-  const auto path = options_.prompter->ChooseFileToOpen("Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||");
+  const std::string folder = StartFolder(settings_.logoPath);
+  params::Prompter::FileRequest request;
+  request.title = "Select new bitmap file";
+  request.filter = kBitmapFilter;
+  request.defaultSuffix = "bmp";
+  request.initialName = "*.bmp";
+  request.initialFolder = folder;
+  const auto path = options_.prompter->ChooseFile(request);
   if (!path) return;
   settings_.logoPath = *path;
   PlaceLogo();
 }
 
 void MainWindow::OnSetLogoSize() {
-  LogoSizeDialog dialog(std::clamp(app::LogoPixels(settings_.logoWidth), 0, kLogoFrameWidth),
-                        std::clamp(app::LogoPixels(settings_.logoHeight), 0, kLogoFrameHeight), kLogoFrameWidth,
-                        kLogoFrameHeight, this);
+  const QSize frame = LogoFrameSize(this);
+  LogoSizeDialog dialog(std::clamp(app::LogoPixels(settings_.logoWidth), 0, frame.width()),
+                        std::clamp(app::LogoPixels(settings_.logoHeight), 0, frame.height()), frame.width(),
+                        frame.height(), this);
   if (dialog.exec() != QDialog::Accepted) return;
-  settings_.logoWidth = std::min(dialog.LogoWidth(), kLogoFrameWidth);
-  settings_.logoHeight = std::min(dialog.LogoHeight(), kLogoFrameHeight);
+  // What was typed, up to the frame's size.
+  settings_.logoWidth = std::clamp(dialog.LogoWidth(), 0, frame.width());
+  settings_.logoHeight = std::clamp(dialog.LogoHeight(), 0, frame.height());
   PlaceLogo();
 }
 

@@ -101,6 +101,8 @@ std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(ToQString(request.defaultSuffix));
+  if (!request.initialFolder.empty()) dialog.setDirectory(ToQString(request.initialFolder));
+  if (!request.initialName.empty()) dialog.selectFile(ToQString(request.initialName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return FromFileName(dialog.selectedFiles().constFirst());
 }

@@ -50,7 +50,8 @@ class QtPrompter : public params::Prompter {
                          params::MessageIcon icon) override;
   std::optional<std::string> ChooseFileToOpen(std::string_view filter) override;
   std::optional<std::string> ChooseFileToSave(std::string_view filter) override;
-  // The dialog with the request's caption, filters and default suffix.
+  // The dialog with the request's caption, filters and default suffix,
+  // opened in its initial folder with its initial name.
   std::optional<std::string> ChooseFile(const FileRequest& request) override;
 
   // The progress window is modeless and has no close button; it is shown

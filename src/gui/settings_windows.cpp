@@ -5,6 +5,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "gui/dialog_units.h"
 #include "gui/icons.h"
 #include "gui/operation_runner.h"
 #include "gui/page_builder.h"
@@ -91,6 +92,7 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(icon);
   setWindowTitle(QStringLiteral("Advanced options"));
+  FitTitle(this);
   MarkUnitWindow(this);
   unit_.rules.k610EncoderChoice.reset();
 
@@ -156,6 +158,7 @@ SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), ho
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(icon);
   setWindowTitle(QStringLiteral("Satellite modulator"));
+  FitTitle(this);
   MarkUnitWindow(this);
   auto* body = new QWidget(this);
   auto* layout = new QVBoxLayout(this);

@@ -8,11 +8,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 
+#include "gui/dialog_units.h"
 #include "gui/qt_control_host.h"
 
 namespace vecta::gui {
@@ -21,6 +22,9 @@ namespace {
 constexpr int kIntervalLimit = 7;
 constexpr int kAbsKeyLength = 8;
 constexpr int kAesKeyLength = 32;
+// Digits a logo size takes: any number a frame could have, none that
+// overflows.
+constexpr int kLogoSizeDigits = 6;
 
 QPushButton* Button(const QString& text, int id, QWidget* parent) {
   auto* b = new QPushButton(text, parent);
@@ -37,6 +41,7 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
                                            std::function<void()> applied, QWidget* parent)
     : QDialog(parent), settings_(settings), prompter_(prompter), applied_(std::move(applied)) {
   setWindowTitle(QStringLiteral("Polling options"));
+  FitTitle(this);
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
   SetControlId(tabs_, 1000);
@@ -107,6 +112,7 @@ void PollingOptionsDialog::Apply() {
 WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter, QWidget* parent)
     : QDialog(parent), prompter_(prompter), type_(initial) {
   setWindowTitle(QStringLiteral("Write encryption key"));
+  FitTitle(this);
   auto* grid = new QGridLayout(this);
   typeList_ = new QComboBox(this);
   SetControlId(typeList_, 1201);
@@ -156,6 +162,10 @@ void WriteKeyDialog::ShowType(app::KeyType type) {
   firstField_->setMaxLength(abs ? kAbsKeyLength : kAesKeyLength);
   firstLabel_->setText(abs ? QStringLiteral("ABS key")
                            : upper ? QStringLiteral("AES256 key (lower)") : QStringLiteral("AES128 key"));
+  // Back to the size of what shows now: a window keeps its size when a
+  // field goes, so the space of the second field would stay empty.
+  layout()->activate();
+  adjustSize();
 }
 
 void WriteKeyDialog::accept() {
@@ -173,34 +183,71 @@ void WriteKeyDialog::accept() {
 
 // ---------------------------------------------------------------- logo size
 
+LogoSizeEdit::LogoSizeEdit(int value, int maximum, QWidget* parent)
+    : QAbstractSpinBox(parent), maximum_(std::max(0, maximum)) {
+  lineEdit()->setMaxLength(kLogoSizeDigits);
+  lineEdit()->setText(QString::number(std::max(0, value)));
+}
+
+int LogoSizeEdit::Number() const { return text().toInt(); }
+
+// The base class measures no text of its own.
+QSize LogoSizeEdit::sizeHint() const {
+  return QAbstractSpinBox::sizeHint() + QSize(fontMetrics().horizontalAdvance(QStringLiteral("0000")), 0);
+}
+
+QSize LogoSizeEdit::minimumSizeHint() const {
+  return QAbstractSpinBox::minimumSizeHint() + QSize(fontMetrics().horizontalAdvance(QStringLiteral("0000")), 0);
+}
+
+QValidator::State LogoSizeEdit::validate(QString& input, int&) const {
+  for (QChar c : input)
+    if (!c.isDigit() || c.unicode() > 0x7f) return QValidator::Invalid;
+  return QValidator::Acceptable;
+}
+
+void LogoSizeEdit::stepBy(int steps) {
+  const int value = std::clamp(std::clamp(Number(), 0, maximum_) + steps, 0, maximum_);
+  lineEdit()->setText(QString::number(value));
+  selectAll();
+}
+
+QAbstractSpinBox::StepEnabled LogoSizeEdit::stepEnabled() const {
+  const int value = Number();
+  StepEnabled enabled = StepNone;
+  if (value < maximum_) enabled |= StepUpEnabled;
+  if (value > 0) enabled |= StepDownEnabled;
+  return enabled;
+}
+
 LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Set logo dimensions"));
+  FitTitle(this);
   auto* form = new QFormLayout(this);
-  height_ = new QSpinBox(this);
+  form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+  height_ = new LogoSizeEdit(height, maxHeight, this);
   SetControlId(height_, 1300);
-  height_->setRange(0, maxHeight);
-  height_->setValue(height);
-  width_ = new QSpinBox(this);
+  width_ = new LogoSizeEdit(width, maxWidth, this);
   SetControlId(width_, 1301);
-  width_->setRange(0, maxWidth);
-  width_->setValue(width);
   form->addRow(QStringLiteral("Logo height"), height_);
   form->addRow(QStringLiteral("Logo width"), width_);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   form->addRow(box);
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  height_->setFocus();
 }
 
-int LogoSizeDialog::LogoWidth() const { return width_->value(); }
-int LogoSizeDialog::LogoHeight() const { return height_->value(); }
+int LogoSizeDialog::LogoWidth() const { return width_->Number(); }
+int LogoSizeDialog::LogoHeight() const { return height_->Number(); }
 
 // -------------------------------------------------------------- enter value
 
 EnterValueDialog::EnterValueDialog(const QString& prompt, const QString& initial, int limit, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Enter value"));
+  FitTitle(this);
   auto* layout = new QVBoxLayout(this);
   auto* text = new QLabel(prompt, this);
   SetControlId(text, 1022);
@@ -223,6 +270,7 @@ QString EnterValueDialog::Value() const { return field_->text(); }
 
 AboutDialog::AboutDialog(const QString& title, const QIcon& icon, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About transmitter control"));
+  FitTitle(this);
   auto* layout = new QGridLayout(this);
   auto* picture = new QLabel(this);
   SetControlId(picture, 1025);

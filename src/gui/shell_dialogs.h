@@ -1,9 +1,11 @@
 // The small dialogs of the main window's commands: the polling options, the
 // key writing, the logo size, the "Enter value" dialog and the About box.
 // Each is modal and takes what it edits as plain values; the main window
-// decides what to do with the result.
+// decides what to do with the result. Each is as wide as its caption needs
+// and no larger than its content.
 #pragma once
 
+#include <QAbstractSpinBox>
 #include <QDialog>
 #include <optional>
 #include <string>
@@ -17,7 +19,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSpinBox;
 class QTabWidget;
 
 namespace vecta::gui {
@@ -51,6 +52,7 @@ class PollingOptionsDialog : public QDialog {
 
 // "Write encryption key": the key type and one or two key fields, checked
 // on OK; the message of a failed check is shown and the dialog stays open.
+// The dialog grows and shrinks with the second field.
 class WriteKeyDialog : public QDialog {
   Q_OBJECT
 
@@ -82,7 +84,34 @@ class WriteKeyDialog : public QDialog {
   QLineEdit* secondField_;
 };
 
-// "Set logo dimensions": height and width, each from 0 to the frame's size.
+// A logo size: an edit that takes any decimal number (digits only) with an
+// up-down control beside it, whose arrows and the arrow keys step the
+// number from 0 to `maximum`. Whatever is typed stays as typed; the main
+// window limits it to the frame.
+class LogoSizeEdit : public QAbstractSpinBox {
+  Q_OBJECT
+
+ public:
+  LogoSizeEdit(int value, int maximum, QWidget* parent);
+  // The text as a decimal number; 0 when empty.
+  int Number() const;
+  int Maximum() const { return maximum_; }
+
+  void stepBy(int steps) override;
+  QValidator::State validate(QString& input, int& pos) const override;
+  // Room for four digits beside the arrows.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  StepEnabled stepEnabled() const override;
+
+ private:
+  int maximum_;
+};
+
+// "Set logo dimensions": height and width as typed, their arrows running
+// from 0 to the frame's size.
 class LogoSizeDialog : public QDialog {
   Q_OBJECT
 
@@ -90,12 +119,12 @@ class LogoSizeDialog : public QDialog {
   LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent);
   int LogoWidth() const;
   int LogoHeight() const;
-  QSpinBox* WidthBox() const { return width_; }
-  QSpinBox* HeightBox() const { return height_; }
+  LogoSizeEdit* WidthBox() const { return width_; }
+  LogoSizeEdit* HeightBox() const { return height_; }
 
  private:
-  QSpinBox* height_;
-  QSpinBox* width_;
+  LogoSizeEdit* height_;
+  LogoSizeEdit* width_;
 };
 
 // "Enter value": a prompt and one edit with a character limit.

@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QSpinBox>
+#include <QPainter>
 #include <QTest>
 #include <QToolBar>
 #include <QWindow>
 
+#include "gui/dialog_units.h"
 #include "gui/main_window.h"
 #include "gui/shell_dialogs.h"
 #include "link/serial_port.h"
@@ -24,6 +27,40 @@ namespace {
 
 using test::RecordingPrompter;
 
+// Records what each file choice asks for.
+class FileRequestPrompter : public RecordingPrompter {
+ public:
+  struct Request {
+    bool save;
+    std::string title, filter, suffix, name, folder;
+  };
+  std::optional<std::string> ChooseFile(const FileRequest& r) override {
+    requests.push_back({r.save, std::string(r.title), std::string(r.filter), std::string(r.defaultSuffix),
+                        std::string(r.initialName), std::string(r.initialFolder)});
+    return RecordingPrompter::ChooseFile(r);
+  }
+  std::vector<Request> requests;
+};
+
+// A bitmap file of `size` whose four quarters have different colours.
+std::string QuarteredBitmap(const test::TempDir& dir, const std::string& name, QSize size, QImage* image = nullptr) {
+  QImage picture(size, QImage::Format_RGB32);
+  picture.fill(Qt::red);
+  QPainter painter(&picture);
+  painter.fillRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height() / 2, Qt::blue);
+  painter.fillRect(0, size.height() / 2, size.width() / 2, size.height() - size.height() / 2, Qt::green);
+  painter.fillRect(size.width() / 2, size.height() / 2, size.width() - size.width() / 2,
+                   size.height() - size.height() / 2, Qt::yellow);
+  painter.end();
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(picture.save(QString::fromStdString(path), "BMP"));
+  if (image) *image = picture;
+  return path;
+}
+
+// The logo frame's 120 x 46 dialog units at the window's font.
+QSize LogoFrame(const QWidget& window) { return DialogUnitsToPixels(QSize(120, 46), window.font()); }
+
 class MainCommands : public ::testing::Test {
  protected:
   std::unique_ptr<MainWindow> Make() {
@@ -34,7 +71,7 @@ class MainCommands : public ::testing::Test {
     return std::make_unique<MainWindow>(std::move(o));
   }
   app::AppSettings settings;
-  RecordingPrompter prompter;
+  FileRequestPrompter prompter;
   test::TempDir dir;
 };
 
@@ -109,46 +146,123 @@ TEST_F(MainCommands, CommandsThatNeedAUnitSayThereIsNone) {
   }
 }
 
-TEST_F(MainCommands, LogoIsLimitedToItsFrameAndCentredInIt) {
-  const std::string bmp = dir.File("logo.bmp");
-  QImage image(200, 100, QImage::Format_RGB32);
-  image.fill(Qt::darkCyan);
-  ASSERT_TRUE(image.save(QString::fromStdString(bmp), "BMP"));
-  settings.logoPath = bmp;
+// The frame is 120 x 46 dialog units; a 70 x 70 logo shows at its own size
+// and shape, centred in the frame inside a sunken edge.
+TEST_F(MainCommands, LogoShowsAtItsSizeCentredInASunkenEdgeInAFrameOfDialogUnits) {
+  QImage image;
+  settings.logoPath = QuarteredBitmap(dir, "logo.bmp", QSize(70, 70), &image);
+  auto w = Make();
+  w->show();
+  QLabel* logo = w->LogoFrame();
+  const QSize frame = LogoFrame(*w);
+  ASSERT_GE(frame.height(), 70) << "a font too small for the frame to hold 70 pixels";
+  QWidget* area = logo->parentWidget();
+  EXPECT_EQ(area->size(), frame + QSize(2 * logo->frameWidth(), 2 * logo->frameWidth()));
+
+  EXPECT_FALSE(logo->isHidden());
+  EXPECT_EQ(logo->frameShape(), QFrame::Panel);
+  EXPECT_EQ(logo->frameShadow(), QFrame::Sunken);
+  EXPECT_GT(logo->frameWidth(), 0);
+  EXPECT_EQ(logo->contentsRect().size(), QSize(70, 70));
+  // Centred: the frame's left plus half its width less half the logo's.
+  const QPoint contents = logo->mapTo(area, logo->contentsRect().topLeft());
+  EXPECT_EQ(contents, QPoint(logo->frameWidth() + frame.width() / 2 - 35, logo->frameWidth() + frame.height() / 2 - 35));
+  // The picture itself, pixel for pixel.
+  ASSERT_FALSE(logo->pixmap().isNull());
+  EXPECT_EQ(logo->pixmap().size(), QSize(70, 70));
+  EXPECT_EQ(logo->grab(logo->contentsRect()).toImage().convertToFormat(QImage::Format_RGB32), image);
+}
+
+TEST_F(MainCommands, LogoKeepsItsShapeAtAnySizeAndTheSizeIsLimitedToTheFrame) {
+  settings.logoPath = QuarteredBitmap(dir, "wide.bmp", QSize(200, 100));
   auto w = Make();
   QLabel* logo = w->LogoFrame();
-  EXPECT_FALSE(logo->isHidden());
-  EXPECT_EQ(logo->size(), QSize(70, 46));  // -1 is 70; the frame is 46 high
-  EXPECT_EQ(logo->pos(), QPoint(60 - 35, 0));
+  const QSize frame = LogoFrame(*w);
+  EXPECT_EQ(logo->contentsRect().size(), QSize(70, 70).boundedTo(frame));  // -1 is 70
+  EXPECT_EQ(logo->pixmap().size(), QSize(200, 100).scaled(QSize(70, 70).boundedTo(frame), Qt::KeepAspectRatio));
 
-  // "Set logo size": entries above the frame are cut to it.
-  ModalDriver driver([](QWidget* dialog) {
+  // "Set logo size": a number above the frame is limited to it.
+  ModalDriver driver([&](QWidget* dialog) {
     auto* d = qobject_cast<LogoSizeDialog*>(dialog);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->WidthBox()->maximum(), 120);
-    EXPECT_EQ(d->HeightBox()->maximum(), 46);
-    d->WidthBox()->setValue(999);
-    d->HeightBox()->setValue(20);
+    EXPECT_EQ(d->WidthBox()->Maximum(), frame.width());
+    EXPECT_EQ(d->HeightBox()->Maximum(), frame.height());
+    d->WidthBox()->selectAll();
+    QTest::keyClicks(d->WidthBox(), "999");
+    d->HeightBox()->selectAll();
+    QTest::keyClicks(d->HeightBox(), "20");
     d->accept();
   });
   w->Action(32804)->trigger();
   EXPECT_TRUE(driver.Ran());
-  EXPECT_EQ(settings.logoWidth, 120);
+  EXPECT_EQ(settings.logoWidth, frame.width());
   EXPECT_EQ(settings.logoHeight, 20);
-  EXPECT_EQ(logo->geometry(), QRect(0, 23 - 10, 120, 20));
+  EXPECT_EQ(logo->contentsRect().size(), QSize(frame.width(), 20));
+  EXPECT_EQ(logo->pixmap().size(), QSize(40, 20));
+  EXPECT_EQ(logo->mapTo(logo->parentWidget(), logo->contentsRect().topLeft()),
+            QPoint(logo->frameWidth(), logo->frameWidth() + frame.height() / 2 - 10));
+}
+
+// A 200 typed as the height ends as the frame's height, not as 20.
+TEST_F(MainCommands, ATypedLogoSizeAboveTheFrameEndsAsTheFramesSize) {
+  auto w = Make();
+  const QSize frame = LogoFrame(*w);
+  ASSERT_LT(frame.height(), 200);
+  ModalDriver driver([](QWidget* dialog) {
+    auto* d = qobject_cast<LogoSizeDialog*>(dialog);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->HeightBox()->text(), "70");  // the stored -1, as the window started with it
+    d->HeightBox()->selectAll();
+    QTest::keyClicks(d->HeightBox(), "200");
+    d->WidthBox()->selectAll();
+    QTest::keyClicks(d->WidthBox(), "5000");
+    d->accept();
+  });
+  w->Action(32804)->trigger();
+  EXPECT_TRUE(driver.Ran());
+  EXPECT_EQ(settings.logoHeight, frame.height());
+  EXPECT_EQ(settings.logoWidth, frame.width());
+
+  ModalDriver cancelled([](QWidget* dialog) {
+    auto* d = qobject_cast<LogoSizeDialog*>(dialog);
+    ASSERT_NE(d, nullptr);
+    d->HeightBox()->selectAll();
+    QTest::keyClicks(d->HeightBox(), "3");
+    d->reject();
+  });
+  w->Action(32804)->trigger();
+  EXPECT_EQ(settings.logoHeight, frame.height());
+}
+
+// At start a stored -1 becomes 70 and a size above the frame the frame's,
+// logo or no logo: what the window starts with is what the file keeps.
+TEST_F(MainCommands, StartLimitsTheStoredLogoSize) {
+  struct Case {
+    std::int32_t width, height;
+    bool withLogo;
+  };
+  for (const Case& c : {Case{-1, -1, false}, Case{-1, -1, true}, Case{999, 999, false}, Case{999, -1, true},
+                        Case{-5, 30, false}}) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + (c.withLogo ? " logo" : ""));
+    settings = {};
+    settings.logoWidth = c.width;
+    settings.logoHeight = c.height;
+    if (c.withLogo) settings.logoPath = QuarteredBitmap(dir, "logo.bmp", QSize(10, 10));
+    auto w = Make();
+    const QSize frame = LogoFrame(*w);
+    auto expected = [](std::int32_t stored, int limit) { return std::clamp(stored == -1 ? 70 : stored, 0, limit); };
+    EXPECT_EQ(settings.logoWidth, expected(c.width, frame.width()));
+    EXPECT_EQ(settings.logoHeight, expected(c.height, frame.height()));
+  }
 }
 
 TEST_F(MainCommands, ZeroLogoSizeHidesTheLogoButKeepsTheFrame) {
-  const std::string bmp = dir.File("logo.bmp");
-  QImage image(10, 10, QImage::Format_RGB32);
-  image.fill(Qt::red);
-  ASSERT_TRUE(image.save(QString::fromStdString(bmp), "BMP"));
-  settings.logoPath = bmp;
+  settings.logoPath = QuarteredBitmap(dir, "logo.bmp", QSize(10, 10));
   settings.logoWidth = 0;
   settings.logoHeight = 0;
   auto w = Make();
   EXPECT_FALSE(w->LogoFrame()->isHidden());
-  EXPECT_EQ(w->LogoFrame()->size(), QSize(0, 0));
+  EXPECT_EQ(w->LogoFrame()->contentsRect().size(), QSize(0, 0));
 }
 
 TEST_F(MainCommands, ALogoThatDoesNotLoadHidesTheFrameAndKeepsThePath) {
@@ -168,6 +282,45 @@ TEST_F(MainCommands, IconSourceKeepsThePathAndFallsBackToTheBuiltInIcon) {
   EXPECT_FALSE(w->windowIcon().isNull());
   w->Action(32800)->trigger();
   EXPECT_EQ(settings.iconPath, dir.File("broken.ico"));
+}
+
+// The icon and bitmap choices: their captions, both filters, the default
+// suffix and initial name, in the folder of the file chosen before or else
+// the program's folder.
+TEST_F(MainCommands, IconAndLogoFileChoicesStartInTheFolderOfTheCurrentFile) {
+  const std::string exeDir = QCoreApplication::applicationDirPath().toStdString();
+  const std::string folder = dir.File("pictures");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+  prompter.files = {folder + "/station.ico", std::nullopt, folder + "/station.bmp", std::nullopt};
+  settings.logoPath = dir.File("gone/old.bmp");  // its folder is not there: the program's folder
+  auto w = Make();
+  w->Action(32800)->trigger();
+  w->Action(32800)->trigger();
+  w->Action(32803)->trigger();
+  w->Action(32803)->trigger();
+  ASSERT_EQ(prompter.requests.size(), 4u);
+  const std::string icons = "Icon files (*.ico)|*.ico|All files (*.*)|*.*||";
+  const std::string bitmaps = "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||";
+  const struct {
+    std::string title, filter, suffix, name, folder;
+  } expected[] = {
+      {"Select new icon file", icons, "ico", "*.ico", exeDir},
+      {"Select new icon file", icons, "ico", "*.ico", folder},
+      {"Select new bitmap file", bitmaps, "bmp", "*.bmp", exeDir},
+      {"Select new bitmap file", bitmaps, "bmp", "*.bmp", folder},
+  };
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const auto& r = prompter.requests[i];
+    EXPECT_FALSE(r.save);
+    EXPECT_EQ(r.title, expected[i].title);
+    EXPECT_EQ(r.filter, expected[i].filter);
+    EXPECT_EQ(r.suffix, expected[i].suffix);
+    EXPECT_EQ(r.name, expected[i].name);
+    EXPECT_EQ(r.folder, expected[i].folder);
+  }
+  EXPECT_EQ(settings.iconPath, folder + "/station.ico");  // a cancelled choice changes nothing
+  EXPECT_EQ(settings.logoPath, folder + "/station.bmp");
 }
 
 TEST_F(MainCommands, ApplicationTitleBecomesTheCaptionAndTheAboutLine) {

@@ -2,8 +2,10 @@
 
 #include <QAbstractButton>
 #include <QPushButton>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
@@ -14,6 +16,7 @@
 #include "link/link_errors.h"
 #include "params/config_file.h"
 #include "modal_driver.h"
+#include "support/fake_link.h"
 
 using vecta::gui::QtControlHost;
 using vecta::gui::QtPrompter;
@@ -314,6 +317,43 @@ TEST(QtPrompter, ConfigFileDialogsCarryTitleFiltersAndSuffix) {
     EXPECT_EQ(seen.filters, both);
     EXPECT_EQ(seen.mode, QFileDialog::AcceptOpen);
   }
+}
+
+// The icon and bitmap dialogs: caption, filters, default suffix, and the
+// initial folder and name they come up with.
+TEST(QtPrompter, FileDialogsStartInTheRequestedFolderWithTheInitialName) {
+  QWidget parent;
+  QtPrompter prompter(&parent);
+  vecta::test::TempDir dir;
+  struct Seen {
+    QString title, suffix, folder, name;
+    QStringList filters;
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptSave;
+  } seen;
+  ModalDriver driver([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr) << "not a file dialog";
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr) << "no file name edit";
+    seen = {dialog->windowTitle(), dialog->defaultSuffix(), dialog->directory().absolutePath(), name->text(),
+            dialog->nameFilters(), dialog->acceptMode()};
+    dialog->reject();
+  });
+  vecta::params::Prompter::FileRequest request;
+  request.title = "Select new bitmap file";
+  request.filter = "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||";
+  request.defaultSuffix = "bmp";
+  request.initialName = "*.bmp";
+  const std::string folder = dir.path();
+  request.initialFolder = folder;
+  EXPECT_FALSE(prompter.ChooseFile(request).has_value());
+  ASSERT_TRUE(driver.Ran());
+  EXPECT_EQ(seen.title, QStringLiteral("Select new bitmap file"));
+  EXPECT_EQ(seen.suffix, QStringLiteral("bmp"));
+  EXPECT_EQ(seen.folder, QDir(QString::fromStdString(folder)).absolutePath());
+  EXPECT_EQ(seen.name, QStringLiteral("*.bmp"));
+  EXPECT_EQ(seen.filters, QStringList({QStringLiteral("Bitmap files (*.bmp)"), QStringLiteral("All files (*.*)")}));
+  EXPECT_EQ(seen.mode, QFileDialog::AcceptOpen);
 }
 
 // Enter on a question answers No: restore defaults is not a key press away.

@@ -3,14 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFontMetrics>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTabWidget>
 #include <QTest>
+#include <functional>
+#include <memory>
 
 #include "gui/qt_control_host.h"
+#include "gui/qt_prompter.h"
+#include "gui/settings_windows.h"
 #include "gui/shell_dialogs.h"
 #include "support/recording_ui.h"
 
@@ -157,14 +167,42 @@ TEST(WriteKeyDialog, RefusesShortAndNonHexKeysAndStaysOpen) {
   }
 }
 
-TEST(LogoSizeDialog, NumbersStayWithinZeroAndTheFrame) {
+// A typed number stays whole, larger than the frame or not: the main
+// window limits it. Only digits are taken. The arrows step from 0 to the
+// frame's size.
+TEST(LogoSizeDialog, TypedNumbersStayWholeAndTheArrowsStayWithinTheFrame) {
   LogoSizeDialog dialog(70, 40, 120, 46, nullptr);
-  EXPECT_EQ(dialog.WidthBox()->value(), 70);
-  EXPECT_EQ(dialog.HeightBox()->value(), 40);
-  dialog.WidthBox()->setValue(500);
-  dialog.HeightBox()->setValue(-3);
-  EXPECT_EQ(dialog.LogoWidth(), 120);
-  EXPECT_EQ(dialog.LogoHeight(), 0);
+  EXPECT_EQ(dialog.windowTitle(), "Set logo dimensions");
+  EXPECT_EQ(QtControlHost(&dialog).Find(1300), dialog.HeightBox());
+  EXPECT_EQ(QtControlHost(&dialog).Find(1301), dialog.WidthBox());
+  EXPECT_EQ(dialog.WidthBox()->text(), "70");
+  EXPECT_EQ(dialog.HeightBox()->text(), "40");
+  EXPECT_EQ(dialog.WidthBox()->Maximum(), 120);
+  EXPECT_EQ(dialog.HeightBox()->Maximum(), 46);
+
+  dialog.HeightBox()->selectAll();
+  QTest::keyClicks(dialog.HeightBox(), "200");
+  EXPECT_EQ(dialog.HeightBox()->text(), "200");
+  EXPECT_EQ(dialog.LogoHeight(), 200);
+  dialog.WidthBox()->selectAll();
+  QTest::keyClicks(dialog.WidthBox(), "-1x5 ");
+  EXPECT_EQ(dialog.WidthBox()->text(), "15");
+  EXPECT_EQ(dialog.LogoWidth(), 15);
+
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Up);  // above the frame: no step up
+  EXPECT_EQ(dialog.HeightBox()->text(), "200");
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Down);  // down from the frame's size
+  EXPECT_EQ(dialog.HeightBox()->text(), "45");
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Up);
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Up);
+  EXPECT_EQ(dialog.HeightBox()->text(), "46");
+  dialog.HeightBox()->selectAll();
+  QTest::keyClicks(dialog.HeightBox(), "0");
+  QTest::keyClick(dialog.HeightBox(), Qt::Key_Down);
+  EXPECT_EQ(dialog.HeightBox()->text(), "0");
+  dialog.WidthBox()->selectAll();
+  QTest::keyClick(dialog.WidthBox(), Qt::Key_Backspace);
+  EXPECT_EQ(dialog.LogoWidth(), 0);  // nothing typed reads as 0
 }
 
 TEST(EnterValueDialog, LimitsTheTextAndAcceptsAnEmptyOne) {
@@ -183,6 +221,129 @@ TEST(AboutDialog, VersionLineIsTheTitleAndTheVersion) {
   EXPECT_EQ(dialog.windowTitle(), "About transmitter control");
   EXPECT_EQ(dialog.VersionLine(), "Vecta transmitter control v2.7.3");
   EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(1026))->text(), dialog.VersionLine());
+}
+
+// ------------------------------------------------------------ dialog sizes
+
+// What an operator sees of a control: buttons, edits, lists, texts.
+bool IsControl(QWidget* w) {
+  if (auto* label = qobject_cast<QLabel*>(w)) return !label->text().isEmpty() || !label->pixmap().isNull();
+  return qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+         qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QTabWidget*>(w) || qobject_cast<QProgressBar*>(w);
+}
+
+// A window, a group box, a page of a tab widget or a frame with a border.
+bool IsFramed(QWidget* w, QWidget* window) {
+  if (w == window || qobject_cast<QGroupBox*>(w)) return true;
+  if (qobject_cast<QStackedWidget*>(w->parentWidget()) && qobject_cast<QTabWidget*>(w->parentWidget()->parentWidget()))
+    return true;
+  auto* frame = qobject_cast<QFrame*>(w);
+  return frame && !qobject_cast<QLabel*>(w) && frame->frameShape() != QFrame::NoFrame;
+}
+
+// The room a title bar needs beside the bold caption: an icon and three
+// buttons of about a line and a half each.
+int TitleBarNeeds(const QWidget* window) {
+  QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  return metrics.horizontalAdvance(window->windowTitle()) + 6 * metrics.height();
+}
+
+// A shown window: its caption fits, no button is stretched across it and
+// every control keeps a margin inside the nearest window, group box, tab
+// page or frame around it.
+void ExpectSizedToContent(QWidget* window) {
+  SCOPED_TRACE(window->windowTitle().toStdString());
+  window->show();
+  QApplication::processEvents();
+  EXPECT_GE(window->width(), TitleBarNeeds(window));
+  for (QWidget* w : window->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(window) || !IsControl(w)) continue;
+    const std::string what = w->metaObject()->className() + std::string(" ") +
+                             (qobject_cast<QAbstractButton*>(w) ? qobject_cast<QAbstractButton*>(w)->text()
+                              : qobject_cast<QLabel*>(w)       ? qobject_cast<QLabel*>(w)->text()
+                                                               : QString())
+                                 .toStdString();
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+      EXPECT_LT(button->width(), window->width() / 2) << what;
+    }
+    QWidget* frame = w->parentWidget();
+    while (!IsFramed(frame, window)) frame = frame->parentWidget();
+    const QRect inside = frame->contentsRect().adjusted(2, 2, -2, -2);
+    const QRect at(w->mapTo(frame, QPoint(0, 0)), w->size());
+    EXPECT_TRUE(inside.contains(at)) << what << " at " << at.x() << "," << at.y() << " " << at.width() << "x"
+                                     << at.height() << " in " << frame->metaObject()->className() << " "
+                                     << frame->width() << "x" << frame->height();
+  }
+}
+
+TEST(DialogSizes, EachSmallDialogIsSizedToItsContentAndCaption) {
+  app::AppSettings settings;
+  RecordingPrompter prompter;
+  ExpectSizedToContent(std::make_unique<LogoSizeDialog>(70, 46, 210, 92, nullptr).get());
+  ExpectSizedToContent(std::make_unique<EnterValueDialog>(QStringLiteral("Enter the new application title"),
+                                                          QStringLiteral("Vecta transmitter control"), 32, nullptr)
+                           .get());
+  ExpectSizedToContent(std::make_unique<AboutDialog>(QStringLiteral("Vecta transmitter control"), QIcon(), nullptr).get());
+  {
+    PollingOptionsDialog polling(settings, prompter, nullptr, nullptr);
+    ExpectSizedToContent(&polling);
+    polling.Tabs()->setCurrentIndex(1);
+    ExpectSizedToContent(&polling);
+  }
+  for (app::KeyType type : {app::KeyType::Abs, app::KeyType::Aes128, app::KeyType::Aes256})
+    ExpectSizedToContent(std::make_unique<WriteKeyDialog>(type, prompter, nullptr).get());
+  auto* satmod = new SatmodWindow(QIcon());  // deletes itself when closed
+  ExpectSizedToContent(satmod);
+  satmod->close();
+}
+
+// The Advanced options window on each variant, page by page.
+TEST(DialogSizes, AdvancedOptionsPagesKeepTheirControlsOffTheEdges) {
+  for (const char* board : {"K240", "K610", "K999"}) {
+    SCOPED_TRACE(board);
+    params::ParamTables tables;
+    RecordingPrompter prompter;
+    params::UnitContext unit;
+    unit.tables = &tables;
+    unit.prompter = &prompter;
+    unit.boardType = board;
+    auto* window = new AdvancedOptionsWindow(unit, QIcon());  // deletes itself when closed
+    for (int page = 0; page < AdvancedOptionsWindow::kPageCount; ++page) {
+      SCOPED_TRACE(page);
+      window->Tabs()->setCurrentIndex(page);
+      ExpectSizedToContent(window);
+    }
+    window->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
+// The key dialog takes the height of what it shows: the space of the upper
+// AES256 key goes with the field.
+TEST(DialogSizes, KeyDialogShrinksBackWhenTheSecondFieldHides) {
+  RecordingPrompter prompter;
+  WriteKeyDialog dialog(app::KeyType::Aes256, prompter, nullptr);
+  dialog.show();
+  QApplication::processEvents();
+  const QSize tall = dialog.size();
+  WriteKeyDialog aes128(app::KeyType::Aes128, prompter, nullptr);
+  aes128.show();
+  QApplication::processEvents();
+  ASSERT_LT(aes128.height(), tall.height());
+
+  dialog.TypeList()->setCurrentIndex(1);  // AES128: one field
+  QApplication::processEvents();
+  EXPECT_TRUE(dialog.SecondField()->isHidden());
+  EXPECT_EQ(dialog.height(), aes128.height());
+  EXPECT_EQ(dialog.size(), dialog.sizeHint().expandedTo(dialog.minimumSize()));
+  dialog.TypeList()->setCurrentIndex(0);  // ABS
+  QApplication::processEvents();
+  EXPECT_EQ(dialog.height(), aes128.height());
+  dialog.TypeList()->setCurrentIndex(2);  // AES256 again
+  QApplication::processEvents();
+  EXPECT_EQ(dialog.size(), tall);
 }
 
 }  // namespace

@@ -1,16 +1,26 @@
 // SIGTERM and SIGINT close the real application as its window's close does:
-// the settings file is written and the program ends with status 0.
+// the settings file is written and the program ends with status 0. And what
+// the file holds then of what the window changed at start.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QFont>
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/settings.h"
+#include "gui/dialog_units.h"
 #include "support/fake_link.h"
 
 namespace {
@@ -62,6 +72,51 @@ void ExpectSignalClosesNormally(int signal) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   ASSERT_TRUE(std::filesystem::exists(settings));
   EXPECT_GE(std::filesystem::file_size(settings), 56u);
+}
+
+// Starts the application on `stored`, closes it and returns what the
+// settings file holds then.
+vecta::app::AppSettings StartAndClose(const vecta::app::AppSettings& stored) {
+  vecta::test::TempDir dir;
+  const std::string settings = dir.File("vecta_tx_ctrl_v2.7.3.ini");
+  EXPECT_TRUE(vecta::app::SaveSettings(settings, stored));
+  const pid_t app = StartApplication(dir.path());
+  EXPECT_GT(app, 0);
+  if (app <= 0) return {};
+  const bool started = WaitFor([&] { return std::filesystem::exists(dir.File("vecta_tx_ctrl_v2.7.3.log")); }, 30s);
+  ::kill(app, SIGTERM);
+  int status = 0;
+  if (!WaitFor([&] { return ::waitpid(app, &status, WNOHANG) == app; }, 30s)) {
+    ::kill(app, SIGKILL);
+    ::waitpid(app, &status, 0);
+    ADD_FAILURE() << "the application did not end";
+  }
+  EXPECT_TRUE(started) << "the application never opened its log";
+  std::ifstream in(settings, std::ios::binary);
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return vecta::app::ParseSettings(bytes.data(), bytes.size());
+}
+
+// A stored logo size of -1 is 70 and none is above the frame (120 x 46
+// dialog units at the window's font, the application's font here too): the
+// file keeps the size the window started with.
+TEST(ExitSettings, TheFileHoldsTheLogoSizeAsLimitedAtStart) {
+  const QSize frame = vecta::gui::DialogUnitsToPixels(QSize(120, 46), QApplication::font());
+  ASSERT_LT(frame.height(), 999);
+  vecta::app::AppSettings stored;
+  stored.pollingEnabled = false;  // no poll thread to wait for
+  stored.logoWidth = -1;
+  stored.logoHeight = -1;
+  vecta::app::AppSettings saved = StartAndClose(stored);
+  EXPECT_EQ(saved.logoWidth, std::min(70, frame.width()));
+  EXPECT_EQ(saved.logoHeight, std::min(70, frame.height()));
+  EXPECT_EQ(saved.appTitle, stored.appTitle);
+
+  stored.logoWidth = 999;
+  stored.logoHeight = 999;
+  saved = StartAndClose(stored);
+  EXPECT_EQ(saved.logoWidth, frame.width());
+  EXPECT_EQ(saved.logoHeight, frame.height());
 }
 
 TEST(StopSignals, SigtermWritesTheSettingsAndExitsZero) { ExpectSignalClosesNormally(SIGTERM); }
