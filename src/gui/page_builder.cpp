@@ -91,6 +91,17 @@ int ContentsLength(const QComboBox* combo, const params::RowSpec* row) {
   return std::max(12, (widest + x - 1) / x);
 }
 
+// The size the window of `page` needs as it now shows: the layouts from the
+// page up to its window are brought up to date first (a shown or hidden
+// control reaches the window's layout only through posted events).
+QSize NeededSize(QWidget* page) {
+  for (QWidget* w = page; w; w = w->parentWidget()) {
+    if (w->layout()) w->layout()->activate();
+    if (w->isWindow()) return w->minimumSizeHint().expandedTo(w->minimumSize());
+  }
+  return {};
+}
+
 }  // namespace
 
 QStringListModel* NewPidListModel(QObject* parent) {
@@ -293,6 +304,18 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
   } else {
     delete right;
   }
+}
+
+void ResizeWindowWith(QWidget* page, const std::function<void()>& change) {
+  QWidget* window = page->window();
+  const QSize before = NeededSize(page);
+  const QSize had = window->size();
+  change();
+  // Bringing the window's layout up to date may already have grown it.
+  const QSize after = NeededSize(page);
+  if (after == before) return;
+  const QSize size = (had + after - before).expandedTo(after);
+  if (size != window->size()) window->resize(size);
 }
 
 void ShowForVariant(QWidget* page, const PageLayout& layout, Variant variant) {

@@ -42,4 +42,11 @@ void BuildPage(QWidget* page, const pages::PageLayout& layout, pages::Variant va
 // variants, except the buttons the full refresh decides (left as they are).
 void ShowForVariant(QWidget* page, const pages::PageLayout& layout, pages::Variant variant);
 
+// Runs `change`, which shows or hides controls of `page`, and changes the
+// size of the page's window by as much as the change changed the size the
+// window needs. A window only grows by itself: without this, one that grew
+// for rows of one unit would keep their room, empty, for the next unit.
+// Room the operator gave the window stays.
+void ResizeWindowWith(QWidget* page, const std::function<void()>& change);
+
 }  // namespace vecta::gui

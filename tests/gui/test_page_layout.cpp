@@ -209,4 +209,75 @@ TEST(ReadOnlyLook, TrimFrequencyLooksAsTheTrimModeAllows) {
   delete window.data();
 }
 
+// ================================================ the main settings page
+
+// Where every shown widget of a page stands, by control id (captions
+// without an id by their text).
+std::map<std::string, QRect> Geometries(QWidget* page) {
+  std::map<std::string, QRect> out;
+  for (QWidget* w : page->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(page) || w->parentWidget() != page) continue;
+    std::string key = std::to_string(gui::ControlIdOf(w));
+    if (auto* label = qobject_cast<QLabel*>(w); label && gui::ControlIdOf(w) < 0) key = label->text().toStdString();
+    out[key] = QRect(w->mapTo(page, QPoint(0, 0)), w->size());
+  }
+  return out;
+}
+
+void ConnectOnPort(AppRig& rig, int index) {
+  gui::MainWindow& w = rig.Window();
+  w.Rs232Button()->click();
+  w.PortList()->setCurrentIndex(index);
+  QTest::mouseClick(w.ConnectButton(), Qt::LeftButton);
+  ASSERT_TRUE(rig.Settle());
+  test::PumpFor(50);
+}
+
+// After a K610, whose page has one row more ("Audio encoder 2"), a K240's
+// page is what it is when the K240 is the first unit: no empty row between
+// "Scrambling" and the buttons, the window as high as then.
+TEST(MainSettingsPage, K240AfterK610HasTheRowsAndHeightOfAFreshK240) {
+  std::map<std::string, QRect> fresh;
+  int freshPage = 0, freshWindow = 0;
+  {
+    AppRig rig;
+    ASSERT_TRUE(rig.AddSim(SimSetup().Board("K240")));
+    gui::MainWindow& w = rig.StartWindow();
+    ASSERT_TRUE(rig.Settle());
+    test::PumpFor(50);
+    ASSERT_EQ(w.Unit().boardType, "K240");
+    fresh = Geometries(w.Page());
+    freshPage = w.Page()->height();
+    freshWindow = w.height();
+  }
+  AppRig rig;
+  ASSERT_TRUE(rig.AddSim(SimSetup().Board("K610")));
+  ASSERT_TRUE(rig.AddSim(SimSetup().Board("K240")));
+  gui::MainWindow& w = rig.StartWindow();
+  ASSERT_TRUE(rig.Settle());
+  test::PumpFor(50);
+  ASSERT_EQ(w.Unit().boardType, "K610");
+  const int k610Page = w.Page()->height();
+  EXPECT_GT(k610Page, freshPage) << "the K610 page has a row more";
+  ConnectOnPort(rig, 1);
+  ASSERT_EQ(w.Unit().boardType, "K240");
+  EXPECT_EQ(w.Page()->height(), freshPage);
+  EXPECT_EQ(w.height(), freshWindow);
+  const std::map<std::string, QRect> after = Geometries(w.Page());
+  EXPECT_EQ(after.size(), fresh.size());
+  for (const auto& [key, rect] : fresh) {
+    auto it = after.find(key);
+    if (it == after.end()) {
+      ADD_FAILURE() << key << " is not shown after the K610";
+      continue;
+    }
+    EXPECT_EQ(it->second.y(), rect.y()) << key;
+    EXPECT_EQ(it->second.height(), rect.height()) << key;
+  }
+  // And back to the K610: its row is there again.
+  ConnectOnPort(rig, 0);
+  ASSERT_EQ(w.Unit().boardType, "K610");
+  EXPECT_EQ(w.Page()->height(), k610Page);
+}
+
 }  // namespace
