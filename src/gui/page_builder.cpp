@@ -436,7 +436,7 @@ void ResizeWindowWith(QWidget* page, const std::function<void()>& change) {
   change();
   // Bringing the window's layout up to date may already have grown it.
   const QSize after = NeededSize(page);
-  if (after == before) return;
+  if (after == before || window->isMaximized() || window->isFullScreen()) return;
   const QSize size = (had + after - before).expandedTo(after);
   if (size != window->size()) window->resize(size);
 }

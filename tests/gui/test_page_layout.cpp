@@ -239,7 +239,8 @@ void ConnectOnPort(AppRig& rig, int index) {
 // "Scrambling" and the buttons, the window as high as then.
 TEST(MainSettingsPage, K240AfterK610HasTheRowsAndHeightOfAFreshK240) {
   std::map<std::string, QRect> fresh;
-  int freshPage = 0, freshWindow = 0;
+  int freshPage = 0;
+  QSize freshWindow;
   {
     AppRig rig;
     ASSERT_TRUE(rig.AddSim(SimSetup().Board("K240")));
@@ -249,7 +250,7 @@ TEST(MainSettingsPage, K240AfterK610HasTheRowsAndHeightOfAFreshK240) {
     ASSERT_EQ(w.Unit().boardType, "K240");
     fresh = Geometries(w.Page());
     freshPage = w.Page()->height();
-    freshWindow = w.height();
+    freshWindow = w.size();
   }
   AppRig rig;
   ASSERT_TRUE(rig.AddSim(SimSetup().Board("K610")));
@@ -263,7 +264,7 @@ TEST(MainSettingsPage, K240AfterK610HasTheRowsAndHeightOfAFreshK240) {
   ConnectOnPort(rig, 1);
   ASSERT_EQ(w.Unit().boardType, "K240");
   EXPECT_EQ(w.Page()->height(), freshPage);
-  EXPECT_EQ(w.height(), freshWindow);
+  EXPECT_EQ(w.size(), freshWindow);
   const std::map<std::string, QRect> after = Geometries(w.Page());
   EXPECT_EQ(after.size(), fresh.size());
   for (const auto& [key, rect] : fresh) {
@@ -528,6 +529,33 @@ TEST(ListsAndRows, NothingTouchesAFramesEdge) {
         }
       }
     }
+  }
+}
+
+TEST(ListsAndRows, NothingTouchesTheEdgeOfTheMainPageOrTheSatmodWindow) {
+  constexpr int kGap = 4;
+  for (Variant v : kVariants) {
+    SCOPED_TRACE(Name(v));
+    Unit unit(v);
+    QWidget window;
+    auto* page = new MainSettingsPage(unit.context, &window);
+    (new QVBoxLayout(&window))->addWidget(page);
+    page->LayOutForBoard(v);
+    window.show();
+    QApplication::processEvents();
+    for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!w->isVisibleTo(page)) continue;
+      EXPECT_TRUE(page->rect().adjusted(kGap, kGap, -kGap, -kGap).contains(w->geometry()))
+          << "control " << gui::ControlIdOf(w);
+    }
+  }
+  SatmodWindow window{QIcon()};
+  window.show();
+  QApplication::processEvents();
+  for (QWidget* w : window.findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(&window) || w->layout()) continue;  // the body holding the rows
+    const QRect at(w->mapTo(&window, QPoint(0, 0)), w->size());
+    EXPECT_TRUE(window.rect().adjusted(kGap, kGap, -kGap, -kGap).contains(at)) << "control " << gui::ControlIdOf(w);
   }
 }
 
