@@ -438,10 +438,10 @@ void EngineeringWindow::ShowIqView(const app::IqTrimView& view) {
   }
   if (view.frequency) frequency_->setText(QString::fromStdString(*view.frequency));
   if (view.edit == app::FrequencyEdit::Editable) {
-    frequency_->setReadOnly(false);
+    SetEditReadOnly(frequency_, false);
     frequencyApply_->setEnabled(true);
   } else if (view.edit == app::FrequencyEdit::Locked) {
-    frequency_->setReadOnly(true);
+    SetEditReadOnly(frequency_, true);
     frequencyApply_->setEnabled(false);
   }
 }

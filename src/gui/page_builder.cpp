@@ -76,19 +76,126 @@ std::map<int, const Entry*> Owners(const PageLayout& layout, Variant variant, Ke
 // boxes room around the controls they frame.
 constexpr int kCaptionColumn[2] = {1, 5};
 constexpr int kControlColumn[2] = {2, 6};
-constexpr int kFrameMargin = 8;
+// Room between a group box's frame and what it frames.
+constexpr int kFrameGap = 6;
+// Rows a PID list's popup shows at a time, of its 8192 entries.
+constexpr int kPidListVisibleItems = 12;
 
-// A list's width in characters (which count as 'X's): room for the longest
-// option its row offers, measured in the list's font, and at least 12.
-// Measuring once here spares the list measuring every entry on every fill.
-int ContentsLength(const QComboBox* combo, const params::RowSpec* row) {
-  const QFontMetrics fm = combo->fontMetrics();
-  int widest = 0;
-  if (row && row->options)
-    for (const std::string& option : params::OfferedOptions(*row->options))
-      widest = std::max(widest, fm.horizontalAdvance(Q(option)));
-  const int x = std::max(1, fm.horizontalAdvance(QLatin1Char('X')));
-  return std::max(12, (widest + x - 1) / x);
+// The sizes the rows of a window's pages share, so that every page of the
+// window has its columns alike: one width for the captions and one for the
+// lists and edits of each column, and one row height.
+struct RowSizes {
+  int caption[2] = {0, 0};
+  int control[2] = {0, 0};
+  int rowHeight = 0;
+};
+
+// Measured once per window, variant, font and style: the widest entries of
+// the PID lists alone are 8192 texts.
+const RowSizes& SizesFor(QWidget* page, pages::WindowId window, Variant variant) {
+  // The main settings page shows every unit that connects: its columns
+  // take the lists of every variant. The other windows are built for the
+  // variant they show.
+  const bool everyVariant = window == pages::WindowId::MainSettings;
+  const QString key = QStringLiteral("%1/%2/%3/%4")
+                          .arg(static_cast<int>(window))
+                          .arg(everyVariant ? -1 : static_cast<int>(variant))
+                          .arg(page->font().key(), page->style()->name());
+  static std::map<QString, RowSizes> measured;
+  if (auto it = measured.find(key); it != measured.end()) return it->second;
+
+  const QFontMetrics fm = page->fontMetrics();
+  QString widestCaption[2], widestEntry[2];
+  int captionWidth[2] = {0, 0}, entryWidth[2] = {0, 0};
+  for (pages::PageId id : pages::Window(window).pages) {
+    const PageLayout& layout = pages::Layout(id);
+    for (const Entry& e : layout.entries) {
+      if (e.place.area != Area::Grid || !(everyVariant || e.ControlOn(variant) || e.CaptionOn(variant))) continue;
+      const int column = std::clamp(e.place.column, 0, 1);
+      if (!e.CaptionIsOwnText() && !e.caption.text.empty()) {
+        const QString text = Q(e.caption.text);
+        if (const int w = fm.horizontalAdvance(text); w > captionWidth[column]) {
+          captionWidth[column] = w;
+          widestCaption[column] = text;
+        }
+      }
+      if (e.kind != ControlKind::List || !(everyVariant || e.ControlOn(variant))) continue;
+      const params::RowSpec* row = RowFor(layout, e);
+      if (!row || !row->options) continue;
+      for (const std::string& option : params::OfferedOptions(*row->options)) {
+        const QString text = Q(option);
+        if (const int w = fm.horizontalAdvance(text); w > entryWidth[column]) {
+          entryWidth[column] = w;
+          widestEntry[column] = text;
+        }
+      }
+    }
+  }
+  // What a list and a caption with those texts ask for, and the taller of
+  // a list and an edit.
+  RowSizes sizes;
+  for (int column : {0, 1}) {
+    QComboBox list(page);  // one each: a list keeps the size it first measured
+    QLineEdit edit(page);
+    QLabel caption(widestCaption[column], page);
+    list.hide();
+    edit.hide();
+    caption.hide();
+    if (!widestEntry[column].isEmpty()) list.addItem(widestEntry[column]);
+    sizes.control[column] = widestEntry[column].isEmpty() ? edit.sizeHint().width() : list.sizeHint().width();
+    sizes.caption[column] = widestCaption[column].isEmpty() ? 0 : caption.sizeHint().width();
+    sizes.rowHeight = std::max({sizes.rowHeight, list.sizeHint().height(), edit.sizeHint().height()});
+  }
+  return measured.emplace(key, sizes).first->second;
+}
+
+// A control shown by a rule beside another control keeps its place while
+// that control shows, so nothing moves when it appears.
+class PlaceKeeper : public QObject {
+ public:
+  PlaceKeeper(QWidget* beside, QWidget* kept) : QObject(kept), kept_(kept) {
+    beside->installEventFilter(this);
+    Keep(!beside->isHidden() || !beside->testAttribute(Qt::WA_WState_ExplicitShowHide));
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::ShowToParent) Keep(true);
+    if (event->type() == QEvent::HideToParent) Keep(false);
+    return false;
+  }
+
+ private:
+  void Keep(bool keep) {
+    QSizePolicy policy = kept_->sizePolicy();
+    if (policy.retainSizeWhenHidden() == keep) return;
+    policy.setRetainSizeWhenHidden(keep);
+    kept_->setSizePolicy(policy);
+  }
+  QWidget* kept_;
+};
+
+// The control a rule-shown control in a second column stands beside: the
+// one in the first column of its row on all of its variants, not itself
+// shown by a rule.
+const Entry* BesideOf(const PageLayout& layout, const Entry& e) {
+  if (!e.byRule || e.place.area != Area::Grid || e.place.column == 0) return nullptr;
+  for (const Entry& o : layout.entries)
+    if (!o.byRule && o.place.area == Area::Grid && o.place.row == e.place.row && o.place.column == 0 &&
+        (o.shown & e.shown) == e.shown)
+      return &o;
+  return nullptr;
+}
+
+// The size the window of `page` needs as it now shows: the layouts from the
+// page up to its window are brought up to date first (a shown or hidden
+// control reaches the window's layout only through posted events).
+QSize NeededSize(QWidget* page) {
+  for (QWidget* w = page; w; w = w->parentWidget()) {
+    if (w->layout()) w->layout()->activate();
+    if (w->isWindow()) return w->minimumSizeHint().expandedTo(w->minimumSize());
+  }
+  return {};
 }
 
 }  // namespace
@@ -107,7 +214,11 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
   auto* below = new QHBoxLayout;
   auto* right = new QVBoxLayout;
   outer->addLayout(left, 1);
-  left->addLayout(grid);
+  // The rows take the width they need; the rest stays free on their right.
+  auto* rows = new QHBoxLayout;
+  rows->addLayout(grid);
+  rows->addStretch(1);
+  left->addLayout(rows);
   left->addStretch(1);
   left->addLayout(below);
 
@@ -121,15 +232,28 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
   const bool framed = groupBottom >= 0;
   auto gridRow = [&](int row) { return framed ? 1 + row + (row >= groupBottom ? 1 : 0) : row; };
   if (framed) {
-    for (int c : {0, 3, 4, 7}) grid->setColumnMinimumWidth(c, kFrameMargin);
-    grid->setRowMinimumHeight(0, page->fontMetrics().height());
-    grid->setRowMinimumHeight(gridRow(groupBottom) - 1, kFrameMargin);
+    // The margin rows and columns hold the frame's edges and title, as the
+    // style draws them, and a gap inside them.
+    QGroupBox probe(QStringLiteral("X"), page);
+    probe.hide();
+    const QMargins edge = probe.contentsMargins();
+    const int across = std::max(0, grid->horizontalSpacing());
+    const int down = std::max(0, grid->verticalSpacing());
+    auto room = [](int edgeWidth, int spacing) { return std::max(0, edgeWidth + kFrameGap - spacing); };
+    for (int c : {0, 4}) grid->setColumnMinimumWidth(c, room(edge.left(), across));
+    for (int c : {3, 7}) grid->setColumnMinimumWidth(c, room(edge.right(), across));
+    grid->setRowMinimumHeight(0, room(edge.top(), down));
+    grid->setRowMinimumHeight(gridRow(groupBottom) - 1, room(edge.bottom(), down));
   }
-  // The second column takes a share of the width only where a page has one.
-  grid->setColumnStretch(kControlColumn[0], 1);
-  if (std::any_of(layout.entries.begin(), layout.entries.end(),
-                  [](const Entry& e) { return e.place.area == Area::Grid && e.place.column > 0; }))
-    grid->setColumnStretch(kControlColumn[1], 1);
+  // Captions of one width across the window's pages, so that its lists and
+  // edits start in one place on every page.
+  const RowSizes& sizes = SizesFor(page, layout.window, variant);
+  for (int column : {0, 1})
+    if (std::any_of(layout.entries.begin(), layout.entries.end(), [&](const Entry& e) {
+          return e.place.area == Area::Grid && std::clamp(e.place.column, 0, 1) == column && !e.CaptionIsOwnText() &&
+                 !e.caption.text.empty();
+        }))
+      grid->setColumnMinimumWidth(kCaptionColumn[column], sizes.caption[column]);
 
   const auto controlOwners =
       Owners(layout, variant, [](const Entry& e) { return e.control; }, [](const Entry& e) { return e.shown; });
@@ -165,6 +289,7 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
     return it->second.label;
   };
   int topRightCount = 0;
+  std::map<int, QWidget*> made;
   for (const Entry* e : order) {
     const QString ownText = e->CaptionIsOwnText() ? Q(e->caption.text) : QString();
     const int id = e->control;
@@ -181,13 +306,13 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
       case ControlKind::List: {
         auto* combo = new QComboBox(page);
         const params::RowSpec* row = RowFor(layout, *e);
-        if (pidModel && row && row->options == &params::PidOptions()) {
-          UseSharedModel(combo, pidModel);
-        } else {
-          // The default size policy (measure the entries when first shown)
-          // with room for the longest option from the start. Changing the
-          // policy would make each list build its popup at once.
-          combo->setMinimumContentsLength(ContentsLength(combo, row));
+        if (row && row->options == &params::PidOptions()) {
+          if (pidModel) UseSharedModel(combo, pidModel);
+          // A style that opens lists over their current entry (as Fusion
+          // does) shows them whole, 8192 rows as high as the screen,
+          // unless told to open them as plain popups.
+          combo->setMaxVisibleItems(kPidListVisibleItems);
+          combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
         }
         QObject::connect(combo, &QComboBox::activated, page, [events, id] {
           if (events.listChanged) events.listChanged(id);
@@ -208,7 +333,7 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
         button->setAutoDefault(false);
         if (e->icon) {
           button->setIcon(ResourceIcon(e->icon));
-          if (ownText.isEmpty()) button->setFixedWidth(button->sizeHint().height() + 4);
+          if (ownText.isEmpty()) button->setFixedWidth(sizes.rowHeight + 4);
         }
         QObject::connect(button, &QPushButton::clicked, page, [events, id] {
           if (events.buttonClicked) events.buttonClicked(id);
@@ -235,11 +360,17 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
     }
     SetControlId(control, id);
     control->setObjectName(QStringLiteral("control%1").arg(id));
+    made[id] = control;
 
     switch (e->place.area) {
       case Area::Grid: {
         const int column = std::clamp(e->place.column, 0, 1);
         const int row = gridRow(e->place.row);
+        // Rows of one height; lists and edits as wide as the widest list of
+        // their column needs.
+        control->setFixedHeight(sizes.rowHeight);
+        if (e->kind == ControlKind::List || e->kind == ControlKind::Edit)
+          control->setFixedWidth(sizes.control[column]);
         grid->addWidget(control, row, kControlColumn[column]);
         if (e->CaptionIsOwnText() || e->caption.text.empty()) break;
         QLabel* caption = nullptr;
@@ -270,10 +401,10 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
         below->addWidget(control);
         break;
       case Area::TopRight:
-        right->insertWidget(topRightCount++, control);
+        right->insertWidget(topRightCount++, control, 0, Qt::AlignRight);
         break;
       case Area::Right:
-        right->addWidget(control);
+        right->addWidget(control, 0, Qt::AlignRight);
         break;
     }
   }
@@ -286,6 +417,9 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
     captionsById[captionId] = caption;
     grid->addWidget(caption, gridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]);
   }
+  for (const Entry* e : order)
+    if (const Entry* beside = BesideOf(layout, *e); beside && made.count(beside->control) && made.count(e->control))
+      new PlaceKeeper(made[beside->control], made[e->control]);
   below->addStretch(1);
   if (right->count() > 0) {
     right->insertStretch(topRightCount, 1);
@@ -293,6 +427,18 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
   } else {
     delete right;
   }
+}
+
+void ResizeWindowWith(QWidget* page, const std::function<void()>& change) {
+  QWidget* window = page->window();
+  const QSize before = NeededSize(page);
+  const QSize had = window->size();
+  change();
+  // Bringing the window's layout up to date may already have grown it.
+  const QSize after = NeededSize(page);
+  if (after == before || window->isMaximized() || window->isFullScreen()) return;
+  const QSize size = (had + after - before).expandedTo(after);
+  if (size != window->size()) window->resize(size);
 }
 
 void ShowForVariant(QWidget* page, const PageLayout& layout, Variant variant) {

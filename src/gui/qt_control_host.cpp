@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPalette>
+#include <QVariant>
 #include <QPlainTextEdit>
 #include <QStringListModel>
 #include <QSet>
@@ -44,7 +46,29 @@ void Detach(QComboBox* combo) {
   combo->setCurrentIndex(selected);
 }
 
+// Set on an edit whose palette SetEditReadOnly changed; holds the palette
+// the edit had been given before, if any.
+constexpr char kReadOnlyLookProperty[] = "vectaReadOnlyLook";
+
 }  // namespace
+
+void SetEditReadOnly(QLineEdit* edit, bool readOnly) {
+  if (!edit) return;
+  edit->setReadOnly(readOnly);
+  const QVariant look = edit->property(kReadOnlyLookProperty);
+  if (readOnly && !look.isValid()) {
+    // Keep a palette someone gave the edit, to give it back.
+    edit->setProperty(kReadOnlyLookProperty,
+                      edit->testAttribute(Qt::WA_SetPalette) ? QVariant(edit->palette()) : QVariant(false));
+    QPalette palette = edit->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+      palette.setBrush(group, QPalette::Base, palette.brush(group, QPalette::Window));
+    edit->setPalette(palette);
+  } else if (!readOnly && look.isValid()) {
+    edit->setProperty(kReadOnlyLookProperty, QVariant());
+    edit->setPalette(look.typeId() == QMetaType::QPalette ? look.value<QPalette>() : QPalette());
+  }
+}
 
 void SetControlId(QWidget* widget, int id) {
   if (!widget) return;
@@ -144,7 +168,7 @@ std::string QtControlHost::Text(int id) const {
 void QtControlHost::SetReadOnly(int id, bool readOnly) {
   QWidget* w = Find(id);
   if (auto* e = qobject_cast<QLineEdit*>(w))
-    e->setReadOnly(readOnly);
+    SetEditReadOnly(e, readOnly);
   else if (auto* p = qobject_cast<QPlainTextEdit*>(w))
     p->setReadOnly(readOnly);
   else if (auto* a = qobject_cast<IpAddressEdit*>(w))

@@ -7,7 +7,9 @@
 //   text       QLineEdit, QLabel, QPlainTextEdit, QAbstractButton (caption),
 //              IpAddressEdit ("a.b.c.d"); Text() of a QComboBox is the
 //              current entry's text
-//   read-only  QLineEdit, QPlainTextEdit, IpAddressEdit (others: nothing)
+//   read-only  QLineEdit, QPlainTextEdit, IpAddressEdit (others: nothing);
+//              a read-only QLineEdit shows the window colour inside its
+//              frame, as read-only edits do on the platform (SetEditReadOnly)
 //   enable     any widget; IsEnabled is the widget's own state, not its
 //              window's
 //   show       any widget; IsVisible is the widget's own state (visible
@@ -34,6 +36,7 @@
 #include "params/control_host.h"
 
 class QComboBox;
+class QLineEdit;
 class QStringListModel;
 
 namespace vecta::gui {
@@ -55,6 +58,12 @@ int ControlIdOf(const QWidget* widget);
 void UseSharedModel(QComboBox* combo, QStringListModel* model);
 // True while the combo box still uses a model given to UseSharedModel.
 bool UsesSharedModel(const QComboBox* combo);
+
+// Makes an edit read-only or editable, and shows which: a read-only edit is
+// painted with the window colour instead of the base colour of an edit the
+// operator can type into. Every read-only edit of the windows goes through
+// here, so they all look alike.
+void SetEditReadOnly(QLineEdit* edit, bool readOnly);
 
 // Minimum contents length (characters) of combo boxes over shared models.
 inline constexpr int kSharedListMinimumContentsLength = 8;

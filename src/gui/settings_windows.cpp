@@ -48,9 +48,12 @@ void MainSettingsPage::LayOutForStart(pages::Variant variant) {
 
 void MainSettingsPage::LayOutForBoard(pages::Variant variant) {
   const bool k610 = variant == pages::Variant::K610;
-  for (int id : {1236, 1237, 1096, 1093, 1094}) host_.Show(id, k610);
-  for (int id : {1212, 1231, 1097}) host_.Show(id, !k610);
-  host_.SetText(1095, k610 ? "Audio encoder 1" : "Audio");
+  // The K610 has a row more; the window gives its room back on the others.
+  ResizeWindowWith(this, [&] {
+    for (int id : {1236, 1237, 1096, 1093, 1094}) host_.Show(id, k610);
+    for (int id : {1212, 1231, 1097}) host_.Show(id, !k610);
+    host_.SetText(1095, k610 ? "Audio encoder 1" : "Audio");
+  });
 }
 
 // ------------------------------------------------- Advanced options window
