@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QBoxLayout>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QWidget>
 #include <algorithm>
 
@@ -42,6 +45,21 @@ int TitleBarWidth(const QWidget* window) {
   return metrics.horizontalAdvance(window->windowTitle()) + kTitleBarExtraLines * metrics.height();
 }
 
-void FitTitle(QWidget* window) { window->setMinimumWidth(std::max(window->minimumWidth(), TitleBarWidth(window))); }
+void FitTitle(QWidget* window) {
+  QLayout* layout = window->layout();
+  if (!layout) return;
+  const QMargins margins = layout->contentsMargins();
+  const int width = std::max(0, TitleBarWidth(window) - margins.left() - margins.right());
+  // A minimum width set on the window itself would stop its layout from
+  // keeping it as wide as the contents; an item of the layout does not.
+  if (auto* box = qobject_cast<QBoxLayout*>(layout);
+      box && (box->direction() == QBoxLayout::TopToBottom || box->direction() == QBoxLayout::BottomToTop)) {
+    box->addStrut(width);
+  } else if (auto* grid = qobject_cast<QGridLayout*>(layout)) {
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Fixed), 0, 0, 1, -1);
+  } else {
+    layout->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
+  }
+}
 
 }  // namespace vecta::gui

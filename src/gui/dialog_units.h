@@ -33,7 +33,9 @@ QSize DialogUnitsToPixels(QSize units, const QFont& font);
 int TitleBarWidth(const QWidget* window);
 
 // Keeps the window at least as wide as its title bar needs, so the window
-// manager does not cut the caption.
+// manager does not cut the caption. The window's layout (a box or a grid)
+// carries the width, so the layout still keeps the window as large as its
+// contents need: call it once the window has its title and its layout.
 void FitTitle(QWidget* window);
 
 }  // namespace vecta::gui

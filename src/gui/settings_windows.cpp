@@ -95,11 +95,11 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(icon);
   setWindowTitle(QStringLiteral("Advanced options"));
-  FitTitle(this);
   MarkUnitWindow(this);
   unit_.rules.k610EncoderChoice.reset();
 
   auto* layout = new QVBoxLayout(this);
+  FitTitle(this);
   tabs_ = new QTabWidget(this);
   SetControlId(tabs_, 1000);
   tabs_->setUsesScrollButtons(false);  // the window is as wide as its five tabs
@@ -161,10 +161,10 @@ SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), ho
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(icon);
   setWindowTitle(QStringLiteral("Satellite modulator"));
-  FitTitle(this);
   MarkUnitWindow(this);
   auto* body = new QWidget(this);
   auto* layout = new QVBoxLayout(this);
+  FitTitle(this);
   const pages::PageLayout& page = pages::Layout(PageId::SatelliteModulator);
   PageEvents events;
   events.buttonClicked = [this](int id) { emit ButtonPressed(id); };

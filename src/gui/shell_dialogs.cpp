@@ -41,8 +41,8 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
                                            std::function<void()> applied, QWidget* parent)
     : QDialog(parent), settings_(settings), prompter_(prompter), applied_(std::move(applied)) {
   setWindowTitle(QStringLiteral("Polling options"));
-  FitTitle(this);
   auto* layout = new QVBoxLayout(this);
+  FitTitle(this);
   tabs_ = new QTabWidget(this);
   SetControlId(tabs_, 1000);
   layout->addWidget(tabs_);
@@ -112,8 +112,8 @@ void PollingOptionsDialog::Apply() {
 WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter, QWidget* parent)
     : QDialog(parent), prompter_(prompter), type_(initial) {
   setWindowTitle(QStringLiteral("Write encryption key"));
-  FitTitle(this);
   auto* grid = new QGridLayout(this);
+  FitTitle(this);
   typeList_ = new QComboBox(this);
   SetControlId(typeList_, 1201);
   typeList_->addItems({QStringLiteral("ABS"), QStringLiteral("AES128"), QStringLiteral("AES256")});
@@ -223,17 +223,19 @@ QAbstractSpinBox::StepEnabled LogoSizeEdit::stepEnabled() const {
 LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Set logo dimensions"));
+  auto* grid = new QGridLayout(this);
   FitTitle(this);
-  auto* form = new QFormLayout(this);
-  form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
   height_ = new LogoSizeEdit(height, maxHeight, this);
   SetControlId(height_, 1300);
   width_ = new LogoSizeEdit(width, maxWidth, this);
   SetControlId(width_, 1301);
-  form->addRow(QStringLiteral("Logo height"), height_);
-  form->addRow(QStringLiteral("Logo width"), width_);
+  grid->addWidget(new QLabel(QStringLiteral("Logo height"), this), 0, 0);
+  grid->addWidget(height_, 0, 1, Qt::AlignLeft);
+  grid->addWidget(new QLabel(QStringLiteral("Logo width"), this), 1, 0);
+  grid->addWidget(width_, 1, 1, Qt::AlignLeft);
+  grid->setColumnStretch(1, 1);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  form->addRow(box);
+  grid->addWidget(box, 2, 0, 1, 2);
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   height_->setFocus();
@@ -247,8 +249,8 @@ int LogoSizeDialog::LogoHeight() const { return height_->Number(); }
 EnterValueDialog::EnterValueDialog(const QString& prompt, const QString& initial, int limit, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Enter value"));
-  FitTitle(this);
   auto* layout = new QVBoxLayout(this);
+  FitTitle(this);
   auto* text = new QLabel(prompt, this);
   SetControlId(text, 1022);
   field_ = new QLineEdit(this);
@@ -270,8 +272,8 @@ QString EnterValueDialog::Value() const { return field_->text(); }
 
 AboutDialog::AboutDialog(const QString& title, const QIcon& icon, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About transmitter control"));
-  FitTitle(this);
   auto* layout = new QGridLayout(this);
+  FitTitle(this);
   auto* picture = new QLabel(this);
   SetControlId(picture, 1025);
   picture->setPixmap(icon.pixmap(48, 48));
