@@ -752,6 +752,7 @@ void MainWindow::Start() {
           core.session->SetConnected(true);
           core.view->OnWindow([found = scan->found](MainWindow& w) {
             w.connectedPort_ = w.ports_->itemText(found);
+            w.shownBoard_.clear();
             w.ShowConnected(true);
             w.ShowOperationStatus(QStringLiteral("Reading the unit's settings..."));
           });
@@ -834,6 +835,7 @@ void MainWindow::OnConnect() {
           core.session->SetConnected(true);
           core.view->OnWindow([index](MainWindow& w) {
             w.connectedPort_ = w.ports_->itemText(index);
+            w.shownBoard_.clear();  // until the refresh has read it
             w.SetUnitAddressEverywhere(w.core_->unit.unitAddress);
             w.ShowConnected(true);
             w.ShowOperationStatus(QStringLiteral("Reading the unit's settings..."));
@@ -922,7 +924,10 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
         delete dialog;
         setEnabled(true);
         SetBusy(false);
-        if (closing_) return;
+        if (closing_) {
+          core_->link->CancelConnectThread(connectHandle_);
+          return;
+        }
         // A dialog that ended before the attempt did (Cancel, Escape, closed
         // by the window system) cancels it: nothing connects behind it.
         if (result != QDialog::Accepted || !ethernetAttemptOver_) {
@@ -985,6 +990,7 @@ void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
         core.session->SetConnected(true);
         core.view->OnWindow([](MainWindow& w) {
           if (w.ethernetCancelled_) return;
+          w.shownBoard_.clear();
           w.SetUnitAddressEverywhere(w.core_->unit.unitAddress);
           w.ShowConnected(true);
           w.launch_.connected = true;

@@ -24,6 +24,9 @@
 #include "params/unit_context.h"
 #include "support_app.h"
 
+// Failures print texts as texts.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 using namespace vecta;
 using gui::MainWindow;
 using params::MessageIcon;
