@@ -56,6 +56,7 @@ TEST_F(PathsTest, WritableExecutableFolderHoldsBothFiles) {
   const AppPaths p = ResolveAppPaths(exe, std::nullopt, fake.Get());
   EXPECT_EQ(p.error, "");
   EXPECT_EQ(p.settingsFile, bin + "/vecta_tx_ctrl_v2.7.3.ini");
+  EXPECT_EQ(p.lastAddressFile, bin + "/vecta_tx_ctrl.last-ip");
   EXPECT_EQ(p.logFile, bin + "/vecta_tx_ctrl_v2.7.3.log");
   EXPECT_EQ(p.configDir, bin);
   EXPECT_EQ(p.logDir, bin);
@@ -66,6 +67,7 @@ TEST_F(PathsTest, ReadOnlyExecutableFolderUsesHomeFoldersAndCreatesThem) {
   const AppPaths p = ResolveAppPaths(exe, std::nullopt, fake.Get());
   EXPECT_EQ(p.error, "");
   EXPECT_EQ(p.settingsFile, home + "/.config/vecta_tx_ctrl/vecta_tx_ctrl_v2.7.3.ini");
+  EXPECT_EQ(p.lastAddressFile, home + "/.config/vecta_tx_ctrl/vecta_tx_ctrl.last-ip");
   EXPECT_EQ(p.logFile, home + "/.local/state/vecta_tx_ctrl/vecta_tx_ctrl_v2.7.3.log");
   EXPECT_EQ(p.configDir, home + "/.config/vecta_tx_ctrl");
   EXPECT_EQ(p.logDir, home + "/.local/state/vecta_tx_ctrl");
@@ -107,6 +109,7 @@ TEST_F(PathsTest, ConfigDirOptionWinsAndIsCreated) {
   const AppPaths p = ResolveAppPaths(exe, dir, fake.Get());
   EXPECT_EQ(p.error, "");
   EXPECT_EQ(p.settingsFile, dir + "/vecta_tx_ctrl_v2.7.3.ini");
+  EXPECT_EQ(p.lastAddressFile, dir + "/vecta_tx_ctrl.last-ip");
   EXPECT_EQ(p.logFile, dir + "/vecta_tx_ctrl_v2.7.3.log");
   EXPECT_EQ(p.configDir, dir);
   EXPECT_EQ(p.logDir, dir);
@@ -158,6 +161,7 @@ TEST_F(PathsTest, NoHomeAndNoOptionLeavesPathsUnknown) {
   EXPECT_NE(p.error, "");
   EXPECT_EQ(p.settingsFile, "");
   EXPECT_EQ(p.logFile, "");
+  EXPECT_EQ(p.lastAddressFile, "");
 
   // The configuration folder alone can still be named.
   fake.vars["XDG_CONFIG_HOME"] = tmp.File("cfg");

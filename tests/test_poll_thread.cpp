@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -418,6 +419,179 @@ TEST(PollThread, RequestsWaitForThePollLock) {
   }
   ASSERT_TRUE(r.waiter->AwaitPause(1));
   EXPECT_EQ(r.NewRequests().size(), 3u);
+}
+
+// ---- A TCP unit that is gone
+
+// The poll thread over a fake TCP connection. The socket stays open when the
+// unit goes away, so every request fails at the receive; each cycle's
+// receives are scripted while the thread is held in its pause.
+struct TcpPollRig {
+  FakeLink f;
+  std::shared_ptr<link::CRavlenRemoteControl> link;
+  std::shared_ptr<ParamTables> tables = std::make_shared<ParamTables>();
+  std::shared_ptr<RecordingNotifier> notifier = std::make_shared<RecordingNotifier>(tables);
+  std::shared_ptr<StepWaiter> waiter = std::make_shared<StepWaiter>();
+  AppSettings settings;
+  std::unique_ptr<PollThread> poll;
+
+  TcpPollRig() : link(std::move(f.link)) {}
+  ~TcpPollRig() {
+    if (poll) poll->Stop();
+  }
+
+  // Connects and lets the probe find the unit.
+  void Connect() {
+    link->SetEthernetAddress("127.0.0.1");
+    ASSERT_EQ(link::ConnectAndWait(*link, 5000), link::kConnectOk);
+    Answer('1', "1");
+    std::lock_guard lock(link::LinkLock());
+    link->ProbeUnit();
+    ASSERT_TRUE(link->IsConnected());
+  }
+  void Answer(char status, const std::string& value) {
+    const Bytes frame = ReplyFrame(1, status, value);
+    std::lock_guard lock(f.sockets->state->m);
+    f.sockets->state->receives.push_back({link::PlainEnvelope(frame.data(), frame.size())});
+  }
+  // The next receive fails as a socket whose peer has gone does.
+  void Fail() {
+    std::lock_guard lock(f.sockets->state->m);
+    f.sockets->state->receives.push_back({{}, ECONNRESET});
+  }
+  void Start() {
+    poll = std::make_unique<PollThread>(link, tables, notifier, waiter);
+    ASSERT_TRUE(poll->Start(settings, 1));
+  }
+  // The cycle that follows pause `n - 1`, with what was scripted for it;
+  // the notifications it gave.
+  std::vector<std::string> Cycle(std::size_t n) {
+    if (n > 1) waiter->Release();
+    EXPECT_TRUE(waiter->AwaitPause(n)) << "cycle " << n;
+    return notifier->Take();
+  }
+  std::size_t Sends() {
+    std::lock_guard lock(f.sockets->state->m);
+    return f.sockets->state->sends.size();
+  }
+};
+
+const std::vector<std::string> kNothing;
+const std::vector<std::string> kLost = {"lost"};
+
+TEST(PollThreadTcp, ThreeFailedCyclesInARowAreALostLinkUntilAnAnswerComes) {
+  TcpPollRig r;
+  r.settings.pollChainingStatus = false;
+  r.settings.pollRfOutput = false;  // one request per cycle: "vloc"
+  r.Connect();
+  r.Answer('1', "1");
+  r.Start();
+  EXPECT_EQ(r.Cycle(1), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"}));
+
+  // The unit is gone: two failed cycles say nothing yet, the third and
+  // every one after it report the loss.
+  std::size_t n = 2;
+  for (int i = 0; i < 2; ++i, ++n) {
+    r.Fail();
+    EXPECT_EQ(r.Cycle(n), kNothing) << n;
+  }
+  for (int i = 0; i < 2; ++i, ++n) {
+    r.Fail();
+    EXPECT_EQ(r.Cycle(n), kLost) << n;
+  }
+  // A refusal is an answer: contact, and the count starts again.
+  r.Answer('E', "");
+  EXPECT_EQ(r.Cycle(n++), std::vector<std::string>{"contact"});
+  for (int i = 0; i < 2; ++i, ++n) {
+    r.Fail();
+    EXPECT_EQ(r.Cycle(n), kNothing) << n;
+  }
+  // Two failures, then a good reply: never three in a row.
+  r.Answer('1', "0");
+  EXPECT_EQ(r.Cycle(n++), (std::vector<std::string>{"lamp 1024 130", "polled vloc=0", "contact"}));
+  r.Fail();
+  EXPECT_EQ(r.Cycle(n++), kNothing);
+  r.Fail();
+  EXPECT_EQ(r.Cycle(n++), kNothing);
+  r.Fail();
+  EXPECT_EQ(r.Cycle(n++), kLost);
+  // Every cycle sent its one request: the thread polls on while the link is
+  // lost, so the first good reply restores contact.
+  EXPECT_EQ(r.Sends(), 1 + n - 1);  // the probe and one request per cycle
+}
+
+TEST(PollThreadTcp, FailedSendsAndKeepAlivesCountAndAnyAnswerInACycleResetsTheCount) {
+  TcpPollRig r;  // all three entries polled
+  r.Connect();
+  r.Answer('1', "1");
+  r.Answer('1', "1");
+  r.Answer('1', "1");
+  r.Start();
+  EXPECT_EQ(r.Cycle(1).size(), 8u);
+
+  // One answer among three failures keeps the link.
+  std::size_t n = 2;
+  for (int i = 0; i < 4; ++i, ++n) {
+    r.Fail();
+    r.Answer('1', "1");  // "csta"
+    r.Fail();
+    EXPECT_EQ(r.Cycle(n), (std::vector<std::string>{"polled csta=1", "contact"})) << n;
+  }
+
+  // Sends that fail count as much as receives that do.
+  {
+    std::lock_guard lock(r.f.sockets->state->m);
+    r.f.sockets->state->failSendErr = EPIPE;
+  }
+  EXPECT_EQ(r.Cycle(n++), kNothing);
+  EXPECT_EQ(r.Cycle(n++), kNothing);
+  EXPECT_EQ(r.Cycle(n++), kLost);
+  {
+    std::lock_guard lock(r.f.sockets->state->m);
+    r.f.sockets->state->failSendErr = 0;
+  }
+
+  // With polling off only the keep-alive goes out; its failures count too,
+  // and its answer ends the loss.
+  r.poll->SetPollingEnabled(false);
+  r.Fail();
+  EXPECT_EQ(r.Cycle(n++), kLost);
+  r.Answer('1', "1");
+  EXPECT_EQ(r.Cycle(n++), std::vector<std::string>{"contact"});
+  r.Fail();
+  EXPECT_EQ(r.Cycle(n++), kNothing);
+}
+
+TEST(PollThreadTcp, ANewConnectionStartsTheCountAfresh) {
+  TcpPollRig r;
+  r.settings.pollingEnabled = false;  // the keep-alive alone
+  r.Connect();
+  r.Fail();
+  r.Start();
+  EXPECT_EQ(r.Cycle(1), kNothing);
+  r.Fail();
+  EXPECT_EQ(r.Cycle(2), kNothing);
+  r.Fail();
+  EXPECT_EQ(r.Cycle(3), kLost);
+
+  // The window connected anew while the thread paused: the old connection's
+  // failures no longer count.
+  r.poll->NewConnection();
+  r.Fail();
+  EXPECT_EQ(r.Cycle(4), kNothing);
+  r.Fail();
+  EXPECT_EQ(r.Cycle(5), kNothing);
+  r.Fail();
+  EXPECT_EQ(r.Cycle(6), kLost);
+}
+
+TEST(PollThreadTcp, WithoutAConnectionNothingIsCounted) {
+  TcpPollRig r;
+  r.settings.pollingEnabled = false;
+  r.link->SetEthernetAddress("127.0.0.1");  // TCP, but no unit has answered
+  r.Start();
+  for (std::size_t n = 1; n <= 4; ++n) EXPECT_EQ(r.Cycle(n), kNothing) << n;
+  EXPECT_EQ(r.Sends(), 0u);
 }
 
 // ---- The pause

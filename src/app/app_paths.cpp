@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/last_address.h"
 #include "app/settings.h"
 
 namespace vecta::app {
@@ -112,6 +113,7 @@ AppPaths ResolveAppPaths(const std::string& executablePath,
   if (!p.configDir.empty()) {
     EnsureFolder(p.configDir, p.error);
     p.settingsFile = Join(p.configDir, base + ".ini");
+    p.lastAddressFile = Join(p.configDir, kLastAddressFileName);
   }
   if (!p.logDir.empty()) {
     if (p.logDir != p.configDir) EnsureFolder(p.logDir, p.error);

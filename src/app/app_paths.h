@@ -29,6 +29,8 @@ Env SystemEnv();
 
 struct AppPaths {
   std::string settingsFile, logFile;
+  // The last IP address reached (last_address.h), beside the settings file.
+  std::string lastAddressFile;
   std::string configDir;  // folder of the settings file
   std::string logDir;     // folder of the log (the same folder unless XDG is used)
   // Empty when both folders exist (or were created). Otherwise what went

@@ -44,6 +44,8 @@ struct PollThread::State {
   std::atomic<int> unitAddress{1};
   std::atomic<bool> pollingEnabled{true};
   std::array<std::atomic<bool>, 3> pollList{true, true, true};
+  std::atomic<bool> newConnection{false};
+  int failedTcpCycles = 0;  // the thread's own
 
   std::mutex doneMutex;
   std::condition_variable doneCv;
@@ -88,10 +90,16 @@ std::uint32_t PollExchange(link::CRavlenRemoteControl& link, const std::string& 
   return link::Exchange(link, request, reply, 1);
 }
 
-bool LinkOpen(link::CRavlenRemoteControl& link) {
+// Whether the link has a connection, and whether it is a TCP one.
+bool LinkOpen(link::CRavlenRemoteControl& link, bool& tcp) {
   std::lock_guard lock(link::LinkLock());
+  tcp = link.Kind() == link::TransportKind::Tcp;
   return link.IsConnected();
 }
+
+// How a cycle went: nothing sent (no connection), at least one answer, or
+// every request failed with a link error.
+enum class CycleOutcome { NothingSent, Answered, Failed };
 
 // Stores a good reply and tells the window: the lamp first (for rows that
 // carry one), then the new value, then that the unit is there.
@@ -108,12 +116,12 @@ void Polled(PollThread::State& s, const PollEntry& entry, const link::LinkReply&
   s.notifier->ContactConfirmed();
 }
 
-void Cycle(PollThread::State& s) {
+CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
   link::CRavlenRemoteControl& link = *s.link;
-  if (!LinkOpen(link)) return;
+  if (!LinkOpen(link, tcp)) return CycleOutcome::NothingSent;
 
   const int address = s.unitAddress.load();
-  bool requested = false;
+  bool requested = false, answered = false;
   if (s.pollingEnabled.load() && address != 0) {
     for (std::size_t i = 0; i < kPollList.size(); ++i) {
       if (!s.pollList[i].load()) continue;
@@ -122,6 +130,7 @@ void Cycle(PollThread::State& s) {
       const std::uint32_t rc = PollExchange(link, ReadRequest(address, entry.mnemonic), reply);
       requested = true;
       if (rc == 0) {
+        answered = true;
         // A refusal is still an answer: the unit is there, but its value
         // is not taken.
         if (reply.status == '1') Polled(s, entry, reply);
@@ -130,10 +139,24 @@ void Cycle(PollThread::State& s) {
       if (s.stop.load()) break;
     }
   }
-  if (requested) return;
+  if (requested) return answered ? CycleOutcome::Answered : CycleOutcome::Failed;
 
   link::LinkReply reply;
-  if (PollExchange(link, KeepAliveRequest(address), reply) == 0) s.notifier->ContactConfirmed();
+  if (PollExchange(link, KeepAliveRequest(address), reply) != 0) return CycleOutcome::Failed;
+  s.notifier->ContactConfirmed();
+  return CycleOutcome::Answered;
+}
+
+// Over TCP a unit that is gone leaves the socket open; its loss shows only
+// as requests that fail. A serial link reports the loss itself.
+void CountFailedCycles(PollThread::State& s, CycleOutcome outcome, bool tcp) {
+  if (s.newConnection.exchange(false)) s.failedTcpCycles = 0;
+  if (!tcp || outcome != CycleOutcome::Failed) {
+    s.failedTcpCycles = 0;
+    return;
+  }
+  if (s.failedTcpCycles < kTcpFailedCyclesForLinkLost) ++s.failedTcpCycles;
+  if (s.failedTcpCycles >= kTcpFailedCyclesForLinkLost) s.notifier->LinkLost();
 }
 
 }  // namespace
@@ -162,8 +185,10 @@ bool PollThread::Start(const AppSettings& settings, int unitAddress) {
 void PollThread::Run(std::shared_ptr<State> state) {
   State& s = *state;
   while (!s.stop.load()) {
-    Cycle(s);
+    bool tcp = false;
+    const CycleOutcome outcome = Cycle(s, tcp);
     if (s.stop.load()) break;
+    CountFailedCycles(s, outcome, tcp);
     // Read here, so a change made during the cycle or the previous pause
     // applies to this pause. Always positive: SetIntervalMs refuses the rest.
     s.waiter->WaitFor(s.intervalMs.load(), s.stop);
@@ -218,5 +243,7 @@ bool PollThread::SetIntervalMs(int ms) {
 }
 
 int PollThread::IntervalMs() const { return state_->intervalMs.load(); }
+
+void PollThread::NewConnection() { state_->newConnection = true; }
 
 }  // namespace vecta::app

@@ -8,6 +8,13 @@
 // still noticed. Every request is made under the poll lock and then the link
 // lock, so polling never falls between the steps of a multi-step operation.
 //
+// A serial link reports a unit that stopped answering by itself (the link
+// controller's link-lost notice). A TCP link does not: its socket stays open
+// while the unit is gone, so the thread counts the cycles in a row in which
+// no request got an answer, and from the third such cycle on it tells the
+// window that the link is lost, once per failed cycle. A cycle with an answer
+// (accepted or refused) starts the count afresh.
+//
 // Qt-free: the window hands in a PollNotifier and turns each call into a
 // queued call on its own thread.
 #pragma once
@@ -40,8 +47,9 @@ class PollNotifier {
   // A fresh value of `mnemonic` is stored in the main table. The text is a
   // constant that lives as long as the program.
   virtual void ParameterPolled(std::string_view mnemonic) = 0;
-  // A serial unit stopped answering. Sent by the link controller, not by the
-  // poll thread: the thread's failed requests post nothing themselves.
+  // The unit stopped answering. On a serial link sent by the link
+  // controller; on a TCP link by the poll thread after kTcpFailedCyclesForLinkLost
+  // failed cycles in a row.
   virtual void LinkLost() = 0;
   // The unit answered a poll request or the keep-alive.
   virtual void ContactConfirmed() = 0;
@@ -77,6 +85,10 @@ class CondVarPollWaiter final : public PollWaiter {
 inline constexpr std::string_view kPollVideoLock = "vloc";
 inline constexpr std::string_view kPollChainingStatus = "csta";
 inline constexpr std::string_view kPollRfOutput = "oout";
+
+// Poll cycles in a row without any answer after which a TCP link counts as
+// lost.
+inline constexpr int kTcpFailedCyclesForLinkLost = 3;
 
 // Used when the settings hold no usable interval (0 or negative).
 inline constexpr int kDefaultPollIntervalMs = 2000;
@@ -125,6 +137,11 @@ class PollThread {
   // options refuse 0: the interval stays as it was and false is returned.
   bool SetIntervalMs(int ms);
   int IntervalMs() const;
+
+  // A new connection was made: the count of failed TCP cycles starts afresh
+  // at the next cycle, so the old connection's failures do not count
+  // against it.
+  void NewConnection();
 
   // What the thread shares with this object (opaque outside poll_thread.cpp).
   struct State;

@@ -3,6 +3,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QRect>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "gui/qt_control_host.h"
@@ -26,7 +28,31 @@ ConnectDialog::ConnectDialog(QWidget* parent)
   row->addStretch(1);
   layout->addLayout(row);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  // The window it belongs to may still be placed or moved by the window
+  // system after the dialog shows; the dialog follows it.
+  if (parent) parent->window()->installEventFilter(this);
   link::Trace("CConnectDialog::OnInitDialog\r\n");
+}
+
+void ConnectDialog::CentreOverParent() {
+  QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+  if (!over || !over->isVisible()) return;
+  QRect frame = frameGeometry();
+  frame.moveCenter(over->frameGeometry().center());
+  move(frame.topLeft());
+}
+
+void ConnectDialog::showEvent(QShowEvent* event) {
+  adjustSize();
+  CentreOverParent();
+  QDialog::showEvent(event);
+}
+
+bool ConnectDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (isVisible() && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+                      event->type() == QEvent::Show))
+    CentreOverParent();
+  return QDialog::eventFilter(watched, event);
 }
 
 void ConnectDialog::SetText(const QString& text) { text_->setText(text); }
@@ -36,8 +62,7 @@ void ConnectDialog::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      accept();
-      return;
+      return;  // ends nothing, on the button as anywhere else
     case Qt::Key_Escape:
       if (cancel_->isEnabled()) reject();  // Escape is Cancel, while Cancel may be used
       return;

@@ -1,11 +1,16 @@
 // The "Connecting" dialog: shown while the program looks for a unit, with
-// the text "Attempting to connect..." and a "Cancel" button. Cancel ends it
-// with the cancel result, Enter with the OK result; it has no close box.
+// the text "Attempting to connect..." and a "Cancel" button. Cancel (and
+// Escape, or closing it through the window system) ends it with the cancel
+// result, which cancels the attempt; Enter does nothing, so a keystroke meant
+// for another window never ends it while the attempt goes on. Only the
+// program ends it with the OK result, when the attempt is over. It has no
+// close box and stays centred over the window it belongs to.
 #pragma once
 
 #include <QDialog>
 
 class QLabel;
+class QShowEvent;
 class QPushButton;
 
 namespace vecta::gui {
@@ -22,8 +27,12 @@ class ConnectDialog : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void CentreOverParent();
+
   QLabel* text_;
   QPushButton* cancel_;
 };

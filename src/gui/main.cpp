@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
   vecta::gui::MainWindowOptions options;
   options.settings = &settings;
   options.logFile = paths.logFile;
+  options.lastAddressFile = paths.lastAddressFile;
   for (const QString& port : parser.values(portOption)) options.extraPorts.push_back(port.toStdString());
 
   bool leftWorkRunning = false;

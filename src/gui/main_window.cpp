@@ -16,10 +16,12 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "app/last_address.h"
 #include "gui/dialog_units.h"
 #include "gui/engineering_window.h"
 #include "gui/icons.h"
@@ -219,6 +221,7 @@ MainWindow::MainWindow(MainWindowOptions options)
   link::LinkEnvironment env;
   env.serial = options_.serialPorts ? options_.serialPorts
                                     : link::MakePosixSerialProvider(link::DiscoverSerialPorts(options_.extraPorts));
+  env.sockets = options_.sockets;
   core_->link = std::make_shared<link::CRavlenRemoteControl>(app::LinkLostToNotifier(notifier_), env);
   link::CRavlenRemoteControl& rc = *core_->link;
   if (!options_.logFile.empty()) rc.OpenLogFile(options_.logFile);
@@ -385,6 +388,13 @@ void MainWindow::BuildWindow() {
 
   for (const link::SerialPortInfo& port : core_->link->SerialPorts()) ports_->addItem(Q(port.name));
   ports_->setCurrentIndex(-1);
+  // The address last reached over Ethernet is offered again.
+  if (const auto last = app::LoadLastAddress(options_.lastAddressFile)) address_->SetText(Q(*last));
+
+  // The status line on the left, what the window is connected to on the right.
+  connectedTo_ = new QLabel(this);
+  statusBar()->addPermanentWidget(connectedTo_);
+  statusBar()->setSizeGripEnabled(false);
 
   connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnect);
   connect(address_, &IpAddressEdit::returnPressed, connect_, &QPushButton::click);
@@ -563,12 +573,13 @@ void MainWindow::OnWriteKey() {
   if (dialog.exec() != QDialog::Accepted) return;
   const app::KeyType type = dialog.Type();
   const std::string first = dialog.FirstKey(), second = dialog.SecondKey();
-  Run([type, first, second](Core& core) { core.session->WriteKey(type, first, second); });
+  Run([type, first, second](Core& core) { core.session->WriteKey(type, first, second); }, {},
+      QStringLiteral("Writing the encryption key..."));
 }
 
 void MainWindow::OnRestoreDefaults() {
   if (runner_->Running()) return;
-  Run([](Core& core) { core.session->RestoreDefaults(); });
+  Run([](Core& core) { core.session->RestoreDefaults(); }, {}, QStringLiteral("Restoring the unit's defaults..."));
 }
 
 void MainWindow::OnEngineering() {
@@ -592,7 +603,7 @@ void MainWindow::OnUnitAddressChanged(int address) {
   // The unit takes the new address (its outcome is not examined), and every
   // later request uses it.
   if (Run([address](Core& core) { core.session->ChangeUnitAddress(address); },
-          [this, address] { SetUnitAddressEverywhere(address); }))
+          [this, address] { SetUnitAddressEverywhere(address); }, QStringLiteral("Changing the unit address...")))
     return;
   // An operation runs: the change follows it rather than being lost.
   if (!closing_)
@@ -611,13 +622,52 @@ app::Session& MainWindow::Session() { return *core_->session; }
 params::UnitContext& MainWindow::Unit() { return core_->unit; }
 link::CRavlenRemoteControl& MainWindow::Link() { return *core_->link; }
 
-bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done) {
-  if (closing_) return false;
+bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done, const QString& status) {
+  if (closing_ || runner_->Running()) return false;
   // What follows an operation is skipped once the window is closing.
   auto then = [this, done = std::move(done)] {
+    SetBusy(false);
+    // The operation is over: what it read may be looked at here.
+    shownBoard_ = core_->unit.boardType;
+    UpdateConnectedTo();
+    if (operationStatusShown_) ShowResult({});
     if (!closing_ && done) done();
   };
-  return runner_->Start([core = core_, work = std::move(work)] { work(*core); }, std::move(then));
+  SetBusy(true);
+  if (!status.isEmpty()) ShowOperationStatus(status);
+  if (runner_->Start([core = core_, work = std::move(work)] { work(*core); }, std::move(then))) return true;
+  SetBusy(false);
+  return false;
+}
+
+QString MainWindow::StatusText() const { return statusBar()->currentMessage(); }
+
+void MainWindow::ShowOperationStatus(const QString& text) {
+  statusBar()->showMessage(text);
+  operationStatusShown_ = true;
+}
+
+void MainWindow::ShowResult(const QString& text) {
+  operationStatusShown_ = false;
+  if (text.isEmpty())
+    statusBar()->clearMessage();
+  else
+    statusBar()->showMessage(text);
+}
+
+// "Connected to ttyUSB0, unit address 1, K610" (the board type left out
+// while none is known); nothing while not connected.
+void MainWindow::UpdateConnectedTo() {
+  if (!connectedTo_) return;
+  if (!core_->session->Connected()) {
+    connectedTo_->clear();
+    return;
+  }
+  const QString target =
+      launch_.connection == app::ConnectionKind::Ethernet ? Q(launch_.ipAddress) : connectedPort_;
+  QString text = QStringLiteral("Connected to %1, unit address %2").arg(target).arg(core_->unit.unitAddress);
+  if (!shownBoard_.empty()) text += QStringLiteral(", ") + Q(shownBoard_);
+  connectedTo_->setText(text);
 }
 
 bool MainWindow::WaitIdle(int ms) { return runner_->Wait(ms); }
@@ -625,6 +675,14 @@ bool MainWindow::WaitIdle(int ms) { return runner_->Wait(ms); }
 void MainWindow::SetBusy(bool busy) {
   busyDepth_ = std::max(0, busyDepth_ + (busy ? 1 : -1));
   const bool enable = busyDepth_ == 0;
+  // The busy cursor over every window of the program (dialogs stay usable).
+  if (!enable && !busyCursorShown_ && !closing_) {
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    busyCursorShown_ = true;
+  } else if (enable && busyCursorShown_) {
+    QApplication::restoreOverrideCursor();
+    busyCursorShown_ = false;
+  }
   connect_->setEnabled(enable);
   saveSet_->setEnabled(enable);
   loadSet_->setEnabled(enable);
@@ -639,6 +697,10 @@ void MainWindow::ShowConnected(bool connected) {
   connectionLabel_->setText(connected ? QStringLiteral("Connected") : QStringLiteral("Not connected"));
   connectionLabel_->setStyleSheet(connected ? QStringLiteral("color: green;") : QStringLiteral("color: red;"));
   OnSetLamp(params::kLampConnection, connected ? params::kIconGreen : params::kIconRed);
+  // A connection that is made anew owes nothing to the failures of the
+  // one before it.
+  if (connected && poll_) poll_->NewConnection();
+  UpdateConnectedTo();
 }
 
 void MainWindow::ShowPollingState() {
@@ -654,6 +716,7 @@ void MainWindow::SetUnitAddressEverywhere(int address) {
   core_->unit.unitAddress = address;
   launch_.unitAddress = address;
   poll_->SetUnitAddress(address);
+  UpdateConnectedTo();
 }
 
 int MainWindow::LampIcon(int lamp) const {
@@ -663,6 +726,8 @@ int MainWindow::LampIcon(int lamp) const {
 
 void MainWindow::ApplyVariantToPage(const std::string& boardType) {
   launch_.boardType = boardType;
+  shownBoard_ = boardType;
+  UpdateConnectedTo();
   page_->LayOutForBoard(params::VariantOf(boardType));
 }
 
@@ -681,49 +746,92 @@ void MainWindow::SelectConfigTab(int index) {
 
 void MainWindow::Start() {
   // The start-up connection: the stored port first, then every port, with
-  // the broadcast address query, while the "Connecting" dialog shows.
+  // the broadcast address query, while the "Connecting" dialog shows. Its
+  // Cancel ends the scan once the port being tried is done with.
   connecting_ = new ConnectDialog(this);
   connecting_->setAttribute(Qt::WA_DeleteOnClose);
   connecting_->setModal(false);
+  std::shared_ptr<std::atomic<bool>> cancelled = scanCancelled_;
+  connect(connecting_, &QDialog::rejected, this, [cancelled] {
+    link::Trace("Connection attempt cancelled by user\r\n");
+    *cancelled = true;
+  });
   connecting_->show();
   rs232_->setChecked(true);
 
+  struct Scan {
+    int comPortIndex = -1;  // what the settings hold afterwards
+    int found = -1;
+  };
+  auto scan = std::make_shared<Scan>();
+  scan->comPortIndex = settings_.comPortIndex;
   const int stored = settings_.comPortIndex;
-  auto found = std::make_shared<int>(-1);
   Run(
-      [stored, found](Core& core) {
+      [stored, scan, cancelled](Core& core) {
         link::CRavlenRemoteControl& rc = *core.link;
-        const int count = static_cast<int>(rc.SerialPorts().size());
+        const std::vector<link::SerialPortInfo> ports = rc.SerialPorts();
+        const int count = static_cast<int>(ports.size());
         auto tryPort = [&](int index) {
+          if (*cancelled) return false;
+          core.view->OnWindow([name = Q(ports[static_cast<std::size_t>(index)].name)](MainWindow& w) {
+            w.ShowOperationStatus(QStringLiteral("Looking for a unit on %1...").arg(name));
+          });
           {
             std::lock_guard lock(link::LinkLock());
             if (rc.OpenSerialPort(index) != link::kLinkOk) return false;
           }
-          if (core.session->LearnUnitAddress() == link::kLinkOk) return true;
+          if (core.session->LearnUnitAddress() == link::kLinkOk) {
+            // Cancel is offered until a unit answers; one that answers after
+            // it is not taken.
+            bool taken = false;
+            core.view->OnWindow([&taken, cancelled](MainWindow& w) {
+              taken = !*cancelled;
+              if (taken && w.connecting_) w.connecting_->CancelButton()->setEnabled(false);
+            });
+            if (taken) return true;
+          }
           std::lock_guard lock(link::LinkLock());
           rc.CloseSerialPort();
           return false;
         };
-        if (stored >= 0 && stored < count && tryPort(stored)) *found = stored;
-        for (int i = 0; *found < 0 && i < count; ++i)
-          if (tryPort(i)) *found = i;
-        if (*found >= 0) {
+        if (stored >= 0 && stored < count && tryPort(stored)) scan->found = stored;
+        if (scan->found < 0 && !*cancelled) {
+          scan->comPortIndex = -1;
+          for (int i = 0; scan->found < 0 && i < count && !*cancelled; ++i)
+            if (tryPort(i)) scan->found = i;
+        }
+        if (scan->found >= 0) {
+          scan->comPortIndex = scan->found;
           core.session->SetConnected(true);
-          core.view->OnWindow([](MainWindow& w) { w.ShowConnected(true); });
+          core.view->OnWindow([found = scan->found](MainWindow& w) {
+            w.connectedPort_ = w.ports_->itemText(found);
+            w.shownBoard_.clear();
+            w.ShowConnected(true);
+            w.ShowOperationStatus(QStringLiteral("Reading the unit's settings..."));
+          });
           core.session->FullRefresh();
         }
       },
-      [this, found] {
-        if (connecting_) connecting_->close();
-        settings_.comPortIndex = *found;
-        if (*found >= 0) {
-          ports_->setCurrentIndex(*found);
+      [this, scan, cancelled] {
+        if (connecting_) {
+          disconnect(connecting_, &QDialog::rejected, this, nullptr);  // closed here, not cancelled
+          connecting_->close();
+        }
+        settings_.comPortIndex = scan->comPortIndex;
+        if (scan->comPortIndex >= 0 && scan->comPortIndex < ports_->count())
+          ports_->setCurrentIndex(scan->comPortIndex);
+        if (scan->found >= 0) {
           launch_.connected = true;
           SetUnitAddressEverywhere(core_->unit.unitAddress);
         } else {
+          // No unit, or the operator called the search off: not connected
+          // either way, but only a search that failed says so in a box.
           settings_.pollingEnabled = false;
           core_->session->SetConnected(false);
-          options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
+          if (*cancelled)
+            ShowResult(QStringLiteral("Connection attempt cancelled"));
+          else
+            options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
           ShowConnected(false);
           OnSetLamp(params::kLampVideoLock, params::kIconGrey);
           OnSetLamp(params::kLampRfOutput, params::kIconGrey);
@@ -732,7 +840,8 @@ void MainWindow::Start() {
         ShowPollingState();
         poll_->Start(settings_, core_->unit.unitAddress);
         SetCaption(this, Q(settings_.appTitle.value_or("")));
-      });
+      },
+      QStringLiteral("Looking for a unit on the serial ports..."));
 }
 
 // ----------------------------------------------------------------- connect
@@ -747,6 +856,7 @@ void MainWindow::OnConnect() {
     }
     const bool wasEthernet = launch_.connection == app::ConnectionKind::Ethernet;
     launch_.connection = app::ConnectionKind::Rs232;
+    const QString portName = ports_->itemText(index);
     struct Outcome {
       bool opened = false, answered = false;
       std::string reason;
@@ -776,25 +886,35 @@ void MainWindow::OnConnect() {
           }
           outcome->answered = true;
           core.session->SetConnected(true);
-          core.view->OnWindow([](MainWindow& w) {
+          core.view->OnWindow([index](MainWindow& w) {
+            w.connectedPort_ = w.ports_->itemText(index);
+            w.shownBoard_.clear();  // until the refresh has read it
             w.SetUnitAddressEverywhere(w.core_->unit.unitAddress);
             w.ShowConnected(true);
+            w.ShowOperationStatus(QStringLiteral("Reading the unit's settings..."));
           });
           core.session->FullRefresh();
         },
-        [this, index, outcome] {
+        [this, index, outcome, portName] {
           if (outcome->answered) {
             settings_.comPortIndex = index;
             launch_.connected = true;
           }
-          if (outcome->opened) return;
+          if (outcome->opened) {
+            // The port opened but nothing answered the address query: said
+            // in the status line only.
+            if (!outcome->answered) ShowResult(QStringLiteral("No unit answered on %1").arg(portName));
+            return;
+          }
+          ShowResult(QStringLiteral("Unable to connect to %1").arg(portName));
           std::string reason = outcome->reason;
           if (reason.find("ermission denied") != std::string::npos)
             reason += "\n\nAdd your user to the \"dialout\" group (sudo usermod -aG dialout $USER), "
                       "then log out and in again.";
           options_.prompter->MessageWithReason("Error", "Unable to connect", reason,
                                                params::MessageIcon::Exclamation);
-        });
+        },
+        QStringLiteral("Connecting to %1...").arg(portName));
     return;
   }
 
@@ -809,7 +929,8 @@ void MainWindow::OnConnect() {
 
 void MainWindow::StartEthernetConnect(const std::string& ip) {
   const bool wasEthernet = launch_.connection == app::ConnectionKind::Ethernet;
-  if (wasEthernet && ip == launch_.ipAddress && core_->link->IsConnected()) {
+  // While the link is lost the same address is connected anew.
+  if (wasEthernet && ip == launch_.ipAddress && core_->session->Connected() && core_->link->IsConnected()) {
     options_.prompter->Message("Alert", "Already connected on this IP address", params::MessageIcon::Information);
     return;
   }
@@ -817,6 +938,8 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
   launch_.ipAddress = ip;
   const std::uint64_t attempt = ++ethernetAttempt_;
   ethernetCancelled_ = false;
+  ethernetAttemptOver_ = false;
+  const QString connecting = QStringLiteral("Connecting to %1...").arg(Q(ip));
   // Closing the old connection waits for the link, so it runs as an
   // operation; the connect thread starts when it is done.
   Run(
@@ -832,7 +955,7 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
         ShowConnectionClosed(core);
         rc.SetEthernetAddress(ip);
       },
-      [this, attempt] {
+      [this, attempt, ip, connecting] {
         if (attempt != ethernetAttempt_) return;
         QPointer<MainWindow> self(this);
         connectHandle_ = core_->link->StartConnectThread([self, attempt](int) {
@@ -844,17 +967,27 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
               },
               Qt::QueuedConnection);
         });
+        // Busy for as long as the attempt lasts, not only while its steps run.
+        SetBusy(true);
+        ShowOperationStatus(connecting);
         setEnabled(false);
         auto* dialog = new ConnectDialog(this);
         connecting_ = dialog;
         const int result = dialog->exec();
         delete dialog;
         setEnabled(true);
-        if (closing_) return;
-        if (result == QDialog::Rejected) {
+        SetBusy(false);
+        if (closing_) {
+          core_->link->CancelConnectThread(connectHandle_);
+          return;
+        }
+        // A dialog that ended before the attempt did (Cancel, Escape, closed
+        // by the window system) cancels it: nothing connects behind it.
+        if (result != QDialog::Accepted || !ethernetAttemptOver_) {
           link::Trace("Connection attempt cancelled by user\r\n");
           ethernetCancelled_ = true;
           core_->link->CancelConnectThread(connectHandle_);
+          ShowResult(QStringLiteral("Connection attempt cancelled"));
           // A socket the thread stored just before the cancel is dropped too.
           auto closeIt = [this] {
             Run([](Core& core) {
@@ -868,15 +1001,20 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
           else
             closeIt();
         } else if (!runner_->Running() && !core_->link->IsConnected()) {
+          ShowResult(QStringLiteral("Unable to connect to %1").arg(Q(ip)));
           options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
+        } else {
+          ShowResult({});
         }
       });
 }
 
 void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
   if (attempt != ethernetAttempt_ || ethernetCancelled_ || closing_) return;
+  const std::string ip = launch_.ipAddress;
+  const std::string lastAddressFile = options_.lastAddressFile;
   Run(
-      [](Core& core) {
+      [ip, lastAddressFile](Core& core) {
         {
           std::lock_guard lock(link::LinkLock());
           core.link->ProbeUnit();
@@ -895,18 +1033,27 @@ void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
           core.link->CloseEthernet();
           return;
         }
+        // A unit answered at this address: it is offered at the next start.
+        if (!lastAddressFile.empty()) {
+          std::string error;
+          if (!app::SaveLastAddress(lastAddressFile, ip, &error))
+            link::Trace("The last IP address was not kept: %s\r\n", error.c_str());
+        }
         core.session->LearnUnitAddress();
         core.session->SetConnected(true);
         core.view->OnWindow([](MainWindow& w) {
           if (w.ethernetCancelled_) return;
+          w.shownBoard_.clear();
           w.SetUnitAddressEverywhere(w.core_->unit.unitAddress);
           w.ShowConnected(true);
           w.launch_.connected = true;
           if (w.connecting_) w.connecting_->SetText(QStringLiteral("Reading values..."));
+          w.ShowOperationStatus(QStringLiteral("Reading the unit's settings..."));
         });
         core.session->FullRefresh();
       },
       [this] {
+        ethernetAttemptOver_ = true;
         if (connecting_) connecting_->accept();
       });
 }
@@ -923,22 +1070,26 @@ void MainWindow::OnPageButton(int id) {
       OpenSatmodWindow();
       return;
     case button::kMainApply:
-      Run([](Core& core) { core.session->ApplyRequest(); });
+      Run([](Core& core) { core.session->ApplyRequest(); }, {}, QStringLiteral("Writing the settings..."));
       return;
     case button::kMainRefresh:
-      Run([](Core& core) { core.session->RefreshRequest(); });
+      Run([](Core& core) { core.session->RefreshRequest(); }, {}, QStringLiteral("Reading the unit's settings..."));
       return;
     case button::kSaveConfigFile:
-      Run([](Core& core) { params::SaveConfigToFile(core.unit, core.session->CurrentConfig()); });
+      Run([](Core& core) { params::SaveConfigToFile(core.unit, core.session->CurrentConfig()); }, {},
+          QStringLiteral("Saving the configuration to a file..."));
       return;
     case button::kLoadConfigFile:
-      Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); });
+      Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+          QStringLiteral("Loading a configuration from a file..."));
       return;
     case 1001:  // Save config set
-      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); });
+      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+          QStringLiteral("Saving the configuration set..."));
       return;
     case 1002:  // Load config set
-      Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); });
+      Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+          QStringLiteral("Loading the configuration set..."));
       return;
     case button::kWriteKey:
       OnWriteKey();
@@ -973,9 +1124,9 @@ void MainWindow::OnAdvancedButton(int id) {
     Run([](Core& core) {
       const std::vector<ControlHost*> pages = core.view->AdvancedPages();
       core.session->ApplyAdvancedWindow(pages);
-    });
+    }, {}, QStringLiteral("Writing the settings..."));
   } else if (id == button::kWindowRefresh) {
-    Run([](Core& core) { core.session->FullRefresh(); });
+    Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
   }
 }
 
@@ -999,26 +1150,29 @@ void MainWindow::OpenSatmodWindow() {
         satmod_->show();
         satmod_->raise();
         satmod_->activateWindow();
-      });
+      },
+      QStringLiteral("Reading the satellite modulator's settings..."));
 }
 
 void MainWindow::OnSatmodButton(int id) {
   if (runner_->Running() || !satmod_) return;
   if (id == button::kWindowApply)
-    Run([](Core& core) { core.session->ApplySatmodWindow(core.view->SatmodHost()); });
+    Run([](Core& core) { core.session->ApplySatmodWindow(core.view->SatmodHost()); }, {},
+        QStringLiteral("Writing the satellite modulator's settings..."));
   else if (id == button::kWindowRefresh)
-    Run([](Core& core) { core.session->FullRefresh(); });
+    Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
 }
 
 void MainWindow::OnRfOutput() {
   if (runner_->Running()) return;
-  Run([](Core& core) { core.session->ToggleRfOutput(); });
+  Run([](Core& core) { core.session->ToggleRfOutput(); }, {}, QStringLiteral("Switching the RF output..."));
 }
 
 void MainWindow::OnConfigTabChanged(int index) {
   if (runner_->Running() || index < 0) return;
   if (!core_->link->IsConnected()) return;  // only the selection changes
-  Run([index](Core& core) { core.session->ChangeConfigTab(index); });
+  Run([index](Core& core) { core.session->ChangeConfigTab(index); }, {},
+      QStringLiteral("Loading config %1...").arg(index + 1));
 }
 
 // --------------------------------------------------------------- polling
@@ -1068,7 +1222,7 @@ void MainWindow::OnContactConfirmed() {
           core.view->OnWindow([](MainWindow& w) { w.SetUnitAddressEverywhere(w.core_->unit.unitAddress); });
         core.session->FullRefresh();
       },
-      [this] { connectionHandlerRunning_ = false; });
+      [this] { connectionHandlerRunning_ = false; }, QStringLiteral("Connection restored: reading the unit's settings..."));
 }
 
 // A connect closes the connection that was open before it tries the new
@@ -1093,6 +1247,7 @@ void MainWindow::OnLinkLost() {
   ShowConnected(false);
   OnSetLamp(params::kLampVideoLock, params::kIconGrey);
   OnSetLamp(params::kLampRfOutput, params::kIconGrey);
+  ShowResult(QStringLiteral("The unit stopped answering"));
 }
 
 // ---------------------------------------------------------------- closing
@@ -1122,6 +1277,10 @@ void MainWindow::Shutdown() {
     runner_->Abandon();
   }
   core_->abandoned->set = true;
+  if (busyCursorShown_) {
+    QApplication::restoreOverrideCursor();
+    busyCursorShown_ = false;
+  }
   if (connecting_) connecting_->reject();
   if (engineering_) engineering_->close();
   if (advanced_) advanced_->close();

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
+#include <atomic>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,6 +45,11 @@ struct MainWindowOptions {
   std::vector<std::string> extraPorts;
   // Replaces the ports found and the extra ports (tests).
   std::shared_ptr<link::SerialPortProvider> serialPorts;
+  // Replaces the BSD sockets of Ethernet connections (tests).
+  std::shared_ptr<link::SocketFactory> sockets;
+  // The file that keeps the last IP address reached over Ethernet; its
+  // address is offered in the address field at start. "" for none.
+  std::string lastAddressFile;
   // Message boxes, file choices and progress; default: real dialogs over
   // this window. Must outlive the window.
   params::Prompter* prompter = nullptr;
@@ -96,6 +102,11 @@ class MainWindow : public QMainWindow {
   QLabel* PollingLabel() const { return pollingLabel_; }
   QLabel* ConnectionLabel() const { return connectionLabel_; }
   QLabel* LogoFrame() const { return logo_; }
+  // What the window is connected to ("Connected to ttyUSB0, unit address 1,
+  // K610"), empty when not connected; in the status bar.
+  QLabel* ConnectedToLabel() const { return connectedTo_; }
+  // The status line: what runs now, or how the last operation ended.
+  QString StatusText() const;
   // The icon id a lamp (1024, 1027, 1056) shows now.
   int LampIcon(int lamp) const;
 
@@ -145,9 +156,16 @@ class MainWindow : public QMainWindow {
   void BuildWindow();
   void BuildMenus();
   void PlaceLogo();
-  // Starts an operation; false (nothing done) while one runs.
-  bool Run(std::function<void(Core&)> work, std::function<void()> done = {});
+  // Starts an operation; false (nothing done) while one runs. The window is
+  // busy while it runs, and the status line says `status` (when given)
+  // until the operation ends.
+  bool Run(std::function<void(Core&)> work, std::function<void()> done = {}, const QString& status = {});
   void SetBusy(bool busy);
+  // The status line: what an operation does now (cleared when it ends), or
+  // a result that stays until the next message.
+  void ShowOperationStatus(const QString& text);
+  void ShowResult(const QString& text);
+  void UpdateConnectedTo();
   void ShowConnected(bool connected);
   static void ShowConnectionClosed(Core& core);
   void ShowPollingState();
@@ -192,6 +210,13 @@ class MainWindow : public QMainWindow {
   QLabel* connectionLamp_ = nullptr;
   QLabel* logo_ = nullptr;
   QWidget* logoArea_ = nullptr;
+  QLabel* connectedTo_ = nullptr;
+  // The serial port of the connection (its name in the list) and the board
+  // type last read, for the connected-to line.
+  QString connectedPort_;
+  std::string shownBoard_;
+  bool operationStatusShown_ = false;
+  bool busyCursorShown_ = false;
   std::map<int, int> lampIcons_;
   std::map<int, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;
@@ -206,6 +231,11 @@ class MainWindow : public QMainWindow {
   std::uint64_t ethernetAttempt_ = 0;
   link::ConnectHandle connectHandle_ = 0;
   bool ethernetCancelled_ = false;
+  // Whether the attempt's end was handled: a Connecting dialog that ends
+  // before that (however it was ended) cancels the attempt.
+  bool ethernetAttemptOver_ = false;
+  // Set when the operator cancels the start-up scan; read by the scan.
+  std::shared_ptr<std::atomic<bool>> scanCancelled_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace vecta::gui
