@@ -1,0 +1,379 @@
+#include "gui/status_monitor_window.h"
+
+#include <QCategoryAxis>
+#include <QChart>
+#include <QChartView>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "gui/cross_thread.h"
+#include "params/config_file.h"
+
+namespace vecta::gui {
+namespace {
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+constexpr std::string_view kCsvFilter = "CSV files (*.csv)|*.csv|All files (*)|*||";
+constexpr std::string_view kCsvSuffix = "csv";
+constexpr int kChartHeight = 130;
+// How long closing waits for the sampling thread before leaving it to end
+// by itself (a unit that does not answer holds it up to a time-out).
+constexpr std::chrono::milliseconds kStopGrace{200};
+const QString kNoValue = QStringLiteral("\u2014");
+
+}  // namespace
+
+// What the window and its sampling thread share. The thread keeps it (and
+// so the link) alive for as long as it runs.
+struct StatusMonitorWindow::Shared {
+  std::shared_ptr<link::CRavlenRemoteControl> link;
+  std::vector<app::StatusRow> rows;
+  app::UtcClock* clock = nullptr;
+
+  std::mutex m;
+  std::condition_variable cv;
+  bool stop = false;       // the window is closing
+  bool requested = false;  // a sample is asked for
+  bool busy = false;       // asked for or being read
+  bool done = false;       // the thread has ended
+  int address = 1;
+  std::atomic<bool> cut{false};  // ends a sample in progress
+  // Receives the samples; cleared (under m) when the window goes.
+  StatusMonitorWindow* window = nullptr;
+};
+
+struct StatusMonitorWindow::RowView {
+  QChartView* view = nullptr;
+  QChart* chart = nullptr;
+  QDateTimeAxis* x = nullptr;
+  QAbstractAxis* y = nullptr;
+  QLabel* name = nullptr;
+  QLabel* value = nullptr;
+  QPen pen;
+  std::vector<QLineSeries*> segments;
+  bool open = false;  // the last sample had a value: the line goes on
+};
+
+StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* parent)
+    : QWidget(parent, Qt::Window), options_(std::move(options)), history_(options_.rows, options_.capacity) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QStringLiteral("Status monitor"));
+  if (!options_.icon.isNull()) setWindowIcon(options_.icon);
+  if (!options_.clock) options_.clock = &app::SystemUtcClock();
+
+  auto* outer = new QVBoxLayout(this);
+  auto* top = new QHBoxLayout;
+  auto* intervalLabel = new QLabel(QStringLiteral("Sample every"), this);
+  interval_ = new QSpinBox(this);
+  interval_->setRange(kMinIntervalSeconds, kMaxIntervalSeconds);
+  interval_->setValue(kDefaultIntervalSeconds);
+  interval_->setSuffix(QStringLiteral(" s"));
+  intervalLabel->setBuddy(interval_);
+  export_ = new QPushButton(QStringLiteral("Export CSV..."), this);
+  export_->setAutoDefault(false);
+  status_ = new QLabel(QStringLiteral("No samples yet"), this);
+  top->addWidget(intervalLabel);
+  top->addWidget(interval_);
+  top->addSpacing(16);
+  top->addWidget(export_);
+  top->addStretch(1);
+  top->addWidget(status_);
+  outer->addLayout(top);
+
+  auto* area = new QScrollArea(this);
+  area->setWidgetResizable(true);
+  auto* charts = new QWidget(area);
+  auto* grid = new QGridLayout(charts);
+  const QList<QColor> colours = {QColor(0x1f, 0x4e, 0x8c), QColor(0xb0, 0x40, 0x10), QColor(0x2a, 0x7a, 0x2a),
+                                 QColor(0xa0, 0x28, 0x28), QColor(0x6a, 0x3d, 0x9a), QColor(0x17, 0x7a, 0x74),
+                                 QColor(0x8a, 0x6d, 0x1a), QColor(0x4a, 0x55, 0x68)};
+  for (std::size_t i = 0; i < options_.rows.size(); ++i) {
+    const app::StatusRow& row = options_.rows[i];
+    auto v = std::make_unique<RowView>();
+    v->chart = new QChart;
+    v->chart->legend()->hide();
+    v->chart->setMargins(QMargins(4, 4, 4, 4));
+    v->chart->setBackgroundRoundness(0);
+    v->x = new QDateTimeAxis;
+    v->x->setFormat(QStringLiteral("HH:mm:ss"));
+    v->x->setTickCount(5);
+    const qint64 now = options_.clock->NowUtcMs();
+    v->x->setRange(QDateTime::fromMSecsSinceEpoch(now - 60000), QDateTime::fromMSecsSinceEpoch(now));
+    v->chart->addAxis(v->x, Qt::AlignBottom);
+    if (row.form == app::StatusRow::Form::State) {
+      auto* y = new QCategoryAxis;
+      y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+      for (std::size_t l = 0; l < row.levels.size(); ++l) y->append(Q(row.levels[l]), static_cast<double>(l));
+      y->setRange(-0.25, std::max<double>(1, static_cast<double>(row.levels.size()) - 1) + 0.25);
+      v->y = y;
+    } else {
+      auto* y = new QValueAxis;
+      y->setTitleText(Q(row.unit));
+      y->setTickCount(3);
+      y->setLabelFormat(QStringLiteral("%.1f"));
+      v->y = y;
+    }
+    v->chart->addAxis(v->y, Qt::AlignLeft);
+    v->pen = QPen(colours[static_cast<qsizetype>(i) % colours.size()], 2);
+    v->view = new QChartView(v->chart, charts);
+    v->view->setRenderHint(QPainter::Antialiasing);
+    v->view->setMinimumHeight(kChartHeight);
+    v->view->setMinimumWidth(420);
+    v->name = new QLabel(Q(row.name), charts);
+    QFont bold = v->name->font();
+    bold.setBold(true);
+    v->name->setFont(bold);
+    v->value = new QLabel(kNoValue, charts);
+    QFont big = v->value->font();
+    big.setPointSizeF(big.pointSizeF() * 1.6);
+    v->value->setFont(big);
+    v->value->setMinimumWidth(130);
+    auto* side = new QVBoxLayout;
+    side->addStretch(1);
+    side->addWidget(v->name);
+    side->addWidget(v->value);
+    side->addStretch(1);
+    const int r = static_cast<int>(i);
+    grid->addWidget(v->view, r, 0);
+    grid->addLayout(side, r, 1);
+    views_.push_back(std::move(v));
+  }
+  grid->setColumnStretch(0, 1);
+  area->setWidget(charts);
+  outer->addWidget(area, 1);
+  resize(760, 620);
+
+  timer_ = new QTimer(this);
+  timer_->setInterval(kDefaultIntervalSeconds * 1000);
+  connect(timer_, &QTimer::timeout, this, [this] { SampleNow(); });
+  connect(interval_, &QSpinBox::valueChanged, this, [this](int seconds) { timer_->setInterval(seconds * 1000); });
+  connect(export_, &QPushButton::clicked, this, &StatusMonitorWindow::ExportCsv);
+
+  shared_ = std::make_shared<Shared>();
+  shared_->link = options_.link;
+  shared_->rows = options_.rows;
+  shared_->clock = options_.clock;
+  shared_->window = this;
+  std::thread(&StatusMonitorWindow::RunSampler, shared_).detach();
+
+  if (options_.timer) {
+    timer_->start();
+    QTimer::singleShot(0, this, [this] { SampleNow(); });
+  }
+}
+
+StatusMonitorWindow::~StatusMonitorWindow() { StopSampling(); }
+
+void StatusMonitorWindow::RunSampler(std::shared_ptr<Shared> shared) {
+  Shared& s = *shared;
+  std::unique_lock lock(s.m);
+  for (;;) {
+    s.cv.wait(lock, [&] { return s.stop || s.requested; });
+    if (s.stop) break;
+    s.requested = false;
+    const int address = s.address;
+    lock.unlock();
+    app::StatusSample sample = app::SampleStatus(*s.link, address, s.rows, *s.clock, &s.cut);
+    lock.lock();
+    if (s.stop || !s.window) break;
+    // Queued while the window lives (it cannot go while this lock is
+    // held); a call queued for a window that then goes is dropped.
+    StatusMonitorWindow* window = s.window;
+    PostToGuiThread(window, [window, sample = std::move(sample)]() mutable { window->AddSample(std::move(sample)); });
+  }
+  s.done = true;
+  s.cv.notify_all();
+}
+
+bool StatusMonitorWindow::SampleNow() {
+  std::lock_guard lock(shared_->m);
+  if (shared_->stop || shared_->busy) return false;
+  shared_->address = options_.unitAddress ? options_.unitAddress() : 1;
+  shared_->requested = shared_->busy = true;
+  shared_->cv.notify_all();
+  return true;
+}
+
+bool StatusMonitorWindow::Sampling() const {
+  std::lock_guard lock(shared_->m);
+  return shared_->busy;
+}
+
+bool StatusMonitorWindow::Stopped() const {
+  std::lock_guard lock(shared_->m);
+  return shared_->done;
+}
+
+void StatusMonitorWindow::StopSampling() {
+  if (timer_) timer_->stop();
+  std::unique_lock lock(shared_->m);
+  if (shared_->stop) return;
+  shared_->stop = true;
+  shared_->window = nullptr;
+  shared_->cut = true;
+  shared_->cv.notify_all();
+  // Idle, it ends at once; in an exchange with a silent unit it is left to
+  // end by itself, holding what it needs.
+  shared_->cv.wait_for(lock, kStopGrace, [&] { return shared_->done; });
+}
+
+void StatusMonitorWindow::AddSample(app::StatusSample sample) {
+  {
+    std::lock_guard lock(shared_->m);
+    shared_->busy = false;
+  }
+  sample.values.resize(options_.rows.size());
+  const qreal x = static_cast<qreal>(sample.utcMs);
+  for (std::size_t i = 0; i < views_.size(); ++i) {
+    RowView& v = *views_[i];
+    const app::StatusRow& row = options_.rows[i];
+    const auto& value = sample.values[i];
+    if (!value) {
+      v.open = false;
+      v.value->setText(kNoValue);
+      v.value->setToolTip(QStringLiteral("The unit gave no value in the last sample"));
+      continue;
+    }
+    if (!v.open) {
+      auto* series = new QLineSeries;
+      series->setPen(v.pen);
+      v.chart->addSeries(series);
+      series->attachAxis(v.x);
+      series->attachAxis(v.y);
+      v.segments.push_back(series);
+      v.open = true;
+    }
+    QLineSeries* series = v.segments.back();
+    // A state holds its level until the next sample: a step.
+    if (row.form == app::StatusRow::Form::State && series->count() > 0)
+      series->append(x, series->at(series->count() - 1).y());
+    series->append(x, value->number);
+    QString shown = Q(value->shown);
+    if (!row.unit.empty()) shown += QLatin1Char(' ') + Q(row.unit);
+    v.value->setText(shown);
+    v.value->setToolTip({});
+  }
+  if (history_.Add(std::move(sample)) > 0) DropOlderThan(history_.Samples().front().utcMs);
+
+  const auto& samples = history_.Samples();
+  const qint64 first = samples.front().utcMs, last = samples.back().utcMs;
+  for (std::size_t i = 0; i < views_.size(); ++i) {
+    views_[i]->x->setRange(QDateTime::fromMSecsSinceEpoch(std::min(first, last - 1000)),
+                           QDateTime::fromMSecsSinceEpoch(last));
+    UpdateRanges(*views_[i], i);
+  }
+  const QString at = QDateTime::fromMSecsSinceEpoch(last).toString(QStringLiteral("HH:mm:ss"));
+  status_->setText(samples.back().answered
+                       ? QStringLiteral("%1 samples, the last at %2").arg(samples.size()).arg(at)
+                       : QStringLiteral("No answer from the unit at %1").arg(at));
+  emit SampleAdded();
+}
+
+void StatusMonitorWindow::DropOlderThan(std::int64_t utcMs) {
+  const qreal first = static_cast<qreal>(utcMs);
+  for (auto& v : views_) {
+    while (!v->segments.empty()) {
+      QLineSeries* series = v->segments.front();
+      int n = 0;
+      while (n < series->count() && series->at(n).x() < first) ++n;
+      if (n > 0) series->removePoints(0, n);
+      if (series->count() > 0) break;
+      v->chart->removeSeries(series);
+      delete series;
+      v->segments.erase(v->segments.begin());
+      if (v->segments.empty()) v->open = false;
+    }
+  }
+}
+
+void StatusMonitorWindow::UpdateRanges(RowView& v, std::size_t index) {
+  if (options_.rows[index].form != app::StatusRow::Form::Number) return;
+  bool any = false;
+  double low = 0, high = 0;
+  for (const auto& s : history_.Samples()) {
+    if (index >= s.values.size() || !s.values[index]) continue;
+    const double n = s.values[index]->number;
+    low = any ? std::min(low, n) : n;
+    high = any ? std::max(high, n) : n;
+    any = true;
+  }
+  if (!any) return;
+  const double pad = std::max({(high - low) * 0.1, std::fabs(high) * 0.01, 0.05});
+  static_cast<QValueAxis*>(v.y)->setRange(low - pad, high + pad);
+}
+
+void StatusMonitorWindow::ExportCsv() {
+  if (!options_.prompter) return;
+  const auto path = options_.prompter->ChooseFile(
+      {true, params::kSaveFileTitle, kCsvFilter, kCsvSuffix});
+  if (!path) return;
+  std::string error;
+  bool openFailed = false;
+  if (app::SaveStatusCsv(*path, history_.Rows(), history_.Samples(), &error, &openFailed)) return;
+  options_.prompter->MessageWithReason(
+      params::config_text::kError, openFailed ? params::config_text::kOpenForWriting : params::config_text::kWriteFailed,
+      error, params::MessageIcon::Exclamation);
+}
+
+QChartView* StatusMonitorWindow::Chart(int row) const {
+  return row >= 0 && row < static_cast<int>(views_.size()) ? views_[static_cast<std::size_t>(row)]->view : nullptr;
+}
+QLabel* StatusMonitorWindow::NameLabel(int row) const {
+  return row >= 0 && row < static_cast<int>(views_.size()) ? views_[static_cast<std::size_t>(row)]->name : nullptr;
+}
+QLabel* StatusMonitorWindow::ValueLabel(int row) const {
+  return row >= 0 && row < static_cast<int>(views_.size()) ? views_[static_cast<std::size_t>(row)]->value : nullptr;
+}
+
+std::vector<std::vector<QPointF>> StatusMonitorWindow::Segments(int row) const {
+  std::vector<std::vector<QPointF>> out;
+  if (row < 0 || row >= static_cast<int>(views_.size())) return out;
+  for (QLineSeries* series : views_[static_cast<std::size_t>(row)]->segments) {
+    const QList<QPointF> points = series->points();
+    out.emplace_back(points.begin(), points.end());
+  }
+  return out;
+}
+
+void StatusMonitorWindow::closeEvent(QCloseEvent* event) {
+  StopSampling();
+  event->accept();
+}
+
+StatusMonitorWindow* OpenStatusMonitor(std::shared_ptr<link::CRavlenRemoteControl> link,
+                                       const std::string& boardType, const params::ParamTable& main,
+                                       std::function<int()> unitAddress, params::Prompter& prompter,
+                                       const QIcon& icon) {
+  const params::Variant variant = params::VariantOf(boardType);
+  StatusMonitorOptions o;
+  o.link = std::move(link);
+  o.rows = app::StatusRowsFor(variant, app::ModulatorAnswers(variant, main));
+  o.unitAddress = std::move(unitAddress);
+  o.prompter = &prompter;
+  o.icon = icon;
+  auto* window = new StatusMonitorWindow(std::move(o));
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return window;
+}
+
+}  // namespace vecta::gui
