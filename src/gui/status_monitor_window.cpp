@@ -38,6 +38,11 @@ constexpr int kChartHeight = 130;
 // by itself (a unit that does not answer holds it up to a time-out).
 constexpr std::chrono::milliseconds kStopGrace{200};
 const QString kNoValue = QStringLiteral("\u2014");
+// A chart with more points than this is drawn again in buckets: a line
+// through thousands of points costs more to draw than the chart has pixels
+// to show.
+constexpr int kMaxChartPoints = 600;
+constexpr std::size_t kRedrawBuckets = 150;
 
 }  // namespace
 
@@ -134,7 +139,7 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
     v->chart->addAxis(v->y, Qt::AlignLeft);
     v->pen = QPen(colours[static_cast<qsizetype>(i) % colours.size()], 2);
     v->view = new QChartView(v->chart, charts);
-    v->view->setRenderHint(QPainter::Antialiasing);
+    v->view->setRenderHint(QPainter::Antialiasing, false);
     v->view->setMinimumHeight(kChartHeight);
     v->view->setMinimumWidth(420);
     v->name = new QLabel(Q(row.name), charts);
@@ -252,26 +257,16 @@ void StatusMonitorWindow::AddSample(app::StatusSample sample) {
       v.value->setToolTip(QStringLiteral("The unit gave no value in the last sample"));
       continue;
     }
-    if (!v.open) {
-      auto* series = new QLineSeries;
-      series->setPen(v.pen);
-      v.chart->addSeries(series);
-      series->attachAxis(v.x);
-      series->attachAxis(v.y);
-      v.segments.push_back(series);
-      v.open = true;
-    }
-    QLineSeries* series = v.segments.back();
-    // A state holds its level until the next sample: a step.
-    if (row.form == app::StatusRow::Form::State && series->count() > 0)
-      series->append(x, series->at(series->count() - 1).y());
-    series->append(x, value->number);
+    if (!v.open) StartSegment(v);
+    AppendPoint(v, row.form == app::StatusRow::Form::State, x, value->number);
     QString shown = Q(value->shown);
     if (!row.unit.empty()) shown += QLatin1Char(' ') + Q(row.unit);
     v.value->setText(shown);
     v.value->setToolTip({});
   }
   if (history_.Add(std::move(sample)) > 0) DropOlderThan(history_.Samples().front().utcMs);
+  for (std::size_t i = 0; i < views_.size(); ++i)
+    if (PointCount(*views_[i]) > kMaxChartPoints) Redraw(i);
 
   const auto& samples = history_.Samples();
   const qint64 first = samples.front().utcMs, last = samples.back().utcMs;
@@ -285,6 +280,77 @@ void StatusMonitorWindow::AddSample(app::StatusSample sample) {
                        ? QStringLiteral("%1 samples, the last at %2").arg(samples.size()).arg(at)
                        : QStringLiteral("No answer from the unit at %1").arg(at));
   emit SampleAdded();
+}
+
+void StatusMonitorWindow::StartSegment(RowView& v) {
+  auto* series = new QLineSeries;
+  series->setPen(v.pen);
+  v.chart->addSeries(series);
+  series->attachAxis(v.x);
+  series->attachAxis(v.y);
+  v.segments.push_back(series);
+  v.open = true;
+}
+
+void StatusMonitorWindow::AppendPoint(RowView& v, bool state, qreal x, qreal y) {
+  QLineSeries* series = v.segments.back();
+  const int n = series->count();
+  if (state && n > 0) {
+    const qreal held = series->at(n - 1).y();
+    // A level that goes on only moves the end of its step.
+    if (held == y && n >= 2 && series->at(n - 2).y() == y) {
+      series->replace(n - 1, QPointF(x, y));
+      return;
+    }
+    // A state holds its level until the next sample: a step.
+    if (held != y) series->append(x, held);
+  }
+  series->append(x, y);
+}
+
+int StatusMonitorWindow::PointCount(const RowView& v) {
+  int n = 0;
+  for (const QLineSeries* series : v.segments) n += series->count();
+  return n;
+}
+
+// Draws a row's line again from the samples with no more points than a
+// chart can show: runs of samples become buckets, each drawn by its lowest
+// and highest value, so a dip or a spike stays visible. States, drawn by
+// their changes only, need no buckets.
+void StatusMonitorWindow::Redraw(std::size_t index) {
+  RowView& v = *views_[index];
+  for (QLineSeries* series : v.segments) {
+    v.chart->removeSeries(series);
+    delete series;
+  }
+  v.segments.clear();
+  v.open = false;
+  const bool state = options_.rows[index].form == app::StatusRow::Form::State;
+  const auto& samples = history_.Samples();
+  const std::size_t bucket = state ? 1 : std::max<std::size_t>(1, (samples.size() + kRedrawBuckets - 1) / kRedrawBuckets);
+  auto valueAt = [&](std::size_t k) -> const std::optional<app::StatusValue>& { return samples[k].values[index]; };
+  std::size_t k = 0;
+  while (k < samples.size()) {
+    if (!valueAt(k)) {
+      v.open = false;
+      ++k;
+      continue;
+    }
+    if (!v.open) StartSegment(v);
+    // One bucket: up to `bucket` samples of this piece of line.
+    std::size_t low = k, high = k, end = k;
+    while (end < samples.size() && end - k < bucket && valueAt(end)) {
+      if (valueAt(end)->number < valueAt(low)->number) low = end;
+      if (valueAt(end)->number > valueAt(high)->number) high = end;
+      ++end;
+    }
+    for (std::size_t p : {std::min(low, high), std::max(low, high)}) {
+      AppendPoint(v, state, static_cast<qreal>(samples[p].utcMs), valueAt(p)->number);
+      if (low == high) break;
+    }
+    k = end;
+  }
 }
 
 void StatusMonitorWindow::DropOlderThan(std::int64_t utcMs) {

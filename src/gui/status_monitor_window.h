@@ -100,6 +100,10 @@ class StatusMonitorWindow : public QWidget {
   static void RunSampler(std::shared_ptr<Shared> shared);
   void AddSample(app::StatusSample sample);
   void DropOlderThan(std::int64_t utcMs);
+  void StartSegment(RowView& v);
+  static void AppendPoint(RowView& v, bool state, qreal x, qreal y);
+  static int PointCount(const RowView& v);
+  void Redraw(std::size_t index);
   void UpdateRanges(RowView& view, std::size_t index);
   void StopSampling();
 

@@ -104,7 +104,7 @@ class MonitorWindow : public ::testing::Test {
     // The sampling thread lets go of the link when it ends.
     EXPECT_TRUE(PumpUntil([&] { return link.use_count() == 1; }, 3000));
   }
-  StatusMonitorWindow* Open(bool timer = false) {
+  StatusMonitorWindow* Open(bool timer = false, std::size_t capacity = app::StatusHistory::kDefaultCapacity) {
     gui::StatusMonitorOptions o;
     o.link = link;
     o.rows = app::StatusRowsFor(params::Variant::K610, false);
@@ -112,15 +112,17 @@ class MonitorWindow : public ::testing::Test {
     o.prompter = &prompter;
     o.clock = &utc;
     o.timer = timer;
+    o.capacity = capacity;
     window = new StatusMonitorWindow(std::move(o));
+    QObject::connect(window, &StatusMonitorWindow::SampleAdded, [this] { ++added; });
     window->show();
     return window;
   }
   // One sample, asked for and waited for.
   bool Sample() {
-    const std::size_t before = window->History().Samples().size();
+    const int before = added;
     if (!window->SampleNow()) return false;
-    const bool arrived = PumpUntil([&] { return window->History().Samples().size() > before; }, 5000);
+    const bool arrived = PumpUntil([&] { return added > before; }, 5000);
     utc.now += 5000;
     return arrived;
   }
@@ -132,6 +134,7 @@ class MonitorWindow : public ::testing::Test {
   RecordingPrompter prompter;
   TempDir dir;
   QPointer<StatusMonitorWindow> window;
+  int added = 0;
 };
 
 TEST_F(MonitorWindow, SamplesEveryFiveSecondsByDefaultAndNoFasterThanOne) {
@@ -179,6 +182,48 @@ TEST_F(MonitorWindow, SamplesArriveAsLinesStepsAndTheLastValue) {
   // A state holds its level until the next sample.
   EXPECT_EQ(window->Segments(0), (std::vector<std::vector<QPointF>>{{QPointF(t0, 1), QPointF(t1, 1), QPointF(t1, 0),
                                                                      QPointF(t2, 0), QPointF(t2, 1)}}));
+}
+
+TEST_F(MonitorWindow, LongRunsAreDrawnWithFewerPointsKeepingSpikesAndGaps) {
+  Open();
+  window->hide();  // no painting needed to count points
+  constexpr int kSamples = 620;
+  for (int i = 0; i < kSamples; ++i) {
+    char volts[16];
+    std::snprintf(volts, sizeof volts, "%.2f", i == 300 ? 9.0 : 14.2 - i * 0.001);
+    unit.Set("gvba", volts);
+    unit.Silence(i == 400);
+    ASSERT_TRUE(Sample()) << i;
+  }
+  ASSERT_EQ(window->History().Samples().size(), static_cast<std::size_t>(kSamples));
+  const auto segments = window->Segments(6);
+  ASSERT_EQ(segments.size(), 2u);  // the silent sample still breaks the line
+  std::size_t points = 0;
+  double lowest = 100;
+  for (const auto& s : segments) {
+    points += s.size();
+    for (const auto& p : s) lowest = std::min(lowest, p.y());
+  }
+  EXPECT_LE(points, 600u);
+  EXPECT_EQ(lowest, 9.0);  // the dip is still drawn
+  EXPECT_EQ(segments.front().front().x(), kT0);
+  EXPECT_EQ(segments.back().back().x(), kT0 + 5000.0 * (kSamples - 1));
+  // A level that does not change is one step from its first sample to its
+  // last, in each piece of line.
+  const auto vloc = window->Segments(0);
+  ASSERT_EQ(vloc.size(), 2u);
+  EXPECT_EQ(vloc[0], (std::vector<QPointF>{QPointF(kT0, 1), QPointF(kT0 + 5000.0 * 399, 1)}));
+}
+
+TEST_F(MonitorWindow, TheOldestSamplesGoBeyondTheCapacity) {
+  Open(false, 3);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(Sample());
+  ASSERT_EQ(window->History().Samples().size(), 3u);
+  EXPECT_EQ(window->History().Samples().front().utcMs, kT0 + 10000);
+  const auto segments = window->Segments(6);
+  ASSERT_EQ(segments.size(), 1u);
+  EXPECT_EQ(segments[0].size(), 3u);
+  EXPECT_EQ(segments[0].front().x(), kT0 + 10000.0);
 }
 
 TEST_F(MonitorWindow, ASilentUnitIsAGapNotZeros) {
