@@ -105,6 +105,7 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
 
   auto* area = new QScrollArea(this);
   area->setWidgetResizable(true);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   auto* charts = new QWidget(area);
   auto* grid = new QGridLayout(charts);
   const QList<QColor> colours = {QColor(0x1f, 0x4e, 0x8c), QColor(0xb0, 0x40, 0x10), QColor(0x2a, 0x7a, 0x2a),
@@ -141,7 +142,7 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
     v->view = new QChartView(v->chart, charts);
     v->view->setRenderHint(QPainter::Antialiasing, false);
     v->view->setMinimumHeight(kChartHeight);
-    v->view->setMinimumWidth(420);
+    v->view->setMinimumWidth(320);
     v->name = new QLabel(Q(row.name), charts);
     QFont bold = v->name->font();
     bold.setBold(true);
@@ -151,6 +152,7 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
     big.setPointSizeF(big.pointSizeF() * 1.6);
     v->value->setFont(big);
     v->value->setMinimumWidth(130);
+    v->name->setMinimumWidth(v->name->sizeHint().width());
     auto* side = new QVBoxLayout;
     side->addStretch(1);
     side->addWidget(v->name);
@@ -164,7 +166,7 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
   grid->setColumnStretch(0, 1);
   area->setWidget(charts);
   outer->addWidget(area, 1);
-  resize(760, 620);
+  resize(820, 640);
 
   timer_ = new QTimer(this);
   timer_->setInterval(kDefaultIntervalSeconds * 1000);
@@ -383,7 +385,10 @@ void StatusMonitorWindow::UpdateRanges(RowView& v, std::size_t index) {
   }
   if (!any) return;
   const double pad = std::max({(high - low) * 0.1, std::fabs(high) * 0.01, 0.05});
-  static_cast<QValueAxis*>(v.y)->setRange(low - pad, high + pad);
+  auto* axis = static_cast<QValueAxis*>(v.y);
+  axis->setRange(low - pad, high + pad);
+  // Enough decimals that the labels of a narrow range differ.
+  axis->setLabelFormat(high - low + 2 * pad < 2 ? QStringLiteral("%.2f") : QStringLiteral("%.1f"));
 }
 
 void StatusMonitorWindow::ExportCsv() {
