@@ -18,6 +18,7 @@
 
 #include "app/session.h"
 #include "cli_ui.h"
+#include "watch.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
@@ -55,6 +56,7 @@ struct Options {
   // Command arguments.
   std::string text, mnemonic, value, file, otherFile, keyType, key, upperKey;
   bool json = false;
+  WatchOptions watch;
 };
 
 // The communication log lies in the user's state folder unless --log names
@@ -340,6 +342,15 @@ class Tool {
     }
     out_ << shown << "\n";
     return kExitOk;
+  }
+
+  // The status values of the board type, sampled until Ctrl-C, the count,
+  // or a unit that has stopped answering.
+  int Watch(const WatchOptions& options, app::UtcClock& utc) {
+    if (int rc = LearnAddress()) return rc;
+    const app::UnitIdentity id = app::IdentifyUnit(*link_, unit_.unitAddress);
+    const auto rows = app::StatusRowsFor(params::VariantOf(id.boardType), id.modulator);
+    return RunWatch(*link_, unit_.unitAddress, rows, options, out_, err_, clock_, utc);
   }
 
   int SaveConfig(const std::string& path) {
@@ -761,6 +772,13 @@ struct Parser {
     auto* set = Sub("set", "write one setting as an operator types it (an option text or the shown number)");
     set->add_option("MNEMONIC", o.mnemonic)->required();
     set->add_option("VALUE", o.value)->required();
+    auto* watch = Sub("watch", "print the unit's status values, one line per sample, until Ctrl-C "
+                               "(exit 1 when the unit stops answering for 3 samples)");
+    watch->add_option("--interval", o.watch.intervalMs, "ms from one sample to the next")
+        ->check(CLI::Range(100, 86400000))
+        ->capture_default_str();
+    watch->add_option("--count", o.watch.count, "stop after N samples")->check(CLI::Range(1, 1000000000));
+    watch->add_flag("--json", o.watch.json, "print JSON lines");
     Sub("restore-defaults", "restore the unit's defaults (asks first; --yes answers)");
     Sub("save-config", "save the current configuration to FILE")->add_option("FILE", o.file)->required();
     Sub("load-config", "load FILE into the unit's current configuration")->add_option("FILE", o.file)->required();
@@ -791,7 +809,8 @@ std::string Usage() {
   return p.app.help() + "\nexit status: 0 success, 1 link error, 2 bad usage\n";
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, Clock* clock) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, Clock* clock,
+        app::UtcClock* utc) {
   Parser p;
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -824,6 +843,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (p.command == "dump") return tool.Dump(o.json);
   if (p.command == "get") return tool.Get(o.mnemonic);
   if (p.command == "set") return tool.Set(o.mnemonic, o.value);
+  if (p.command == "watch") return tool.Watch(o.watch, utc ? *utc : app::SystemUtcClock());
   if (p.command == "restore-defaults") return tool.RestoreDefaults();
   if (p.command == "save-config") return tool.SaveConfig(o.file);
   if (p.command == "load-config") return tool.LoadConfig(o.file);

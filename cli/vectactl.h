@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace vecta::app {
+class UtcClock;
+}
+
 namespace vecta::ctl {
 
 // Exit statuses.
@@ -16,9 +20,10 @@ inline constexpr int kExitUsage = 2;
 
 // Runs one command line (without the program name), writing results to
 // `out` and errors to `err`. Returns the exit status. `clock` times the
-// unit's protocol waits (the real clock unless given).
+// unit's protocol waits (the real clock unless given); `utc` gives the
+// time stamps of `watch` (the system's unless given).
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        link::Clock* clock = nullptr);
+        link::Clock* clock = nullptr, app::UtcClock* utc = nullptr);
 
 // The usage text.
 std::string Usage();

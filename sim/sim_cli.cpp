@@ -40,6 +40,11 @@ std::string UsageText() {
          "  --settle-ms N         after a write that changes the unit's mode, answer nothing\n"
          "                        for N ms (default 0: no settling)\n"
          "  --vloc-toggle-ms N    video lock (vloc) flips every N ms (default 0: locked)\n"
+         "  --drift               status values move as in the field: the battery runs\n"
+         "                        down, temperatures warm up and wander, voltages flicker,\n"
+         "                        the video lock drops now and then\n"
+         "  --drift-seed N        seed of those movements (default 1)\n"
+         "  --drift-speed N       the movements run N times faster (1..3600, default 1)\n"
          "  --state FILE          load the configurations and address from FILE when it\n"
          "                        exists; save them there after every change\n"
          "\n"
@@ -150,6 +155,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (name == "--vloc-toggle-ms") {
       if (!takeInt(0, kMaxMs, n)) return fail("--vloc-toggle-ms needs 0..600000");
       o.unit.vlocToggleMs = static_cast<int>(n);
+    } else if (name == "--drift" && noValue()) {
+      o.unit.drift = true;
+    } else if (name == "--drift-seed") {
+      if (!takeInt(0, std::numeric_limits<long long>::max(), n)) return fail("--drift-seed needs N >= 0");
+      o.unit.driftSeed = static_cast<std::uint64_t>(n);
+    } else if (name == "--drift-speed") {
+      if (!takeInt(1, 3600, n)) return fail("--drift-speed needs 1..3600");
+      o.unit.driftSpeed = static_cast<int>(n);
     } else if (name == "--state") {
       if (!takeValue() || value.empty()) return fail("--state needs a file");
       o.unit.stateFile = value;

@@ -30,6 +30,13 @@ struct UnitOptions {
   int settleMs = 0;
   // > 0: the video lock (vloc) flips between locked and unlocked this often.
   int vlocToggleMs = 0;
+  // The status values move as in the field (StatusDrift): battery, FPGA and
+  // modulator temperatures, supply voltages, video lock drop-outs;
+  // determined by the seed and the unit's running time, `driftSpeed` times
+  // faster than the clock.
+  bool drift = false;
+  std::uint64_t driftSeed = 1;
+  int driftSpeed = 1;
   // Not empty: the unit's configurations, current configuration and address
   // are loaded from this file when it exists and saved to it after every
   // change (temporary file + rename).

@@ -153,6 +153,7 @@ SimUnit::SimUnit(UnitOptions unit, FaultOptions faults)
       vlocToggleMs_(unit.vlocToggleMs),
       stateFile_(unit.stateFile) {
   start_ = Now();
+  if (unit.drift) drift_.emplace(unit.driftSeed, unit.driftSpeed);
   params::FirmwareVersion firmware;
   firmware.Parse(unit.firmware);
   holdSupported_ = firmware.AtLeast3400();
@@ -260,12 +261,16 @@ std::string SimUnit::Current(std::string_view mnemonic) const {
   return value ? *value : std::string();
 }
 
+std::int64_t SimUnit::ElapsedMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Now() - start_).count();
+}
+
 std::string SimUnit::VideoLock() const {
   // Nothing to lock to with the video input off.
   if (Current("vinp") == "0") return "0";
-  if (vlocToggleMs_ <= 0) return "1";
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - start_).count();
-  return (elapsed / vlocToggleMs_) % 2 == 0 ? "1" : "0";
+  if (vlocToggleMs_ > 0) return (ElapsedMs() / vlocToggleMs_) % 2 == 0 ? "1" : "0";
+  if (drift_ && drift_->VideoDropped(ElapsedMs())) return "0";
+  return "1";
 }
 
 SimUnit::Built SimUnit::Read(const std::string& mnemonic, bool& known) {
@@ -285,6 +290,8 @@ SimUnit::Built SimUnit::Read(const std::string& mnemonic, bool& known) {
   }
   if (catalogue_.Find(mnemonic)) {
     if (mnemonic == "vloc") return Accepted(VideoLock());
+    if (drift_)
+      if (auto moved = drift_->Value(mnemonic, Current(mnemonic), ElapsedMs())) return Accepted(*moved);
     // The chaining input is active whenever it is switched on.
     if (mnemonic == "csta") return Accepted(Current("cinp") == "0" || Current("cinp").empty() ? "0" : "1");
     if (auto stored = store_.Get(mnemonic)) return Accepted(*stored);

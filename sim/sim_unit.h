@@ -10,10 +10,12 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "param_store.h"
+#include "sim_drift.h"
 #include "sim_options.h"
 #include "unit_params.h"
 
@@ -114,6 +116,8 @@ class SimUnit {
   bool settling_ = false;
   Clock::time_point settleUntil_{};
   int vlocToggleMs_ = 0;
+  std::optional<StatusDrift> drift_;
+  std::int64_t ElapsedMs() const;
 
   bool holdSupported_ = false;  // girb: firmware 3.4.0.0 and later
   bool hold_ = false;           // mode changes wait for the hold to end

@@ -110,6 +110,12 @@ void Undo(QPainter& p, double s) {
   p.drawLine(QPointF(s * 0.5, s * 0.28), QPointF(s * 0.4, s * 0.38));
 }
 
+void Trend(QPainter& p, double s) {
+  QPolygonF line({QPointF(s * 0.22, s * 0.66), QPointF(s * 0.4, s * 0.46), QPointF(s * 0.56, s * 0.58),
+                  QPointF(s * 0.78, s * 0.3)});
+  p.drawPolyline(line);
+}
+
 template <typename Draw>
 QIcon AtEverySize(Draw draw) {
   QIcon icon;
@@ -141,6 +147,8 @@ QIcon ResourceIcon(int id) {
       return AtEverySize([](int s) { return Tile(s, QColor(0x1f, 0x4e, 0x8c), Clock); });
     case kIconRestoreDefaults:
       return AtEverySize([](int s) { return Tile(s, QColor(0xa0, 0x28, 0x28), Undo); });
+    case kIconStatusMonitor:
+      return AtEverySize([](int s) { return Tile(s, QColor(0x17, 0x7a, 0x74), Trend); });
     default:
       return {};
   }

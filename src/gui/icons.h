@@ -16,6 +16,7 @@ inline constexpr int kIconEnablePolling = 32773;
 inline constexpr int kIconDisablePolling = 32774;
 inline constexpr int kIconPollingOptions = 32776;
 inline constexpr int kIconRestoreDefaults = 32778;
+inline constexpr int kIconStatusMonitor = 32779;
 
 // The icon for a resource id; a null icon for an id the program has not.
 QIcon ResourceIcon(int id);

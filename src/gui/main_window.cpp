@@ -27,6 +27,7 @@
 #include "gui/icons.h"
 #include "gui/qt_prompter.h"
 #include "gui/shell_dialogs.h"
+#include "gui/status_monitor_window.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
@@ -458,6 +459,7 @@ void MainWindow::BuildMenus() {
   add(options, 32776, QStringLiteral("Polling options\tCtrl+L"), "Ctrl+L", &MainWindow::OnPollingOptions);
   add(options, 32775, QStringLiteral("Write encryption key\tCtrl+K"), "Ctrl+K", &MainWindow::OnWriteKey);
   add(options, 32778, QStringLiteral("Restore defaults\tCtrl+D"), "Ctrl+D", &MainWindow::OnRestoreDefaults);
+  add(options, 32779, QStringLiteral("Status monitor"), nullptr, &MainWindow::OnStatusMonitor);
   // What the system menu of the window holds elsewhere.
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   add(help, 16, QStringLiteral("&About vecta_tx_ctrl_v2..."), nullptr, &MainWindow::OnAbout);
@@ -488,6 +490,8 @@ void MainWindow::BuildMenus() {
   button(32775, kIconKey, QStringLiteral("Write encryption key"), &MainWindow::OnWriteKey);
   toolbar_->addSeparator();
   button(32778, kIconRestoreDefaults, QStringLiteral("Restore defaults"), &MainWindow::OnRestoreDefaults);
+  toolbar_->addSeparator();
+  button(32779, kIconStatusMonitor, QStringLiteral("Status monitor"), &MainWindow::OnStatusMonitor);
   ShowPollingState();
 }
 
@@ -597,6 +601,21 @@ void MainWindow::OnEngineering() {
   window->show();
   window->raise();
   window->activateWindow();
+}
+
+void MainWindow::OnStatusMonitor() {
+  if (monitor_) {
+    monitor_->raise();
+    monitor_->activateWindow();
+    return;
+  }
+  if (runner_->Running()) return;
+  if (!core_->session->Connected()) {
+    options_.prompter->Message("Error", "No connection currently", params::MessageIcon::Exclamation);
+    return;
+  }
+  monitor_ = OpenStatusMonitor(core_->link, core_->unit.boardType, core_->tables->main,
+                               [this] { return core_->unit.unitAddress; }, *options_.prompter, icon_);
 }
 
 void MainWindow::OnUnitAddressChanged(int address) {
@@ -1283,6 +1302,7 @@ void MainWindow::Shutdown() {
   }
   if (connecting_) connecting_->reject();
   if (engineering_) engineering_->close();
+  if (monitor_) monitor_->close();
   if (advanced_) advanced_->close();
   if (satmod_) satmod_->close();
 }

@@ -129,12 +129,15 @@ class MainWindow : public QMainWindow {
   void OnRestoreDefaults();
   void OnAbout();
   void OnEngineering();
+  void OnStatusMonitor();
+  QWidget* StatusMonitor() const { return monitor_; }
   // The engineering window's unit address page applied a new address.
   void OnUnitAddressChanged(int address);
   QWidget* Engineering() const { return engineering_; }
   // The command's action (32771 Engineering, 32772 polling toggle, 32773
   // and 32774 the toolbar's polling buttons, 32775 key, 32776 polling
-  // options, 32778 restore defaults, 32800-32804 the File menu), or null.
+  // options, 32778 restore defaults, 32779 status monitor, 32800-32804 the
+  // File menu), or null.
   QAction* Action(int command) const;
   QToolBar* ToolBar() const { return toolbar_; }
 
@@ -195,6 +198,7 @@ class MainWindow : public QMainWindow {
   QPointer<SatmodWindow> satmod_;
   QPointer<ConnectDialog> connecting_;
   QPointer<QWidget> engineering_;
+  QPointer<QWidget> monitor_;
   QTabBar* tabs_ = nullptr;
   QComboBox* ports_ = nullptr;
   IpAddressEdit* address_ = nullptr;

@@ -88,7 +88,7 @@ TEST_F(MainCommands, MenusCarryEveryCommandWithItsTextAndShortcut) {
   QStringList options;
   for (QAction* a : menus[1]->menu()->actions()) options << a->text();
   EXPECT_EQ(options, QStringList({"Engineering\tCtrl+E", "Disable polling\tCtrl+P", "Polling options\tCtrl+L",
-                                  "Write encryption key\tCtrl+K", "Restore defaults\tCtrl+D"}));
+                                  "Write encryption key\tCtrl+K", "Restore defaults\tCtrl+D", "Status monitor"}));
   const std::pair<int, const char*> keys[] = {
       {32778, "Ctrl+D"}, {32771, "Ctrl+E"}, {32772, "Ctrl+P"}, {32776, "Ctrl+L"}, {32775, "Ctrl+K"}};
   for (const auto& [command, key] : keys) {
@@ -102,7 +102,7 @@ TEST_F(MainCommands, ToolbarHoldsTheButtonsInOrderWithTheirTooltips) {
   QStringList items;
   for (QAction* a : w->ToolBar()->actions()) items << (a->isSeparator() ? QStringLiteral("|") : a->toolTip());
   EXPECT_EQ(items, QStringList({"Engineering", "Enable polling", "Disable polling", "Edit polling options", "|",
-                                "Write encryption key", "|", "Restore defaults"}));
+                                "Write encryption key", "|", "Restore defaults", "|", "Status monitor"}));
 }
 
 TEST_F(MainCommands, PollingToggleSwitchesMenuTextLabelAndTheOneVisibleButton) {
@@ -138,7 +138,9 @@ TEST_F(MainCommands, CommandsThatNeedAUnitSayThereIsNone) {
   w->Action(32775)->trigger();  // Write encryption key
   w->Action(32778)->trigger();  // Restore defaults
   ASSERT_TRUE(w->WaitIdle(2000));
-  ASSERT_EQ(prompter.messages.size(), 2u);
+  w->Action(32779)->trigger();  // Status monitor
+  EXPECT_EQ(w->StatusMonitor(), nullptr);
+  ASSERT_EQ(prompter.messages.size(), 3u);
   for (const auto& m : prompter.messages) {
     EXPECT_EQ(m.title, "Error");
     EXPECT_EQ(m.text, "No connection currently");

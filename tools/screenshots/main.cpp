@@ -1,9 +1,12 @@
 // vecta-screenshots: connects the desktop application's windows to one unit
 // on a serial device (the simulator's pseudo-terminal) and saves what they
 // look like as PNG files: the main window, the five pages of the Advanced
-// options window and, when the unit has one, the satellite modulator window.
+// options window and, when the unit has one, the satellite modulator window,
+// the engineering window and the command dialogs; with --status-monitor
+// only the status monitor, after a run of samples (start the simulator with
+// --drift --drift-speed 300 so the values have moved).
 //
-//   vecta-screenshots --port /dev/pts/7 --out docs/screenshots --prefix K240 [--config-dir DIR]
+//   vecta-screenshots --port /dev/pts/7 --out docs/screenshots --prefix K240 [--config-dir DIR] [--status-monitor]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -13,6 +16,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
@@ -26,6 +30,7 @@
 #include "app/app_paths.h"
 #include "app/settings.h"
 #include "gui/main_window.h"
+#include "gui/status_monitor_window.h"
 #include "link/serial_port.h"
 
 namespace {
@@ -97,6 +102,52 @@ QString Slug(QString text) {
   return text;
 }
 
+// The status monitor after 16 samples 750 ms apart. Its time stamps run as
+// fast as the simulator's drift (--drift-speed 300), from a fixed start, so
+// the axes span the hour the values moved through.
+class DriftTime final : public vecta::app::UtcClock {
+ public:
+  DriftTime() { started_.start(); }
+  std::int64_t NowUtcMs() override { return kStart + started_.elapsed() * 300; }
+
+ private:
+  static constexpr std::int64_t kStart = 1796716800000;  // 2026-12-08T08:00:00Z
+  QElapsedTimer started_;
+};
+
+bool SaveStatusMonitor(vecta::gui::MainWindow& window, vecta::params::Prompter& prompter, const QString& out,
+                       const QString& prefix) {
+  DriftTime clock;
+  vecta::gui::StatusMonitorOptions o;
+  o.link = std::shared_ptr<vecta::link::CRavlenRemoteControl>(&window.Link(), [](auto*) {});
+  const auto variant = vecta::params::VariantOf(window.Unit().boardType);
+  o.rows = vecta::app::StatusRowsFor(variant, vecta::app::ModulatorAnswers(variant, window.Unit().tables->main));
+  o.unitAddress = [&window] { return window.Unit().unitAddress; };
+  o.prompter = &prompter;
+  o.clock = &clock;
+  o.timer = false;
+  o.icon = window.windowIcon();
+  QPointer<vecta::gui::StatusMonitorWindow> monitor = new vecta::gui::StatusMonitorWindow(std::move(o));
+  ShowPainted(monitor);
+  // Every chart at once.
+  monitor->resize(900, 90 + 150 * static_cast<int>(monitor->History().Rows().size()));
+  for (int i = 0; i < 16; ++i) {
+    const std::size_t before = monitor->History().Samples().size();
+    QElapsedTimer tick;
+    tick.start();
+    monitor->SampleNow();
+    Pump(5000, [&] { return monitor->History().Samples().size() > before; });
+    Pump(static_cast<int>(std::max<qint64>(0, 750 - tick.elapsed())), [] { return false; });
+  }
+  Pump(200, [] { return false; });
+  const bool saved = Save(monitor, out, prefix + QStringLiteral("-status-monitor.png"));
+  monitor->close();
+  // The sampling thread keeps `clock` until it has ended.
+  Pump(1000, [&] { return monitor.isNull(); });
+  Pump(300, [] { return false; });
+  return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,6 +172,9 @@ int main(int argc, char** argv) {
   parser.addOption(outOption);
   parser.addOption(prefixOption);
   parser.addOption(configDirOption);
+  QCommandLineOption monitorOption(QStringLiteral("status-monitor"),
+                                   QStringLiteral("Only the status monitor, after 16 samples."));
+  parser.addOption(monitorOption);
   parser.process(app);
   if (!parser.isSet(portOption)) {
     std::fprintf(stderr, "vecta-screenshots: --port DEVICE is required\n");
@@ -166,6 +220,17 @@ int main(int argc, char** argv) {
     Pump(200, [] { return false; });
     window.adjustSize();
     Pump(200, [] { return false; });
+    vecta::params::Prompter& prompter = *window.Unit().prompter;
+    if (parser.isSet(monitorOption)) {
+      failures += !SaveStatusMonitor(window, prompter, out, prefix);
+      window.close();
+      Pump(500, [&] { return !window.Busy(); });
+      if (window.LeftWorkRunning()) {
+        std::fflush(nullptr);
+        std::_Exit(failures ? 1 : 0);
+      }
+      return failures ? 1 : 0;
+    }
     failures += !Save(&window, out, prefix + QStringLiteral("-main.png"));
 
     window.OnPageButton(vecta::gui::button::kAdvanced);
@@ -227,7 +292,6 @@ int main(int argc, char** argv) {
     }
 
     // The command dialogs, as they open.
-    vecta::params::Prompter& prompter = *window.Unit().prompter;
     {
       vecta::gui::PollingOptionsDialog dialog(settings, prompter, nullptr, &window);
       for (int i = 0; i < 2; ++i) {
