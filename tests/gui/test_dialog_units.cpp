@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QGridLayout>
+#include <QVBoxLayout>
 #include <QFont>
 #include <QFontMetrics>
 #include <QWidget>
@@ -51,21 +54,39 @@ TEST(DialogUnits, BaseUnitsComeFromTheFontsLettersAndLineHeight) {
 // A window made to fit its title is at least as wide as the bold caption
 // and room for a title bar's icon and buttons; a wider window stays wide.
 TEST(DialogUnits, FitTitleMakesRoomForTheCaptionAndTheTitleBarButtons) {
-  QWidget narrow;
-  narrow.setWindowTitle(QStringLiteral("Set logo dimensions"));
-  FitTitle(&narrow);
   QFont bold = QApplication::font("QMdiSubWindowTitleBar");
   bold.setBold(true);
   const QFontMetrics metrics(bold);
-  EXPECT_GE(narrow.minimumWidth(), metrics.horizontalAdvance(narrow.windowTitle()) + 4 * metrics.height());
-  narrow.resize(10, 10);
-  EXPECT_GE(narrow.width(), TitleBarWidth(&narrow));
+  // A box and a grid, each with contents narrower than the caption.
+  QWidget boxed;
+  boxed.setWindowTitle(QStringLiteral("Set logo dimensions"));
+  (new QVBoxLayout(&boxed))->addWidget(new QLabel(QStringLiteral("x")));
+  QWidget gridded;
+  gridded.setWindowTitle(QStringLiteral("Set logo dimensions"));
+  (new QGridLayout(&gridded))->addWidget(new QLabel(QStringLiteral("x")), 0, 0);
+  for (QWidget* narrow : {&boxed, &gridded}) {
+    FitTitle(narrow);
+    narrow->layout()->activate();
+    EXPECT_GE(narrow->minimumWidth(), metrics.horizontalAdvance(narrow->windowTitle()) + 4 * metrics.height());
+    narrow->resize(10, 10);
+    EXPECT_GE(narrow->width(), TitleBarWidth(narrow));
+  }
+}
 
+TEST(DialogUnits, FitTitleLeavesContentsWiderThanTheCaptionTheirWidth) {
+  // The layout keeps a window as wide as its contents need, also when they
+  // grow after the title was fitted.
   QWidget wide;
   wide.setWindowTitle(QStringLiteral("A"));
-  wide.setMinimumWidth(1000);
+  auto* layout = new QVBoxLayout(&wide);
   FitTitle(&wide);
-  EXPECT_EQ(wide.minimumWidth(), 1000);
+  auto* content = new QWidget;
+  content->setFixedWidth(1000);
+  layout->addWidget(content);
+  layout->activate();
+  EXPECT_GE(wide.minimumWidth(), 1000);
+  wide.resize(10, 10);
+  EXPECT_GE(wide.width(), 1000);
 }
 
 }  // namespace
