@@ -209,6 +209,19 @@ MainWindow::MainWindow(MainWindowOptions options)
       core_(std::make_shared<Core>(options_.clock ? *options_.clock : link::SystemClock())) {
   app::ApplyStartupDefaults(settings_, launch_);
   runner_ = new OperationRunner(this);
+  // Operations started by other windows (the engineering window) make the
+  // program busy too, with the same cursor and a line that says so.
+  connect(runner_, &OperationRunner::runningChanged, this, [this](bool running) {
+    if (running && busyDepth_ == 0 && !closing_) {
+      othersBusy_ = true;
+      SetBusy(true);
+      ShowOperationStatus(QStringLiteral("Working with the unit..."));
+    } else if (!running && othersBusy_) {
+      othersBusy_ = false;
+      SetBusy(false);
+      if (operationStatusShown_) ShowResult({});
+    }
+  });
   notifier_ = std::make_shared<Notifier>(this);
 
   if (!options_.prompter) {

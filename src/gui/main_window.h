@@ -221,6 +221,7 @@ class MainWindow : public QMainWindow {
   std::string shownBoard_;
   bool operationStatusShown_ = false;
   bool busyCursorShown_ = false;
+  bool othersBusy_ = false;  // busy for an operation another window started
   std::map<int, int> lampIcons_;
   std::map<int, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;

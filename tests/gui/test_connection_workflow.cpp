@@ -16,9 +16,11 @@
 #include <QTest>
 #include <QTimer>
 #include <condition_variable>
+#include <cstdio>
 #include <fstream>
 #include <mutex>
 
+#include "gui/engineering_window.h"
 #include "link/frame.h"
 #include "link/link_lock.h"
 #include "params/unit_context.h"
@@ -390,6 +392,18 @@ TEST(BusyCursorAndStatusLine, ShowWhileEachOperationRunsAndGoWhenItEnds) {
   check("save config", [&] { w.OnPageButton(gui::button::kSaveConfigFile); }, "Saving the configuration to a file...");
   EXPECT_TRUE(std::ifstream(rig.dir.File("saved.cfg")).good()) << "nothing was saved";
   EXPECT_TRUE(rig.prompter.messages.size() == 1u) << ::testing::PrintToString(rig.prompter.Texts());
+
+  // An operation the engineering window starts makes the program busy too.
+  w.Action(32771)->trigger();
+  ASSERT_TRUE(rig.Settle());
+  auto* eng = qobject_cast<gui::EngineeringWindow*>(w.Engineering());
+  ASSERT_NE(eng, nullptr);
+  char address[8];
+  std::snprintf(address, sizeof address, "%04d", w.Unit().unitAddress);
+  eng->Host(gui::EngineeringWindow::Page::Diagnostic).SetText(gui::eng::kSendAddress, address);
+  eng->Host(gui::EngineeringWindow::Page::Diagnostic).SetText(gui::eng::kCommand, "rgbty;;");
+  check("engineering", [&] { eng->SendDiagnostic(); }, "Working with the unit...");
+  eng->close();
 }
 
 TEST(BusyCursorAndStatusLine, SerialConnectWithoutAnAnswerSaysSoInTheStatusLineOnly) {
