@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "link/link_lock.h"
@@ -243,6 +245,18 @@ bool AppRig::StepPoll(int ms) {
 void AppRig::Freeze(SimProcess& sim) {
   ASSERT_EQ(::kill(sim.Pid(), SIGSTOP), 0);
   frozen_.push_back(&sim);
+  // The signal takes effect a little later on a busy machine: wait until
+  // the process is stopped, so it cannot answer what is sent next.
+  const std::string stat = "/proc/" + std::to_string(sim.Pid()) + "/stat";
+  for (int i = 0; i < 2000; ++i) {
+    std::ifstream in(stat);
+    std::string line;
+    std::getline(in, line);
+    const auto close = line.rfind(')');
+    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'T') return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ADD_FAILURE() << "the simulator did not stop";
 }
 
 void AppRig::Thaw(SimProcess& sim) {
