@@ -338,7 +338,7 @@ TEST(Layouts, OnlyAlternatesShareAPlaceAndSharedCaptionsReadTheSame) {
 }
 
 // The variant layout of the Advanced options window, step by step as its
-// OnInitDialog hides controls, applied to everything the five pages hold.
+// Opening a window hides controls, applied to everything the five pages hold.
 std::set<int> AdvancedIdsAfterInit(Variant v) {
   std::set<int> ids;
   for (PageId p : kAdvanced) {

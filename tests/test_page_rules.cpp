@@ -1,5 +1,5 @@
 // The rules by which the settings pages' controls react to each other, on
-// in-memory windows: the live rules R1-R6 as the windows forward their
+// in-memory windows: the live rules as the windows forward their
 // notifications, and the load rules when a newly opened Advanced options
 // window is filled from the cached values.
 #include <gtest/gtest.h>
@@ -53,7 +53,7 @@ TEST(PictureSizes, PalInputsUseThe576LineSet) {
   EXPECT_EQ(k480LineSizes[0], "704 x 480");
 }
 
-// ---- R1: HD input format beside the K610 video input
+// ---- HD input format beside the K610 video input
 
 TEST(PageRules, K610VideoInputShowsHdFormatOnlyForHdInputs) {
   Rig r;
@@ -64,7 +64,7 @@ TEST(PageRules, K610VideoInputShowsHdFormatOnlyForHdInputs) {
   }
 }
 
-// ---- R2: video input refits the resolution sizes
+// ---- Video input refits the resolution sizes
 
 TEST(PageRules, VideoInputChangeKeepsSifSelectedAndRefitsSizes) {
   Rig r;
@@ -109,7 +109,7 @@ TEST(PageRules, VideoInputChangeWithoutAdvancedWindowChangesNothingElse) {
   EXPECT_EQ(r.Resolution(), (Entries{"704", "528", "480", "352"}));  // the window was not touched
 }
 
-// ---- R3: Manual and the bitrate edit
+// ---- Manual and the bitrate edit
 
 TEST(PageRules, ManualEnablesTheBitrateEdit) {
   Rig r;
@@ -124,7 +124,7 @@ TEST(PageRules, ManualEnablesTheBitrateEdit) {
   EXPECT_FALSE(r.advanced.IsEnabled(1304));
 }
 
-// ---- R4: audio encoder and its rate lists
+// ---- Audio encoder and its rate lists
 
 TEST(PageRules, AudioEncoderPicksTheRateList) {
   Rig r;
@@ -141,7 +141,7 @@ TEST(PageRules, AudioEncoderPicksTheRateList) {
   EXPECT_EQ(r.advanced.EntryText(1233, 13), "448kbits/s");
 }
 
-// ---- R5: MPEG mode
+// ---- MPEG mode
 
 TEST(PageRules, Mpeg4AddsSifAndSelectsTheUnitsSmallSize) {
   Rig r;
@@ -197,7 +197,7 @@ TEST(PageRules, Mpeg2WithoutAReadResolutionSelectsNothing) {
   EXPECT_EQ(r.advanced.EntryCount(1221), 4);
 }
 
-// ---- R6: resolution
+// ---- Resolution
 
 TEST(PageRules, FullSizeAfterQsifResetsTheEncodingMode) {
   Rig r;
@@ -280,7 +280,7 @@ TEST(PageRules, RulesIgnoreAbsentControls) {
   EXPECT_EQ(ctx.rules.resolutionIndex, kNoStoredPosition);  // set by the MPEG2 rule
 }
 
-// ---- R7-R10 while loading
+// ---- Rules while loading
 
 TEST(LoadRules, HdFormatFollowsLoadedVideoInputInTheLoadedWindowOnly) {
   Rig r;
@@ -311,7 +311,7 @@ TEST(LoadRules, LoadedEncoderAndModeAreRemembered) {
   EXPECT_EQ(r.ctx.rules.encoderIndex, 1);
 }
 
-// ---- Filling a newly opened Advanced options window (R8, R9, R11, R12)
+// ---- Filling a newly opened Advanced options window
 
 TEST(FillAdvanced, ShowsCachedValuesByKind) {
   Rig r;

@@ -40,11 +40,12 @@ class MainSettingsPage : public QWidget {
   MainSettingsPage(params::UnitContext& unit, QWidget* parent);
 
   QtControlHost& Host() { return host_; }
-  // The layout of the page for a board type: at start (OnInitDialog) and
+  // The layout of the page for a board type: when the window is built and
   // after every board type read of a full refresh.
   void LayOutForStart(pages::Variant variant);
   void LayOutForBoard(pages::Variant variant);
-  // The Advanced options window's host while it is open, for rule R2.
+  // The Advanced options window's host while it is open, so a video input
+  // change refits its resolution sizes.
   void SetAdvancedHost(std::function<params::ControlHost*()> advanced) { advanced_ = std::move(advanced); }
 
  signals:

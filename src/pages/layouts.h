@@ -8,7 +8,7 @@
 // these tables and hold no layout knowledge of their own.
 //
 // Visibility is the state after the variant layout has run: for the Advanced
-// options window the layout its OnInitDialog applies once, for the main
+// options window the layout applied once when it opens, for the main
 // settings page the one every full refresh applies. Controls that stand in
 // the same place on different variants (the two "Video input" lists, the two
 // "Output power" lists ...) share one place; the entry visible on a variant
@@ -121,13 +121,13 @@ struct Entry {
 enum class WindowId : std::uint8_t { MainSettings, AdvancedOptions, SatelliteModulator };
 
 enum class PageId : std::uint8_t {
-  MainSettings,        // the main settings page, template 104
-  UnitInformation,     // Advanced options, tab 0, template 124
-  Modulation,          // tab 1, template 125
-  Audio,               // tab 2, template 126
-  Video,               // tab 3, template 127
-  UnitParameters,      // tab 4, template 142
-  SatelliteModulator,  // the satellite modulator window, template 122
+  MainSettings,        // the main settings page
+  UnitInformation,     // Advanced options, tab 0
+  Modulation,          // tab 1
+  Audio,               // tab 2
+  Video,               // tab 3
+  UnitParameters,      // tab 4
+  SatelliteModulator,  // the satellite modulator window
 };
 
 struct PageLayout {

@@ -204,14 +204,14 @@ void ShowPolledValue(const ParamTable& table, std::string_view mnemonic, Control
 void LoadRuleAfter(UnitContext& /*unit*/, const ParamRow& row, ControlHost& window, ControlHost* advanced) {
   const std::string_view m = row.Mnemonic();
   if (row.Desc().Has(flag::kBitratePair) && row.GetKind() == Kind::Check) {
-    // R12: the bitrate edit of the Advanced options window follows the box.
+    // The bitrate edit of the Advanced options window follows the box.
     if (advanced) advanced->Enable(ctl::kVideoBitrate, row.Check().value_or(0) != 0);
     return;
   }
   const auto position = row.Position();
   if (!position) return;
   if (m == "vinp") {
-    // R7: only the window being loaded; the Advanced options window's own
+    // Only the window being loaded; the Advanced options window's own
     // HD input format list is left alone.
     if (window.HasControl(ctl::kHdInputFormat)) ShowHdInputFormatFor(window, *position);
   } else if (m == "aenc") {

@@ -53,62 +53,65 @@ inline constexpr std::string_view kQsifEntry = "QSIF";
 // ---- Rules that run while the operator changes a control
 
 // Main settings page, selection change of a video input list (1212 or 1236).
-// 1236 shows or hides the HD input format list beside it (R1); 1212 refits
-// the Advanced options window's "Resolution" sizes when that window exists
-// (R2). `advanced` is the Advanced options window, or none.
+// 1236 shows or hides the HD input format list beside it; 1212 refits the
+// Advanced options window's "Resolution" sizes when that window exists.
+// `advanced` is the Advanced options window, or none.
 void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced,
                              int controlId);
 
 // Advanced options window, list or edit change forwarded by a page: 1212
-// (R2), 1213 (R4), 1221 (R6), 1222 (R5). Any other id does nothing.
+// (video input), 1213 (audio encoder), 1221 (resolution), 1222 (MPEG mode).
+// Any other id does nothing.
 void OnAdvancedNotification(UnitContext& unit, ControlHost& advanced, int controlId);
 
-// Advanced options window, check box clicked: 1042 "Manual" (R3). Any other
-// id does nothing.
+// Advanced options window, check box clicked: 1042 "Manual". Any other id
+// does nothing.
 void OnAdvancedCheckClicked(UnitContext& unit, ControlHost& advanced, int controlId);
 
 // The single rules, for callers that already know which one applies.
-// R1 / R7: the HD input format list is shown for "HD-SDI" and "HD HDMI".
+// The HD input format list is shown for "HD-SDI" and "HD HDMI".
 void ShowHdInputFormatFor(ControlHost& host, std::int32_t videoInputPosition);
-// R2: replaces the four picture sizes of "Resolution" in the Advanced options
+// Replaces the four picture sizes of "Resolution" in the Advanced options
 // window, leaving "SIF"/"QSIF", and selects the remembered resolution index.
 void RefitResolutionSizes(const RuleMemory& rules, ControlHost& advanced,
                           std::int32_t videoInputPosition);
-// R3: the bitrate edit is enabled exactly while "Manual" is ticked.
+// The bitrate edit is enabled exactly while "Manual" is ticked.
 void EnableBitrateByManual(ControlHost& advanced);
-// R4 / R8: Layer 1 rate list for "Off" to "MPEG Layer 1 48KHz Mono"
+// Layer 1 rate list for "Off" to "MPEG Layer 1 48KHz Mono"
 // (positions 0-12), Layer 2 rate list for the "MPEG Layer 2" encoders.
 void ShowAudioRateListFor(ControlHost& host, std::int32_t audioEncoderPosition);
-// R9: the same for a K610 encoder (1 or 2): positions 0-2 ("Off" and the
+// The same for a K610 encoder (1 or 2): positions 0-2 ("Off" and the
 // two Layer 1 entries) take the Layer 1 list.
 void ShowEncoderRateListFor(ControlHost& host, int encoder, std::int32_t audioEncoderPosition);
-// R5: "MPEG mode" changed to `position`.
+// "MPEG mode" changed to `position`.
 void OnMpegModeChanged(UnitContext& unit, ControlHost& advanced, std::int32_t position);
-// R6: "Resolution" changed to `position`.
+// "Resolution" changed to `position`.
 void OnResolutionChanged(UnitContext& unit, ControlHost& advanced, std::int32_t position);
 
 // ---- Rules that run when values are loaded
 
-// R10: eenc sets the encoder index; ecmd (1223 or 1240) the encoding mode.
+// eenc sets the encoder index; ecmd (1223 or 1240) the encoding mode.
 // Run once per row loaded, before its value is shown.
 void RememberLoadedValue(RuleMemory& rules, const ParamRow& row);
 
-// R11: loads the K240 / other "Resolution" list (1221) with `position`.
+// Loads the K240 / other "Resolution" list (1221) with `position`.
 // `windowOpening` adds what a newly opened Advanced options window does to
 // "MPEG4 encoding mode".
 void LoadResolution(UnitContext& unit, ControlHost& host, std::int32_t position,
                     bool windowOpening = false);
 
-// What follows the plain showing of a loaded row in a refresh: R7 (vinp, in
-// `window` only), R8 (aenc) and R9 (a1en, a2en) in `window` and `advanced`,
-// R12 (evbr) in `advanced`. Rows without a load rule do nothing.
+// What follows the plain showing of a loaded row in a refresh: vinp shows
+// or hides the HD input format list (in `window` only), aenc, a1en and a2en
+// pick their rate lists in `window` and `advanced`, and evbr sets the
+// bitrate edit in `advanced`. Rows without a load rule do nothing.
 void LoadRuleAfter(UnitContext& unit, const ParamRow& row, ControlHost& window,
                    ControlHost* advanced);
 
 // Fills a newly opened Advanced options window from the values cached by the
 // last refresh, without any exchange with the unit: every row of the main
 // table that holds a value and whose control the window has is shown, with
-// R8, R9, R11 and R12 applied; a "Manual" box with no value is hidden and the
+// the rate lists, the resolution list and the bitrate edit set as a load
+// sets them; a "Manual" box with no value is hidden and the
 // bitrate edit disabled.
 void FillAdvancedFromCache(UnitContext& unit, ControlHost& advanced);
 

@@ -657,7 +657,7 @@ TEST_F(SettingsPages, R5MpegModeAddsAndRemovesTheSmallSizes) {
   EXPECT_EQ(resolution->currentIndex(), 2);
   EXPECT_TRUE(encodingMode->isEnabled());
 
-  // QSIF: no encoding mode of its own (R6).
+  // QSIF: no encoding mode of its own.
   PickText(resolution, "QSIF");
   EXPECT_FALSE(encodingMode->isEnabled());
   PickText(resolution, "528 x 576");
@@ -693,7 +693,8 @@ TEST_F(SettingsPages, R6ResolutionFromQsifSelectsLowDelayInterlaced) {
   EXPECT_EQ(rig.Requests(), Strings{});
 
   // The unit still encodes at QSIF: a refresh that includes the window
-  // (R10, R11) rebuilds the six sizes and selects QSIF again.
+  // (remembered encoder and mode, then the resolution list) rebuilds the
+  // six sizes and selects QSIF again.
   Press(Main(), vecta::gui::button::kMainRefresh);
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(Entries(resolution), (Strings{"704 x 576", "528 x 576", "480 x 576", "352 x 576", "SIF", "QSIF"}));
@@ -739,7 +740,7 @@ TEST_F(SettingsPages, R9K610EncodersChooseTheirRateLists) {
   ExpectVisible(page, 1090, true);
   ExpectVisible(page, 1091, true);
   ExpectVisible(page, 1092, false);
-  ExpectVisible(MainPage(), 1237, true);  // R7: HD-SDI
+  ExpectVisible(MainPage(), 1237, true);  // a loaded HD-SDI shows it
 
   // The window's own Refresh after the unit changed both encoders and its
   // video input.
@@ -752,7 +753,7 @@ TEST_F(SettingsPages, R9K610EncodersChooseTheirRateLists) {
   ExpectVisible(page, 1090, false);
   ExpectVisible(page, 1091, false);
   ExpectVisible(page, 1092, true);
-  ExpectVisible(MainPage(), 1237, false);  // R7: SDI NTSC
+  ExpectVisible(MainPage(), 1237, false);  // a loaded SDI NTSC hides it
   // The "Video" page's own HD input format list is not the main page's:
   // loading through the main page's refresh leaves it shown.
   ShowTab(adv, kTabVideo);
