@@ -96,7 +96,7 @@ TEST(StatusRows, EachBoardTypeGetsTheRowsItHas) {
   const params::RowSpec* gvba = nullptr;
   for (const auto& r : params::MainTableSpec())
     if (std::string_view(r.mnemonic) == "gvba") gvba = &r;
-  EXPECT_EQ(rows[6].spec, gvba);
+  EXPECT_EQ(rows[6].descriptor, gvba);
 }
 
 TEST(StatusRows, AModulatorAnswersOnAK240WithAVersion) {

@@ -104,16 +104,16 @@ std::vector<StatusRow> StatusRowsFor(params::Variant variant, bool modulatorAnsw
   std::vector<StatusRow> rows;
   for (const MonitoredValue& m : kMonitored) {
     if (m.satmod && !modulatorAnswers) continue;
-    const params::RowSpec* spec =
+    const params::RowSpec* descriptor =
         FindSpec(m.satmod ? params::SatmodTableSpec() : params::MainTableSpec(), m.mnemonic, variant);
-    if (!spec) continue;
+    if (!descriptor) continue;
     StatusRow row;
-    row.spec = spec;
+    row.descriptor = descriptor;
     row.name = m.name;
     row.unit = m.unit;
-    if (spec->kind == params::Kind::List || spec->kind == params::Kind::StatusList) {
+    if (descriptor->kind == params::Kind::List || descriptor->kind == params::Kind::StatusList) {
       row.form = StatusRow::Form::State;
-      if (spec->options) row.levels = params::OfferedOptions(*spec->options);
+      if (descriptor->options) row.levels = params::OfferedOptions(*descriptor->options);
     }
     rows.push_back(std::move(row));
   }
@@ -128,9 +128,9 @@ bool ModulatorAnswers(params::Variant variant, const params::ParamTable& main) {
 }
 
 StatusValue ConvertStatus(const StatusRow& row, std::string_view replyText) {
-  const params::Value value = params::ConvertReply(*row.spec, replyText);
+  const params::Value value = params::ConvertReply(*row.descriptor, replyText);
   StatusValue out;
-  out.shown = params::ShownValue(*row.spec, value);
+  out.shown = params::ShownValue(*row.descriptor, value);
   if (const auto* position = std::get_if<std::int32_t>(&value))
     out.number = *position;
   else

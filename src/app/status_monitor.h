@@ -51,14 +51,14 @@ struct StatusRow {
     Number,  // a text row: a number with its unit, drawn as a line
     State,   // a list row: one of its options, drawn as steps
   };
-  const params::RowSpec* spec = nullptr;  // the descriptor row it is read and converted by
-  std::string_view name;                  // "Battery voltage"
-  std::string_view unit;                  // "V", "°C"; empty for a state
+  const params::RowSpec* descriptor = nullptr;  // the table row it is read and converted by
+  std::string_view name;                       // "Battery voltage"
+  std::string_view unit;                       // "V", "°C"; empty for a state
   Form form = Form::Number;
   // For a state: the texts of its levels 0, 1, ... (the offered options).
   std::vector<std::string> levels;
 
-  std::string_view Mnemonic() const { return spec->mnemonic; }
+  std::string_view Mnemonic() const { return descriptor->mnemonic; }
 };
 
 // The rows that exist for the board type, in the order they are shown:
