@@ -70,6 +70,21 @@ std::string StartFolder(const std::optional<std::string>& current) {
   return QCoreApplication::applicationDirPath().toStdString();
 }
 
+// Asks for a new icon or logo file of one kind ("ico", "bmp"), starting
+// where the current one lies.
+std::optional<std::string> ChooseImageFile(params::Prompter& prompter, std::string_view title,
+                                           std::string_view filter, std::string_view suffix,
+                                           const std::optional<std::string>& current) {
+  const std::string folder = StartFolder(current);
+  const std::string name = "*." + std::string(suffix);
+  params::Prompter::FileRequest request;
+  request.title = title;
+  request.filter = filter;
+  request.defaultSuffix = suffix;
+  request.initialName = name;
+  request.initialFolder = folder;
+  return prompter.ChooseFile(request);
+}
 
 // The caption is the application title as set, blank when it is empty: the
 // window system puts the program's name on a window without a title, so an
@@ -514,14 +529,8 @@ QAction* MainWindow::Action(int command) const {
 }
 
 void MainWindow::OnSetIconSource() {
-  const std::string folder = StartFolder(settings_.iconPath);
-  params::Prompter::FileRequest request;
-  request.title = "Select new icon file";
-  request.filter = kIconFilter;
-  request.defaultSuffix = "ico";
-  request.initialName = "*.ico";
-  request.initialFolder = folder;
-  const auto path = options_.prompter->ChooseFile(request);
+  const auto path =
+      ChooseImageFile(*options_.prompter, "Select new icon file", kIconFilter, "ico", settings_.iconPath);
   if (!path) return;
   settings_.iconPath = *path;
   QIcon custom(Q(*path));
@@ -533,14 +542,8 @@ void MainWindow::OnSetIconSource() {
 }
 
 void MainWindow::OnSetLogoSource() {
-  const std::string folder = StartFolder(settings_.logoPath);
-  params::Prompter::FileRequest request;
-  request.title = "Select new bitmap file";
-  request.filter = kBitmapFilter;
-  request.defaultSuffix = "bmp";
-  request.initialName = "*.bmp";
-  request.initialFolder = folder;
-  const auto path = options_.prompter->ChooseFile(request);
+  const auto path =
+      ChooseImageFile(*options_.prompter, "Select new bitmap file", kBitmapFilter, "bmp", settings_.logoPath);
   if (!path) return;
   settings_.logoPath = *path;
   PlaceLogo();

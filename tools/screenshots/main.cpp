@@ -93,6 +93,18 @@ std::optional<std::string> WriteLogo(const QString& dir) {
   return path.toStdString();
 }
 
+// Closes the window and gives the exit code. Work left running on a silent
+// unit would hold the program at exit: it then ends at once.
+int CloseAndExitCode(vecta::gui::MainWindow& window, int failures) {
+  window.close();
+  Pump(500, [&] { return !window.Busy(); });
+  if (window.LeftWorkRunning()) {
+    std::fflush(nullptr);
+    std::_Exit(failures ? 1 : 0);
+  }
+  return failures ? 1 : 0;
+}
+
 // "Unit information" -> "unit-information".
 QString Slug(QString text) {
   text = text.toLower();
@@ -223,13 +235,7 @@ int main(int argc, char** argv) {
     vecta::params::Prompter& prompter = *window.Unit().prompter;
     if (parser.isSet(monitorOption)) {
       failures += !SaveStatusMonitor(window, prompter, out, prefix);
-      window.close();
-      Pump(500, [&] { return !window.Busy(); });
-      if (window.LeftWorkRunning()) {
-        std::fflush(nullptr);
-        std::_Exit(failures ? 1 : 0);
-      }
-      return failures ? 1 : 0;
+      return CloseAndExitCode(window, failures);
     }
     failures += !Save(&window, out, prefix + QStringLiteral("-main.png"));
 
@@ -313,12 +319,6 @@ int main(int argc, char** argv) {
       failures += !Save(&dialog, out, prefix + QStringLiteral("-about.png"));
     }
 
-    window.close();
-    Pump(500, [&] { return !window.Busy(); });
-    if (window.LeftWorkRunning()) {
-      std::fflush(nullptr);
-      std::_Exit(failures ? 1 : 0);
-    }
+    return CloseAndExitCode(window, failures);
   }
-  return failures ? 1 : 0;
 }
