@@ -131,6 +131,33 @@ void PumpFor(int ms) {
   PumpUntil([&] { return timer.elapsed() >= ms; }, ms + 1000);
 }
 
+void AwaitQuiet(SimProcess& sim, int quietMs, int ms) {
+  QElapsedTimer total, quiet;
+  total.start();
+  quiet.start();
+  std::size_t seen = Requests(sim).size();
+  while (quiet.elapsed() < quietMs && total.elapsed() < ms) {
+    PumpFor(10);
+    const std::size_t now = Requests(sim).size();
+    if (now != seen) {
+      seen = now;
+      quiet.restart();
+    }
+  }
+}
+
+void ExpectConnected(gui::MainWindow& w) {
+  EXPECT_EQ(w.ConnectionLabel()->text(), "Connected");
+  EXPECT_EQ(w.LampIcon(params::kLampConnection), params::kIconGreen);
+  EXPECT_TRUE(w.Session().Connected());
+}
+
+void ExpectNotConnected(gui::MainWindow& w) {
+  EXPECT_EQ(w.ConnectionLabel()->text(), "Not connected");
+  EXPECT_EQ(w.LampIcon(params::kLampConnection), params::kIconRed);
+  EXPECT_FALSE(w.Session().Connected());
+}
+
 std::vector<std::string> Requests(SimProcess& sim) {
   std::vector<std::string> out;
   for (const std::string& line : sim.TranscriptLines())

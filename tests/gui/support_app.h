@@ -113,6 +113,14 @@ void PumpFor(int ms);
 std::vector<std::string> Requests(SimProcess& sim);
 // Index of the first request equal to `request` at or after `from`; -1 none.
 int FindRequest(const std::vector<std::string>& requests, const std::string& request, std::size_t from = 0);
+// Waits (handling events) until the simulator has received nothing new for
+// `quietMs`, at most `ms`.
+void AwaitQuiet(SimProcess& sim, int quietMs = 100, int ms = 2000);
+
+// The window's connection label, its lamp and the session agree that a unit
+// is connected (or that none is).
+void ExpectConnected(gui::MainWindow& w);
+void ExpectNotConnected(gui::MainWindow& w);
 
 // Waits (handling events) until the simulator has received `request` at or
 // after position `from`; returns its position or -1.

@@ -33,6 +33,7 @@ using namespace vecta;
 using gui::MainWindow;
 using params::MessageIcon;
 using test::AppRig;
+using test::ExpectConnected;
 using test::Bytes;
 using test::FindRequest;
 using test::PumpFor;
@@ -48,16 +49,9 @@ namespace {
 std::string Address(int n) { return "127.77.42." + std::to_string(n); }
 std::string TcpOf(int n) { return Address(n) + ":9999"; }
 
-void ExpectConnected(MainWindow& w) {
-  EXPECT_EQ(w.ConnectionLabel()->text(), "Connected");
-  EXPECT_EQ(w.LampIcon(params::kLampConnection), params::kIconGreen);
-  EXPECT_TRUE(w.Session().Connected());
-}
-
+// Not connected, and the connected-to line is empty too.
 void ExpectNotConnected(MainWindow& w) {
-  EXPECT_EQ(w.ConnectionLabel()->text(), "Not connected");
-  EXPECT_EQ(w.LampIcon(params::kLampConnection), params::kIconRed);
-  EXPECT_FALSE(w.Session().Connected());
+  test::ExpectNotConnected(w);
   EXPECT_EQ(w.ConnectedToLabel()->text(), "");
 }
 
@@ -67,22 +61,6 @@ void ConnectEthernet(MainWindow& w, const std::string& ip) {
   w.EthernetButton()->click();
   w.AddressEdit()->SetText(QString::fromStdString(ip));
   ClickConnect(w);
-}
-
-// Waits until the simulator has received nothing new for `quietMs`.
-void AwaitQuiet(SimProcess& sim, int quietMs = 150, int ms = 3000) {
-  QElapsedTimer total, quiet;
-  total.start();
-  quiet.start();
-  std::size_t seen = Requests(sim).size();
-  while (quiet.elapsed() < quietMs && total.elapsed() < ms) {
-    PumpFor(10);
-    const std::size_t now = Requests(sim).size();
-    if (now != seen) {
-      seen = now;
-      quiet.restart();
-    }
-  }
 }
 
 Bytes Envelope(const Bytes& frame) { return link::PlainEnvelope(frame.data(), frame.size()); }
@@ -320,7 +298,7 @@ TEST(EthernetLinkLost, ThreeFailedPollsLoseTheLinkAndConnectReconnectsTheSameAdd
     EXPECT_EQ(w.LampIcon(params::kLampRfOutput), params::kIconGrey);
     EXPECT_EQ(w.StatusText(), "The unit stopped answering");
     rig.Thaw(*sim);
-    AwaitQuiet(*sim);
+    test::AwaitQuiet(*sim, 150, 3000);
   };
 
   // Lost: Connect to the same address connects anew.

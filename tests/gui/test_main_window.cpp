@@ -30,6 +30,9 @@ using namespace vecta;
 using gui::MainWindow;
 using params::MessageIcon;
 using test::AppRig;
+using test::AwaitQuiet;
+using test::ExpectConnected;
+using test::ExpectNotConnected;
 using test::FindRequest;
 using test::PumpFor;
 using test::PumpUntil;
@@ -44,22 +47,6 @@ namespace {
 std::string Address(int n) { return "127.77.41." + std::to_string(n); }
 std::string TcpOf(int n) { return Address(n) + ":9999"; }
 
-// Waits until the simulator has received nothing new for `quietMs`.
-void AwaitQuiet(SimProcess& sim, int quietMs = 100, int ms = 2000) {
-  QElapsedTimer total, quiet;
-  total.start();
-  quiet.start();
-  std::size_t seen = Requests(sim).size();
-  while (quiet.elapsed() < quietMs && total.elapsed() < ms) {
-    PumpFor(10);
-    const std::size_t now = Requests(sim).size();
-    if (now != seen) {
-      seen = now;
-      quiet.restart();
-    }
-  }
-}
-
 void ExpectMessages(const test::RecordingPrompter& p,
                     const std::vector<std::tuple<std::string, std::string, MessageIcon>>& expected) {
   ASSERT_EQ(p.messages.size(), expected.size()) << ::testing::PrintToString(p.Texts());
@@ -68,18 +55,6 @@ void ExpectMessages(const test::RecordingPrompter& p,
     EXPECT_EQ(p.messages[i].text, std::get<1>(expected[i])) << i;
     EXPECT_EQ(p.messages[i].icon, std::get<2>(expected[i])) << i;
   }
-}
-
-void ExpectConnected(MainWindow& w) {
-  EXPECT_EQ(w.ConnectionLabel()->text(), "Connected");
-  EXPECT_EQ(w.LampIcon(params::kLampConnection), params::kIconGreen);
-  EXPECT_TRUE(w.Session().Connected());
-}
-
-void ExpectNotConnected(MainWindow& w) {
-  EXPECT_EQ(w.ConnectionLabel()->text(), "Not connected");
-  EXPECT_EQ(w.LampIcon(params::kLampConnection), params::kIconRed);
-  EXPECT_FALSE(w.Session().Connected());
 }
 
 void SelectPort(MainWindow& w, int index) {
