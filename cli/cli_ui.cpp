@@ -5,6 +5,7 @@
 #include <iostream>
 #include <ostream>
 
+#include "params/config_review.h"
 #include "params/refresh.h"
 
 namespace vecta::ctl {
@@ -33,6 +34,11 @@ params::Answer TerminalPrompter::Message(std::string_view title, std::string_vie
   std::string line;
   std::getline(std::cin, line);
   return !line.empty() && (line[0] == 'y' || line[0] == 'Y') ? params::Answer::Yes : params::Answer::No;
+}
+
+bool TerminalPrompter::ReviewLoad(const params::ConfigReview& review) {
+  const std::string text = params::ReviewText(review) + "Load this file into the unit?";
+  return Message("Alert", text, params::MessageIcon::Question, params::MessageButtons::YesNo) == params::Answer::Yes;
 }
 
 void TerminalPrompter::BeginProgress(std::string_view title, std::string_view text, int maximum) {

@@ -23,6 +23,9 @@ class TerminalPrompter : public params::Prompter {
                          params::MessageButtons buttons) override;
   std::optional<std::string> ChooseFileToOpen(std::string_view) override { return std::nullopt; }
   std::optional<std::string> ChooseFileToSave(std::string_view) override { return std::nullopt; }
+  // The review is printed with the question whether to load, answered as
+  // every question is.
+  bool ReviewLoad(const params::ConfigReview& review) override;
   void BeginProgress(std::string_view title, std::string_view text, int maximum) override;
   void SetProgress(int value) override;
   void EndProgress() override;

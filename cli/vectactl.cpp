@@ -18,6 +18,7 @@
 
 #include "app/session.h"
 #include "cli_ui.h"
+#include "review.h"
 #include "watch.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
@@ -56,6 +57,7 @@ struct Options {
   // Command arguments.
   std::string text, mnemonic, value, file, otherFile, keyType, key, upperKey;
   bool json = false;
+  bool dryRun = false;
   WatchOptions watch;
 };
 
@@ -360,7 +362,13 @@ class Tool {
 
   int LoadConfig(const std::string& path) {
     if (int rc = Refresh()) return rc;
+    if (o_.dryRun) return DryRunLoad(unit_, path, out_);
     return params::LoadConfigFile(unit_, path, FullRefresh()) ? kExitOk : kExitLinkError;
+  }
+
+  int DiffUnit(const std::string& path) {
+    if (Refresh()) return kExitReviewError;
+    return ctl::DiffUnit(unit_, path, out_);
   }
 
   int SaveSet(const std::string& path) {
@@ -781,7 +789,12 @@ struct Parser {
     watch->add_flag("--json", o.watch.json, "print JSON lines");
     Sub("restore-defaults", "restore the unit's defaults (asks first; --yes answers)");
     Sub("save-config", "save the current configuration to FILE")->add_option("FILE", o.file)->required();
-    Sub("load-config", "load FILE into the unit's current configuration")->add_option("FILE", o.file)->required();
+    auto* load = Sub("load-config", "load FILE into the unit's current configuration");
+    load->add_option("FILE", o.file)->required();
+    load->add_flag("--dry-run", o.dryRun, "print what the load would change and write nothing");
+    Sub("diff-unit", "print what loading FILE (a configuration file or set) would change on the unit "
+                     "(exit 0 when nothing, 1 when something differs, 2 on error)")
+        ->add_option("FILE", o.file)->required();
     Sub("save-set", "save every configuration of the unit to FILE")->add_option("FILE", o.file)->required();
     Sub("load-set", "load every configuration of FILE into the unit")->add_option("FILE", o.file)->required();
     Sub("show-config", "decode a configuration file or set without a unit")
@@ -806,7 +819,7 @@ struct Parser {
 
 std::string Usage() {
   Parser p;
-  return p.app.help() + "\nexit status: 0 success, 1 link error, 2 bad usage\n";
+  return p.app.help() + "\nexit status: 0 success, 1 link error, 2 bad usage; diff-unit: 0 same, 1 different, 2 error\n";
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, Clock* clock,
@@ -837,7 +850,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kExitUsage;
   }
   Tool tool(o, out, err, clock ? *clock : SystemClock());
-  if (int rc = tool.Connect()) return rc;
+  if (int rc = tool.Connect()) return p.command == "diff-unit" ? kExitReviewError : rc;
   if (p.command == "probe") return tool.Probe();
   if (p.command == "raw") return tool.Raw(o.text);
   if (p.command == "dump") return tool.Dump(o.json);
@@ -847,6 +860,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (p.command == "restore-defaults") return tool.RestoreDefaults();
   if (p.command == "save-config") return tool.SaveConfig(o.file);
   if (p.command == "load-config") return tool.LoadConfig(o.file);
+  if (p.command == "diff-unit") return tool.DiffUnit(o.file);
   if (p.command == "save-set") return tool.SaveSet(o.file);
   if (p.command == "load-set") return tool.LoadSet(o.file);
   if (p.command == "write-key") return tool.WriteKey(o.keyType, o.key, o.upperKey);

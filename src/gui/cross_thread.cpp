@@ -130,6 +130,16 @@ params::Answer GuiThreadPrompter::Message(std::string_view title, std::string_vi
   return answer;
 }
 
+// Closing the program cancels the load.
+bool GuiThreadPrompter::ReviewLoad(const params::ConfigReview& review) {
+  bool load = false;
+  if (Abandoned()) return load;
+  CallOnGuiThread([&] {
+    if (!Abandoned()) load = target_.ReviewLoad(review);
+  });
+  return load;
+}
+
 void GuiThreadPrompter::MessageWithReason(std::string_view title, std::string_view text,
                                           std::string_view reason, params::MessageIcon icon) {
   if (Abandoned()) return;

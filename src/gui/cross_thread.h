@@ -78,6 +78,7 @@ class GuiThreadPrompter final : public params::Prompter {
   std::optional<std::string> ChooseFileToOpen(std::string_view filter) override;
   std::optional<std::string> ChooseFileToSave(std::string_view filter) override;
   std::optional<std::string> ChooseFile(const FileRequest& request) override;
+  bool ReviewLoad(const params::ConfigReview& review) override;
   void BeginProgress(std::string_view title, std::string_view text, int maximum) override;
   void SetProgress(int value) override;
   void EndProgress() override;

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "app/config_review.h"
 #include "app/last_address.h"
 #include "gui/dialog_units.h"
 #include "gui/engineering_window.h"
@@ -1115,7 +1116,7 @@ void MainWindow::OnPageButton(int id) {
           QStringLiteral("Saving the configuration to a file..."));
       return;
     case button::kLoadConfigFile:
-      Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { app::LoadConfigFromFileReviewed(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Loading a configuration from a file..."));
       return;
     case 1001:  // Save config set
@@ -1123,7 +1124,7 @@ void MainWindow::OnPageButton(int id) {
           QStringLiteral("Saving the configuration set..."));
       return;
     case 1002:  // Load config set
-      Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { app::LoadConfigSetReviewed(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Loading the configuration set..."));
       return;
     case button::kWriteKey:

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include "gui/config_review_window.h"
 #include "gui/qt_control_host.h"
 #include "link/link_errors.h"
 
@@ -87,6 +88,8 @@ void QtPrompter::MessageWithReason(std::string_view title, std::string_view text
                                    params::MessageIcon icon) {
   ShowMessageWithReason(parent_, title, text, reason, icon);
 }
+
+bool QtPrompter::ReviewLoad(const params::ConfigReview& review) { return ShowConfigReview(parent_, review); }
 
 std::optional<std::string> QtPrompter::ChooseFileToOpen(std::string_view filter) {
   return FromFileName(QFileDialog::getOpenFileName(parent_, QString(), QString(), ToQtFileFilter(filter)));

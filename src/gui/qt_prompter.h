@@ -54,6 +54,9 @@ class QtPrompter : public params::Prompter {
   // opened in its initial folder with its initial name.
   std::optional<std::string> ChooseFile(const FileRequest& request) override;
 
+  // The review window (config_review_window.h), modal.
+  bool ReviewLoad(const params::ConfigReview& review) override;
+
   // The progress window is modeless and has no close button; it is shown
   // and painted before BeginProgress returns. A second BeginProgress
   // replaces the window.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -371,6 +372,20 @@ int ReadUnitNumber(UnitContext& unit, std::string_view mnemonic) {
   return static_cast<int>(LeadingInteger(reply.value));
 }
 
+UnitValues ReadUnitValues(UnitContext& unit, std::span<const ConfigRecord> records) {
+  UnitValues values;
+  std::vector<std::string_view> asked;
+  for (const ConfigRecord& r : records) {
+    if (r.mnemonic == "glod" || std::find(asked.begin(), asked.end(), r.mnemonic) != asked.end()) continue;
+    asked.push_back(r.mnemonic);
+    link::LinkReply reply;
+    if (link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', r.mnemonic, ""), reply, 1) == link::kLinkOk &&
+        reply.status == '1')
+      values.emplace(r.mnemonic, reply.value);
+  }
+  return values;
+}
+
 bool OwidCrossesBoundary(long long a, long long b) { return (((a + 1) ^ (b + 1)) & 4) != 0; }
 
 void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid, int currentEenc,
@@ -436,18 +451,13 @@ bool SaveConfigToFile(UnitContext& unit, int configNumber) {
   return SaveConfigFile(unit, *path, configNumber);
 }
 
-bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {
+std::optional<ConfigFileData> ReadConfigFileToLoad(UnitContext& unit, const std::string& path) {
   using namespace config_text;
-  if (!UnitConnected(unit)) {
-    unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
-    return false;
-  }
-  std::lock_guard poll(link::PollLock());
   bool tooLarge = false;
   const auto bytes = ReadFileBounded(path, kMaxConfigFileSize, tooLarge);
   if (!bytes) {
     unit.prompter->Message(kError, tooLarge ? kTooLarge : kOpenForReading, MessageIcon::Exclamation);
-    return false;
+    return std::nullopt;
   }
   ConfigParse parsed = ParseConfigFile(*bytes);
   if (parsed.ok()) {
@@ -457,15 +467,34 @@ bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::funct
   }
   if (!parsed.ok()) {
     unit.prompter->Message(kError, ConfigErrorText(parsed.error), MessageIcon::Exclamation);
-    return false;
+    return std::nullopt;
   }
-  // Every check has passed: only now is the unit touched. The file's
-  // configuration goes into the unit's current one.
+  return std::move(parsed.data);
+}
+
+void SendConfigFile(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh) {
+  std::lock_guard poll(link::PollLock());
+  // The file's configuration goes into the unit's current one.
   const int owid = ReadUnitNumber(unit, "owid");
   const int eenc = ReadUnitNumber(unit, "eenc");
   ReadUnitNumber(unit, "aenc");
-  SendRecordStream(unit, parsed.data.images.front().records, owid, eenc, false);
+  SendRecordStream(unit, data.images.front().records, owid, eenc, false);
+  // The unit's configurations no longer match the set saved last.
+  unit.lastSetSave.reset();
   if (fullRefresh) fullRefresh();
+}
+
+bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {
+  using namespace config_text;
+  if (!UnitConnected(unit)) {
+    unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
+    return false;
+  }
+  std::lock_guard poll(link::PollLock());
+  const std::optional<ConfigFileData> data = ReadConfigFileToLoad(unit, path);
+  if (!data) return false;
+  // Every check has passed: only now is the unit touched.
+  SendConfigFile(unit, *data, fullRefresh);
   return true;
 }
 

@@ -22,6 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -199,6 +201,15 @@ bool SaveConfigToFile(UnitContext& unit, int configNumber);
 // the records into the unit's current configuration and runs the full
 // refresh. Returns true when the records were sent.
 bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh);
+// The two halves of LoadConfigFile. The first reads and checks the whole
+// file without touching the unit and shows the error when there is one; the
+// second (poll lock taken) sends the checked file's configuration and runs
+// the full refresh.
+std::optional<ConfigFileData> ReadConfigFileToLoad(UnitContext& unit, const std::string& path);
+void SendConfigFile(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh);
+// The same for the first half of the set load; the second half is
+// SendConfigSet (config_set.h).
+std::optional<ConfigFileData> ReadConfigSetToLoad(UnitContext& unit, const std::string& path);
 // "Load config from file": asks for the file, then LoadConfigFile.
 bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefresh);
 
@@ -221,6 +232,25 @@ int ReadUnitNumber(UnitContext& unit, std::string_view mnemonic);
 // Writes one parameter; returns SendCommand's result, `reply` the reply.
 std::uint32_t WriteUnitParameter(UnitContext& unit, std::string_view mnemonic, std::string_view value,
                                  link::LinkReply& reply);
+
+// The unit's values of some settings as its replies carry them (the wire
+// text), by mnemonic; a setting the unit did not answer is absent.
+using UnitValues = std::map<std::string, std::string, std::less<>>;
+
+// Reads every setting the records name, once each, from the unit's current
+// configuration; "glod" is not read (a load never writes it). Each read
+// takes the link lock; the caller holds the poll lock.
+UnitValues ReadUnitValues(UnitContext& unit, std::span<const ConfigRecord> records);
+
+// The configurations the program built when it last saved a set, with the
+// unit they came from. Forgotten when a configuration file or set is loaded
+// into the unit.
+struct SavedConfigSet {
+  std::string path;
+  std::string boardType;
+  int unitAddress = 1;
+  std::vector<ConfigImage> images;
+};
 
 // The unit's protocol waits.
 inline constexpr int kModeChangeWaitMs = 5000;

@@ -125,6 +125,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
   const int n = ConfigCount(unit.variant());
   std::vector<std::uint8_t> image;
   image.reserve(static_cast<std::size_t>(n) * 1024);
+  std::vector<ConfigImage> images;  // kept as the set saved last
 
   platform::AtomicFile file;
   if (!file.Open(path)) {
@@ -153,6 +154,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     config.number = static_cast<std::uint32_t>(i);
     config.records = RecordsFromTable(unit.tables->main, unit.variant());
     AppendConfigImage(image, config);
+    images.push_back(std::move(config));
     progress.Set(i);
   }
   AppendFileEnd(image);
@@ -169,6 +171,12 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     Fail(unit, kWriteFailed);
     return false;
   }
+  auto saved = std::make_shared<SavedConfigSet>();
+  saved->path = path;
+  saved->boardType = unit.boardType;
+  saved->unitAddress = unit.unitAddress;
+  saved->images = std::move(images);
+  unit.lastSetSave = std::move(saved);
   unit.prompter->Message(kAlert, kSetSaved, MessageIcon::Information);
   return true;
 }
@@ -181,17 +189,12 @@ bool SaveConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) 
   return SaveConfigSetFile(unit, *path, fullRefresh);
 }
 
-bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {
-  if (!unit.link) {
-    Fail(unit, kNoConnection);
-    return false;
-  }
-  std::lock_guard poll(link::PollLock());
+std::optional<ConfigFileData> ReadConfigSetToLoad(UnitContext& unit, const std::string& path) {
   bool tooLarge = false;
   const auto bytes = ReadFileBounded(path, kMaxConfigFileSize, tooLarge);
   if (!bytes) {
     Fail(unit, tooLarge ? kTooLarge : kOpenForReading);
-    return false;
+    return std::nullopt;
   }
   ConfigParse parsed = ParseConfigSet(*bytes, static_cast<std::uint32_t>(ConfigCount(unit.variant())));
   if (parsed.ok()) {
@@ -201,12 +204,15 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
   }
   if (!parsed.ok()) {
     Fail(unit, ConfigErrorText(parsed.error));
-    return false;
+    return std::nullopt;
   }
+  return std::move(parsed.data);
+}
 
-  // The whole file has passed its checks: now the unit.
+void SendConfigSet(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh) {
+  std::lock_guard poll(link::PollLock());
   SwitchHold hold(unit);
-  const int n = static_cast<int>(parsed.data.images.size());
+  const int n = static_cast<int>(data.images.size());
   Progress progress(*unit.prompter, kLoadProgress, n + 1);
   hold.Begin();
   for (int i = 1; i <= n; ++i) {
@@ -222,8 +228,7 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     ReadUnitNumber(unit, "aenc");
     if (!hold.Applies() && (OwidCrossesBoundary(owid, owidBefore) || eenc != eencBefore))
       unit.clock->SleepMs(kModeChangeWaitMs);
-    SendRecordStream(unit, parsed.data.images[static_cast<std::size_t>(i - 1)].records, owid, eenc,
-                     hold.Applies());
+    SendRecordStream(unit, data.images[static_cast<std::size_t>(i - 1)].records, owid, eenc, hold.Applies());
     progress.Set(i);
   }
   link::LinkReply reply;
@@ -232,9 +237,52 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
   progress.Set(n + 1);
   hold.End();
   progress.End();
+  // The unit's configurations no longer match the set saved last.
+  unit.lastSetSave.reset();
   if (fullRefresh) fullRefresh();
   unit.prompter->Message(kAlert, kSetLoaded, MessageIcon::Information);
+}
+
+bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {
+  if (!unit.link) {
+    Fail(unit, kNoConnection);
+    return false;
+  }
+  std::lock_guard poll(link::PollLock());
+  const std::optional<ConfigFileData> data = ReadConfigSetToLoad(unit, path);
+  if (!data) return false;
+  // The whole file has passed its checks: now the unit.
+  SendConfigSet(unit, *data, fullRefresh);
   return true;
+}
+
+std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std::span<const ConfigImage> images) {
+  std::lock_guard poll(link::PollLock());
+  SwitchHold hold(unit);
+  const int n = static_cast<int>(images.size());
+  std::vector<std::optional<UnitValues>> out;
+  Progress progress(*unit.prompter, kReviewProgress, n + 1);
+  hold.Begin();
+  for (int i = 1; i <= n; ++i) {
+    link::LinkReply reply;
+    const std::uint32_t rc = WriteUnitParameter(unit, "glod", ConfigNumberText(i), reply);
+    hold.WaitAfterSwitch();
+    // A refused switch leaves the unit on the previous configuration: its
+    // values are not this one's.
+    if (rc != link::kLinkOk || reply.status == 'E') {
+      out.emplace_back();
+    } else {
+      out.push_back(ReadUnitValues(unit, images[static_cast<std::size_t>(i - 1)].records));
+    }
+    progress.Set(i);
+  }
+  link::LinkReply reply;
+  WriteUnitParameter(unit, "glod", "1", reply);
+  hold.WaitAfterSwitch();
+  progress.Set(n + 1);
+  hold.End();
+  progress.End();
+  return out;
 }
 
 bool LoadConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {

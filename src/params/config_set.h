@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +37,7 @@ inline constexpr std::string_view kLoadProgress = "Please wait while configs are
 inline constexpr std::string_view kUnableToSwitch = "Unable to switch config";
 inline constexpr std::string_view kSetSaved = "Config set saved";
 inline constexpr std::string_view kSetLoaded = "Config set loaded";
+inline constexpr std::string_view kReviewProgress = "Please wait while configs are read for review...";
 }  // namespace config_text
 
 // The number of configurations a board holds: 16 on K240 and K610, else 8.
@@ -63,6 +65,19 @@ bool SaveConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh);
 // image i into configuration i for every image, returns the unit to
 // configuration 1 and runs the full refresh. Returns true when sent.
 bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh);
+// The second half of LoadConfigSetFile (the first is ReadConfigSetToLoad):
+// sends a checked set, returns the unit to configuration 1 and runs the full
+// refresh.
+void SendConfigSet(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh);
+
+// Reads, for review, what configuration i of the unit holds of the settings
+// image i names, for every image: the unit is switched with glod exactly as
+// the set load switches it (girb 1 ... girb 0 with firmware 3.4.0.0 or
+// later, else the wait after each switch) and left on configuration 1.
+// None for a configuration the unit refused to switch to. Nothing is
+// written but glod and girb. Under the poll lock; progress is shown.
+std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std::span<const ConfigImage> images);
+
 // "Load config set": asks for the file, then LoadConfigSetFile.
 bool LoadConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh);
 

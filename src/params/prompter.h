@@ -9,6 +9,8 @@
 
 namespace vecta::params {
 
+struct ConfigReview;
+
 enum class MessageIcon { Exclamation, Information, Question };
 enum class MessageButtons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
@@ -55,6 +57,11 @@ class Prompter {
   virtual std::optional<std::string> ChooseFile(const FileRequest& request) {
     return request.save ? ChooseFileToSave(request.filter) : ChooseFileToOpen(request.filter);
   }
+
+  // Shows what loading a configuration file or set would change and asks
+  // whether to load it: true for "Load", false for "Cancel". A prompter
+  // that shows no review loads.
+  virtual bool ReviewLoad(const ConfigReview& /*review*/) { return true; }
 
   // The modeless progress window: a title, a text, and a progress bar from
   // 0 to `maximum` (no bar when `maximum` is 0). One at a time.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,8 @@
 #include "params/prompter.h"
 
 namespace vecta::params {
+
+struct SavedConfigSet;
 
 // Values the page rules, refresh and apply remember between runs; they live
 // as long as the program.
@@ -47,6 +50,9 @@ struct UnitContext {
   Variant variant() const { return VariantOf(boardType); }
 
   RuleMemory rules;
+
+  // The set saved last in this session (config_file.h), none before.
+  std::shared_ptr<const SavedConfigSet> lastSetSave;
 
   // Set-lamp notification for the main window (lamp id, icon id). Must not
   // block: it may be called with the poll lock held.

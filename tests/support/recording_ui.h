@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/session.h"
+#include "params/config_review.h"
 #include "params/memory_host.h"
 #include "params/prompter.h"
 #include "params/refresh.h"
@@ -38,6 +39,14 @@ class RecordingPrompter : public params::Prompter {
   }
   std::optional<std::string> ChooseFileToOpen(std::string_view) override { return NextFile(); }
   std::optional<std::string> ChooseFileToSave(std::string_view) override { return NextFile(); }
+  // Every review shown, answered from `reviewAnswers` (Cancel when empty).
+  bool ReviewLoad(const params::ConfigReview& review) override {
+    reviews.push_back(review);
+    if (reviewAnswers.empty()) return false;
+    const bool load = reviewAnswers.front();
+    reviewAnswers.pop_front();
+    return load;
+  }
   void BeginProgress(std::string_view title, std::string_view text, int maximum) override {
     progress.push_back("begin " + std::string(title) + ": " + std::string(text) + " /" + std::to_string(maximum));
   }
@@ -53,6 +62,8 @@ class RecordingPrompter : public params::Prompter {
   std::vector<Shown> messages;
   std::vector<std::string> reasons;  // of MessageWithReason, in order
   std::deque<params::Answer> answers;
+  std::vector<params::ConfigReview> reviews;
+  std::deque<bool> reviewAnswers;
   std::deque<std::optional<std::string>> files;
   std::vector<std::string> progress;
 

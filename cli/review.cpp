@@ -1,0 +1,50 @@
+#include "review.h"
+
+#include <ostream>
+
+#include "app/config_review.h"
+#include "link/link_lock.h"
+#include "params/config_file.h"
+#include "params/config_set.h"
+
+namespace vecta::ctl {
+namespace {
+
+// The first word of the file counts its configurations: 0 or 1 for a single
+// one; the checks of the load decide the rest.
+bool IsSetFile(const std::string& path) {
+  bool tooLarge = false;
+  const auto bytes = params::ReadFileBounded(path, params::kMaxConfigFileSize, tooLarge);
+  if (!bytes || bytes->size() < 4) return false;
+  std::uint32_t count = 0;
+  for (std::size_t i = 0; i < 4; ++i) count |= std::uint32_t((*bytes)[i]) << (8 * i);
+  return count > 1;
+}
+
+}  // namespace
+
+int DiffUnit(params::UnitContext& unit, const std::string& path, std::ostream& out) {
+  std::lock_guard poll(link::PollLock());
+  params::ConfigReview review;
+  if (IsSetFile(path)) {
+    const auto data = params::ReadConfigSetToLoad(unit, path);
+    if (!data) return kExitReviewError;
+    review = app::ReviewConfigSet(unit, path, *data, params::ReviewBasis::Unit);
+  } else {
+    const auto data = params::ReadConfigFileToLoad(unit, path);
+    if (!data) return kExitReviewError;
+    review = app::ReviewConfigFile(unit, path, *data);
+  }
+  out << params::ReviewText(review);
+  return review.Same() ? kExitSame : kExitDifferent;
+}
+
+int DryRunLoad(params::UnitContext& unit, const std::string& path, std::ostream& out) {
+  std::lock_guard poll(link::PollLock());
+  const auto data = params::ReadConfigFileToLoad(unit, path);
+  if (!data) return kExitReviewError;
+  out << params::ReviewText(app::ReviewConfigFile(unit, path, *data)) << "dry run: nothing was written\n";
+  return kExitSame;
+}
+
+}  // namespace vecta::ctl
