@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,9 +40,11 @@ class RecordingPrompter : public params::Prompter {
   }
   std::optional<std::string> ChooseFileToOpen(std::string_view) override { return NextFile(); }
   std::optional<std::string> ChooseFileToSave(std::string_view) override { return NextFile(); }
-  // Every review shown, answered from `reviewAnswers` (Cancel when empty).
+  // Every review shown, answered by `reviewWith` when set, else from
+  // `reviewAnswers` (Cancel when empty).
   bool ReviewLoad(const params::ConfigReview& review) override {
     reviews.push_back(review);
+    if (reviewWith) return reviewWith(review);
     if (reviewAnswers.empty()) return false;
     const bool load = reviewAnswers.front();
     reviewAnswers.pop_front();
@@ -64,6 +67,7 @@ class RecordingPrompter : public params::Prompter {
   std::deque<params::Answer> answers;
   std::vector<params::ConfigReview> reviews;
   std::deque<bool> reviewAnswers;
+  std::function<bool(const params::ConfigReview&)> reviewWith;
   std::deque<std::optional<std::string>> files;
   std::vector<std::string> progress;
 
