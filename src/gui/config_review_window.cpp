@@ -66,7 +66,7 @@ ConfigReviewWindow::ConfigReviewWindow(const params::ConfigReview& review, QWidg
   connect(load_, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   if (!tables_.empty()) tables_.front()->setFocus();
-  resize(640, 420);
+  setMinimumSize(640, 400);
 }
 
 QWidget* ConfigReviewWindow::ConfigPage(const params::ConfigurationReview& config) {
@@ -78,7 +78,9 @@ QWidget* ConfigReviewWindow::ConfigPage(const params::ConfigurationReview& confi
   table->verticalHeader()->hide();
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->horizontalHeader()->setStretchLastSection(true);
+  table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
   for (int i = 0; i < static_cast<int>(config.differing.size()); ++i) {
     const params::ReviewLine& line = config.differing[static_cast<std::size_t>(i)];
     table->setItem(i, 0, Cell(line.caption));
@@ -86,7 +88,6 @@ QWidget* ConfigReviewWindow::ConfigPage(const params::ConfigurationReview& confi
     table->setItem(i, 1, Cell(line.unitValue));
     table->setItem(i, 2, Cell(line.fileValue));
   }
-  table->resizeColumnsToContents();
   layout->addWidget(table, 1);
   if (tabs_ || !config.read) layout->addWidget(new QLabel(Q(params::CountsText(config)), page));
   tables_.push_back(table);

@@ -208,5 +208,77 @@ TEST(ConfigReviewWithUnit, ListsTheDifferencesThenCancelSendsNothingAndLoadSends
             From(*sim, before));
 }
 
+TEST(ConfigReviewWithUnit, SetIsReadWithTheSwitchingOfTheLoadOrTakenFromTheLastSave) {
+  AppRig rig;
+  SimProcess* sim = rig.AddSim(SimSetup().Board("K610"));
+  ASSERT_TRUE(sim);
+  gui::MainWindow& w = rig.StartWindow();
+  ASSERT_TRUE(rig.Settle());
+  const std::string path = rig.dir.File("set.cfg");
+  rig.prompter.files = {path};
+  w.SaveSetButton()->click();
+  ASSERT_TRUE(rig.Settle());
+  ASSERT_EQ(rig.prompter.Texts(), std::vector<std::string>{"Config set saved"});
+  ASSERT_EQ(rig.Exchange("0001wglod;2;"), 0u);
+  ASSERT_EQ(rig.Exchange("0001wgnam;Second;"), 0u);
+  ASSERT_EQ(rig.Exchange("0001wglod;1;"), 0u);
+  AwaitQuiet(*sim);
+
+  // Read from the unit: the question answered No.
+  std::size_t before = Requests(*sim).size();
+  std::vector<std::vector<std::string>> shown;
+  std::vector<QString> tabs;
+  rig.prompter.messages.clear();
+  rig.prompter.answers = {params::Answer::No};
+  rig.prompter.reviewWith = [&](const params::ConfigReview& review) {
+    ModalDriver driver([&](QWidget* modal) {
+      auto* window = qobject_cast<gui::ConfigReviewWindow*>(modal);
+      ASSERT_NE(window, nullptr);
+      ASSERT_NE(window->ConfigTabs(), nullptr);
+      for (int i = 0; i < window->ConfigTabs()->count(); ++i) tabs.push_back(window->ConfigTabs()->tabText(i));
+      for (QTableWidget* t : window->Tables()) shown.push_back(Rows(t));
+      QTest::mouseClick(window->CancelButton(), Qt::LeftButton);
+    });
+    return gui::ShowConfigReview(&w, review);
+  };
+  rig.prompter.files = {path};
+  w.LoadSetButton()->click();
+  ASSERT_TRUE(rig.Settle());
+  AwaitQuiet(*sim);
+  ASSERT_EQ(rig.prompter.messages.size(), 1u);
+  EXPECT_EQ(rig.prompter.messages[0].text,
+            "Compare the file with the config set saved last instead of reading every config from the unit?");
+  ASSERT_EQ(tabs.size(), 16u);
+  EXPECT_EQ(tabs[0], "Config 1");
+  EXPECT_EQ(tabs[1], "Config 2 *");
+  ASSERT_EQ(shown.size(), 16u);
+  EXPECT_EQ(shown[1], std::vector<std::string>{"Unit name|Second|Config 2"});
+  for (std::size_t i = 0; i < shown.size(); ++i)
+    if (i != 1) EXPECT_TRUE(shown[i].empty()) << "config " << i + 1;
+  // Nothing was written but the switching of the set load.
+  std::vector<std::string> writes;
+  for (const std::string& r : From(*sim, before))
+    if (r.size() > 4 && r[4] == 'w') writes.push_back(r);
+  std::vector<std::string> switching = {"0001wgirb;1;"};
+  for (int i = 1; i <= 16; ++i) switching.push_back("0001wglod;" + std::to_string(i) + ";");
+  switching.push_back("0001wglod;1;");
+  switching.push_back("0001wgirb;0;");
+  EXPECT_EQ(writes, switching);
+
+  // The last save: nothing is read, and Cancel sends nothing.
+  before = Requests(*sim).size();
+  rig.prompter.answers = {params::Answer::Yes};
+  rig.prompter.reviewWith = {};
+  rig.prompter.reviewAnswers = {false};
+  rig.prompter.files = {path};
+  w.LoadSetButton()->click();
+  ASSERT_TRUE(rig.Settle());
+  AwaitQuiet(*sim);
+  EXPECT_TRUE(From(*sim, before).empty());
+  ASSERT_FALSE(rig.prompter.reviews.empty());
+  EXPECT_EQ(rig.prompter.reviews.back().basis, params::ReviewBasis::LastSave);
+  EXPECT_TRUE(rig.prompter.reviews.back().Same());
+}
+
 }  // namespace
 }  // namespace vecta::test

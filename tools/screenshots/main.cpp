@@ -2,9 +2,10 @@
 // on a serial device (the simulator's pseudo-terminal) and saves what they
 // look like as PNG files: the main window, the five pages of the Advanced
 // options window and, when the unit has one, the satellite modulator window,
-// the engineering window and the command dialogs; with --status-monitor
-// only the status monitor, after a run of samples (start the simulator with
-// --drift --drift-speed 300 so the values have moved).
+// the engineering window, the command dialogs and the review before a load;
+// with --status-monitor only the status monitor, after a run of samples
+// (start the simulator with --drift --drift-speed 300 so the values have
+// moved).
 //
 //   vecta-screenshots --port /dev/pts/7 --out docs/screenshots --prefix K240 [--config-dir DIR] [--status-monitor]
 #include <QApplication>
@@ -24,6 +25,8 @@
 #include <optional>
 #include <string>
 
+#include "app/config_review.h"
+#include "gui/config_review_window.h"
 #include "gui/engineering_window.h"
 #include "gui/paint_watch.h"
 #include "gui/shell_dialogs.h"
@@ -32,6 +35,8 @@
 #include "gui/main_window.h"
 #include "gui/status_monitor_window.h"
 #include "link/serial_port.h"
+#include "params/config_file.h"
+#include "params/config_set.h"
 
 namespace {
 
@@ -126,6 +131,45 @@ class DriftTime final : public vecta::app::UtcClock {
   static constexpr std::int64_t kStart = 1796716800000;  // 2026-12-08T08:00:00Z
   QElapsedTimer started_;
 };
+
+// The review before a load, for a file prepared for an event: against the
+// values the window last read, the file changes the bandwidth, the name and
+// the scrambling; for a set, the second and fifth configurations as well.
+vecta::params::ConfigReview EventReview(vecta::params::UnitContext& unit, bool set) {
+  using namespace vecta::params;
+  const Variant variant = unit.variant();
+  const std::vector<ConfigRecord> held = RecordsFromTable(unit.tables->main, variant);
+  UnitValues values;
+  for (const ConfigRecord& r : held) values.emplace(r.mnemonic, r.ValueText());
+  ConfigReview review;
+  review.file = set ? "/home/crew/events/marathon-set.cfg" : "/home/crew/events/marathon-finish.cfg";
+  review.set = set;
+  review.unitBoard = review.fileBoard = unit.boardType;
+  const int configs = set ? ConfigCount(variant) : 1;
+  for (int i = 1; i <= configs; ++i) {
+    ConfigImage image{static_cast<std::uint32_t>(i), held};
+    for (ConfigRecord& r : image.records) {
+      if (i == 1 && r.mnemonic == "owid") r.number = 3;
+      if (i == 1 && r.mnemonic == "gnam") r.text = "Finish line";
+      if ((i == 1 || i == 5) && r.mnemonic == "zscr") r.number = 4;
+      if (i == 2 && r.mnemonic == "ofre") r.text = "642.00";
+    }
+    review.configs.push_back(vecta::app::CompareConfiguration(image, values, variant));
+    review.configs.back().number = set ? i : 0;
+  }
+  return review;
+}
+
+bool SaveReviews(vecta::params::UnitContext& unit, QWidget* parent, const QString& out, const QString& prefix) {
+  int failures = 0;
+  for (bool set : {false, true}) {
+    vecta::gui::ConfigReviewWindow review(EventReview(unit, set), parent);
+    ShowPainted(&review);
+    failures += !Save(&review, out, prefix + (set ? QStringLiteral("-review-config-set.png")
+                                                   : QStringLiteral("-review-config-file.png")));
+  }
+  return failures == 0;
+}
 
 bool SaveStatusMonitor(vecta::gui::MainWindow& window, vecta::params::Prompter& prompter, const QString& out,
                        const QString& prefix) {
@@ -318,6 +362,7 @@ int main(int argc, char** argv) {
       ShowPainted(&dialog);
       failures += !Save(&dialog, out, prefix + QStringLiteral("-about.png"));
     }
+    failures += !SaveReviews(window.Unit(), &window, out, prefix);
 
     return CloseAndExitCode(window, failures);
   }
