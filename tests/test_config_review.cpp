@@ -50,6 +50,7 @@ struct ScriptedUnit {
       }
       return ReplyFrame(1, '1', value);
     }
+    if (m == "glod") return ReplyFrame(1, '1', std::to_string(current + 1));
     const auto& c = configs[static_cast<std::size_t>(current)];
     const auto it = c.find(m);
     if (it == c.end()) return ReplyFrame(1, 'E', "");
@@ -190,9 +191,10 @@ ConfigFileData ThreeConfigs() {
 
 TEST_F(ConfigReviewTest, SetIsReadWithTheSwitchingOfTheLoad) {
   scripted.configs = {{{"owid", "1"}, {"gnam", "C1"}}, {{"owid", "5"}, {"gnam", "C2"}}};  // two configs only
+  scripted.current = 1;  // the unit runs configuration 2, and is left on it
   const ConfigReview review = app::ReviewConfigSet(unit, "set.cfg", ThreeConfigs(), ReviewBasis::Unit);
-  EXPECT_EQ(TakeRequests(), (std::vector<std::string>{"wglod;1;", "rowid;;", "rgnam;;", "wglod;2;", "rowid;;",
-                                                      "rgnam;;", "wglod;3;", "wglod;1;"}));
+  EXPECT_EQ(TakeRequests(), (std::vector<std::string>{"rglod;;", "wglod;1;", "rowid;;", "rgnam;;", "wglod;2;",
+                                                      "rowid;;", "rgnam;;", "wglod;3;", "wglod;2;"}));
   EXPECT_EQ(f.clock.slept, (std::vector<std::int64_t>{1000, 1000, 1000, 1000}));
   ASSERT_EQ(review.configs.size(), 3u);
   EXPECT_EQ(review.configs[0].Differing(), 0);
@@ -202,7 +204,7 @@ TEST_F(ConfigReviewTest, SetIsReadWithTheSwitchingOfTheLoad) {
   EXPECT_FALSE(review.configs[2].read);
   EXPECT_EQ(ConfigName(review.configs[2]), "Config 3");
   EXPECT_EQ(CountsText(review), "1 differing, 3 equal, 0 not on this board, 1 config not read");
-  EXPECT_EQ(scripted.current, 0);
+  EXPECT_EQ(scripted.current, 1);
   EXPECT_EQ(prompter.progress,
             (std::vector<std::string>{"begin Please wait: Please wait while configs are read for review... /4",
                                       "set 1", "set 2", "set 3", "set 4", "end"}));
@@ -212,7 +214,7 @@ TEST_F(ConfigReviewTest, SetIsReadWithTheSwitchingOfTheLoad) {
   f.clock.slept.clear();
   app::ReviewConfigSet(unit, "set.cfg", ThreeConfigs(), ReviewBasis::Unit);
   const auto requests = TakeRequests();
-  EXPECT_EQ(requests.front(), "wgirb;1;");
+  EXPECT_EQ(requests.at(1), "wgirb;1;");
   EXPECT_EQ(requests.back(), "wgirb;0;");
   EXPECT_TRUE(f.clock.slept.empty());
 }
@@ -312,7 +314,7 @@ TEST_F(ConfigReviewTest, SetLoadAfterReviewAsksWhichBasisAndSendsThePlainLoad) {
   ASSERT_TRUE(app::LoadConfigSetReviewed(unit, {}));
   auto reviewed = TakeRequests();
   ASSERT_EQ(prompter.reviews.size(), 1u);
-  const std::size_t reads = 1 + 16 * 2 + 2;  // girb, (glod, owid) x 16, glod 1, girb
+  const std::size_t reads = 2 + 16 * 2 + 2;  // glod read, girb, (glod, owid) x 16, glod back, girb
   ASSERT_EQ(reviewed.size(), reads + plain.size());
   EXPECT_EQ(std::vector<std::string>(reviewed.begin() + reads, reviewed.end()), plain);
   EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Config set loaded"});

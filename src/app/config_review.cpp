@@ -1,7 +1,6 @@
 #include "app/config_review.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>

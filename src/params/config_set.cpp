@@ -1,5 +1,6 @@
 #include "params/config_set.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "link/frame.h"
@@ -261,6 +262,9 @@ std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std
   SwitchHold hold(unit);
   const int n = static_cast<int>(images.size());
   std::vector<std::optional<UnitValues>> out;
+  // Reading switches nothing for good: the unit goes back to the
+  // configuration it ran (1 when it does not say).
+  const int running = std::max(1, ReadUnitNumber(unit, "glod"));
   Progress progress(*unit.prompter, kReviewProgress, n + 1);
   hold.Begin();
   for (int i = 1; i <= n; ++i) {
@@ -277,7 +281,7 @@ std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std
     progress.Set(i);
   }
   link::LinkReply reply;
-  WriteUnitParameter(unit, "glod", "1", reply);
+  WriteUnitParameter(unit, "glod", ConfigNumberText(running), reply);
   hold.WaitAfterSwitch();
   progress.Set(n + 1);
   hold.End();

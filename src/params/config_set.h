@@ -73,7 +73,8 @@ void SendConfigSet(UnitContext& unit, const ConfigFileData& data, const std::fun
 // Reads, for review, what configuration i of the unit holds of the settings
 // image i names, for every image: the unit is switched with glod exactly as
 // the set load switches it (girb 1 ... girb 0 with firmware 3.4.0.0 or
-// later, else the wait after each switch) and left on configuration 1.
+// later, else the wait after each switch), then returned to the
+// configuration it ran before (read with glod first).
 // None for a configuration the unit refused to switch to. Nothing is
 // written but glod and girb. Under the poll lock; progress is shown.
 std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std::span<const ConfigImage> images);
