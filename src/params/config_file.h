@@ -207,9 +207,6 @@ bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::funct
 // the full refresh.
 std::optional<ConfigFileData> ReadConfigFileToLoad(UnitContext& unit, const std::string& path);
 void SendConfigFile(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh);
-// The same for the first half of the set load; the second half is
-// SendConfigSet (config_set.h).
-std::optional<ConfigFileData> ReadConfigSetToLoad(UnitContext& unit, const std::string& path);
 // "Load config from file": asks for the file, then LoadConfigFile.
 bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefresh);
 

@@ -65,9 +65,12 @@ bool SaveConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh);
 // image i into configuration i for every image, returns the unit to
 // configuration 1 and runs the full refresh. Returns true when sent.
 bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh);
-// The second half of LoadConfigSetFile (the first is ReadConfigSetToLoad):
-// sends a checked set, returns the unit to configuration 1 and runs the full
-// refresh.
+// The two halves of LoadConfigSetFile. The first reads and checks the whole
+// set (its count against the unit's config count included) without touching
+// the unit and shows the error when there is one.
+std::optional<ConfigFileData> ReadConfigSetToLoad(UnitContext& unit, const std::string& path);
+// The second (poll lock taken) sends a checked set, returns the unit to
+// configuration 1 and runs the full refresh.
 void SendConfigSet(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh);
 
 // Reads, for review, what configuration i of the unit holds of the settings
