@@ -150,7 +150,7 @@ class MainWindow::WorkerView final : public app::SessionView {
   }
   void ShowSatmodButton(bool visible) override {
     OnWindow([visible](MainWindow& w) {
-      if (w.page_) w.page_->Host().Show(button::kSatmod, visible);
+      if (w.page_) w.page_->Host().Show(ids::kSatmod, visible);
     });
   }
   ControlHost& MainPage() override { return main_; }
@@ -307,17 +307,17 @@ void MainWindow::BuildWindow() {
   auto* cgrid = new QGridLayout(connection);
   rs232_ = new QRadioButton(QStringLiteral("RS232"), connection);
   ethernet_ = new QRadioButton(QStringLiteral("Ethernet"), connection);
-  SetControlId(rs232_, 1140);
-  SetControlId(ethernet_, 1141);
+  SetControlId(rs232_, ids::kRs232);
+  SetControlId(ethernet_, ids::kEthernet);
   rs232_->setChecked(true);
   ports_ = new QComboBox(connection);
-  SetControlId(ports_, 1029);
+  SetControlId(ports_, ids::kSerialPort);
   ports_->setMinimumContentsLength(10);
   ports_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   address_ = new IpAddressEdit(connection);
-  SetControlId(address_, 1150);
+  SetControlId(address_, ids::kIpAddress);
   connect_ = new QPushButton(QStringLiteral("Connect"), connection);
-  SetControlId(connect_, 1003);
+  SetControlId(connect_, ids::kConnect);
   connect_->setAutoDefault(false);
   auto* portLabel = new QLabel(QStringLiteral("Port"), connection);
   portLabel->setBuddy(ports_);
@@ -334,8 +334,8 @@ void MainWindow::BuildWindow() {
   auto* sets = new QVBoxLayout;
   saveSet_ = new QPushButton(QStringLiteral("Save config set"), central);
   loadSet_ = new QPushButton(QStringLiteral("Load config set"), central);
-  SetControlId(saveSet_, 1001);
-  SetControlId(loadSet_, 1002);
+  SetControlId(saveSet_, ids::kSaveConfigSet);
+  SetControlId(loadSet_, ids::kLoadConfigSet);
   saveSet_->setAutoDefault(false);
   loadSet_->setAutoDefault(false);
   sets->addWidget(saveSet_);
@@ -346,7 +346,7 @@ void MainWindow::BuildWindow() {
 
   // Config tabs with the main settings page in their display area.
   tabs_ = new QTabBar(central);
-  SetControlId(tabs_, 1000);
+  SetControlId(tabs_, ids::kConfigTabs);
   tabs_->setExpanding(false);
   tabs_->setUsesScrollButtons(true);
   tabs_->setDrawBase(false);
@@ -364,10 +364,10 @@ void MainWindow::BuildWindow() {
   auto* status = new QHBoxLayout;
   auto* labels = new QVBoxLayout;
   pollingLabel_ = new QLabel(central);
-  SetControlId(pollingLabel_, 1006);
+  SetControlId(pollingLabel_, ids::kPollingLabel);
   pollingLabel_->setStyleSheet(QStringLiteral("color: blue;"));
   connectionLabel_ = new QLabel(central);
-  SetControlId(connectionLabel_, 1031);
+  SetControlId(connectionLabel_, ids::kConnectionLabel);
   labels->addWidget(pollingLabel_);
   labels->addWidget(connectionLabel_);
   status->addLayout(labels);
@@ -398,7 +398,7 @@ void MainWindow::BuildWindow() {
   logoArea_ = new QWidget(central);
   logoArea_->setFixedSize(logoFrame + QSize(2 * kLogoEdge, 2 * kLogoEdge));
   logo_ = new QLabel(logoArea_);
-  SetControlId(logo_, 1007);
+  SetControlId(logo_, ids::kLogo);
   logo_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   logo_->setLineWidth(kLogoEdge);
   logo_->setAlignment(Qt::AlignCenter);
@@ -427,8 +427,8 @@ void MainWindow::BuildWindow() {
 
   connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnect);
   connect(address_, &IpAddressEdit::returnPressed, connect_, &QPushButton::click);
-  connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(1001); });
-  connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(1002); });
+  connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(ids::kSaveConfigSet); });
+  connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(ids::kLoadConfigSet); });
   connect(rfLamp_, &QPushButton::clicked, this, &MainWindow::OnRfOutput);
   connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::OnConfigTabChanged);
   connect(page_, &MainSettingsPage::ButtonPressed, this, &MainWindow::OnPageButton);
@@ -721,11 +721,11 @@ void MainWindow::SetBusy(bool busy) {
   connect_->setEnabled(enable);
   saveSet_->setEnabled(enable);
   loadSet_->setEnabled(enable);
-  for (int id : {button::kAdvanced, button::kSaveConfigFile, button::kLoadConfigFile, button::kMainApply,
-                 button::kMainRefresh})
+  for (int id : {ids::kAdvanced, ids::kSaveConfigFile, ids::kLoadConfigFile, ids::kMainApply,
+                 ids::kMainRefresh})
     page_->Host().Enable(id, enable);
   if (advanced_)
-    for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, enable);
+    for (int id : {ids::kWindowRefresh, ids::kWindowApply}) advanced_->Host().Enable(id, enable);
 }
 
 void MainWindow::ShowConnected(bool connected) {
@@ -1098,35 +1098,35 @@ void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
 void MainWindow::OnPageButton(int id) {
   if (runner_->Running()) return;
   switch (id) {
-    case button::kAdvanced:
+    case ids::kAdvanced:
       OpenAdvancedWindow();
       return;
-    case button::kSatmod:
+    case ids::kSatmod:
       OpenSatmodWindow();
       return;
-    case button::kMainApply:
+    case ids::kMainApply:
       Run([](Core& core) { core.session->ApplyRequest(); }, {}, QStringLiteral("Writing the settings..."));
       return;
-    case button::kMainRefresh:
+    case ids::kMainRefresh:
       Run([](Core& core) { core.session->RefreshRequest(); }, {}, QStringLiteral("Reading the unit's settings..."));
       return;
-    case button::kSaveConfigFile:
+    case ids::kSaveConfigFile:
       Run([](Core& core) { params::SaveConfigToFile(core.unit, core.session->CurrentConfig()); }, {},
           QStringLiteral("Saving the configuration to a file..."));
       return;
-    case button::kLoadConfigFile:
+    case ids::kLoadConfigFile:
       Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Loading a configuration from a file..."));
       return;
-    case 1001:  // Save config set
+    case ids::kSaveConfigSet:
       Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Saving the configuration set..."));
       return;
-    case 1002:  // Load config set
+    case ids::kLoadConfigSet:
       Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Loading the configuration set..."));
       return;
-    case button::kWriteKey:
+    case ids::kWriteKey:
       OnWriteKey();
       return;
     default:
@@ -1147,7 +1147,7 @@ void MainWindow::OpenAdvancedWindow() {
   advanced_ = new AdvancedOptionsWindow(core_->unit, icon_);
   connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, &MainWindow::OnAdvancedButton);
   if (busyDepth_ > 0)
-    for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, false);
+    for (int id : {ids::kWindowRefresh, ids::kWindowApply}) advanced_->Host().Enable(id, false);
   advanced_->show();
   advanced_->raise();
   advanced_->activateWindow();
@@ -1155,12 +1155,12 @@ void MainWindow::OpenAdvancedWindow() {
 
 void MainWindow::OnAdvancedButton(int id) {
   if (runner_->Running() || !advanced_) return;
-  if (id == button::kWindowApply) {
+  if (id == ids::kWindowApply) {
     Run([](Core& core) {
       const std::vector<ControlHost*> pages = core.view->AdvancedPages();
       core.session->ApplyAdvancedWindow(pages);
     }, {}, QStringLiteral("Writing the settings..."));
-  } else if (id == button::kWindowRefresh) {
+  } else if (id == ids::kWindowRefresh) {
     Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
   }
 }
@@ -1191,10 +1191,10 @@ void MainWindow::OpenSatmodWindow() {
 
 void MainWindow::OnSatmodButton(int id) {
   if (runner_->Running() || !satmod_) return;
-  if (id == button::kWindowApply)
+  if (id == ids::kWindowApply)
     Run([](Core& core) { core.session->ApplySatmodWindow(core.view->SatmodHost()); }, {},
         QStringLiteral("Writing the satellite modulator's settings..."));
-  else if (id == button::kWindowRefresh)
+  else if (id == ids::kWindowRefresh)
     Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
 }
 
