@@ -78,6 +78,7 @@ MainWindow::MainWindow(MainWindowOptions options)
   core_->unit.setLamp = [notifier = notifier_](int lamp, int icon) { notifier->SetLamp(lamp, icon); };
   core_->view = std::make_unique<WorkerView>(this, core_->abandoned);
   core_->session = std::make_unique<app::Session>(core_->unit, *core_->view);
+  core_->connector = std::make_unique<app::Connector>(*core_->session);
 
   poll_ = std::make_unique<app::PollThread>(core_->link, core_->tables, notifier_, options_.pollWaiter);
 

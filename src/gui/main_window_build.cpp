@@ -34,7 +34,40 @@ void MainWindow::BuildWindow() {
   setCentralWidget(central);
   auto* outer = new QVBoxLayout(central);
 
-  // Connection panel and the config set buttons.
+  outer->addLayout(BuildConnectionPanel(central));
+  BuildConfigArea(central, outer);
+  outer->addLayout(BuildStatusRow(central));
+
+  OnSetLamp(params::kLampVideoLock, params::kIconRed);
+  OnSetLamp(params::kLampRfOutput, params::kIconGrey);
+  OnSetLamp(params::kLampConnection, params::kIconRed);
+  connectionLabel_->setText(QStringLiteral("Not connected"));
+  connectionLabel_->setStyleSheet(QStringLiteral("color: red;"));
+  ShowPollingState();
+  PlaceLogo();
+
+  for (const link::SerialPortInfo& port : core_->link->SerialPorts()) ports_->addItem(Q(port.name));
+  ports_->setCurrentIndex(-1);
+  // The address last reached over Ethernet is offered again.
+  if (const auto last = app::LoadLastAddress(options_.lastAddressFile)) address_->SetText(Q(*last));
+
+  // The status line on the left, what the window is connected to on the right.
+  connectedTo_ = new QLabel(this);
+  statusBar()->addPermanentWidget(connectedTo_);
+  statusBar()->setSizeGripEnabled(false);
+
+  connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnect);
+  connect(address_, &IpAddressEdit::returnPressed, connect_, &QPushButton::click);
+  connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(1001); });
+  connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(1002); });
+  connect(rfLamp_, &QPushButton::clicked, this, &MainWindow::OnRfOutput);
+  connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::OnConfigTabChanged);
+  connect(page_, &MainSettingsPage::ButtonPressed, this, &MainWindow::OnPageButton);
+}
+
+// The connection panel (RS-232 or Ethernet, port, address, Connect) and
+// the config set buttons beside it.
+QHBoxLayout* MainWindow::BuildConnectionPanel(QWidget* central) {
   auto* top = new QHBoxLayout;
   auto* connection = new QGroupBox(QStringLiteral("Connection"), central);
   auto* cgrid = new QGridLayout(connection);
@@ -75,9 +108,12 @@ void MainWindow::BuildWindow() {
   sets->addWidget(loadSet_);
   sets->addStretch(1);
   top->addLayout(sets);
-  outer->addLayout(top);
+  return top;
 
-  // Config tabs with the main settings page in their display area.
+}
+
+// The config tabs with the main settings page in their display area.
+void MainWindow::BuildConfigArea(QWidget* central, QVBoxLayout* outer) {
   tabs_ = new QTabBar(central);
   SetControlId(tabs_, 1000);
   tabs_->setExpanding(false);
@@ -93,7 +129,10 @@ void MainWindow::BuildWindow() {
   frameLayout->addWidget(page_);
   outer->addWidget(frame, 1);
 
-  // Status: the labels, the lamps and the logo.
+}
+
+// The polling and connection labels, the three lamps and the logo frame.
+QHBoxLayout* MainWindow::BuildStatusRow(QWidget* central) {
   auto* status = new QHBoxLayout;
   auto* labels = new QVBoxLayout;
   pollingLabel_ = new QLabel(central);
@@ -138,33 +177,8 @@ void MainWindow::BuildWindow() {
   status->addWidget(logoArea_);
   settings_.logoWidth = std::clamp(app::LogoPixels(settings_.logoWidth), 0, logoFrame.width());
   settings_.logoHeight = std::clamp(app::LogoPixels(settings_.logoHeight), 0, logoFrame.height());
-  outer->addLayout(status);
+  return status;
 
-  OnSetLamp(params::kLampVideoLock, params::kIconRed);
-  OnSetLamp(params::kLampRfOutput, params::kIconGrey);
-  OnSetLamp(params::kLampConnection, params::kIconRed);
-  connectionLabel_->setText(QStringLiteral("Not connected"));
-  connectionLabel_->setStyleSheet(QStringLiteral("color: red;"));
-  ShowPollingState();
-  PlaceLogo();
-
-  for (const link::SerialPortInfo& port : core_->link->SerialPorts()) ports_->addItem(Q(port.name));
-  ports_->setCurrentIndex(-1);
-  // The address last reached over Ethernet is offered again.
-  if (const auto last = app::LoadLastAddress(options_.lastAddressFile)) address_->SetText(Q(*last));
-
-  // The status line on the left, what the window is connected to on the right.
-  connectedTo_ = new QLabel(this);
-  statusBar()->addPermanentWidget(connectedTo_);
-  statusBar()->setSizeGripEnabled(false);
-
-  connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnect);
-  connect(address_, &IpAddressEdit::returnPressed, connect_, &QPushButton::click);
-  connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(1001); });
-  connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(1002); });
-  connect(rfLamp_, &QPushButton::clicked, this, &MainWindow::OnRfOutput);
-  connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::OnConfigTabChanged);
-  connect(page_, &MainSettingsPage::ButtonPressed, this, &MainWindow::OnPageButton);
 }
 
 // The logo, at its stored size (-1 is 70) limited to the frame and centred

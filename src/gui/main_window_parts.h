@@ -58,6 +58,7 @@ struct MainWindow::Core {
   params::UnitContext unit;
   std::unique_ptr<WorkerView> view;
   std::unique_ptr<app::Session> session;
+  std::unique_ptr<app::Connector> connector;
 };
 
 // The session's view of the window, for the operation thread: every call is
