@@ -375,6 +375,7 @@ class Tool {
   }
 
   int RestoreDefaults() {
+    if (int rc = LearnAddress()) return rc;
     session_.RestoreDefaults();
     return prompter_.ErrorShown() ? kExitLinkError : kExitOk;
   }
