@@ -19,20 +19,20 @@ namespace {
 using params::ConfigImage;
 using params::ConfigRecord;
 using params::Kind;
-using params::RowSpec;
+using params::RowDescriptor;
 using params::Variant;
 
 long long WireNumber(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
 // The rows whose values a configuration file carries.
-bool Saved(const RowSpec& row) {
+bool Saved(const RowDescriptor& row) {
   if (!row.writable || row.Derived()) return false;
   return row.kind != Kind::StatusList && (row.kind != Kind::Check || row.Has(params::flag::kBitratePair));
 }
 
-std::vector<const RowSpec*> RowsOf(std::string_view mnemonic, Variant variant) {
-  std::vector<const RowSpec*> rows;
-  for (const RowSpec& row : params::MainTableSpec())
+std::vector<const RowDescriptor*> RowsOf(std::string_view mnemonic, Variant variant) {
+  std::vector<const RowDescriptor*> rows;
+  for (const RowDescriptor& row : params::MainTableRows())
     if (row.mnemonic == mnemonic && Saved(row) && params::RowExists(row, variant)) rows.push_back(&row);
   return rows;
 }
@@ -41,7 +41,7 @@ std::vector<const RowSpec*> RowsOf(std::string_view mnemonic, Variant variant) {
 // encoder's layer (Layer 1 up to "MPEG Layer 1 48KHz Mono" of aenc, up to
 // position 2 of a1en and a2en); the encoder's value comes from the same
 // side of the comparison.
-const RowSpec* RowShown(const std::vector<const RowSpec*>& rows, const params::UnitValues& values) {
+const RowDescriptor* RowShown(const std::vector<const RowDescriptor*>& rows, const params::UnitValues& values) {
   if (rows.size() < 2) return rows.front();
   const std::string_view m = rows.front()->mnemonic;
   const char* encoder = m == "ampr" ? "aenc" : m == "a1br" ? "a1en" : m == "a2br" ? "a2en" : nullptr;
@@ -49,12 +49,12 @@ const RowSpec* RowShown(const std::vector<const RowSpec*>& rows, const params::U
   if (!encoder) return rows.front();
   const auto it = values.find(encoder);
   const bool layer1 = it == values.end() || WireNumber(it->second) <= lastLayer1;
-  for (const RowSpec* row : rows)
+  for (const RowDescriptor* row : rows)
     if (row->Has(layer1 ? params::flag::kLayer1Rates : params::flag::kLayer2Rates)) return row;
   return rows.front();
 }
 
-std::string Shown(const RowSpec& row, const std::string& wire) {
+std::string Shown(const RowDescriptor& row, const std::string& wire) {
   switch (row.kind) {
     case Kind::Text:
       return params::DisplayText(row, wire);
@@ -76,7 +76,7 @@ std::string Shown(const RowSpec& row, const std::string& wire) {
   }
 }
 
-bool SameValue(const RowSpec& row, const std::string& a, const std::string& b) {
+bool SameValue(const RowDescriptor& row, const std::string& a, const std::string& b) {
   switch (row.kind) {
     case Kind::Text:
       return params::DisplayText(row, a) == params::DisplayText(row, b);
@@ -131,7 +131,7 @@ Variant FileVariant(std::span<const ConfigImage> images, Variant unitVariant) {
     Fit fit{v};
     for (const std::string& m : inFile) fit.foreign += RowsOf(m, v).empty() ? 1 : 0;
     std::set<std::string_view> boardSettings;
-    for (const RowSpec& row : params::MainTableSpec())
+    for (const RowDescriptor& row : params::MainTableRows())
       if (Saved(row) && params::RowExists(row, v)) boardSettings.insert(row.mnemonic);
     for (std::string_view m : boardSettings) fit.missing += inFile.count(m) ? 0 : 1;
     fit.settings = static_cast<long long>(boardSettings.size());
@@ -150,9 +150,9 @@ Variant FileVariant(std::span<const ConfigImage> images, Variant unitVariant) {
   return best->variant;
 }
 
-std::string SettingCaption(const RowSpec& row, Variant variant) {
+std::string SettingCaption(const RowDescriptor& row, Variant variant) {
   for (const pages::PageLayout& page : pages::AllPages()) {
-    if (pages::TableFor(page.id).data() != params::MainTableSpec().data()) continue;
+    if (pages::TableFor(page.id).data() != params::MainTableRows().data()) continue;
     for (const pages::Entry& e : page.entries) {
       if (e.control != row.control || !e.ControlOn(variant) || e.caption.text.empty()) continue;
       if (!e.CaptionIsOwnText() && !e.CaptionOn(variant)) continue;
@@ -173,12 +173,12 @@ params::ConfigurationReview CompareConfiguration(const ConfigImage& image, const
     if (r.mnemonic == "glod") continue;
     const std::string value = r.ValueText();
     if (!seen.insert({r.mnemonic, value}).second) continue;
-    const std::vector<const RowSpec*> rows = RowsOf(r.mnemonic, variant);
+    const std::vector<const RowDescriptor*> rows = RowsOf(r.mnemonic, variant);
     if (rows.empty()) {
       ++review.notOnBoard;
       continue;
     }
-    const RowSpec& fileRow = *RowShown(rows, file);
+    const RowDescriptor& fileRow = *RowShown(rows, file);
     const auto held = unit.find(r.mnemonic);
     if (held != unit.end() && SameValue(fileRow, value, held->second)) {
       ++review.equal;

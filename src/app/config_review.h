@@ -35,7 +35,7 @@ std::string VariantName(params::Variant variant);
 // The caption of a row's control on the pages of the variant, with the
 // group box that frames it ("Encoder 1: Audio encoder"); the mnemonic when
 // no page shows the control.
-std::string SettingCaption(const params::RowSpec& row, params::Variant variant);
+std::string SettingCaption(const params::RowDescriptor& row, params::Variant variant);
 
 // One configuration of the file against the unit's values of it. Records
 // of "glod" are left out (a load never writes it); a record repeated with

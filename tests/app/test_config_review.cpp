@@ -155,7 +155,7 @@ ConfigImage SavedBy(const std::string& board) {
   ParamTables t;
   const Variant v = VariantOf(board);
   for (ParamRow& row : t.main.Rows()) {
-    const RowSpec& d = row.Desc();
+    const RowDescriptor& d = row.Desc();
     if (!RowExists(d, v)) continue;
     if (d.kind == Kind::Text) row.Set(std::string("1"));
     if (d.kind == Kind::List) row.Set(std::int32_t{0});
