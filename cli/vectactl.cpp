@@ -23,6 +23,7 @@
 #include "link/link_errors.h"
 #include "link/link_lock.h"
 #include "link/remote_control.h"
+#include "link/request.h"
 #include "link/serial_port.h"
 #include "link/trace.h"
 #include "params/apply.h"
@@ -149,10 +150,8 @@ class Tool {
 
   int Probe() {
     if (int rc = LearnAddress()) return rc;
-    char request[32];
-    std::snprintf(request, sizeof request, "%c%04drgbty;;", kStx, unit_.unitAddress);
     LinkReply reply;
-    if (std::uint32_t rc = Exchange(*link_, request, reply)) return LinkError(rc);
+    if (std::uint32_t rc = Exchange(*link_, ReadRequest(unit_.unitAddress, "gbty"), reply)) return LinkError(rc);
     out_ << "address " << unit_.unitAddress << "\n";
     out_ << "board " << (reply.status == '1' ? reply.value : std::string("(refused)")) << "\n";
     return kExitOk;
@@ -160,11 +159,9 @@ class Tool {
 
   int Raw(const std::string& text) {
     if (int rc = LearnAddress()) return rc;
-    char head[8];
-    std::snprintf(head, sizeof head, "%c%04d", kStx, unit_.unitAddress);
     std::lock_guard lock(LinkLock());
     LinkReply reply;
-    const std::uint32_t rc = link_->SendCommand(std::string(head) + text, reply, 1);
+    const std::uint32_t rc = link_->SendCommand(AddressedRequest(unit_.unitAddress, text), reply, 1);
     if (rc && rc != kErrInvalidReply && rc != kErrBadChecksum) return LinkError(rc);
     // The exchange is shown even when the reply was rejected, so it can be
     // inspected.
@@ -589,7 +586,7 @@ class Tool {
       return kExitOk;
     }
     LinkReply reply;
-    if (std::uint32_t rc = Exchange(*link_, "9999rgadd;;", reply)) return LinkError(rc);
+    if (std::uint32_t rc = Exchange(*link_, AddressQueryNoStx(), reply)) return LinkError(rc);
     if (reply.status != '1') {
       err_ << "The unit refused the address query\n";
       return kExitLinkError;

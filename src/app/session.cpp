@@ -1,12 +1,12 @@
 #include "app/session.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
-#include "link/frame.h"
+#include "app/format_text.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "link/trace.h"
 #include "params/apply.h"
 #include "params/refresh.h"
@@ -21,12 +21,6 @@ using params::MessageIcon;
 constexpr int kConfigSwitchWaitMs = 1000;
 constexpr int kRestoreDefaultsWaitMs = 5000;
 constexpr std::size_t kBoardTypeLength = 8;
-
-std::string Printf(const char* format, auto... args) {
-  char buf[300];
-  std::snprintf(buf, sizeof buf, format, args...);
-  return buf;
-}
 
 // Enters the busy state for a scope when asked.
 class BusyScope {
@@ -74,7 +68,7 @@ bool Session::RequireConnection() {
 
 std::uint32_t Session::LearnUnitAddress() {
   link::LinkReply reply;
-  const std::uint32_t rc = Send(Printf("%c9999rgadd;;", link::kStx), reply);
+  const std::uint32_t rc = Send(link::AddressQuery(), reply);
   if (rc == 0) {
     unit_.unitAddress = std::atoi(reply.value.c_str());
     view_.ShowUnitAddress(unit_.unitAddress);
@@ -87,7 +81,7 @@ void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBus
   PollScope poll(pollLockHeld);
 
   link::LinkReply reply;
-  if (Send(Printf("%c%04drgbty;;", link::kStx, unit_.unitAddress), reply) != 0) {
+  if (Send(link::ReadRequest(unit_.unitAddress, "gbty"), reply) != 0) {
     unit_.boardType.clear();
   } else {
     unit_.boardType = reply.value.substr(0, kBoardTypeLength);
@@ -100,15 +94,15 @@ void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBus
     view_.SetConfigCount(count);
   }
 
-  const std::uint32_t rc = Send(Printf("%c%04drglod;;", link::kStx, unit_.unitAddress), reply);
+  const std::uint32_t rc = Send(link::ReadRequest(unit_.unitAddress, "glod"), reply);
   if (rc != 0) {
-    ShowError(Printf("Error 0x%08x reading transmitter config", rc));
+    ShowError(FormatText("Error 0x%08x reading transmitter config", rc));
     return;
   }
   const int n = std::atoi(reply.value.c_str());
   // A K240 reports its configuration as it likes; the others within the tabs.
   if (!(unit_.variant() == params::Variant::K240 || (n >= 1 && n <= configCount_))) {
-    ShowError(Printf("Invalid config number (%d) returned from transmitter", n));
+    ShowError(FormatText("Invalid config number (%d) returned from transmitter", n));
     return;
   }
   if (n >= 1 && n <= configCount_) view_.SelectConfigTab(n - 1);
@@ -175,8 +169,8 @@ void Session::ChangeConfigTab(int k) {
     link::LinkReply reply;
     // A unit that refuses the switch ('E') stays where it was: that is a
     // failed load as much as a link error is.
-    if (Send(Printf("%04dwglod;%d;", unit_.unitAddress, k + 1), reply) != 0 || reply.status == 'E') {
-      ShowError(Printf("Unable to load config %d", k + 1));
+    if (Send(link::WriteRequestNoStx(unit_.unitAddress, "glod", k + 1), reply) != 0 || reply.status == 'E') {
+      ShowError(FormatText("Unable to load config %d", k + 1));
       return;
     }
     unit_.clock->SleepMs(kConfigSwitchWaitMs);  // the unit switches
@@ -188,7 +182,7 @@ void Session::ChangeUnitAddress(int newAddress) {
   PollScope poll(false);
   if (connected_) {
     link::LinkReply reply;
-    Send(Printf("%c%04dwgadd;%04d;", link::kStx, unit_.unitAddress, newAddress), reply);
+    Send(link::WriteRequest(unit_.unitAddress, "gadd", link::UnitAddressText(newAddress)), reply);
   }
   unit_.unitAddress = newAddress;
   view_.ShowUnitAddress(newAddress);
@@ -206,7 +200,7 @@ void Session::RestoreDefaults() {
   {
     PollScope poll(false);
     link::LinkReply reply;
-    Send(Printf("%c%04dwgdef;1;", link::kStx, unit_.unitAddress), reply);
+    Send(link::WriteRequest(unit_.unitAddress, "gdef", 1), reply);
     unit_.clock->SleepMs(kRestoreDefaultsWaitMs);
   }
   FullRefresh();
@@ -220,7 +214,7 @@ void Session::ToggleRfOutput() {
     const auto stored = oout ? oout->Position() : std::nullopt;
     if (!stored) return;
     link::LinkReply reply;
-    Send(Printf("%c%04dwoout;%d;", link::kStx, unit_.unitAddress, *stored == 1 ? 0 : 1), reply);
+    Send(link::WriteRequest(unit_.unitAddress, "oout", *stored == 1 ? 0 : 1), reply);
   }
   FullRefresh();
 }
@@ -261,9 +255,9 @@ void Session::WriteKey(KeyType type, const std::string& first, const std::string
   // The key fields hold 8 or 32 characters at most.
   const std::string key = first.substr(0, type == KeyType::Abs ? 8 : 32);
   link::LinkReply reply;
-  Send(Printf("%04dw%s;%s;", unit_.unitAddress, type == KeyType::Abs ? "zkey" : "zkez", key.c_str()), reply, 2);
+  Send(link::WriteRequestNoStx(unit_.unitAddress, type == KeyType::Abs ? "zkey" : "zkez", key), reply, 2);
   if (type == KeyType::Aes256)
-    Send(Printf("%04dwzkex;%s;", unit_.unitAddress, second.substr(0, 32).c_str()), reply, 2);
+    Send(link::WriteRequestNoStx(unit_.unitAddress, "zkex", second.substr(0, 32)), reply, 2);
 }
 
 }  // namespace vecta::app

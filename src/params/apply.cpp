@@ -8,6 +8,7 @@
 
 #include "link/frame.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "params/convert.h"
 #include "params/page_rules.h"
 
@@ -39,14 +40,6 @@ constexpr int kNarrowbandBandwidthWire = 3;  // 2.5 MHz
 // While a K610 is set to encode "MPEG4 ASP", its bandwidth is not written.
 constexpr std::int32_t kK610AspEncoder = 1;
 
-std::string Request(int address, char operation, std::string_view mnemonic, std::string_view value) {
-  char head[16];
-  std::snprintf(head, sizeof head, "%c%04d%c", static_cast<char>(link::kStx), address, operation);
-  std::string text(head);
-  text.append(mnemonic).append(";").append(value).append(";");
-  return text;
-}
-
 class Writer {
  public:
   explicit Writer(UnitContext& unit) : unit_(unit) {}
@@ -54,7 +47,7 @@ class Writer {
   // A write request; what the unit answers is not looked at: the refresh
   // that follows every apply shows what it took.
   void Write(std::string_view mnemonic, std::string_view value, int waitBeforeReadMs = 0) {
-    Send(Request(unit_.unitAddress, 'w', mnemonic, value), waitBeforeReadMs);
+    Send(link::WriteRequest(unit_.unitAddress, mnemonic, value), waitBeforeReadMs);
   }
   void Write(std::string_view mnemonic, long long value) { Write(mnemonic, std::to_string(value)); }
   std::uint32_t Send(const std::string& request, int waitBeforeReadMs = 0,
@@ -212,7 +205,7 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
       // The chaining calibration (cflo) must come through a change of the
       // chaining input unchanged: read it first and write it back after.
       link::LinkReply cflo;
-      const std::uint32_t rc = out.Send(Request(unit.unitAddress, 'r', "cflo", ""), 0, &cflo);
+      const std::uint32_t rc = out.Send(link::ReadRequest(unit.unitAddress, "cflo"), 0, &cflo);
       out.Write("cinp", value);
       if (rc == 0 && cflo.status != 'E') out.Write("cflo", cflo.value);
     } else {

@@ -14,6 +14,7 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "platform/atomic_file.h"
 
 namespace vecta::params {
@@ -92,17 +93,6 @@ ConfigRecord TextRecord(std::string_view mnemonic, std::string text) {
   r.kind = RecordKind::Text;
   r.text = std::move(text);
   return r;
-}
-
-std::string RequestText(int unitAddress, char op, std::string_view mnemonic, std::string_view value) {
-  char head[16];
-  std::snprintf(head, sizeof head, "%c%04d%c", static_cast<char>(link::kStx), unitAddress, op);
-  std::string s(head);
-  s.append(mnemonic);
-  s.push_back(';');
-  s.append(value);
-  s.push_back(';');
-  return s;
 }
 
 }  // namespace
@@ -312,7 +302,7 @@ ConfigError CheckRequestsFit(std::span<const ConfigImage> images, int unitAddres
   link::Bytes frame;
   for (const ConfigImage& image : images)
     for (const ConfigRecord& r : image.records)
-      if (!link::BuildRequestFrame(RequestText(unitAddress, 'w', r.mnemonic, r.ValueText()), maxFrame, frame))
+      if (!link::BuildRequestFrame(link::WriteRequest(unitAddress, r.mnemonic, r.ValueText()), maxFrame, frame))
         return ConfigError::ValueTooLong;
   return ConfigError::None;
 }
@@ -360,12 +350,12 @@ bool UnitConnected(const UnitContext& unit) { return unit.link && unit.link->IsC
 
 std::uint32_t WriteUnitParameter(UnitContext& unit, std::string_view mnemonic, std::string_view value,
                                  link::LinkReply& reply) {
-  return link::Exchange(*unit.link, RequestText(unit.unitAddress, 'w', mnemonic, value), reply, 1);
+  return link::Exchange(*unit.link, link::WriteRequest(unit.unitAddress, mnemonic, value), reply, 1);
 }
 
 int ReadUnitNumber(UnitContext& unit, std::string_view mnemonic) {
   link::LinkReply reply;
-  if (link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', mnemonic, ""), reply, 1) != link::kLinkOk ||
+  if (link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, mnemonic), reply, 1) != link::kLinkOk ||
       reply.status != '1')
     return 0;
   return static_cast<int>(LeadingInteger(reply.value));
@@ -387,7 +377,7 @@ void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, 
       // keep what it had.
       link::LinkReply flow;
       const std::uint32_t rc =
-          link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', "cflo", ""), flow, 1);
+          link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, "cflo"), flow, 1);
       WriteUnitParameter(unit, r.mnemonic, value, reply);
       if (rc == link::kLinkOk && flow.status != 'E') WriteUnitParameter(unit, "cflo", flow.value, reply);
     } else {
