@@ -323,7 +323,7 @@ class Tool {
     }
     const std::string asked = AskedWire(desc, page, askedPosition);
     {
-      std::lock_guard poll(PollLock());
+      OperationLock operation;
       if (params::Apply(unit_, *table, page) != 0) params::Refresh(unit_, *table, page);
     }
     if (prompter_.ErrorShown()) return kExitLinkError;
@@ -511,7 +511,7 @@ class Tool {
 
   // The main window's full refresh, for the file operations to run.
   std::function<void()> FullRefresh() {
-    return [this] { session_.FullRefresh(true); };
+    return [this] { session_.FullRefreshWithinOperation(); };
   }
 
   int Refresh() {
@@ -520,7 +520,7 @@ class Tool {
     if (prompter_.ErrorShown()) return kExitLinkError;
     if (view_.satmodButton) {
       view_.satmodOpen = true;
-      std::lock_guard poll(PollLock());
+      OperationLock operation;
       params::Refresh(unit_, tables_.satmod, view_.satmod);
     }
     return kExitOk;

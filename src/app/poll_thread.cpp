@@ -73,14 +73,6 @@ std::string KeepAliveRequest(int address) {
   return address == 0 ? link::AddressQuery() : link::ReadRequest(address, "gadd");
 }
 
-// One request under the poll lock and then the link lock, both released
-// before the caller touches a row or notifies the window.
-std::uint32_t PollExchange(link::CRavlenRemoteControl& link, const std::string& request,
-                           link::LinkReply& reply) {
-  std::lock_guard pollLock(link::PollLock());
-  return link::Exchange(link, request, reply, 1);
-}
-
 // Whether the link has a connection, and whether it is a TCP one.
 bool LinkOpen(link::CRavlenRemoteControl& link, bool& tcp) {
   std::lock_guard lock(link::LinkLock());
@@ -118,7 +110,7 @@ CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
       if (!s.pollList[i].load()) continue;
       const PollEntry& entry = kPollList[i];
       link::LinkReply reply;
-      const std::uint32_t rc = PollExchange(link, link::ReadRequest(address, entry.mnemonic), reply);
+      const std::uint32_t rc = link::PollExchange(link, link::ReadRequest(address, entry.mnemonic), reply);
       requested = true;
       if (rc == 0) {
         answered = true;
@@ -133,7 +125,7 @@ CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
   if (requested) return answered ? CycleOutcome::Answered : CycleOutcome::Failed;
 
   link::LinkReply reply;
-  if (PollExchange(link, KeepAliveRequest(address), reply) != 0) return CycleOutcome::Failed;
+  if (link::PollExchange(link, KeepAliveRequest(address), reply) != 0) return CycleOutcome::Failed;
   s.notifier->ContactConfirmed();
   return CycleOutcome::Answered;
 }

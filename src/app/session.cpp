@@ -37,17 +37,6 @@ class BusyScope {
   bool entered_;
 };
 
-// Takes the poll lock for a scope unless the caller already holds it.
-class PollScope {
- public:
-  explicit PollScope(bool alreadyHeld) : lock_(link::PollLock(), std::defer_lock) {
-    if (!alreadyHeld) lock_.lock();
-  }
-
- private:
-  std::unique_lock<std::recursive_mutex> lock_;
-};
-
 }  // namespace
 
 Session::Session(params::UnitContext& unit, SessionView& view) : unit_(unit), view_(view) {}
@@ -76,9 +65,10 @@ std::uint32_t Session::LearnUnitAddress() {
   return rc;
 }
 
-void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBusy) {
-  BusyScope busy(view_, enterBusy);
-  PollScope poll(pollLockHeld);
+void Session::FullRefresh(const FullRefreshOptions& options) {
+  BusyScope busy(view_, options.enterBusy);
+  std::optional<link::OperationLock> operation;
+  if (!options.operationLockHeld) operation.emplace();
 
   link::LinkReply reply;
   if (Send(link::ReadRequest(unit_.unitAddress, "gbty"), reply) != 0) {
@@ -109,7 +99,7 @@ void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBus
   currentConfig_ = n;
 
   params::Refresh(unit_, unit_.tables->main, view_.MainPage(),
-                  refreshAdvanced ? view_.AdvancedWindow() : nullptr);
+                  options.refreshAdvanced ? view_.AdvancedWindow() : nullptr);
 
   const params::ParamRow* sver = unit_.tables->main.Find("sver");
   const auto version = sver ? sver->Text() : std::nullopt;
@@ -121,14 +111,14 @@ void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBus
 void Session::ApplyRequest() {
   if (!RequireConnection()) return;
   BusyScope busy(view_, true);
-  PollScope poll(false);
+  link::OperationLock operation;
   if (params::Apply(unit_, unit_.tables->main, view_.MainPage()) != 0)
     params::Refresh(unit_, unit_.tables->main, view_.MainPage(), view_.AdvancedWindow());
 }
 
 void Session::ApplyAdvancedWindow(std::span<params::ControlHost* const> pages) {
   BusyScope busy(view_, true);
-  PollScope poll(false);
+  link::OperationLock operation;
   link::Trace("CTxDialog::Apply\r\n");
   unit_.rules.k610EncoderChoice.reset();
   int written = 0;
@@ -139,17 +129,17 @@ void Session::ApplyAdvancedWindow(std::span<params::ControlHost* const> pages) {
       ++written;
     }
   }
-  if (written > 0) FullRefresh(/*pollLockHeld=*/true, /*refreshAdvanced=*/false, /*enterBusy=*/true);
+  if (written > 0) FullRefresh({.operationLockHeld = true, .refreshAdvanced = false});
 }
 
 void Session::ReadSatmodWindow(params::ControlHost& window) {
-  PollScope poll(false);
+  link::OperationLock operation;
   params::Refresh(unit_, unit_.tables->satmod, window);
 }
 
 void Session::ApplySatmodWindow(params::ControlHost& window) {
   BusyScope busy(view_, true);
-  PollScope poll(false);
+  link::OperationLock operation;
   link::Trace("CSatmodDialog::Apply\r\n");
   if (params::Apply(unit_, unit_.tables->satmod, window) != 0)
     params::Refresh(unit_, unit_.tables->satmod, window);
@@ -164,7 +154,7 @@ void Session::ChangeConfigTab(int k) {
   view_.SelectConfigTab(k);
   if (!connected_) return;
   {
-    PollScope poll(false);
+    link::OperationLock operation;
     currentConfig_ = k + 1;
     link::LinkReply reply;
     // A unit that refuses the switch ('E') stays where it was: that is a
@@ -179,7 +169,7 @@ void Session::ChangeConfigTab(int k) {
 }
 
 void Session::ChangeUnitAddress(int newAddress) {
-  PollScope poll(false);
+  link::OperationLock operation;
   if (connected_) {
     link::LinkReply reply;
     Send(link::WriteRequest(unit_.unitAddress, "gadd", link::UnitAddressText(newAddress)), reply);
@@ -198,7 +188,7 @@ void Session::RestoreDefaults() {
   // every way out.
   BusyScope busy(view_, true);
   {
-    PollScope poll(false);
+    link::OperationLock operation;
     link::LinkReply reply;
     Send(link::WriteRequest(unit_.unitAddress, "gdef", 1), reply);
     unit_.clock->SleepMs(kRestoreDefaultsWaitMs);

@@ -51,13 +51,6 @@ const params::RowSpec* FindSpec(std::span<const params::RowSpec> table, std::str
   return nullptr;
 }
 
-// One request as the poll thread makes it: the poll lock, then the link lock
-// around the single exchange.
-std::uint32_t PollExchange(link::CRavlenRemoteControl& link, const std::string& request, link::LinkReply& reply) {
-  std::lock_guard poll(link::PollLock());
-  return link::Exchange(link, request, reply, 1);
-}
-
 void CsvField(std::string& out, std::string_view field) {
   if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
     out += field;
@@ -141,7 +134,7 @@ StatusSample SampleStatus(link::CRavlenRemoteControl& link, int unitAddress, con
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (stop && stop->load()) break;
     link::LinkReply reply;
-    if (PollExchange(link, link::ReadRequest(unitAddress, rows[i].Mnemonic()), reply) != link::kLinkOk) break;
+    if (link::PollExchange(link, link::ReadRequest(unitAddress, rows[i].Mnemonic()), reply) != link::kLinkOk) break;
     sample.answered = true;
     // A refusal is an answer without a value.
     if (reply.status == '1') sample.values[i] = ConvertStatus(rows[i], reply.value);
@@ -152,11 +145,11 @@ StatusSample SampleStatus(link::CRavlenRemoteControl& link, int unitAddress, con
 UnitIdentity IdentifyUnit(link::CRavlenRemoteControl& link, int unitAddress) {
   UnitIdentity id;
   link::LinkReply reply;
-  if (PollExchange(link, link::ReadRequest(unitAddress, "gbty"), reply) != link::kLinkOk) return id;
+  if (link::PollExchange(link, link::ReadRequest(unitAddress, "gbty"), reply) != link::kLinkOk) return id;
   id.answered = true;
   if (reply.status == '1') id.boardType = reply.value.substr(0, 8);
   if (params::VariantOf(id.boardType) != params::Variant::K240) return id;
-  if (PollExchange(link, link::ReadRequest(unitAddress, "sver"), reply) == link::kLinkOk && reply.status == '1')
+  if (link::PollExchange(link, link::ReadRequest(unitAddress, "sver"), reply) == link::kLinkOk && reply.status == '1')
     id.modulator = !reply.value.empty();
   return id;
 }

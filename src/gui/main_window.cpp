@@ -901,8 +901,7 @@ void MainWindow::OnConnect() {
         [index, wasEthernet, outcome](Core& core) {
           link::CRavlenRemoteControl& rc = *core.link;
           {
-            std::lock_guard poll(link::PollLock());
-            std::lock_guard lock(link::LinkLock());
+            link::PollAndLinkLock locks;
             if (rc.IsConnected() || rc.HasSocket() || rc.SerialOpen()) {
               if (wasEthernet)
                 rc.CloseEthernet();
@@ -980,8 +979,7 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
   Run(
       [wasEthernet, ip](Core& core) {
         link::CRavlenRemoteControl& rc = *core.link;
-        std::lock_guard poll(link::PollLock());
-        std::lock_guard lock(link::LinkLock());
+        link::PollAndLinkLock locks;
         if (wasEthernet) {
           if (rc.IsConnected() || rc.HasSocket()) rc.CloseEthernet();
         } else if (rc.SerialOpen()) {
@@ -1026,8 +1024,7 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
           // A socket the thread stored just before the cancel is dropped too.
           auto closeIt = [this] {
             Run([](Core& core) {
-              std::lock_guard poll(link::PollLock());
-              std::lock_guard lock(link::LinkLock());
+              link::PollAndLinkLock locks;
               if (!core.session->Connected()) core.link->CloseEthernet();
             });
           };
@@ -1063,8 +1060,7 @@ void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
           if (w.connecting_) w.connecting_->CancelButton()->setEnabled(false);
         });
         if (cancelled || core.abandoned->set) {
-          std::lock_guard poll(link::PollLock());
-          std::lock_guard lock(link::LinkLock());
+          link::PollAndLinkLock locks;
           core.link->CloseEthernet();
           return;
         }
@@ -1115,15 +1111,15 @@ void MainWindow::OnPageButton(int id) {
           QStringLiteral("Saving the configuration to a file..."));
       return;
     case button::kLoadConfigFile:
-      Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
           QStringLiteral("Loading a configuration from a file..."));
       return;
     case 1001:  // Save config set
-      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
           QStringLiteral("Saving the configuration set..."));
       return;
     case 1002:  // Load config set
-      Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
           QStringLiteral("Loading the configuration set..."));
       return;
     case button::kWriteKey:

@@ -365,7 +365,7 @@ bool OwidCrossesBoundary(long long a, long long b) { return (((a + 1) ^ (b + 1))
 
 void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid, int currentEenc,
                       bool hold) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   for (const ConfigRecord& r : records) {
     // glod selects the running configuration: the file's own number must not
     // switch the unit away from the configuration being loaded.
@@ -399,7 +399,7 @@ bool SaveConfigFile(UnitContext& unit, const std::string& path, int configNumber
     unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   platform::AtomicFile file;
   if (!file.Open(path)) {
     unit.prompter->Message(kError, kOpenForWriting, MessageIcon::Exclamation);
@@ -420,7 +420,7 @@ bool SaveConfigToFile(UnitContext& unit, int configNumber) {
     unit.prompter->Message(config_text::kError, config_text::kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigSaveRequest());
   if (!path) return false;
   return SaveConfigFile(unit, *path, configNumber);
@@ -432,7 +432,7 @@ bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::funct
     unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   bool tooLarge = false;
   const auto bytes = ReadFileBounded(path, kMaxConfigFileSize, tooLarge);
   if (!bytes) {
@@ -464,7 +464,7 @@ bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefr
     unit.prompter->Message(config_text::kError, config_text::kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigLoadRequest());
   if (!path) return false;
   return LoadConfigFile(unit, *path, fullRefresh);

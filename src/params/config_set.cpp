@@ -115,11 +115,10 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     Fail(unit, kNoConnection);
     return false;
   }
-  // Poll lock first, then the link lock for the whole run (each exchange
-  // takes it again): the poll thread cannot slip a request between a switch
-  // and the refresh that reads the configuration.
-  std::lock_guard poll(link::PollLock());
-  std::lock_guard linkLock(link::LinkLock());
+  // Both locks for the whole run (each exchange takes the link lock again):
+  // the poll thread cannot slip a request between a switch and the refresh
+  // that reads the configuration.
+  link::PollAndLinkLock locks;
   SwitchHold hold(unit);
 
   const int n = ConfigCount(unit.variant());
@@ -174,8 +173,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
 }
 
 bool SaveConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
-  std::lock_guard poll(link::PollLock());
-  std::lock_guard linkLock(link::LinkLock());
+  link::PollAndLinkLock locks;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigSaveRequest());
   if (!path) return false;
   return SaveConfigSetFile(unit, *path, fullRefresh);
@@ -186,7 +184,7 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     Fail(unit, kNoConnection);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   bool tooLarge = false;
   const auto bytes = ReadFileBounded(path, kMaxConfigFileSize, tooLarge);
   if (!bytes) {
@@ -238,7 +236,7 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
 }
 
 bool LoadConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigLoadRequest());
   if (!path) return false;
   return LoadConfigSetFile(unit, *path, fullRefresh);
