@@ -244,83 +244,12 @@ class Tool {
     params::ParamRow* row = RowToSet(mnemonic, table);
     if (!row) return NoSuchRow(mnemonic);
     const params::RowSpec& desc = row->Desc();
-    // The manual bitrate is typed in its edit and written through the box.
-    if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
-      err_ << mnemonic << " is shown only; it cannot be set\n";
-      return kExitUsage;
-    }
-    if (table == &tables_.satmod && !view_.satmodButton) {
-      err_ << mnemonic << " is a satellite modulator setting and no satellite modulator answers on this unit\n";
-      return kExitUsage;
-    }
-    const params::Variant variant = unit_.variant();
-    const bool k240Resolution = variant != params::Variant::K610 && desc.control == params::ctl::kResolution;
-    if (variant != params::Variant::K610 && desc.control == params::ctl::kMpeg4EncodingMode &&
-        unit_.rules.encoderIndex == 0) {
-      err_ << mnemonic << " is the MPEG4 encoding mode; the encoder is MPEG2 now\n";
-      return kExitUsage;
-    }
+    if (int rc = CheckSettable(mnemonic, desc, *table)) return rc;
 
-    // The page: the row's control and, for the bitrate pair, its partner,
-    // showing what the unit holds.
-    std::vector<int> ids{desc.control};
-    if (desc.Has(params::flag::kBitratePair))
-      for (const auto& other : table->Rows())
-        if (other.Desc().Has(params::flag::kBitratePair) && other.Desc().control != desc.control)
-          ids.push_back(other.Desc().control);
-    params::MemoryHost page(ids);
-    params::InitPage(page, *table);
-    for (const auto& r : table->Rows())
-      if (page.HasControl(r.Desc().control) && params::RowExists(r.Desc(), variant))
-        params::ShowStoredValue(r, page);
-
+    std::vector<int> ids;
+    params::MemoryHost page = PageFor(desc, *table, ids);
     std::int32_t askedPosition = -1;
-    switch (desc.kind) {
-      case params::Kind::List: {
-        auto offered = params::OfferedOptions(*desc.options);
-        // MPEG4 offers the two small sizes after the four fixed ones.
-        if (k240Resolution && unit_.rules.encoderIndex == 1) {
-          offered.resize(std::min<std::size_t>(offered.size(), 4));
-          offered.push_back("SIF");
-          offered.push_back("QSIF");
-          page.ClearList(desc.control);
-          for (std::size_t i = 0; i < offered.size(); ++i)
-            page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
-        }
-        auto it = std::find(offered.begin(), offered.end(), text);
-        if (it == offered.end()) {
-          err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
-          for (std::size_t i = 0; i < offered.size() && i < 40; ++i) err_ << " \"" << offered[i] << "\"";
-          if (offered.size() > 40) err_ << " ... (" << offered.size() << " choices)";
-          err_ << "\n";
-          return kExitUsage;
-        }
-        askedPosition = static_cast<int>(it - offered.begin());
-        page.Select(desc.control, askedPosition);
-        break;
-      }
-      case params::Kind::Check: {
-        const bool on = text == "1" || text == "on" || text == "yes" || text == "true";
-        const bool off = text == "0" || text == "off" || text == "no" || text == "false";
-        if (!on && !off) {
-          err_ << mnemonic << " is a check box: give on or off\n";
-          return kExitUsage;
-        }
-        page.SetChecked(desc.control, on);
-        break;
-      }
-      case params::Kind::Address:
-        page.SetAddress(desc.control, params::ParseAddress(text));
-        page.SetText(desc.control, text);
-        break;
-      default:
-        page.SetText(desc.control, text);
-        // A bitrate typed means a manual bitrate.
-        if (desc.Has(params::flag::kBitratePair))
-          for (int id : ids)
-            if (id != desc.control) page.SetChecked(id, true);
-        break;
-    }
+    if (int rc = EnterValue(page, desc, ids, mnemonic, text, askedPosition)) return rc;
     const std::string asked = AskedWire(desc, page, askedPosition);
     {
       OperationLock operation;
@@ -402,6 +331,99 @@ class Tool {
   }
 
  private:
+  // Why a row cannot be set now, as the exit code after saying so; 0 when
+  // it can.
+  int CheckSettable(const std::string& mnemonic, const params::RowSpec& desc, const params::ParamTable& table) {
+    // The manual bitrate is typed in its edit and written through the box.
+    if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
+      err_ << mnemonic << " is shown only; it cannot be set\n";
+      return kExitUsage;
+    }
+    if (&table == &tables_.satmod && !view_.satmodButton) {
+      err_ << mnemonic << " is a satellite modulator setting and no satellite modulator answers on this unit\n";
+      return kExitUsage;
+    }
+    if (unit_.variant() != params::Variant::K610 && desc.control == params::ctl::kMpeg4EncodingMode &&
+        unit_.rules.encoderIndex == 0) {
+      err_ << mnemonic << " is the MPEG4 encoding mode; the encoder is MPEG2 now\n";
+      return kExitUsage;
+    }
+    return kExitOk;
+  }
+
+  // The page: the row's control and, for the bitrate pair, its partner
+  // (both in `ids`, the row's first), showing what the unit holds.
+  params::MemoryHost PageFor(const params::RowSpec& desc, const params::ParamTable& table, std::vector<int>& ids) {
+    ids = {desc.control};
+    if (desc.Has(params::flag::kBitratePair))
+      for (const auto& other : table.Rows())
+        if (other.Desc().Has(params::flag::kBitratePair) && other.Desc().control != desc.control)
+          ids.push_back(other.Desc().control);
+    params::MemoryHost page(ids);
+    params::InitPage(page, table);
+    for (const auto& r : table.Rows())
+      if (page.HasControl(r.Desc().control) && params::RowExists(r.Desc(), unit_.variant()))
+        params::ShowStoredValue(r, page);
+    return page;
+  }
+
+  // The typed value into the page's control, as the operator would enter
+  // it; the exit code when it is not one the control takes.
+  int EnterValue(params::MemoryHost& page, const params::RowSpec& desc, const std::vector<int>& ids,
+                 const std::string& mnemonic, const std::string& text, std::int32_t& askedPosition) {
+    switch (desc.kind) {
+      case params::Kind::List:
+        return SelectChoice(page, desc, mnemonic, text, askedPosition);
+      case params::Kind::Check: {
+        const bool on = text == "1" || text == "on" || text == "yes" || text == "true";
+        const bool off = text == "0" || text == "off" || text == "no" || text == "false";
+        if (!on && !off) {
+          err_ << mnemonic << " is a check box: give on or off\n";
+          return kExitUsage;
+        }
+        page.SetChecked(desc.control, on);
+        return kExitOk;
+      }
+      case params::Kind::Address:
+        page.SetAddress(desc.control, params::ParseAddress(text));
+        page.SetText(desc.control, text);
+        return kExitOk;
+      default:
+        page.SetText(desc.control, text);
+        // A bitrate typed means a manual bitrate.
+        if (desc.Has(params::flag::kBitratePair))
+          for (int id : ids)
+            if (id != desc.control) page.SetChecked(id, true);
+        return kExitOk;
+    }
+  }
+
+  int SelectChoice(params::MemoryHost& page, const params::RowSpec& desc, const std::string& mnemonic,
+                   const std::string& text, std::int32_t& askedPosition) {
+    auto offered = params::OfferedOptions(*desc.options);
+    // MPEG4 offers the two small sizes after the four fixed ones.
+    const bool k240Resolution =
+        unit_.variant() != params::Variant::K610 && desc.control == params::ctl::kResolution;
+    if (k240Resolution && unit_.rules.encoderIndex == 1) {
+      offered.resize(std::min<std::size_t>(offered.size(), 4));
+      offered.push_back("SIF");
+      offered.push_back("QSIF");
+      page.ClearList(desc.control);
+      for (std::size_t i = 0; i < offered.size(); ++i) page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
+    }
+    auto it = std::find(offered.begin(), offered.end(), text);
+    if (it == offered.end()) {
+      err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
+      for (std::size_t i = 0; i < offered.size() && i < 40; ++i) err_ << " \"" << offered[i] << "\"";
+      if (offered.size() > 40) err_ << " ... (" << offered.size() << " choices)";
+      err_ << "\n";
+      return kExitUsage;
+    }
+    askedPosition = static_cast<int>(it - offered.begin());
+    page.Select(desc.control, askedPosition);
+    return kExitOk;
+  }
+
   // Why a typed value cannot go to the unit, before anything is sent.
   std::optional<std::string> ValueProblem(const std::string& mnemonic, const std::string& text) {
     for (unsigned char c : text) {
