@@ -51,6 +51,8 @@ std::string WriteRequestNoStx(int address, std::string_view mnemonic, long long 
 
 std::string AddressQuery() { return ReadRequest(kBroadcastAddress, "gadd"); }
 
+std::string AddressQueryNoStx() { return ReadRequestNoStx(kBroadcastAddress, "gadd"); }
+
 std::string AddressedRequest(int address, std::string_view rest) {
   std::string text(1, static_cast<char>(kStx));
   text += UnitAddressText(address);

@@ -6,7 +6,7 @@
 //
 // Most requests lead with STX themselves; a few have always been sent
 // without it (the configuration switch, the scrambling keys, the
-// engineering pages). Both frame to
+// engineering pages, the link's probe of a new connection). Both frame to
 // the same bytes, but the communication log and the diagnostic transcript
 // show the text as it was handed over, so each caller keeps its form.
 #pragma once
@@ -33,8 +33,9 @@ std::string WriteRequestNoStx(int address, std::string_view mnemonic, std::strin
 std::string WriteRequestNoStx(int address, std::string_view mnemonic, long long value);
 
 // The broadcast address query, a read of gadd at address 9999: the attached
-// unit answers with its own address.
+// unit answers with its own address. With and without the leading STX.
 std::string AddressQuery();
+std::string AddressQueryNoStx();
 
 // STX and the address in front of the rest of a request as the operator
 // typed it ("rgbty;;"): the command-line tool's raw request.

@@ -8,6 +8,7 @@
 #include "link/link_lock.h"
 #include "link/request.h"
 #include "params/control_changes.h"
+#include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/page_rules.h"
 
@@ -151,7 +152,7 @@ void WriteRow(Run& run, std::string_view mnemonic, const std::string& value) {
 
 // ------------------------------------------------------ derived rows
 
-// "0000", the band: the bandwidth that opens it, and only when the band
+// The band ("Narrowband" / "DVBT"): the bandwidth that opens it, and only when the band
 // really changes.
 bool WriteBand(Run& run, std::int32_t selected) {
   if (!run.modeChange) return false;
@@ -161,7 +162,7 @@ bool WriteBand(Run& run, std::int32_t selected) {
   return true;
 }
 
-// "0003", the audio switch: the encoder's audio-on setting or off.
+// The audio switch: the encoder's audio-on setting or off.
 bool WriteAudioSwitch(Run& run, std::int32_t selected) {
   run.Write("aenc", selected == 1 ? run.audioOn : 0);
   ++run.count;
@@ -169,7 +170,7 @@ bool WriteAudioSwitch(Run& run, std::int32_t selected) {
   return true;
 }
 
-// "0004" and "0005", the sources of the K610's two encoders: the encoder on
+// The sources of the K610's two encoders: the encoder on
 // (audio-on setting) and its input, or the encoder off.
 void WriteEncoderSource(Run& run, std::string_view encoder, std::string_view input, std::int32_t selected) {
   if (selected >= 1) {
@@ -211,10 +212,10 @@ struct DerivedRule {
 };
 
 constexpr DerivedRule kDerivedRules[] = {
-    {"0000", nullptr, WriteBand},
-    {"0003", AudioSwitchStale, WriteAudioSwitch},
-    {"0004", FirstSourceStale, WriteFirstSource},
-    {"0005", SecondSourceStale, WriteSecondSource},
+    {derived::kBandwidthMode, nullptr, WriteBand},
+    {derived::kAudio, AudioSwitchStale, WriteAudioSwitch},
+    {derived::kAudioEncoder1, FirstSourceStale, WriteFirstSource},
+    {derived::kAudioEncoder2, SecondSourceStale, WriteSecondSource},
 };
 
 const DerivedRule* FindDerivedRule(std::string_view row) {
@@ -239,7 +240,7 @@ struct Change {
 };
 
 Change TextChange(Run& run, const ParamRow& row, ControlHost& window) {
-  const RowSpec& desc = row.Desc();
+  const RowDescriptor& desc = row.Desc();
   const std::string text = window.Text(desc.control);
   if (desc.Has(flag::kBitratePair)) run.bitrate = std::atof(text.c_str());
   Change change;
@@ -254,13 +255,13 @@ Change TextChange(Run& run, const ParamRow& row, ControlHost& window) {
 // mode.
 bool ChangesMode(std::string_view mnemonic, std::int32_t selected, std::int32_t stored) {
   if (mnemonic == "owid") return IsDvbtBandwidth(selected) != IsDvbtBandwidth(stored);
-  if (mnemonic == "0000") return true;
+  if (mnemonic == derived::kBandwidthMode) return true;
   if (mnemonic == "aenc") return (selected == 0) != (stored == 0);  // audio on or off
   return false;
 }
 
 void ListValueChanged(Run& run, const ParamRow& row, Change& change) {
-  const RowSpec& desc = row.Desc();
+  const RowDescriptor& desc = row.Desc();
   const std::string_view m = desc.mnemonic;
   const std::int32_t stored = row.Position().value_or(kNoStoredPosition);
   if (ChangesMode(m, change.selected, stored)) run.modeChange = true;
@@ -276,7 +277,7 @@ void ListValueChanged(Run& run, const ParamRow& row, Change& change) {
 
 // None when the row is passed over altogether.
 std::optional<Change> ListChange(Run& run, const ParamRow& row, ControlHost& window) {
-  const RowSpec& desc = row.Desc();
+  const RowDescriptor& desc = row.Desc();
   const std::string_view m = desc.mnemonic;
   Change change;
   change.selected = window.Selected(desc.control);
@@ -286,7 +287,7 @@ std::optional<Change> ListChange(Run& run, const ParamRow& row, ControlHost& win
   if (run.variant != Variant::K610 && m == "ecmd" &&
       (run.rules.encoderIndex == 0 || run.rules.resolutionIndex > kLastFixedSize))
     return std::nullopt;
-  if (m == "ehor" && desc.control == ctl::kResolution && change.selected > kLastFixedSize) {
+  if (m == "ehor" && desc.control == ids::kResolution && change.selected > kLastFixedSize) {
     run.Write("ecmd", change.selected);
     run.Wrote();
   }
@@ -306,7 +307,7 @@ Change AddressChange(const ParamRow& row, ControlHost& window) {
 }
 
 Change CheckChange(Run& run, const ParamRow& row, ControlHost& window) {
-  const RowSpec& desc = row.Desc();
+  const RowDescriptor& desc = row.Desc();
   const bool ticked = window.Checked(desc.control);
   Change change;
   // A box ticked after a non-zero bitrate is written on every apply.
@@ -338,7 +339,7 @@ std::optional<Change> WhatChanged(Run& run, const ParamRow& row, ControlHost& wi
 std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
   Run run(unit, table);
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (!window.HasControl(desc.control) || !RowExists(desc, run.variant)) continue;
     std::optional<Change> change;
     {

@@ -14,11 +14,13 @@
 #include "link/link_lock.h"
 #include "support/fake_link.h"
 #include "support/recording_ui.h"
+#include "params/control_ids.h"
 
 using namespace vecta;
 using namespace vecta::test;
 using app::KeyType;
 using app::Session;
+namespace ids = vecta::params::ids;
 
 namespace {
 
@@ -188,7 +190,7 @@ class ScriptedUnit {
 
   // A value for every row of the main table, as a real unit has.
   void AnswerEveryRow() {
-    for (const auto& row : params::MainTableSpec()) {
+    for (const auto& row : params::MainTableRows()) {
       if (row.Derived() || values.count(row.mnemonic)) continue;
       if (row.options)
         values[row.mnemonic] = std::to_string(params::PositionToWire(*row.options, 0).value_or(0));
@@ -233,8 +235,8 @@ TEST_F(FullRefreshTest, K240WithSatelliteModulator) {
   EXPECT_EQ(view.tab, 2);
   EXPECT_EQ(session.CurrentConfig(), 3);
   EXPECT_EQ(view.satmodButton, true);
-  EXPECT_EQ(view.page.SelectedText(1204), "7MHz");
-  EXPECT_EQ(view.page.Text(1303), "North");
+  EXPECT_EQ(view.page.SelectedText(ids::kModulationBandwidth), "7MHz");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "North");
   EXPECT_EQ(view.busyChanges, (std::vector<bool>{true, false}));
   // Board type and config first, then the main table, then the satellite modulator.
   ASSERT_GE(unit.requests.size(), 3u);
@@ -329,7 +331,7 @@ TEST_F(FullRefreshTest, RestoreDefaultsAnsweredYes) {
 TEST_F(FullRefreshTest, EveryBusyStateEnteredIsLeft) {
   enum class Unit { Answering, Refusing, Silent };
   const std::vector<std::pair<const char*, std::function<void()>>> commands = {
-      {"apply", [&] { view.page.SetText(1303, "Changed"); session.ApplyRequest(); }},
+      {"apply", [&] { view.page.SetText(ids::kUnitName, "Changed"); session.ApplyRequest(); }},
       {"refresh", [&] { session.RefreshRequest(); }},
       {"restore defaults", [&] { prompter.answers = {params::Answer::Yes}; session.RestoreDefaults(); }},
       {"RF output", [&] { session.ToggleRfOutput(); }},
@@ -381,7 +383,7 @@ TEST_F(FullRefreshTest, ApplyWritesTheChangedRowAndRefreshes) {
   unit.AnswerEveryRow();
   session.FullRefresh();
   unit.requests.clear();
-  view.page.SetText(1303, "B");
+  view.page.SetText(ids::kUnitName, "B");
   session.ApplyRequest();
   ASSERT_FALSE(unit.requests.empty());
   EXPECT_EQ(unit.requests.front(), "0007wgnam;B;");
@@ -398,13 +400,13 @@ TEST_F(FullRefreshTest, OptionsChooseTheBusyStateAndTheAdvancedWindow) {
   view.advancedOpen = true;
   session.FullRefresh({.enterBusy = false});
   EXPECT_TRUE(view.busyChanges.empty());
-  EXPECT_EQ(view.advanced.Text(1303), "North");
+  EXPECT_EQ(view.advanced.Text(ids::kUnitName), "North");
 
   unit.values["gnam"] = "South";
   session.FullRefresh({.refreshAdvanced = false});
   EXPECT_EQ(view.busyChanges, (std::vector<bool>{true, false}));
-  EXPECT_EQ(view.page.Text(1303), "South");
-  EXPECT_EQ(view.advanced.Text(1303), "North");  // left as it was
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "South");
+  EXPECT_EQ(view.advanced.Text(ids::kUnitName), "North");  // left as it was
 }
 
 // Whether the poll lock is held while the unit is asked for its board type.

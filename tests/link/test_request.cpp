@@ -44,6 +44,7 @@ TEST(RequestText, NoStxFormsAreTheSameTextWithoutIt) {
 
 TEST(RequestText, AddressQueryIsAReadOfGaddAtTheBroadcastAddress) {
   EXPECT_EQ(AddressQuery(), kS + "9999rgadd;;");
+  EXPECT_EQ(AddressQueryNoStx(), "9999rgadd;;");
   EXPECT_EQ(AddressQuery(), ReadRequest(kBroadcastAddress, "gadd"));
 }
 
@@ -68,7 +69,7 @@ TEST(RequestText, ValueGoesInAsItIs) {
 TEST(RequestText, BothFormsFrameToTheSameBytes) {
   Bytes a, b;
   ASSERT_TRUE(BuildRequestFrame(AddressQuery(), kMaxSerialRequestFrame, a));
-  ASSERT_TRUE(BuildRequestFrame(ReadRequestNoStx(kBroadcastAddress, "gadd"), kMaxSerialRequestFrame, b));
+  ASSERT_TRUE(BuildRequestFrame(AddressQueryNoStx(), kMaxSerialRequestFrame, b));
   EXPECT_EQ(a, b);
   EXPECT_EQ(a, (Bytes{0x02, '9', '9', '9', '9', 'r', 'g', 'a', 'd', 'd', ';', ';', 0xDC, 0x03}));
 

@@ -12,7 +12,7 @@ using namespace vecta::params;
 namespace {
 
 const OptionList kChoices = {"Off", "On", "Auto"};
-const RowSpec kRows[] = {
+const RowDescriptor kRows[] = {
     {"ttxt", 1, true, Kind::Text, 0, nullptr},
     {"tlst", 2, true, Kind::List, 0, &kChoices},
     {"tchk", 3, true, Kind::Check, 0, nullptr},
