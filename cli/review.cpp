@@ -24,7 +24,7 @@ bool IsSetFile(const std::string& path) {
 }  // namespace
 
 int DiffUnit(params::UnitContext& unit, const std::string& path, std::ostream& out) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   params::ConfigReview review;
   if (IsSetFile(path)) {
     const auto data = params::ReadConfigSetToLoad(unit, path);
@@ -40,7 +40,7 @@ int DiffUnit(params::UnitContext& unit, const std::string& path, std::ostream& o
 }
 
 int DryRunLoad(params::UnitContext& unit, const std::string& path, std::ostream& out) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const auto data = params::ReadConfigFileToLoad(unit, path);
   if (!data) return kExitReviewError;
   out << params::ReviewText(app::ReviewConfigFile(unit, path, *data)) << "dry run: nothing was written\n";

@@ -25,6 +25,7 @@
 #include "link/link_errors.h"
 #include "link/link_lock.h"
 #include "link/remote_control.h"
+#include "link/request.h"
 #include "link/serial_port.h"
 #include "link/trace.h"
 #include "params/apply.h"
@@ -152,10 +153,8 @@ class Tool {
 
   int Probe() {
     if (int rc = LearnAddress()) return rc;
-    char request[32];
-    std::snprintf(request, sizeof request, "%c%04drgbty;;", kStx, unit_.unitAddress);
     LinkReply reply;
-    if (std::uint32_t rc = Exchange(*link_, request, reply)) return LinkError(rc);
+    if (std::uint32_t rc = Exchange(*link_, ReadRequest(unit_.unitAddress, "gbty"), reply)) return LinkError(rc);
     out_ << "address " << unit_.unitAddress << "\n";
     out_ << "board " << (reply.status == '1' ? reply.value : std::string("(refused)")) << "\n";
     return kExitOk;
@@ -163,11 +162,9 @@ class Tool {
 
   int Raw(const std::string& text) {
     if (int rc = LearnAddress()) return rc;
-    char head[8];
-    std::snprintf(head, sizeof head, "%c%04d", kStx, unit_.unitAddress);
     std::lock_guard lock(LinkLock());
     LinkReply reply;
-    const std::uint32_t rc = link_->SendCommand(std::string(head) + text, reply, 1);
+    const std::uint32_t rc = link_->SendCommand(AddressedRequest(unit_.unitAddress, text), reply, 1);
     if (rc && rc != kErrInvalidReply && rc != kErrBadChecksum) return LinkError(rc);
     // The exchange is shown even when the reply was rejected, so it can be
     // inspected.
@@ -250,86 +247,15 @@ class Tool {
     params::ParamRow* row = RowToSet(mnemonic, table);
     if (!row) return NoSuchRow(mnemonic);
     const params::RowDescriptor& desc = row->Desc();
-    // The manual bitrate is typed in its edit and written through the box.
-    if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
-      err_ << mnemonic << " is shown only; it cannot be set\n";
-      return kExitUsage;
-    }
-    if (table == &tables_.satmod && !view_.satmodButton) {
-      err_ << mnemonic << " is a satellite modulator setting and no satellite modulator answers on this unit\n";
-      return kExitUsage;
-    }
-    const params::Variant variant = unit_.variant();
-    const bool k240Resolution = variant != params::Variant::K610 && desc.control == params::ids::kResolution;
-    if (variant != params::Variant::K610 && desc.control == params::ids::kMpeg4EncodingMode &&
-        unit_.rules.encoderIndex == 0) {
-      err_ << mnemonic << " is the MPEG4 encoding mode; the encoder is MPEG2 now\n";
-      return kExitUsage;
-    }
+    if (int rc = CheckSettable(mnemonic, desc, *table)) return rc;
 
-    // The page: the row's control and, for the bitrate pair, its partner,
-    // showing what the unit holds.
-    std::vector<int> ids{desc.control};
-    if (desc.Has(params::flag::kBitratePair))
-      for (const auto& other : table->Rows())
-        if (other.Desc().Has(params::flag::kBitratePair) && other.Desc().control != desc.control)
-          ids.push_back(other.Desc().control);
-    params::MemoryHost page(ids);
-    params::InitPage(page, *table);
-    for (const auto& r : table->Rows())
-      if (page.HasControl(r.Desc().control) && params::RowExists(r.Desc(), variant))
-        params::ShowStoredValue(r, page);
-
+    std::vector<int> controls;
+    params::MemoryHost page = PageFor(desc, *table, controls);
     std::int32_t askedPosition = -1;
-    switch (desc.kind) {
-      case params::Kind::List: {
-        auto offered = params::OfferedOptions(*desc.options);
-        // MPEG4 offers the two small sizes after the four fixed ones.
-        if (k240Resolution && unit_.rules.encoderIndex == 1) {
-          offered.resize(std::min<std::size_t>(offered.size(), 4));
-          offered.push_back("SIF");
-          offered.push_back("QSIF");
-          page.ClearList(desc.control);
-          for (std::size_t i = 0; i < offered.size(); ++i)
-            page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
-        }
-        auto it = std::find(offered.begin(), offered.end(), text);
-        if (it == offered.end()) {
-          err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
-          for (std::size_t i = 0; i < offered.size() && i < 40; ++i) err_ << " \"" << offered[i] << "\"";
-          if (offered.size() > 40) err_ << " ... (" << offered.size() << " choices)";
-          err_ << "\n";
-          return kExitUsage;
-        }
-        askedPosition = static_cast<int>(it - offered.begin());
-        page.Select(desc.control, askedPosition);
-        break;
-      }
-      case params::Kind::Check: {
-        const bool on = text == "1" || text == "on" || text == "yes" || text == "true";
-        const bool off = text == "0" || text == "off" || text == "no" || text == "false";
-        if (!on && !off) {
-          err_ << mnemonic << " is a check box: give on or off\n";
-          return kExitUsage;
-        }
-        page.SetChecked(desc.control, on);
-        break;
-      }
-      case params::Kind::Address:
-        page.SetAddress(desc.control, params::ParseAddress(text));
-        page.SetText(desc.control, text);
-        break;
-      default:
-        page.SetText(desc.control, text);
-        // A bitrate typed means a manual bitrate.
-        if (desc.Has(params::flag::kBitratePair))
-          for (int id : ids)
-            if (id != desc.control) page.SetChecked(id, true);
-        break;
-    }
+    if (int rc = EnterValue(page, desc, controls, mnemonic, text, askedPosition)) return rc;
     const std::string asked = AskedWire(desc, page, askedPosition);
     {
-      std::lock_guard poll(PollLock());
+      OperationLock operation;
       if (params::Apply(unit_, *table, page) != 0) params::Refresh(unit_, *table, page);
     }
     if (prompter_.ErrorShown()) return kExitLinkError;
@@ -415,6 +341,100 @@ class Tool {
   }
 
  private:
+  // Why a row cannot be set now, as the exit code after saying so; 0 when
+  // it can.
+  int CheckSettable(const std::string& mnemonic, const params::RowDescriptor& desc, const params::ParamTable& table) {
+    // The manual bitrate is typed in its edit and written through the box.
+    if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
+      err_ << mnemonic << " is shown only; it cannot be set\n";
+      return kExitUsage;
+    }
+    if (&table == &tables_.satmod && !view_.satmodButton) {
+      err_ << mnemonic << " is a satellite modulator setting and no satellite modulator answers on this unit\n";
+      return kExitUsage;
+    }
+    if (unit_.variant() != params::Variant::K610 && desc.control == params::ids::kMpeg4EncodingMode &&
+        unit_.rules.encoderIndex == 0) {
+      err_ << mnemonic << " is the MPEG4 encoding mode; the encoder is MPEG2 now\n";
+      return kExitUsage;
+    }
+    return kExitOk;
+  }
+
+  // The page: the row's control and, for the bitrate pair, its partner
+  // (both in `controls`, the row's first), showing what the unit holds.
+  params::MemoryHost PageFor(const params::RowDescriptor& desc, const params::ParamTable& table,
+                             std::vector<int>& controls) {
+    controls = {desc.control};
+    if (desc.Has(params::flag::kBitratePair))
+      for (const auto& other : table.Rows())
+        if (other.Desc().Has(params::flag::kBitratePair) && other.Desc().control != desc.control)
+          controls.push_back(other.Desc().control);
+    params::MemoryHost page(controls);
+    params::InitPage(page, table);
+    for (const auto& r : table.Rows())
+      if (page.HasControl(r.Desc().control) && params::RowExists(r.Desc(), unit_.variant()))
+        params::ShowStoredValue(r, page);
+    return page;
+  }
+
+  // The typed value into the page's control, as the operator would enter
+  // it; the exit code when it is not one the control takes.
+  int EnterValue(params::MemoryHost& page, const params::RowDescriptor& desc, const std::vector<int>& controls,
+                 const std::string& mnemonic, const std::string& text, std::int32_t& askedPosition) {
+    switch (desc.kind) {
+      case params::Kind::List:
+        return SelectChoice(page, desc, mnemonic, text, askedPosition);
+      case params::Kind::Check: {
+        const bool on = text == "1" || text == "on" || text == "yes" || text == "true";
+        const bool off = text == "0" || text == "off" || text == "no" || text == "false";
+        if (!on && !off) {
+          err_ << mnemonic << " is a check box: give on or off\n";
+          return kExitUsage;
+        }
+        page.SetChecked(desc.control, on);
+        return kExitOk;
+      }
+      case params::Kind::Address:
+        page.SetAddress(desc.control, params::ParseAddress(text));
+        page.SetText(desc.control, text);
+        return kExitOk;
+      default:
+        page.SetText(desc.control, text);
+        // A bitrate typed means a manual bitrate.
+        if (desc.Has(params::flag::kBitratePair))
+          for (int id : controls)
+            if (id != desc.control) page.SetChecked(id, true);
+        return kExitOk;
+    }
+  }
+
+  int SelectChoice(params::MemoryHost& page, const params::RowDescriptor& desc, const std::string& mnemonic,
+                   const std::string& text, std::int32_t& askedPosition) {
+    auto offered = params::OfferedOptions(*desc.options);
+    // MPEG4 offers the two small sizes after the four fixed ones.
+    const bool k240Resolution =
+        unit_.variant() != params::Variant::K610 && desc.control == params::ids::kResolution;
+    if (k240Resolution && unit_.rules.encoderIndex == 1) {
+      offered.resize(std::min<std::size_t>(offered.size(), 4));
+      offered.push_back("SIF");
+      offered.push_back("QSIF");
+      page.ClearList(desc.control);
+      for (std::size_t i = 0; i < offered.size(); ++i) page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
+    }
+    auto it = std::find(offered.begin(), offered.end(), text);
+    if (it == offered.end()) {
+      err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
+      for (std::size_t i = 0; i < offered.size() && i < 40; ++i) err_ << " \"" << offered[i] << "\"";
+      if (offered.size() > 40) err_ << " ... (" << offered.size() << " choices)";
+      err_ << "\n";
+      return kExitUsage;
+    }
+    askedPosition = static_cast<int>(it - offered.begin());
+    page.Select(desc.control, askedPosition);
+    return kExitOk;
+  }
+
   // Why a typed value cannot go to the unit, before anything is sent.
   std::optional<std::string> ValueProblem(const std::string& mnemonic, const std::string& text) {
     for (unsigned char c : text) {
@@ -527,7 +547,7 @@ class Tool {
 
   // The main window's full refresh, for the file operations to run.
   std::function<void()> FullRefresh() {
-    return [this] { session_.FullRefresh(true); };
+    return [this] { session_.FullRefreshWithinOperation(); };
   }
 
   int Refresh() {
@@ -536,7 +556,7 @@ class Tool {
     if (prompter_.ErrorShown()) return kExitLinkError;
     if (view_.satmodButton) {
       view_.satmodOpen = true;
-      std::lock_guard poll(PollLock());
+      OperationLock operation;
       params::Refresh(unit_, tables_.satmod, view_.satmod);
     }
     return kExitOk;

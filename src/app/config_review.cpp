@@ -213,7 +213,7 @@ params::ConfigReview StartReview(const params::UnitContext& unit, const std::str
 params::ConfigReview ReviewConfigFile(params::UnitContext& unit, const std::string& path,
                                       const params::ConfigFileData& data) {
   params::ConfigReview review = StartReview(unit, path, data, false);
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const params::UnitValues values = params::ReadUnitValues(unit, data.images.front().records);
   review.configs.push_back(CompareConfiguration(data.images.front(), values, unit.variant()));
   review.configs.back().number = 0;
@@ -261,7 +261,7 @@ bool LoadConfigFromFileReviewed(params::UnitContext& unit, const std::function<v
     unit.prompter->Message(kError, kNoConnection, params::MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path =
       chosen ? std::optional<std::string>(*chosen) : unit.prompter->ChooseFile(params::ConfigLoadRequest());
   if (!path) return false;
@@ -279,7 +279,7 @@ bool LoadConfigFromFileReviewed(params::UnitContext& unit, const std::function<v
 bool LoadConfigSetReviewed(params::UnitContext& unit, const std::function<void()>& fullRefresh,
                            const std::string* chosen) {
   using namespace params::config_text;
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path =
       chosen ? std::optional<std::string>(*chosen) : unit.prompter->ChooseFile(params::ConfigLoadRequest());
   if (!path) return false;

@@ -77,8 +77,7 @@ ScanResult Connector::Scan(int storedPort, const std::atomic<bool>& cancelled, c
 SerialConnect Connector::ConnectSerial(int index, ConnectionKind previous, const std::function<void()>& closed) {
   SerialConnect result;
   {
-    std::lock_guard poll(link::PollLock());
-    std::lock_guard lock(link::LinkLock());
+    link::PollAndLinkLock locks;
     CloseOpen(previous);
     if (closed) closed();
     result.open = OpenSerial(index);
@@ -102,8 +101,7 @@ SerialConnect Connector::ConnectSerial(int index, ConnectionKind previous, const
 
 void Connector::PrepareEthernet(const std::string& ip, ConnectionKind previous,
                                 const std::function<void()>& closed) {
-  std::lock_guard poll(link::PollLock());
-  std::lock_guard lock(link::LinkLock());
+  link::PollAndLinkLock locks;
   CloseOpen(previous);
   if (closed) closed();
   Link().SetEthernetAddress(ip);
@@ -118,8 +116,7 @@ EthernetResult Connector::FinishEthernet(const std::function<bool()>& take) {
   Probe();
   if (!Link().IsConnected()) return EthernetResult::NotConnected;
   if (take && !take()) {
-    std::lock_guard poll(link::PollLock());
-    std::lock_guard lock(link::LinkLock());
+    link::PollAndLinkLock locks;
     Link().CloseEthernet();
     return EthernetResult::Cancelled;
   }

@@ -6,37 +6,38 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "app/format_text.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 
 namespace vecta::app {
 namespace {
 
-std::string Printf(const char* format, auto... args) {
-  char buf[320];
-  std::snprintf(buf, sizeof buf, format, args...);
-  return buf;
-}
-
 std::string_view Head(std::string_view text, std::size_t n) { return text.substr(0, std::min(n, text.size())); }
 
-// "%04d" + rest: every request of the engineering pages names the unit.
-std::uint32_t Send(link::CRavlenRemoteControl& link, int address, std::string_view rest,
-                   link::LinkReply& reply) {
-  return link::Exchange(link, FormatUnitAddress(address) + std::string(rest), reply, 1);
+// The engineering pages send their requests without the leading STX.
+std::uint32_t ReadUnit(link::CRavlenRemoteControl& link, int address, std::string_view mnemonic,
+                       link::LinkReply& reply) {
+  return link::Exchange(link, link::ReadRequestNoStx(address, mnemonic), reply, 1);
 }
 
-std::uint32_t Send(link::CRavlenRemoteControl& link, int address, std::string_view rest) {
+// A write whose answer is not looked at.
+void Write(link::CRavlenRemoteControl& link, int address, std::string_view mnemonic, std::string_view value) {
   link::LinkReply ignored;
-  return Send(link, address, rest, ignored);
+  link::Exchange(link, link::WriteRequestNoStx(address, mnemonic, value), ignored, 1);
+}
+
+void Write(link::CRavlenRemoteControl& link, int address, std::string_view mnemonic, long long value) {
+  Write(link, address, mnemonic, std::to_string(value));
 }
 
 // A read whose value counts: the exchange succeeded. (Only the trim reads
 // also treat the unit's 'E' as a failure.)
 std::optional<std::string> Read(link::CRavlenRemoteControl& link, int address, const char* mnemonic) {
   link::LinkReply reply;
-  if (Send(link, address, Printf("r%s;;", mnemonic), reply) != link::kLinkOk) return std::nullopt;
+  if (ReadUnit(link, address, mnemonic, reply) != link::kLinkOk) return std::nullopt;
   return reply.value;
 }
 
@@ -141,7 +142,7 @@ TrimEntry ParseTrimEntry(std::string_view text) {
   const long long v = LeadingInteger(Head(text, kTrimEntryChars));
   TrimEntry entry;
   if (v < kTrimMin || v > kTrimMax)
-    entry.message = Printf("Value %d is invalid.\nAllowed range is -128 to 127.", static_cast<int>(v));
+    entry.message = FormatText("Value %d is invalid.\nAllowed range is -128 to 127.", static_cast<int>(v));
   else
     entry.value = static_cast<int>(v);
   return entry;
@@ -159,16 +160,16 @@ double ElevenPointFrequency(double lower, double upper, int point) {
 
 double MidPointFrequency(double lower, double upper) { return (lower + upper) * 0.5; }
 
-std::string FormatFrequency(double mhz) { return Printf("%.2f", mhz); }
+std::string FormatFrequency(double mhz) { return FormatText("%.2f", mhz); }
 
 void ReadTrims(link::CRavlenRemoteControl& link, int address, IqTrimView& view) {
-  auto trim = [&](const char* request) {
+  auto trim = [&](const char* mnemonic) {
     link::LinkReply reply;
-    if (Send(link, address, request, reply) != link::kLinkOk || reply.status == 'E') return 0;
+    if (ReadUnit(link, address, mnemonic, reply) != link::kLinkOk || reply.status == 'E') return 0;
     return TrimFromWire(reply.value);
   };
-  view.iTrim = trim("rciqi;;");
-  view.qTrim = trim("rciqq;;");
+  view.iTrim = trim("ciqi");
+  view.qTrim = trim("ciqq");
   view.trimsRead = true;
 }
 
@@ -182,7 +183,7 @@ std::optional<std::string> ReadFrequency(link::CRavlenRemoteControl& link, int a
 // Tunes to a calibration point's frequency: the page then shows it, locked.
 void TuneToPoint(link::CRavlenRemoteControl& link, int address, const std::string& wireText,
                  double mhz, IqTrimView& view) {
-  Send(link, address, "wofre;" + wireText + ";");
+  Write(link, address, "ofre", wireText);
   view.frequency = FormatFrequency(mhz);
   view.edit = FrequencyEdit::Locked;
 }
@@ -197,16 +198,20 @@ IqTrimView IqTrimStart(link::CRavlenRemoteControl& link, int address) {
 
 IqTrimView IqNormalOperation(link::CRavlenRemoteControl& link, int address) {
   IqTrimView view;
-  Send(link, address, "wcitr;0;");
+  Write(link, address, "citr", 0);
   view.frequency = ReadFrequency(link, address);
   view.edit = FrequencyEdit::Editable;
   return view;
 }
 
 IqTrimView IqSinglePointTrim(link::CRavlenRemoteControl& link, int address) {
-  static constexpr const char* kSteps[] = {"wcitr;3;", "wciqi;0;", "wciqq;0;", "wcitr;2;",
-                                           "wciqi;0;", "wciqq;0;", "wcitr;1;"};
-  for (const char* step : kSteps) Send(link, address, step);
+  struct Step {
+    const char* mnemonic;
+    int value;
+  };
+  static constexpr Step kSteps[] = {{"citr", 3}, {"ciqi", 0}, {"ciqq", 0}, {"citr", 2},
+                                    {"ciqi", 0}, {"ciqq", 0}, {"citr", 1}};
+  for (const Step& step : kSteps) Write(link, address, step.mnemonic, step.value);
   IqTrimView view;
   ReadTrims(link, address, view);
   view.frequency = ReadFrequency(link, address);
@@ -216,7 +221,7 @@ IqTrimView IqSinglePointTrim(link::CRavlenRemoteControl& link, int address) {
 
 IqTrimView IqThreePointTrim(link::CRavlenRemoteControl& link, int address, int point) {
   IqTrimView view;
-  Send(link, address, Printf("wcitr;%d;", point));
+  Write(link, address, "citr", point);
   if (point == 2) {
     const auto lower = Read(link, address, "cflo");
     if (!lower) return view;
@@ -236,7 +241,7 @@ IqTrimView IqThreePointTrim(link::CRavlenRemoteControl& link, int address, int p
 
 IqTrimView IqElevenPointTrim(link::CRavlenRemoteControl& link, int address, int point) {
   IqTrimView view;
-  Send(link, address, "wcitr;2;");
+  Write(link, address, "citr", 2);
   // The end points need only their own calibration frequency.
   double lower = 0, upper = 0;
   if (point != 11) {
@@ -256,11 +261,11 @@ IqTrimView IqElevenPointTrim(link::CRavlenRemoteControl& link, int address, int 
 }
 
 void IqWriteTrim(link::CRavlenRemoteControl& link, int address, char which, int trim) {
-  Send(link, address, Printf("wciq%c;%d;", which, TrimToWire(trim)));
+  Write(link, address, std::string("ciq") + which, TrimToWire(trim));
 }
 
 void IqWriteFrequency(link::CRavlenRemoteControl& link, int address, std::string_view text) {
-  Send(link, address, "wofre;" + std::string(Head(text, kFrequencyApplyChars)) + ";");
+  Write(link, address, "ofre", Head(text, kFrequencyApplyChars));
 }
 
 // ------------------------------------------------------ power calibration
@@ -286,7 +291,7 @@ std::span<const PowerCalItem> PowerCalItems(bool eightPoint) {
 std::string LevelToDb(std::string_view unitValue) {
   const double v = Number(unitValue);
   if (!(v > 0)) return {};
-  std::string db = Printf("%.2f", -20.0 * std::log10(v / kLevelUnity));
+  std::string db = FormatText("%.2f", -20.0 * std::log10(v / kLevelUnity));
   if (db == "-0.00") db = "0.00";  // a hair above 1274 is still 0 dB
   return db;
 }
@@ -318,10 +323,13 @@ void WritePowerCal(link::CRavlenRemoteControl& link, int address, bool eightPoin
   const auto items = PowerCalItems(eightPoint);
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string_view text = i < texts.size() ? std::string_view(texts[i]) : std::string_view();
-    if (items[i].level)
-      Send(link, address, Printf("w%s;%d;", items[i].mnemonic, DbToLevel(text)));
-    else
-      Send(link, address, Printf("w%s;%s;", items[i].mnemonic, std::string(Head(text, kPowerCalWriteChars)).c_str()));
+    if (items[i].level) {
+      Write(link, address, items[i].mnemonic, DbToLevel(text));
+    } else {
+      // The edit's text ends at a zero byte, should it hold one.
+      const std::string_view typed = Head(text, kPowerCalWriteChars);
+      Write(link, address, items[i].mnemonic, typed.substr(0, typed.find('\0')));
+    }
   }
 }
 
@@ -386,6 +394,6 @@ int UnitAddressFromText(std::string_view text) {
   return static_cast<int>(LeadingDigits(Head(text, kUnitAddressChars)));
 }
 
-std::string FormatUnitAddress(int address) { return Printf("%04d", address); }
+std::string FormatUnitAddress(int address) { return link::UnitAddressText(address); }
 
 }  // namespace vecta::app

@@ -7,6 +7,7 @@
 
 #include "link/frame.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "link/trace.h"
 #include "params/convert.h"
 #include "params/unit_context.h"
@@ -66,28 +67,10 @@ constexpr std::array<PollEntry, 3> kPollList = {{
     {kPollRfOutput, params::kLampRfOutput},
 }};
 
-std::string ReadRequest(int address, std::string_view mnemonic) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%c%04dr%.*s;;", static_cast<char>(link::kStx), address,
-                static_cast<int>(mnemonic.size()), mnemonic.data());
-  return text;
-}
-
+// While no address is known the unit is asked for it; afterwards the read of
+// its address shows it is still there.
 std::string KeepAliveRequest(int address) {
-  char text[32];
-  if (address == 0)
-    std::snprintf(text, sizeof text, "%c9999rgadd;;", static_cast<char>(link::kStx));
-  else
-    std::snprintf(text, sizeof text, "%c%04drgadd;;", static_cast<char>(link::kStx), address);
-  return text;
-}
-
-// One request under the poll lock and then the link lock, both released
-// before the caller touches a row or notifies the window.
-std::uint32_t PollExchange(link::CRavlenRemoteControl& link, const std::string& request,
-                           link::LinkReply& reply) {
-  std::lock_guard pollLock(link::PollLock());
-  return link::Exchange(link, request, reply, 1);
+  return address == 0 ? link::AddressQuery() : link::ReadRequest(address, "gadd");
 }
 
 // Whether the link has a connection, and whether it is a TCP one.
@@ -127,7 +110,7 @@ CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
       if (!s.pollList[i].load()) continue;
       const PollEntry& entry = kPollList[i];
       link::LinkReply reply;
-      const std::uint32_t rc = PollExchange(link, ReadRequest(address, entry.mnemonic), reply);
+      const std::uint32_t rc = link::PollExchange(link, link::ReadRequest(address, entry.mnemonic), reply);
       requested = true;
       if (rc == 0) {
         answered = true;
@@ -142,7 +125,7 @@ CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
   if (requested) return answered ? CycleOutcome::Answered : CycleOutcome::Failed;
 
   link::LinkReply reply;
-  if (PollExchange(link, KeepAliveRequest(address), reply) != 0) return CycleOutcome::Failed;
+  if (link::PollExchange(link, KeepAliveRequest(address), reply) != 0) return CycleOutcome::Failed;
   s.notifier->ContactConfirmed();
   return CycleOutcome::Answered;
 }

@@ -1,12 +1,12 @@
 #include "app/session.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
-#include "link/frame.h"
+#include "app/format_text.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "link/trace.h"
 #include "params/apply.h"
 #include "params/refresh.h"
@@ -22,12 +22,6 @@ constexpr int kConfigSwitchWaitMs = 1000;
 constexpr int kRestoreDefaultsWaitMs = 5000;
 constexpr std::size_t kBoardTypeLength = 8;
 
-std::string Printf(const char* format, auto... args) {
-  char buf[300];
-  std::snprintf(buf, sizeof buf, format, args...);
-  return buf;
-}
-
 // Enters the busy state for a scope when asked.
 class BusyScope {
  public:
@@ -41,17 +35,6 @@ class BusyScope {
  private:
   SessionView& view_;
   bool entered_;
-};
-
-// Takes the poll lock for a scope unless the caller already holds it.
-class PollScope {
- public:
-  explicit PollScope(bool alreadyHeld) : lock_(link::PollLock(), std::defer_lock) {
-    if (!alreadyHeld) lock_.lock();
-  }
-
- private:
-  std::unique_lock<std::recursive_mutex> lock_;
 };
 
 }  // namespace
@@ -74,7 +57,7 @@ bool Session::RequireConnection() {
 
 std::uint32_t Session::LearnUnitAddress() {
   link::LinkReply reply;
-  const std::uint32_t rc = Send(Printf("%c9999rgadd;;", link::kStx), reply);
+  const std::uint32_t rc = Send(link::AddressQuery(), reply);
   // A unit that refuses the query has answered, but its value is no address.
   if (rc == 0 && reply.status == '1') {
     unit_.unitAddress = std::atoi(reply.value.c_str());
@@ -83,12 +66,13 @@ std::uint32_t Session::LearnUnitAddress() {
   return rc;
 }
 
-void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBusy) {
-  BusyScope busy(view_, enterBusy);
-  PollScope poll(pollLockHeld);
+void Session::FullRefresh(const FullRefreshOptions& options) {
+  BusyScope busy(view_, options.enterBusy);
+  std::optional<link::OperationLock> operation;
+  if (!options.operationLockHeld) operation.emplace();
 
   link::LinkReply reply;
-  if (Send(Printf("%c%04drgbty;;", link::kStx, unit_.unitAddress), reply) != 0) {
+  if (Send(link::ReadRequest(unit_.unitAddress, "gbty"), reply) != 0) {
     unit_.boardType.clear();
   } else {
     unit_.boardType = reply.value.substr(0, kBoardTypeLength);
@@ -101,22 +85,22 @@ void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBus
     view_.SetConfigCount(count);
   }
 
-  const std::uint32_t rc = Send(Printf("%c%04drglod;;", link::kStx, unit_.unitAddress), reply);
+  const std::uint32_t rc = Send(link::ReadRequest(unit_.unitAddress, "glod"), reply);
   if (rc != 0) {
-    ShowError(Printf("Error 0x%08x reading transmitter config", rc));
+    ShowError(FormatText("Error 0x%08x reading transmitter config", rc));
     return;
   }
   const int n = std::atoi(reply.value.c_str());
   // A K240 reports its configuration as it likes; the others within the tabs.
   if (!(unit_.variant() == params::Variant::K240 || (n >= 1 && n <= configCount_))) {
-    ShowError(Printf("Invalid config number (%d) returned from transmitter", n));
+    ShowError(FormatText("Invalid config number (%d) returned from transmitter", n));
     return;
   }
   if (n >= 1 && n <= configCount_) view_.SelectConfigTab(n - 1);
   currentConfig_ = n;
 
   params::Refresh(unit_, unit_.tables->main, view_.MainPage(),
-                  refreshAdvanced ? view_.AdvancedWindow() : nullptr);
+                  options.refreshAdvanced ? view_.AdvancedWindow() : nullptr);
 
   const params::ParamRow* sver = unit_.tables->main.Find("sver");
   const auto version = sver ? sver->Text() : std::nullopt;
@@ -128,14 +112,14 @@ void Session::FullRefresh(bool pollLockHeld, bool refreshAdvanced, bool enterBus
 void Session::ApplyRequest() {
   if (!RequireConnection()) return;
   BusyScope busy(view_, true);
-  PollScope poll(false);
+  link::OperationLock operation;
   if (params::Apply(unit_, unit_.tables->main, view_.MainPage()) != 0)
     params::Refresh(unit_, unit_.tables->main, view_.MainPage(), view_.AdvancedWindow());
 }
 
 void Session::ApplyAdvancedWindow(std::span<params::ControlHost* const> pages) {
   BusyScope busy(view_, true);
-  PollScope poll(false);
+  link::OperationLock operation;
   link::Trace("CTxDialog::Apply\r\n");
   unit_.rules.k610EncoderChoice.reset();
   int written = 0;
@@ -146,17 +130,17 @@ void Session::ApplyAdvancedWindow(std::span<params::ControlHost* const> pages) {
       ++written;
     }
   }
-  if (written > 0) FullRefresh(/*pollLockHeld=*/true, /*refreshAdvanced=*/false, /*enterBusy=*/true);
+  if (written > 0) FullRefresh({.operationLockHeld = true, .refreshAdvanced = false});
 }
 
 void Session::ReadSatmodWindow(params::ControlHost& window) {
-  PollScope poll(false);
+  link::OperationLock operation;
   params::Refresh(unit_, unit_.tables->satmod, window);
 }
 
 void Session::ApplySatmodWindow(params::ControlHost& window) {
   BusyScope busy(view_, true);
-  PollScope poll(false);
+  link::OperationLock operation;
   link::Trace("CSatmodDialog::Apply\r\n");
   if (params::Apply(unit_, unit_.tables->satmod, window) != 0)
     params::Refresh(unit_, unit_.tables->satmod, window);
@@ -171,13 +155,13 @@ void Session::ChangeConfigTab(int k) {
   view_.SelectConfigTab(k);
   if (!connected_) return;
   {
-    PollScope poll(false);
+    link::OperationLock operation;
     currentConfig_ = k + 1;
     link::LinkReply reply;
     // A unit that refuses the switch ('E') stays where it was: that is a
     // failed load as much as a link error is.
-    if (Send(Printf("%04dwglod;%d;", unit_.unitAddress, k + 1), reply) != 0 || reply.status == 'E') {
-      ShowError(Printf("Unable to load config %d", k + 1));
+    if (Send(link::WriteRequestNoStx(unit_.unitAddress, "glod", k + 1), reply) != 0 || reply.status == 'E') {
+      ShowError(FormatText("Unable to load config %d", k + 1));
       return;
     }
     unit_.clock->SleepMs(kConfigSwitchWaitMs);  // the unit switches
@@ -186,10 +170,10 @@ void Session::ChangeConfigTab(int k) {
 }
 
 void Session::ChangeUnitAddress(int newAddress) {
-  PollScope poll(false);
+  link::OperationLock operation;
   if (connected_) {
     link::LinkReply reply;
-    Send(Printf("%c%04dwgadd;%04d;", link::kStx, unit_.unitAddress, newAddress), reply);
+    Send(link::WriteRequest(unit_.unitAddress, "gadd", link::UnitAddressText(newAddress)), reply);
   }
   unit_.unitAddress = newAddress;
   view_.ShowUnitAddress(newAddress);
@@ -205,9 +189,9 @@ void Session::RestoreDefaults() {
   // every way out.
   BusyScope busy(view_, true);
   {
-    PollScope poll(false);
+    link::OperationLock operation;
     link::LinkReply reply;
-    Send(Printf("%c%04dwgdef;1;", link::kStx, unit_.unitAddress), reply);
+    Send(link::WriteRequest(unit_.unitAddress, "gdef", 1), reply);
     unit_.clock->SleepMs(kRestoreDefaultsWaitMs);
   }
   FullRefresh();
@@ -221,7 +205,7 @@ void Session::ToggleRfOutput() {
     const auto stored = oout ? oout->Position() : std::nullopt;
     if (!stored) return;
     link::LinkReply reply;
-    Send(Printf("%c%04dwoout;%d;", link::kStx, unit_.unitAddress, *stored == 1 ? 0 : 1), reply);
+    Send(link::WriteRequest(unit_.unitAddress, "oout", *stored == 1 ? 0 : 1), reply);
   }
   FullRefresh();
 }
@@ -262,9 +246,9 @@ void Session::WriteKey(KeyType type, const std::string& first, const std::string
   // The key fields hold 8 or 32 characters at most.
   const std::string key = first.substr(0, type == KeyType::Abs ? 8 : 32);
   link::LinkReply reply;
-  Send(Printf("%04dw%s;%s;", unit_.unitAddress, type == KeyType::Abs ? "zkey" : "zkez", key.c_str()), reply, 2);
+  Send(link::WriteRequestNoStx(unit_.unitAddress, type == KeyType::Abs ? "zkey" : "zkez", key), reply, 2);
   if (type == KeyType::Aes256)
-    Send(Printf("%04dwzkex;%s;", unit_.unitAddress, second.substr(0, 32).c_str()), reply, 2);
+    Send(link::WriteRequestNoStx(unit_.unitAddress, "zkex", second.substr(0, 32)), reply, 2);
 }
 
 }  // namespace vecta::app

@@ -40,6 +40,15 @@ class SessionView {
 
 enum class KeyType { Abs = 0, Aes128 = 1, Aes256 = 2 };
 
+// How a full refresh runs. Every window action wants the defaults; an
+// operation that refreshes between its own steps already holds the
+// operation lock.
+struct FullRefreshOptions {
+  bool operationLockHeld = false;  // the caller holds it; the refresh takes nothing
+  bool refreshAdvanced = true;     // the Advanced options window, when open, is read too
+  bool enterBusy = true;           // the busy state while it runs
+};
+
 class Session {
  public:
   Session(params::UnitContext& unit, SessionView& view);
@@ -58,7 +67,10 @@ class Session {
   // Board type, config tabs, current config, then the main table into the
   // main settings page (and the Advanced options window when asked and
   // open), the satellite modulator button and window.
-  void FullRefresh(bool pollLockHeld = false, bool refreshAdvanced = true, bool enterBusy = true);
+  void FullRefresh(const FullRefreshOptions& options = {});
+  // The full refresh a config file or config set operation runs between
+  // its steps: that operation holds the operation lock.
+  void FullRefreshWithinOperation() { FullRefresh({.operationLockHeld = true}); }
 
   // The main settings page's Apply and Refresh.
   void ApplyRequest();

@@ -9,6 +9,7 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "platform/atomic_file.h"
 
 namespace vecta::app {
@@ -48,20 +49,6 @@ const params::RowDescriptor* FindDescriptor(std::span<const params::RowDescripto
   for (const params::RowDescriptor& row : table)
     if (mnemonic == row.mnemonic && params::RowExists(row, variant)) return &row;
   return nullptr;
-}
-
-std::string ReadRequest(int address, std::string_view mnemonic) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%c%04dr%.*s;;", static_cast<char>(link::kStx), address,
-                static_cast<int>(mnemonic.size()), mnemonic.data());
-  return text;
-}
-
-// One request as the poll thread makes it: the poll lock, then the link lock
-// around the single exchange.
-std::uint32_t PollExchange(link::CRavlenRemoteControl& link, const std::string& request, link::LinkReply& reply) {
-  std::lock_guard poll(link::PollLock());
-  return link::Exchange(link, request, reply, 1);
 }
 
 void CsvField(std::string& out, std::string_view field) {
@@ -147,7 +134,7 @@ StatusSample SampleStatus(link::CRavlenRemoteControl& link, int unitAddress, con
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (stop && stop->load()) break;
     link::LinkReply reply;
-    if (PollExchange(link, ReadRequest(unitAddress, rows[i].Mnemonic()), reply) != link::kLinkOk) break;
+    if (link::PollExchange(link, link::ReadRequest(unitAddress, rows[i].Mnemonic()), reply) != link::kLinkOk) break;
     sample.answered = true;
     // A refusal is an answer without a value.
     if (reply.status == '1') sample.values[i] = ConvertStatus(rows[i], reply.value);
@@ -158,11 +145,11 @@ StatusSample SampleStatus(link::CRavlenRemoteControl& link, int unitAddress, con
 UnitIdentity IdentifyUnit(link::CRavlenRemoteControl& link, int unitAddress) {
   UnitIdentity id;
   link::LinkReply reply;
-  if (PollExchange(link, ReadRequest(unitAddress, "gbty"), reply) != link::kLinkOk) return id;
+  if (link::PollExchange(link, link::ReadRequest(unitAddress, "gbty"), reply) != link::kLinkOk) return id;
   id.answered = true;
   if (reply.status == '1') id.boardType = reply.value.substr(0, 8);
   if (params::VariantOf(id.boardType) != params::Variant::K240) return id;
-  if (PollExchange(link, ReadRequest(unitAddress, "sver"), reply) == link::kLinkOk && reply.status == '1')
+  if (link::PollExchange(link, link::ReadRequest(unitAddress, "sver"), reply) == link::kLinkOk && reply.status == '1')
     id.modulator = !reply.value.empty();
   return id;
 }

@@ -229,8 +229,7 @@ void MainWindow::EthernetDialogEnded(int result, const std::string& ip) {
     // A socket the thread stored just before the cancel is dropped too.
     auto closeIt = [this] {
       Run([](Core& core) {
-        std::lock_guard poll(link::PollLock());
-        std::lock_guard lock(link::LinkLock());
+        link::PollAndLinkLock locks;
         if (!core.session->Connected()) core.link->CloseEthernet();
       });
     };

@@ -54,15 +54,15 @@ void MainWindow::OnPageButton(int id) {
           QStringLiteral("Saving the configuration to a file..."));
       return;
     case ids::kLoadConfigFile:
-      Run([](Core& core) { app::LoadConfigFromFileReviewed(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { app::LoadConfigFromFileReviewed(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
           QStringLiteral("Loading a configuration from a file..."));
       return;
     case ids::kSaveConfigSet:
-      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
           QStringLiteral("Saving the configuration set..."));
       return;
     case ids::kLoadConfigSet:
-      Run([](Core& core) { app::LoadConfigSetReviewed(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+      Run([](Core& core) { app::LoadConfigSetReviewed(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
           QStringLiteral("Loading the configuration set..."));
       return;
     case ids::kWriteKey:

@@ -1,5 +1,8 @@
 // Bytes on the wire: request frames, reply frames, the checksum and the
-// enciphered TCP envelope. Nothing else in the system builds or parses frames.
+// enciphered TCP envelope. The program frames and checks with these alone;
+// the request texts it frames come from link/request.h. The unit simulator
+// (sim/) plays the other end: it checks request frames and builds its reply
+// frames itself, with the same checksum.
 #pragma once
 
 #include <cstddef>

@@ -18,4 +18,9 @@ std::uint32_t Exchange(CRavlenRemoteControl& link, std::string_view request, Lin
   return link.SendCommand(request, reply, logLevel, waitBeforeReadMs);
 }
 
+std::uint32_t PollExchange(CRavlenRemoteControl& link, std::string_view request, LinkReply& reply, int logLevel) {
+  std::lock_guard poll(PollLock());
+  return Exchange(link, request, reply, logLevel);
+}
+
 }  // namespace vecta::link

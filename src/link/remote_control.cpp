@@ -10,6 +10,7 @@
 
 #include "link/frame.h"
 #include "link/link_errors.h"
+#include "link/request.h"
 #include "link/trace.h"
 
 namespace vecta::link {
@@ -326,7 +327,7 @@ void CRavlenRemoteControl::Interrupt(bool on) {
 
 void CRavlenRemoteControl::ProbeUnit() {
   LinkReply reply;
-  unitHasAnswered_ = SendCommand("9999rgadd;;", reply, 1) == kLinkOk;
+  unitHasAnswered_ = SendCommand(AddressQueryNoStx(), reply, 1) == kLinkOk;
 }
 
 // ---------------------------------------------------------------- exchange

@@ -1,13 +1,13 @@
 #include "params/apply.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
 
-#include "link/frame.h"
 #include "link/link_lock.h"
+#include "link/request.h"
+#include "params/control_changes.h"
 #include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/page_rules.h"
@@ -40,31 +40,34 @@ constexpr int kNarrowbandBandwidthWire = 3;  // 2.5 MHz
 // While a K610 is set to encode "MPEG4 ASP", its bandwidth is not written.
 constexpr std::int32_t kK610AspEncoder = 1;
 
-std::string Request(int address, char operation, std::string_view mnemonic, std::string_view value) {
-  char head[16];
-  std::snprintf(head, sizeof head, "%c%04d%c", static_cast<char>(link::kStx), address, operation);
-  std::string text(head);
-  text.append(mnemonic).append(";").append(value).append(";");
-  return text;
-}
+// Positions of the K240 "Resolution" list above the four fixed sizes: SIF
+// and QSIF, which the unit holds in its encoding mode (ecmd).
+constexpr std::int32_t kLastFixedSize = 3;
 
-class Writer {
+// One run of apply over a window: the requests it sends, and what it
+// carries from one row to the next.
+class Run {
  public:
-  explicit Writer(UnitContext& unit) : unit_(unit) {}
+  Run(UnitContext& unit, const ParamTable& table)
+      : main(unit.tables ? unit.tables->main : table),
+        variant(unit.variant()),
+        rules(unit.rules),
+        audioOn(variant == Variant::K610 ? kAudioOnK610 : kAudioOnOther),
+        unit_(unit) {}
 
   // A write request; what the unit answers is not looked at: the refresh
   // that follows every apply shows what it took.
   void Write(std::string_view mnemonic, std::string_view value, int waitBeforeReadMs = 0) {
-    Send(Request(unit_.unitAddress, 'w', mnemonic, value), waitBeforeReadMs);
+    Send(link::WriteRequest(unit_.unitAddress, mnemonic, value), waitBeforeReadMs);
   }
   void Write(std::string_view mnemonic, long long value) { Write(mnemonic, std::to_string(value)); }
-  std::uint32_t Send(const std::string& request, int waitBeforeReadMs = 0,
-                     link::LinkReply* reply = nullptr) {
+  std::uint32_t Send(const std::string& request, int waitBeforeReadMs = 0, link::LinkReply* reply = nullptr) {
     link::LinkReply ignored;
     link::LinkReply& r = reply ? *reply : ignored;
     if (!unit_.link) return 1;
     return link::Exchange(*unit_.link, request, r, 1, waitBeforeReadMs);
   }
+  int UnitAddress() const { return unit_.unitAddress; }
 
   void Sleep(std::int64_t ms) {
     if (unit_.clock) unit_.clock->SleepMs(ms);
@@ -76,161 +79,280 @@ class Writer {
     if (unit_.prompter) unit_.prompter->EndProgress();
   }
 
+  // What a write leaves behind: the flags of the row it was for go, and it
+  // counts.
+  void ClearWriteFlags() { modeChange = longReplyWait = false; }
+  void Wrote() {
+    ClearWriteFlags();
+    ++count;
+  }
+
+  const ParamTable& main;  // the table the page rules and derived rows look at
+  const Variant variant;
+  RuleMemory& rules;
+  std::uint8_t count = 0;
+  std::int32_t audioOn;
+  bool modeChange = false;     // the next write moves the unit to another mode
+  bool longReplyWait = false;  // the next write's reply comes late
+  double bitrate = 0;          // the bitrate text, once its row has been passed
+
  private:
   UnitContext& unit_;
 };
 
+// ------------------------------------------------ what writing needs
+
+// cinp: the unit resets the chaining calibration (cflo) when the chaining
+// input changes, so it is read first and written back after.
+void WriteKeepingCalibration(Run& run, std::string_view mnemonic, const std::string& value) {
+  link::LinkReply cflo;
+  const std::uint32_t rc = run.Send(link::ReadRequest(run.UnitAddress(), "cflo"), 0, &cflo);
+  run.Write(mnemonic, value);
+  if (rc == 0 && cflo.status != 'E') run.Write("cflo", cflo.value);
+}
+
+// What writing a mnemonic needs besides its one request. A mnemonic that is
+// not listed is written alone, with the late-reply wait when the video input
+// leaves "Off", and needs nothing after.
+struct WriteRule {
+  std::string_view mnemonic;
+  std::int64_t settleMs;  // the wait after the write
+  bool changesMode;       // the mode-change wait behind "Please wait" after every write
+  void (*write)(Run&, std::string_view mnemonic, const std::string& value);  // null: the one write
+};
+
+constexpr WriteRule kWriteRules[] = {
+    {"ofre", kTuningWaitMs, false, nullptr},
+    {"owid", kTuningWaitMs, false, nullptr},
+    {"aenc", kAudioEncoderWaitMs, false, nullptr},
+    {"a1en", kAudioEncoderWaitMs, false, nullptr},
+    {"a2en", kAudioEncoderWaitMs, false, nullptr},
+    {"eenc", 0, true, nullptr},
+    {"cinp", 0, false, WriteKeepingCalibration},
+};
+
+const WriteRule* FindWriteRule(std::string_view mnemonic) {
+  for (const WriteRule& rule : kWriteRules)
+    if (rule.mnemonic == mnemonic) return &rule;
+  return nullptr;
+}
+
+void WriteRow(Run& run, std::string_view mnemonic, const std::string& value) {
+  const WriteRule* rule = FindWriteRule(mnemonic);
+  if (rule && rule->write)
+    rule->write(run, mnemonic, value);
+  else
+    run.Write(mnemonic, value, run.longReplyWait ? kLongReplyWaitMs : 0);
+  if (run.modeChange || (rule && rule->changesMode))
+    run.PleaseWait(kModeChangeWaitMs);
+  else if (rule && rule->settleMs > 0)
+    run.Sleep(rule->settleMs);
+  run.Wrote();
+}
+
+// ------------------------------------------------------ derived rows
+
+// The band ("Narrowband" / "DVBT"): the bandwidth that opens it, and only when the band
+// really changes.
+bool WriteBand(Run& run, std::int32_t selected) {
+  if (!run.modeChange) return false;
+  run.Write("owid", selected == 1 ? kDvbtBandwidthWire : kNarrowbandBandwidthWire);
+  ++run.count;
+  run.PleaseWait(kModeChangeWaitMs);
+  return true;
+}
+
+// The audio switch: the encoder's audio-on setting or off.
+bool WriteAudioSwitch(Run& run, std::int32_t selected) {
+  run.Write("aenc", selected == 1 ? run.audioOn : 0);
+  ++run.count;
+  run.PleaseWait(kAudioSwitchWaitMs);
+  return true;
+}
+
+// The sources of the K610's two encoders: the encoder on
+// (audio-on setting) and its input, or the encoder off.
+void WriteEncoderSource(Run& run, std::string_view encoder, std::string_view input, std::int32_t selected) {
+  if (selected >= 1) {
+    run.Write(encoder, run.audioOn);
+    run.Write(input, selected - 1);  // 0 embedded, 1 analogue
+  } else {
+    run.Write(encoder, 0);
+  }
+  ++run.count;
+}
+bool WriteFirstSource(Run& run, std::int32_t selected) {
+  WriteEncoderSource(run, "a1en", "a1in", selected);
+  return true;
+}
+bool WriteSecondSource(Run& run, std::int32_t selected) {
+  WriteEncoderSource(run, "a2en", "a2in", selected);
+  return true;
+}
+
+// The audio switches are rewritten whenever the unit's encoder setting is
+// not the one they stand for.
+bool AudioSwitchStale(Run& run) {
+  const std::int32_t aenc = run.main.StoredListPosition("aenc");
+  return aenc >= 1 && aenc < run.audioOn;
+}
+bool SourceStale(Run& run, std::string_view encoder) {
+  run.audioOn = kAudioOnK610;  // the sources stand for the K610's encoders
+  const std::int32_t position = run.main.StoredListPosition(encoder);
+  return position == 1 || position == 2;
+}
+bool FirstSourceStale(Run& run) { return SourceStale(run, "a1en"); }
+bool SecondSourceStale(Run& run) { return SourceStale(run, "a2en"); }
+
+// A derived row stands for parameters the unit holds under other mnemonics.
+struct DerivedRule {
+  std::string_view row;
+  bool (*stale)(Run&);                // written even when unchanged; null: never
+  bool (*write)(Run&, std::int32_t);  // false when nothing was written
+};
+
+constexpr DerivedRule kDerivedRules[] = {
+    {derived::kBandwidthMode, nullptr, WriteBand},
+    {derived::kAudio, AudioSwitchStale, WriteAudioSwitch},
+    {derived::kAudioEncoder1, FirstSourceStale, WriteFirstSource},
+    {derived::kAudioEncoder2, SecondSourceStale, WriteSecondSource},
+};
+
+const DerivedRule* FindDerivedRule(std::string_view row) {
+  for (const DerivedRule& rule : kDerivedRules)
+    if (rule.row == row) return &rule;
+  return nullptr;
+}
+
+void WriteDerived(Run& run, std::string_view row, std::int32_t selected) {
+  const DerivedRule* rule = FindDerivedRule(row);
+  if (rule && !rule->write(run, selected)) return;
+  run.ClearWriteFlags();
+}
+
+// ------------------------------------------------------ what changed
+
+// What a row's control asks of the unit.
+struct Change {
+  bool marked = false;         // to be written
+  std::string value;           // the value text to write
+  std::int32_t selected = -1;  // list rows: the selected position
+};
+
+Change TextChange(Run& run, const ParamRow& row, ControlHost& window) {
+  const RowDescriptor& desc = row.Desc();
+  const std::string text = window.Text(desc.control);
+  if (desc.Has(flag::kBitratePair)) run.bitrate = std::atof(text.c_str());
+  Change change;
+  if (ControlDiffers(row, window)) {
+    change.value = FormTextValue(desc, text);
+    change.marked = true;
+  }
+  return change;
+}
+
+// Whether moving a list from `stored` to `selected` moves the unit to another
+// mode.
+bool ChangesMode(std::string_view mnemonic, std::int32_t selected, std::int32_t stored) {
+  if (mnemonic == "owid") return IsDvbtBandwidth(selected) != IsDvbtBandwidth(stored);
+  if (mnemonic == derived::kBandwidthMode) return true;
+  if (mnemonic == "aenc") return (selected == 0) != (stored == 0);  // audio on or off
+  return false;
+}
+
+void ListValueChanged(Run& run, const ParamRow& row, Change& change) {
+  const RowDescriptor& desc = row.Desc();
+  const std::string_view m = desc.mnemonic;
+  const std::int32_t stored = row.Position().value_or(kNoStoredPosition);
+  if (ChangesMode(m, change.selected, stored)) run.modeChange = true;
+  const auto formed = FormListValue(desc, change.selected);
+  if (!formed) return;
+  change.value = *formed;
+  change.marked = true;
+  if (run.variant == Variant::K610) {
+    if (m == "eenc") run.rules.k610EncoderChoice = std::atoi(change.value.c_str());
+    if (m == "owid" && run.rules.k610EncoderChoice == kK610AspEncoder) change.marked = false;
+  }
+}
+
+// None when the row is passed over altogether.
+std::optional<Change> ListChange(Run& run, const ParamRow& row, ControlHost& window) {
+  const RowDescriptor& desc = row.Desc();
+  const std::string_view m = desc.mnemonic;
+  Change change;
+  change.selected = window.Selected(desc.control);
+  if (m == "vinp" && run.main.StoredListPosition("vinp") == 0) run.longReplyWait = true;
+  // SIF and QSIF live in ecmd: the encoding mode list is not written for
+  // MPEG2 nor while one of those sizes is chosen.
+  if (run.variant != Variant::K610 && m == "ecmd" &&
+      (run.rules.encoderIndex == 0 || run.rules.resolutionIndex > kLastFixedSize))
+    return std::nullopt;
+  if (m == "ehor" && desc.control == ids::kResolution && change.selected > kLastFixedSize) {
+    run.Write("ecmd", change.selected);
+    run.Wrote();
+  }
+  if (ControlDiffers(row, window)) ListValueChanged(run, row, change);
+  if (desc.Derived())
+    if (const DerivedRule* rule = FindDerivedRule(m); rule && rule->stale && rule->stale(run)) change.marked = true;
+  return change;
+}
+
+Change AddressChange(const ParamRow& row, ControlHost& window) {
+  Change change;
+  if (ControlDiffers(row, window)) {
+    change.value = FormatAddress(window.Address(row.Control()));
+    change.marked = true;
+  }
+  return change;
+}
+
+Change CheckChange(Run& run, const ParamRow& row, ControlHost& window) {
+  const RowDescriptor& desc = row.Desc();
+  const bool ticked = window.Checked(desc.control);
+  Change change;
+  // A box ticked after a non-zero bitrate is written on every apply.
+  change.marked = ControlDiffers(row, window) || (ticked && run.bitrate != 0);
+  if (desc.Has(flag::kBitratePair)) {
+    // Manual bitrate: the unit takes kbit/s; 0 hands the bitrate back to
+    // the encoder.
+    change.value = ticked ? ScaledIntegerText(run.bitrate, 1000.0) : "0";
+  } else {
+    change.value = FormCheckValue(ticked);
+  }
+  return change;
+}
+
+// Called with the row's lock held.
+std::optional<Change> WhatChanged(Run& run, const ParamRow& row, ControlHost& window) {
+  switch (row.GetKind()) {
+    case Kind::Text: return TextChange(run, row, window);
+    case Kind::List: return ListChange(run, row, window);
+    case Kind::Address: return AddressChange(row, window);
+    case Kind::Check: return CheckChange(run, row, window);
+    case Kind::StatusList: break;  // shown only; the unit sets these
+  }
+  return Change{};
+}
+
 }  // namespace
 
 std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
-  const Variant variant = unit.variant();
-  const ParamTable& main = unit.tables ? unit.tables->main : table;
-  RuleMemory& rules = unit.rules;
-  Writer out(unit);
-
-  std::uint8_t count = 0;
-  std::int32_t audioOn = variant == Variant::K610 ? kAudioOnK610 : kAudioOnOther;
-  bool modeChange = false;
-  bool longReplyWait = false;
-  double bitrate = 0;  // the bitrate text, once its row has been passed
-
+  Run run(unit, table);
   for (ParamRow& row : table.Rows()) {
     const RowDescriptor& desc = row.Desc();
-    const int id = desc.control;
-    if (!window.HasControl(id) || !RowExists(desc, variant)) continue;
-    const std::string_view m = desc.mnemonic;
-
-    bool marked = false;
-    std::string value;
-    std::int32_t selected = -1;
+    if (!window.HasControl(desc.control) || !RowExists(desc, run.variant)) continue;
+    std::optional<Change> change;
     {
       std::lock_guard lock(row.Lock());
-      switch (desc.kind) {
-        case Kind::Text: {
-          const std::string text = window.Text(id);
-          if (desc.Has(flag::kBitratePair)) bitrate = std::atof(text.c_str());
-          const auto stored = row.Text();
-          if (!stored || *stored != text) {
-            value = FormTextValue(desc, text);
-            marked = true;
-          }
-          break;
-        }
-        case Kind::StatusList:
-          break;  // shown only; the unit sets these
-        case Kind::List: {
-          const std::int32_t s = window.Selected(id);
-          selected = s;
-          if (m == "vinp" && main.StoredListPosition("vinp") == 0) longReplyWait = true;
-          // SIF and QSIF live in ecmd: the encoding mode list is not written
-          // for MPEG2 nor while one of those sizes is chosen.
-          if (variant != Variant::K610 && m == "ecmd" &&
-              (rules.encoderIndex == 0 || rules.resolutionIndex > 3))
-            continue;
-          if (m == "ehor" && id == ids::kResolution && s > 3) {
-            out.Write("ecmd", s);
-            modeChange = longReplyWait = false;
-            ++count;
-          }
-          const auto storedPosition = row.Position();
-          if (!storedPosition || *storedPosition != s) {
-            const std::int32_t stored = storedPosition.value_or(kNoStoredPosition);
-            if (m == "owid" && IsDvbtBandwidth(s) != IsDvbtBandwidth(stored)) modeChange = true;
-            if (m == derived::kBandwidthMode) modeChange = true;
-            if (m == "aenc" && ((s == 0) != (stored == 0))) modeChange = true;
-            if (auto formed = FormListValue(desc, s)) {
-              value = *formed;
-              marked = true;
-              if (variant == Variant::K610) {
-                if (m == "eenc") rules.k610EncoderChoice = std::atoi(value.c_str());
-                if (m == "owid" && rules.k610EncoderChoice == kK610AspEncoder) marked = false;
-              }
-            }
-          }
-          // The audio switches are rewritten whenever the unit's encoder
-          // setting is not the one they stand for.
-          if (m == derived::kAudio) {
-            const std::int32_t aenc = main.StoredListPosition("aenc");
-            if (aenc >= 1 && aenc < audioOn) marked = true;
-          } else if (derived::IsAudioEncoderRow(m)) {
-            audioOn = kAudioOnK610;
-            const std::int32_t encoder = main.StoredListPosition(m == derived::kAudioEncoder1 ? "a1en" : "a2en");
-            if (encoder == 1 || encoder == 2) marked = true;
-          }
-          break;
-        }
-        case Kind::Address: {
-          const std::uint32_t address = window.Address(id);
-          const auto stored = row.Address();
-          if (!stored || *stored != address) {
-            value = FormatAddress(address);
-            marked = true;
-          }
-          break;
-        }
-        case Kind::Check: {
-          const std::uint8_t state = window.Checked(id) ? 1 : 0;
-          const auto stored = row.Check();
-          if (!stored || *stored != state || (state == 1 && bitrate != 0)) marked = true;
-          if (desc.Has(flag::kBitratePair)) {
-            // Manual bitrate: the unit takes kbit/s; 0 hands the bitrate
-            // back to the encoder.
-            value = state ? ScaledIntegerText(bitrate, 1000.0) : "0";
-          } else {
-            value = FormCheckValue(state == 1);
-          }
-          break;
-        }
-      }
+      change = WhatChanged(run, row, window);
     }
-    if (!marked || !desc.writable) continue;
-
-    if (desc.Derived()) {
-      if (m == derived::kBandwidthMode) {
-        if (!modeChange) continue;
-        out.Write("owid", selected == 1 ? kDvbtBandwidthWire : kNarrowbandBandwidthWire);
-        ++count;
-        out.PleaseWait(kModeChangeWaitMs);
-      } else if (m == derived::kAudio) {
-        out.Write("aenc", selected == 1 ? audioOn : 0);
-        ++count;
-        out.PleaseWait(kAudioSwitchWaitMs);
-      } else if (derived::IsAudioEncoderRow(m)) {
-        const bool first = m == derived::kAudioEncoder1;
-        if (selected >= 1) {
-          out.Write(first ? "a1en" : "a2en", audioOn);
-          out.Write(first ? "a1in" : "a2in", selected - 1);
-        } else {
-          out.Write(first ? "a1en" : "a2en", 0);
-        }
-        ++count;
-      }
-      modeChange = longReplyWait = false;
-      continue;
-    }
-
-    if (m == "cinp") {
-      // The chaining calibration (cflo) must come through a change of the
-      // chaining input unchanged: read it first and write it back after.
-      link::LinkReply cflo;
-      const std::uint32_t rc = out.Send(Request(unit.unitAddress, 'r', "cflo", ""), 0, &cflo);
-      out.Write("cinp", value);
-      if (rc == 0 && cflo.status != 'E') out.Write("cflo", cflo.value);
-    } else {
-      out.Write(m, value, longReplyWait ? kLongReplyWaitMs : 0);
-    }
-
-    if (modeChange || m == "eenc") {
-      out.PleaseWait(kModeChangeWaitMs);
-    } else if (m == "ofre" || m == "owid") {
-      out.Sleep(kTuningWaitMs);
-    } else if (m == "aenc" || m == "a1en" || m == "a2en") {
-      out.Sleep(kAudioEncoderWaitMs);
-    }
-    modeChange = longReplyWait = false;
-    ++count;
+    if (!change || !change->marked || !desc.writable) continue;
+    if (desc.Derived())
+      WriteDerived(run, desc.mnemonic, change->selected);
+    else
+      WriteRow(run, desc.mnemonic, change->value);
   }
-  return count;
+  return run.count;
 }
 
 }  // namespace vecta::params

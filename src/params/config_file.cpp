@@ -15,6 +15,7 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "platform/atomic_file.h"
 
 namespace vecta::params {
@@ -93,17 +94,6 @@ ConfigRecord TextRecord(std::string_view mnemonic, std::string text) {
   r.kind = RecordKind::Text;
   r.text = std::move(text);
   return r;
-}
-
-std::string RequestText(int unitAddress, char op, std::string_view mnemonic, std::string_view value) {
-  char head[16];
-  std::snprintf(head, sizeof head, "%c%04d%c", static_cast<char>(link::kStx), unitAddress, op);
-  std::string s(head);
-  s.append(mnemonic);
-  s.push_back(';');
-  s.append(value);
-  s.push_back(';');
-  return s;
 }
 
 }  // namespace
@@ -313,7 +303,7 @@ ConfigError CheckRequestsFit(std::span<const ConfigImage> images, int unitAddres
   link::Bytes frame;
   for (const ConfigImage& image : images)
     for (const ConfigRecord& r : image.records)
-      if (!link::BuildRequestFrame(RequestText(unitAddress, 'w', r.mnemonic, r.ValueText()), maxFrame, frame))
+      if (!link::BuildRequestFrame(link::WriteRequest(unitAddress, r.mnemonic, r.ValueText()), maxFrame, frame))
         return ConfigError::ValueTooLong;
   return ConfigError::None;
 }
@@ -361,12 +351,12 @@ bool UnitConnected(const UnitContext& unit) { return unit.link && unit.link->IsC
 
 std::uint32_t WriteUnitParameter(UnitContext& unit, std::string_view mnemonic, std::string_view value,
                                  link::LinkReply& reply) {
-  return link::Exchange(*unit.link, RequestText(unit.unitAddress, 'w', mnemonic, value), reply, 1);
+  return link::Exchange(*unit.link, link::WriteRequest(unit.unitAddress, mnemonic, value), reply, 1);
 }
 
 int ReadUnitNumber(UnitContext& unit, std::string_view mnemonic) {
   link::LinkReply reply;
-  if (link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', mnemonic, ""), reply, 1) != link::kLinkOk ||
+  if (link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, mnemonic), reply, 1) != link::kLinkOk ||
       reply.status != '1')
     return 0;
   return static_cast<int>(LeadingInteger(reply.value));
@@ -390,7 +380,7 @@ bool OwidCrossesBoundary(long long a, long long b) { return (((a + 1) ^ (b + 1))
 
 void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid, int currentEenc,
                       bool hold) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   for (const ConfigRecord& r : records) {
     // glod selects the running configuration: the file's own number must not
     // switch the unit away from the configuration being loaded.
@@ -402,7 +392,7 @@ void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, 
       // keep what it had.
       link::LinkReply flow;
       const std::uint32_t rc =
-          link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', "cflo", ""), flow, 1);
+          link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, "cflo"), flow, 1);
       WriteUnitParameter(unit, r.mnemonic, value, reply);
       if (rc == link::kLinkOk && flow.status != 'E') WriteUnitParameter(unit, "cflo", flow.value, reply);
     } else {
@@ -424,7 +414,7 @@ bool SaveConfigFile(UnitContext& unit, const std::string& path, int configNumber
     unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   platform::AtomicFile file;
   if (!file.Open(path)) {
     unit.prompter->Message(kError, kOpenForWriting, MessageIcon::Exclamation);
@@ -445,7 +435,7 @@ bool SaveConfigToFile(UnitContext& unit, int configNumber) {
     unit.prompter->Message(config_text::kError, config_text::kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigSaveRequest());
   if (!path) return false;
   return SaveConfigFile(unit, *path, configNumber);
@@ -473,7 +463,7 @@ std::optional<ConfigFileData> ReadConfigFileToLoad(UnitContext& unit, const std:
 }
 
 void SendConfigFile(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   // The file's configuration goes into the unit's current one.
   const int owid = ReadUnitNumber(unit, "owid");
   const int eenc = ReadUnitNumber(unit, "eenc");
@@ -490,7 +480,7 @@ bool LoadConfigFile(UnitContext& unit, const std::string& path, const std::funct
     unit.prompter->Message(kError, kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<ConfigFileData> data = ReadConfigFileToLoad(unit, path);
   if (!data) return false;
   // Every check has passed: only now is the unit touched.
@@ -503,7 +493,7 @@ bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefr
     unit.prompter->Message(config_text::kError, config_text::kNoConnection, MessageIcon::Exclamation);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigLoadRequest());
   if (!path) return false;
   return LoadConfigFile(unit, *path, fullRefresh);

@@ -116,11 +116,10 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     Fail(unit, kNoConnection);
     return false;
   }
-  // Poll lock first, then the link lock for the whole run (each exchange
-  // takes it again): the poll thread cannot slip a request between a switch
-  // and the refresh that reads the configuration.
-  std::lock_guard poll(link::PollLock());
-  std::lock_guard linkLock(link::LinkLock());
+  // Both locks for the whole run (each exchange takes the link lock again):
+  // the poll thread cannot slip a request between a switch and the refresh
+  // that reads the configuration.
+  link::PollAndLinkLock locks;
   SwitchHold hold(unit);
 
   const int n = ConfigCount(unit.variant());
@@ -183,8 +182,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
 }
 
 bool SaveConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
-  std::lock_guard poll(link::PollLock());
-  std::lock_guard linkLock(link::LinkLock());
+  link::PollAndLinkLock locks;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigSaveRequest());
   if (!path) return false;
   return SaveConfigSetFile(unit, *path, fullRefresh);
@@ -211,7 +209,7 @@ std::optional<ConfigFileData> ReadConfigSetToLoad(UnitContext& unit, const std::
 }
 
 void SendConfigSet(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   SwitchHold hold(unit);
   const int n = static_cast<int>(data.images.size());
   Progress progress(*unit.prompter, kLoadProgress, n + 1);
@@ -249,7 +247,7 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     Fail(unit, kNoConnection);
     return false;
   }
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<ConfigFileData> data = ReadConfigSetToLoad(unit, path);
   if (!data) return false;
   // The whole file has passed its checks: now the unit.
@@ -258,7 +256,7 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
 }
 
 std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std::span<const ConfigImage> images) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   SwitchHold hold(unit);
   const int n = static_cast<int>(images.size());
   std::vector<std::optional<UnitValues>> out;
@@ -290,7 +288,7 @@ std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std
 }
 
 bool LoadConfigSet(UnitContext& unit, const std::function<void()>& fullRefresh) {
-  std::lock_guard poll(link::PollLock());
+  link::OperationLock operation;
   const std::optional<std::string> path = unit.prompter->ChooseFile(ConfigLoadRequest());
   if (!path) return false;
   return LoadConfigSetFile(unit, *path, fullRefresh);

@@ -4,6 +4,7 @@
 
 #include "link/frame.h"
 #include "link/link_lock.h"
+#include "link/request.h"
 #include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/page_rules.h"
@@ -12,12 +13,6 @@ namespace vecta::params {
 namespace {
 
 constexpr std::string_view kNotAvailable = "Not available";
-
-std::string ReadRequest(int address, std::string_view mnemonic) {
-  char head[16];
-  std::snprintf(head, sizeof head, "%c%04dr", static_cast<char>(link::kStx), address);
-  return std::string(head).append(mnemonic).append(";;");
-}
 
 // The choices the unit does not hold as parameters of their own are worked
 // out from the positions of the parameters behind them, as last read.
@@ -109,7 +104,7 @@ void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlH
 
     link::LinkReply reply;
     const std::uint32_t rc =
-        unit.link ? link::Exchange(*unit.link, ReadRequest(unit.unitAddress, desc.mnemonic), reply, 1)
+        unit.link ? link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, desc.mnemonic), reply, 1)
                   : 1u;
     if (rc != 0 || reply.status != '1') {
       // The row keeps what it had. Parameters a unit may lack altogether

@@ -5,10 +5,13 @@
 
 #include <functional>
 #include <map>
+#include <optional>
+#include <thread>
 
 #include "app/session.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
+#include "link/link_lock.h"
 #include "support/fake_link.h"
 #include "support/recording_ui.h"
 #include "params/control_ids.h"
@@ -388,6 +391,54 @@ TEST_F(FullRefreshTest, ApplyWritesTheChangedRowAndRefreshes) {
   for (const auto& r : unit.requests) writes += r[4] == 'w';
   EXPECT_EQ(writes, 1);
   EXPECT_EQ(unit.requests.at(1), "0007roout;;");  // the refresh after it
+}
+
+// ---- How a full refresh runs
+
+TEST_F(FullRefreshTest, OptionsChooseTheBusyStateAndTheAdvancedWindow) {
+  unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"gnam", "North"}};
+  view.advancedOpen = true;
+  session.FullRefresh({.enterBusy = false});
+  EXPECT_TRUE(view.busyChanges.empty());
+  EXPECT_EQ(view.advanced.Text(ids::kUnitName), "North");
+
+  unit.values["gnam"] = "South";
+  session.FullRefresh({.refreshAdvanced = false});
+  EXPECT_EQ(view.busyChanges, (std::vector<bool>{true, false}));
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "South");
+  EXPECT_EQ(view.advanced.Text(ids::kUnitName), "North");  // left as it was
+}
+
+// Whether the poll lock is held while the unit is asked for its board type.
+bool PollLockHeldDuringTheFirstRequest(FakeSerialState& line, const std::function<void()>& run) {
+  auto answer = line.responder;
+  std::optional<bool> held;
+  line.responder = [&](const link::Bytes& request) {
+    if (!held) {
+      bool free = false;
+      std::thread([&] {
+        free = link::PollLock().try_lock();
+        if (free) link::PollLock().unlock();
+      }).join();
+      held = !free;
+    }
+    return answer(request);
+  };
+  run();
+  line.responder = answer;
+  return held.value_or(false);
+}
+
+TEST_F(FullRefreshTest, TakesTheOperationLockUnlessTheCallerHoldsIt) {
+  unit.values = {{"gbty", "K240"}, {"glod", "1"}};
+  EXPECT_TRUE(PollLockHeldDuringTheFirstRequest(f.line(), [&] { session.FullRefresh(); }));
+  EXPECT_FALSE(PollLockHeldDuringTheFirstRequest(f.line(), [&] { session.FullRefresh({.operationLockHeld = true}); }));
+  EXPECT_FALSE(PollLockHeldDuringTheFirstRequest(f.line(), [&] { session.FullRefreshWithinOperation(); }));
+  // Within an operation that holds it, the refresh runs under it all along.
+  EXPECT_TRUE(PollLockHeldDuringTheFirstRequest(f.line(), [&] {
+    link::OperationLock operation;
+    session.FullRefreshWithinOperation();
+  }));
 }
 
 }  // namespace

@@ -612,4 +612,93 @@ TEST(Apply, ListPositionWithoutAnOptionIsNotWritten) {
   EXPECT_EQ(u.timeline, (Timeline{"w zscr;8"}));
 }
 
+// ---- What one row leaves for the next
+
+TEST(Apply, VideoInputAtOffMakesTheNextWriteWaitLongForItsReply) {
+  ScriptedUnit u("K240");
+  u.values["vinp"] = "0";  // Off, and left there
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  page.Select(ids::kFrameRate, 2);  // frame rate 1/4
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w efrm;2"}));
+  EXPECT_EQ(u.f.clock.slept, (std::vector<std::int64_t>{2000}));
+}
+
+TEST(Apply, SmallSizeWriteEndsTheLongReplyWait) {
+  ScriptedUnit u("K240");
+  u.values["vinp"] = "0";
+  u.values["eenc"] = "1";  // MPEG4
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  page.Select(ids::kResolution, 4);  // SIF
+  OnAdvancedNotification(u.ctx, page, ids::kResolution);
+  page.Select(ids::kFrameRate, 1);
+  EXPECT_EQ(u.Apply(page), 2);
+  EXPECT_EQ(u.timeline, (Timeline{"w ecmd;4", "w efrm;1"}));
+  EXPECT_TRUE(u.f.clock.slept.empty());
+}
+
+TEST(Apply, BandwidthKeptForTheK610AspEncoderLeavesItsModeChangeToTheNextWrite) {
+  ScriptedUnit u("K610");
+  u.ctx.rules.k610EncoderChoice = 1;  // MPEG4 ASP
+  MemoryHost page = PageOf(kModulationPage);
+  u.Load(page);
+  page.Select(ids::kModulationBandwidth, 3);  // 8MHz -> 2.5MHz: another mode, but not written
+  page.Select(ids::kK610OutputPower, 4);  // 100mW
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w ohls;4", kBegin, "sleep 5000", "end"}));
+}
+
+TEST(Apply, AudioEncoderTurnedOnIsAModeChange) {
+  ScriptedUnit u("K240");
+  u.values["aenc"] = "0";
+  MemoryHost page = PageOf(kAudioPage);
+  u.Load(page);
+  page.Select(ids::kAudioEncoder, 15);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w aenc;15", kBegin, "sleep 5000", "end"}));
+}
+
+TEST(Apply, ClearedCheckBoxIsWrittenAsZero) {
+  ScriptedUnit u("K610");
+  u.values["epts"] = "1";
+  u.values["evid"] = "0";  // no bitrate: ticked boxes are not rewritten
+  MemoryHost page = PageOf(kVideoPage);
+  u.Load(page);
+  ASSERT_TRUE(page.Checked(ids::kTotalPtsOffset));
+  page.SetChecked(ids::kTotalPtsOffset, false);
+  EXPECT_EQ(u.Apply(page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w epts;0"}));
+  EXPECT_EQ(u.f.line().writes[0], Frame("0001wepts;0;"));
+}
+
+// ---- Address rows
+
+TEST(Apply, AddressRowsWriteTheDottedAddressWhenItDiffers) {
+  static const RowDescriptor kRows[] = {
+      {"gipa", 1400, true, Kind::Address, 0, nullptr},
+      {"gipb", 1401, false, Kind::Address, 0, nullptr},  // shown only
+  };
+  ScriptedUnit u("K240");
+  ParamTable table(kRows);
+  MemoryHost page = PageOf({1400, 1401});
+  page.SetAddress(1400, 0xC0A80102);
+  page.SetAddress(1401, 0x0A000001);
+  u.StartRecording();
+  // Never read: written from the control.
+  EXPECT_EQ(params::Apply(u.ctx, table, page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w gipa;192.168.1.2"}));
+  EXPECT_EQ(u.f.line().writes[0], Frame("0001wgipa;192.168.1.2;"));
+
+  table.Find("gipa")->Set(std::uint32_t{0xC0A80102});
+  u.StartRecording();
+  EXPECT_EQ(params::Apply(u.ctx, table, page), 0);
+  EXPECT_TRUE(u.timeline.empty());
+
+  page.SetAddress(1400, 0x0A000102);
+  EXPECT_EQ(params::Apply(u.ctx, table, page), 1);
+  EXPECT_EQ(u.timeline, (Timeline{"w gipa;10.0.1.2"}));
+}
+
 }  // namespace
