@@ -19,27 +19,6 @@ std::string ReadRequest(int address, std::string_view mnemonic) {
   return std::string(head).append(mnemonic).append(";;");
 }
 
-// The choices the unit does not hold as parameters of their own are worked
-// out from the positions of the parameters behind them, as last read.
-// None when there is nothing to show yet.
-std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamTable& main) {
-  constexpr std::int32_t kLow16 = 0xFFFF;
-  if (mnemonic == "0000") {
-    // 6, 7 and 8 MHz are DVB-T; the narrow bandwidths are narrowband.
-    const std::int32_t owid = main.StoredListPosition("owid");
-    if (owid == kNoStoredPosition) return std::nullopt;
-    return owid < 3 ? 1 : 0;
-  }
-  if (mnemonic == "0003") return main.StoredListPosition("aenc") != 0 ? 1 : 0;
-  if (mnemonic == "0004" || mnemonic == "0005") {
-    const bool first = mnemonic == "0004";
-    const std::int32_t encoder = main.StoredListPosition(first ? "a1en" : "a2en");
-    if ((encoder & kLow16) == 0) return 0;  // encoder off
-    return (main.StoredListPosition(first ? "a1in" : "a2in") & kLow16) + 1;
-  }
-  return std::nullopt;
-}
-
 void HideUnanswered(const RowSpec& desc, ControlHost& window, ControlHost* advanced) {
   for (ControlHost* host : {&window, advanced}) {
     if (!host) continue;
@@ -67,6 +46,27 @@ void PostLamp(UnitContext& unit, const ParamRow& row) {
 }
 
 }  // namespace
+
+// The choices the unit does not hold as parameters of their own are worked
+// out from the positions of the parameters behind them, as last read.
+// None when there is nothing to show yet.
+std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamTable& main) {
+  constexpr std::int32_t kLow16 = 0xFFFF;
+  if (mnemonic == "0000") {
+    // 6, 7 and 8 MHz are DVB-T; the narrow bandwidths are narrowband.
+    const std::int32_t owid = main.StoredListPosition("owid");
+    if (owid == kNoStoredPosition) return std::nullopt;
+    return owid < 3 ? 1 : 0;
+  }
+  if (mnemonic == "0003") return main.StoredListPosition("aenc") != 0 ? 1 : 0;
+  if (mnemonic == "0004" || mnemonic == "0005") {
+    const bool first = mnemonic == "0004";
+    const std::int32_t encoder = main.StoredListPosition(first ? "a1en" : "a2en");
+    if ((encoder & kLow16) == 0) return 0;  // encoder off
+    return (main.StoredListPosition(first ? "a1in" : "a2in") & kLow16) + 1;
+  }
+  return std::nullopt;
+}
 
 void InitPage(ControlHost& window, const ParamTable& table) {
   for (const ParamRow& row : table.Rows()) {
