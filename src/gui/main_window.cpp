@@ -25,6 +25,7 @@
 #include "gui/dialog_units.h"
 #include "gui/engineering_window.h"
 #include "gui/icons.h"
+#include "gui/offline_editor.h"
 #include "gui/qt_prompter.h"
 #include "gui/shell_dialogs.h"
 #include "gui/status_monitor_window.h"
@@ -475,6 +476,9 @@ void MainWindow::BuildMenus() {
     return action;
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  offline_ = std::make_unique<OfflineEditors>(*options_.prompter, icon_, this);
+  add(file, 32805, QString::fromUtf8(offline_text::kOpenCommand), "Ctrl+O", [this] { offline_->Open(); });
+  file->addSeparator();
   add(file, 32800, QStringLiteral("Set &icon source"), nullptr, &MainWindow::OnSetIconSource);
   add(file, 32803, QStringLiteral("Set &logo source"), nullptr, &MainWindow::OnSetLogoSource);
   add(file, 32804, QStringLiteral("Set logo &size"), nullptr, &MainWindow::OnSetLogoSize);
@@ -1294,6 +1298,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!offline_->CloseAll()) {  // the operator stays with an unsaved file
+    event->ignore();
+    return;
+  }
   Shutdown();
   event->accept();
 }
