@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "gui/operation_runner.h"
 #include "gui/qt_control_host.h"
 #include "gui/settings_windows.h"
 #include "params/config_file.h"
@@ -174,6 +175,7 @@ void OfflineEditorWindow::OpenAdvanced() {
     return;
   }
   advanced_ = new AdvancedOptionsWindow(unit_, icon_);
+  MarkUnitWindow(advanced_, false);  // it shows a file: a unit's operation does not hold it back
   advanced_->setWindowTitle(QStringLiteral("Advanced options - ") + QFileInfo(QString::fromStdString(doc_->Path())).fileName());
   for (auto* b : advanced_->findChildren<QPushButton*>()) {
     const int id = ControlIdOf(b);

@@ -16,6 +16,7 @@
 
 #include "gui/main_window.h"
 #include "gui/offline_editor.h"
+#include "gui/operation_runner.h"
 #include "gui/qt_control_host.h"
 #include "gui/settings_windows.h"
 #include "link/serial_port.h"
@@ -140,6 +141,9 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   ed->OpenAdvanced();
   QWidget* advanced = ed->Advanced();
   ASSERT_NE(advanced, nullptr);
+  // Neither window waits for the unit's operations.
+  EXPECT_FALSE(gui::IsUnitWindow(ed));
+  EXPECT_FALSE(gui::IsUnitWindow(advanced));
   EXPECT_EQ(S(Control<QComboBox>(advanced, 1204)->currentText()), "2.5MHz");  // from "Narrowband"
   EXPECT_EQ(S(Control<QLineEdit>(advanced, 1303)->text()), "Config 1");
   Type(Control<QLineEdit>(advanced, 1303), "Offline");
