@@ -135,10 +135,16 @@ void OfflineEditorWindow::TakeEdits() {
   taking_ = true;
   // One window at a time, each shown again before the next is read, so a
   // value changed in one is not taken back from the other.
-  if (doc_->TakeFromPage(page_->Host(), unit_.rules) != 0) ShowValues();
-  if (advanced_ && doc_->TakeFromPage(advanced_->Host(), unit_.rules) != 0) ShowValues();
-  taking_ = false;
+  std::vector<std::string> refused;
+  if (doc_->TakeFromPage(page_->Host(), unit_.rules, &refused) != 0) ShowValues();
+  if (advanced_ && doc_->TakeFromPage(advanced_->Host(), unit_.rules, &refused) != 0) ShowValues();
   UpdateTitle();
+  if (!refused.empty()) {
+    // What cannot be kept goes back to the file's value.
+    ShowValues();
+    prompter_.Message(params::config_text::kError, refused.front(), params::MessageIcon::Exclamation);
+  }
+  taking_ = false;
 }
 
 void OfflineEditorWindow::UpdateTitle(bool typing) {

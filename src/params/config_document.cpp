@@ -384,7 +384,7 @@ int ConfigDocument::TakeList(const ParamRow& row, const ControlHost& window, con
   return changed;
 }
 
-int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& rules) {
+int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& rules, std::vector<std::string>* refused) {
   int changed = 0;
   double bitrate = 0;
   for (const ParamRow& row : tables_.main.Rows()) {
@@ -400,7 +400,12 @@ int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& ru
         const auto stored = row.Text();
         // An empty edit of a parameter the file does not hold stays out.
         if ((stored && *stored == text) || (!stored && text.empty())) break;
-        if (UncarriableText(desc.mnemonic, text)) break;
+        auto problem = UncarriableText(desc.mnemonic, text);
+        if (!problem && NumericRow(desc)) problem = NotANumber(desc.mnemonic, text);
+        if (problem) {
+          if (refused) refused->push_back(*problem);
+          break;
+        }
         changed += SetWire(desc.mnemonic, FormTextValue(desc, text));
         break;
       }

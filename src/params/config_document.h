@@ -81,9 +81,11 @@ class ConfigDocument {
 
   // Takes what a page shows into the records, row by row, as an apply would
   // form the values it writes (derived choices become the parameters behind
-  // them). `rules` are the page rules' memory of the window. Returns how
-  // many parameters changed.
-  int TakeFromPage(const ControlHost& window, const RuleMemory& rules);
+  // them). `rules` are the page rules' memory of the window. An edit whose
+  // text cannot be kept (not a number where one is needed, a ';') is left
+  // out, its reason added to `refused` when given. Returns how many
+  // parameters changed.
+  int TakeFromPage(const ControlHost& window, const RuleMemory& rules, std::vector<std::string>* refused = nullptr);
 
   // True while the records differ from the file as last read or saved.
   bool Modified() const { return images_ != saved_; }

@@ -213,6 +213,21 @@ TEST_F(OfflineEditorTest, ClosingWithUnsavedEditsAsksToSaveDiscardOrStay) {
   EXPECT_TRUE(prompter.messages.empty());
 }
 
+TEST_F(OfflineEditorTest, AnEditThatCannotBeKeptIsRefusedAndShowsTheFilesValue) {
+  OfflineEditorWindow* ed = Open(params::BuildConfigFile(K610Image(1)));
+  ASSERT_NE(ed, nullptr);
+  ed->OpenAdvanced();
+  Type(Control<QLineEdit>(ed->Advanced(), 1303), "Van;2");
+  ASSERT_EQ(prompter.Texts(), std::vector<std::string>{"A value for gnam cannot hold ';'"});
+  EXPECT_EQ(prompter.messages[0].title, "Error");
+  EXPECT_EQ(S(Control<QLineEdit>(ed->Advanced(), 1303)->text()), "Config 1");
+  Type(Control<QLineEdit>(ed->Page(), 1301), "high");
+  EXPECT_EQ(prompter.Texts().back(), "'high' is not a number; ofre takes one");
+  EXPECT_FALSE(ed->Document().Modified());
+  EXPECT_EQ(S(ed->windowTitle()), "b.cfg - Configuration file");
+  ed->close();
+}
+
 TEST_F(OfflineEditorTest, ASaveThatFailsSaysSoAndKeepsTheMark) {
   OfflineEditorWindow* ed = Open(params::BuildConfigFile(K610Image(1)));
   ASSERT_NE(ed, nullptr);

@@ -388,6 +388,16 @@ TEST(ConfigDocument, PageEditsBecomeTheParametersAnApplyWouldWrite) {
                                 [](const ConfigRecord& r) { return r.mnemonic == "olev"; });
   ASSERT_NE(rec, doc.Image().records.end());
   EXPECT_EQ(rec->text, "902");
+
+  // Texts no file can keep are left out, with the reason.
+  const Bytes before = doc.Bytes();
+  ShowStoredValues(page.unit, doc.Table(), page.host);  // as the window shows what it took
+  page.host.SetText(1300, "loud");
+  page.host.SetText(1303, "a;b");
+  std::vector<std::string> refused;
+  EXPECT_EQ(doc.TakeFromPage(page.host, page.unit.rules, &refused), 0);
+  EXPECT_EQ(refused, (std::vector<std::string>{"'loud' is not a number; olev takes one", "A value for gnam cannot hold ';'"}));
+  EXPECT_EQ(doc.Bytes(), before);
 }
 
 // ---- Where saves go
