@@ -16,6 +16,7 @@
 #include <optional>
 #include <ostream>
 
+#include "app/connector.h"
 #include "app/session.h"
 #include "cli_ui.h"
 #include "edit_config.h"
@@ -102,7 +103,7 @@ void PrintBytes(std::ostream& out, const std::string& bytes) {
 }
 
 // The wire text the program would write for a stored value.
-std::string WireText(const params::RowSpec& row, const std::optional<params::Value>& value) {
+std::string WireText(const params::RowDescriptor& row, const std::optional<params::Value>& value) {
   if (!value) return {};
   switch (row.kind) {
     case params::Kind::Text:
@@ -186,7 +187,7 @@ class Tool {
     nlohmann::json rows = nlohmann::json::array();
     auto list = [&](params::ParamTable& table, const char* name) {
       for (const auto& row : table.Rows()) {
-        const params::RowSpec& desc = row.Desc();
+        const params::RowDescriptor& desc = row.Desc();
         if (!params::RowExists(desc, variant)) continue;
         const auto value = row.Get();
         const std::string shown = params::ShownValue(desc, value);
@@ -248,7 +249,7 @@ class Tool {
     params::ParamTable* table = nullptr;
     params::ParamRow* row = RowToSet(mnemonic, table);
     if (!row) return NoSuchRow(mnemonic);
-    const params::RowSpec& desc = row->Desc();
+    const params::RowDescriptor& desc = row->Desc();
     // The manual bitrate is typed in its edit and written through the box.
     if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
       err_ << mnemonic << " is shown only; it cannot be set\n";
@@ -259,8 +260,8 @@ class Tool {
       return kExitUsage;
     }
     const params::Variant variant = unit_.variant();
-    const bool k240Resolution = variant != params::Variant::K610 && desc.control == params::ctl::kResolution;
-    if (variant != params::Variant::K610 && desc.control == params::ctl::kMpeg4EncodingMode &&
+    const bool k240Resolution = variant != params::Variant::K610 && desc.control == params::ids::kResolution;
+    if (variant != params::Variant::K610 && desc.control == params::ids::kMpeg4EncodingMode &&
         unit_.rules.encoderIndex == 0) {
       err_ << mnemonic << " is the MPEG4 encoding mode; the encoder is MPEG2 now\n";
       return kExitUsage;
@@ -376,6 +377,7 @@ class Tool {
   }
 
   int RestoreDefaults() {
+    if (int rc = LearnAddress()) return rc;
     session_.RestoreDefaults();
     return prompter_.ErrorShown() ? kExitLinkError : kExitOk;
   }
@@ -417,7 +419,7 @@ class Tool {
       return "The value for " + mnemonic + " is longer than " + std::to_string(kMaxValueLength) + " characters";
     for (params::ParamTable* table : tables_.All())
       for (const auto& row : table->Rows()) {
-        const params::RowSpec& desc = row.Desc();
+        const params::RowDescriptor& desc = row.Desc();
         if (row.Mnemonic() != mnemonic || desc.kind != params::Kind::Text || !NumericRow(desc)) continue;
         char* end = nullptr;
         const double number = std::strtod(text.c_str(), &end);
@@ -428,7 +430,7 @@ class Tool {
     return std::nullopt;
   }
 
-  static bool NumericRow(const params::RowSpec& desc) {
+  static bool NumericRow(const params::RowDescriptor& desc) {
     using namespace params::flag;
     return desc.Has(kLevel | kTenths | kTenthsToo | kNegativeTenths | kHundredths | kThousandths |
                     kTwoDecimals | kTrim | kBitratePair);
@@ -445,11 +447,13 @@ class Tool {
     int wanted = 0;
     const params::ParamTable& main = tables_.main;
     if (mnemonic == "ampr")
-      wanted = main.StoredListPosition("aenc") <= 12 ? params::ctl::kLayer1AudioRate : params::ctl::kLayer2AudioRate;
+      wanted = main.StoredListPosition("aenc") <= 12 ? params::ids::kLayer1AudioRate : params::ids::kLayer2AudioRate;
     else if (mnemonic == "a1br")
-      wanted = main.StoredListPosition("a1en") <= 2 ? params::ctl::kEncoder1Layer1Rate : params::ctl::kEncoder1Layer2Rate;
+      wanted =
+          main.StoredListPosition("a1en") <= 2 ? params::ids::kEncoder1Layer1Rate : params::ids::kEncoder1Layer2Rate;
     else if (mnemonic == "a2br")
-      wanted = main.StoredListPosition("a2en") <= 2 ? params::ctl::kEncoder2Layer1Rate : params::ctl::kEncoder2Layer2Rate;
+      wanted =
+          main.StoredListPosition("a2en") <= 2 ? params::ids::kEncoder2Layer1Rate : params::ids::kEncoder2Layer2Rate;
     for (auto& [row, t] : found)
       if (row->Desc().control == wanted) {
         table = t;
@@ -461,13 +465,14 @@ class Tool {
 
   // What the unit should hold once the page's control is applied, as the
   // wire text; "" when that cannot be told (derived rows).
-  static std::string AskedWire(const params::RowSpec& desc, const params::ControlHost& page, std::int32_t position) {
+  static std::string AskedWire(const params::RowDescriptor& desc, const params::ControlHost& page,
+                               std::int32_t position) {
     if (desc.Derived()) return {};
     switch (desc.kind) {
       case params::Kind::Text:
         return params::FormTextValue(desc, page.Text(desc.control));
       case params::Kind::List:
-        if (position > 3 && desc.control == params::ctl::kResolution) return {};  // held in ecmd
+        if (position > 3 && desc.control == params::ids::kResolution) return {};  // held in ecmd
         return params::FormListValue(desc, position).value_or("");
       case params::Kind::Check:
         return desc.Has(params::flag::kBitratePair) ? std::string() : params::FormCheckValue(page.Checked(desc.control));
@@ -479,13 +484,13 @@ class Tool {
   }
 
   // Numbers compare by value: the unit may give 4.500 for 4.5.
-  static bool SameWire(const params::RowSpec& desc, const std::string& held, const std::string& asked) {
+  static bool SameWire(const params::RowDescriptor& desc, const std::string& held, const std::string& asked) {
     if (held == asked) return true;
     if (desc.kind != params::Kind::Text || !NumericRow(desc) || held.empty()) return false;
     return std::fabs(std::strtod(held.c_str(), nullptr) - std::strtod(asked.c_str(), nullptr)) < 1e-9;
   }
 
-  static std::string HeldWire(const params::RowSpec& desc, const params::ParamRow& row) {
+  static std::string HeldWire(const params::RowDescriptor& desc, const params::ParamRow& row) {
     const auto value = row.Get();
     if (!value) return {};
     switch (desc.kind) {
@@ -541,14 +546,12 @@ class Tool {
       t.readTotalConstant = *o_.readTimeoutMs;
       link_->SetInitialTimeouts(t);
     }
-    std::lock_guard lock(LinkLock());
-    if (std::uint32_t rc = link_->OpenSerialPort(index)) {
-      err_ << LinkErrorText(rc);
-      if (!link_->LastOpenError().empty()) err_ << ": " << link_->LastOpenError();
+    const app::SerialOpen open = connector_.OpenSerial(index);
+    if (open.code != kLinkOk) {
+      err_ << LinkErrorText(open.code);
+      if (!open.reason.empty()) err_ << ": " << open.reason;
       err_ << "\n";
-      if (link_->LastOpenError() == "Permission denied")
-        err_ << "Add your user to the 'dialout' group (sudo adduser $USER dialout), "
-                "then log out and in again.\n";
+      if (!open.hint.empty()) err_ << open.hint << "\n";
       return kExitLinkError;
     }
     return kExitOk;
@@ -566,7 +569,7 @@ class Tool {
       err_ << "Unable to connect: cannot resolve " << host << "\n";
       return kExitLinkError;
     }
-    link_->SetEthernetAddress(*ip);
+    connector_.PrepareEthernet(*ip, app::ConnectionKind::Rs232);
     link_->SetTcpPort(port);
     // As the desktop application does: a failed send or receive never closes
     // the socket.
@@ -577,8 +580,7 @@ class Tool {
       err_ << "Unable to connect" << (result < 0 ? " (no answer within 30 s)" : "") << "\n";
       return kExitLinkError;
     }
-    std::lock_guard linkLock(LinkLock());
-    link_->ProbeUnit();
+    connector_.Probe();
     return kExitOk;
   }
 
@@ -590,13 +592,8 @@ class Tool {
       addressKnown_ = true;
       return kExitOk;
     }
-    LinkReply reply;
-    if (std::uint32_t rc = Exchange(*link_, "9999rgadd;;", reply)) return LinkError(rc);
-    if (reply.status != '1') {
-      err_ << "The unit refused the address query\n";
-      return kExitLinkError;
-    }
-    unit_.unitAddress = std::atoi(reply.value.c_str());
+    // A unit that refuses the query is talked to at the address it had.
+    if (std::uint32_t rc = connector_.LearnAddress()) return LinkError(rc);
     addressKnown_ = true;
     return kExitOk;
   }
@@ -612,6 +609,7 @@ class Tool {
   params::UnitContext unit_;
   CliView view_;
   app::Session session_{unit_, view_};
+  app::Connector connector_{session_};
   bool addressKnown_ = false;
 };
 
@@ -645,7 +643,7 @@ std::string ShownRecord(const params::ConfigRecord& record) {
   for (params::ParamTable* table : blank.All()) {
     for (const auto& row : table->Rows()) {
       if (row.Mnemonic() != record.mnemonic) continue;
-      const params::RowSpec& desc = row.Desc();
+      const params::RowDescriptor& desc = row.Desc();
       std::string shown;
       switch (desc.kind) {
         case params::Kind::Text:

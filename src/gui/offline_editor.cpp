@@ -27,8 +27,8 @@ constexpr const char* kBoardNames[] = {"K240", "K610", "Other"};
 
 // What the settings pages offer that only a unit can do: apply, refresh,
 // the unit's own file buttons, the key and the satellite modulator.
-constexpr int kUnitButtons[] = {button::kMainApply, button::kMainRefresh, button::kSaveConfigFile,
-                                button::kLoadConfigFile, button::kWriteKey, button::kSatmod};
+constexpr int kUnitButtons[] = {ids::kMainApply, ids::kMainRefresh, ids::kSaveConfigFile,
+                                ids::kLoadConfigFile, ids::kWriteKey, ids::kSatmod};
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -170,8 +170,8 @@ void OfflineEditorWindow::OnConfigChosen(int index) {
 }
 
 void OfflineEditorWindow::OnPageButton(int id) {
-  if (id == button::kAdvanced) OpenAdvanced();
-  if (id == button::kMainApply) TakeEdits();  // Enter in the page
+  if (id == ids::kAdvanced) OpenAdvanced();
+  if (id == ids::kMainApply) TakeEdits();  // Enter in the page
 }
 
 void OfflineEditorWindow::OpenAdvanced() {
@@ -185,7 +185,7 @@ void OfflineEditorWindow::OpenAdvanced() {
   advanced_->setWindowTitle(QStringLiteral("Advanced options - ") + QFileInfo(QString::fromStdString(doc_->Path())).fileName());
   for (auto* b : advanced_->findChildren<QPushButton*>()) {
     const int id = ControlIdOf(b);
-    if (id == button::kWindowApply || id == button::kWindowRefresh) b->hide();
+    if (id == ids::kWindowApply || id == ids::kWindowRefresh) b->hide();
   }
   // Enter in the window takes its values, as Apply would write them.
   connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, [this] { TakeEdits(); });

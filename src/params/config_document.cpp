@@ -26,20 +26,20 @@ constexpr int kNarrowbandBandwidthWire = 3;  // 2.5 MHz
 
 // A record can only be one the file writer makes: a writable unit
 // parameter (no derived choice) of that board.
-bool FileRow(const RowSpec& desc, Variant variant) {
+bool FileRow(const RowDescriptor& desc, Variant variant) {
   return desc.writable && !desc.Derived() && RowExists(desc, variant);
 }
 
 // Which rows a configuration file keeps: text, list and address rows and
 // the manual bitrate box; other check boxes and status lists are not saved.
-bool KeptInFile(const RowSpec& desc) {
+bool KeptInFile(const RowDescriptor& desc) {
   if (desc.kind == Kind::StatusList) return false;
   if (desc.kind == Kind::Check) return desc.Has(flag::kBitratePair);
   return true;
 }
 
 bool HasFileRow(std::string_view mnemonic, Variant variant) {
-  for (const RowSpec& desc : MainTableSpec())
+  for (const RowDescriptor& desc : MainTableRows())
     if (desc.mnemonic == mnemonic && FileRow(desc, variant)) return true;
   return false;
 }
@@ -61,7 +61,7 @@ std::string BitrateShown(std::string_view kbits) {
   return s;
 }
 
-bool NumericRow(const RowSpec& desc) {
+bool NumericRow(const RowDescriptor& desc) {
   using namespace flag;
   return desc.Has(kLevel | kTenths | kTenthsToo | kNegativeTenths | kHundredths | kThousandths | kTwoDecimals |
                   kTrim | kBitratePair);
@@ -91,7 +91,7 @@ std::optional<std::string> NotANumber(std::string_view mnemonic, std::string_vie
 }
 
 // The record a row of this kind makes for a wire text.
-ConfigRecord NewRecord(const RowSpec& desc, const std::string& wire) {
+ConfigRecord NewRecord(const RowDescriptor& desc, const std::string& wire) {
   ConfigRecord r;
   r.mnemonic = desc.mnemonic;
   if (desc.kind == Kind::List) {
@@ -118,7 +118,7 @@ ConfigRecord WithWire(ConfigRecord r, const std::string& wire) {
   return r;
 }
 
-void ClearShown(const RowSpec& desc, ControlHost& host) {
+void ClearShown(const RowDescriptor& desc, ControlHost& host) {
   switch (desc.kind) {
     case Kind::Text:
     case Kind::StatusList: host.SetText(desc.control, ""); break;
@@ -224,7 +224,7 @@ void ConfigDocument::Reload() {
   const std::vector<ConfigRecord>& records = images_.at(current_).records;
   std::vector<std::size_t> used(records.size(), 0);
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (!FileRow(desc, variant_)) continue;
     for (std::size_t i = 0; i < records.size(); ++i) {
       if (records[i].mnemonic != desc.mnemonic || used[i] != 0) continue;
@@ -255,7 +255,7 @@ bool ConfigDocument::SetWire(std::string_view mnemonic, const std::string& wire)
   if (found) return changed;
   // New records go where the writer would have put them: after the
   // records of every row that comes before in the table.
-  const auto spec = MainTableSpec();
+  const auto spec = MainTableRows();
   auto order = [&](std::string_view m) {
     for (std::size_t i = 0; i < spec.size(); ++i)
       if (spec[i].mnemonic == m && FileRow(spec[i], variant_)) return i;
@@ -265,7 +265,7 @@ bool ConfigDocument::SetWire(std::string_view mnemonic, const std::string& wire)
   std::size_t at = 0;
   for (std::size_t i = 0; i < records.size(); ++i)
     if (order(records[i].mnemonic) < mine) at = i + 1;
-  for (const RowSpec& desc : spec)
+  for (const RowDescriptor& desc : spec)
     if (desc.mnemonic == mnemonic && FileRow(desc, variant_))
       records.insert(records.begin() + static_cast<std::ptrdiff_t>(at++), NewRecord(desc, wire));
   return true;
@@ -278,16 +278,16 @@ const ParamRow* ConfigDocument::RowFor(std::string_view mnemonic, std::string_vi
   const ParamTable& main = tables_.main;
   int wanted = 0;
   if (mnemonic == "ampr")
-    wanted = main.StoredListPosition("aenc") <= 12 ? ctl::kLayer1AudioRate : ctl::kLayer2AudioRate;
+    wanted = main.StoredListPosition("aenc") <= 12 ? ids::kLayer1AudioRate : ids::kLayer2AudioRate;
   else if (mnemonic == "a1br")
-    wanted = main.StoredListPosition("a1en") <= 2 ? ctl::kEncoder1Layer1Rate : ctl::kEncoder1Layer2Rate;
+    wanted = main.StoredListPosition("a1en") <= 2 ? ids::kEncoder1Layer1Rate : ids::kEncoder1Layer2Rate;
   else if (mnemonic == "a2br")
-    wanted = main.StoredListPosition("a2en") <= 2 ? ctl::kEncoder2Layer1Rate : ctl::kEncoder2Layer2Rate;
+    wanted = main.StoredListPosition("a2en") <= 2 ? ids::kEncoder2Layer1Rate : ids::kEncoder2Layer2Rate;
   for (const ParamRow& row : main.Rows())
     if (wanted != 0 && row.Control() == wanted && RowExists(row.Desc(), variant_)) return &row;
   const ParamRow* first = nullptr;
   for (const ParamRow& row : tables_.main.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (desc.mnemonic != mnemonic || !RowExists(desc, variant_)) continue;
     if (!first) first = &row;
     if (desc.kind != Kind::List || !desc.options) continue;
@@ -298,7 +298,7 @@ const ParamRow* ConfigDocument::RowFor(std::string_view mnemonic, std::string_vi
 }
 
 std::optional<std::string> ConfigDocument::WireFor(const ParamRow& row, std::string_view typed) const {
-  const RowSpec& desc = row.Desc();
+  const RowDescriptor& desc = row.Desc();
   if (desc.kind == Kind::List) {
     const auto offered = OfferedOptions(*desc.options);
     const auto it = std::find(offered.begin(), offered.end(), typed);
@@ -317,11 +317,11 @@ std::optional<std::string> ConfigDocument::Set(std::string_view mnemonic, std::s
   const bool bitrate = mnemonic == "evid";
   const ParamRow* row = RowFor(bitrate ? std::string_view("evbr") : mnemonic, typed);
   if (!row) {
-    for (const RowSpec& desc : SatmodTableSpec())
+    for (const RowDescriptor& desc : SatmodTableRows())
       if (desc.mnemonic == mnemonic) return m + " is a satellite modulator setting; configuration files hold none";
     return "No parameter " + m + " on a " + (variant_ == Variant::Other ? "board of the other type" : BoardTypeText(variant_) + " board");
   }
-  const RowSpec& desc = row->Desc();
+  const RowDescriptor& desc = row->Desc();
   if (desc.Derived()) return m + " is worked out from other settings; set those instead";
   if (!desc.writable) return m + " is shown only; it cannot be set";
   if (!KeptInFile(desc)) return m + " is not kept in configuration files";
@@ -368,7 +368,7 @@ int ConfigDocument::TakeDerived(const ParamRow& row, std::int32_t s) {
 }
 
 int ConfigDocument::TakeList(const ParamRow& row, const ControlHost& window, const RuleMemory& rules) {
-  const RowSpec& desc = row.Desc();
+  const RowDescriptor& desc = row.Desc();
   const std::int32_t s = window.Selected(desc.control);
   if (s < 0) return 0;
   // The encoding mode list is not taken for MPEG2, nor while SIF or QSIF
@@ -376,7 +376,7 @@ int ConfigDocument::TakeList(const ParamRow& row, const ControlHost& window, con
   if (variant_ != Variant::K610 && row.Mnemonic() == "ecmd" && (rules.encoderIndex == 0 || rules.resolutionIndex > 3))
     return 0;
   int changed = 0;
-  if (row.Mnemonic() == "ehor" && desc.control == ctl::kResolution && s > 3) changed += SetWire("ecmd", std::to_string(s));
+  if (row.Mnemonic() == "ehor" && desc.control == ids::kResolution && s > 3) changed += SetWire("ecmd", std::to_string(s));
   const auto stored = row.Position();
   if (stored && *stored == s) return changed;
   if (desc.Derived()) return changed + (stored ? TakeDerived(row, s) : 0);
@@ -389,7 +389,7 @@ int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& ru
   double bitrate = 0;
   for (const ParamRow& row : tables_.main.Rows()) {
     const int before = changed;
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     const int id = desc.control;
     if (!window.HasControl(id) || !RowExists(desc, variant_)) continue;
     if (desc.kind == Kind::Text && desc.Has(flag::kBitratePair)) bitrate = std::atof(window.Text(id).c_str());
@@ -465,7 +465,7 @@ bool ConfigDocument::Save(std::string* error) {
 void ShowStoredValues(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced) {
   const Variant variant = unit.variant();
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (!RowExists(desc, variant)) continue;
     if (!row.Get()) {
       // What the file does not hold shows nothing, whatever showed before.
@@ -480,7 +480,7 @@ void ShowStoredValues(UnitContext& unit, ParamTable& table, ControlHost& window,
     RememberLoadedValue(unit.rules, row);
     for (ControlHost* host : {&window, advanced}) {
       if (!host) continue;
-      if (desc.kind == Kind::List && desc.control == ctl::kResolution)
+      if (desc.kind == Kind::List && desc.control == ids::kResolution)
         LoadResolution(unit, *host, row.Position().value_or(kNoStoredPosition));
       else
         ShowStoredValue(row, *host);

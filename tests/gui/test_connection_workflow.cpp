@@ -361,13 +361,13 @@ TEST(BusyCursorAndStatusLine, ShowWhileEachOperationRunsAndGoWhenItEnds) {
     w.PortList()->setCurrentIndex(0);
     ClickConnect(w);
   }, "Connecting to sim1...");
-  check("refresh", [&] { w.OnPageButton(gui::button::kMainRefresh); }, "Reading the unit's settings...");
-  check("apply", [&] { w.OnPageButton(gui::button::kMainApply); }, "Writing the settings...");
+  check("refresh", [&] { w.OnPageButton(gui::ids::kMainRefresh); }, "Reading the unit's settings...");
+  check("apply", [&] { w.OnPageButton(gui::ids::kMainApply); }, "Writing the settings...");
   rig.prompter.answers.push_back(params::Answer::Yes);
   check("restore defaults", [&] { w.OnRestoreDefaults(); }, "Restoring the unit's defaults...");
   check("config tab", [&] { w.ConfigTabs()->setCurrentIndex(2); }, "Loading config 3...");
   rig.prompter.files.push_back(rig.dir.File("saved.cfg"));
-  check("save config", [&] { w.OnPageButton(gui::button::kSaveConfigFile); }, "Saving the configuration to a file...");
+  check("save config", [&] { w.OnPageButton(gui::ids::kSaveConfigFile); }, "Saving the configuration to a file...");
   EXPECT_TRUE(std::ifstream(rig.dir.File("saved.cfg")).good()) << "nothing was saved";
   EXPECT_TRUE(rig.prompter.messages.size() == 1u) << ::testing::PrintToString(rig.prompter.Texts());
 
@@ -407,6 +407,36 @@ TEST(BusyCursorAndStatusLine, SerialConnectWithoutAnAnswerSaysSoInTheStatusLineO
   ASSERT_EQ(rig.prompter.messages.size(), 1u);
   EXPECT_EQ(rig.prompter.messages[0].text, "Unable to connect");
   EXPECT_EQ(w.StatusText(), "Unable to connect to fake1");
+}
+
+// A unit that refuses the address query has answered: the window connects,
+// but later requests keep the address it had instead of one read from the
+// refusal.
+TEST(SerialConnect, ARefusedAddressQueryConnectsAtTheAddressItHad) {
+  AppRig rig;
+  auto ports = std::make_shared<test::FakeSerialProvider>(1);
+  struct Seen {
+    std::mutex m;
+    std::vector<std::string> requests;  // address, operation and mnemonic
+  };
+  auto seen = std::make_shared<Seen>();  // the poll thread may still ask at the end
+  ports->state->responder = [seen](const Bytes& request) -> std::optional<Bytes> {
+    const std::string text(request.begin(), request.end());
+    std::lock_guard lock(seen->m);
+    seen->requests.push_back(text.substr(1, 9));
+    if (text.find("rgadd") != std::string::npos) return ReplyFrame(1, 'E', "");
+    if (text.find("rgbty") != std::string::npos) return ReplyFrame(1, '1', "K999");
+    return ReplyFrame(1, '1', text.find("rglod") != std::string::npos ? "1" : "0");
+  };
+  MainWindow& w = rig.StartWindow([&](gui::MainWindowOptions& o) { o.serialPorts = ports; });
+  ASSERT_TRUE(rig.Settle());
+  ExpectConnected(w);
+  EXPECT_EQ(w.Unit().unitAddress, 1);
+  EXPECT_EQ(w.ConnectedToLabel()->text(), "Connected to fake0, unit address 1, K999");
+  std::lock_guard lock(seen->m);
+  ASSERT_GE(seen->requests.size(), 2u);
+  EXPECT_EQ(seen->requests[0], "9999rgadd");
+  EXPECT_EQ(seen->requests[1], "0001rgbty");
 }
 
 // --------------------------------------------------- connected-to line

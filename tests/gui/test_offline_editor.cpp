@@ -117,7 +117,7 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   TempDir dir;
   const std::string file = dir.File("event.cfg");
   rig.Prompter().files.push_back(file);
-  w.OnPageButton(gui::button::kSaveConfigFile);
+  w.OnPageButton(gui::ids::kSaveConfigFile);
   ASSERT_TRUE(rig.Idle());
   const Bytes saved = ReadAll(file);
   ASSERT_FALSE(saved.empty());
@@ -132,8 +132,8 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   ASSERT_NE(page, nullptr);
   // The file's values; the buttons that need a unit are not offered.
   EXPECT_EQ(S(Control<QComboBox>(page, 1230)->currentText()), "DVBT");
-  EXPECT_FALSE(Control<QPushButton>(page, gui::button::kMainApply)->isVisibleTo(ed));
-  EXPECT_TRUE(Control<QPushButton>(page, gui::button::kAdvanced)->isVisibleTo(ed));
+  EXPECT_FALSE(Control<QPushButton>(page, gui::ids::kMainApply)->isVisibleTo(ed));
+  EXPECT_TRUE(Control<QPushButton>(page, gui::ids::kAdvanced)->isVisibleTo(ed));
 
   Choose(Control<QComboBox>(page, 1211), "AES256");
   EXPECT_EQ(S(ed->windowTitle()), "event.cfg* - Configuration file");
@@ -160,7 +160,7 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   ASSERT_TRUE(ed->close());
 
   rig.Prompter().files.push_back(file);
-  w.OnPageButton(gui::button::kLoadConfigFile);
+  w.OnPageButton(gui::ids::kLoadConfigFile);
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(rig.Direct("rzscr;;"), "6");
   EXPECT_EQ(rig.Direct("rowid;;"), "3");

@@ -30,7 +30,7 @@ void FillFromUnit(ParamTable& table, const std::string& board, int config) {
   options.board = board;
   vecta::sim::ParamCatalogue catalogue(board, false);
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (desc.Derived() || !RowExists(desc, catalogue.GetVariant())) continue;
     const auto* param = catalogue.Find(desc.mnemonic);
     if (!param) continue;
@@ -344,7 +344,7 @@ TEST(ConfigDocument, ASetChangesOnlyTheChosenConfiguration) {
 namespace {
 
 struct Page {
-  explicit Page(ConfigDocument& doc) : host(MemoryHost::ForTable(MainTableSpec())) {
+  explicit Page(ConfigDocument& doc) : host(MemoryHost::ForTable(MainTableRows())) {
     unit.tables = &doc.Tables();
     unit.boardType = BoardTypeText(doc.variant());
     InitPage(host, doc.Table());
