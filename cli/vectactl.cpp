@@ -19,6 +19,7 @@
 #include "app/connector.h"
 #include "app/session.h"
 #include "cli_ui.h"
+#include "edit_config.h"
 #include "review.h"
 #include "watch.h"
 #include "link/frame.h"
@@ -61,6 +62,7 @@ struct Options {
   bool json = false;
   bool dryRun = false;
   WatchOptions watch;
+  EditConfigOptions edit;
 };
 
 // The communication log lies in the user's state folder unless --log names
@@ -820,6 +822,13 @@ struct Parser {
     auto* diff = Sub("diff-config", "print what differs between two configuration files (exit 1 when they differ)");
     diff->add_option("A", o.file)->required();
     diff->add_option("B", o.otherFile)->required();
+    auto* edit = Sub("edit-config", "change one setting of FILE without a unit and save it, the value as for set "
+                                    "(exit 1 when the file cannot be saved)");
+    edit->add_option("FILE", o.edit.file)->required();
+    edit->add_option("MNEMONIC", o.edit.mnemonic)->required();
+    edit->add_option("VALUE", o.edit.value)->required();
+    edit->add_option("--config", o.edit.config, "the configuration of a set (1..N)");
+    edit->add_option("--board", o.edit.board, "K240, K610 or other, when the file's records do not tell");
     auto* key = Sub("write-key", "write a scrambling key: abs KEY8 | aes128 KEY32 | aes256 LOWER32 UPPER32");
     key->add_option("TYPE", o.keyType)->required()->check(CLI::IsMember({"abs", "aes128", "aes256"}));
     key->add_option("KEY", o.key)->required();
@@ -863,6 +872,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   if (p.command == "show-config") return ShowConfig(o.file, out, err);
   if (p.command == "diff-config") return DiffConfig(o.file, o.otherFile, out, err);
+  if (p.command == "edit-config") return EditConfig(o.edit, out, err);
   if (o.serialDevice.empty() == o.tcp.empty()) {
     err << "vectactl: give either --serial DEVICE or --tcp HOST[:PORT]\n" << Usage();
     return kExitUsage;

@@ -122,7 +122,9 @@ GuiThreadPrompter::GuiThreadPrompter(params::Prompter& target, std::shared_ptr<A
 
 params::Answer GuiThreadPrompter::Message(std::string_view title, std::string_view text,
                                           params::MessageIcon icon, params::MessageButtons buttons) {
-  params::Answer answer = buttons == params::MessageButtons::YesNo ? params::Answer::No : params::Answer::Ok;
+  params::Answer answer = buttons == params::MessageButtons::YesNo         ? params::Answer::No
+                          : buttons == params::MessageButtons::YesNoCancel ? params::Answer::Cancel
+                                                                           : params::Answer::Ok;
   if (Abandoned()) return answer;
   CallOnGuiThread([&] {
     if (!Abandoned()) answer = target_.Message(title, text, icon, buttons);

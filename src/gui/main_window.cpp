@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "gui/icons.h"
+#include "gui/offline_editor.h"
 #include "gui/qt_prompter.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
@@ -287,6 +288,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!offline_->CloseAll()) {  // the operator stays with an unsaved file
+    event->ignore();
+    return;
+  }
   Shutdown();
   event->accept();
 }

@@ -41,6 +41,8 @@ class QTabBar;
 
 namespace vecta::gui {
 
+class OfflineEditors;
+
 struct MainWindowOptions {
   app::AppSettings* settings = nullptr;  // required; outlives the window
   std::string logFile;                   // the communication log; "" for none
@@ -138,6 +140,8 @@ class MainWindow : public QMainWindow {
   // The engineering window's unit address page applied a new address.
   void OnUnitAddressChanged(int address);
   QWidget* Engineering() const { return engineering_; }
+  // The configuration files open for editing without a unit.
+  OfflineEditors& Offline() { return *offline_; }
   // The command's action (32771 Engineering, 32772 polling toggle, 32773
   // and 32774 the toolbar's polling buttons, 32775 key, 32776 polling
   // options, 32778 restore defaults, 32779 status monitor, 32800-32804 the
@@ -215,6 +219,7 @@ class MainWindow : public QMainWindow {
   QPointer<SatmodWindow> satmod_;
   QPointer<ConnectDialog> connecting_;
   QPointer<QWidget> engineering_;
+  std::unique_ptr<OfflineEditors> offline_;
   QPointer<QWidget> monitor_;
   QTabBar* tabs_ = nullptr;
   QComboBox* ports_ = nullptr;

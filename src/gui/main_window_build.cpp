@@ -18,6 +18,7 @@
 
 #include "app/last_address.h"
 #include "gui/icons.h"
+#include "gui/offline_editor.h"
 #include "gui/qt_control_host.h"
 #include "gui/main_window_parts.h"
 
@@ -222,6 +223,9 @@ void MainWindow::BuildMenus() {
     return action;
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  offline_ = std::make_unique<OfflineEditors>(*options_.prompter, icon_, this);
+  add(file, 32805, QString::fromUtf8(offline_text::kOpenCommand), "Ctrl+O", [this] { offline_->Open(); });
+  file->addSeparator();
   add(file, 32800, QStringLiteral("Set &icon source"), nullptr, &MainWindow::OnSetIconSource);
   add(file, 32803, QStringLiteral("Set &logo source"), nullptr, &MainWindow::OnSetLogoSource);
   add(file, 32804, QStringLiteral("Set logo &size"), nullptr, &MainWindow::OnSetLogoSize);

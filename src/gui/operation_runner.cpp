@@ -36,7 +36,7 @@ bool IsOperatorInput(QEvent::Type type) {
 
 }  // namespace
 
-void MarkUnitWindow(QWidget* window) { window->setProperty(kUnitWindowProperty, true); }
+void MarkUnitWindow(QWidget* window, bool talksToUnit) { window->setProperty(kUnitWindowProperty, talksToUnit); }
 
 bool IsUnitWindow(const QWidget* widget) {
   const QWidget* w = widget ? widget->window() : nullptr;

@@ -18,7 +18,7 @@ namespace vecta::gui {
 
 // Marks a top-level window (and so all its widgets) as one whose input is
 // held back while an operation runs.
-void MarkUnitWindow(QWidget* window);
+void MarkUnitWindow(QWidget* window, bool talksToUnit = true);
 bool IsUnitWindow(const QWidget* widget);
 
 class OperationRunner : public QObject {

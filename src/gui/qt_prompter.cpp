@@ -33,10 +33,25 @@ std::optional<std::string> FromFileName(const QString& name) {
   return name.toStdString();
 }
 
+// Yes, No or Cancel; Escape and the close box answer Cancel, Enter Yes.
+params::Answer AskYesNoCancel(QWidget* parent, std::string_view title, std::string_view text,
+                              params::MessageIcon icon) {
+  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::Cancel);
+  box.exec();
+  if (box.clickedButton() == box.button(QMessageBox::Yes)) return params::Answer::Yes;
+  if (box.clickedButton() == box.button(QMessageBox::No)) return params::Answer::No;
+  return params::Answer::Cancel;
+}
+
 }  // namespace
 
 params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_view text,
                            params::MessageIcon icon, params::MessageButtons buttons) {
+  if (buttons == params::MessageButtons::YesNoCancel) return AskYesNoCancel(parent, title, text, icon);
   const bool yesNo = buttons == params::MessageButtons::YesNo;
   QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text),
                   yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);

@@ -12,8 +12,10 @@ namespace vecta::params {
 struct ConfigReview;
 
 enum class MessageIcon { Exclamation, Information, Question };
-enum class MessageButtons { Ok, YesNo };
-enum class Answer { Ok, Yes, No };
+// YesNoCancel: yes, no, or stay where the operator was (Cancel; also what
+// closing the box answers).
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
+enum class Answer { Ok, Yes, No, Cancel };
 
 class Prompter {
  public:

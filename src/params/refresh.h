@@ -1,6 +1,10 @@
 // Page initialisation and refresh: a descriptor table and a window together.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
 #include "params/control_host.h"
 #include "params/descriptor.h"
 #include "params/unit_context.h"
@@ -15,5 +19,9 @@ void InitPage(ControlHost& window, const ParamTable& table);
 // stores each value and shows it in `window` and, when given, in the same
 // control of the Advanced options window. The caller holds the poll lock.
 void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced = nullptr);
+
+// The value of a derived row ("0000" .. "0005"), worked out from the stored
+// positions of the main table; none when there is nothing to show yet.
+std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamTable& main);
 
 }  // namespace vecta::params

@@ -83,14 +83,14 @@ TEST_F(MainCommands, MenusCarryEveryCommandWithItsTextAndShortcut) {
   EXPECT_EQ(menus[1]->text(), "&Options");
   QStringList file;
   for (QAction* a : menus[0]->menu()->actions()) file << (a->isSeparator() ? QStringLiteral("-") : a->text());
-  EXPECT_EQ(file, QStringList({"Set &icon source", "Set &logo source", "Set logo &size", "Set &application title",
+  EXPECT_EQ(file, QStringList({"&Open configuration file...\tCtrl+O", "-", "Set &icon source", "Set &logo source", "Set logo &size", "Set &application title",
                                "-", "E&xit"}));
   QStringList options;
   for (QAction* a : menus[1]->menu()->actions()) options << a->text();
   EXPECT_EQ(options, QStringList({"Engineering\tCtrl+E", "Disable polling\tCtrl+P", "Polling options\tCtrl+L",
                                   "Write encryption key\tCtrl+K", "Restore defaults\tCtrl+D", "Status monitor"}));
   const std::pair<int, const char*> keys[] = {
-      {32778, "Ctrl+D"}, {32771, "Ctrl+E"}, {32772, "Ctrl+P"}, {32776, "Ctrl+L"}, {32775, "Ctrl+K"}};
+      {32805, "Ctrl+O"}, {32778, "Ctrl+D"}, {32771, "Ctrl+E"}, {32772, "Ctrl+P"}, {32776, "Ctrl+L"}, {32775, "Ctrl+K"}};
   for (const auto& [command, key] : keys) {
     ASSERT_NE(w->Action(command), nullptr) << command;
     EXPECT_EQ(w->Action(command)->shortcut().toString().toStdString(), key) << command;

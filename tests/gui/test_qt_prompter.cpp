@@ -123,6 +123,26 @@ TEST(QtPrompter, QuestionAnswersYesOrNo) {
   }
 }
 
+TEST(QtPrompter, SaveQuestionAnswersYesNoOrCancel) {
+  QWidget parent;
+  QtPrompter prompter(&parent);
+  const QMessageBox::StandardButtons three = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  const std::pair<QMessageBox::StandardButton, Answer> cases[] = {{QMessageBox::Yes, Answer::Yes},
+                                                                   {QMessageBox::No, Answer::No},
+                                                                   {QMessageBox::Cancel, Answer::Cancel},
+                                                                   {QMessageBox::NoButton, Answer::Cancel}};
+  for (const auto& [button, answer] : cases) {
+    Seen seen;
+    auto driver = AnswerNext(seen, button);
+    EXPECT_EQ(prompter.Message("Alert", "Save the changes to a.cfg?", MessageIcon::Question,
+                               MessageButtons::YesNoCancel),
+              answer);
+    ASSERT_TRUE(driver->Ran());
+    EXPECT_EQ(seen.text, QStringLiteral("Save the changes to a.cfg?"));
+    EXPECT_EQ(seen.buttons, three);
+  }
+}
+
 TEST(QtPrompter, TextIsShownAsPlainText) {
   QtPrompter prompter(nullptr);
   Seen seen;

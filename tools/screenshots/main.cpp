@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
@@ -33,6 +34,9 @@
 #include "app/app_paths.h"
 #include "app/settings.h"
 #include "gui/main_window.h"
+#include "gui/offline_editor.h"
+#include "params/config_file.h"
+#include "platform/atomic_file.h"
 #include "gui/status_monitor_window.h"
 #include "link/serial_port.h"
 #include "params/config_file.h"
@@ -204,6 +208,37 @@ bool SaveStatusMonitor(vecta::gui::MainWindow& window, vecta::params::Prompter& 
   return saved;
 }
 
+// The configuration file editor on a file saved from the unit's values, with
+// one setting changed, and its Advanced options window.
+bool SaveOfflineEditor(vecta::gui::MainWindow& window, const QString& work, const QString& out, const QString& prefix) {
+  vecta::params::ConfigImage image;
+  image.number = 1;
+  image.records = vecta::params::RecordsFromTable(window.Unit().tables->main, window.Unit().variant());
+  const std::string file = QDir(work).filePath(QStringLiteral("event.cfg")).toStdString();
+  if (!vecta::platform::WriteFileAtomically(file, vecta::params::BuildConfigFile(image))) return false;
+  vecta::gui::OfflineEditorWindow* editor = window.Offline().OpenFile(file);
+  if (!editor) return false;
+  if (editor->Page() == nullptr) {  // a board the records do not tell: the operator's choice
+    const int index = editor->BoardList()->findText(window.Unit().variant() == vecta::params::Variant::Other
+                                                        ? QStringLiteral("Other")
+                                                        : QString::fromStdString(window.Unit().boardType));
+    editor->BoardList()->setCurrentIndex(index);
+    emit editor->BoardList()->activated(index);
+  }
+  ShowPainted(editor);
+  bool saved = Save(editor, out, prefix + QStringLiteral("-offline-editor.png"));
+  editor->OpenAdvanced();
+  if (editor->Advanced()) {
+    editor->Advanced()->Tabs()->setCurrentIndex(1);  // "Modulation": a file holds no unit information
+    ShowPainted(editor->Advanced());
+    saved = Save(editor->Advanced(), out, prefix + QStringLiteral("-offline-advanced.png")) && saved;
+  }
+  editor->Save();
+  editor->close();
+  Pump(100, [] { return false; });
+  return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -363,6 +398,9 @@ int main(int argc, char** argv) {
       failures += !Save(&dialog, out, prefix + QStringLiteral("-about.png"));
     }
     failures += !SaveReviews(window.Unit(), &window, out, prefix);
+
+    failures += !SaveOfflineEditor(window, QFileInfo(QString::fromStdString(paths.settingsFile)).absolutePath(), out,
+                                   prefix);
 
     return CloseAndExitCode(window, failures);
   }
