@@ -1,0 +1,257 @@
+// Which controls the operator changed since the last refresh: a page is
+// loaded by a refresh from a scripted unit, the operator changes controls in
+// memory, and the changes, their marks and their tooltips must follow what
+// differs from the unit's values, kind by kind.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "params/apply.h"
+#include "params/control_changes.h"
+#include "params/memory_host.h"
+#include "params/page_rules.h"
+#include "params/refresh.h"
+#include "support/fake_link.h"
+
+using namespace vecta;
+using namespace vecta::params;
+using vecta::test::Bytes;
+using vecta::test::FakeLink;
+using vecta::test::ReplyFrame;
+using Ids = std::vector<int>;
+
+namespace {
+
+// A unit on the fake line answering reads from `values` (wire values) and
+// taking every write; writes are recorded as "aenc;5".
+struct ScriptedUnit {
+  explicit ScriptedUnit(std::string board) {
+    EXPECT_EQ(f.link->OpenSerialPort(0), 0u);
+    f.line().responder = [this](const Bytes& req) -> std::optional<Bytes> {
+      const std::string text(req.begin() + 1, req.end() - 2);  // "0001rowid;;"
+      const int address = std::stoi(text.substr(0, 4));
+      const std::string mnemonic = text.substr(5, 4);
+      if (text[4] == 'w') {
+        writes.push_back(text.substr(5, text.size() - 6));
+        return ReplyFrame(address, '1', "");
+      }
+      auto it = values.find(mnemonic);
+      if (it == values.end()) return ReplyFrame(address, 'E', "");
+      return ReplyFrame(address, '1', it->second);
+    };
+    ctx.link = f.link.get();
+    ctx.clock = &f.clock;
+    ctx.tables = &tables;
+    ctx.boardType = std::move(board);
+  }
+
+  // Refreshes `page` from the unit.
+  void Load(MemoryHost& page) { Refresh(ctx, tables.main, page); }
+  Ids Changed(MemoryHost& page) { return UnappliedControls(tables.main, page, ctx.variant()); }
+  ParamRow& Row(int control) { return *tables.main.FindControl(control); }
+
+  FakeLink f;
+  ParamTables tables;
+  UnitContext ctx;
+  // Wire values of a unit at rest.
+  std::map<std::string, std::string> values = {
+      {"oout", "1"},   {"ofec", "1"},   {"ogua", "1"},    {"omod", "0"},      {"ofre", "1250"},
+      {"owid", "2"},   {"ohls", "1"},   {"olev", "637"},  {"ollv", "1274"},   {"odfe", "0"},
+      {"odgu", "0"},   {"odmo", "0"},   {"ospe", "0"},    {"o4ko", "0"},      {"zscr", "3"},
+      {"vinp", "1"},   {"aenc", "13"},  {"a1en", "3"},    {"a2en", "3"},      {"ampr", "2"},
+      {"alev", "1"},   {"asrc", "0"},   {"a1in", "0"},    {"a2in", "1"},      {"aen2", "0"},
+      {"gnam", "Unit 7"}, {"gsle", "0"}, {"dinp", "0"},   {"dbau", "3"},      {"cinp", "0"},
+      {"ccha", "0"},   {"cout", "0"},   {"gosw", "0"},    {"evid", "4.5"},    {"evbr", "0"},
+      {"eenc", "0"},   {"ecmd", "0"},   {"ehor", "1"},    {"efrm", "0"},      {"esha", "0"},
+      {"epro", "0"},   {"gdna", "Svc"}, {"gblo", "0"},    {"glod", "003"},    {"vloc", "1"},
+      {"gver", "V3.10.2.1"}, {"gfpg", "12"}, {"gser", "A1"}, {"csta", "2"},  {"gtmp", "45"},
+      {"gvnt", "12"},  {"gvax", "33"},  {"meta", "0"},    {"mbit", "1500"},   {"sver", ""},
+      {"otxm", "0"}};
+  std::vector<std::string> writes;
+};
+
+MemoryHost FullPage(const ParamTable& table) {
+  MemoryHost host = MemoryHost::ForTable(MainTableSpec());
+  InitPage(host, table);
+  return host;
+}
+
+constexpr int kFrequency = 1301;   // ofre, text
+constexpr int kScrambling = 1211;  // zscr, list
+constexpr int kUnitName = 1303;    // gnam, text
+constexpr int kAudioSwitch = 1231; // "0003", derived list
+constexpr int kSoftware = 1309;    // gver, read-only text
+
+// =========================================================== per kind
+
+TEST(ControlChanges, AFreshlyRefreshedPageHasNoChanges) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  EXPECT_EQ(u.Changed(page), Ids{});
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 0);
+  EXPECT_FALSE(page.IsMarked(kFrequency));
+}
+
+TEST(ControlChanges, TextListAndTickDifferFromTheStoredValueInTableOrder) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  ASSERT_EQ(page.Text(kFrequency), "1250.00");
+  const int unitScrambling = page.Selected(kScrambling);
+  ASSERT_GT(unitScrambling, 0);
+  ASSERT_FALSE(page.Checked(ctl::kManual));
+
+  page.SetText(kUnitName, "Studio");
+  page.Select(kScrambling, 0);
+  page.SetChecked(ctl::kManual, true);
+  page.SetText(kFrequency, "1251");
+  // Table order: ofre, zscr, gnam ... evbr.
+  const Ids changed = u.Changed(page);
+  EXPECT_EQ(changed, (Ids{kFrequency, kScrambling, kUnitName, ctl::kManual}));
+  EXPECT_TRUE(ControlDiffers(u.Row(kScrambling), page));
+
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 4);
+  EXPECT_TRUE(page.IsMarked(kFrequency));
+  EXPECT_EQ(page.MarkTip(kFrequency), "Unit's value: 1250.00");
+  EXPECT_EQ(page.MarkTip(kScrambling), "Unit's value: " + page.EntryText(kScrambling, unitScrambling));
+  EXPECT_EQ(page.MarkTip(kUnitName), "Unit's value: Unit 7");
+  EXPECT_EQ(page.MarkTip(ctl::kManual), "Unit's value: not ticked");
+  EXPECT_FALSE(page.IsMarked(kSoftware));
+}
+
+TEST(ControlChanges, AChangeBackToTheUnitsValueClearsItsMark) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  const int unitScrambling = page.Selected(kScrambling);
+  page.Select(kScrambling, unitScrambling + 1);
+  page.SetText(kUnitName, "Studio");
+  ASSERT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 2);
+  page.Select(kScrambling, unitScrambling);
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 1);
+  EXPECT_FALSE(page.IsMarked(kScrambling));
+  EXPECT_EQ(page.MarkTip(kScrambling), "");
+  EXPECT_TRUE(page.IsMarked(kUnitName));
+}
+
+TEST(ControlChanges, ARefreshAfterTheUnitTookTheChangeClearsEveryMark) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  page.SetText(kUnitName, "Studio");
+  page.Select(kScrambling, 0);
+  ASSERT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 2);
+  ASSERT_GT(Apply(u.ctx, u.tables.main, page), 0);
+  EXPECT_EQ(u.writes, (std::vector<std::string>{"zscr;0", "gnam;Studio"}));
+  u.values["gnam"] = "Studio";
+  u.values["zscr"] = "0";
+  u.Load(page);
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 0);
+  EXPECT_FALSE(page.IsMarked(kUnitName));
+  EXPECT_FALSE(page.IsMarked(kScrambling));
+}
+
+TEST(ControlChanges, ARefreshTheUnitRefusedShowsItsValueAgainAndClearsTheMark) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  page.SetText(kUnitName, "Studio");
+  ASSERT_EQ(u.Changed(page), Ids{kUnitName});
+  u.Load(page);  // the unit still holds "Unit 7"
+  EXPECT_EQ(page.Text(kUnitName), "Unit 7");
+  EXPECT_EQ(u.Changed(page), Ids{});
+}
+
+// ======================================================= what does not count
+
+TEST(ControlChanges, ReadOnlyRowsAndRowsOfOtherVariantsNeverCount) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  page.SetText(kSoftware, "V9");          // read-only
+  page.Select(ctl::kK610VideoInput, 3);   // K610 only
+  EXPECT_EQ(u.Changed(page), Ids{});
+  EXPECT_TRUE(ControlDiffers(u.Row(kSoftware), page));  // it differs, but nobody can type there
+}
+
+TEST(ControlChanges, AControlTheWindowLacksIsNoChange) {
+  ScriptedUnit u("K240");
+  MemoryHost page(std::vector<int>{kUnitName});
+  InitPage(page, u.tables.main);
+  u.Load(page);
+  EXPECT_EQ(u.Changed(page), Ids{});
+  EXPECT_FALSE(ControlDiffers(u.Row(kScrambling), page));
+  page.SetText(kUnitName, "Studio");
+  EXPECT_EQ(u.Changed(page), Ids{kUnitName});
+}
+
+TEST(ControlChanges, TheAudioSwitchThatApplyRewritesIsNoOperatorChange) {
+  ScriptedUnit u("K240");
+  u.values["aenc"] = "2";  // on, but not the setting "On" stands for
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  ASSERT_EQ(page.Selected(kAudioSwitch), 1);
+  EXPECT_EQ(u.Changed(page), Ids{});
+  // Apply still rewrites it: that is its own rule, not the operator's.
+  Apply(u.ctx, u.tables.main, page);
+  EXPECT_EQ(u.writes, (std::vector<std::string>{"aenc;5"}));
+}
+
+TEST(ControlChanges, TheResolutionShowingTheUnitsSmallSizeIsNoChange) {
+  ScriptedUnit u("K240");
+  u.values["eenc"] = "1";  // MPEG4
+  u.values["ecmd"] = "5";  // encoding at QSIF
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  ASSERT_EQ(page.SelectedText(ctl::kResolution), "QSIF");
+  ASSERT_EQ(page.Selected(ctl::kMpeg4EncodingMode), -1);  // mode 5 has no entry there
+  EXPECT_EQ(u.Changed(page), Ids{});
+
+  page.Select(ctl::kResolution, 0);
+  EXPECT_EQ(u.Changed(page), Ids{ctl::kResolution});
+  MarkUnappliedControls(u.tables.main, page, u.ctx.variant());
+  // The stored size, as the list names it for the PAL input.
+  EXPECT_EQ(page.MarkTip(ctl::kResolution), "Unit's value: 528 x 576");
+}
+
+TEST(ControlChanges, WithNothingReadAControlCountsOnceItHoldsSomething) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);  // never refreshed
+  EXPECT_EQ(u.Changed(page), Ids{});
+  page.SetText(kUnitName, "Studio");
+  page.Select(kScrambling, 1);
+  EXPECT_EQ(u.Changed(page), (Ids{kScrambling, kUnitName}));
+  MarkUnappliedControls(u.tables.main, page, u.ctx.variant());
+  EXPECT_EQ(page.MarkTip(kUnitName), "Unit's value: not read");
+  page.SetText(kUnitName, "");
+  page.Select(kScrambling, -1);
+  EXPECT_EQ(u.Changed(page), Ids{});
+}
+
+TEST(ControlChanges, TheSatelliteModulatorTableCountsItsOwnControls) {
+  ScriptedUnit u("K240");
+  u.values = {{"smod", "2"}, {"scar", "1100"}, {"sdel", "1"}};
+  MemoryHost page = MemoryHost::ForTable(SatmodTableSpec());
+  InitPage(page, u.tables.satmod);
+  Refresh(u.ctx, u.tables.satmod, page);
+  ASSERT_EQ(page.SelectedText(1251), "16QAM");
+  EXPECT_EQ(UnappliedControls(u.tables.satmod, page, u.ctx.variant()), Ids{});
+  page.Select(1251, 0);
+  page.SetChecked(1380, false);
+  EXPECT_EQ(MarkUnappliedControls(u.tables.satmod, page, u.ctx.variant()), 2);
+  EXPECT_EQ(page.MarkTip(1251), "Unit's value: 16QAM");
+  EXPECT_EQ(page.MarkTip(1380), "Unit's value: ticked");
+}
+
+TEST(ControlChanges, TheCountReadsAsTheSystemSaysIt) {
+  EXPECT_EQ(UnappliedChangesText(0), "");
+  EXPECT_EQ(UnappliedChangesText(1), "1 unapplied change");
+  EXPECT_EQ(UnappliedChangesText(2), "2 unapplied changes");
+  EXPECT_EQ(UnappliedChangesText(17), "17 unapplied changes");
+}
+
+}  // namespace
