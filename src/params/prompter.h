@@ -10,8 +10,10 @@
 namespace vecta::params {
 
 enum class MessageIcon { Exclamation, Information, Question };
-enum class MessageButtons { Ok, YesNo };
-enum class Answer { Ok, Yes, No };
+// ApplyDiscardCancel asks what becomes of unapplied changes before they
+// would be lost: "Apply", "Discard" or "Cancel" (stay).
+enum class MessageButtons { Ok, YesNo, ApplyDiscardCancel };
+enum class Answer { Ok, Yes, No, Apply, Discard, Cancel };
 
 class Prompter {
  public:

@@ -29,6 +29,7 @@ class RecordingPrompter : public params::Prompter {
       answers.pop_front();
       return a;
     }
+    if (buttons == params::MessageButtons::ApplyDiscardCancel) return params::Answer::Cancel;
     return buttons == params::MessageButtons::YesNo ? params::Answer::No : params::Answer::Ok;
   }
   void MessageWithReason(std::string_view title, std::string_view text, std::string_view why,
