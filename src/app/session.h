@@ -40,6 +40,14 @@ class SessionView {
 
 enum class KeyType { Abs = 0, Aes128 = 1, Aes256 = 2 };
 
+// The windows whose unapplied changes are to be written before they would
+// be lost (a config switch, closing the program).
+struct ChangedWindows {
+  bool mainPage = false;
+  std::span<params::ControlHost* const> advancedPages;  // in tab order; empty: none
+  params::ControlHost* satmod = nullptr;
+};
+
 class Session {
  public:
   Session(params::UnitContext& unit, SessionView& view);
@@ -73,6 +81,14 @@ class Session {
   // its Apply (busy state, poll lock, read back when something was written).
   void ReadSatmodWindow(params::ControlHost& window);
   void ApplySatmodWindow(params::ControlHost& window);
+
+  // Writes the changes of the windows named. One window: that window's own
+  // Apply. Several: the satellite modulator window first (its read-back
+  // reads only its own table), then the Advanced options pages (each read
+  // back when it wrote) and the main settings page, and one full refresh of
+  // every window at the end, so that no window's read-back overwrites
+  // another's changes before they are written.
+  void ApplyChangedWindows(const ChangedWindows& windows);
 
   // The operator moved to config tab k (0-based).
   void ChangeConfigTab(int k);

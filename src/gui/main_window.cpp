@@ -28,6 +28,7 @@
 #include "gui/qt_prompter.h"
 #include "gui/shell_dialogs.h"
 #include "gui/status_monitor_window.h"
+#include "gui/unapplied_changes.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
@@ -285,6 +286,29 @@ MainWindow::MainWindow(MainWindowOptions options)
   }
   BuildWindow();
   BuildMenus();
+  WatchUnappliedChanges();
+}
+
+// The marks of the operator's changes and the questions before a config
+// switch or a close would drop them; Apply there runs the windows' applies.
+void MainWindow::WatchUnappliedChanges() {
+  UnappliedChanges::Hooks hooks;
+  hooks.busy = [this] { return runner_->Running(); };
+  hooks.connected = [this] { return core_->session->Connected(); };
+  hooks.closing = [this] { return closing_; };
+  hooks.prompter = options_.prompter;
+  hooks.apply = [this](UnappliedChanges::Windows windows, std::function<void()> then) {
+    return Run(
+        [windows](Core& core) {
+          const std::vector<ControlHost*> pages =
+              windows.advanced ? core.view->AdvancedPages() : std::vector<ControlHost*>{};
+          core.session->ApplyChangedWindows(
+              {windows.mainPage, pages, windows.satmod ? &core.view->SatmodHost() : nullptr});
+        },
+        std::move(then), QStringLiteral("Writing the settings..."));
+  };
+  unapplied_ = new UnappliedChanges(core_->unit, std::move(hooks), this);
+  unapplied_->WatchMainPage(page_);
 }
 
 MainWindow::~MainWindow() {
@@ -666,6 +690,7 @@ bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done
     shownBoard_ = core_->unit.boardType;
     UpdateConnectedTo();
     if (operationStatusShown_) ShowResult({});
+    if (!closing_) unapplied_->UpdateAll();
     if (!closing_ && done) done();
   };
   SetBusy(true);
@@ -1146,6 +1171,7 @@ void MainWindow::OpenAdvancedWindow() {
   }
   advanced_ = new AdvancedOptionsWindow(core_->unit, icon_);
   connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, &MainWindow::OnAdvancedButton);
+  unapplied_->WatchAdvanced(advanced_);
   if (busyDepth_ > 0)
     for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, false);
   advanced_->show();
@@ -1177,6 +1203,7 @@ void MainWindow::OpenSatmodWindow() {
   }
   satmod_ = new SatmodWindow(icon_);
   connect(satmod_, &SatmodWindow::ButtonPressed, this, &MainWindow::OnSatmodButton);
+  unapplied_->WatchSatmod(satmod_);
   params::InitPage(satmod_->Host(), core_->tables->satmod);
   // Unlike the Advanced options window, this one reads the unit as it opens.
   Run([](Core& core) { core.session->ReadSatmodWindow(core.view->SatmodHost()); },
@@ -1206,8 +1233,14 @@ void MainWindow::OnRfOutput() {
 void MainWindow::OnConfigTabChanged(int index) {
   if (runner_->Running() || index < 0) return;
   if (!core_->link->IsConnected()) return;  // only the selection changes
-  Run([index](Core& core) { core.session->ChangeConfigTab(index); }, {},
-      QStringLiteral("Loading config %1...").arg(index + 1));
+  const int back = core_->session->CurrentConfig() - 1;
+  unapplied_->BeforeConfigSwitch(
+      index,
+      [this, index] {
+        Run([index](Core& core) { core.session->ChangeConfigTab(index); }, {},
+            QStringLiteral("Loading config %1...").arg(index + 1));
+      },
+      [this, back] { SelectConfigTab(back); });
 }
 
 // --------------------------------------------------------------- polling
@@ -1294,6 +1327,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!closing_ && !unapplied_->AllowMainClose([this] { close(); })) {
+    event->ignore();
+    return;
+  }
   Shutdown();
   event->accept();
 }

@@ -395,6 +395,7 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
           new CaptionFollower(control, caption);
         }
         caption->setBuddy(control);
+        SetCaptionOf(control, caption);
         break;
       }
       case Area::Below:
@@ -421,6 +422,7 @@ void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const P
     if (const Entry* beside = BesideOf(layout, *e); beside && made.count(beside->control) && made.count(e->control))
       new PlaceKeeper(made[beside->control], made[e->control]);
   below->addStretch(1);
+  below->setObjectName(QString::fromLatin1(kBelowButtonsLayout));
   if (right->count() > 0) {
     right->insertStretch(topRightCount, 1);
     outer->addLayout(right);
