@@ -67,142 +67,224 @@ std::string UsageText() {
          "  --help                this text\n";
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args) {
-  CommandLine cl;
-  SimOptions& o = cl.options;
-  bool anyTransport = false;
-  bool tcpGiven = false;
-  auto fail = [&](const std::string& why) {
-    cl.action = CommandLine::Action::Error;
-    cl.error = why;
-    return cl;
-  };
+namespace {
 
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool hasValue = false;
+constexpr long long kMaxMs = 600000;
+constexpr long long kMaxCount = std::numeric_limits<int>::max();
+
+// One option being read: its name, and its value after '=' or, when it
+// takes one, in the next argument.
+class Option {
+ public:
+  Option(const std::vector<std::string>& args, std::size_t& i) : name(args[i]), args_(args), i_(i) {
     if (auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
       value = name.substr(eq + 1);
       name = name.substr(0, eq);
       hasValue = true;
     }
-    auto takeValue = [&]() -> bool {
-      if (hasValue) return true;
-      if (i + 1 >= args.size()) return false;
-      value = args[++i];
-      return true;
-    };
-    auto takeInt = [&](long long min, long long max, long long& out) -> bool {
-      return takeValue() && ParseInt(value, min, max, out);
-    };
-    auto noValue = [&]() { return !hasValue; };
-    long long n = 0;
-    constexpr long long kMaxMs = 600000;
+  }
+  bool TakeValue() {
+    if (hasValue) return true;
+    if (i_ + 1 >= args_.size()) return false;
+    value = args_[++i_];
+    return true;
+  }
+  bool TakeInt(long long min, long long max, long long& out) { return TakeValue() && ParseInt(value, min, max, out); }
+  // The value after '=', or the next argument when it is not an option.
+  bool TakeOptionalValue() {
+    if (hasValue) return true;
+    if (i_ + 1 >= args_.size() || args_[i_ + 1].rfind("--", 0) == 0) return false;
+    value = args_[++i_];
+    return true;
+  }
 
-    if (name == "--help" || name == "-h") {
+  std::string name;
+  std::string value;
+  bool hasValue = false;
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t& i_;
+};
+
+// What the transport options have said so far: TCP is served when asked
+// for, or when no transport is named at all.
+struct Transports {
+  bool any = false;
+  bool tcp = false;
+};
+
+// Options that switch something on; they take no value.
+struct FlagOption {
+  const char* name;
+  void (*set)(CommandLine&);
+};
+const FlagOption kFlagOptions[] = {
+    {"--satmod", [](CommandLine& cl) { cl.options.unit.satmod = true; }},
+    {"--drift", [](CommandLine& cl) { cl.options.unit.drift = true; }},
+    {"--silent", [](CommandLine& cl) { cl.options.faults.silent = true; }},
+    {"--every-other", [](CommandLine& cl) { cl.options.faults.everyOther = true; }},
+    {"--bad-checksum", [](CommandLine& cl) { cl.options.faults.badChecksum = true; }},
+    {"--no-etx", [](CommandLine& cl) { cl.options.faults.noEtx = true; }},
+    {"--bad-status", [](CommandLine& cl) { cl.options.faults.badStatus = true; }},
+    {"--split-reply", [](CommandLine& cl) { cl.options.faults.splitReply = true; }},
+    {"--transcript", [](CommandLine& cl) { cl.transcript = true; }},
+};
+
+// Options that take a whole number within limits.
+struct IntOption {
+  const char* name;
+  long long min, max;
+  const char* error;
+  void (*set)(SimOptions&, long long);
+};
+const IntOption kIntOptions[] = {
+    {"--baud", 1, 4000000, "--baud needs a rate",
+     [](SimOptions& o, long long n) { o.serialBaud = static_cast<std::uint32_t>(n); }},
+    {"--address", 0, 9998, "--address needs 0..9998",
+     [](SimOptions& o, long long n) { o.unit.address = static_cast<int>(n); }},
+    {"--configurations", 1, 99, "--configurations needs 1..99",
+     [](SimOptions& o, long long n) { o.unit.configurations = static_cast<int>(n); }},
+    {"--settle-ms", 0, kMaxMs, "--settle-ms needs 0..600000",
+     [](SimOptions& o, long long n) { o.unit.settleMs = static_cast<int>(n); }},
+    {"--vloc-toggle-ms", 0, kMaxMs, "--vloc-toggle-ms needs 0..600000",
+     [](SimOptions& o, long long n) { o.unit.vlocToggleMs = static_cast<int>(n); }},
+    {"--drift-seed", 0, std::numeric_limits<long long>::max(), "--drift-seed needs N >= 0",
+     [](SimOptions& o, long long n) { o.unit.driftSeed = static_cast<std::uint64_t>(n); }},
+    {"--drift-speed", 1, 3600, "--drift-speed needs 1..3600",
+     [](SimOptions& o, long long n) { o.unit.driftSpeed = static_cast<int>(n); }},
+    {"--silent-after", 0, kMaxCount, "--silent-after needs N >= 0",
+     [](SimOptions& o, long long n) { o.faults.silentAfter = static_cast<int>(n); }},
+    {"--delay-ms", 0, kMaxMs, "--delay-ms needs 0..600000",
+     [](SimOptions& o, long long n) { o.faults.delayMs = static_cast<int>(n); }},
+    {"--garbage", 0, 1000, "--garbage needs 0..1000",
+     [](SimOptions& o, long long n) { o.faults.garbage = static_cast<int>(n); }},
+    {"--split-pause-ms", 0, kMaxMs, "--split-pause-ms needs 0..600000",
+     [](SimOptions& o, long long n) { o.faults.splitPauseMs = static_cast<int>(n); }},
+    {"--close-after", 0, kMaxCount, "--close-after needs N >= 0",
+     [](SimOptions& o, long long n) { o.faults.closeAfter = static_cast<int>(n); }},
+    {"--pace-baud", 1, 4000000, "--pace-baud needs a rate",
+     [](SimOptions& o, long long n) { o.faults.paceBaud = static_cast<int>(n); }},
+};
+
+bool ReadFlagOption(const Option& op, CommandLine& cl) {
+  if (op.hasValue) return false;
+  for (const FlagOption& flag : kFlagOptions) {
+    if (op.name != flag.name) continue;
+    flag.set(cl);
+    return true;
+  }
+  return false;
+}
+
+bool ReadIntOption(Option& op, SimOptions& o, std::string& error) {
+  for (const IntOption& spec : kIntOptions) {
+    if (op.name != spec.name) continue;
+    long long n = 0;
+    if (op.TakeInt(spec.min, spec.max, n))
+      spec.set(o, n);
+    else
+      error = spec.error;
+    return true;
+  }
+  return false;
+}
+
+// --tcp ADDR[:PORT]: the port is 9999 unless given.
+void ReadTcp(Option& op, SimOptions& o, std::string& error) {
+  if (!op.TakeValue()) {
+    error = "--tcp needs ADDR[:PORT]";
+    return;
+  }
+  const std::string& value = op.value;
+  const auto colon = value.rfind(':');
+  o.tcpAddress = value.substr(0, colon);
+  o.tcpPort = 9999;
+  if (colon != std::string::npos) {
+    long long n = 0;
+    if (!ParseInt(value.substr(colon + 1), 0, 65535, n)) {
+      error = "bad port in --tcp " + value;
+      return;
+    }
+    o.tcpPort = static_cast<std::uint16_t>(n);
+  }
+  if (o.tcpAddress.empty()) error = "--tcp needs an address";
+}
+
+bool ReadTransportOption(Option& op, SimOptions& o, Transports& transports, std::string& error) {
+  if (op.name == "--tcp") {
+    ReadTcp(op, o, error);
+    transports.tcp = transports.any = true;
+  } else if (op.name == "--pty") {
+    o.pty = transports.any = true;
+    if (op.TakeOptionalValue()) o.ptyLink = op.value;
+  } else if (op.name == "--serial") {
+    if (!op.TakeValue() || op.value.empty()) error = "--serial needs a device";
+    else o.serialDevice = op.value;
+    transports.any = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// --param MNEM=VALUE: the value may hold '=' but no ';'.
+void ReadParam(Option& op, SimOptions& o, std::string& error) {
+  if (!op.TakeValue()) {
+    error = "--param needs MNEM=VALUE";
+    return;
+  }
+  const std::string& value = op.value;
+  const auto eq = value.find('=');
+  if (eq == std::string::npos || !IsMnemonic(value.substr(0, eq)) || value.find(';', eq) != std::string::npos) {
+    error = "--param needs MNEM=VALUE (4 lower-case letters or digits, no ';' in the value)";
+    return;
+  }
+  o.unit.params.push_back({value.substr(0, eq), value.substr(eq + 1)});
+}
+
+bool ReadTextOption(Option& op, SimOptions& o, std::string& error) {
+  if (op.name == "--board") {
+    if (!op.TakeValue() || op.value.empty() || op.value.size() > 8) error = "--board needs 1..8 characters";
+    else o.unit.board = op.value;
+  } else if (op.name == "--firmware") {
+    if (!op.TakeValue() || op.value.empty()) error = "--firmware needs a version";
+    else o.unit.firmware = op.value;
+  } else if (op.name == "--state") {
+    if (!op.TakeValue() || op.value.empty()) error = "--state needs a file";
+    else o.unit.stateFile = op.value;
+  } else if (op.name == "--param") {
+    ReadParam(op, o, error);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  Transports transports;
+  auto fail = [&](const std::string& why) {
+    cl.action = CommandLine::Action::Error;
+    cl.error = why;
+    return cl;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    Option op(args, i);
+    if (op.name == "--help" || op.name == "-h") {
       cl.action = CommandLine::Action::Help;
       return cl;
-    } else if (name == "--tcp") {
-      if (!takeValue()) return fail("--tcp needs ADDR[:PORT]");
-      const auto colon = value.rfind(':');
-      o.tcpAddress = value.substr(0, colon);
-      o.tcpPort = 9999;
-      if (colon != std::string::npos) {
-        if (!ParseInt(value.substr(colon + 1), 0, 65535, n)) return fail("bad port in --tcp " + value);
-        o.tcpPort = static_cast<std::uint16_t>(n);
-      }
-      if (o.tcpAddress.empty()) return fail("--tcp needs an address");
-      tcpGiven = anyTransport = true;
-    } else if (name == "--pty") {
-      o.pty = anyTransport = true;
-      if (hasValue) {
-        o.ptyLink = value;
-      } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
-        o.ptyLink = args[++i];
-      }
-    } else if (name == "--serial") {
-      if (!takeValue() || value.empty()) return fail("--serial needs a device");
-      o.serialDevice = value;
-      anyTransport = true;
-    } else if (name == "--baud") {
-      if (!takeInt(1, 4000000, n)) return fail("--baud needs a rate");
-      o.serialBaud = static_cast<std::uint32_t>(n);
-    } else if (name == "--address") {
-      if (!takeInt(0, 9998, n)) return fail("--address needs 0..9998");
-      o.unit.address = static_cast<int>(n);
-    } else if (name == "--board") {
-      if (!takeValue() || value.empty() || value.size() > 8) return fail("--board needs 1..8 characters");
-      o.unit.board = value;
-    } else if (name == "--firmware") {
-      if (!takeValue() || value.empty()) return fail("--firmware needs a version");
-      o.unit.firmware = value;
-    } else if (name == "--configurations") {
-      if (!takeInt(1, 99, n)) return fail("--configurations needs 1..99");
-      o.unit.configurations = static_cast<int>(n);
-    } else if (name == "--param") {
-      if (!takeValue()) return fail("--param needs MNEM=VALUE");
-      const auto eq = value.find('=');
-      if (eq == std::string::npos || !IsMnemonic(value.substr(0, eq)) ||
-          value.find(';', eq) != std::string::npos)
-        return fail("--param needs MNEM=VALUE (4 lower-case letters or digits, no ';' in the value)");
-      o.unit.params.push_back({value.substr(0, eq), value.substr(eq + 1)});
-    } else if (name == "--satmod" && noValue()) {
-      o.unit.satmod = true;
-    } else if (name == "--settle-ms") {
-      if (!takeInt(0, kMaxMs, n)) return fail("--settle-ms needs 0..600000");
-      o.unit.settleMs = static_cast<int>(n);
-    } else if (name == "--vloc-toggle-ms") {
-      if (!takeInt(0, kMaxMs, n)) return fail("--vloc-toggle-ms needs 0..600000");
-      o.unit.vlocToggleMs = static_cast<int>(n);
-    } else if (name == "--drift" && noValue()) {
-      o.unit.drift = true;
-    } else if (name == "--drift-seed") {
-      if (!takeInt(0, std::numeric_limits<long long>::max(), n)) return fail("--drift-seed needs N >= 0");
-      o.unit.driftSeed = static_cast<std::uint64_t>(n);
-    } else if (name == "--drift-speed") {
-      if (!takeInt(1, 3600, n)) return fail("--drift-speed needs 1..3600");
-      o.unit.driftSpeed = static_cast<int>(n);
-    } else if (name == "--state") {
-      if (!takeValue() || value.empty()) return fail("--state needs a file");
-      o.unit.stateFile = value;
-    } else if (name == "--silent" && noValue()) {
-      o.faults.silent = true;
-    } else if (name == "--silent-after") {
-      if (!takeInt(0, std::numeric_limits<int>::max(), n)) return fail("--silent-after needs N >= 0");
-      o.faults.silentAfter = static_cast<int>(n);
-    } else if (name == "--every-other" && noValue()) {
-      o.faults.everyOther = true;
-    } else if (name == "--delay-ms") {
-      if (!takeInt(0, kMaxMs, n)) return fail("--delay-ms needs 0..600000");
-      o.faults.delayMs = static_cast<int>(n);
-    } else if (name == "--bad-checksum" && noValue()) {
-      o.faults.badChecksum = true;
-    } else if (name == "--no-etx" && noValue()) {
-      o.faults.noEtx = true;
-    } else if (name == "--bad-status" && noValue()) {
-      o.faults.badStatus = true;
-    } else if (name == "--garbage") {
-      if (!takeInt(0, 1000, n)) return fail("--garbage needs 0..1000");
-      o.faults.garbage = static_cast<int>(n);
-    } else if (name == "--split-reply" && noValue()) {
-      o.faults.splitReply = true;
-    } else if (name == "--split-pause-ms") {
-      if (!takeInt(0, kMaxMs, n)) return fail("--split-pause-ms needs 0..600000");
-      o.faults.splitPauseMs = static_cast<int>(n);
-    } else if (name == "--close-after") {
-      if (!takeInt(0, std::numeric_limits<int>::max(), n)) return fail("--close-after needs N >= 0");
-      o.faults.closeAfter = static_cast<int>(n);
-    } else if (name == "--pace-baud") {
-      if (!takeInt(1, 4000000, n)) return fail("--pace-baud needs a rate");
-      o.faults.paceBaud = static_cast<int>(n);
-    } else if (name == "--transcript" && noValue()) {
-      cl.transcript = true;
-    } else {
-      return fail("unknown option " + args[i]);
     }
+    std::string error;
+    const bool known = ReadTransportOption(op, cl.options, transports, error) ||
+                       ReadIntOption(op, cl.options, error) || ReadTextOption(op, cl.options, error) ||
+                       ReadFlagOption(op, cl);
+    if (!known) return fail("unknown option " + args[i]);
+    if (!error.empty()) return fail(error);
   }
-  o.tcp = tcpGiven || !anyTransport;
+  cl.options.tcp = transports.tcp || !transports.any;
   return cl;
 }
 

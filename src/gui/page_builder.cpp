@@ -206,229 +206,301 @@ QStringListModel* NewPidListModel(QObject* parent) {
   return new QStringListModel(entries, parent);
 }
 
-void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const PageEvents& events,
-               QStringListModel* pidModel) {
-  auto* outer = new QHBoxLayout(page);
-  auto* left = new QVBoxLayout;
-  auto* grid = new QGridLayout;
-  auto* below = new QHBoxLayout;
-  auto* right = new QVBoxLayout;
-  outer->addLayout(left, 1);
-  // The rows take the width they need; the rest stays free on their right.
-  auto* rows = new QHBoxLayout;
-  rows->addLayout(grid);
-  rows->addStretch(1);
-  left->addLayout(rows);
-  left->addStretch(1);
-  left->addLayout(below);
+namespace {
 
-  // Group boxes push the rows they frame down by one (for their title) and
-  // the rows after them by one more (for their bottom edge); on a variant
-  // without them the rows stay together.
-  int groupBottom = -1;
-  for (const Entry& e : layout.entries)
-    if (e.kind == ControlKind::GroupBox && e.ControlOn(variant))
-      groupBottom = std::max(groupBottom, e.place.row + e.place.rowSpan);
-  const bool framed = groupBottom >= 0;
-  auto gridRow = [&](int row) { return framed ? 1 + row + (row >= groupBottom ? 1 : 0) : row; };
-  if (framed) {
-    // The margin rows and columns hold the frame's edges and title, as the
-    // style draws them, and a gap inside them.
-    QGroupBox probe(QStringLiteral("X"), page);
-    probe.hide();
-    const QMargins edge = probe.contentsMargins();
-    const int across = std::max(0, grid->horizontalSpacing());
-    const int down = std::max(0, grid->verticalSpacing());
-    auto room = [](int edgeWidth, int spacing) { return std::max(0, edgeWidth + kFrameGap - spacing); };
-    for (int c : {0, 4}) grid->setColumnMinimumWidth(c, room(edge.left(), across));
-    for (int c : {3, 7}) grid->setColumnMinimumWidth(c, room(edge.right(), across));
-    grid->setRowMinimumHeight(0, room(edge.top(), down));
-    grid->setRowMinimumHeight(gridRow(groupBottom) - 1, room(edge.bottom(), down));
+// Builds one page: the areas of the page, the group box frames, the widgets
+// in reading order and their captions.
+class PageBuilder {
+ public:
+  PageBuilder(QWidget* page, const PageLayout& layout, Variant variant, const PageEvents& events,
+              QStringListModel* pidModel)
+      : page_(page),
+        layout_(layout),
+        variant_(variant),
+        events_(events),
+        pidModel_(pidModel),
+        controlOwners_(Owners(
+            layout, variant, [](const Entry& e) { return e.control; }, [](const Entry& e) { return e.shown; })),
+        captionOwners_(Owners(
+            layout, variant, [](const Entry& e) { return e.CaptionIsOwnText() ? 0 : e.caption.id; },
+            [](const Entry& e) { return e.caption.shown; })) {}
+
+  void Build() {
+    MakeAreas();
+    FrameGroups();
+    sizes_ = &SizesFor(page_, layout_.window, variant_);
+    WidenCaptionColumns();
+    const std::vector<const Entry*> order = ReadingOrder();
+    for (const Entry* e : order)
+      if (QWidget* control = MakeControl(*e)) Place(*e, control);
+    MakeUnplacedCaptions();
+    for (const Entry* e : order)
+      if (const Entry* beside = BesideOf(layout_, *e); beside && made_.count(beside->control) && made_.count(e->control))
+        new PlaceKeeper(made_[beside->control], made_[e->control]);
+    below_->addStretch(1);
+    below_->setObjectName(QString::fromLatin1(kBelowButtonsLayout));
+    if (right_->count() > 0) {
+      right_->insertStretch(topRightCount_, 1);
+      outer_->addLayout(right_);
+    } else {
+      delete right_;
+    }
   }
-  // Captions of one width across the window's pages, so that its lists and
-  // edits start in one place on every page.
-  const RowSizes& sizes = SizesFor(page, layout.window, variant);
-  for (int column : {0, 1})
-    if (std::any_of(layout.entries.begin(), layout.entries.end(), [&](const Entry& e) {
-          return e.place.area == Area::Grid && std::clamp(e.place.column, 0, 1) == column && !e.CaptionIsOwnText() &&
-                 !e.caption.text.empty();
-        }))
-      grid->setColumnMinimumWidth(kCaptionColumn[column], sizes.caption[column]);
 
-  const auto controlOwners =
-      Owners(layout, variant, [](const Entry& e) { return e.control; }, [](const Entry& e) { return e.shown; });
-  const auto captionOwners = Owners(
-      layout, variant, [](const Entry& e) { return e.CaptionIsOwnText() ? 0 : e.caption.id; },
-      [](const Entry& e) { return e.caption.shown; });
-
-  // Widgets are made in reading order, which is also the tab order.
-  std::vector<const Entry*> order;
-  for (const Entry& e : layout.entries)
-    if (controlOwners.at(e.control) == &e) order.push_back(&e);
-  std::stable_sort(order.begin(), order.end(), [](const Entry* a, const Entry* b) {
-    if (a->place.area != b->place.area) return a->place.area < b->place.area;
-    if (a->place.row != b->place.row) return a->place.row < b->place.row;
-    return a->place.column < b->place.column;
-  });
-
-  std::map<int, QLabel*> captionsById;
+ private:
   // The captions with ids by grid cell, with the variants they show on.
   struct CellCaption {
     QLabel* label;
     pages::Variants shown;
   };
-  std::map<std::pair<int, int>, CellCaption> captionsByCell;
+
+  void MakeAreas() {
+    outer_ = new QHBoxLayout(page_);
+    auto* left = new QVBoxLayout;
+    grid_ = new QGridLayout;
+    below_ = new QHBoxLayout;
+    right_ = new QVBoxLayout;
+    outer_->addLayout(left, 1);
+    // The rows take the width they need; the rest stays free on their right.
+    auto* rows = new QHBoxLayout;
+    rows->addLayout(grid_);
+    rows->addStretch(1);
+    left->addLayout(rows);
+    left->addStretch(1);
+    left->addLayout(below_);
+  }
+
+  // Group boxes push the rows they frame down by one (for their title) and
+  // the rows after them by one more (for their bottom edge); on a variant
+  // without them the rows stay together.
+  void FrameGroups() {
+    for (const Entry& e : layout_.entries)
+      if (e.kind == ControlKind::GroupBox && e.ControlOn(variant_))
+        groupBottom_ = std::max(groupBottom_, e.place.row + e.place.rowSpan);
+    framed_ = groupBottom_ >= 0;
+    if (!framed_) return;
+    // The margin rows and columns hold the frame's edges and title, as the
+    // style draws them, and a gap inside them.
+    QGroupBox probe(QStringLiteral("X"), page_);
+    probe.hide();
+    const QMargins edge = probe.contentsMargins();
+    const int across = std::max(0, grid_->horizontalSpacing());
+    const int down = std::max(0, grid_->verticalSpacing());
+    auto room = [](int edgeWidth, int spacing) { return std::max(0, edgeWidth + kFrameGap - spacing); };
+    for (int c : {0, 4}) grid_->setColumnMinimumWidth(c, room(edge.left(), across));
+    for (int c : {3, 7}) grid_->setColumnMinimumWidth(c, room(edge.right(), across));
+    grid_->setRowMinimumHeight(0, room(edge.top(), down));
+    grid_->setRowMinimumHeight(GridRow(groupBottom_) - 1, room(edge.bottom(), down));
+  }
+
+  int GridRow(int row) const { return framed_ ? 1 + row + (row >= groupBottom_ ? 1 : 0) : row; }
+
+  // Captions of one width across the window's pages, so that its lists and
+  // edits start in one place on every page.
+  void WidenCaptionColumns() {
+    for (int column : {0, 1})
+      if (std::any_of(layout_.entries.begin(), layout_.entries.end(), [&](const Entry& e) {
+            return e.place.area == Area::Grid && std::clamp(e.place.column, 0, 1) == column &&
+                   !e.CaptionIsOwnText() && !e.caption.text.empty();
+          }))
+        grid_->setColumnMinimumWidth(kCaptionColumn[column], sizes_->caption[column]);
+  }
+
+  // Widgets are made in reading order, which is also the tab order.
+  std::vector<const Entry*> ReadingOrder() const {
+    std::vector<const Entry*> order;
+    for (const Entry& e : layout_.entries)
+      if (controlOwners_.at(e.control) == &e) order.push_back(&e);
+    std::stable_sort(order.begin(), order.end(), [](const Entry* a, const Entry* b) {
+      if (a->place.area != b->place.area) return a->place.area < b->place.area;
+      if (a->place.row != b->place.row) return a->place.row < b->place.row;
+      return a->place.column < b->place.column;
+    });
+    return order;
+  }
+
+  // The widget of `e`, reporting the operator's actions by its id; none for
+  // a group box (placed here) and the window's own tab control.
+  QWidget* MakeControl(const Entry& e) {
+    const QString ownText = e.CaptionIsOwnText() ? Q(e.caption.text) : QString();
+    QWidget* control = nullptr;
+    switch (e.kind) {
+      case ControlKind::Edit: control = MakeEdit(e.control); break;
+      case ControlKind::List: control = MakeList(e); break;
+      case ControlKind::Check: control = MakeCheck(e.control, ownText); break;
+      case ControlKind::PushButton: control = MakeButton(e, ownText); break;
+      case ControlKind::GroupBox: PlaceGroupBox(e, ownText); return nullptr;
+      case ControlKind::TabControl: return nullptr;
+    }
+    SetControlId(control, e.control);
+    control->setObjectName(QStringLiteral("control%1").arg(e.control));
+    made_[e.control] = control;
+    return control;
+  }
+
+  QWidget* MakeEdit(int id) {
+    auto* edit = new QLineEdit(page_);
+    QObject::connect(edit, &QLineEdit::textEdited, page_, [events = events_, id] {
+      if (events.editChanged) events.editChanged(id);
+    });
+    return edit;
+  }
+
+  QWidget* MakeList(const Entry& e) {
+    auto* combo = new QComboBox(page_);
+    const params::RowSpec* row = RowFor(layout_, e);
+    if (row && row->options == &params::PidOptions()) {
+      if (pidModel_) UseSharedModel(combo, pidModel_);
+      // A style that opens lists over their current entry (as Fusion
+      // does) shows them whole, 8192 rows as high as the screen,
+      // unless told to open them as plain popups.
+      combo->setMaxVisibleItems(kPidListVisibleItems);
+      combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    }
+    QObject::connect(combo, &QComboBox::activated, page_, [events = events_, id = e.control] {
+      if (events.listChanged) events.listChanged(id);
+    });
+    return combo;
+  }
+
+  QWidget* MakeCheck(int id, const QString& text) {
+    auto* check = new QCheckBox(text, page_);
+    QObject::connect(check, &QCheckBox::clicked, page_, [events = events_, id] {
+      if (events.checkClicked) events.checkClicked(id);
+    });
+    return check;
+  }
+
+  QWidget* MakeButton(const Entry& e, const QString& text) {
+    auto* button = new QPushButton(text, page_);
+    button->setAutoDefault(false);
+    if (e.icon) {
+      button->setIcon(ResourceIcon(e.icon));
+      if (text.isEmpty()) button->setFixedWidth(sizes_->rowHeight + 4);
+    }
+    QObject::connect(button, &QPushButton::clicked, page_, [events = events_, id = e.control] {
+      if (events.buttonClicked) events.buttonClicked(id);
+    });
+    return button;
+  }
+
+  void PlaceGroupBox(const Entry& e, const QString& text) {
+    auto* box = new QGroupBox(text, page_);
+    SetControlId(box, e.control);
+    // On a variant without the frames they exist (hidden) but take no
+    // place among the rows.
+    if (!framed_) {
+      box->hide();
+      return;
+    }
+    const int column = e.place.column == 0 ? 0 : 4;
+    grid_->addWidget(box, 0, column, GridRow(e.place.row + e.place.rowSpan), 4);
+    box->lower();  // behind the controls it frames
+  }
+
+  void Place(const Entry& e, QWidget* control) {
+    switch (e.place.area) {
+      case Area::Grid:
+        PlaceInGrid(e, control);
+        break;
+      case Area::Below:
+        below_->addWidget(control);
+        break;
+      case Area::TopRight:
+        right_->insertWidget(topRightCount_++, control, 0, Qt::AlignRight);
+        break;
+      case Area::Right:
+        right_->addWidget(control, 0, Qt::AlignRight);
+        break;
+    }
+  }
+
+  void PlaceInGrid(const Entry& e, QWidget* control) {
+    const int column = std::clamp(e.place.column, 0, 1);
+    const int row = GridRow(e.place.row);
+    // Rows of one height; lists and edits as wide as the widest list of
+    // their column needs.
+    control->setFixedHeight(sizes_->rowHeight);
+    if (e.kind == ControlKind::List || e.kind == ControlKind::Edit) control->setFixedWidth(sizes_->control[column]);
+    grid_->addWidget(control, row, kControlColumn[column]);
+    if (e.CaptionIsOwnText() || e.caption.text.empty()) return;
+    QLabel* caption = nullptr;
+    if (e.caption.id > 0) {
+      caption = CaptionWithId(e.caption.id, Q(e.caption.text));
+    } else if (QLabel* shared = SharedCaption({row, kCaptionColumn[column]}, Q(e.caption.text), e)) {
+      caption = shared;
+    } else {
+      caption = new QLabel(Q(e.caption.text), page_);
+      grid_->addWidget(caption, row, kCaptionColumn[column]);
+      new CaptionFollower(control, caption);
+    }
+    caption->setBuddy(control);
+    SetCaptionOf(control, caption);
+  }
+
+  // The one label of a caption id, made with `text` at the first control
+  // that has it, in the cell of the entry that owns the id.
+  QLabel* CaptionWithId(int captionId, const QString& text) {
+    if (auto it = captionsById_.find(captionId); it != captionsById_.end()) return it->second;
+    const Entry* owner = captionOwners_.at(captionId);
+    auto* caption = new QLabel(text, page_);
+    SetControlId(caption, captionId);
+    captionsById_[captionId] = caption;
+    const std::pair cell{GridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]};
+    grid_->addWidget(caption, cell.first, cell.second);
+    captionsByCell_.emplace(cell, CellCaption{caption, owner->caption.shown});
+    return caption;
+  }
+
   // A caption with an id that stands in `cell` with `text` on every variant
   // that shows `e`: that caption serves `e` too, instead of a second label
   // drawn over it.
-  auto sharedCaption = [&](std::pair<int, int> cell, const QString& text, const Entry& e) -> QLabel* {
-    auto it = captionsByCell.find(cell);
-    if (it == captionsByCell.end() || it->second.label->text() != text) return nullptr;
+  QLabel* SharedCaption(std::pair<int, int> cell, const QString& text, const Entry& e) const {
+    auto it = captionsByCell_.find(cell);
+    if (it == captionsByCell_.end() || it->second.label->text() != text) return nullptr;
     for (Variant v : {Variant::K240, Variant::K610, Variant::Other})
       if (e.shown.Has(v) && !it->second.shown.Has(v)) return nullptr;
     return it->second.label;
-  };
-  int topRightCount = 0;
-  std::map<int, QWidget*> made;
-  for (const Entry* e : order) {
-    const QString ownText = e->CaptionIsOwnText() ? Q(e->caption.text) : QString();
-    const int id = e->control;
-    QWidget* control = nullptr;
-    switch (e->kind) {
-      case ControlKind::Edit: {
-        auto* edit = new QLineEdit(page);
-        QObject::connect(edit, &QLineEdit::textEdited, page, [events, id] {
-          if (events.editChanged) events.editChanged(id);
-        });
-        control = edit;
-        break;
-      }
-      case ControlKind::List: {
-        auto* combo = new QComboBox(page);
-        const params::RowSpec* row = RowFor(layout, *e);
-        if (row && row->options == &params::PidOptions()) {
-          if (pidModel) UseSharedModel(combo, pidModel);
-          // A style that opens lists over their current entry (as Fusion
-          // does) shows them whole, 8192 rows as high as the screen,
-          // unless told to open them as plain popups.
-          combo->setMaxVisibleItems(kPidListVisibleItems);
-          combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
-        }
-        QObject::connect(combo, &QComboBox::activated, page, [events, id] {
-          if (events.listChanged) events.listChanged(id);
-        });
-        control = combo;
-        break;
-      }
-      case ControlKind::Check: {
-        auto* check = new QCheckBox(ownText, page);
-        QObject::connect(check, &QCheckBox::clicked, page, [events, id] {
-          if (events.checkClicked) events.checkClicked(id);
-        });
-        control = check;
-        break;
-      }
-      case ControlKind::PushButton: {
-        auto* button = new QPushButton(ownText, page);
-        button->setAutoDefault(false);
-        if (e->icon) {
-          button->setIcon(ResourceIcon(e->icon));
-          if (ownText.isEmpty()) button->setFixedWidth(sizes.rowHeight + 4);
-        }
-        QObject::connect(button, &QPushButton::clicked, page, [events, id] {
-          if (events.buttonClicked) events.buttonClicked(id);
-        });
-        control = button;
-        break;
-      }
-      case ControlKind::GroupBox: {
-        auto* box = new QGroupBox(ownText, page);
-        SetControlId(box, id);
-        // On a variant without the frames they exist (hidden) but take no
-        // place among the rows.
-        if (!framed) {
-          box->hide();
-          continue;
-        }
-        const int column = e->place.column == 0 ? 0 : 4;
-        grid->addWidget(box, 0, column, gridRow(e->place.row + e->place.rowSpan) , 4);
-        box->lower();  // behind the controls it frames
-        continue;
-      }
-      case ControlKind::TabControl:
-        continue;  // the window's own
-    }
-    SetControlId(control, id);
-    control->setObjectName(QStringLiteral("control%1").arg(id));
-    made[id] = control;
+  }
 
-    switch (e->place.area) {
-      case Area::Grid: {
-        const int column = std::clamp(e->place.column, 0, 1);
-        const int row = gridRow(e->place.row);
-        // Rows of one height; lists and edits as wide as the widest list of
-        // their column needs.
-        control->setFixedHeight(sizes.rowHeight);
-        if (e->kind == ControlKind::List || e->kind == ControlKind::Edit)
-          control->setFixedWidth(sizes.control[column]);
-        grid->addWidget(control, row, kControlColumn[column]);
-        if (e->CaptionIsOwnText() || e->caption.text.empty()) break;
-        QLabel* caption = nullptr;
-        if (e->caption.id > 0) {
-          auto it = captionsById.find(e->caption.id);
-          if (it != captionsById.end()) {
-            caption = it->second;
-          } else {
-            caption = new QLabel(Q(e->caption.text), page);
-            SetControlId(caption, e->caption.id);
-            captionsById[e->caption.id] = caption;
-            const Entry* owner = captionOwners.at(e->caption.id);
-            const std::pair cell{gridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]};
-            grid->addWidget(caption, cell.first, cell.second);
-            captionsByCell.emplace(cell, CellCaption{caption, owner->caption.shown});
-          }
-        } else if (QLabel* shared = sharedCaption({row, kCaptionColumn[column]}, Q(e->caption.text), *e)) {
-          caption = shared;
-        } else {
-          caption = new QLabel(Q(e->caption.text), page);
-          grid->addWidget(caption, row, kCaptionColumn[column]);
-          new CaptionFollower(control, caption);
-        }
-        caption->setBuddy(control);
-        SetCaptionOf(control, caption);
-        break;
-      }
-      case Area::Below:
-        below->addWidget(control);
-        break;
-      case Area::TopRight:
-        right->insertWidget(topRightCount++, control, 0, Qt::AlignRight);
-        break;
-      case Area::Right:
-        right->addWidget(control, 0, Qt::AlignRight);
-        break;
+  // A caption with an id whose own entry was not the one placed (the
+  // control it stands with is placed by another entry) still exists once.
+  void MakeUnplacedCaptions() {
+    for (const auto& [captionId, owner] : captionOwners_) {
+      if (captionsById_.count(captionId)) continue;
+      auto* caption = new QLabel(Q(owner->caption.text), page_);
+      SetControlId(caption, captionId);
+      captionsById_[captionId] = caption;
+      grid_->addWidget(caption, GridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]);
     }
   }
-  // A caption with an id whose own entry was not the one placed above (the
-  // control it stands with is placed by another entry) still exists once.
-  for (const auto& [captionId, owner] : captionOwners) {
-    if (captionsById.count(captionId)) continue;
-    auto* caption = new QLabel(Q(owner->caption.text), page);
-    SetControlId(caption, captionId);
-    captionsById[captionId] = caption;
-    grid->addWidget(caption, gridRow(owner->place.row), kCaptionColumn[std::clamp(owner->place.column, 0, 1)]);
-  }
-  for (const Entry* e : order)
-    if (const Entry* beside = BesideOf(layout, *e); beside && made.count(beside->control) && made.count(e->control))
-      new PlaceKeeper(made[beside->control], made[e->control]);
-  below->addStretch(1);
-  below->setObjectName(QString::fromLatin1(kBelowButtonsLayout));
-  if (right->count() > 0) {
-    right->insertStretch(topRightCount, 1);
-    outer->addLayout(right);
-  } else {
-    delete right;
-  }
+
+  QWidget* page_;
+  const PageLayout& layout_;
+  Variant variant_;
+  const PageEvents& events_;
+  QStringListModel* pidModel_;
+  const RowSizes* sizes_ = nullptr;
+  const std::map<int, const Entry*> controlOwners_;
+  const std::map<int, const Entry*> captionOwners_;
+
+  QHBoxLayout* outer_ = nullptr;
+  QGridLayout* grid_ = nullptr;
+  QHBoxLayout* below_ = nullptr;
+  QVBoxLayout* right_ = nullptr;
+  int groupBottom_ = -1;
+  bool framed_ = false;
+  int topRightCount_ = 0;
+  std::map<int, QLabel*> captionsById_;
+  std::map<std::pair<int, int>, CellCaption> captionsByCell_;
+  std::map<int, QWidget*> made_;
+};
+
+}  // namespace
+
+void BuildPage(QWidget* page, const PageLayout& layout, Variant variant, const PageEvents& events,
+               QStringListModel* pidModel) {
+  PageBuilder(page, layout, variant, events, pidModel).Build();
 }
 
 void ResizeWindowWith(QWidget* page, const std::function<void()>& change) {

@@ -85,6 +85,26 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
   if (!options_.clock) options_.clock = &app::SystemUtcClock();
 
   auto* outer = new QVBoxLayout(this);
+  outer->addLayout(MakeControlRow());
+  outer->addWidget(MakeCharts(), 1);
+  resize(820, 640);
+
+  timer_ = new QTimer(this);
+  timer_->setInterval(kDefaultIntervalSeconds * 1000);
+  connect(timer_, &QTimer::timeout, this, [this] { SampleNow(); });
+  connect(interval_, &QSpinBox::valueChanged, this, [this](int seconds) { timer_->setInterval(seconds * 1000); });
+  connect(export_, &QPushButton::clicked, this, &StatusMonitorWindow::ExportCsv);
+
+  StartSampler();
+  if (options_.timer) {
+    timer_->start();
+    QTimer::singleShot(0, this, [this] { SampleNow(); });
+  }
+}
+
+// The interval, the export button and the state of the samples, in one row
+// above the charts.
+QHBoxLayout* StatusMonitorWindow::MakeControlRow() {
   auto* top = new QHBoxLayout;
   auto* intervalLabel = new QLabel(QStringLiteral("Sample every"), this);
   interval_ = new QSpinBox(this);
@@ -101,8 +121,11 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
   top->addWidget(export_);
   top->addStretch(1);
   top->addWidget(status_);
-  outer->addLayout(top);
+  return top;
+}
 
+// One chart per row, its name and last value beside it, in a scrolled area.
+QScrollArea* StatusMonitorWindow::MakeCharts() {
   auto* area = new QScrollArea(this);
   area->setWidgetResizable(true);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -112,79 +135,79 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
                                  QColor(0xa0, 0x28, 0x28), QColor(0x6a, 0x3d, 0x9a), QColor(0x17, 0x7a, 0x74),
                                  QColor(0x8a, 0x6d, 0x1a), QColor(0x4a, 0x55, 0x68)};
   for (std::size_t i = 0; i < options_.rows.size(); ++i) {
-    const app::StatusRow& row = options_.rows[i];
     auto v = std::make_unique<RowView>();
-    v->chart = new QChart;
-    v->chart->legend()->hide();
-    v->chart->setMargins(QMargins(4, 4, 4, 4));
-    v->chart->setBackgroundRoundness(0);
-    v->x = new QDateTimeAxis;
-    v->x->setFormat(QStringLiteral("HH:mm:ss"));
-    v->x->setTickCount(5);
-    const qint64 now = options_.clock->NowUtcMs();
-    v->x->setRange(QDateTime::fromMSecsSinceEpoch(now - 60000), QDateTime::fromMSecsSinceEpoch(now));
-    v->chart->addAxis(v->x, Qt::AlignBottom);
-    if (row.form == app::StatusRow::Form::State) {
-      auto* y = new QCategoryAxis;
-      y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-      for (std::size_t l = 0; l < row.levels.size(); ++l) y->append(Q(row.levels[l]), static_cast<double>(l));
-      y->setRange(-0.25, std::max<double>(1, static_cast<double>(row.levels.size()) - 1) + 0.25);
-      v->y = y;
-    } else {
-      auto* y = new QValueAxis;
-      y->setTitleText(Q(row.unit));
-      y->setTickCount(3);
-      y->setLabelFormat(QStringLiteral("%.1f"));
-      v->y = y;
-    }
-    v->chart->addAxis(v->y, Qt::AlignLeft);
+    MakeChart(*v, options_.rows[i], charts);
     v->pen = QPen(colours[static_cast<qsizetype>(i) % colours.size()], 2);
-    v->view = new QChartView(v->chart, charts);
-    v->view->setRenderHint(QPainter::Antialiasing, false);
-    v->view->setMinimumHeight(kChartHeight);
-    v->view->setMinimumWidth(320);
-    v->name = new QLabel(Q(row.name), charts);
-    QFont bold = v->name->font();
-    bold.setBold(true);
-    v->name->setFont(bold);
-    v->value = new QLabel(kNoValue, charts);
-    QFont big = v->value->font();
-    big.setPointSizeF(big.pointSizeF() * 1.6);
-    v->value->setFont(big);
-    v->value->setMinimumWidth(130);
-    v->name->setMinimumWidth(v->name->sizeHint().width());
-    auto* side = new QVBoxLayout;
-    side->addStretch(1);
-    side->addWidget(v->name);
-    side->addWidget(v->value);
-    side->addStretch(1);
     const int r = static_cast<int>(i);
     grid->addWidget(v->view, r, 0);
-    grid->addLayout(side, r, 1);
+    grid->addLayout(MakeRowLabels(*v, options_.rows[i], charts), r, 1);
     views_.push_back(std::move(v));
   }
   grid->setColumnStretch(0, 1);
   area->setWidget(charts);
-  outer->addWidget(area, 1);
-  resize(820, 640);
+  return area;
+}
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(kDefaultIntervalSeconds * 1000);
-  connect(timer_, &QTimer::timeout, this, [this] { SampleNow(); });
-  connect(interval_, &QSpinBox::valueChanged, this, [this](int seconds) { timer_->setInterval(seconds * 1000); });
-  connect(export_, &QPushButton::clicked, this, &StatusMonitorWindow::ExportCsv);
+// A row's chart: local time across the last minute, and the row's levels
+// (a state) or its unit (a number) up the side.
+void StatusMonitorWindow::MakeChart(RowView& v, const app::StatusRow& row, QWidget* parent) {
+  v.chart = new QChart;
+  v.chart->legend()->hide();
+  v.chart->setMargins(QMargins(4, 4, 4, 4));
+  v.chart->setBackgroundRoundness(0);
+  v.x = new QDateTimeAxis;
+  v.x->setFormat(QStringLiteral("HH:mm:ss"));
+  v.x->setTickCount(5);
+  const qint64 now = options_.clock->NowUtcMs();
+  v.x->setRange(QDateTime::fromMSecsSinceEpoch(now - 60000), QDateTime::fromMSecsSinceEpoch(now));
+  v.chart->addAxis(v.x, Qt::AlignBottom);
+  if (row.form == app::StatusRow::Form::State) {
+    auto* y = new QCategoryAxis;
+    y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    for (std::size_t l = 0; l < row.levels.size(); ++l) y->append(Q(row.levels[l]), static_cast<double>(l));
+    y->setRange(-0.25, std::max<double>(1, static_cast<double>(row.levels.size()) - 1) + 0.25);
+    v.y = y;
+  } else {
+    auto* y = new QValueAxis;
+    y->setTitleText(Q(row.unit));
+    y->setTickCount(3);
+    y->setLabelFormat(QStringLiteral("%.1f"));
+    v.y = y;
+  }
+  v.chart->addAxis(v.y, Qt::AlignLeft);
+  v.view = new QChartView(v.chart, parent);
+  v.view->setRenderHint(QPainter::Antialiasing, false);
+  v.view->setMinimumHeight(kChartHeight);
+  v.view->setMinimumWidth(320);
+}
 
+// The row's name in bold over its last value in large type.
+QVBoxLayout* StatusMonitorWindow::MakeRowLabels(RowView& v, const app::StatusRow& row, QWidget* parent) {
+  v.name = new QLabel(Q(row.name), parent);
+  QFont bold = v.name->font();
+  bold.setBold(true);
+  v.name->setFont(bold);
+  v.value = new QLabel(kNoValue, parent);
+  QFont big = v.value->font();
+  big.setPointSizeF(big.pointSizeF() * 1.6);
+  v.value->setFont(big);
+  v.value->setMinimumWidth(130);
+  v.name->setMinimumWidth(v.name->sizeHint().width());
+  auto* side = new QVBoxLayout;
+  side->addStretch(1);
+  side->addWidget(v.name);
+  side->addWidget(v.value);
+  side->addStretch(1);
+  return side;
+}
+
+void StatusMonitorWindow::StartSampler() {
   shared_ = std::make_shared<Shared>();
   shared_->link = options_.link;
   shared_->rows = options_.rows;
   shared_->clock = options_.clock;
   shared_->window = this;
   std::thread(&StatusMonitorWindow::RunSampler, shared_).detach();
-
-  if (options_.timer) {
-    timer_->start();
-    QTimer::singleShot(0, this, [this] { SampleNow(); });
-  }
 }
 
 StatusMonitorWindow::~StatusMonitorWindow() { StopSampling(); }

@@ -29,11 +29,14 @@
 #include "params/prompter.h"
 
 class QChartView;
+class QHBoxLayout;
 class QLabel;
 class QLineSeries;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QTimer;
+class QVBoxLayout;
 
 namespace vecta::gui {
 
@@ -97,6 +100,11 @@ class StatusMonitorWindow : public QWidget {
   struct Shared;
   struct RowView;
 
+  QHBoxLayout* MakeControlRow();
+  QScrollArea* MakeCharts();
+  void MakeChart(RowView& v, const app::StatusRow& row, QWidget* parent);
+  static QVBoxLayout* MakeRowLabels(RowView& v, const app::StatusRow& row, QWidget* parent);
+  void StartSampler();
   static void RunSampler(std::shared_ptr<Shared> shared);
   void AddSample(app::StatusSample sample);
   void DropOlderThan(std::int64_t utcMs);
