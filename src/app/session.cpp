@@ -179,16 +179,15 @@ void Session::ApplyChangedWindows(const ChangedWindows& windows) {
     if (params::Apply(unit_, unit_.tables->satmod, *windows.satmod) != 0)
       params::Refresh(unit_, unit_.tables->satmod, *windows.satmod);
   }
+  // No window is read back before the last one is written: a read-back
+  // would make the unchanged copy of a setting in another window differ
+  // from the unit's value, and that window's apply would write it back.
   bool written = false;
   if (advanced) {
     link::Trace("CTxDialog::Apply\r\n");
     unit_.rules.k610EncoderChoice.reset();
-    for (auto it = windows.advancedPages.rbegin(); it != windows.advancedPages.rend(); ++it) {
-      if (*it && params::Apply(unit_, unit_.tables->main, **it) != 0) {
-        params::Refresh(unit_, unit_.tables->main, **it);
-        written = true;
-      }
-    }
+    for (auto it = windows.advancedPages.rbegin(); it != windows.advancedPages.rend(); ++it)
+      if (*it && params::Apply(unit_, unit_.tables->main, **it) != 0) written = true;
   }
   if (windows.mainPage && params::Apply(unit_, unit_.tables->main, view_.MainPage()) != 0) written = true;
   if (written) FullRefresh(/*pollLockHeld=*/true, /*refreshAdvanced=*/true, /*enterBusy=*/true);

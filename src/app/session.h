@@ -83,11 +83,11 @@ class Session {
   void ApplySatmodWindow(params::ControlHost& window);
 
   // Writes the changes of the windows named. One window: that window's own
-  // Apply. Several: the satellite modulator window first (its read-back
-  // reads only its own table), then the Advanced options pages (each read
-  // back when it wrote) and the main settings page, and one full refresh of
-  // every window at the end, so that no window's read-back overwrites
-  // another's changes before they are written.
+  // Apply. Several, in the busy state and under the poll lock: the
+  // satellite modulator window first (read back at once: its table is its
+  // own), then the Advanced options pages from the last to the first and
+  // the main settings page, all compared with the values last read, and
+  // one full refresh of every window when anything was written.
   void ApplyChangedWindows(const ChangedWindows& windows);
 
   // The operator moved to config tab k (0-based).
