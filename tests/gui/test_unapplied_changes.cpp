@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabBar>
@@ -18,9 +19,12 @@
 #include <vector>
 
 #include "gui/main_window.h"
+#include "gui/page_builder.h"
 #include "gui/qt_control_host.h"
+#include "gui/qt_prompter.h"
 #include "gui/settings_windows.h"
 #include "gui/unapplied_changes.h"
+#include "modal_driver.h"
 #include "support_app.h"
 #include "support_pages.h"
 
@@ -29,6 +33,7 @@ namespace {
 using vecta::gui::AdvancedOptionsWindow;
 using vecta::gui::MainWindow;
 using vecta::gui::QtControlHost;
+using vecta::gui::QtPrompter;
 using vecta::gui::SatmodWindow;
 using vecta::params::Answer;
 using vecta::params::MessageButtons;
@@ -405,6 +410,94 @@ TEST_F(UnappliedChanges, SwitchingConfigTabsWithoutChangesAsksNothing) {
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(rig.Prompter().messages.size(), 0u);
   EXPECT_EQ(Writes(), Strings{A() + "wglod;2;"});
+}
+
+// ============================================= the marks on bare widgets
+
+TEST(QtControlHostMarks, ACaptionTurnsBoldWithTheTooltipAndBackWhenCleared) {
+  QWidget page;
+  vecta::gui::BuildPage(&page, vecta::pages::Layout(vecta::pages::PageId::MainSettings),
+                        vecta::pages::Variant::K240, {});
+  QtControlHost host(&page);
+  auto* caption = qobject_cast<QLabel*>(vecta::gui::CaptionOf(host.Find(kScrambling)));
+  ASSERT_NE(caption, nullptr);
+  EXPECT_EQ(S(caption->text()), "Scrambling");
+  EXPECT_FALSE(caption->font().bold());
+
+  host.SetMarked(kScrambling, true, "Unit's value: Off");
+  EXPECT_TRUE(caption->font().bold());
+  EXPECT_EQ(S(caption->toolTip()), "Unit's value: Off");
+  EXPECT_EQ(S(host.Find(kScrambling)->toolTip()), "Unit's value: Off");
+  EXPECT_EQ(host.MarkTip(kScrambling), "Unit's value: Off");
+  // Another value of the unit: the tooltip follows.
+  host.SetMarked(kScrambling, true, "Unit's value: ABS");
+  EXPECT_EQ(S(caption->toolTip()), "Unit's value: ABS");
+
+  host.SetMarked(kScrambling, false, {});
+  EXPECT_FALSE(caption->font().bold());
+  EXPECT_FALSE(caption->testAttribute(Qt::WA_SetFont));  // the page's font again
+  EXPECT_EQ(S(caption->toolTip()), "");
+  EXPECT_FALSE(host.IsMarked(kScrambling));
+  EXPECT_EQ(host.MarkTip(kScrambling), "");
+  // Other captions are never touched.
+  auto* frequency = qobject_cast<QLabel*>(vecta::gui::CaptionOf(host.Find(kFrequency)));
+  ASSERT_NE(frequency, nullptr);
+  EXPECT_FALSE(frequency->font().bold());
+}
+
+TEST(QtControlHostMarks, ACheckBoxIsItsOwnCaption) {
+  QWidget page;
+  vecta::gui::BuildPage(&page, vecta::pages::Layout(vecta::pages::PageId::Video), vecta::pages::Variant::K240, {});
+  QtControlHost host(&page);
+  auto* manual = qobject_cast<QCheckBox*>(host.Find(kManual));
+  ASSERT_NE(manual, nullptr);
+  host.SetMarked(kManual, true, "Unit's value: ticked");
+  EXPECT_TRUE(manual->font().bold());
+  EXPECT_EQ(S(manual->toolTip()), "Unit's value: ticked");
+  host.SetMarked(kManual, false, {});
+  EXPECT_FALSE(manual->font().bold());
+  EXPECT_EQ(S(manual->toolTip()), "");
+}
+
+// ================================================= the question's buttons
+
+TEST(ApplyDiscardCancelQuestion, OffersApplyDiscardAndCancelAndGivesTheOneClicked) {
+  QWidget parent;
+  QtPrompter prompter(&parent);
+  for (const auto& [click, expected] : {std::pair{"Apply", Answer::Apply}, std::pair{"Discard", Answer::Discard},
+                                        std::pair{"Cancel", Answer::Cancel}}) {
+    QStringList buttons;
+    QString text, title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    ModalDriver driver([&, click = click](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      ASSERT_NE(box, nullptr);
+      title = box->windowTitle();
+      text = box->text();
+      icon = box->icon();
+      for (QAbstractButton* b : box->buttons()) buttons << b->text();
+      for (QAbstractButton* b : box->buttons())
+        if (b->text() == QString::fromUtf8(click)) b->click();
+    });
+    const Answer answer = prompter.Message("Alert", "There is 1 unapplied change. Apply it before closing the program?",
+                                           MessageIcon::Question, MessageButtons::ApplyDiscardCancel);
+    EXPECT_TRUE(driver.Ran());
+    EXPECT_EQ(answer, expected) << click;
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{"Apply", "Cancel", "Discard"}));
+    EXPECT_EQ(S(title), "Alert");
+    EXPECT_EQ(S(text), "There is 1 unapplied change. Apply it before closing the program?");
+    EXPECT_EQ(icon, QMessageBox::Question);
+  }
+}
+
+TEST(ApplyDiscardCancelQuestion, EscapeStays) {
+  QWidget parent;
+  QtPrompter prompter(&parent);
+  ModalDriver driver([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+  EXPECT_EQ(prompter.Message("Alert", "?", MessageIcon::Question, MessageButtons::ApplyDiscardCancel),
+            Answer::Cancel);
+  EXPECT_TRUE(driver.Ran());
 }
 
 TEST(UnappliedQuestion, ReadsAsTheSystemAsksIt) {
