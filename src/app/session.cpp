@@ -146,6 +146,38 @@ void Session::ApplySatmodWindow(params::ControlHost& window) {
     params::Refresh(unit_, unit_.tables->satmod, window);
 }
 
+void Session::ApplyChangedWindows(const ChangedWindows& windows) {
+  const bool advanced = !windows.advancedPages.empty();
+  const int count = int(windows.mainPage) + int(advanced) + int(windows.satmod != nullptr);
+  if (count == 0) return;
+  if (count == 1) {
+    if (windows.mainPage) ApplyRequest();
+    if (advanced) ApplyAdvancedWindow(windows.advancedPages);
+    if (windows.satmod) ApplySatmodWindow(*windows.satmod);
+    return;
+  }
+  if (!RequireConnection()) return;
+  BusyScope busy(view_, true);
+  PollScope poll(false);
+  if (windows.satmod) {
+    link::Trace("CSatmodDialog::Apply\r\n");
+    if (params::Apply(unit_, unit_.tables->satmod, *windows.satmod) != 0)
+      params::Refresh(unit_, unit_.tables->satmod, *windows.satmod);
+  }
+  // No window is read back before the last one is written: a read-back
+  // would make the unchanged copy of a setting in another window differ
+  // from the unit's value, and that window's apply would write it back.
+  bool written = false;
+  if (advanced) {
+    link::Trace("CTxDialog::Apply\r\n");
+    unit_.rules.k610EncoderChoice.reset();
+    for (auto it = windows.advancedPages.rbegin(); it != windows.advancedPages.rend(); ++it)
+      if (*it && params::Apply(unit_, unit_.tables->main, **it) != 0) written = true;
+  }
+  if (windows.mainPage && params::Apply(unit_, unit_.tables->main, view_.MainPage()) != 0) written = true;
+  if (written) FullRefresh(/*pollLockHeld=*/true, /*refreshAdvanced=*/true, /*enterBusy=*/true);
+}
+
 void Session::RefreshRequest() {
   if (!RequireConnection()) return;
   FullRefresh();

@@ -49,6 +49,14 @@ struct FullRefreshOptions {
   bool enterBusy = true;           // the busy state while it runs
 };
 
+// The windows whose unapplied changes are to be written before they would
+// be lost (a config switch, closing the program).
+struct ChangedWindows {
+  bool mainPage = false;
+  std::span<params::ControlHost* const> advancedPages;  // in tab order; empty: none
+  params::ControlHost* satmod = nullptr;
+};
+
 class Session {
  public:
   Session(params::UnitContext& unit, SessionView& view);
@@ -86,6 +94,14 @@ class Session {
   // its Apply (busy state, poll lock, read back when something was written).
   void ReadSatmodWindow(params::ControlHost& window);
   void ApplySatmodWindow(params::ControlHost& window);
+
+  // Writes the changes of the windows named. One window: that window's own
+  // Apply. Several, in the busy state and under the poll lock: the
+  // satellite modulator window first (read back at once: its table is its
+  // own), then the Advanced options pages from the last to the first and
+  // the main settings page, all compared with the values last read, and
+  // one full refresh of every window when anything was written.
+  void ApplyChangedWindows(const ChangedWindows& windows);
 
   // The operator moved to config tab k (0-based).
   void ChangeConfigTab(int k);

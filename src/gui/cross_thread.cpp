@@ -114,6 +114,9 @@ std::uint32_t GuiThreadControlHost::Address(int id) const {
   Run([&](params::ControlHost& h) { r = h.Address(id); });
   return r;
 }
+void GuiThreadControlHost::SetMarked(int id, bool marked, std::string_view tooltip) {
+  Run([&](params::ControlHost& h) { h.SetMarked(id, marked, tooltip); });
+}
 
 // ---------------------------------------------------------------- prompter
 
@@ -122,9 +125,11 @@ GuiThreadPrompter::GuiThreadPrompter(params::Prompter& target, std::shared_ptr<A
 
 params::Answer GuiThreadPrompter::Message(std::string_view title, std::string_view text,
                                           params::MessageIcon icon, params::MessageButtons buttons) {
-  params::Answer answer = buttons == params::MessageButtons::YesNo         ? params::Answer::No
-                          : buttons == params::MessageButtons::YesNoCancel ? params::Answer::Cancel
-                                                                           : params::Answer::Ok;
+  params::Answer answer = buttons == params::MessageButtons::YesNo ? params::Answer::No
+                          : buttons == params::MessageButtons::YesNoCancel ||
+                                  buttons == params::MessageButtons::ApplyDiscardCancel
+                              ? params::Answer::Cancel
+                              : params::Answer::Ok;
   if (Abandoned()) return answer;
   CallOnGuiThread([&] {
     if (!Abandoned()) answer = target_.Message(title, text, icon, buttons);

@@ -56,6 +56,7 @@ class GuiThreadControlHost final : public params::ControlHost {
   bool Checked(int id) const override;
   void SetAddress(int id, std::uint32_t address) override;
   std::uint32_t Address(int id) const override;
+  void SetMarked(int id, bool marked, std::string_view tooltip) override;
 
  private:
   // Runs `fn` with the target host on the window thread; false (fn not run)

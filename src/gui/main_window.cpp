@@ -12,6 +12,7 @@
 #include "gui/icons.h"
 #include "gui/offline_editor.h"
 #include "gui/qt_prompter.h"
+#include "gui/unapplied_changes.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
 #include "gui/main_window_parts.h"
@@ -90,6 +91,7 @@ MainWindow::MainWindow(MainWindowOptions options)
   }
   BuildWindow();
   BuildMenus();
+  WatchUnappliedChanges();
 }
 
 MainWindow::~MainWindow() {
@@ -112,6 +114,7 @@ bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done
     shownBoard_ = core_->unit.boardType;
     UpdateConnectedTo();
     if (operationStatusShown_) ShowResult({});
+    if (!closing_) unapplied_->UpdateAll();
     if (!closing_ && done) done();
   };
   SetBusy(true);
@@ -288,7 +291,11 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!offline_->CloseAll()) {  // the operator stays with an unsaved file
+  if (!closing_ && !unapplied_->AllowMainClose([this] { close(); })) {
+    event->ignore();
+    return;
+  }
+  if (!closing_ && !offline_->CloseAll()) {  // the operator stays with an unsaved file
     event->ignore();
     return;
   }

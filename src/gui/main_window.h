@@ -42,6 +42,7 @@ class QTabBar;
 namespace vecta::gui {
 
 class OfflineEditors;
+class UnappliedChanges;
 
 struct MainWindowOptions {
   app::AppSettings* settings = nullptr;  // required; outlives the window
@@ -95,6 +96,7 @@ class MainWindow : public QMainWindow {
   AdvancedOptionsWindow* Advanced() const { return advanced_; }
   SatmodWindow* Satmod() const { return satmod_; }
   ConnectDialog* Connecting() const { return connecting_; }
+  UnappliedChanges* Unapplied() const { return unapplied_; }
   QTabBar* ConfigTabs() const { return tabs_; }
   QComboBox* PortList() const { return ports_; }
   IpAddressEdit* AddressEdit() const { return address_; }
@@ -202,6 +204,7 @@ class MainWindow : public QMainWindow {
   void SetConfigTabCount(int count);
   void SelectConfigTab(int index);
   void ShowPendingPolledValues();
+  void WatchUnappliedChanges();
   void Shutdown();
 
   MainWindowOptions options_;
@@ -212,6 +215,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<app::PollThread> poll_;
   std::unique_ptr<params::Prompter> ownPrompter_;
   OperationRunner* runner_ = nullptr;
+  UnappliedChanges* unapplied_ = nullptr;
   QIcon icon_;
 
   MainSettingsPage* page_ = nullptr;

@@ -1,10 +1,12 @@
 // The main window's settings pages: the page buttons, the Advanced options
-// and satellite modulator windows, the RF output button and the config tabs.
+// and satellite modulator windows, the RF output button, the config tabs and
+// the marks and questions of unapplied changes.
 #include "gui/main_window.h"
 
 #include <QTabBar>
 
 #include "app/config_review.h"
+#include "gui/unapplied_changes.h"
 #include "params/config_file.h"
 #include "params/config_set.h"
 #include "params/page_rules.h"
@@ -85,6 +87,7 @@ void MainWindow::OpenAdvancedWindow() {
   }
   advanced_ = new AdvancedOptionsWindow(core_->unit, icon_);
   connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, &MainWindow::OnAdvancedButton);
+  unapplied_->WatchAdvanced(advanced_);
   if (busyDepth_ > 0)
     for (int id : {ids::kWindowRefresh, ids::kWindowApply}) advanced_->Host().Enable(id, false);
   advanced_->show();
@@ -116,6 +119,7 @@ void MainWindow::OpenSatmodWindow() {
   }
   satmod_ = new SatmodWindow(icon_);
   connect(satmod_, &SatmodWindow::ButtonPressed, this, &MainWindow::OnSatmodButton);
+  unapplied_->WatchSatmod(satmod_);
   params::InitPage(satmod_->Host(), core_->tables->satmod);
   // Unlike the Advanced options window, this one reads the unit as it opens.
   Run([](Core& core) { core.session->ReadSatmodWindow(core.view->SatmodHost()); },
@@ -145,8 +149,36 @@ void MainWindow::OnRfOutput() {
 void MainWindow::OnConfigTabChanged(int index) {
   if (runner_->Running() || index < 0) return;
   if (!core_->link->IsConnected()) return;  // only the selection changes
-  Run([index](Core& core) { core.session->ChangeConfigTab(index); }, {},
-      QStringLiteral("Loading config %1...").arg(index + 1));
+  const int back = core_->session->CurrentConfig() - 1;
+  unapplied_->BeforeConfigSwitch(
+      index,
+      [this, index] {
+        Run([index](Core& core) { core.session->ChangeConfigTab(index); }, {},
+            QStringLiteral("Loading config %1...").arg(index + 1));
+      },
+      [this, back] { SelectConfigTab(back); });
+}
+
+// The marks of the operator's changes and the questions before a config
+// switch or a close would drop them; Apply there runs the windows' applies.
+void MainWindow::WatchUnappliedChanges() {
+  UnappliedChanges::Hooks hooks;
+  hooks.busy = [this] { return runner_->Running(); };
+  hooks.connected = [this] { return core_->session->Connected(); };
+  hooks.closing = [this] { return closing_; };
+  hooks.prompter = options_.prompter;
+  hooks.apply = [this](UnappliedChanges::Windows windows, std::function<void()> then) {
+    return Run(
+        [windows](Core& core) {
+          const std::vector<ControlHost*> pages =
+              windows.advanced ? core.view->AdvancedPages() : std::vector<ControlHost*>{};
+          core.session->ApplyChangedWindows(
+              {windows.mainPage, pages, windows.satmod ? &core.view->SatmodHost() : nullptr});
+        },
+        std::move(then), QStringLiteral("Writing the settings..."));
+  };
+  unapplied_ = new UnappliedChanges(core_->unit, std::move(hooks), this);
+  unapplied_->WatchMainPage(page_);
 }
 
 }  // namespace vecta::gui

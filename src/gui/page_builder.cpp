@@ -238,6 +238,7 @@ class PageBuilder {
       if (const Entry* beside = BesideOf(layout_, *e); beside && made_.count(beside->control) && made_.count(e->control))
         new PlaceKeeper(made_[beside->control], made_[e->control]);
     below_->addStretch(1);
+    below_->setObjectName(QString::fromLatin1(kBelowButtonsLayout));
     if (right_->count() > 0) {
       right_->insertStretch(topRightCount_, 1);
       outer_->addLayout(right_);
@@ -434,6 +435,7 @@ class PageBuilder {
       new CaptionFollower(control, caption);
     }
     caption->setBuddy(control);
+    SetCaptionOf(control, caption);
   }
 
   // The one label of a caption id, made with `text` at the first control

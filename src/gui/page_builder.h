@@ -33,6 +33,10 @@ struct PageEvents {
   std::function<void(int id)> buttonClicked; // a push button was pressed
 };
 
+// The object name of the row of buttons under a page's settings (a
+// QHBoxLayout ending in a stretch), so a window can add to it.
+inline constexpr char kBelowButtonsLayout[] = "belowButtons";
+
 // The list model every PID list of a window shares ("Default", "0x0001" ..
 // "0x1FFE"), filled once.
 QStringListModel* NewPidListModel(QObject* parent);

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -50,7 +51,39 @@ void Detach(QComboBox* combo) {
 // the edit had been given before, if any.
 constexpr char kReadOnlyLookProperty[] = "vectaReadOnlyLook";
 
+// The caption of a control, and whether the control is marked.
+constexpr char kCaptionProperty[] = "vectaCaption";
+constexpr char kMarkedProperty[] = "vectaMarked";
+
+// The caption a mark shows on: the control's own text for buttons and check
+// boxes, else its caption label.
+QWidget* MarkedCaption(QWidget* control) {
+  if (qobject_cast<QAbstractButton*>(control)) return control;
+  return CaptionOf(control);
+}
+
+// Bold, or the font the widget inherits.
+void SetBold(QWidget* w, bool bold) {
+  if (!w) return;
+  if (!bold) {
+    w->setFont(QFont());
+    return;
+  }
+  QFont f;
+  f.setBold(true);
+  w->setFont(f);
+}
+
 }  // namespace
+
+void SetCaptionOf(QWidget* control, QWidget* caption) {
+  if (control) control->setProperty(kCaptionProperty, QVariant::fromValue(static_cast<QObject*>(caption)));
+}
+
+QWidget* CaptionOf(const QWidget* control) {
+  if (!control) return nullptr;
+  return qobject_cast<QWidget*>(control->property(kCaptionProperty).value<QObject*>());
+}
 
 void SetEditReadOnly(QLineEdit* edit, bool readOnly) {
   if (!edit) return;
@@ -281,6 +314,27 @@ void QtControlHost::SetAddress(int id, std::uint32_t address) {
 std::uint32_t QtControlHost::Address(int id) const {
   auto* a = qobject_cast<IpAddressEdit*>(Find(id));
   return a ? a->Address() : 0;
+}
+
+void QtControlHost::SetMarked(int id, bool marked, std::string_view tooltip) {
+  QWidget* w = Find(id);
+  if (!w || (w->property(kMarkedProperty).toBool() == marked && (!marked || MarkTip(id) == tooltip))) return;
+  w->setProperty(kMarkedProperty, marked);
+  const QString tip = marked ? ToQString(tooltip) : QString();
+  QWidget* caption = MarkedCaption(w);
+  SetBold(caption, marked);
+  if (caption && caption != w) caption->setToolTip(tip);
+  w->setToolTip(tip);
+}
+
+bool QtControlHost::IsMarked(int id) const {
+  QWidget* w = Find(id);
+  return w && w->property(kMarkedProperty).toBool();
+}
+
+std::string QtControlHost::MarkTip(int id) const {
+  QWidget* w = Find(id);
+  return w && w->property(kMarkedProperty).toBool() ? w->toolTip().toStdString() : std::string();
 }
 
 }  // namespace vecta::gui

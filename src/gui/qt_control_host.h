@@ -20,6 +20,8 @@
 //              keeps the selected entry selected, deleting it selects none
 //   checks     QAbstractButton (QCheckBox, QRadioButton)
 //   address    IpAddressEdit
+//   marks      the control's caption (CaptionOf; a check box or button is
+//              its own caption) in bold, the tooltip on caption and control
 // An id the window does not have, or an operation the widget does not
 // support, does nothing; reads then give empty values.
 //
@@ -46,6 +48,11 @@ inline constexpr char kControlIdProperty[] = "controlId";
 void SetControlId(QWidget* widget, int id);
 // The widget's id, -1 when it has none.
 int ControlIdOf(const QWidget* widget);
+
+// The label that stands as a control's caption (the page builder sets it);
+// null when it has none.
+void SetCaptionOf(QWidget* control, QWidget* caption);
+QWidget* CaptionOf(const QWidget* control);
 
 // Binds a combo box to a list model that several combo boxes share (the PID
 // lists of 8191 entries): one copy of the entries, and a size policy that
@@ -98,6 +105,10 @@ class QtControlHost : public params::ControlHost {
   bool Checked(int id) const override;
   void SetAddress(int id, std::uint32_t address) override;
   std::uint32_t Address(int id) const override;
+  void SetMarked(int id, bool marked, std::string_view tooltip) override;
+  // Whether the control is marked, and the mark's tooltip ("" unmarked).
+  bool IsMarked(int id) const;
+  std::string MarkTip(int id) const;
 
  private:
   QComboBox* FindCombo(int id) const;

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QProgressBar>
 #include <QStringList>
 #include <QVBoxLayout>
@@ -49,9 +50,26 @@ params::Answer AskYesNoCancel(QWidget* parent, std::string_view title, std::stri
 
 }  // namespace
 
+// Apply, Discard or Cancel; Enter applies, Escape cancels.
+params::Answer AskApplyDiscardCancel(QWidget* parent, std::string_view title, std::string_view text,
+                                     params::MessageIcon icon) {
+  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text), QMessageBox::NoButton, parent);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* apply = box.addButton(QStringLiteral("Apply"), QMessageBox::AcceptRole);
+  QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+  QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+  box.setDefaultButton(apply);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() == apply) return params::Answer::Apply;
+  if (box.clickedButton() == discard) return params::Answer::Discard;
+  return params::Answer::Cancel;
+}
+
 params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_view text,
                            params::MessageIcon icon, params::MessageButtons buttons) {
   if (buttons == params::MessageButtons::YesNoCancel) return AskYesNoCancel(parent, title, text, icon);
+  if (buttons == params::MessageButtons::ApplyDiscardCancel) return AskApplyDiscardCancel(parent, title, text, icon);
   const bool yesNo = buttons == params::MessageButtons::YesNo;
   QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text),
                   yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);

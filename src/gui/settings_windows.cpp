@@ -1,9 +1,13 @@
 #include "gui/settings_windows.h"
 
+#include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/dialog_units.h"
 #include "gui/icons.h"
@@ -16,6 +20,22 @@ namespace vecta::gui {
 
 using pages::PageId;
 
+namespace {
+
+// The "N unapplied changes" label, added at the end of a row of buttons
+// (before its closing stretch); hidden until there are changes.
+QLabel* AddUnappliedLabel(QWidget* parent, QHBoxLayout* row) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QStringLiteral("unappliedChanges"));
+  label->hide();
+  if (row) row->insertWidget(std::max(0, row->count() - 1), label);
+  return label;
+}
+
+QHBoxLayout* BelowButtons(QWidget* page) { return page->findChild<QHBoxLayout*>(QString::fromLatin1(kBelowButtonsLayout)); }
+
+}  // namespace
+
 // ------------------------------------------------------ main settings page
 
 MainSettingsPage::MainSettingsPage(params::UnitContext& unit, QWidget* parent)
@@ -24,9 +44,13 @@ MainSettingsPage::MainSettingsPage(params::UnitContext& unit, QWidget* parent)
   events.listChanged = [this](int id) {
     if (id == ids::kVideoInput || id == ids::kK610VideoInput)
       params::OnMainVideoInputChanged(unit_, host_, advanced_ ? advanced_() : nullptr, id);
+    emit OperatorChanged();
   };
+  events.editChanged = [this](int) { emit OperatorChanged(); };
+  events.checkClicked = [this](int) { emit OperatorChanged(); };
   events.buttonClicked = [this](int id) { emit ButtonPressed(id); };
   BuildPage(this, pages::Layout(PageId::MainSettings), unit_.variant(), events);
+  unapplied_ = AddUnappliedLabel(this, BelowButtons(this));
   params::InitPage(host_, unit_.tables->main);
   host_.Show(ids::kSatmod, false);  // until a full refresh finds a modulator
   LayOutForStart(unit_.variant());
@@ -79,7 +103,7 @@ bool PressFocusedButton(QWidget* window) {
 bool ForwardedList(int id) { return id >= ids::kModulationOutput && id <= ids::kMpegMode; }
 bool ForwardedEdit(int id) { return id == ids::kOutputAttenuationHigh || id == ids::kOutputFrequency; }
 
-void AddWindowButtons(QWidget* window, QVBoxLayout* layout, const std::function<void(int)>& pressed) {
+QHBoxLayout* AddWindowButtons(QWidget* window, QVBoxLayout* layout, const std::function<void(int)>& pressed) {
   auto* row = new QHBoxLayout;
   for (const auto& [id, text] : {std::pair{ids::kWindowApply, "Apply"}, std::pair{ids::kWindowRefresh, "Refresh"}}) {
     auto* b = new QPushButton(QString::fromUtf8(text), window);
@@ -91,6 +115,7 @@ void AddWindowButtons(QWidget* window, QVBoxLayout* layout, const std::function<
   }
   row->addStretch(1);
   layout->addLayout(row);
+  return row;
 }
 
 }  // namespace
@@ -109,19 +134,22 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
   SetControlId(tabs_, ids::kTabs);
   tabs_->setUsesScrollButtons(false);  // the window is as wide as its five tabs
   layout->addWidget(tabs_, 1);
-  AddWindowButtons(this, layout, [this](int id) { emit ButtonPressed(id); });
+  unapplied_ = AddUnappliedLabel(this, AddWindowButtons(this, layout, [this](int id) { emit ButtonPressed(id); }));
 
   pidModel_ = NewPidListModel(this);
   const pages::Variant variant = unit_.variant();
   PageEvents events;
   events.listChanged = [this](int id) {
     if (ForwardedList(id)) params::OnAdvancedNotification(unit_, host_, id);
+    emit OperatorChanged();
   };
   events.editChanged = [this](int id) {
     if (ForwardedEdit(id)) params::OnAdvancedNotification(unit_, host_, id);
+    emit OperatorChanged();
   };
   events.checkClicked = [this](int id) {
     if (id == ids::kManual) params::OnAdvancedCheckClicked(unit_, host_, id);
+    emit OperatorChanged();
   };
   for (PageId id : pages::Window(pages::WindowId::AdvancedOptions).pages) {
     const pages::PageLayout& layout = pages::Layout(id);
@@ -160,6 +188,14 @@ void AdvancedOptionsWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
+void AdvancedOptionsWindow::closeEvent(QCloseEvent* event) {
+  if (closeGuard_ && !closeGuard_()) {
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
 // ------------------------------------------------ satellite modulator window
 
 SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), host_(this) {
@@ -173,8 +209,18 @@ SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), ho
   const pages::PageLayout& page = pages::Layout(PageId::SatelliteModulator);
   PageEvents events;
   events.buttonClicked = [this](int id) { emit ButtonPressed(id); };
+  events.listChanged = events.editChanged = events.checkClicked = [this](int) { emit OperatorChanged(); };
   BuildPage(body, page, pages::Variant::K240, events);
+  unapplied_ = AddUnappliedLabel(body, BelowButtons(body));
   layout->addWidget(body, 1);
+}
+
+void SatmodWindow::closeEvent(QCloseEvent* event) {
+  if (closeGuard_ && !closeGuard_()) {
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void SatmodWindow::keyPressEvent(QKeyEvent* event) {

@@ -16,6 +16,7 @@
 #include "params/control_ids.h"
 #include "params/unit_context.h"
 
+class QLabel;
 class QTabWidget;
 
 namespace vecta::gui {
@@ -37,14 +38,20 @@ class MainSettingsPage : public QWidget {
   // The Advanced options window's host while it is open, so a video input
   // change refits its resolution sizes.
   void SetAdvancedHost(std::function<params::ControlHost*()> advanced) { advanced_ = std::move(advanced); }
+  // "N unapplied changes" beside Apply and Refresh; hidden while there are none.
+  QLabel* UnappliedLabel() const { return unapplied_; }
 
  signals:
   void ButtonPressed(int id);
+  // The operator picked a list entry, typed in an edit or clicked a check
+  // box (after the page rules have run).
+  void OperatorChanged();
 
  private:
   params::UnitContext& unit_;
   QtControlHost host_;
   std::function<params::ControlHost*()> advanced_;
+  QLabel* unapplied_ = nullptr;
 };
 
 // The "Advanced options" window: a top-level window of its own, laid out for
@@ -61,15 +68,22 @@ class AdvancedOptionsWindow : public QWidget {
   QWidget* Page(int index) const;
   params::ControlHost& PageHost(int index) { return *pageHosts_.at(static_cast<std::size_t>(index)); }
   static constexpr int kPageCount = 5;
+  QLabel* UnappliedLabel() const { return unapplied_; }
+  // Asked before the window closes; false keeps it open.
+  void SetCloseGuard(std::function<bool()> guard) { closeGuard_ = std::move(guard); }
 
  signals:
   void ButtonPressed(int id);  // ids::kWindowApply (also Enter), ids::kWindowRefresh
+  void OperatorChanged();      // as on the main settings page
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   params::UnitContext& unit_;
+  QLabel* unapplied_ = nullptr;
+  std::function<bool()> closeGuard_;
   QTabWidget* tabs_ = nullptr;
   QStringListModel* pidModel_ = nullptr;
   std::vector<QWidget*> pages_;
@@ -85,15 +99,22 @@ class SatmodWindow : public QWidget {
  public:
   explicit SatmodWindow(const QIcon& icon);
   QtControlHost& Host() { return host_; }
+  QLabel* UnappliedLabel() const { return unapplied_; }
+  // Asked before the window closes; false keeps it open.
+  void SetCloseGuard(std::function<bool()> guard) { closeGuard_ = std::move(guard); }
 
  signals:
   void ButtonPressed(int id);  // ids::kWindowApply, ids::kWindowRefresh
+  void OperatorChanged();      // a list entry picked, an edit typed in, a box clicked
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   QtControlHost host_;
+  QLabel* unapplied_ = nullptr;
+  std::function<bool()> closeGuard_;
 };
 
 }  // namespace vecta::gui

@@ -369,7 +369,7 @@ UnitValues ReadUnitValues(UnitContext& unit, std::span<const ConfigRecord> recor
     if (r.mnemonic == "glod" || std::find(asked.begin(), asked.end(), r.mnemonic) != asked.end()) continue;
     asked.push_back(r.mnemonic);
     link::LinkReply reply;
-    if (link::Exchange(*unit.link, RequestText(unit.unitAddress, 'r', r.mnemonic, ""), reply, 1) == link::kLinkOk &&
+    if (link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, r.mnemonic), reply, 1) == link::kLinkOk &&
         reply.status == '1')
       values.emplace(r.mnemonic, reply.value);
   }

@@ -1,8 +1,69 @@
 #include "params/control_changes.h"
 
 #include <mutex>
+#include <optional>
+#include <set>
+
+#include "params/page_rules.h"
 
 namespace vecta::params {
+namespace {
+
+// The position a list shows after Select(position): none (-1) for a
+// position it has no entry for.
+std::int32_t ShownPosition(const ControlHost& window, int id, std::optional<std::int32_t> position) {
+  if (!position || *position < 0 || *position >= window.EntryCount(id)) return -1;
+  return *position;
+}
+
+// What a list shows for the row's value as refresh loads it; `loaded`
+// replaces the stored position where the page shows another one.
+bool ListDiffers(const ParamRow& row, ControlHost& window, std::optional<std::int32_t> loaded) {
+  const int id = row.Control();
+  return window.Selected(id) != ShownPosition(window, id, loaded);
+}
+
+bool Differs(const ParamRow& row, ControlHost& window, std::optional<std::int32_t> loadedPosition) {
+  const int id = row.Control();
+  if (!window.HasControl(id)) return false;
+  switch (row.GetKind()) {
+    case Kind::Text:
+      return window.Text(id) != row.Text().value_or(std::string());
+    case Kind::List:
+      return ListDiffers(row, window, loadedPosition);
+    case Kind::Address:
+      return window.Address(id) != row.Address().value_or(0);
+    case Kind::Check:
+      return window.Checked(id) != (row.Check().value_or(0) == 1);
+    case Kind::StatusList:
+      return false;  // shown only; the operator cannot change it
+  }
+  return false;
+}
+
+// The K240 "Resolution" list shows "SIF" or "QSIF" (positions 4 and 5)
+// rather than the stored size while the encoder is MPEG4 and the unit
+// encodes at one of those sizes.
+std::optional<std::int32_t> LoadedPosition(const ParamRow& row, const ParamTable& table) {
+  const auto stored = row.Position();
+  if (row.Control() != ids::kResolution || row.Mnemonic() != "ehor") return stored;
+  constexpr std::int32_t kMpeg4 = 1;
+  constexpr std::int32_t kFirstSmallSize = 4;
+  const std::int32_t encoder = table.StoredListPosition("eenc", ids::kMpegMode);
+  const std::int32_t mode = table.StoredListPosition("ecmd", ids::kMpeg4EncodingMode);
+  if (encoder == kMpeg4 && mode != kNoStoredPosition && mode >= kFirstSmallSize) return mode;
+  return stored;
+}
+
+bool Counts(const ParamRow& row, const ControlHost& window, Variant variant) {
+  const RowDescriptor& desc = row.Desc();
+  return desc.writable && desc.kind != Kind::StatusList && RowExists(desc, variant) &&
+         window.HasControl(desc.control);
+}
+
+}  // namespace
+
+bool ShownValueDiffers(const ParamRow& row, ControlHost& window) { return Differs(row, window, row.Position()); }
 
 bool ControlDiffers(const ParamRow& row, ControlHost& window) {
   const int id = row.Control();
@@ -29,6 +90,72 @@ bool ControlDiffers(const ParamRow& row, ControlHost& window) {
       return false;
   }
   return false;
+}
+
+namespace {
+
+// The changed rows, one per control, in table order.
+std::vector<const ParamRow*> ChangedRows(const ParamTable& table, ControlHost& window, Variant variant) {
+  std::vector<const ParamRow*> rows;
+  std::set<int> seen;
+  for (const ParamRow& row : table.Rows()) {
+    if (!Counts(row, window, variant) || seen.count(row.Control())) continue;
+    if (!Differs(row, window, LoadedPosition(row, table))) continue;
+    seen.insert(row.Control());
+    rows.push_back(&row);
+  }
+  return rows;
+}
+
+}  // namespace
+
+std::vector<int> UnappliedControls(const ParamTable& table, ControlHost& window, Variant variant) {
+  std::vector<int> ids;
+  for (const ParamRow* row : ChangedRows(table, window, variant)) ids.push_back(row->Control());
+  return ids;
+}
+
+std::string UnitValueTip(const ParamRow& row, ControlHost& window) {
+  const std::string prefix = "Unit's value: ";
+  const auto value = row.Get();
+  if (!value) return prefix + "not read";
+  switch (row.GetKind()) {
+    case Kind::List: {
+      // The entry as the list offers it (the resolution sizes read as the
+      // video input has them); a position past the list by its wire value.
+      const auto position = row.Position();
+      const int id = row.Control();
+      if (position && ShownPosition(window, id, position) >= 0) return prefix + window.EntryText(id, *position);
+      return prefix + ShownValue(row.Desc(), value);
+    }
+    case Kind::Check:
+      return prefix + (row.Check().value_or(0) == 1 ? "ticked" : "not ticked");
+    case Kind::Text: {
+      const std::string text = ShownValue(row.Desc(), value);
+      return prefix + (text.empty() ? "empty" : text);
+    }
+    default:
+      return prefix + ShownValue(row.Desc(), value);
+  }
+}
+
+int MarkUnappliedControls(const ParamTable& table, ControlHost& window, Variant variant) {
+  const std::vector<const ParamRow*> changed = ChangedRows(table, window, variant);
+  std::set<int> marked;
+  for (const ParamRow* row : changed) {
+    window.SetMarked(row->Control(), true, UnitValueTip(*row, window));
+    marked.insert(row->Control());
+  }
+  for (const ParamRow& row : table.Rows())
+    if (window.HasControl(row.Control()) && marked.insert(row.Control()).second)
+      window.SetMarked(row.Control(), false, {});
+  return static_cast<int>(changed.size());
+}
+
+std::string UnappliedChangesText(int count) {
+  if (count <= 0) return {};
+  if (count == 1) return "1 unapplied change";
+  return std::to_string(count) + " unapplied changes";
 }
 
 }  // namespace vecta::params

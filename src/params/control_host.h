@@ -45,6 +45,11 @@ class ControlHost {
   // IP-address controls: 32 bits, first octet in the top byte.
   virtual void SetAddress(int id, std::uint32_t address) = 0;
   virtual std::uint32_t Address(int id) const = 0;
+
+  // Marks a control the operator changed but did not apply: its caption
+  // stands out and `tooltip` says what the unit holds. A window that shows
+  // no marks ignores this.
+  virtual void SetMarked(int /*id*/, bool /*marked*/, std::string_view /*tooltip*/) {}
 };
 
 }  // namespace vecta::params

@@ -111,6 +111,20 @@ std::uint32_t MemoryHost::Address(int id) const {
   const auto* c = Find(id);
   return c ? c->address : 0;
 }
+void MemoryHost::SetMarked(int id, bool marked, std::string_view tooltip) {
+  if (auto* c = Find(id)) {
+    c->marked = marked;
+    c->markTip = marked ? std::string(tooltip) : std::string();
+  }
+}
+bool MemoryHost::IsMarked(int id) const {
+  const auto* c = Find(id);
+  return c && c->marked;
+}
+std::string MemoryHost::MarkTip(int id) const {
+  const auto* c = Find(id);
+  return c ? c->markTip : std::string();
+}
 std::string MemoryHost::SelectedText(int id) const { return EntryText(id, Selected(id)); }
 
 }  // namespace vecta::params

@@ -24,6 +24,8 @@ class MemoryHost : public ControlHost {
     bool enabled = true;
     bool readOnly = false;
     std::uint32_t address = 0;
+    bool marked = false;   // changed and not applied
+    std::string markTip;   // the tooltip of the mark
   };
 
   MemoryHost() = default;
@@ -58,6 +60,9 @@ class MemoryHost : public ControlHost {
   bool Checked(int id) const override;
   void SetAddress(int id, std::uint32_t address) override;
   std::uint32_t Address(int id) const override;
+  void SetMarked(int id, bool marked, std::string_view tooltip) override;
+  bool IsMarked(int id) const;
+  std::string MarkTip(int id) const;
 
   // The selected entry's text, "" when none.
   std::string SelectedText(int id) const;

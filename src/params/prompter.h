@@ -13,9 +13,11 @@ struct ConfigReview;
 
 enum class MessageIcon { Exclamation, Information, Question };
 // YesNoCancel: yes, no, or stay where the operator was (Cancel; also what
-// closing the box answers).
-enum class MessageButtons { Ok, YesNo, YesNoCancel };
-enum class Answer { Ok, Yes, No, Cancel };
+// closing the box answers). ApplyDiscardCancel asks what becomes of
+// unapplied changes before they would be lost: "Apply", "Discard" or
+// "Cancel" (stay).
+enum class MessageButtons { Ok, YesNo, YesNoCancel, ApplyDiscardCancel };
+enum class Answer { Ok, Yes, No, Apply, Discard, Cancel };
 
 class Prompter {
  public:

@@ -1,107 +1,257 @@
-// Whether a window's control differs from the value its row last held, kind
-// by kind: what apply writes and what the pages mark as changed.
+// Which controls the operator changed since the last refresh: a page is
+// loaded by a refresh from a scripted unit, the operator changes controls in
+// memory, and the changes, their marks and their tooltips must follow what
+// differs from the unit's values, kind by kind.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "params/apply.h"
 #include "params/control_changes.h"
 #include "params/memory_host.h"
+#include "params/page_rules.h"
+#include "params/refresh.h"
+#include "support/fake_link.h"
 
+using namespace vecta;
 using namespace vecta::params;
+using vecta::test::Bytes;
+using vecta::test::FakeLink;
+using vecta::test::ReplyFrame;
+using Ids = std::vector<int>;
 
 namespace {
 
-const OptionList kChoices = {"Off", "On", "Auto"};
-const RowDescriptor kRows[] = {
-    {"ttxt", 1, true, Kind::Text, 0, nullptr},
-    {"tlst", 2, true, Kind::List, 0, &kChoices},
-    {"tchk", 3, true, Kind::Check, 0, nullptr},
-    {"tadr", 4, true, Kind::Address, 0, nullptr},
-    {"tsta", 5, false, Kind::StatusList, 0, &kChoices},
-};
-
-struct Window {
-  Window() {
-    for (int list : {2, 5})
-      for (int i = 0; i < static_cast<int>(kChoices.size()); ++i) host.InsertEntry(list, i, kChoices[i]);
+// A unit on the fake line answering reads from `values` (wire values) and
+// taking every write; writes are recorded as "aenc;5".
+struct ScriptedUnit {
+  explicit ScriptedUnit(std::string board) {
+    EXPECT_EQ(f.link->OpenSerialPort(0), 0u);
+    f.line().responder = [this](const Bytes& req) -> std::optional<Bytes> {
+      const std::string text(req.begin() + 1, req.end() - 2);  // "0001rowid;;"
+      const int address = std::stoi(text.substr(0, 4));
+      const std::string mnemonic = text.substr(5, 4);
+      if (text[4] == 'w') {
+        writes.push_back(text.substr(5, text.size() - 6));
+        return ReplyFrame(address, '1', "");
+      }
+      auto it = values.find(mnemonic);
+      if (it == values.end()) return ReplyFrame(address, 'E', "");
+      return ReplyFrame(address, '1', it->second);
+    };
+    ctx.link = f.link.get();
+    ctx.clock = &f.clock;
+    ctx.tables = &tables;
+    ctx.boardType = std::move(board);
   }
-  ParamTable table{kRows};
-  MemoryHost host = MemoryHost::ForTable(kRows);
-  ParamRow& Row(int id) { return *table.FindControl(id); }
+
+  // Refreshes `page` from the unit.
+  void Load(MemoryHost& page) { Refresh(ctx, tables.main, page); }
+  Ids Changed(MemoryHost& page) { return UnappliedControls(tables.main, page, ctx.variant()); }
+  ParamRow& Row(int control) { return *tables.main.FindControl(control); }
+
+  FakeLink f;
+  ParamTables tables;
+  UnitContext ctx;
+  // Wire values of a unit at rest.
+  std::map<std::string, std::string> values = {
+      {"oout", "1"},   {"ofec", "1"},   {"ogua", "1"},    {"omod", "0"},      {"ofre", "1250"},
+      {"owid", "2"},   {"ohls", "1"},   {"olev", "637"},  {"ollv", "1274"},   {"odfe", "0"},
+      {"odgu", "0"},   {"odmo", "0"},   {"ospe", "0"},    {"o4ko", "0"},      {"zscr", "3"},
+      {"vinp", "1"},   {"aenc", "13"},  {"a1en", "3"},    {"a2en", "3"},      {"ampr", "2"},
+      {"alev", "1"},   {"asrc", "0"},   {"a1in", "0"},    {"a2in", "1"},      {"aen2", "0"},
+      {"gnam", "Unit 7"}, {"gsle", "0"}, {"dinp", "0"},   {"dbau", "3"},      {"cinp", "0"},
+      {"ccha", "0"},   {"cout", "0"},   {"gosw", "0"},    {"evid", "4.5"},    {"evbr", "0"},
+      {"eenc", "0"},   {"ecmd", "0"},   {"ehor", "1"},    {"efrm", "0"},      {"esha", "0"},
+      {"epro", "0"},   {"gdna", "Svc"}, {"gblo", "0"},    {"glod", "003"},    {"vloc", "1"},
+      {"gver", "V3.10.2.1"}, {"gfpg", "12"}, {"gser", "A1"}, {"csta", "2"},  {"gtmp", "45"},
+      {"gvnt", "12"},  {"gvax", "33"},  {"meta", "0"},    {"mbit", "1500"},   {"sver", ""},
+      {"otxm", "0"}};
+  std::vector<std::string> writes;
 };
 
-TEST(ControlDiffers, RowsNeverReadDifferExceptStatusLists) {
-  Window w;
-  for (int id : {1, 2, 3, 4}) EXPECT_TRUE(ControlDiffers(w.Row(id), w.host)) << id;
-  EXPECT_FALSE(ControlDiffers(w.Row(5), w.host));
+MemoryHost FullPage(const ParamTable& table) {
+  MemoryHost host = MemoryHost::ForTable(MainTableSpec());
+  InitPage(host, table);
+  return host;
 }
 
-TEST(ControlDiffers, TextComparesTheWholeText) {
-  Window w;
-  w.Row(1).Set(std::string("4.5"));
-  w.host.SetText(1, "4.5");
-  EXPECT_FALSE(ControlDiffers(w.Row(1), w.host));
-  w.host.SetText(1, "4.50");  // the same number, another text
-  EXPECT_TRUE(ControlDiffers(w.Row(1), w.host));
-  w.host.SetText(1, "");
-  EXPECT_TRUE(ControlDiffers(w.Row(1), w.host));
+constexpr int kFrequency = 1301;   // ofre, text
+constexpr int kScrambling = 1211;  // zscr, list
+constexpr int kUnitName = 1303;    // gnam, text
+constexpr int kAudioSwitch = 1231; // "0003", derived list
+constexpr int kSoftware = 1309;    // gver, read-only text
+
+// =========================================================== per kind
+
+TEST(ControlChanges, AFreshlyRefreshedPageHasNoChanges) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  EXPECT_EQ(u.Changed(page), Ids{});
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 0);
+  EXPECT_FALSE(page.IsMarked(kFrequency));
 }
 
-TEST(ControlDiffers, ListComparesTheSelectedPosition) {
-  Window w;
-  w.Row(2).Set(std::int32_t{1});
-  w.host.Select(2, 1);
-  EXPECT_FALSE(ControlDiffers(w.Row(2), w.host));
-  w.host.Select(2, 2);
-  EXPECT_TRUE(ControlDiffers(w.Row(2), w.host));
-  w.host.Select(2, -1);  // nothing selected
-  EXPECT_TRUE(ControlDiffers(w.Row(2), w.host));
+TEST(ControlChanges, TextListAndTickDifferFromTheStoredValueInTableOrder) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  ASSERT_EQ(page.Text(kFrequency), "1250.00");
+  const int unitScrambling = page.Selected(kScrambling);
+  ASSERT_GT(unitScrambling, 0);
+  ASSERT_FALSE(page.Checked(ids::kManual));
+
+  page.SetText(kUnitName, "Studio");
+  page.Select(kScrambling, 0);
+  page.SetChecked(ids::kManual, true);
+  page.SetText(kFrequency, "1251");
+  // Table order: ofre, zscr, gnam ... evbr.
+  const Ids changed = u.Changed(page);
+  EXPECT_EQ(changed, (Ids{kFrequency, kScrambling, kUnitName, ids::kManual}));
+  EXPECT_TRUE(ShownValueDiffers(u.Row(kScrambling), page));
+
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 4);
+  EXPECT_TRUE(page.IsMarked(kFrequency));
+  EXPECT_EQ(page.MarkTip(kFrequency), "Unit's value: 1250.00");
+  EXPECT_EQ(page.MarkTip(kScrambling), "Unit's value: " + page.EntryText(kScrambling, unitScrambling));
+  EXPECT_EQ(page.MarkTip(kUnitName), "Unit's value: Unit 7");
+  EXPECT_EQ(page.MarkTip(ids::kManual), "Unit's value: not ticked");
+  EXPECT_FALSE(page.IsMarked(kSoftware));
 }
 
-TEST(ControlDiffers, CheckComparesTheTick) {
-  Window w;
-  w.Row(3).Set(std::uint8_t{1});
-  w.host.SetChecked(3, true);
-  EXPECT_FALSE(ControlDiffers(w.Row(3), w.host));
-  w.host.SetChecked(3, false);
-  EXPECT_TRUE(ControlDiffers(w.Row(3), w.host));
-  w.Row(3).Set(std::uint8_t{0});
-  EXPECT_FALSE(ControlDiffers(w.Row(3), w.host));
+TEST(ControlChanges, AChangeBackToTheUnitsValueClearsItsMark) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  const int unitScrambling = page.Selected(kScrambling);
+  page.Select(kScrambling, unitScrambling + 1);
+  page.SetText(kUnitName, "Studio");
+  ASSERT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 2);
+  page.Select(kScrambling, unitScrambling);
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 1);
+  EXPECT_FALSE(page.IsMarked(kScrambling));
+  EXPECT_EQ(page.MarkTip(kScrambling), "");
+  EXPECT_TRUE(page.IsMarked(kUnitName));
 }
 
-TEST(ControlDiffers, AddressComparesAllFourOctets) {
-  Window w;
-  w.Row(4).Set(std::uint32_t{0xC0A80102});
-  w.host.SetAddress(4, 0xC0A80102);
-  EXPECT_FALSE(ControlDiffers(w.Row(4), w.host));
-  w.host.SetAddress(4, 0xC0A80103);
-  EXPECT_TRUE(ControlDiffers(w.Row(4), w.host));
-  w.host.SetAddress(4, 0x00A80102);
-  EXPECT_TRUE(ControlDiffers(w.Row(4), w.host));
+TEST(ControlChanges, ARefreshAfterTheUnitTookTheChangeClearsEveryMark) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  page.SetText(kUnitName, "Studio");
+  page.Select(kScrambling, 0);
+  ASSERT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 2);
+  ASSERT_GT(Apply(u.ctx, u.tables.main, page), 0);
+  EXPECT_EQ(u.writes, (std::vector<std::string>{"zscr;0", "gnam;Studio"}));
+  u.values["gnam"] = "Studio";
+  u.values["zscr"] = "0";
+  u.Load(page);
+  EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 0);
+  EXPECT_FALSE(page.IsMarked(kUnitName));
+  EXPECT_FALSE(page.IsMarked(kScrambling));
 }
 
-TEST(ControlDiffers, StatusListNeverDiffers) {
-  Window w;
-  w.Row(5).Set(std::int32_t{0});
-  w.host.Select(5, 2);
-  EXPECT_FALSE(ControlDiffers(w.Row(5), w.host));
+TEST(ControlChanges, ARefreshTheUnitRefusedShowsItsValueAgainAndClearsTheMark) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  page.SetText(kUnitName, "Studio");
+  ASSERT_EQ(u.Changed(page), Ids{kUnitName});
+  u.Load(page);  // the unit still holds "Unit 7"
+  EXPECT_EQ(page.Text(kUnitName), "Unit 7");
+  EXPECT_EQ(u.Changed(page), Ids{});
 }
 
-TEST(ControlDiffers, ValueOfAnotherFormDiffers) {
-  // A list row holding a text (never the case after a refresh) is not
-  // taken for any position.
-  Window w;
-  w.Row(2).Set(std::string("1"));
-  w.host.Select(2, 1);
-  EXPECT_TRUE(ControlDiffers(w.Row(2), w.host));
+// ======================================================= what does not count
+
+TEST(ControlChanges, ReadOnlyRowsAndRowsOfOtherVariantsNeverCount) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  page.SetText(kSoftware, "V9");          // read-only
+  page.Select(ids::kK610VideoInput, 3);   // K610 only
+  EXPECT_EQ(u.Changed(page), Ids{});
+  EXPECT_TRUE(ShownValueDiffers(u.Row(kSoftware), page));  // it differs, but nobody can type there
 }
 
-TEST(ControlDiffers, WindowWithoutTheControlDoesNotDiffer) {
-  Window w;
-  const std::vector<int> ids = {2, 3};
-  MemoryHost other(ids);
-  EXPECT_FALSE(ControlDiffers(w.Row(1), other));
-  EXPECT_TRUE(ControlDiffers(w.Row(2), other));
+TEST(ControlChanges, AControlTheWindowLacksIsNoChange) {
+  ScriptedUnit u("K240");
+  MemoryHost page(std::vector<int>{kUnitName});
+  InitPage(page, u.tables.main);
+  u.Load(page);
+  EXPECT_EQ(u.Changed(page), Ids{});
+  EXPECT_FALSE(ShownValueDiffers(u.Row(kScrambling), page));
+  page.SetText(kUnitName, "Studio");
+  EXPECT_EQ(u.Changed(page), Ids{kUnitName});
+}
+
+TEST(ControlChanges, TheAudioSwitchThatApplyRewritesIsNoOperatorChange) {
+  ScriptedUnit u("K240");
+  u.values["aenc"] = "2";  // on, but not the setting "On" stands for
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  ASSERT_EQ(page.Selected(kAudioSwitch), 1);
+  EXPECT_EQ(u.Changed(page), Ids{});
+  // Apply still rewrites it: that is its own rule, not the operator's.
+  Apply(u.ctx, u.tables.main, page);
+  EXPECT_EQ(u.writes, (std::vector<std::string>{"aenc;5"}));
+}
+
+TEST(ControlChanges, TheResolutionShowingTheUnitsSmallSizeIsNoChange) {
+  ScriptedUnit u("K240");
+  u.values["eenc"] = "1";  // MPEG4
+  u.values["ecmd"] = "5";  // encoding at QSIF
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  ASSERT_EQ(page.SelectedText(ids::kResolution), "QSIF");
+  ASSERT_EQ(page.Selected(ids::kMpeg4EncodingMode), -1);  // mode 5 has no entry there
+  EXPECT_EQ(u.Changed(page), Ids{});
+
+  page.Select(ids::kResolution, 0);
+  EXPECT_EQ(u.Changed(page), Ids{ids::kResolution});
+  MarkUnappliedControls(u.tables.main, page, u.ctx.variant());
+  // The stored size, as the list names it for the PAL input.
+  EXPECT_EQ(page.MarkTip(ids::kResolution), "Unit's value: 528 x 576");
+}
+
+TEST(ControlChanges, WithNothingReadAControlCountsOnceItHoldsSomething) {
+  ScriptedUnit u("K240");
+  MemoryHost page = FullPage(u.tables.main);  // never refreshed
+  EXPECT_EQ(u.Changed(page), Ids{});
+  page.SetText(kUnitName, "Studio");
+  page.Select(kScrambling, 1);
+  EXPECT_EQ(u.Changed(page), (Ids{kScrambling, kUnitName}));
+  MarkUnappliedControls(u.tables.main, page, u.ctx.variant());
+  EXPECT_EQ(page.MarkTip(kUnitName), "Unit's value: not read");
+  page.SetText(kUnitName, "");
+  page.Select(kScrambling, -1);
+  EXPECT_EQ(u.Changed(page), Ids{});
+}
+
+TEST(ControlChanges, TheSatelliteModulatorTableCountsItsOwnControls) {
+  ScriptedUnit u("K240");
+  u.values = {{"smod", "2"}, {"scar", "1100"}, {"sdel", "1"}};
+  MemoryHost page = MemoryHost::ForTable(SatmodTableSpec());
+  InitPage(page, u.tables.satmod);
+  Refresh(u.ctx, u.tables.satmod, page);
+  ASSERT_EQ(page.SelectedText(1251), "16QAM");
+  EXPECT_EQ(UnappliedControls(u.tables.satmod, page, u.ctx.variant()), Ids{});
+  page.Select(1251, 0);
+  page.SetChecked(1380, false);
+  EXPECT_EQ(MarkUnappliedControls(u.tables.satmod, page, u.ctx.variant()), 2);
+  EXPECT_EQ(page.MarkTip(1251), "Unit's value: 16QAM");
+  EXPECT_EQ(page.MarkTip(1380), "Unit's value: ticked");
+}
+
+TEST(ControlChanges, TheCountReadsAsTheSystemSaysIt) {
+  EXPECT_EQ(UnappliedChangesText(0), "");
+  EXPECT_EQ(UnappliedChangesText(1), "1 unapplied change");
+  EXPECT_EQ(UnappliedChangesText(2), "2 unapplied changes");
+  EXPECT_EQ(UnappliedChangesText(17), "17 unapplied changes");
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ class RecordingPrompter : public params::Prompter {
       answers.pop_front();
       return a;
     }
-    if (buttons == params::MessageButtons::YesNoCancel) return params::Answer::Cancel;
+    if (buttons == params::MessageButtons::YesNoCancel || buttons == params::MessageButtons::ApplyDiscardCancel)
+      return params::Answer::Cancel;
     return buttons == params::MessageButtons::YesNo ? params::Answer::No : params::Answer::Ok;
   }
   void MessageWithReason(std::string_view title, std::string_view text, std::string_view why,

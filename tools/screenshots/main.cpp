@@ -1,20 +1,22 @@
 // vecta-screenshots: connects the desktop application's windows to one unit
 // on a serial device (the simulator's pseudo-terminal) and saves what they
-// look like as PNG files: the main window, the five pages of the Advanced
-// options window and, when the unit has one, the satellite modulator window,
-// the engineering window, the command dialogs and the review before a load;
-// with --status-monitor only the status monitor, after a run of samples
-// (start the simulator with --drift --drift-speed 300 so the values have
-// moved).
+// look like as PNG files: the main window (also with two unapplied changes
+// marked), the five pages of the Advanced options window and, when the unit
+// has one, the satellite modulator window, the engineering window, the
+// command dialogs and the review before a load; with --status-monitor only
+// the status monitor, after a run of samples (start the simulator with
+// --drift --drift-speed 300 so the values have moved).
 //
 //   vecta-screenshots --port /dev/pts/7 --out docs/screenshots --prefix K240 [--config-dir DIR] [--status-monitor]
 #include <QApplication>
+#include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
@@ -112,6 +114,31 @@ int CloseAndExitCode(vecta::gui::MainWindow& window, int failures) {
     std::_Exit(failures ? 1 : 0);
   }
   return failures ? 1 : 0;
+}
+
+// The main window with two changes the operator has not applied: another
+// scrambling mode and another frequency, their captions marked and counted.
+// A refresh then shows the unit's values again, so nothing asks at close.
+bool SaveUnappliedMain(vecta::gui::MainWindow& window, const QString& out, const QString& prefix) {
+  vecta::gui::QtControlHost& page = window.Page()->Host();
+  auto* scrambling = qobject_cast<QComboBox*>(page.Find(1211));
+  auto* frequency = qobject_cast<QLineEdit*>(page.Find(1301));
+  if (!scrambling || !frequency || scrambling->count() < 2) {
+    std::fprintf(stderr, "vecta-screenshots: the main settings page has no scrambling list or frequency\n");
+    return false;
+  }
+  // As the operator picks and types: the page hears of both.
+  const int other = scrambling->currentIndex() == 1 ? 2 : 1;
+  scrambling->setCurrentIndex(other);
+  emit scrambling->activated(other);
+  const QString typed = frequency->text() == QStringLiteral("1300.00") ? QStringLiteral("1400.00") : QStringLiteral("1300.00");
+  frequency->setText(typed);
+  emit frequency->textEdited(typed);
+  Pump(200, [] { return false; });
+  const bool saved = Save(&window, out, prefix + QStringLiteral("-main-unapplied.png"));
+  window.OnPageButton(vecta::params::ids::kMainRefresh);
+  window.WaitIdle(30000);
+  return saved;
 }
 
 // "Unit information" -> "unit-information".
@@ -317,6 +344,7 @@ int main(int argc, char** argv) {
       return CloseAndExitCode(window, failures);
     }
     failures += !Save(&window, out, prefix + QStringLiteral("-main.png"));
+    failures += !SaveUnappliedMain(window, out, prefix);
 
     window.OnPageButton(vecta::gui::ids::kAdvanced);
     window.WaitIdle(10000);
