@@ -33,7 +33,7 @@ class ConfigFileTest : public ConfigExchangeTest {
 
 // ---- Checksum
 
-TEST(ConfigChecksum, KnownVectors) {
+TEST(ConfigChecksum, MatchesChecksumsWorkedOutApart) {
   const Bytes abc = ToBytes("abc");
   EXPECT_EQ(ConfigChecksum(abc), 0xBC7DDB53u);
   EXPECT_EQ(ConfigChecksum({}), 0xFFFFFFFFu);
@@ -401,7 +401,7 @@ TEST(ConfigParser, WhatFollowsTheStreamEndIsNotRead) {
   EXPECT_EQ(p.data.images[0].records.size(), 1u);
 }
 
-TEST(ConfigParser, ErrorTexts) {
+TEST(ConfigParser, EachParseErrorHasItsMessage) {
   EXPECT_EQ(ConfigErrorText(ConfigError::None), "");
   EXPECT_EQ(ConfigErrorText(ConfigError::Truncated), "Config file is truncated");
   EXPECT_EQ(ConfigErrorText(ConfigError::TooLarge), "Config file is too large");

@@ -341,7 +341,7 @@ TEST(SimServerTcp, StopReturnsPromptlyMidDelayWithClientConnected) {
   EXPECT_TRUE(client.Closed());
 }
 
-TEST(SimServerTcp, StartFailures) {
+TEST(SimServerTcp, StartFailsOnATakenPortABadAddressNoTransportOrWhileRunning) {
   SimServer first;
   ASSERT_TRUE(StartSim(first, SimOverTcp()));
   std::string error;
