@@ -16,6 +16,7 @@
 #include <optional>
 #include <ostream>
 
+#include "app/connector.h"
 #include "app/session.h"
 #include "cli_ui.h"
 #include "watch.h"
@@ -374,6 +375,7 @@ class Tool {
   }
 
   int RestoreDefaults() {
+    if (int rc = LearnAddress()) return rc;
     session_.RestoreDefaults();
     return prompter_.ErrorShown() ? kExitLinkError : kExitOk;
   }
@@ -539,14 +541,12 @@ class Tool {
       t.readTotalConstant = *o_.readTimeoutMs;
       link_->SetInitialTimeouts(t);
     }
-    std::lock_guard lock(LinkLock());
-    if (std::uint32_t rc = link_->OpenSerialPort(index)) {
-      err_ << LinkErrorText(rc);
-      if (!link_->LastOpenError().empty()) err_ << ": " << link_->LastOpenError();
+    const app::SerialOpen open = connector_.OpenSerial(index);
+    if (open.code != kLinkOk) {
+      err_ << LinkErrorText(open.code);
+      if (!open.reason.empty()) err_ << ": " << open.reason;
       err_ << "\n";
-      if (link_->LastOpenError() == "Permission denied")
-        err_ << "Add your user to the 'dialout' group (sudo adduser $USER dialout), "
-                "then log out and in again.\n";
+      if (!open.hint.empty()) err_ << open.hint << "\n";
       return kExitLinkError;
     }
     return kExitOk;
@@ -564,7 +564,7 @@ class Tool {
       err_ << "Unable to connect: cannot resolve " << host << "\n";
       return kExitLinkError;
     }
-    link_->SetEthernetAddress(*ip);
+    connector_.PrepareEthernet(*ip, app::ConnectionKind::Rs232);
     link_->SetTcpPort(port);
     // As the desktop application does: a failed send or receive never closes
     // the socket.
@@ -575,8 +575,7 @@ class Tool {
       err_ << "Unable to connect" << (result < 0 ? " (no answer within 30 s)" : "") << "\n";
       return kExitLinkError;
     }
-    std::lock_guard linkLock(LinkLock());
-    link_->ProbeUnit();
+    connector_.Probe();
     return kExitOk;
   }
 
@@ -588,13 +587,8 @@ class Tool {
       addressKnown_ = true;
       return kExitOk;
     }
-    LinkReply reply;
-    if (std::uint32_t rc = Exchange(*link_, "9999rgadd;;", reply)) return LinkError(rc);
-    if (reply.status != '1') {
-      err_ << "The unit refused the address query\n";
-      return kExitLinkError;
-    }
-    unit_.unitAddress = std::atoi(reply.value.c_str());
+    // A unit that refuses the query is talked to at the address it had.
+    if (std::uint32_t rc = connector_.LearnAddress()) return LinkError(rc);
     addressKnown_ = true;
     return kExitOk;
   }
@@ -610,6 +604,7 @@ class Tool {
   params::UnitContext unit_;
   CliView view_;
   app::Session session_{unit_, view_};
+  app::Connector connector_{session_};
   bool addressKnown_ = false;
 };
 

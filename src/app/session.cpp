@@ -75,7 +75,8 @@ bool Session::RequireConnection() {
 std::uint32_t Session::LearnUnitAddress() {
   link::LinkReply reply;
   const std::uint32_t rc = Send(Printf("%c9999rgadd;;", link::kStx), reply);
-  if (rc == 0) {
+  // A unit that refuses the query has answered, but its value is no address.
+  if (rc == 0 && reply.status == '1') {
     unit_.unitAddress = std::atoi(reply.value.c_str());
     view_.ShowUnitAddress(unit_.unitAddress);
   }

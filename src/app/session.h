@@ -50,8 +50,9 @@ class Session {
   int CurrentConfig() const { return currentConfig_; }
   int ConfigCount() const { return configCount_; }
 
-  // Asks the attached unit for its address with the broadcast query; on a
-  // reply it becomes the unit address everywhere. Returns the link result.
+  // Asks the attached unit for its address with the broadcast query; an
+  // accepted reply becomes the unit address everywhere, a refused one
+  // leaves it as it was. Returns the link result.
   std::uint32_t LearnUnitAddress();
 
   // Board type, config tabs, current config, then the main table into the

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connector.h"
 #include "app/poll_thread.h"
 #include "app/session.h"
 #include "app/settings.h"
@@ -31,6 +32,8 @@
 
 class QAction;
 class QComboBox;
+class QHBoxLayout;
+class QVBoxLayout;
 class QPushButton;
 class QToolBar;
 class QRadioButton;
@@ -157,6 +160,9 @@ class MainWindow : public QMainWindow {
   class Notifier;
 
   void BuildWindow();
+  QHBoxLayout* BuildConnectionPanel(QWidget* central);
+  void BuildConfigArea(QWidget* central, QVBoxLayout* outer);
+  QHBoxLayout* BuildStatusRow(QWidget* central);
   void BuildMenus();
   void PlaceLogo();
   // Starts an operation; false (nothing done) while one runs. The window is
@@ -175,8 +181,18 @@ class MainWindow : public QMainWindow {
   void SetUnitAddressEverywhere(int address);
   void OpenAdvancedWindow();
   void OpenSatmodWindow();
+  // The connection workflow; the steps that talk to the unit are the
+  // connector's, run on the operation thread.
+  static void RunStartupScan(Core& core, int stored, const std::shared_ptr<std::atomic<bool>>& cancelled,
+                             app::ScanResult& scan);
+  void StartupScanEnded(const app::ScanResult& scan, bool cancelled);
+  void ConnectSerialPort();
+  void SerialConnectEnded(int index, const app::SerialConnect& outcome, const QString& portName);
   void StartEthernetConnect(const std::string& ip);
+  void RunEthernetAttempt(std::uint64_t attempt, const std::string& ip);
+  void EthernetDialogEnded(int result, const std::string& ip);
   void EthernetAttemptEnded(std::uint64_t attempt);
+  static void TakeEthernetConnection(Core& core, const std::string& ip, const std::string& lastAddressFile);
   void ApplyVariantToPage(const std::string& boardType);
   void SetConfigTabCount(int count);
   void SelectConfigTab(int index);

@@ -77,6 +77,13 @@ TEST_F(SessionTest, LearningTheAddressUsesTheBroadcastQuery) {
   EXPECT_EQ(Sent().at(0), Frame("9999rgadd;;"));
 }
 
+TEST_F(SessionTest, ARefusedAddressQueryLeavesTheAddressAsItWas) {
+  f.line().Reply(ReplyFrame(1, 'E', ""));
+  EXPECT_EQ(session.LearnUnitAddress(), 0u);
+  EXPECT_EQ(unit.unitAddress, 7);
+  EXPECT_EQ(view.shownAddress, -1);
+}
+
 TEST_F(SessionTest, RestoreDefaultsAnsweredNoSendsNothing) {
   session.SetConnected(true);
   prompter.answers = {params::Answer::No};

@@ -178,6 +178,36 @@ TEST_F(VectactlTest, BadFilesAreRefusedWithTheirMessage) {
   EXPECT_TRUE(Writes().empty());
 }
 
+// The reset goes to the unit's own address, learnt or given, like every
+// other command's requests.
+TEST_F(VectactlTest, RestoreDefaultsGoesToTheUnitsAddress) {
+  sim::SimOptions o;
+  o.tcpPort = 0;
+  o.unit.address = 7;
+  o.transcript = [this](const std::string& line) {
+    std::lock_guard lock(m);
+    transcript.push_back(line);
+  };
+  std::string error;
+  ASSERT_TRUE(server.Start(o, error)) << error;
+  tcp = "127.0.0.1:" + std::to_string(server.TcpPort());
+  auto resets = [this] {
+    std::lock_guard lock(m);
+    std::vector<std::string> r;
+    for (const std::string& line : transcript)
+      if (const auto at = line.find("wgdef;1;"); line.rfind("rx ", 0) == 0 && at != std::string::npos && at >= 7)
+        r.push_back(line.substr(at - 4, 4));
+    transcript.clear();
+    return r;
+  };
+  CtlRun r = Ctl({"--yes", "restore-defaults"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(resets(), std::vector<std::string>{"0007"});
+  r = Ctl({"--yes", "--address", "7", "restore-defaults"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(resets(), std::vector<std::string>{"0007"});
+}
+
 TEST_F(VectactlTest, RestoreDefaultsAnsweredNoAndKeysChecked) {
   Serve("K610");
   ForgetWrites();

@@ -409,6 +409,36 @@ TEST(BusyCursorAndStatusLine, SerialConnectWithoutAnAnswerSaysSoInTheStatusLineO
   EXPECT_EQ(w.StatusText(), "Unable to connect to fake1");
 }
 
+// A unit that refuses the address query has answered: the window connects,
+// but later requests keep the address it had instead of one read from the
+// refusal.
+TEST(SerialConnect, ARefusedAddressQueryConnectsAtTheAddressItHad) {
+  AppRig rig;
+  auto ports = std::make_shared<test::FakeSerialProvider>(1);
+  struct Seen {
+    std::mutex m;
+    std::vector<std::string> requests;  // address, operation and mnemonic
+  };
+  auto seen = std::make_shared<Seen>();  // the poll thread may still ask at the end
+  ports->state->responder = [seen](const Bytes& request) -> std::optional<Bytes> {
+    const std::string text(request.begin(), request.end());
+    std::lock_guard lock(seen->m);
+    seen->requests.push_back(text.substr(1, 9));
+    if (text.find("rgadd") != std::string::npos) return ReplyFrame(1, 'E', "");
+    if (text.find("rgbty") != std::string::npos) return ReplyFrame(1, '1', "K999");
+    return ReplyFrame(1, '1', text.find("rglod") != std::string::npos ? "1" : "0");
+  };
+  MainWindow& w = rig.StartWindow([&](gui::MainWindowOptions& o) { o.serialPorts = ports; });
+  ASSERT_TRUE(rig.Settle());
+  ExpectConnected(w);
+  EXPECT_EQ(w.Unit().unitAddress, 1);
+  EXPECT_EQ(w.ConnectedToLabel()->text(), "Connected to fake0, unit address 1, K999");
+  std::lock_guard lock(seen->m);
+  ASSERT_GE(seen->requests.size(), 2u);
+  EXPECT_EQ(seen->requests[0], "9999rgadd");
+  EXPECT_EQ(seen->requests[1], "0001rgbty");
+}
+
 // --------------------------------------------------- connected-to line
 
 TEST(ConnectedToLine, NamesThePortOrAddressTheUnitAddressAndTheBoard) {

@@ -1,0 +1,130 @@
+#include "app/connector.h"
+
+#include <mutex>
+#include <vector>
+
+#include "link/link_lock.h"
+
+namespace vecta::app {
+
+std::string SerialOpenHint(const std::string& systemReason) {
+  if (systemReason.find("ermission denied") == std::string::npos) return {};
+  return "Add your user to the \"dialout\" group (sudo usermod -aG dialout $USER), "
+         "then log out and in again.";
+}
+
+Connector::Connector(Session& session) : session_(session) {}
+
+link::CRavlenRemoteControl& Connector::Link() const { return *session_.Unit().link; }
+
+std::uint32_t Connector::LearnAddress() { return session_.LearnUnitAddress(); }
+
+SerialOpen Connector::OpenSerial(int index) {
+  SerialOpen open;
+  std::lock_guard lock(link::LinkLock());
+  open.code = Link().OpenSerialPort(index);
+  if (open.code == link::kLinkOk) return open;
+  open.reason = Link().LastOpenError();
+  open.hint = SerialOpenHint(open.reason);
+  return open;
+}
+
+void Connector::CloseOpen(ConnectionKind previous) {
+  if (previous == ConnectionKind::Ethernet) {
+    if (Link().IsConnected() || Link().HasSocket()) Link().CloseEthernet();
+  } else if (Link().SerialOpen()) {
+    Link().CloseSerialPort();
+  }
+}
+
+// ------------------------------------------------------------ the scan
+
+bool Connector::TryPort(int index, const std::string& name, const std::atomic<bool>& cancelled,
+                        const ScanHooks& hooks) {
+  if (cancelled) return false;
+  if (hooks.trying) hooks.trying(index, name);
+  if (OpenSerial(index).code != link::kLinkOk) return false;
+  if (LearnAddress() == link::kLinkOk) {
+    // A unit that answers after the search was called off is not taken.
+    const bool taken = hooks.take ? hooks.take() : !cancelled;
+    if (taken) return true;
+  }
+  std::lock_guard lock(link::LinkLock());
+  Link().CloseSerialPort();
+  return false;
+}
+
+ScanResult Connector::Scan(int storedPort, const std::atomic<bool>& cancelled, const ScanHooks& hooks) {
+  ScanResult scan;
+  scan.comPortIndex = storedPort;
+  const std::vector<link::SerialPortInfo> ports = Link().SerialPorts();
+  const int count = static_cast<int>(ports.size());
+  auto name = [&ports](int i) { return ports[static_cast<std::size_t>(i)].name; };
+  if (storedPort >= 0 && storedPort < count && TryPort(storedPort, name(storedPort), cancelled, hooks))
+    scan.found = storedPort;
+  if (scan.found < 0 && !cancelled) {
+    scan.comPortIndex = -1;
+    for (int i = 0; scan.found < 0 && i < count && !cancelled; ++i)
+      if (TryPort(i, name(i), cancelled, hooks)) scan.found = i;
+  }
+  if (scan.found >= 0) scan.comPortIndex = scan.found;
+  scan.cancelled = scan.found < 0 && cancelled;
+  return scan;
+}
+
+// ------------------------------------------------------ the serial connect
+
+SerialConnect Connector::ConnectSerial(int index, ConnectionKind previous, const std::function<void()>& closed) {
+  SerialConnect result;
+  {
+    std::lock_guard poll(link::PollLock());
+    std::lock_guard lock(link::LinkLock());
+    CloseOpen(previous);
+    if (closed) closed();
+    result.open = OpenSerial(index);
+  }
+  if (result.open.code != link::kLinkOk) {
+    result.result = SerialConnect::Result::OpenFailed;
+    return result;
+  }
+  result.queryCode = LearnAddress();
+  if (result.queryCode != link::kLinkOk) {
+    std::lock_guard lock(link::LinkLock());
+    Link().CloseSerialPort();
+    result.result = SerialConnect::Result::NoAnswer;
+    return result;
+  }
+  result.result = SerialConnect::Result::Connected;
+  return result;
+}
+
+// ---------------------------------------------------- the Ethernet connect
+
+void Connector::PrepareEthernet(const std::string& ip, ConnectionKind previous,
+                                const std::function<void()>& closed) {
+  std::lock_guard poll(link::PollLock());
+  std::lock_guard lock(link::LinkLock());
+  CloseOpen(previous);
+  if (closed) closed();
+  Link().SetEthernetAddress(ip);
+}
+
+void Connector::Probe() {
+  std::lock_guard lock(link::LinkLock());
+  Link().ProbeUnit();
+}
+
+EthernetResult Connector::FinishEthernet(const std::function<bool()>& take) {
+  Probe();
+  if (!Link().IsConnected()) return EthernetResult::NotConnected;
+  if (take && !take()) {
+    std::lock_guard poll(link::PollLock());
+    std::lock_guard lock(link::LinkLock());
+    Link().CloseEthernet();
+    return EthernetResult::Cancelled;
+  }
+  LearnAddress();
+  return EthernetResult::Connected;
+}
+
+}  // namespace vecta::app

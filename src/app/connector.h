@@ -1,0 +1,119 @@
+// Finding and connecting the unit: the start-up scan of the serial ports,
+// the serial connect and the Ethernet connect with their broadcast address
+// query, and the closing of whatever was open before. Qt-free: the main
+// window runs it on its operation thread and turns the outcomes into its
+// dialogs and labels; vectactl runs the same steps and prints them.
+//
+// Every exchange goes through the session (one exchange under the link lock
+// each); opening and closing hold the poll lock and then the link lock, so
+// no poll request falls between closing the old connection and opening the
+// new one.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/session.h"
+#include "app/settings.h"
+#include "link/link_errors.h"
+
+namespace vecta::app {
+
+// The advice shown under a serial port that could not be opened because the
+// user may not use serial ports; "" for every other reason.
+std::string SerialOpenHint(const std::string& systemReason);
+
+// A serial port that was (or was not) opened.
+struct SerialOpen {
+  std::uint32_t code = link::kLinkOk;  // the link's result of the open
+  std::string reason;                  // the system's reason when it failed
+  std::string hint;                    // SerialOpenHint(reason)
+};
+
+// How a serial connect ended.
+struct SerialConnect {
+  enum class Result {
+    Connected,   // the unit answered the address query; the port stays open
+    OpenFailed,  // the port did not open (see `open`)
+    NoAnswer,    // the port opened, nothing answered; the port is closed again
+  };
+  Result result = Result::NoAnswer;
+  SerialOpen open;
+  std::uint32_t queryCode = link::kLinkOk;  // the address query's result
+};
+
+// How the start-up scan ended.
+struct ScanResult {
+  int found = -1;         // the port index where a unit answered, -1 for none
+  int comPortIndex = -1;  // what the stored port index becomes
+  bool cancelled = false; // the operator called the search off
+};
+
+// What the scan tells its caller on the way; both may be left empty.
+struct ScanHooks {
+  // Before the port at `index` (named `name`) is opened.
+  std::function<void(int index, const std::string& name)> trying;
+  // A unit answered: true takes it and ends the scan. Without it a unit is
+  // taken unless the scan has been cancelled.
+  std::function<bool()> take;
+};
+
+// How the probe after an Ethernet connect attempt ended.
+enum class EthernetResult {
+  Connected,     // the unit answered; its address is learnt
+  NotConnected,  // no unit answered on the new connection
+  Cancelled,     // a unit answered but was not taken; the connection is closed
+};
+
+class Connector {
+ public:
+  explicit Connector(Session& session);
+
+  // Asks the attached unit for its address with the broadcast query; an
+  // accepted reply makes its value the unit address, a refused one leaves
+  // the address as it was. Returns the link result.
+  std::uint32_t LearnAddress();
+
+  // Opens the serial port at `index` under the link lock.
+  SerialOpen OpenSerial(int index);
+
+  // The start-up connection: the stored port first (when it exists), then
+  // every port in order. Ports that do not open are skipped; a port where no
+  // unit answers is closed before the next. `cancelled` is looked at before
+  // each port and when a unit has answered: a unit that answers after it
+  // was set is not taken and its port is closed.
+  ScanResult Scan(int storedPort, const std::atomic<bool>& cancelled, const ScanHooks& hooks = {});
+
+  // The Connect button over RS-232: closes the connection that is open (of
+  // kind `previous`), tells `closed`, opens the port and asks for the
+  // address. A port where nothing answers is closed again.
+  SerialConnect ConnectSerial(int index, ConnectionKind previous, const std::function<void()>& closed = {});
+
+  // Before an Ethernet connect attempt: closes the connection that is open
+  // (of kind `previous`), tells `closed` and gives the link the address.
+  void PrepareEthernet(const std::string& ip, ConnectionKind previous, const std::function<void()>& closed = {});
+
+  // The broadcast address query over a new TCP connection; the link's
+  // connected state follows its outcome.
+  void Probe();
+
+  // After an Ethernet connect attempt ended: the probe, then, when the unit
+  // answered and `take` (when given) agrees, the address is learnt;
+  // otherwise a connection that answered is closed again.
+  EthernetResult FinishEthernet(const std::function<bool()>& take = {});
+
+ private:
+  // Closes the open connection of kind `previous`; the caller holds the
+  // poll lock and the link lock.
+  void CloseOpen(ConnectionKind previous);
+  bool TryPort(int index, const std::string& name, const std::atomic<bool>& cancelled, const ScanHooks& hooks);
+
+  // The session's link, as it is when a step runs.
+  link::CRavlenRemoteControl& Link() const;
+
+  Session& session_;
+};
+
+}  // namespace vecta::app

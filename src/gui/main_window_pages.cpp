@@ -1,0 +1,151 @@
+// The main window's settings pages: the page buttons, the Advanced options
+// and satellite modulator windows, the RF output button and the config tabs.
+#include "gui/main_window.h"
+
+#include <QTabBar>
+
+#include "params/config_file.h"
+#include "params/config_set.h"
+#include "params/page_rules.h"
+#include "params/refresh.h"
+#include "gui/main_window_parts.h"
+
+namespace vecta::gui {
+
+using namespace main_window_detail;
+
+void MainWindow::ApplyVariantToPage(const std::string& boardType) {
+  launch_.boardType = boardType;
+  shownBoard_ = boardType;
+  UpdateConnectedTo();
+  page_->LayOutForBoard(params::VariantOf(boardType));
+}
+
+void MainWindow::SetConfigTabCount(int count) {
+  const QSignalBlocker block(tabs_);
+  while (tabs_->count() < count) tabs_->addTab(QStringLiteral("Config %1").arg(tabs_->count() + 1));
+  while (tabs_->count() > count) tabs_->removeTab(tabs_->count() - 1);
+}
+
+void MainWindow::SelectConfigTab(int index) {
+  const QSignalBlocker block(tabs_);
+  if (index >= 0 && index < tabs_->count()) tabs_->setCurrentIndex(index);
+}
+// ------------------------------------------------------- the page buttons
+
+void MainWindow::OnPageButton(int id) {
+  if (runner_->Running()) return;
+  switch (id) {
+    case button::kAdvanced:
+      OpenAdvancedWindow();
+      return;
+    case button::kSatmod:
+      OpenSatmodWindow();
+      return;
+    case button::kMainApply:
+      Run([](Core& core) { core.session->ApplyRequest(); }, {}, QStringLiteral("Writing the settings..."));
+      return;
+    case button::kMainRefresh:
+      Run([](Core& core) { core.session->RefreshRequest(); }, {}, QStringLiteral("Reading the unit's settings..."));
+      return;
+    case button::kSaveConfigFile:
+      Run([](Core& core) { params::SaveConfigToFile(core.unit, core.session->CurrentConfig()); }, {},
+          QStringLiteral("Saving the configuration to a file..."));
+      return;
+    case button::kLoadConfigFile:
+      Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+          QStringLiteral("Loading a configuration from a file..."));
+      return;
+    case 1001:  // Save config set
+      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+          QStringLiteral("Saving the configuration set..."));
+      return;
+    case 1002:  // Load config set
+      Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
+          QStringLiteral("Loading the configuration set..."));
+      return;
+    case button::kWriteKey:
+      OnWriteKey();
+      return;
+    default:
+      return;
+  }
+}
+
+void MainWindow::OpenAdvancedWindow() {
+  if (!core_->session->Connected()) {
+    options_.prompter->Message("Error", "No connection currently", params::MessageIcon::Exclamation);
+    return;
+  }
+  if (advanced_) {
+    advanced_->raise();
+    advanced_->activateWindow();
+    return;
+  }
+  advanced_ = new AdvancedOptionsWindow(core_->unit, icon_);
+  connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, &MainWindow::OnAdvancedButton);
+  if (busyDepth_ > 0)
+    for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, false);
+  advanced_->show();
+  advanced_->raise();
+  advanced_->activateWindow();
+}
+
+void MainWindow::OnAdvancedButton(int id) {
+  if (runner_->Running() || !advanced_) return;
+  if (id == button::kWindowApply) {
+    Run([](Core& core) {
+      const std::vector<ControlHost*> pages = core.view->AdvancedPages();
+      core.session->ApplyAdvancedWindow(pages);
+    }, {}, QStringLiteral("Writing the settings..."));
+  } else if (id == button::kWindowRefresh) {
+    Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
+  }
+}
+
+void MainWindow::OpenSatmodWindow() {
+  if (!core_->session->Connected()) {
+    options_.prompter->Message("Error", "No connection currently", params::MessageIcon::Exclamation);
+    return;
+  }
+  if (satmod_) {
+    satmod_->raise();
+    satmod_->activateWindow();
+    return;
+  }
+  satmod_ = new SatmodWindow(icon_);
+  connect(satmod_, &SatmodWindow::ButtonPressed, this, &MainWindow::OnSatmodButton);
+  params::InitPage(satmod_->Host(), core_->tables->satmod);
+  // Unlike the Advanced options window, this one reads the unit as it opens.
+  Run([](Core& core) { core.session->ReadSatmodWindow(core.view->SatmodHost()); },
+      [this] {
+        if (!satmod_) return;
+        satmod_->show();
+        satmod_->raise();
+        satmod_->activateWindow();
+      },
+      QStringLiteral("Reading the satellite modulator's settings..."));
+}
+
+void MainWindow::OnSatmodButton(int id) {
+  if (runner_->Running() || !satmod_) return;
+  if (id == button::kWindowApply)
+    Run([](Core& core) { core.session->ApplySatmodWindow(core.view->SatmodHost()); }, {},
+        QStringLiteral("Writing the satellite modulator's settings..."));
+  else if (id == button::kWindowRefresh)
+    Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
+}
+
+void MainWindow::OnRfOutput() {
+  if (runner_->Running()) return;
+  Run([](Core& core) { core.session->ToggleRfOutput(); }, {}, QStringLiteral("Switching the RF output..."));
+}
+
+void MainWindow::OnConfigTabChanged(int index) {
+  if (runner_->Running() || index < 0) return;
+  if (!core_->link->IsConnected()) return;  // only the selection changes
+  Run([index](Core& core) { core.session->ChangeConfigTab(index); }, {},
+      QStringLiteral("Loading config %1...").arg(index + 1));
+}
+
+}  // namespace vecta::gui
