@@ -181,23 +181,18 @@ TEST_F(VectactlTest, BadFilesAreRefusedWithTheirMessage) {
 // The reset goes to the unit's own address, learnt or given, like every
 // other command's requests.
 TEST_F(VectactlTest, RestoreDefaultsGoesToTheUnitsAddress) {
-  sim::SimOptions o;
-  o.tcpPort = 0;
+  sim::SimOptions o = SimOverTcp();
   o.unit.address = 7;
-  o.transcript = [this](const std::string& line) {
-    std::lock_guard lock(m);
-    transcript.push_back(line);
-  };
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
-  tcp = "127.0.0.1:" + std::to_string(server.TcpPort());
-  auto resets = [this] {
-    std::lock_guard lock(m);
+  transcript.Attach(o);
+  ASSERT_TRUE(StartSim(server, o));
+  // The addresses of the resets the unit received since the last look.
+  std::size_t seen = 0;
+  auto resets = [&] {
+    const std::vector<std::string> received = transcript.Received();
     std::vector<std::string> r;
-    for (const std::string& line : transcript)
-      if (const auto at = line.find("wgdef;1;"); line.rfind("rx ", 0) == 0 && at != std::string::npos && at >= 7)
-        r.push_back(line.substr(at - 4, 4));
-    transcript.clear();
+    for (; seen < received.size(); ++seen)
+      if (const auto at = received[seen].find("wgdef;1;"); at != std::string::npos && at >= 4)
+        r.push_back(received[seen].substr(at - 4, 4));
     return r;
   };
   CtlRun r = Ctl({"--yes", "restore-defaults"});
