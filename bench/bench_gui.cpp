@@ -105,7 +105,7 @@ struct ConnectedK610 {
   // Opens the Advanced options window and handles events until it has been
   // painted; null when it did not open.
   gui::AdvancedOptionsWindow* OpenAdvanced() {
-    window->OnPageButton(gui::button::kAdvanced);
+    window->OnPageButton(gui::ids::kAdvanced);
     gui::AdvancedOptionsWindow* advanced = window->Advanced();
     if (!advanced) return nullptr;
     auto* watch = new PaintWatch(advanced);

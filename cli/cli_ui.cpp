@@ -68,8 +68,8 @@ void TerminalPrompter::Draw() {
 }
 
 CliView::CliView()
-    : page(params::MemoryHost::ForTable(params::MainTableSpec())),
-      satmod(params::MemoryHost::ForTable(params::SatmodTableSpec())) {
+    : page(params::MemoryHost::ForTable(params::MainTableRows())),
+      satmod(params::MemoryHost::ForTable(params::SatmodTableRows())) {
   params::ParamTables blank;
   params::InitPage(page, blank.main);
   params::InitPage(satmod, blank.satmod);

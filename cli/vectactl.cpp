@@ -101,7 +101,7 @@ void PrintBytes(std::ostream& out, const std::string& bytes) {
 }
 
 // The wire text the program would write for a stored value.
-std::string WireText(const params::RowSpec& row, const std::optional<params::Value>& value) {
+std::string WireText(const params::RowDescriptor& row, const std::optional<params::Value>& value) {
   if (!value) return {};
   switch (row.kind) {
     case params::Kind::Text:
@@ -185,7 +185,7 @@ class Tool {
     nlohmann::json rows = nlohmann::json::array();
     auto list = [&](params::ParamTable& table, const char* name) {
       for (const auto& row : table.Rows()) {
-        const params::RowSpec& desc = row.Desc();
+        const params::RowDescriptor& desc = row.Desc();
         if (!params::RowExists(desc, variant)) continue;
         const auto value = row.Get();
         const std::string shown = params::ShownValue(desc, value);
@@ -247,7 +247,7 @@ class Tool {
     params::ParamTable* table = nullptr;
     params::ParamRow* row = RowToSet(mnemonic, table);
     if (!row) return NoSuchRow(mnemonic);
-    const params::RowSpec& desc = row->Desc();
+    const params::RowDescriptor& desc = row->Desc();
     // The manual bitrate is typed in its edit and written through the box.
     if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
       err_ << mnemonic << " is shown only; it cannot be set\n";
@@ -258,8 +258,8 @@ class Tool {
       return kExitUsage;
     }
     const params::Variant variant = unit_.variant();
-    const bool k240Resolution = variant != params::Variant::K610 && desc.control == params::ctl::kResolution;
-    if (variant != params::Variant::K610 && desc.control == params::ctl::kMpeg4EncodingMode &&
+    const bool k240Resolution = variant != params::Variant::K610 && desc.control == params::ids::kResolution;
+    if (variant != params::Variant::K610 && desc.control == params::ids::kMpeg4EncodingMode &&
         unit_.rules.encoderIndex == 0) {
       err_ << mnemonic << " is the MPEG4 encoding mode; the encoder is MPEG2 now\n";
       return kExitUsage;
@@ -417,7 +417,7 @@ class Tool {
       return "The value for " + mnemonic + " is longer than " + std::to_string(kMaxValueLength) + " characters";
     for (params::ParamTable* table : tables_.All())
       for (const auto& row : table->Rows()) {
-        const params::RowSpec& desc = row.Desc();
+        const params::RowDescriptor& desc = row.Desc();
         if (row.Mnemonic() != mnemonic || desc.kind != params::Kind::Text || !NumericRow(desc)) continue;
         char* end = nullptr;
         const double number = std::strtod(text.c_str(), &end);
@@ -428,7 +428,7 @@ class Tool {
     return std::nullopt;
   }
 
-  static bool NumericRow(const params::RowSpec& desc) {
+  static bool NumericRow(const params::RowDescriptor& desc) {
     using namespace params::flag;
     return desc.Has(kLevel | kTenths | kTenthsToo | kNegativeTenths | kHundredths | kThousandths |
                     kTwoDecimals | kTrim | kBitratePair);
@@ -445,11 +445,13 @@ class Tool {
     int wanted = 0;
     const params::ParamTable& main = tables_.main;
     if (mnemonic == "ampr")
-      wanted = main.StoredListPosition("aenc") <= 12 ? params::ctl::kLayer1AudioRate : params::ctl::kLayer2AudioRate;
+      wanted = main.StoredListPosition("aenc") <= 12 ? params::ids::kLayer1AudioRate : params::ids::kLayer2AudioRate;
     else if (mnemonic == "a1br")
-      wanted = main.StoredListPosition("a1en") <= 2 ? params::ctl::kEncoder1Layer1Rate : params::ctl::kEncoder1Layer2Rate;
+      wanted =
+          main.StoredListPosition("a1en") <= 2 ? params::ids::kEncoder1Layer1Rate : params::ids::kEncoder1Layer2Rate;
     else if (mnemonic == "a2br")
-      wanted = main.StoredListPosition("a2en") <= 2 ? params::ctl::kEncoder2Layer1Rate : params::ctl::kEncoder2Layer2Rate;
+      wanted =
+          main.StoredListPosition("a2en") <= 2 ? params::ids::kEncoder2Layer1Rate : params::ids::kEncoder2Layer2Rate;
     for (auto& [row, t] : found)
       if (row->Desc().control == wanted) {
         table = t;
@@ -461,13 +463,14 @@ class Tool {
 
   // What the unit should hold once the page's control is applied, as the
   // wire text; "" when that cannot be told (derived rows).
-  static std::string AskedWire(const params::RowSpec& desc, const params::ControlHost& page, std::int32_t position) {
+  static std::string AskedWire(const params::RowDescriptor& desc, const params::ControlHost& page,
+                               std::int32_t position) {
     if (desc.Derived()) return {};
     switch (desc.kind) {
       case params::Kind::Text:
         return params::FormTextValue(desc, page.Text(desc.control));
       case params::Kind::List:
-        if (position > 3 && desc.control == params::ctl::kResolution) return {};  // held in ecmd
+        if (position > 3 && desc.control == params::ids::kResolution) return {};  // held in ecmd
         return params::FormListValue(desc, position).value_or("");
       case params::Kind::Check:
         return desc.Has(params::flag::kBitratePair) ? std::string() : params::FormCheckValue(page.Checked(desc.control));
@@ -479,13 +482,13 @@ class Tool {
   }
 
   // Numbers compare by value: the unit may give 4.500 for 4.5.
-  static bool SameWire(const params::RowSpec& desc, const std::string& held, const std::string& asked) {
+  static bool SameWire(const params::RowDescriptor& desc, const std::string& held, const std::string& asked) {
     if (held == asked) return true;
     if (desc.kind != params::Kind::Text || !NumericRow(desc) || held.empty()) return false;
     return std::fabs(std::strtod(held.c_str(), nullptr) - std::strtod(asked.c_str(), nullptr)) < 1e-9;
   }
 
-  static std::string HeldWire(const params::RowSpec& desc, const params::ParamRow& row) {
+  static std::string HeldWire(const params::RowDescriptor& desc, const params::ParamRow& row) {
     const auto value = row.Get();
     if (!value) return {};
     switch (desc.kind) {
@@ -638,7 +641,7 @@ std::string ShownRecord(const params::ConfigRecord& record) {
   for (params::ParamTable* table : blank.All()) {
     for (const auto& row : table->Rows()) {
       if (row.Mnemonic() != record.mnemonic) continue;
-      const params::RowSpec& desc = row.Desc();
+      const params::RowDescriptor& desc = row.Desc();
       std::string shown;
       switch (desc.kind) {
         case params::Kind::Text:

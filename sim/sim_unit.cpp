@@ -359,7 +359,7 @@ SimUnit::Built SimUnit::Write(const std::string& mnemonic, const std::string& va
       store_.Set(mnemonic, *accepted);
       // A manual bitrate (kbit/s) becomes the bitrate the encoder runs at;
       // back on automatic the encoder returns to its own choice.
-      const params::RowSpec* row = param->rows.empty() ? nullptr : param->rows.front();
+      const params::RowDescriptor* row = param->rows.empty() ? nullptr : param->rows.front();
       if (row && row->Has(params::flag::kBitratePair) && row->kind == params::Kind::Check) {
         char rate[32];
         std::snprintf(rate, sizeof rate, "%.3f", std::stoll(*accepted) / 1000.0);

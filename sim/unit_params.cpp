@@ -8,7 +8,7 @@
 namespace vecta::sim {
 
 using params::Kind;
-using params::RowSpec;
+using params::RowDescriptor;
 using params::Variant;
 namespace flag = params::flag;
 
@@ -75,13 +75,13 @@ bool Printable(std::string_view text) {
   return true;
 }
 
-bool ValidListValue(const RowSpec& row, long long wire) {
+bool ValidListValue(const RowDescriptor& row, long long wire) {
   if (!row.options || wire < 0 || wire >= static_cast<long long>(row.options->size())) return false;
   return (*row.options)[static_cast<std::size_t>(wire)] != params::kEmptyOption;
 }
 
-bool ValidInAll(const std::vector<const RowSpec*>& rows, long long wire) {
-  for (const RowSpec* row : rows)
+bool ValidInAll(const std::vector<const RowDescriptor*>& rows, long long wire) {
+  for (const RowDescriptor* row : rows)
     if (!ValidListValue(*row, wire)) return false;
   return true;
 }
@@ -129,7 +129,7 @@ std::string TextSeed(const UnitParam& p, int configuration, const UnitOptions& u
   if (m == "sfre") return "11750";
   if (m == "sorb") return "28.2";
   // A row without a default of its own: something its format reads.
-  const RowSpec& row = *p.rows.front();
+  const RowDescriptor& row = *p.rows.front();
   if (row.Has(flag::kLevel)) return "1274";
   if (row.Has(flag::kTwoDecimals)) return "0.00";
   if (row.Has(flag::kTrim) || row.Has(flag::kTenths) || row.Has(flag::kTenthsToo) ||
@@ -170,14 +170,14 @@ bool IsHex(std::string_view text, std::size_t digits) {
 }
 
 bool IsSatmodMnemonic(std::string_view mnemonic) {
-  for (const RowSpec& row : params::SatmodTableSpec())
+  for (const RowDescriptor& row : params::SatmodTableRows())
     if (mnemonic == row.mnemonic) return true;
   return false;
 }
 
 ParamCatalogue::ParamCatalogue(const std::string& board, bool satmod) : variant_(params::VariantOf(board)) {
   std::map<std::string, std::size_t, std::less<>> index;
-  auto add = [&](const RowSpec& row) {
+  auto add = [&](const RowDescriptor& row) {
     if (row.Derived() || ServedByUnit(row.mnemonic) || !params::RowExists(row, variant_)) return;
     if (!satmod && IsSatmodMnemonic(row.mnemonic)) return;
     auto [it, fresh] = index.try_emplace(row.mnemonic, params_.size());
@@ -193,8 +193,8 @@ ParamCatalogue::ParamCatalogue(const std::string& board, bool satmod) : variant_
     }
     params_[it->second].rows.push_back(&row);
   };
-  for (const RowSpec& row : params::MainTableSpec()) add(row);
-  for (const RowSpec& row : params::SatmodTableSpec()) add(row);
+  for (const RowDescriptor& row : params::MainTableRows()) add(row);
+  for (const RowDescriptor& row : params::SatmodTableRows()) add(row);
 
   auto calibration = [&](const char* m, Form form, bool k240Only) {
     if (k240Only && variant_ != Variant::K240) return;
@@ -219,7 +219,7 @@ const UnitParam* ParamCatalogue::Find(std::string_view mnemonic) const {
 std::string ParamCatalogue::Seed(const UnitParam& p, int configuration, const UnitOptions& unit) const {
   if (p.form == Form::Frequency) return FrequencySeed(p.mnemonic, variant_);
   if (p.form == Form::Level) return std::to_string(1274 - 6 * (p.mnemonic[3] - '1'));
-  const RowSpec& row = *p.rows.front();
+  const RowDescriptor& row = *p.rows.front();
   switch (row.kind) {
     case Kind::List:
     case Kind::StatusList: {
@@ -255,13 +255,13 @@ std::optional<std::string> ParamCatalogue::Accept(const UnitParam& p, const std:
     return std::to_string(n);
   }
 
-  const RowSpec& row = *p.rows.front();
+  const RowDescriptor& row = *p.rows.front();
   switch (row.kind) {
     case Kind::List:
     case Kind::StatusList: {
       if (!ParsePlainDecimal(value, 5, n)) return std::nullopt;
       bool valid = false;
-      for (const RowSpec* r : p.rows) valid = valid || ValidListValue(*r, n);
+      for (const RowDescriptor* r : p.rows) valid = valid || ValidListValue(*r, n);
       // Outside the K610, MPEG4 at SIF and QSIF size is held as encoding
       // modes 4 and 5 beyond the list of the four ordinary modes.
       if (!valid && p.mnemonic == "ecmd" && variant_ != Variant::K610 && (n == 4 || n == 5))

@@ -36,7 +36,7 @@ struct UnitParam {
   // The rows of the mnemonic that exist for the board, in table order (a
   // mnemonic may have one row per variant, or two on one variant); empty for
   // the calibration parameters.
-  std::vector<const params::RowSpec*> rows;
+  std::vector<const params::RowDescriptor*> rows;
 };
 
 // Looks up another value of the same configuration ("" when unknown).

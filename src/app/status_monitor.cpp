@@ -43,9 +43,9 @@ constexpr MonitoredValue kMonitored[] = {
     {"stmp", true, "Modulator temperature", "\u00b0C"},
 };
 
-const params::RowSpec* FindSpec(std::span<const params::RowSpec> table, std::string_view mnemonic,
+const params::RowDescriptor* FindDescriptor(std::span<const params::RowDescriptor> table, std::string_view mnemonic,
                                 params::Variant variant) {
-  for (const params::RowSpec& row : table)
+  for (const params::RowDescriptor& row : table)
     if (mnemonic == row.mnemonic && params::RowExists(row, variant)) return &row;
   return nullptr;
 }
@@ -104,8 +104,8 @@ std::vector<StatusRow> StatusRowsFor(params::Variant variant, bool modulatorAnsw
   std::vector<StatusRow> rows;
   for (const MonitoredValue& m : kMonitored) {
     if (m.satmod && !modulatorAnswers) continue;
-    const params::RowSpec* descriptor =
-        FindSpec(m.satmod ? params::SatmodTableSpec() : params::MainTableSpec(), m.mnemonic, variant);
+    const params::RowDescriptor* descriptor =
+        FindDescriptor(m.satmod ? params::SatmodTableRows() : params::MainTableRows(), m.mnemonic, variant);
     if (!descriptor) continue;
     StatusRow row;
     row.descriptor = descriptor;

@@ -51,7 +51,7 @@ struct StatusRow {
     Number,  // a text row: a number with its unit, drawn as a line
     State,   // a list row: one of its options, drawn as steps
   };
-  const params::RowSpec* descriptor = nullptr;  // the table row it is read and converted by
+  const params::RowDescriptor* descriptor = nullptr;  // the table row it is read and converted by
   std::string_view name;                       // "Battery voltage"
   std::string_view unit;                       // "V", "°C"; empty for a state
   Form form = Form::Number;

@@ -166,11 +166,11 @@ void MainWindow::SetBusy(bool busy) {
   connect_->setEnabled(enable);
   saveSet_->setEnabled(enable);
   loadSet_->setEnabled(enable);
-  for (int id : {button::kAdvanced, button::kSaveConfigFile, button::kLoadConfigFile, button::kMainApply,
-                 button::kMainRefresh})
+  for (int id : {ids::kAdvanced, ids::kSaveConfigFile, ids::kLoadConfigFile, ids::kMainApply,
+                 ids::kMainRefresh})
     page_->Host().Enable(id, enable);
   if (advanced_)
-    for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, enable);
+    for (int id : {ids::kWindowRefresh, ids::kWindowApply}) advanced_->Host().Enable(id, enable);
 }
 
 void MainWindow::ShowConnected(bool connected) {

@@ -110,7 +110,8 @@ class MainWindow : public QMainWindow {
   QLabel* ConnectedToLabel() const { return connectedTo_; }
   // The status line: what runs now, or how the last operation ended.
   QString StatusText() const;
-  // The icon id a lamp (1024, 1027, 1056) shows now.
+  // The icon id a lamp (params::kLampVideoLock, kLampRfOutput, kLampConnection)
+  // shows now.
   int LampIcon(int lamp) const;
 
   // The button handlers, as the operator's presses call them.

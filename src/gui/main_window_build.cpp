@@ -58,8 +58,8 @@ void MainWindow::BuildWindow() {
 
   connect(connect_, &QPushButton::clicked, this, &MainWindow::OnConnect);
   connect(address_, &IpAddressEdit::returnPressed, connect_, &QPushButton::click);
-  connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(1001); });
-  connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(1002); });
+  connect(saveSet_, &QPushButton::clicked, this, [this] { OnPageButton(ids::kSaveConfigSet); });
+  connect(loadSet_, &QPushButton::clicked, this, [this] { OnPageButton(ids::kLoadConfigSet); });
   connect(rfLamp_, &QPushButton::clicked, this, &MainWindow::OnRfOutput);
   connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::OnConfigTabChanged);
   connect(page_, &MainSettingsPage::ButtonPressed, this, &MainWindow::OnPageButton);
@@ -73,17 +73,17 @@ QHBoxLayout* MainWindow::BuildConnectionPanel(QWidget* central) {
   auto* cgrid = new QGridLayout(connection);
   rs232_ = new QRadioButton(QStringLiteral("RS232"), connection);
   ethernet_ = new QRadioButton(QStringLiteral("Ethernet"), connection);
-  SetControlId(rs232_, 1140);
-  SetControlId(ethernet_, 1141);
+  SetControlId(rs232_, ids::kRs232);
+  SetControlId(ethernet_, ids::kEthernet);
   rs232_->setChecked(true);
   ports_ = new QComboBox(connection);
-  SetControlId(ports_, 1029);
+  SetControlId(ports_, ids::kSerialPort);
   ports_->setMinimumContentsLength(10);
   ports_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   address_ = new IpAddressEdit(connection);
-  SetControlId(address_, 1150);
+  SetControlId(address_, ids::kIpAddress);
   connect_ = new QPushButton(QStringLiteral("Connect"), connection);
-  SetControlId(connect_, 1003);
+  SetControlId(connect_, ids::kConnect);
   connect_->setAutoDefault(false);
   auto* portLabel = new QLabel(QStringLiteral("Port"), connection);
   portLabel->setBuddy(ports_);
@@ -100,8 +100,8 @@ QHBoxLayout* MainWindow::BuildConnectionPanel(QWidget* central) {
   auto* sets = new QVBoxLayout;
   saveSet_ = new QPushButton(QStringLiteral("Save config set"), central);
   loadSet_ = new QPushButton(QStringLiteral("Load config set"), central);
-  SetControlId(saveSet_, 1001);
-  SetControlId(loadSet_, 1002);
+  SetControlId(saveSet_, ids::kSaveConfigSet);
+  SetControlId(loadSet_, ids::kLoadConfigSet);
   saveSet_->setAutoDefault(false);
   loadSet_->setAutoDefault(false);
   sets->addWidget(saveSet_);
@@ -115,7 +115,7 @@ QHBoxLayout* MainWindow::BuildConnectionPanel(QWidget* central) {
 // The config tabs with the main settings page in their display area.
 void MainWindow::BuildConfigArea(QWidget* central, QVBoxLayout* outer) {
   tabs_ = new QTabBar(central);
-  SetControlId(tabs_, 1000);
+  SetControlId(tabs_, ids::kConfigTabs);
   tabs_->setExpanding(false);
   tabs_->setUsesScrollButtons(true);
   tabs_->setDrawBase(false);
@@ -136,10 +136,10 @@ QHBoxLayout* MainWindow::BuildStatusRow(QWidget* central) {
   auto* status = new QHBoxLayout;
   auto* labels = new QVBoxLayout;
   pollingLabel_ = new QLabel(central);
-  SetControlId(pollingLabel_, 1006);
+  SetControlId(pollingLabel_, ids::kPollingLabel);
   pollingLabel_->setStyleSheet(QStringLiteral("color: blue;"));
   connectionLabel_ = new QLabel(central);
-  SetControlId(connectionLabel_, 1031);
+  SetControlId(connectionLabel_, ids::kConnectionLabel);
   labels->addWidget(pollingLabel_);
   labels->addWidget(connectionLabel_);
   status->addLayout(labels);
@@ -170,7 +170,7 @@ QHBoxLayout* MainWindow::BuildStatusRow(QWidget* central) {
   logoArea_ = new QWidget(central);
   logoArea_->setFixedSize(logoFrame + QSize(2 * kLogoEdge, 2 * kLogoEdge));
   logo_ = new QLabel(logoArea_);
-  SetControlId(logo_, 1007);
+  SetControlId(logo_, ids::kLogo);
   logo_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   logo_->setLineWidth(kLogoEdge);
   logo_->setAlignment(Qt::AlignCenter);

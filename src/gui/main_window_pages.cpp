@@ -36,35 +36,35 @@ void MainWindow::SelectConfigTab(int index) {
 void MainWindow::OnPageButton(int id) {
   if (runner_->Running()) return;
   switch (id) {
-    case button::kAdvanced:
+    case ids::kAdvanced:
       OpenAdvancedWindow();
       return;
-    case button::kSatmod:
+    case ids::kSatmod:
       OpenSatmodWindow();
       return;
-    case button::kMainApply:
+    case ids::kMainApply:
       Run([](Core& core) { core.session->ApplyRequest(); }, {}, QStringLiteral("Writing the settings..."));
       return;
-    case button::kMainRefresh:
+    case ids::kMainRefresh:
       Run([](Core& core) { core.session->RefreshRequest(); }, {}, QStringLiteral("Reading the unit's settings..."));
       return;
-    case button::kSaveConfigFile:
+    case ids::kSaveConfigFile:
       Run([](Core& core) { params::SaveConfigToFile(core.unit, core.session->CurrentConfig()); }, {},
           QStringLiteral("Saving the configuration to a file..."));
       return;
-    case button::kLoadConfigFile:
+    case ids::kLoadConfigFile:
       Run([](Core& core) { params::LoadConfigFromFile(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Loading a configuration from a file..."));
       return;
-    case 1001:  // Save config set
+    case ids::kSaveConfigSet:
       Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Saving the configuration set..."));
       return;
-    case 1002:  // Load config set
+    case ids::kLoadConfigSet:
       Run([](Core& core) { params::LoadConfigSet(core.unit, [&core] { core.session->FullRefresh(); }); }, {},
           QStringLiteral("Loading the configuration set..."));
       return;
-    case button::kWriteKey:
+    case ids::kWriteKey:
       OnWriteKey();
       return;
     default:
@@ -85,7 +85,7 @@ void MainWindow::OpenAdvancedWindow() {
   advanced_ = new AdvancedOptionsWindow(core_->unit, icon_);
   connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, &MainWindow::OnAdvancedButton);
   if (busyDepth_ > 0)
-    for (int id : {button::kWindowRefresh, button::kWindowApply}) advanced_->Host().Enable(id, false);
+    for (int id : {ids::kWindowRefresh, ids::kWindowApply}) advanced_->Host().Enable(id, false);
   advanced_->show();
   advanced_->raise();
   advanced_->activateWindow();
@@ -93,12 +93,12 @@ void MainWindow::OpenAdvancedWindow() {
 
 void MainWindow::OnAdvancedButton(int id) {
   if (runner_->Running() || !advanced_) return;
-  if (id == button::kWindowApply) {
+  if (id == ids::kWindowApply) {
     Run([](Core& core) {
       const std::vector<ControlHost*> pages = core.view->AdvancedPages();
       core.session->ApplyAdvancedWindow(pages);
     }, {}, QStringLiteral("Writing the settings..."));
-  } else if (id == button::kWindowRefresh) {
+  } else if (id == ids::kWindowRefresh) {
     Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
   }
 }
@@ -129,10 +129,10 @@ void MainWindow::OpenSatmodWindow() {
 
 void MainWindow::OnSatmodButton(int id) {
   if (runner_->Running() || !satmod_) return;
-  if (id == button::kWindowApply)
+  if (id == ids::kWindowApply)
     Run([](Core& core) { core.session->ApplySatmodWindow(core.view->SatmodHost()); }, {},
         QStringLiteral("Writing the satellite modulator's settings..."));
-  else if (id == button::kWindowRefresh)
+  else if (id == ids::kWindowRefresh)
     Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
 }
 

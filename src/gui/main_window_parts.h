@@ -101,7 +101,7 @@ class MainWindow::WorkerView final : public app::SessionView {
   }
   void ShowSatmodButton(bool visible) override {
     OnWindow([visible](MainWindow& w) {
-      if (w.page_) w.page_->Host().Show(button::kSatmod, visible);
+      if (w.page_) w.page_->Host().Show(ids::kSatmod, visible);
     });
   }
   ControlHost& MainPage() override { return main_; }

@@ -50,9 +50,9 @@ class CaptionFollower : public QObject {
 };
 
 // The row that describes a control in the page's descriptor table.
-const params::RowSpec* RowFor(const PageLayout& layout, const Entry& e) {
+const params::RowDescriptor* RowFor(const PageLayout& layout, const Entry& e) {
   if (!e.mnemonic) return nullptr;
-  for (const params::RowSpec& row : pages::TableFor(layout.id))
+  for (const params::RowDescriptor& row : pages::TableFor(layout.id))
     if (row.control == e.control && std::string_view(row.mnemonic) == e.mnemonic) return &row;
   return nullptr;
 }
@@ -120,7 +120,7 @@ const RowSizes& SizesFor(QWidget* page, pages::WindowId window, Variant variant)
         }
       }
       if (e.kind != ControlKind::List || !(everyVariant || e.ControlOn(variant))) continue;
-      const params::RowSpec* row = RowFor(layout, e);
+      const params::RowDescriptor* row = RowFor(layout, e);
       if (!row || !row->options) continue;
       for (const std::string& option : params::OfferedOptions(*row->options)) {
         const QString text = Q(option);
@@ -347,7 +347,7 @@ class PageBuilder {
 
   QWidget* MakeList(const Entry& e) {
     auto* combo = new QComboBox(page_);
-    const params::RowSpec* row = RowFor(layout_, e);
+    const params::RowDescriptor* row = RowFor(layout_, e);
     if (row && row->options == &params::PidOptions()) {
       if (pidModel_) UseSharedModel(combo, pidModel_);
       // A style that opens lists over their current entry (as Fusion

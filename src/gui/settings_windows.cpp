@@ -22,27 +22,29 @@ MainSettingsPage::MainSettingsPage(params::UnitContext& unit, QWidget* parent)
     : QWidget(parent), unit_(unit), host_(this) {
   PageEvents events;
   events.listChanged = [this](int id) {
-    if (id == params::ctl::kVideoInput || id == params::ctl::kK610VideoInput)
+    if (id == ids::kVideoInput || id == ids::kK610VideoInput)
       params::OnMainVideoInputChanged(unit_, host_, advanced_ ? advanced_() : nullptr, id);
   };
   events.buttonClicked = [this](int id) { emit ButtonPressed(id); };
   BuildPage(this, pages::Layout(PageId::MainSettings), unit_.variant(), events);
   params::InitPage(host_, unit_.tables->main);
-  host_.Show(button::kSatmod, false);  // until a full refresh finds a modulator
+  host_.Show(ids::kSatmod, false);  // until a full refresh finds a modulator
   LayOutForStart(unit_.variant());
 }
 
 void MainSettingsPage::LayOutForStart(pages::Variant variant) {
   // On K610 the first video input list and the "Audio" list give way; on
-  // every other variant the K610 lists do, and caption 1095 reads "Audio".
+  // every other variant the K610 lists do, and the first audio caption reads
+  // "Audio".
   if (variant == pages::Variant::K610) {
-    host_.Show(1212, false);
-    host_.Show(1231, false);
+    host_.Show(ids::kVideoInput, false);
+    host_.Show(ids::kAudio, false);
   } else {
-    host_.Show(1236, false);
-    host_.Show(1237, false);
-    host_.SetText(1095, "Audio");
-    for (int id : {1096, 1093, 1094}) host_.Show(id, false);
+    host_.Show(ids::kK610VideoInput, false);
+    host_.Show(ids::kHdInputFormat, false);
+    host_.SetText(ids::kAudioCaption, "Audio");
+    for (int id : {ids::kAudioEncoder2Caption, ids::kAudioEncoder1Source, ids::kAudioEncoder2Source})
+      host_.Show(id, false);
   }
 }
 
@@ -50,9 +52,11 @@ void MainSettingsPage::LayOutForBoard(pages::Variant variant) {
   const bool k610 = variant == pages::Variant::K610;
   // The K610 has a row more; the window gives its room back on the others.
   ResizeWindowWith(this, [&] {
-    for (int id : {1236, 1237, 1096, 1093, 1094}) host_.Show(id, k610);
-    for (int id : {1212, 1231, 1097}) host_.Show(id, !k610);
-    host_.SetText(1095, k610 ? "Audio encoder 1" : "Audio");
+    for (int id : {ids::kK610VideoInput, ids::kHdInputFormat, ids::kAudioEncoder2Caption, ids::kAudioEncoder1Source,
+                   ids::kAudioEncoder2Source})
+      host_.Show(id, k610);
+    for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption}) host_.Show(id, !k610);
+    host_.SetText(ids::kAudioCaption, k610 ? "Audio encoder 1" : "Audio");
   });
 }
 
@@ -70,13 +74,14 @@ bool PressFocusedButton(QWidget* window) {
   return true;
 }
 
-// The lists and edits whose changes a page passes on to its window.
-bool ForwardedList(int id) { return id >= 1200 && id <= 1222; }
-bool ForwardedEdit(int id) { return id == 1300 || id == 1301; }
+// The lists and edits whose changes a page passes on to its window: the
+// lists from "Modulation output" to "MPEG mode" by id, both ends included.
+bool ForwardedList(int id) { return id >= ids::kModulationOutput && id <= ids::kMpegMode; }
+bool ForwardedEdit(int id) { return id == ids::kOutputAttenuationHigh || id == ids::kOutputFrequency; }
 
 void AddWindowButtons(QWidget* window, QVBoxLayout* layout, const std::function<void(int)>& pressed) {
   auto* row = new QHBoxLayout;
-  for (const auto& [id, text] : {std::pair{button::kWindowApply, "Apply"}, std::pair{button::kWindowRefresh, "Refresh"}}) {
+  for (const auto& [id, text] : {std::pair{ids::kWindowApply, "Apply"}, std::pair{ids::kWindowRefresh, "Refresh"}}) {
     auto* b = new QPushButton(QString::fromUtf8(text), window);
     b->setAutoDefault(false);
     SetControlId(b, id);
@@ -101,7 +106,7 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
   auto* layout = new QVBoxLayout(this);
   FitTitle(this);
   tabs_ = new QTabWidget(this);
-  SetControlId(tabs_, 1000);
+  SetControlId(tabs_, ids::kTabs);
   tabs_->setUsesScrollButtons(false);  // the window is as wide as its five tabs
   layout->addWidget(tabs_, 1);
   AddWindowButtons(this, layout, [this](int id) { emit ButtonPressed(id); });
@@ -116,7 +121,7 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
     if (ForwardedEdit(id)) params::OnAdvancedNotification(unit_, host_, id);
   };
   events.checkClicked = [this](int id) {
-    if (id == params::ctl::kManual) params::OnAdvancedCheckClicked(unit_, host_, id);
+    if (id == ids::kManual) params::OnAdvancedCheckClicked(unit_, host_, id);
   };
   for (PageId id : pages::Window(pages::WindowId::AdvancedOptions).pages) {
     const pages::PageLayout& layout = pages::Layout(id);
@@ -128,8 +133,8 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
     pageHosts_.push_back(std::make_unique<QtControlHost>(page));
   }
   if (variant == pages::Variant::K610) {
-    host_.SetText(1075, "Encoding mode");
-    host_.SetText(1076, "Frame rate");
+    host_.SetText(ids::kEncodingModeCaption, "Encoding mode");
+    host_.SetText(ids::kFrameRateCaption, "Frame rate");
   }
   // Every page from the main table, then the values the last refresh left.
   params::InitPage(host_, unit_.tables->main);
@@ -145,7 +150,7 @@ void AdvancedOptionsWindow::keyPressEvent(QKeyEvent* event) {
   // closes the window like its close box.
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     if (PressFocusedButton(this)) return;
-    emit ButtonPressed(button::kWindowApply);
+    emit ButtonPressed(ids::kWindowApply);
     return;
   }
   if (event->key() == Qt::Key_Escape) {

@@ -13,24 +13,14 @@
 
 #include "gui/qt_control_host.h"
 #include "pages/layouts.h"
+#include "params/control_ids.h"
 #include "params/unit_context.h"
 
 class QTabWidget;
 
 namespace vecta::gui {
 
-// Button ids of the settings windows.
-namespace button {
-inline constexpr int kAdvanced = 1003;
-inline constexpr int kSaveConfigFile = 1004;
-inline constexpr int kLoadConfigFile = 1005;
-inline constexpr int kWriteKey = 1028;
-inline constexpr int kMainApply = 1030;
-inline constexpr int kMainRefresh = 1040;
-inline constexpr int kSatmod = 1043;
-inline constexpr int kWindowApply = 1011;    // Advanced options, satellite modulator
-inline constexpr int kWindowRefresh = 1012;  // Advanced options, satellite modulator
-}  // namespace button
+namespace ids = params::ids;
 
 // The main settings page: a borderless child of the main window.
 class MainSettingsPage : public QWidget {
@@ -73,7 +63,7 @@ class AdvancedOptionsWindow : public QWidget {
   static constexpr int kPageCount = 5;
 
  signals:
-  void ButtonPressed(int id);  // Apply (1011, also Enter), Refresh (1012)
+  void ButtonPressed(int id);  // ids::kWindowApply (also Enter), ids::kWindowRefresh
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -97,7 +87,7 @@ class SatmodWindow : public QWidget {
   QtControlHost& Host() { return host_; }
 
  signals:
-  void ButtonPressed(int id);  // Apply (1011), Refresh (1012)
+  void ButtonPressed(int id);  // ids::kWindowApply, ids::kWindowRefresh
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

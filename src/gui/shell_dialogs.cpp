@@ -44,7 +44,7 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
   auto* layout = new QVBoxLayout(this);
   FitTitle(this);
   tabs_ = new QTabWidget(this);
-  SetControlId(tabs_, 1000);
+  SetControlId(tabs_, kTabsId);
   layout->addWidget(tabs_);
 
   auto* list = new QWidget;
@@ -53,7 +53,7 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
   const char* captions[3] = {"Video lock", "Chaining status", "RF output"};
   for (int i = 0; i < 3; ++i) {
     flags_[i] = new QCheckBox(QString::fromLatin1(captions[i]), list);
-    SetControlId(flags_[i], 1800 + 10 * i);
+    SetControlId(flags_[i], kFirstFlagId + 10 * i);
     flags_[i]->setChecked(values[i]);
     listLayout->addWidget(flags_[i]);
     connect(flags_[i], &QCheckBox::clicked, this, [this] { apply_->setEnabled(true); });
@@ -64,7 +64,7 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
   auto* misc = new QWidget;
   auto* miscLayout = new QFormLayout(misc);
   interval_ = new QLineEdit(QString::number(settings_.pollingIntervalMs), misc);
-  SetControlId(interval_, 1300);
+  SetControlId(interval_, kIntervalId);
   interval_->setMaxLength(kIntervalLimit);
   miscLayout->addRow(QStringLiteral("Polling interval (ms)"), interval_);
   connect(interval_, &QLineEdit::textEdited, this, [this] { apply_->setEnabled(true); });
@@ -73,7 +73,7 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
   auto* buttons = new QHBoxLayout;
   auto* ok = Button(QStringLiteral("OK"), 1, this);
   ok->setDefault(true);
-  apply_ = Button(QStringLiteral("Apply"), 1003, this);
+  apply_ = Button(QStringLiteral("Apply"), kApplyId, this);
   auto* cancel = Button(QStringLiteral("Cancel"), 2, this);
   buttons->addStretch(1);
   buttons->addWidget(ok);
@@ -115,16 +115,16 @@ WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter,
   auto* grid = new QGridLayout(this);
   FitTitle(this);
   typeList_ = new QComboBox(this);
-  SetControlId(typeList_, 1201);
+  SetControlId(typeList_, kTypeListId);
   typeList_->addItems({QStringLiteral("ABS"), QStringLiteral("AES128"), QStringLiteral("AES256")});
   firstLabel_ = new QLabel(this);
-  SetControlId(firstLabel_, 1018);
+  SetControlId(firstLabel_, kFirstLabelId);
   firstField_ = new QLineEdit(this);
-  SetControlId(firstField_, 1300);
+  SetControlId(firstField_, kFirstFieldId);
   secondLabel_ = new QLabel(QStringLiteral("AES256 key (upper)"), this);
-  SetControlId(secondLabel_, 1019);
+  SetControlId(secondLabel_, kSecondLabelId);
   secondField_ = new QLineEdit(this);
-  SetControlId(secondField_, 1301);
+  SetControlId(secondField_, kSecondFieldId);
   secondField_->setMaxLength(kAesKeyLength);
   const int fieldWidth = firstField_->fontMetrics().horizontalAdvance(QString(kAesKeyLength + 2, QLatin1Char('D')));
   firstField_->setMinimumWidth(fieldWidth);
@@ -226,9 +226,9 @@ LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeigh
   auto* grid = new QGridLayout(this);
   FitTitle(this);
   height_ = new LogoSizeEdit(height, maxHeight, this);
-  SetControlId(height_, 1300);
+  SetControlId(height_, kHeightId);
   width_ = new LogoSizeEdit(width, maxWidth, this);
-  SetControlId(width_, 1301);
+  SetControlId(width_, kWidthId);
   grid->addWidget(new QLabel(QStringLiteral("Logo height"), this), 0, 0);
   grid->addWidget(height_, 0, 1, Qt::AlignLeft);
   grid->addWidget(new QLabel(QStringLiteral("Logo width"), this), 1, 0);
@@ -252,9 +252,9 @@ EnterValueDialog::EnterValueDialog(const QString& prompt, const QString& initial
   auto* layout = new QVBoxLayout(this);
   FitTitle(this);
   auto* text = new QLabel(prompt, this);
-  SetControlId(text, 1022);
+  SetControlId(text, kPromptId);
   field_ = new QLineEdit(this);
-  SetControlId(field_, 1023);
+  SetControlId(field_, kFieldId);
   field_->setMaxLength(limit);
   field_->setText(initial.left(limit));
   field_->setMinimumWidth(field_->fontMetrics().horizontalAdvance(QString(limit, QLatin1Char('M'))) / 2);
@@ -275,10 +275,10 @@ AboutDialog::AboutDialog(const QString& title, const QIcon& icon, QWidget* paren
   auto* layout = new QGridLayout(this);
   FitTitle(this);
   auto* picture = new QLabel(this);
-  SetControlId(picture, 1025);
+  SetControlId(picture, kIconId);
   picture->setPixmap(icon.pixmap(48, 48));
   version_ = new QLabel(QStringLiteral("%1 v%2").arg(title, QString::fromLatin1(kProgramVersion)), this);
-  SetControlId(version_, 1026);
+  SetControlId(version_, kVersionId);
   layout->addWidget(picture, 0, 0, 2, 1, Qt::AlignTop);
   layout->addWidget(version_, 0, 1);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok, this);

@@ -34,6 +34,12 @@ class PollingOptionsDialog : public QDialog {
   PollingOptionsDialog(app::AppSettings& settings, params::Prompter& prompter, std::function<void()> applied,
                        QWidget* parent);
 
+  // Control ids. The three flags count up from kFirstFlagId in steps of 10.
+  static constexpr int kTabsId = 1000;
+  static constexpr int kFirstFlagId = 1800;
+  static constexpr int kIntervalId = 1300;
+  static constexpr int kApplyId = 1003;
+
   QTabWidget* Tabs() const { return tabs_; }
   QCheckBox* Flag(int index) const { return flags_[index]; }  // 0 video lock, 1 chaining, 2 RF output
   QLineEdit* Interval() const { return interval_; }
@@ -58,6 +64,13 @@ class WriteKeyDialog : public QDialog {
 
  public:
   WriteKeyDialog(app::KeyType initial, params::Prompter& prompter, QWidget* parent);
+
+  // Control ids.
+  static constexpr int kTypeListId = 1201;
+  static constexpr int kFirstLabelId = 1018;
+  static constexpr int kFirstFieldId = 1300;
+  static constexpr int kSecondLabelId = 1019;
+  static constexpr int kSecondFieldId = 1301;
 
   app::KeyType Type() const { return type_; }
   std::string FirstKey() const { return first_; }
@@ -117,6 +130,8 @@ class LogoSizeDialog : public QDialog {
 
  public:
   LogoSizeDialog(int width, int height, int maxWidth, int maxHeight, QWidget* parent);
+  static constexpr int kHeightId = 1300;  // control ids
+  static constexpr int kWidthId = 1301;
   int LogoWidth() const;
   int LogoHeight() const;
   LogoSizeEdit* WidthBox() const { return width_; }
@@ -133,6 +148,8 @@ class EnterValueDialog : public QDialog {
 
  public:
   EnterValueDialog(const QString& prompt, const QString& initial, int limit, QWidget* parent);
+  static constexpr int kPromptId = 1022;  // control ids
+  static constexpr int kFieldId = 1023;
   QString Value() const;
   QLineEdit* Field() const { return field_; }
 
@@ -147,6 +164,8 @@ class AboutDialog : public QDialog {
 
  public:
   AboutDialog(const QString& title, const QIcon& icon, QWidget* parent);
+  static constexpr int kIconId = 1025;  // control ids
+  static constexpr int kVersionId = 1026;
   QString VersionLine() const;
 
  private:

@@ -3,12 +3,15 @@
 #include <array>
 #include <stdexcept>
 
+#include "params/control_ids.h"
 #include "params/descriptor.h"
 
 namespace vecta::pages {
 namespace {
 
 using K = ControlKind;
+namespace ids = params::ids;
+namespace derived = params::derived;
 
 constexpr Variants kKO = kK240Other;
 constexpr Variants kKX = kK240K610;
@@ -47,62 +50,68 @@ constexpr Entry Own(std::string_view text, K kind, const char* mnemonic, int con
 // "Audio" list give way on K610 to the K610 list and the two encoder lists;
 // the caption of the preset transmit mode is hidden on K610.
 constexpr Entry kMainSettings[] = {
-    Field("Output frequency (MHz)", K::Edit, "ofre", 1301, kAll, At(0)),
-    Field("Bandwidth mode", K::List, "0000", 1230, kAll, At(1)),
-    Field(Cap("Preset transmit mode", 1097, kKO), K::List, "otxm", 1227, kAll, At(2)),
-    Field("Video input", K::List, "vinp", 1212, kKO, At(3)),
-    Field("Video input", K::List, "vinp", 1236, kX, At(3)),
+    Field("Output frequency (MHz)", K::Edit, "ofre", ids::kOutputFrequency, kAll, At(0)),
+    Field("Bandwidth mode", K::List, derived::kBandwidthMode, ids::kBandwidthMode, kAll, At(1)),
+    Field(Cap("Preset transmit mode", ids::kPresetTransmitModeCaption, kKO), K::List, "otxm", ids::kPresetTransmitMode,
+          kAll, At(2)),
+    Field("Video input", K::List, "vinp", ids::kVideoInput, kKO, At(3)),
+    Field("Video input", K::List, "vinp", ids::kK610VideoInput, kX, At(3)),
     // Shown on K610 only while the video input is an HD input.
-    Field(kNoCaption, K::List, "vhdf", 1237, kX, At(3, 1), true),
-    Field(Cap("Audio", 1095, kKO), K::List, "0003", 1231, kKO, At(4)),
-    Field(Cap("Audio encoder 1", 1095, kX), K::List, "0004", 1093, kX, At(4)),
-    Field(Cap("Audio encoder 2", 1096, kX), K::List, "0005", 1094, kX, At(5)),
-    Field("Scrambling", K::List, "zscr", 1211, kAll, At(6)),
+    Field(kNoCaption, K::List, "vhdf", ids::kHdInputFormat, kX, At(3, 1), true),
+    Field(Cap("Audio", ids::kAudioCaption, kKO), K::List, derived::kAudio, ids::kAudio, kKO, At(4)),
+    Field(Cap("Audio encoder 1", ids::kAudioCaption, kX), K::List, derived::kAudioEncoder1, ids::kAudioEncoder1Source,
+          kX, At(4)),
+    Field(Cap("Audio encoder 2", ids::kAudioEncoder2Caption, kX), K::List, derived::kAudioEncoder2,
+          ids::kAudioEncoder2Source, kX, At(5)),
+    Field("Scrambling", K::List, "zscr", ids::kScrambling, kAll, At(6)),
     // Opens the encryption key writing.
-    {kNoCaption, K::PushButton, nullptr, 1028, kAll, At(6, 1), false, 131},
-    Own("Apply", K::PushButton, nullptr, 1030, kAll, In(Area::Below, 0, 0)),
-    Own("Refresh", K::PushButton, nullptr, 1040, kAll, In(Area::Below, 0, 1)),
-    Own("Save config to file", K::PushButton, nullptr, 1004, kAll, In(Area::TopRight, 0)),
-    Own("Load config from file", K::PushButton, nullptr, 1005, kAll, In(Area::TopRight, 1)),
-    Own("Advanced", K::PushButton, nullptr, 1003, kAll, In(Area::Right, 0)),
+    {kNoCaption, K::PushButton, nullptr, ids::kWriteKey, kAll, At(6, 1), false, 131},
+    Own("Apply", K::PushButton, nullptr, ids::kMainApply, kAll, In(Area::Below, 0, 0)),
+    Own("Refresh", K::PushButton, nullptr, ids::kMainRefresh, kAll, In(Area::Below, 0, 1)),
+    Own("Save config to file", K::PushButton, nullptr, ids::kSaveConfigFile, kAll, In(Area::TopRight, 0)),
+    Own("Load config from file", K::PushButton, nullptr, ids::kLoadConfigFile, kAll, In(Area::TopRight, 1)),
+    Own("Advanced", K::PushButton, nullptr, ids::kAdvanced, kAll, In(Area::Right, 0)),
     // Shown by the full refresh on a K240 whose modulator reported a version.
-    Own("Satellite modulator", K::PushButton, nullptr, 1043, kK, In(Area::Right, 1), true),
+    Own("Satellite modulator", K::PushButton, nullptr, ids::kSatmod, kK, In(Area::Right, 1), true),
 };
 
 // "Unit information": all read-only.
 constexpr Entry kUnitInformation[] = {
-    Field("Video locked", K::Edit, "vloc", 1308, kAll, At(0)),
-    Field("Software version", K::Edit, "gver", 1309, kAll, At(1)),
-    Field("FPGA version", K::Edit, "gfpg", 1310, kAll, At(2)),
-    Field("Serial number", K::Edit, "gser", 1307, kAll, At(3)),
-    Field("Chaining", K::Edit, "csta", 1311, kAll, At(4)),
-    Field(Cap("FPGA core temp", 1065, kKX), K::Edit, "gtmp", 1066, kKX, At(5)),
-    Field(Cap("FPGA core voltage", 1067, kKX), K::Edit, "gvnt", 1068, kKX, At(6)),
-    Field(Cap("FPGA aux voltage", 1069, kKX), K::Edit, "gvax", 1070, kKX, At(7)),
-    Field(Cap("Battery voltage", 1133, kX), K::Edit, "gvba", 1136, kX, At(8)),
+    Field("Video locked", K::Edit, "vloc", ids::kVideoLocked, kAll, At(0)),
+    Field("Software version", K::Edit, "gver", ids::kSoftwareVersion, kAll, At(1)),
+    Field("FPGA version", K::Edit, "gfpg", ids::kFpgaVersion, kAll, At(2)),
+    Field("Serial number", K::Edit, "gser", ids::kSerialNumber, kAll, At(3)),
+    Field("Chaining", K::Edit, "csta", ids::kChaining, kAll, At(4)),
+    Field(Cap("FPGA core temp", ids::kFpgaCoreTempCaption, kKX), K::Edit, "gtmp", ids::kFpgaCoreTemp, kKX, At(5)),
+    Field(Cap("FPGA core voltage", ids::kFpgaCoreVoltageCaption, kKX), K::Edit, "gvnt", ids::kFpgaCoreVoltage, kKX,
+          At(6)),
+    Field(Cap("FPGA aux voltage", ids::kFpgaAuxVoltageCaption, kKX), K::Edit, "gvax", ids::kFpgaAuxVoltage, kKX, At(7)),
+    Field(Cap("Battery voltage", ids::kBatteryVoltageCaption, kX), K::Edit, "gvba", ids::kBatteryVoltage, kX, At(8)),
 };
 
 // "Modulation".
 constexpr Entry kModulation[] = {
-    Field("Output frequency (MHz)", K::Edit, "ofre", 1301, kAll, At(0)),
-    Field("Modulation bandwidth", K::List, "owid", 1204, kAll, At(1)),
-    Field("Modulation output", K::List, "oout", 1200, kAll, At(2)),
-    Field("Narrowband FEC", K::List, "ofec", 1201, kAll, At(3)),
-    Field("Narrowband guard interval", K::List, "ogua", 1202, kAll, At(4)),
-    Field("Narrowband modulation", K::List, "omod", 1203, kAll, At(5)),
-    Field(Cap("DVBT service name", 1143, kKO), K::Edit, "gdna", 1305, kKO, At(6)),
-    Field("DVBT FEC rate", K::List, "odfe", 1206, kAll, At(7)),
-    Field("DVBT guard interval", K::List, "odgu", 1207, kAll, At(8)),
-    Field("DVBT modulation", K::List, "odmo", 1208, kAll, At(9)),
-    Field("DVBT spectrum inversion", K::List, "ospe", 1209, kAll, At(10)),
-    Field("DVBT 4KHz offset", K::List, "o4ko", 1210, kAll, At(11)),
-    Field(Cap("Network name", 1116, kX), K::Edit, "gnet", 1117, kX, At(12)),
-    Field("Preset transmit mode", K::List, "otxm", 1227, kAll, At(13)),
-    Field("Output power", K::List, "ohls", 1205, kKO, At(14)),
-    Field("Output power", K::List, "ohls", 1139, kX, At(14)),
-    Field("Output attenuation high (dB)", K::Edit, "olev", 1300, kAll, At(15)),
-    Field("Output attenuation low (dB)", K::Edit, "ollv", 1302, kAll, At(16)),
-    Field(Cap("Output attenuation preset", 1134, kX), K::Edit, "oplv", 1137, kX, At(17)),
+    Field("Output frequency (MHz)", K::Edit, "ofre", ids::kOutputFrequency, kAll, At(0)),
+    Field("Modulation bandwidth", K::List, "owid", ids::kModulationBandwidth, kAll, At(1)),
+    Field("Modulation output", K::List, "oout", ids::kModulationOutput, kAll, At(2)),
+    Field("Narrowband FEC", K::List, "ofec", ids::kNarrowbandFec, kAll, At(3)),
+    Field("Narrowband guard interval", K::List, "ogua", ids::kNarrowbandGuardInterval, kAll, At(4)),
+    Field("Narrowband modulation", K::List, "omod", ids::kNarrowbandModulation, kAll, At(5)),
+    Field(Cap("DVBT service name", ids::kDvbtServiceNameCaption, kKO), K::Edit, "gdna", ids::kDvbtServiceName, kKO,
+          At(6)),
+    Field("DVBT FEC rate", K::List, "odfe", ids::kDvbtFecRate, kAll, At(7)),
+    Field("DVBT guard interval", K::List, "odgu", ids::kDvbtGuardInterval, kAll, At(8)),
+    Field("DVBT modulation", K::List, "odmo", ids::kDvbtModulation, kAll, At(9)),
+    Field("DVBT spectrum inversion", K::List, "ospe", ids::kDvbtSpectrumInversion, kAll, At(10)),
+    Field("DVBT 4KHz offset", K::List, "o4ko", ids::kDvbt4KhzOffset, kAll, At(11)),
+    Field(Cap("Network name", ids::kNetworkNameCaption, kX), K::Edit, "gnet", ids::kNetworkName, kX, At(12)),
+    Field("Preset transmit mode", K::List, "otxm", ids::kPresetTransmitMode, kAll, At(13)),
+    Field("Output power", K::List, "ohls", ids::kOutputPower, kKO, At(14)),
+    Field("Output power", K::List, "ohls", ids::kK610OutputPower, kX, At(14)),
+    Field("Output attenuation high (dB)", K::Edit, "olev", ids::kOutputAttenuationHigh, kAll, At(15)),
+    Field("Output attenuation low (dB)", K::Edit, "ollv", ids::kOutputAttenuationLow, kAll, At(16)),
+    Field(Cap("Output attenuation preset", ids::kOutputAttenuationPresetCaption, kX), K::Edit, "oplv",
+          ids::kOutputAttenuationPreset, kX, At(17)),
 };
 
 // "Audio". On K610 the group boxes "Encoder 1" and "Encoder 2" frame a left
@@ -110,116 +119,124 @@ constexpr Entry kModulation[] = {
 // controls of each encoder. Of the two rate lists in one place only the one
 // that fits the encoder's layer is shown.
 constexpr Entry kAudio[] = {
-    {Cap("Encoder 1", kX), K::GroupBox, nullptr, 1087, kX, {Area::Grid, 0, 0, 3}, false, 0},
-    {Cap("Encoder 2", kX), K::GroupBox, nullptr, 1088, kX, {Area::Grid, 0, 1, 3}, false, 0},
-    Field("Audio encoder", K::List, "aenc", 1213, kKO, At(0)),
-    Field("Audio encoder", K::List, "a1en", 1083, kX, At(0, 0)),
-    Field("Audio encoder", K::List, "a2en", 1084, kX, At(0, 1)),
+    {Cap("Encoder 1", kX), K::GroupBox, nullptr, ids::kEncoder1Group, kX, {Area::Grid, 0, 0, 3}, false, 0},
+    {Cap("Encoder 2", kX), K::GroupBox, nullptr, ids::kEncoder2Group, kX, {Area::Grid, 0, 1, 3}, false, 0},
+    Field("Audio encoder", K::List, "aenc", ids::kAudioEncoder, kKO, At(0)),
+    Field("Audio encoder", K::List, "a1en", ids::kEncoder1AudioEncoder, kX, At(0, 0)),
+    Field("Audio encoder", K::List, "a2en", ids::kEncoder2AudioEncoder, kX, At(0, 1)),
     // The caption stays on K610, where it stands over the first encoder's
     // source list.
-    Field(Cap("Audio source", 1061, kKX), K::List, "asrc", 1062, kK, At(1)),
-    Field("Audio source", K::List, "a1in", 1085, kX, At(1, 0)),
-    Field("Audio source", K::List, "a2in", 1086, kX, At(1, 1)),
-    Field("MPEG Audio rate", K::List, "ampr", 1233, kKO, At(2), true),
-    Field("MPEG Audio rate", K::List, "ampr", 1234, kKO, At(2), true),
-    Field("MPEG Audio rate", K::List, "a1br", 1089, kX, At(2, 0), true),
-    Field("MPEG Audio rate", K::List, "a1br", 1090, kX, At(2, 0), true),
-    Field("MPEG Audio rate", K::List, "a2br", 1091, kX, At(2, 1), true),
-    Field("MPEG Audio rate", K::List, "a2br", 1092, kX, At(2, 1), true),
-    Field("Audio input level", K::List, "alev", 1214, kKO, At(3)),
-    Field("Audio input level", K::List, "alev", 1246, kX, At(3)),
-    Field(Cap("Second stereo audio pair", 1071, kK), K::List, "aen2", 1072, kK, At(4)),
-    Own("Mic input bias", K::Check, "abmb", 1123, kX, At(5)),
+    Field(Cap("Audio source", ids::kAudioSourceCaption, kKX), K::List, "asrc", ids::kAudioSource, kK, At(1)),
+    Field("Audio source", K::List, "a1in", ids::kEncoder1AudioSource, kX, At(1, 0)),
+    Field("Audio source", K::List, "a2in", ids::kEncoder2AudioSource, kX, At(1, 1)),
+    Field("MPEG Audio rate", K::List, "ampr", ids::kLayer1AudioRate, kKO, At(2), true),
+    Field("MPEG Audio rate", K::List, "ampr", ids::kLayer2AudioRate, kKO, At(2), true),
+    Field("MPEG Audio rate", K::List, "a1br", ids::kEncoder1Layer1Rate, kX, At(2, 0), true),
+    Field("MPEG Audio rate", K::List, "a1br", ids::kEncoder1Layer2Rate, kX, At(2, 0), true),
+    Field("MPEG Audio rate", K::List, "a2br", ids::kEncoder2Layer1Rate, kX, At(2, 1), true),
+    Field("MPEG Audio rate", K::List, "a2br", ids::kEncoder2Layer2Rate, kX, At(2, 1), true),
+    Field("Audio input level", K::List, "alev", ids::kAudioInputLevel, kKO, At(3)),
+    Field("Audio input level", K::List, "alev", ids::kK610AudioInputLevel, kX, At(3)),
+    Field(Cap("Second stereo audio pair", ids::kSecondStereoPairCaption, kK), K::List, "aen2", ids::kSecondStereoPair,
+          kK, At(4)),
+    Own("Mic input bias", K::Check, "abmb", ids::kMicInputBias, kX, At(5)),
 };
 
 // "Video": one arrangement for K240 and the other variant, one for K610, in
-// the same rows. On K610 captions 1075 and 1076 read "Encoding mode" and
-// "Frame rate".
+// the same rows. On K610 the encoding mode and frame rate captions read
+// "Encoding mode" and "Frame rate".
 constexpr Entry kVideo[] = {
     // K240 and the other variant.
-    Field("Video input", K::List, "vinp", 1212, kKO, At(0)),
-    Field(Cap("Resolution", 1077, kKO), K::List, "ehor", 1221, kKO, At(1)),
-    Field(Cap("MPEG mode", 1078, kKO), K::List, "eenc", 1222, kKO, At(2)),
-    Field(Cap("MPEG4 encoding mode", 1075, kKO), K::List, "ecmd", 1223, kKO, At(3)),
-    Field(Cap("MPEG4 frame rate", 1076, kKO), K::List, "efrm", 1224, kKO, At(4)),
-    Field("Video bitrate (Mbit/s)", K::Edit, "evid", 1304, kKO, At(5)),
-    Own("Manual", K::Check, "evbr", 1042, kKO, At(5, 1)),
-    Field("Video sharpness", K::List, "esha", 1225, kKO, At(6)),
-    Field(Cap("Video profile", 1057, kK), K::List, "epro", 1058, kK, At(7)),
-    Field(Cap("Mux bitrate (Mbit/s)", 1073, kK), K::Edit, "mbit", 1074, kK, At(8)),
+    Field("Video input", K::List, "vinp", ids::kVideoInput, kKO, At(0)),
+    Field(Cap("Resolution", ids::kResolutionCaption, kKO), K::List, "ehor", ids::kResolution, kKO, At(1)),
+    Field(Cap("MPEG mode", ids::kMpegModeCaption, kKO), K::List, "eenc", ids::kMpegMode, kKO, At(2)),
+    Field(Cap("MPEG4 encoding mode", ids::kEncodingModeCaption, kKO), K::List, "ecmd", ids::kMpeg4EncodingMode, kKO,
+          At(3)),
+    Field(Cap("MPEG4 frame rate", ids::kFrameRateCaption, kKO), K::List, "efrm", ids::kFrameRate, kKO, At(4)),
+    Field("Video bitrate (Mbit/s)", K::Edit, "evid", ids::kVideoBitrate, kKO, At(5)),
+    Own("Manual", K::Check, "evbr", ids::kManual, kKO, At(5, 1)),
+    Field("Video sharpness", K::List, "esha", ids::kVideoSharpness, kKO, At(6)),
+    Field(Cap("Video profile", ids::kVideoProfileCaption, kK), K::List, "epro", ids::kVideoProfile, kK, At(7)),
+    Field(Cap("Mux bitrate (Mbit/s)", ids::kMuxBitrateCaption, kK), K::Edit, "mbit", ids::kMuxBitrate, kK, At(8)),
     // K610.
-    Field("Video input", K::List, "vinp", 1236, kX, At(0)),
-    Field(Cap("MPEG mode", 1142, kX), K::List, "eenc", 1247, kX, At(1)),
-    Field(Cap("HD input format", 1079, kX), K::List, "vhdf", 1237, kX, At(2)),
-    Field(Cap("Sub horizontal resolution", 1080, kX), K::List, "ehor", 1238, kX, At(3)),
-    Field(Cap("Encoding mode", 1075, kX), K::List, "ecmd", 1240, kX, At(4)),
-    Field(Cap("Frame rate", 1076, kX), K::List, "efrm", 1224, kX, At(5)),
-    Field(Cap("Sub vertical resolution", 1081, kX), K::List, "ever", 1239, kX, At(6)),
-    Field(Cap("GOP length", 1100, kX), K::List, "eper", 1243, kX, At(7)),
-    Field(Cap("DTS delay (ms)", 1101, kX), K::Edit, "edts", 1102, kX, At(8)),
-    Own("Use as total PTS offset", K::Check, "epts", 1124, kX, At(8, 1)),
-    Field("Video bitrate (Mbit/s)", K::Edit, "evid", 1304, kX, At(9)),
-    Own("Manual", K::Check, "evbr", 1042, kX, At(9, 1)),
-    Field("Video sharpness", K::List, "esha", 1241, kX, At(10)),
-    Field(Cap("Mux bitrate (Mbit/s)", 1073, kX), K::Edit, "mbit", 1074, kX, At(11)),
-    Field(Cap("Pattern generator", 1135, kX), K::List, "vpgn", 1138, kX, At(12)),
+    Field("Video input", K::List, "vinp", ids::kK610VideoInput, kX, At(0)),
+    Field(Cap("MPEG mode", ids::kK610MpegModeCaption, kX), K::List, "eenc", ids::kK610MpegMode, kX, At(1)),
+    Field(Cap("HD input format", ids::kHdInputFormatCaption, kX), K::List, "vhdf", ids::kHdInputFormat, kX, At(2)),
+    Field(Cap("Sub horizontal resolution", ids::kSubHorizontalResolutionCaption, kX), K::List, "ehor",
+          ids::kSubHorizontalResolution, kX, At(3)),
+    Field(Cap("Encoding mode", ids::kEncodingModeCaption, kX), K::List, "ecmd", ids::kK610EncodingMode, kX, At(4)),
+    Field(Cap("Frame rate", ids::kFrameRateCaption, kX), K::List, "efrm", ids::kFrameRate, kX, At(5)),
+    Field(Cap("Sub vertical resolution", ids::kSubVerticalResolutionCaption, kX), K::List, "ever",
+          ids::kSubVerticalResolution, kX, At(6)),
+    Field(Cap("GOP length", ids::kGopLengthCaption, kX), K::List, "eper", ids::kGopLength, kX, At(7)),
+    Field(Cap("DTS delay (ms)", ids::kDtsDelayCaption, kX), K::Edit, "edts", ids::kDtsDelay, kX, At(8)),
+    Own("Use as total PTS offset", K::Check, "epts", ids::kTotalPtsOffset, kX, At(8, 1)),
+    Field("Video bitrate (Mbit/s)", K::Edit, "evid", ids::kVideoBitrate, kX, At(9)),
+    Own("Manual", K::Check, "evbr", ids::kManual, kX, At(9, 1)),
+    Field("Video sharpness", K::List, "esha", ids::kK610VideoSharpness, kX, At(10)),
+    Field(Cap("Mux bitrate (Mbit/s)", ids::kMuxBitrateCaption, kX), K::Edit, "mbit", ids::kMuxBitrate, kX, At(11)),
+    Field(Cap("Pattern generator", ids::kPatternGeneratorCaption, kX), K::List, "vpgn", ids::kPatternGenerator, kX,
+          At(12)),
 };
 
 // "Unit parameters".
 constexpr Entry kUnitParameters[] = {
-    Field("Unit name", K::Edit, "gnam", 1303, kAll, At(0)),
-    Field("Sleep mode", K::List, "gsle", 1215, kAll, At(1)),
-    Field("Data", K::List, "dinp", 1216, kO, At(2)),
-    Field("Data", K::List, "dinp", 1245, kKX, At(2)),
-    Field("Data baud rate", K::List, "dbau", 1217, kAll, At(3)),
-    Field(Cap("Data packet length", 1118, kX), K::List, "dpln", 1119, kX, At(4)),
-    Field(Cap("Transport stream control", 1063, kK), K::List, "gosw", 1064, kK, At(4)),
-    Field("Chaining input", K::List, "cinp", 1218, kAll, At(5)),
-    Field("Chain no.", K::List, "ccha", 1219, kAll, At(6)),
-    Field("Chaining output", K::List, "cout", 1220, kAll, At(7)),
-    Field("Current config", K::Edit, "glod", 1306, kAll, At(8)),
-    Field("Scrambling", K::List, "zscr", 1211, kAll, At(9)),
-    Field("Heartbeat enable", K::List, "gblo", 1226, kAll, At(10)),
-    Field("Metadata", K::List, "meta", 1235, kAll, At(11)),
-    Field(Cap("On Screen Display", 1099, kX), K::List, "gosd", 1242, kX, At(12)),
-    Field(Cap("PMT PID", 1103, kX), K::List, "pmpd", 1109, kX, At(13)),
-    Field(Cap("PCR PID", 1104, kX), K::List, "pcpd", 1110, kX, At(14)),
-    Field(Cap("Video PID", 1105, kX), K::List, "pvid", 1111, kX, At(15)),
-    Field(Cap("Audio 1 PID", 1106, kX), K::List, "pau1", 1112, kX, At(16)),
-    Field(Cap("Audio 2 PID", 1107, kX), K::List, "pau2", 1113, kX, At(17)),
-    Field(Cap("Data PID", 1108, kX), K::List, "pdat", 1114, kX, At(18)),
+    Field("Unit name", K::Edit, "gnam", ids::kUnitName, kAll, At(0)),
+    Field("Sleep mode", K::List, "gsle", ids::kSleepMode, kAll, At(1)),
+    Field("Data", K::List, "dinp", ids::kDataInput, kO, At(2)),
+    Field("Data", K::List, "dinp", ids::kModeDataInput, kKX, At(2)),
+    Field("Data baud rate", K::List, "dbau", ids::kDataBaudRate, kAll, At(3)),
+    Field(Cap("Data packet length", ids::kDataPacketLengthCaption, kX), K::List, "dpln", ids::kDataPacketLength, kX,
+          At(4)),
+    Field(Cap("Transport stream control", ids::kTransportStreamControlCaption, kK), K::List, "gosw",
+          ids::kTransportStreamControl, kK, At(4)),
+    Field("Chaining input", K::List, "cinp", ids::kChainingInput, kAll, At(5)),
+    Field("Chain no.", K::List, "ccha", ids::kChainNumber, kAll, At(6)),
+    Field("Chaining output", K::List, "cout", ids::kChainingOutput, kAll, At(7)),
+    Field("Current config", K::Edit, "glod", ids::kCurrentConfig, kAll, At(8)),
+    Field("Scrambling", K::List, "zscr", ids::kScrambling, kAll, At(9)),
+    Field("Heartbeat enable", K::List, "gblo", ids::kHeartbeatEnable, kAll, At(10)),
+    Field("Metadata", K::List, "meta", ids::kMetadata, kAll, At(11)),
+    Field(Cap("On Screen Display", ids::kOnScreenDisplayCaption, kX), K::List, "gosd", ids::kOnScreenDisplay, kX,
+          At(12)),
+    Field(Cap("PMT PID", ids::kPmtPidCaption, kX), K::List, "pmpd", ids::kPmtPid, kX, At(13)),
+    Field(Cap("PCR PID", ids::kPcrPidCaption, kX), K::List, "pcpd", ids::kPcrPid, kX, At(14)),
+    Field(Cap("Video PID", ids::kVideoPidCaption, kX), K::List, "pvid", ids::kVideoPid, kX, At(15)),
+    Field(Cap("Audio 1 PID", ids::kAudio1PidCaption, kX), K::List, "pau1", ids::kAudio1Pid, kX, At(16)),
+    Field(Cap("Audio 2 PID", ids::kAudio2PidCaption, kX), K::List, "pau2", ids::kAudio2Pid, kX, At(17)),
+    Field(Cap("Data PID", ids::kDataPidCaption, kX), K::List, "pdat", ids::kDataPid, kX, At(18)),
 };
 
 // The satellite modulator window. Only a K240 opens it, but its layout does
 // not depend on the variant.
 constexpr Entry kSatelliteModulator[] = {
-    Field("Carrier frequency (MHz)", K::Edit, "scar", 1351, kAll, At(0)),
-    Field("Symbol rate (ksymbols/s)", K::Edit, "ssym", 1353, kAll, At(1)),
-    Field("Spectrum polarity", K::List, "spol", 1250, kAll, At(2)),
-    Field("Roll off", K::Edit, "srol", 1352, kAll, At(3)),
-    Field("Modulation", K::List, "smod", 1251, kAll, At(4)),
-    Field("FEC family", K::List, "scod", 1252, kAll, At(5)),
-    Field("FEC rate", K::List, "sfec", 1253, kAll, At(6)),
-    Field("Signal level (dBm)", K::Edit, "slev", 1354, kAll, At(7)),
-    Field("Output enable", K::List, "ssig", 1254, kAll, At(8)),
-    Field("Carrier wave tone", K::List, "scwt", 1255, kAll, At(9)),
-    Field("Modulator version", K::Edit, "sver", 1355, kAll, At(10)),
-    Field("Modulator temperature (\u00B0C)", K::Edit, "stmp", 1350, kAll, At(11)),
-    Own("Enable descriptors", K::Check, "sdel", 1380, kAll, At(12)),
-    Field("Satellite frequency (MHz)", K::Edit, "sfre", 1356, kAll, At(13)),
-    Field("Orbital position (\u00B0)", K::Edit, "sorb", 1357, kAll, At(14)),
-    Field("West-East flag", K::List, "swef", 1256, kAll, At(15)),
-    Field("Polarization", K::List, "spla", 1257, kAll, At(16)),
-    Own("Apply", K::PushButton, nullptr, 1011, kAll, In(Area::Below, 0, 0)),
-    Own("Refresh", K::PushButton, nullptr, 1012, kAll, In(Area::Below, 0, 1)),
+    Field("Carrier frequency (MHz)", K::Edit, "scar", ids::kCarrierFrequency, kAll, At(0)),
+    Field("Symbol rate (ksymbols/s)", K::Edit, "ssym", ids::kSymbolRate, kAll, At(1)),
+    Field("Spectrum polarity", K::List, "spol", ids::kSpectrumPolarity, kAll, At(2)),
+    Field("Roll off", K::Edit, "srol", ids::kRollOff, kAll, At(3)),
+    Field("Modulation", K::List, "smod", ids::kSatModulation, kAll, At(4)),
+    Field("FEC family", K::List, "scod", ids::kFecFamily, kAll, At(5)),
+    Field("FEC rate", K::List, "sfec", ids::kFecRate, kAll, At(6)),
+    Field("Signal level (dBm)", K::Edit, "slev", ids::kSignalLevel, kAll, At(7)),
+    Field("Output enable", K::List, "ssig", ids::kOutputEnable, kAll, At(8)),
+    Field("Carrier wave tone", K::List, "scwt", ids::kCarrierWaveTone, kAll, At(9)),
+    Field("Modulator version", K::Edit, "sver", ids::kModulatorVersion, kAll, At(10)),
+    Field("Modulator temperature (\u00B0C)", K::Edit, "stmp", ids::kModulatorTemperature, kAll, At(11)),
+    Own("Enable descriptors", K::Check, "sdel", ids::kEnableDescriptors, kAll, At(12)),
+    Field("Satellite frequency (MHz)", K::Edit, "sfre", ids::kSatelliteFrequency, kAll, At(13)),
+    Field("Orbital position (\u00B0)", K::Edit, "sorb", ids::kOrbitalPosition, kAll, At(14)),
+    Field("West-East flag", K::List, "swef", ids::kWestEastFlag, kAll, At(15)),
+    Field("Polarization", K::List, "spla", ids::kPolarization, kAll, At(16)),
+    Own("Apply", K::PushButton, nullptr, ids::kWindowApply, kAll, In(Area::Below, 0, 0)),
+    Own("Refresh", K::PushButton, nullptr, ids::kWindowRefresh, kAll, In(Area::Below, 0, 1)),
 };
 
 // The Advanced options window's own controls: the tabs fill its upper part,
 // the two buttons stand below them.
 constexpr Entry kAdvancedWindow[] = {
-    {kNoCaption, K::TabControl, nullptr, 1000, kAll, At(0), false, 0},
-    Own("Apply", K::PushButton, nullptr, 1011, kAll, In(Area::Below, 0, 0)),
-    Own("Refresh", K::PushButton, nullptr, 1012, kAll, In(Area::Below, 0, 1)),
+    {kNoCaption, K::TabControl, nullptr, ids::kTabs, kAll, At(0), false, 0},
+    Own("Apply", K::PushButton, nullptr, ids::kWindowApply, kAll, In(Area::Below, 0, 0)),
+    Own("Refresh", K::PushButton, nullptr, ids::kWindowRefresh, kAll, In(Area::Below, 0, 1)),
 };
 
 const std::array<PageLayout, 7> kPages = {{
@@ -261,8 +278,8 @@ const WindowLayout& Window(WindowId window) {
   throw std::out_of_range("no such window");
 }
 
-std::span<const params::RowSpec> TableFor(PageId page) {
-  return page == PageId::SatelliteModulator ? params::SatmodTableSpec() : params::MainTableSpec();
+std::span<const params::RowDescriptor> TableFor(PageId page) {
+  return page == PageId::SatelliteModulator ? params::SatmodTableRows() : params::MainTableRows();
 }
 
 std::vector<const Entry*> EntriesFor(PageId page, Variant variant) {

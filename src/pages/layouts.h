@@ -155,7 +155,7 @@ std::span<const WindowLayout> AllWindows();
 const WindowLayout& Window(WindowId window);
 
 // The descriptor table whose rows bind the controls of a page.
-std::span<const params::RowSpec> TableFor(PageId page);
+std::span<const params::RowDescriptor> TableFor(PageId page);
 
 // The entries of a page with something visible on the variant (the control,
 // its caption or both), in table order.

@@ -8,6 +8,7 @@
 
 #include "link/frame.h"
 #include "link/link_lock.h"
+#include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/page_rules.h"
 
@@ -94,7 +95,7 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
   double bitrate = 0;  // the bitrate text, once its row has been passed
 
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     const int id = desc.control;
     if (!window.HasControl(id) || !RowExists(desc, variant)) continue;
     const std::string_view m = desc.mnemonic;
@@ -126,7 +127,7 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
           if (variant != Variant::K610 && m == "ecmd" &&
               (rules.encoderIndex == 0 || rules.resolutionIndex > 3))
             continue;
-          if (m == "ehor" && id == ctl::kResolution && s > 3) {
+          if (m == "ehor" && id == ids::kResolution && s > 3) {
             out.Write("ecmd", s);
             modeChange = longReplyWait = false;
             ++count;
@@ -135,7 +136,7 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
           if (!storedPosition || *storedPosition != s) {
             const std::int32_t stored = storedPosition.value_or(kNoStoredPosition);
             if (m == "owid" && IsDvbtBandwidth(s) != IsDvbtBandwidth(stored)) modeChange = true;
-            if (m == "0000") modeChange = true;
+            if (m == derived::kBandwidthMode) modeChange = true;
             if (m == "aenc" && ((s == 0) != (stored == 0))) modeChange = true;
             if (auto formed = FormListValue(desc, s)) {
               value = *formed;
@@ -148,12 +149,12 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
           }
           // The audio switches are rewritten whenever the unit's encoder
           // setting is not the one they stand for.
-          if (m == "0003") {
+          if (m == derived::kAudio) {
             const std::int32_t aenc = main.StoredListPosition("aenc");
             if (aenc >= 1 && aenc < audioOn) marked = true;
-          } else if (m == "0004" || m == "0005") {
+          } else if (derived::IsAudioEncoderRow(m)) {
             audioOn = kAudioOnK610;
-            const std::int32_t encoder = main.StoredListPosition(m == "0004" ? "a1en" : "a2en");
+            const std::int32_t encoder = main.StoredListPosition(m == derived::kAudioEncoder1 ? "a1en" : "a2en");
             if (encoder == 1 || encoder == 2) marked = true;
           }
           break;
@@ -185,17 +186,17 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
     if (!marked || !desc.writable) continue;
 
     if (desc.Derived()) {
-      if (m == "0000") {
+      if (m == derived::kBandwidthMode) {
         if (!modeChange) continue;
         out.Write("owid", selected == 1 ? kDvbtBandwidthWire : kNarrowbandBandwidthWire);
         ++count;
         out.PleaseWait(kModeChangeWaitMs);
-      } else if (m == "0003") {
+      } else if (m == derived::kAudio) {
         out.Write("aenc", selected == 1 ? audioOn : 0);
         ++count;
         out.PleaseWait(kAudioSwitchWaitMs);
-      } else if (m == "0004" || m == "0005") {
-        const bool first = m == "0004";
+      } else if (derived::IsAudioEncoderRow(m)) {
+        const bool first = m == derived::kAudioEncoder1;
         if (selected >= 1) {
           out.Write(first ? "a1en" : "a2en", audioOn);
           out.Write(first ? "a1in" : "a2in", selected - 1);

@@ -84,7 +84,7 @@ long long LeadingInteger(std::string_view text) {
 }
 
 // A stored text in its wire form: the write conversion of a typed value.
-std::string StoredTextToWire(const RowSpec& row, const std::string& text) { return FormTextValue(row, text); }
+std::string StoredTextToWire(const RowDescriptor& row, const std::string& text) { return FormTextValue(row, text); }
 
 ConfigRecord TextRecord(std::string_view mnemonic, std::string text) {
   ConfigRecord r;
@@ -136,7 +136,7 @@ std::string ConfigRecord::ValueText() const {
 std::vector<ConfigRecord> RecordsFromTable(const ParamTable& table, Variant variant) {
   std::vector<ConfigRecord> records;
   for (const ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (!desc.writable || desc.Derived() || !RowExists(desc, variant)) continue;
     const std::optional<Value> value = row.Get();
     if (!value) continue;

@@ -98,7 +98,7 @@ std::string TrimZeros(std::string t) {
   return t;
 }
 
-std::string DisplayText(const RowSpec& row, std::string_view replyText) {
+std::string DisplayText(const RowDescriptor& row, std::string_view replyText) {
   std::string shown;
   const double v = LeadingDouble(replyText);
   if (row.Has(flag::kLevel)) {
@@ -152,7 +152,7 @@ std::string FormatAddress(std::uint32_t a) {
   return buf;
 }
 
-Value ConvertReply(const RowSpec& row, std::string_view replyText, FirmwareVersion* firmware) {
+Value ConvertReply(const RowDescriptor& row, std::string_view replyText, FirmwareVersion* firmware) {
   switch (row.kind) {
     case Kind::Text:
       if (row.Has(flag::kVersion) && firmware) firmware->Parse(DisplayText(row, replyText));
@@ -183,7 +183,7 @@ std::string ScaledIntegerText(double typed, double scale) {
   return IntegerText(std::isfinite(product) ? std::round(product * 1e6) / 1e6 : product);
 }
 
-std::string FormTextValue(const RowSpec& row, std::string_view controlText) {
+std::string FormTextValue(const RowDescriptor& row, std::string_view controlText) {
   const double t = LeadingDouble(controlText);
   if (row.Has(flag::kLevel)) return IntegerText(std::pow(10.0, -t / 20.0) * kLevelReference + 0.5);
   if (row.Has(flag::kNegativeTenths)) return ScaledIntegerText(t, -10.0);
@@ -192,7 +192,7 @@ std::string FormTextValue(const RowSpec& row, std::string_view controlText) {
   return std::string(controlText);
 }
 
-std::optional<std::string> FormListValue(const RowSpec& row, std::int32_t position) {
+std::optional<std::string> FormListValue(const RowDescriptor& row, std::int32_t position) {
   if (!row.options) return std::nullopt;
   const auto wire = PositionToWire(*row.options, position);
   if (!wire) return std::nullopt;
@@ -201,7 +201,7 @@ std::optional<std::string> FormListValue(const RowSpec& row, std::int32_t positi
 
 std::string FormCheckValue(bool ticked) { return ticked ? "1" : "0"; }
 
-std::string StatusText(const RowSpec& row, std::int32_t position) {
+std::string StatusText(const RowDescriptor& row, std::int32_t position) {
   if (row.options && position >= 0) {
     const auto wire = PositionToWire(*row.options, position);
     if (wire) return (*row.options)[static_cast<std::size_t>(*wire)];
@@ -212,7 +212,7 @@ std::string StatusText(const RowSpec& row, std::int32_t position) {
   return "Unknown (" + std::to_string(position) + ")";
 }
 
-std::string ShownValue(const RowSpec& row, const std::optional<Value>& value) {
+std::string ShownValue(const RowDescriptor& row, const std::optional<Value>& value) {
   if (!value) return {};
   return std::visit(
       [&](const auto& v) -> std::string {

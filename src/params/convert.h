@@ -21,7 +21,7 @@ enum class Variant { K240, K610, Other };
 Variant VariantOf(std::string_view boardType);
 // The variant test of a row's flags.
 bool RowExists(std::uint32_t flags, Variant variant);
-inline bool RowExists(const RowSpec& row, Variant variant) { return RowExists(row.flags, variant); }
+inline bool RowExists(const RowDescriptor& row, Variant variant) { return RowExists(row.flags, variant); }
 
 // Four numbers, all 0 at start, refreshed from the version row each time it
 // is read; numbers a text does not reach keep their previous values.
@@ -35,14 +35,14 @@ struct FirmwareVersion {
 
 // The text a text row shows for the unit's value text (level, decimals,
 // tenths ... then trim).
-std::string DisplayText(const RowSpec& row, std::string_view replyText);
+std::string DisplayText(const RowDescriptor& row, std::string_view replyText);
 // Removes leading zeros and trailing fractional zeros ("5.000" -> "5.0",
 // "007" -> "7", "0.50" -> "0.5", "000" -> "0").
 std::string TrimZeros(std::string text);
 
 // The value a good reply's text stores in a row of this kind. For the
 // version row the text is also parsed into `firmware` when given.
-Value ConvertReply(const RowSpec& row, std::string_view replyText, FirmwareVersion* firmware = nullptr);
+Value ConvertReply(const RowDescriptor& row, std::string_view replyText, FirmwareVersion* firmware = nullptr);
 // ConvertReply, stored into the row under its lock.
 void StoreReply(ParamRow& row, std::string_view replyText, FirmwareVersion* firmware = nullptr);
 
@@ -51,17 +51,17 @@ void StoreReply(ParamRow& row, std::string_view replyText, FirmwareVersion* firm
 std::string ScaledIntegerText(double typed, double scale);
 
 // Form value: the text of a write request for what a control holds.
-std::string FormTextValue(const RowSpec& row, std::string_view controlText);
-std::optional<std::string> FormListValue(const RowSpec& row, std::int32_t position);
+std::string FormTextValue(const RowDescriptor& row, std::string_view controlText);
+std::optional<std::string> FormListValue(const RowDescriptor& row, std::int32_t position);
 std::string FormCheckValue(bool ticked);
 
 // The text a status-list row shows for a stored position; a position past
 // the list shows "Unknown (N)" with the unit's wire value N.
-std::string StatusText(const RowSpec& row, std::int32_t position);
+std::string StatusText(const RowDescriptor& row, std::int32_t position);
 
 // A stored value as the pages show it: the text, the option text, the
 // dotted address, "1"/"0" for a check; "" when nothing was read.
-std::string ShownValue(const RowSpec& row, const std::optional<Value>& value);
+std::string ShownValue(const RowDescriptor& row, const std::optional<Value>& value);
 
 // Dotted quad <-> 32-bit address (first octet in the top byte); a text with
 // fewer than three dots gives 0.

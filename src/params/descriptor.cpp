@@ -56,7 +56,7 @@ std::optional<std::uint8_t> ParamRow::Check() const {
   return std::nullopt;
 }
 
-ParamTable::ParamTable(std::span<const RowSpec> desc) {
+ParamTable::ParamTable(std::span<const RowDescriptor> desc) {
   rows_.reserve(desc.size());
   for (const auto& s : desc) rows_.emplace_back(s);
 }
@@ -88,6 +88,6 @@ void ParamTable::ClearValues() {
   for (auto& r : rows_) r.Clear();
 }
 
-ParamTables::ParamTables() : main(MainTableSpec()), satmod(SatmodTableSpec()) {}
+ParamTables::ParamTables() : main(MainTableRows()), satmod(SatmodTableRows()) {}
 
 }  // namespace vecta::params

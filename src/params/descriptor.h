@@ -2,7 +2,7 @@
 // its mnemonic to a page control, with the option list, value format, the
 // unit variants it exists on and, at run time, the value last read.
 //
-// The static part of a row (RowSpec) is shared by every program: the pages,
+// The static part of a row (RowDescriptor) is shared by every program: the pages,
 // the simulator and the command-line tool are all driven by it. The run-time
 // part (ParamRow) holds the value under the row's own re-entrant lock.
 #pragma once
@@ -30,6 +30,7 @@ enum class Kind : std::uint8_t {
 
 // Row flags.
 namespace flag {
+inline constexpr std::uint32_t kNone = 0;
 inline constexpr std::uint32_t kTrim = 0x4;            // drop leading and trailing fractional zeros
 inline constexpr std::uint32_t kTwoDecimals = 0x10;    // shown with two decimals, written as typed
 inline constexpr std::uint32_t kMarker40 = 0x40;       // K240 ehor; tested by nothing
@@ -59,7 +60,7 @@ using OptionList = std::vector<std::string>;
 inline constexpr std::string_view kEmptyOption = "/empty/";
 
 // The static description of one row.
-struct RowSpec {
+struct RowDescriptor {
   const char* mnemonic;  // four characters; four digits for a derived row
   int control;           // page control id
   bool writable;
@@ -73,9 +74,10 @@ struct RowSpec {
   int Companion() const { return 0; }
 };
 
-// The two tables, in table order (refresh and apply walk them top to bottom).
-std::span<const RowSpec> MainTableSpec();
-std::span<const RowSpec> SatmodTableSpec();
+// The rows of the two tables, in table order (refresh and apply walk them
+// top to bottom).
+std::span<const RowDescriptor> MainTableRows();
+std::span<const RowDescriptor> SatmodTableRows();
 
 // Shared option lists that are generated rather than written out.
 const OptionList& PidOptions();           // "Default", "0x0001" .. "0x1FFE"
@@ -100,12 +102,12 @@ inline constexpr std::int32_t kNoStoredPosition = 0xFFFF;
 // One row at run time.
 class ParamRow {
  public:
-  explicit ParamRow(const RowSpec& desc) : spec_(&desc), lock_(std::make_unique<std::recursive_mutex>()) {}
+  explicit ParamRow(const RowDescriptor& desc) : desc_(&desc), lock_(std::make_unique<std::recursive_mutex>()) {}
 
-  const RowSpec& Desc() const { return *spec_; }
-  std::string_view Mnemonic() const { return spec_->mnemonic; }
-  int Control() const { return spec_->control; }
-  Kind GetKind() const { return spec_->kind; }
+  const RowDescriptor& Desc() const { return *desc_; }
+  std::string_view Mnemonic() const { return desc_->mnemonic; }
+  int Control() const { return desc_->control; }
+  Kind GetKind() const { return desc_->kind; }
 
   // The row's lock, held whenever the value is read or replaced.
   std::recursive_mutex& Lock() const { return *lock_; }
@@ -128,14 +130,14 @@ class ParamRow {
   std::optional<std::uint8_t> Check() const;
 
  private:
-  const RowSpec* spec_;
+  const RowDescriptor* desc_;
   std::unique_ptr<std::recursive_mutex> lock_;
   std::optional<Value> value_;
 };
 
 class ParamTable {
  public:
-  explicit ParamTable(std::span<const RowSpec> desc);
+  explicit ParamTable(std::span<const RowDescriptor> desc);
 
   std::vector<ParamRow>& Rows() { return rows_; }
   const std::vector<ParamRow>& Rows() const { return rows_; }

@@ -8,7 +8,7 @@ MemoryHost::MemoryHost(std::span<const int> ids) {
   for (int id : ids) Add(id);
 }
 
-MemoryHost MemoryHost::ForTable(std::span<const RowSpec> rows) {
+MemoryHost MemoryHost::ForTable(std::span<const RowDescriptor> rows) {
   MemoryHost host;
   for (const auto& r : rows) host.Add(r.control);
   return host;

@@ -31,7 +31,7 @@ class MemoryHost : public ControlHost {
   explicit MemoryHost(std::span<const int> ids);
   // A window holding the control of every row of a table (what the pages of
   // all variants together have).
-  static MemoryHost ForTable(std::span<const RowSpec> rows);
+  static MemoryHost ForTable(std::span<const RowDescriptor> rows);
 
   void Add(int id);
   void Remove(int id);

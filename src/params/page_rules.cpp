@@ -16,9 +16,9 @@ std::int32_t StoredPosition(const UnitContext& unit, std::string_view mnemonic, 
 constexpr int kFixedSizes = 4;
 
 void InsertSifEntries(ControlHost& host) {
-  if (host.EntryCount(ctl::kResolution) > kFixedSizes) return;  // already there
-  host.InsertEntry(ctl::kResolution, 4, kSifEntry);
-  host.InsertEntry(ctl::kResolution, 5, kQsifEntry);
+  if (host.EntryCount(ids::kResolution) > kFixedSizes) return;  // already there
+  host.InsertEntry(ids::kResolution, 4, kSifEntry);
+  host.InsertEntry(ids::kResolution, 5, kQsifEntry);
 }
 
 }  // namespace
@@ -30,35 +30,35 @@ const PictureSizes& PictureSizesFor(std::int32_t videoInputPosition) {
 // ---- Operator changes
 
 void ShowHdInputFormatFor(ControlHost& host, std::int32_t videoInputPosition) {
-  host.Show(ctl::kHdInputFormat, videoInputPosition == 11 || videoInputPosition == 12);
+  host.Show(ids::kHdInputFormat, videoInputPosition == 11 || videoInputPosition == 12);
 }
 
 void RefitResolutionSizes(const RuleMemory& rules, ControlHost& advanced,
                           std::int32_t videoInputPosition) {
-  if (!advanced.HasControl(ctl::kResolution)) return;
+  if (!advanced.HasControl(ids::kResolution)) return;
   const PictureSizes& sizes = PictureSizesFor(videoInputPosition);
   for (int i = 0; i < kFixedSizes; ++i) {
-    advanced.DeleteEntry(ctl::kResolution, i);
-    advanced.InsertEntry(ctl::kResolution, i, sizes[static_cast<std::size_t>(i)]);
+    advanced.DeleteEntry(ids::kResolution, i);
+    advanced.InsertEntry(ids::kResolution, i, sizes[static_cast<std::size_t>(i)]);
   }
-  advanced.Select(ctl::kResolution, rules.resolutionIndex);
+  advanced.Select(ids::kResolution, rules.resolutionIndex);
 }
 
 void EnableBitrateByManual(ControlHost& advanced) {
-  if (!advanced.HasControl(ctl::kManual)) return;
-  advanced.Enable(ctl::kVideoBitrate, advanced.Checked(ctl::kManual));
+  if (!advanced.HasControl(ids::kManual)) return;
+  advanced.Enable(ids::kVideoBitrate, advanced.Checked(ids::kManual));
 }
 
 void ShowAudioRateListFor(ControlHost& host, std::int32_t audioEncoderPosition) {
   const bool layer1 = audioEncoderPosition <= 12;
-  host.Show(ctl::kLayer1AudioRate, layer1);
-  host.Show(ctl::kLayer2AudioRate, !layer1);
+  host.Show(ids::kLayer1AudioRate, layer1);
+  host.Show(ids::kLayer2AudioRate, !layer1);
 }
 
 void ShowEncoderRateListFor(ControlHost& host, int encoder, std::int32_t audioEncoderPosition) {
   const bool layer1 = audioEncoderPosition <= 2;
-  const int layer1List = encoder == 1 ? ctl::kEncoder1Layer1Rate : ctl::kEncoder2Layer1Rate;
-  const int layer2List = encoder == 1 ? ctl::kEncoder1Layer2Rate : ctl::kEncoder2Layer2Rate;
+  const int layer1List = encoder == 1 ? ids::kEncoder1Layer1Rate : ids::kEncoder2Layer1Rate;
+  const int layer2List = encoder == 1 ? ids::kEncoder1Layer2Rate : ids::kEncoder2Layer2Rate;
   host.Show(layer1List, layer1);
   host.Show(layer2List, !layer1);
 }
@@ -71,17 +71,17 @@ void OnMpegModeChanged(UnitContext& unit, ControlHost& advanced, std::int32_t po
     // them shows it as the current resolution.
     InsertSifEntries(advanced);
     if (rules.encodingMode > 3) {
-      advanced.Select(ctl::kResolution, rules.encodingMode);
+      advanced.Select(ids::kResolution, rules.encodingMode);
       rules.resolutionIndex = rules.encodingMode;
     }
-    advanced.Enable(ctl::kMpeg4EncodingMode, rules.resolutionIndex <= 3);
+    advanced.Enable(ids::kMpeg4EncodingMode, rules.resolutionIndex <= 3);
   } else {
     // MPEG2 has neither the small sizes nor an encoding mode of its own; go
     // back to the resolution the unit last reported.
-    while (advanced.EntryCount(ctl::kResolution) > kFixedSizes) advanced.DeleteEntry(ctl::kResolution, 4);
-    rules.resolutionIndex = StoredPosition(unit, "ehor", ctl::kResolution);
-    advanced.Select(ctl::kResolution, rules.resolutionIndex);
-    advanced.Enable(ctl::kMpeg4EncodingMode, false);
+    while (advanced.EntryCount(ids::kResolution) > kFixedSizes) advanced.DeleteEntry(ids::kResolution, 4);
+    rules.resolutionIndex = StoredPosition(unit, "ehor", ids::kResolution);
+    advanced.Select(ids::kResolution, rules.resolutionIndex);
+    advanced.Enable(ids::kMpeg4EncodingMode, false);
   }
 }
 
@@ -91,34 +91,34 @@ void OnResolutionChanged(UnitContext& unit, ControlHost& advanced, std::int32_t 
   // Leaving SIF/QSIF for a full picture size: the unit needs a real encoding
   // mode again.
   if (rules.encoderIndex == 1 && position < 4 && rules.encodingMode > 3) {
-    advanced.Select(ctl::kMpeg4EncodingMode, 0);
+    advanced.Select(ids::kMpeg4EncodingMode, 0);
     rules.encodingMode = 0;
   }
-  advanced.Enable(ctl::kMpeg4EncodingMode, rules.resolutionIndex <= 3 && rules.encoderIndex != 0);
+  advanced.Enable(ids::kMpeg4EncodingMode, rules.resolutionIndex <= 3 && rules.encoderIndex != 0);
 }
 
 void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced,
                              int controlId) {
-  if (controlId == ctl::kK610VideoInput) {
-    ShowHdInputFormatFor(mainPage, mainPage.Selected(ctl::kK610VideoInput));
-  } else if (controlId == ctl::kVideoInput) {
-    if (advanced) RefitResolutionSizes(unit.rules, *advanced, mainPage.Selected(ctl::kVideoInput));
+  if (controlId == ids::kK610VideoInput) {
+    ShowHdInputFormatFor(mainPage, mainPage.Selected(ids::kK610VideoInput));
+  } else if (controlId == ids::kVideoInput) {
+    if (advanced) RefitResolutionSizes(unit.rules, *advanced, mainPage.Selected(ids::kVideoInput));
   }
 }
 
 void OnAdvancedNotification(UnitContext& unit, ControlHost& advanced, int controlId) {
   switch (controlId) {
-    case ctl::kVideoInput:
-      RefitResolutionSizes(unit.rules, advanced, advanced.Selected(ctl::kVideoInput));
+    case ids::kVideoInput:
+      RefitResolutionSizes(unit.rules, advanced, advanced.Selected(ids::kVideoInput));
       break;
-    case ctl::kAudioEncoder:
-      ShowAudioRateListFor(advanced, advanced.Selected(ctl::kAudioEncoder));
+    case ids::kAudioEncoder:
+      ShowAudioRateListFor(advanced, advanced.Selected(ids::kAudioEncoder));
       break;
-    case ctl::kResolution:
-      OnResolutionChanged(unit, advanced, advanced.Selected(ctl::kResolution));
+    case ids::kResolution:
+      OnResolutionChanged(unit, advanced, advanced.Selected(ids::kResolution));
       break;
-    case ctl::kMpegMode:
-      OnMpegModeChanged(unit, advanced, advanced.Selected(ctl::kMpegMode));
+    case ids::kMpegMode:
+      OnMpegModeChanged(unit, advanced, advanced.Selected(ids::kMpegMode));
       break;
     default:
       break;
@@ -126,7 +126,7 @@ void OnAdvancedNotification(UnitContext& unit, ControlHost& advanced, int contro
 }
 
 void OnAdvancedCheckClicked(UnitContext&, ControlHost& advanced, int controlId) {
-  if (controlId == ctl::kManual) EnableBitrateByManual(advanced);
+  if (controlId == ids::kManual) EnableBitrateByManual(advanced);
 }
 
 // ---- Loading values
@@ -137,30 +137,30 @@ void RememberLoadedValue(RuleMemory& rules, const ParamRow& row) {
   if (row.Mnemonic() == "eenc") {
     rules.encoderIndex = *position;
   } else if (row.Mnemonic() == "ecmd" &&
-             (row.Control() == ctl::kMpeg4EncodingMode || row.Control() == ctl::kK610EncodingMode)) {
+             (row.Control() == ids::kMpeg4EncodingMode || row.Control() == ids::kK610EncodingMode)) {
     rules.encodingMode = *position;
   }
 }
 
 void LoadResolution(UnitContext& unit, ControlHost& host, std::int32_t position, bool windowOpening) {
-  if (!host.HasControl(ctl::kResolution)) return;
+  if (!host.HasControl(ids::kResolution)) return;
   RuleMemory& rules = unit.rules;
-  const PictureSizes& sizes = PictureSizesFor(StoredPosition(unit, "vinp", ctl::kVideoInput));
-  host.ClearList(ctl::kResolution);
+  const PictureSizes& sizes = PictureSizesFor(StoredPosition(unit, "vinp", ids::kVideoInput));
+  host.ClearList(ids::kResolution);
   for (int i = 0; i < kFixedSizes; ++i)
-    host.InsertEntry(ctl::kResolution, i, sizes[static_cast<std::size_t>(i)]);
-  host.Select(ctl::kResolution, position);
+    host.InsertEntry(ids::kResolution, i, sizes[static_cast<std::size_t>(i)]);
+  host.Select(ids::kResolution, position);
   rules.resolutionIndex = position;
   if (rules.encoderIndex == 1) {
     InsertSifEntries(host);
     // A unit encoding at SIF or QSIF reports it as its encoding mode.
     if (rules.encodingMode > 3) {
-      host.Select(ctl::kResolution, rules.encodingMode);
+      host.Select(ids::kResolution, rules.encodingMode);
       rules.resolutionIndex = rules.encodingMode;
     }
   }
   if (windowOpening && (rules.encoderIndex != 1 || rules.encodingMode > 3))
-    host.Enable(ctl::kMpeg4EncodingMode, false);
+    host.Enable(ids::kMpeg4EncodingMode, false);
 }
 
 void ShowStoredValue(const ParamRow& row, ControlHost& host) {
@@ -205,7 +205,7 @@ void LoadRuleAfter(UnitContext& /*unit*/, const ParamRow& row, ControlHost& wind
   const std::string_view m = row.Mnemonic();
   if (row.Desc().Has(flag::kBitratePair) && row.GetKind() == Kind::Check) {
     // The bitrate edit of the Advanced options window follows the box.
-    if (advanced) advanced->Enable(ctl::kVideoBitrate, row.Check().value_or(0) != 0);
+    if (advanced) advanced->Enable(ids::kVideoBitrate, row.Check().value_or(0) != 0);
     return;
   }
   const auto position = row.Position();
@@ -213,7 +213,7 @@ void LoadRuleAfter(UnitContext& /*unit*/, const ParamRow& row, ControlHost& wind
   if (m == "vinp") {
     // Only the window being loaded; the Advanced options window's own
     // HD input format list is left alone.
-    if (window.HasControl(ctl::kHdInputFormat)) ShowHdInputFormatFor(window, *position);
+    if (window.HasControl(ids::kHdInputFormat)) ShowHdInputFormatFor(window, *position);
   } else if (m == "aenc") {
     ShowAudioRateListFor(window, *position);
     if (advanced) ShowAudioRateListFor(*advanced, *position);
@@ -227,7 +227,7 @@ void LoadRuleAfter(UnitContext& /*unit*/, const ParamRow& row, ControlHost& wind
 void FillAdvancedFromCache(UnitContext& unit, ControlHost& advanced) {
   if (!unit.tables) return;
   for (const ParamRow& row : unit.tables->main.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (!advanced.HasControl(desc.control)) continue;
     const bool manual = desc.kind == Kind::Check && desc.Has(flag::kBitratePair);
     const auto value = row.Get();
@@ -235,11 +235,11 @@ void FillAdvancedFromCache(UnitContext& unit, ControlHost& advanced) {
       if (manual) {
         // The unit has not told us whether the bitrate is set by hand.
         advanced.Show(desc.control, false);
-        advanced.Enable(ctl::kVideoBitrate, false);
+        advanced.Enable(ids::kVideoBitrate, false);
       }
       continue;
     }
-    if (desc.kind == Kind::List && desc.control == ctl::kResolution) {
+    if (desc.kind == Kind::List && desc.control == ids::kResolution) {
       LoadResolution(unit, advanced, row.Position().value_or(kNoStoredPosition), true);
       continue;
     }
@@ -247,7 +247,7 @@ void FillAdvancedFromCache(UnitContext& unit, ControlHost& advanced) {
       // A check box is ticked for any non-zero value.
       const auto* tick = std::get_if<std::uint8_t>(&*value);
       advanced.SetChecked(desc.control, tick && *tick != 0);
-      if (manual) advanced.Enable(ctl::kVideoBitrate, tick && *tick != 0);
+      if (manual) advanced.Enable(ids::kVideoBitrate, tick && *tick != 0);
       continue;
     }
     ShowStoredValue(row, advanced);

@@ -12,30 +12,11 @@
 #include <string_view>
 
 #include "params/control_host.h"
+#include "params/control_ids.h"
 #include "params/descriptor.h"
 #include "params/unit_context.h"
 
 namespace vecta::params {
-
-// Control ids the rules touch.
-namespace ctl {
-inline constexpr int kVideoInput = 1212;        // K240 / other "Video input" (vinp)
-inline constexpr int kK610VideoInput = 1236;    // K610 "Video input" (vinp)
-inline constexpr int kHdInputFormat = 1237;     // K610 "HD input format" (vhdf)
-inline constexpr int kAudioEncoder = 1213;      // K240 / other "Audio encoder" (aenc)
-inline constexpr int kLayer1AudioRate = 1233;   // "MPEG Audio rate", Layer 1 rates (ampr)
-inline constexpr int kLayer2AudioRate = 1234;   // "MPEG Audio rate", Layer 2 rates (ampr)
-inline constexpr int kEncoder1Layer1Rate = 1089;  // K610 a1br, Layer 1
-inline constexpr int kEncoder1Layer2Rate = 1090;  // K610 a1br, Layer 2
-inline constexpr int kEncoder2Layer1Rate = 1091;  // K610 a2br, Layer 1
-inline constexpr int kEncoder2Layer2Rate = 1092;  // K610 a2br, Layer 2
-inline constexpr int kResolution = 1221;        // K240 / other "Resolution" (ehor)
-inline constexpr int kMpegMode = 1222;          // K240 / other "MPEG mode" (eenc)
-inline constexpr int kMpeg4EncodingMode = 1223; // K240 / other "MPEG4 encoding mode" (ecmd)
-inline constexpr int kK610EncodingMode = 1240;  // K610 "Encoding mode" (ecmd)
-inline constexpr int kManual = 1042;            // "Manual" (evbr)
-inline constexpr int kVideoBitrate = 1304;      // "Video bitrate (Mbit/s)" (evid)
-}  // namespace ctl
 
 // The four fixed entries of the "Resolution" list. PAL inputs use the
 // 576-line sizes, every other input ("Off" included) the 480-line sizes.
@@ -52,20 +33,21 @@ inline constexpr std::string_view kQsifEntry = "QSIF";
 
 // ---- Rules that run while the operator changes a control
 
-// Main settings page, selection change of a video input list (1212 or 1236).
-// 1236 shows or hides the HD input format list beside it; 1212 refits the
-// Advanced options window's "Resolution" sizes when that window exists.
+// Main settings page, selection change of a video input list (ids::kVideoInput
+// or ids::kK610VideoInput). The K610 list shows or hides the HD input format
+// list beside it; the other refits the Advanced options window's "Resolution"
+// sizes when that window exists.
 // `advanced` is the Advanced options window, or none.
 void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced,
                              int controlId);
 
-// Advanced options window, list or edit change forwarded by a page: 1212
-// (video input), 1213 (audio encoder), 1221 (resolution), 1222 (MPEG mode).
+// Advanced options window, list or edit change forwarded by a page: the
+// video input, the audio encoder, the resolution and the MPEG mode lists.
 // Any other id does nothing.
 void OnAdvancedNotification(UnitContext& unit, ControlHost& advanced, int controlId);
 
-// Advanced options window, check box clicked: 1042 "Manual". Any other id
-// does nothing.
+// Advanced options window, check box clicked: "Manual" (ids::kManual). Any
+// other id does nothing.
 void OnAdvancedCheckClicked(UnitContext& unit, ControlHost& advanced, int controlId);
 
 // The single rules, for callers that already know which one applies.
@@ -90,11 +72,11 @@ void OnResolutionChanged(UnitContext& unit, ControlHost& advanced, std::int32_t 
 
 // ---- Rules that run when values are loaded
 
-// eenc sets the encoder index; ecmd (1223 or 1240) the encoding mode.
+// eenc sets the encoder index; ecmd (either encoding mode list) the encoding mode.
 // Run once per row loaded, before its value is shown.
 void RememberLoadedValue(RuleMemory& rules, const ParamRow& row);
 
-// Loads the K240 / other "Resolution" list (1221) with `position`.
+// Loads the K240 / other "Resolution" list (ids::kResolution) with `position`.
 // `windowOpening` adds what a newly opened Advanced options window does to
 // "MPEG4 encoding mode".
 void LoadResolution(UnitContext& unit, ControlHost& host, std::int32_t position,

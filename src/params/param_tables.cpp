@@ -3,6 +3,7 @@
 // the page rules rely on eenc and ecmd coming before ehor.
 #include <cstdio>
 
+#include "params/control_ids.h"
 #include "params/descriptor.h"
 
 namespace vecta::params {
@@ -86,139 +87,138 @@ OptionList MakeGopOptions() {
   return l;
 }
 
+const OptionList kPidOptions = MakePidOptions();
+const OptionList kPacketLengthOptions = MakePacketLengthOptions();
+const OptionList kGopOptions = MakeGopOptions();
+
+using namespace flag;
+
+// The rows hold only addresses of the lists above, so the tables are
+// need no start-up code of their own.
+
+// The main table.
+const RowDescriptor kMainRows[] = {
+  {"oout", ids::kModulationOutput, true, Kind::List, kStatusLamp, &kOffOn},
+  {"ofec", ids::kNarrowbandFec, true, Kind::List, kNone, &kOfecOptions},
+  {"ogua", ids::kNarrowbandGuardInterval, true, Kind::List, kNone, &kOguaOptions},
+  {"omod", ids::kNarrowbandModulation, true, Kind::List, kNone, &kOmodOptions},
+  {"ofre", ids::kOutputFrequency, true, Kind::Text, kTwoDecimals, nullptr},
+  {"owid", ids::kModulationBandwidth, true, Kind::List, kNone, &kOwidOptions},
+  {"ohls", ids::kOutputPower, true, Kind::List, kNotK610, &kLowHighOptions},
+  {"ohls", ids::kK610OutputPower, true, Kind::List, kK610Only, &kK610PowerOptions},
+  {"olev", ids::kOutputAttenuationHigh, true, Kind::Text, kLevel, nullptr},
+  {"ollv", ids::kOutputAttenuationLow, true, Kind::Text, kLevel, nullptr},
+  {"odfe", ids::kDvbtFecRate, true, Kind::List, kNone, &kOdfeOptions},
+  {"odgu", ids::kDvbtGuardInterval, true, Kind::List, kNone, &kOdguOptions},
+  {"odmo", ids::kDvbtModulation, true, Kind::List, kNone, &kOdmoOptions},
+  {"ospe", ids::kDvbtSpectrumInversion, true, Kind::List, kNone, &kNormalInverted},
+  {"o4ko", ids::kDvbt4KhzOffset, true, Kind::List, kNone, &kO4koOptions},
+  {"zscr", ids::kScrambling, true, Kind::List, kNone, &kZscrOptions},
+  {"vinp", ids::kVideoInput, true, Kind::List, kNotK610, &kVideoInputOptions},
+  {"vinp", ids::kK610VideoInput, true, Kind::List, kK610Only, &kK610VideoInputOptions},
+  {"aenc", ids::kAudioEncoder, true, Kind::List, kNotK610, &kAencOptions},
+  {"a1en", ids::kEncoder1AudioEncoder, true, Kind::List, kK610Only, &kAudioEncoderOptions},
+  {"a2en", ids::kEncoder2AudioEncoder, true, Kind::List, kK610Only, &kAudioEncoderOptions},
+  {"ampr", ids::kLayer1AudioRate, true, Kind::List, kLayer1Rates | kNotK610, &kLayer1RateOptions},
+  {"ampr", ids::kLayer2AudioRate, true, Kind::List, kLayer2Rates | kNotK610, &kLayer2RateOptions},
+  {"a1br", ids::kEncoder1Layer1Rate, true, Kind::List, kLayer1Rates | kK610Only, &kLayer1RateOptions},
+  {"a1br", ids::kEncoder1Layer2Rate, true, Kind::List, kLayer2Rates | kK610Only, &kLayer2RateOptions},
+  {"a2br", ids::kEncoder2Layer1Rate, true, Kind::List, kLayer1Rates | kK610Only, &kLayer1RateOptions},
+  {"a2br", ids::kEncoder2Layer2Rate, true, Kind::List, kLayer2Rates | kK610Only, &kLayer2RateOptions},
+  {"alev", ids::kAudioInputLevel, true, Kind::List, kNotK610, &kAudioLevelOptions},
+  {"alev", ids::kK610AudioInputLevel, true, Kind::List, kK610Only, &kK610AudioLevelOptions},
+  {"asrc", ids::kAudioSource, true, Kind::List, kK240OrK610 | kNotK610, &kAsrcOptions},
+  {"a1in", ids::kEncoder1AudioSource, true, Kind::List, kK610Only, &kAudioInputOptions},
+  {"a2in", ids::kEncoder2AudioSource, true, Kind::List, kK610Only, &kAudioInputOptions},
+  {"aen2", ids::kSecondStereoPair, true, Kind::List, kK240OrK610 | kNotK610, &kDisabledEnabled},
+  {"abmb", ids::kMicInputBias, true, Kind::Check, kK610Only, nullptr},
+  {"gnam", ids::kUnitName, true, Kind::Text, kNone, nullptr},
+  {"gsle", ids::kSleepMode, true, Kind::List, kNone, &kNoYes},
+  {"dinp", ids::kDataInput, true, Kind::List, kOtherOnly, &kDataInputOptions},
+  {"dinp", ids::kModeDataInput, true, Kind::List, kK240OrK610, &kK240DataInputOptions},
+  {"dbau", ids::kDataBaudRate, true, Kind::List, kNone, &kDbauOptions},
+  {"dpln", ids::kDataPacketLength, true, Kind::List, kK610Only, &kPacketLengthOptions},
+  {"cinp", ids::kChainingInput, true, Kind::List, kNone, &kCinpOptions},
+  {"ccha", ids::kChainNumber, true, Kind::List, kNone, &kCchaOptions},
+  {"cout", ids::kChainingOutput, true, Kind::List, kNone, &kOffOn},
+  {"gosw", ids::kTransportStreamControl, true, Kind::List, kK240OrK610, &kGoswOptions},
+  {"evid", ids::kVideoBitrate, false, Kind::Text, kBitratePair, nullptr},
+  {"evbr", ids::kManual, true, Kind::Check, kHideIfUnanswered | kBitratePair, nullptr},
+  {"vhdf", ids::kHdInputFormat, true, Kind::List, kK610Only, &kVhdfOptions},
+  {"eenc", ids::kMpegMode, true, Kind::List, kMarker80 | kNotK610, &kEncoderOptions},
+  {"eenc", ids::kK610MpegMode, true, Kind::List, kMarker80 | kK610Only, &kK610EncoderOptions},
+  {"ecmd", ids::kMpeg4EncodingMode, true, Kind::List, kNotK610, &kEncoderModeOptions},
+  {"ecmd", ids::kK610EncodingMode, true, Kind::List, kK610Only, &kEncoderModeOptions},
+  {"ehor", ids::kSubHorizontalResolution, true, Kind::List, kK610Only, &kK610HorizontalOptions},
+  {"ever", ids::kSubVerticalResolution, true, Kind::List, kK610Only, &kVerticalOptions},
+  {"ehor", ids::kResolution, true, Kind::List, kMarker40 | kNotK610, &kHorizontalOptions},
+  {"efrm", ids::kFrameRate, true, Kind::List, kNone, &kEfrmOptions},
+  {"esha", ids::kVideoSharpness, true, Kind::List, kNotK610, &kSharpnessOptions},
+  {"esha", ids::kK610VideoSharpness, true, Kind::List, kK610Only, &kK610SharpnessOptions},
+  {"eper", ids::kGopLength, true, Kind::List, kK610Only, &kGopOptions},
+  {"edts", ids::kDtsDelay, true, Kind::Text, kTrim | kK610Only, nullptr},
+  {"epts", ids::kTotalPtsOffset, true, Kind::Check, kK610Only, nullptr},
+  {"epro", ids::kVideoProfile, true, Kind::List, kK240OrK610 | kNotK610, &kEproOptions},
+  {"gdna", ids::kDvbtServiceName, true, Kind::Text, kNotK610, nullptr},
+  {"gnet", ids::kNetworkName, true, Kind::Text, kK610Only, nullptr},
+  {"gblo", ids::kHeartbeatEnable, true, Kind::List, kNone, &kOffOn},
+  {"glod", ids::kCurrentConfig, true, Kind::Text, kTrim, nullptr},
+  {"vloc", ids::kVideoLocked, false, Kind::StatusList, kStatusLamp, &kNoYes},
+  {"gver", ids::kSoftwareVersion, false, Kind::Text, kVersion, nullptr},
+  {"gfpg", ids::kFpgaVersion, false, Kind::Text, kTrim, nullptr},
+  {"gser", ids::kSerialNumber, false, Kind::Text, kNone, nullptr},
+  {"csta", ids::kChaining, false, Kind::StatusList, kNone, &kCstaOptions},
+  {"gtmp", ids::kFpgaCoreTemp, false, Kind::Text, kTrim, nullptr},
+  {"gvnt", ids::kFpgaCoreVoltage, false, Kind::Text, kTenths, nullptr},
+  {"gvax", ids::kFpgaAuxVoltage, false, Kind::Text, kTenths, nullptr},
+  {"meta", ids::kMetadata, true, Kind::List, kNone, &kOffOn},
+  {"gosd", ids::kOnScreenDisplay, true, Kind::List, kK610Only, &kGosdOptions},
+  {"pmpd", ids::kPmtPid, true, Kind::List, kK610Only, &kPidOptions},
+  {"pcpd", ids::kPcrPid, true, Kind::List, kK610Only, &kPidOptions},
+  {"pvid", ids::kVideoPid, true, Kind::List, kK610Only, &kPidOptions},
+  {"pau1", ids::kAudio1Pid, true, Kind::List, kK610Only, &kPidOptions},
+  {"pau2", ids::kAudio2Pid, true, Kind::List, kK610Only, &kPidOptions},
+  {"pdat", ids::kDataPid, true, Kind::List, kK610Only, &kPidOptions},
+  {"mbit", ids::kMuxBitrate, true, Kind::Text, kK240OrK610 | kThousandths, nullptr},
+  {"sver", ids::kModulatorVersion, false, Kind::Text, kNone, nullptr},
+  {derived::kBandwidthMode, ids::kBandwidthMode, true, Kind::List, kDerived, &kBandOptions},
+  {derived::kAudio, ids::kAudio, true, Kind::List, kDerived | kNotK610, &kOffOn},
+  {derived::kAudioEncoder1, ids::kAudioEncoder1Source, true, Kind::List, kDerived | kK610Only, &kAudioSourceOptions},
+  {derived::kAudioEncoder2, ids::kAudioEncoder2Source, true, Kind::List, kDerived | kK610Only, &kAudioSourceOptions},
+  {"otxm", ids::kPresetTransmitMode, true, Kind::List, kNone, &kOtxmOptions},
+  {"gvba", ids::kBatteryVoltage, false, Kind::Text, kTwoDecimals | kK610Only, nullptr},
+  {"oplv", ids::kOutputAttenuationPreset, true, Kind::Text, kLevel | kK610Only, nullptr},
+  {"vpgn", ids::kPatternGenerator, true, Kind::List, kK610Only, &kVpgnOptions},
+};
+
+// The satellite modulator table.
+const RowDescriptor kSatmodRows[] = {
+  {"stmp", ids::kModulatorTemperature, false, Kind::Text, kTenthsToo, nullptr},
+  {"scar", ids::kCarrierFrequency, true, Kind::Text, kTrim, nullptr},
+  {"spol", ids::kSpectrumPolarity, true, Kind::List, kNone, &kNormalInverted},
+  {"srol", ids::kRollOff, true, Kind::Text, kHundredths, nullptr},
+  {"ssym", ids::kSymbolRate, true, Kind::Text, kTrim, nullptr},
+  {"smod", ids::kSatModulation, true, Kind::List, kNone, &kSmodOptions},
+  {"scod", ids::kFecFamily, true, Kind::List, kNone, &kScodOptions},
+  {"sfec", ids::kFecRate, true, Kind::List, kNone, &kSfecOptions},
+  {"slev", ids::kSignalLevel, true, Kind::Text, kNegativeTenths, nullptr},
+  {"ssig", ids::kOutputEnable, true, Kind::List, kNone, &kOffOn},
+  {"scwt", ids::kCarrierWaveTone, true, Kind::List, kNone, &kOffOn},
+  {"sver", ids::kModulatorVersion, false, Kind::Text, kNone, nullptr},
+  {"sdel", ids::kEnableDescriptors, true, Kind::Check, kNone, nullptr},
+  {"sfre", ids::kSatelliteFrequency, true, Kind::Text, kNone, nullptr},
+  {"sorb", ids::kOrbitalPosition, true, Kind::Text, kNone, nullptr},
+  {"swef", ids::kWestEastFlag, true, Kind::List, kNone, &kSwefOptions},
+  {"spla", ids::kPolarization, true, Kind::List, kNone, &kSplaOptions},
+};
+
 }  // namespace
 
-const OptionList& PidOptions() {
-  static const OptionList l = MakePidOptions();
-  return l;
-}
-const OptionList& PacketLengthOptions() {
-  static const OptionList l = MakePacketLengthOptions();
-  return l;
-}
-const OptionList& GopOptions() {
-  static const OptionList l = MakeGopOptions();
-  return l;
-}
+const OptionList& PidOptions() { return kPidOptions; }
+const OptionList& PacketLengthOptions() { return kPacketLengthOptions; }
+const OptionList& GopOptions() { return kGopOptions; }
 
-std::span<const RowSpec> MainTableSpec() {
-  static const RowSpec rows[] = {
-    {"oout", 1200, true, Kind::List, 0x1000, &kOffOn},
-    {"ofec", 1201, true, Kind::List, 0x0, &kOfecOptions},
-    {"ogua", 1202, true, Kind::List, 0x0, &kOguaOptions},
-    {"omod", 1203, true, Kind::List, 0x0, &kOmodOptions},
-    {"ofre", 1301, true, Kind::Text, 0x10, nullptr},
-    {"owid", 1204, true, Kind::List, 0x0, &kOwidOptions},
-    {"ohls", 1205, true, Kind::List, 0x2000000, &kLowHighOptions},
-    {"ohls", 1139, true, Kind::List, 0x1000000, &kK610PowerOptions},
-    {"olev", 1300, true, Kind::Text, 0x400, nullptr},
-    {"ollv", 1302, true, Kind::Text, 0x400, nullptr},
-    {"odfe", 1206, true, Kind::List, 0x0, &kOdfeOptions},
-    {"odgu", 1207, true, Kind::List, 0x0, &kOdguOptions},
-    {"odmo", 1208, true, Kind::List, 0x0, &kOdmoOptions},
-    {"ospe", 1209, true, Kind::List, 0x0, &kNormalInverted},
-    {"o4ko", 1210, true, Kind::List, 0x0, &kO4koOptions},
-    {"zscr", 1211, true, Kind::List, 0x0, &kZscrOptions},
-    {"vinp", 1212, true, Kind::List, 0x2000000, &kVideoInputOptions},
-    {"vinp", 1236, true, Kind::List, 0x1000000, &kK610VideoInputOptions},
-    {"aenc", 1213, true, Kind::List, 0x2000000, &kAencOptions},
-    {"a1en", 1083, true, Kind::List, 0x1000000, &kAudioEncoderOptions},
-    {"a2en", 1084, true, Kind::List, 0x1000000, &kAudioEncoderOptions},
-    {"ampr", 1233, true, Kind::List, 0x2080000, &kLayer1RateOptions},
-    {"ampr", 1234, true, Kind::List, 0x2100000, &kLayer2RateOptions},
-    {"a1br", 1089, true, Kind::List, 0x1080000, &kLayer1RateOptions},
-    {"a1br", 1090, true, Kind::List, 0x1100000, &kLayer2RateOptions},
-    {"a2br", 1091, true, Kind::List, 0x1080000, &kLayer1RateOptions},
-    {"a2br", 1092, true, Kind::List, 0x1100000, &kLayer2RateOptions},
-    {"alev", 1214, true, Kind::List, 0x2000000, &kAudioLevelOptions},
-    {"alev", 1246, true, Kind::List, 0x1000000, &kK610AudioLevelOptions},
-    {"asrc", 1062, true, Kind::List, 0x2200000, &kAsrcOptions},
-    {"a1in", 1085, true, Kind::List, 0x1000000, &kAudioInputOptions},
-    {"a2in", 1086, true, Kind::List, 0x1000000, &kAudioInputOptions},
-    {"aen2", 1072, true, Kind::List, 0x2200000, &kDisabledEnabled},
-    {"abmb", 1123, true, Kind::Check, 0x1000000, nullptr},
-    {"gnam", 1303, true, Kind::Text, 0x0, nullptr},
-    {"gsle", 1215, true, Kind::List, 0x0, &kNoYes},
-    {"dinp", 1216, true, Kind::List, 0x400000, &kDataInputOptions},
-    {"dinp", 1245, true, Kind::List, 0x200000, &kK240DataInputOptions},
-    {"dbau", 1217, true, Kind::List, 0x0, &kDbauOptions},
-    {"dpln", 1119, true, Kind::List, 0x1000000, &PacketLengthOptions()},
-    {"cinp", 1218, true, Kind::List, 0x0, &kCinpOptions},
-    {"ccha", 1219, true, Kind::List, 0x0, &kCchaOptions},
-    {"cout", 1220, true, Kind::List, 0x0, &kOffOn},
-    {"gosw", 1064, true, Kind::List, 0x200000, &kGoswOptions},
-    {"evid", 1304, false, Kind::Text, 0x2000, nullptr},
-    {"evbr", 1042, true, Kind::Check, 0x2200, nullptr},
-    {"vhdf", 1237, true, Kind::List, 0x1000000, &kVhdfOptions},
-    {"eenc", 1222, true, Kind::List, 0x2000080, &kEncoderOptions},
-    {"eenc", 1247, true, Kind::List, 0x1000080, &kK610EncoderOptions},
-    {"ecmd", 1223, true, Kind::List, 0x2000000, &kEncoderModeOptions},
-    {"ecmd", 1240, true, Kind::List, 0x1000000, &kEncoderModeOptions},
-    {"ehor", 1238, true, Kind::List, 0x1000000, &kK610HorizontalOptions},
-    {"ever", 1239, true, Kind::List, 0x1000000, &kVerticalOptions},
-    {"ehor", 1221, true, Kind::List, 0x2000040, &kHorizontalOptions},
-    {"efrm", 1224, true, Kind::List, 0x0, &kEfrmOptions},
-    {"esha", 1225, true, Kind::List, 0x2000000, &kSharpnessOptions},
-    {"esha", 1241, true, Kind::List, 0x1000000, &kK610SharpnessOptions},
-    {"eper", 1243, true, Kind::List, 0x1000000, &GopOptions()},
-    {"edts", 1102, true, Kind::Text, 0x1000004, nullptr},
-    {"epts", 1124, true, Kind::Check, 0x1000000, nullptr},
-    {"epro", 1058, true, Kind::List, 0x2200000, &kEproOptions},
-    {"gdna", 1305, true, Kind::Text, 0x2000000, nullptr},
-    {"gnet", 1117, true, Kind::Text, 0x1000000, nullptr},
-    {"gblo", 1226, true, Kind::List, 0x0, &kOffOn},
-    {"glod", 1306, true, Kind::Text, 0x4, nullptr},
-    {"vloc", 1308, false, Kind::StatusList, 0x1000, &kNoYes},
-    {"gver", 1309, false, Kind::Text, 0x4000, nullptr},
-    {"gfpg", 1310, false, Kind::Text, 0x4, nullptr},
-    {"gser", 1307, false, Kind::Text, 0x0, nullptr},
-    {"csta", 1311, false, Kind::StatusList, 0x0, &kCstaOptions},
-    {"gtmp", 1066, false, Kind::Text, 0x4, nullptr},
-    {"gvnt", 1068, false, Kind::Text, 0x8000, nullptr},
-    {"gvax", 1070, false, Kind::Text, 0x8000, nullptr},
-    {"meta", 1235, true, Kind::List, 0x0, &kOffOn},
-    {"gosd", 1242, true, Kind::List, 0x1000000, &kGosdOptions},
-    {"pmpd", 1109, true, Kind::List, 0x1000000, &PidOptions()},
-    {"pcpd", 1110, true, Kind::List, 0x1000000, &PidOptions()},
-    {"pvid", 1111, true, Kind::List, 0x1000000, &PidOptions()},
-    {"pau1", 1112, true, Kind::List, 0x1000000, &PidOptions()},
-    {"pau2", 1113, true, Kind::List, 0x1000000, &PidOptions()},
-    {"pdat", 1114, true, Kind::List, 0x1000000, &PidOptions()},
-    {"mbit", 1074, true, Kind::Text, 0xA00000, nullptr},
-    {"sver", 1355, false, Kind::Text, 0x0, nullptr},
-    {"0000", 1230, true, Kind::List, 0x800, &kBandOptions},
-    {"0003", 1231, true, Kind::List, 0x2000800, &kOffOn},
-    {"0004", 1093, true, Kind::List, 0x1000800, &kAudioSourceOptions},
-    {"0005", 1094, true, Kind::List, 0x1000800, &kAudioSourceOptions},
-    {"otxm", 1227, true, Kind::List, 0x0, &kOtxmOptions},
-    {"gvba", 1136, false, Kind::Text, 0x1000010, nullptr},
-    {"oplv", 1137, true, Kind::Text, 0x1000400, nullptr},
-    {"vpgn", 1138, true, Kind::List, 0x1000000, &kVpgnOptions},
-  };
-  return rows;
-}
-
-std::span<const RowSpec> SatmodTableSpec() {
-  static const RowSpec rows[] = {
-    {"stmp", 1350, false, Kind::Text, 0x10000, nullptr},
-    {"scar", 1351, true, Kind::Text, 0x4, nullptr},
-    {"spol", 1250, true, Kind::List, 0x0, &kNormalInverted},
-    {"srol", 1352, true, Kind::Text, 0x40000, nullptr},
-    {"ssym", 1353, true, Kind::Text, 0x4, nullptr},
-    {"smod", 1251, true, Kind::List, 0x0, &kSmodOptions},
-    {"scod", 1252, true, Kind::List, 0x0, &kScodOptions},
-    {"sfec", 1253, true, Kind::List, 0x0, &kSfecOptions},
-    {"slev", 1354, true, Kind::Text, 0x20000, nullptr},
-    {"ssig", 1254, true, Kind::List, 0x0, &kOffOn},
-    {"scwt", 1255, true, Kind::List, 0x0, &kOffOn},
-    {"sver", 1355, false, Kind::Text, 0x0, nullptr},
-    {"sdel", 1380, true, Kind::Check, 0x0, nullptr},
-    {"sfre", 1356, true, Kind::Text, 0x0, nullptr},
-    {"sorb", 1357, true, Kind::Text, 0x0, nullptr},
-    {"swef", 1256, true, Kind::List, 0x0, &kSwefOptions},
-    {"spla", 1257, true, Kind::List, 0x0, &kSplaOptions},
-  };
-  return rows;
-}
+std::span<const RowDescriptor> MainTableRows() { return kMainRows; }
+std::span<const RowDescriptor> SatmodTableRows() { return kSatmodRows; }
 
 }  // namespace vecta::params

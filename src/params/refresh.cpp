@@ -4,13 +4,13 @@
 
 #include "link/frame.h"
 #include "link/link_lock.h"
+#include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/page_rules.h"
 
 namespace vecta::params {
 namespace {
 
-constexpr int kBatteryVoltageControl = 1136;  // gvba
 constexpr std::string_view kNotAvailable = "Not available";
 
 std::string ReadRequest(int address, std::string_view mnemonic) {
@@ -24,15 +24,16 @@ std::string ReadRequest(int address, std::string_view mnemonic) {
 // None when there is nothing to show yet.
 std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamTable& main) {
   constexpr std::int32_t kLow16 = 0xFFFF;
-  if (mnemonic == "0000") {
+  const derived::Row which = derived::RowOf(mnemonic);
+  if (which == derived::Row::BandwidthMode) {
     // 6, 7 and 8 MHz are DVB-T; the narrow bandwidths are narrowband.
     const std::int32_t owid = main.StoredListPosition("owid");
     if (owid == kNoStoredPosition) return std::nullopt;
     return owid < 3 ? 1 : 0;
   }
-  if (mnemonic == "0003") return main.StoredListPosition("aenc") != 0 ? 1 : 0;
-  if (mnemonic == "0004" || mnemonic == "0005") {
-    const bool first = mnemonic == "0004";
+  if (which == derived::Row::Audio) return main.StoredListPosition("aenc") != 0 ? 1 : 0;
+  if (derived::IsAudioEncoderRow(mnemonic)) {
+    const bool first = which == derived::Row::AudioEncoder1;
     const std::int32_t encoder = main.StoredListPosition(first ? "a1en" : "a2en");
     if ((encoder & kLow16) == 0) return 0;  // encoder off
     return (main.StoredListPosition(first ? "a1in" : "a2in") & kLow16) + 1;
@@ -40,7 +41,7 @@ std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamT
   return std::nullopt;
 }
 
-void HideUnanswered(const RowSpec& desc, ControlHost& window, ControlHost* advanced) {
+void HideUnanswered(const RowDescriptor& desc, ControlHost& window, ControlHost* advanced) {
   for (ControlHost* host : {&window, advanced}) {
     if (!host) continue;
     host->Show(desc.control, false);
@@ -50,7 +51,7 @@ void HideUnanswered(const RowSpec& desc, ControlHost& window, ControlHost* advan
 
 // Shows a freshly stored value in one window.
 void ShowLoaded(UnitContext& unit, const ParamRow& row, ControlHost& host) {
-  if (row.GetKind() == Kind::List && row.Control() == ctl::kResolution) {
+  if (row.GetKind() == Kind::List && row.Control() == ids::kResolution) {
     LoadResolution(unit, host, row.Position().value_or(kNoStoredPosition));
     return;
   }
@@ -70,7 +71,7 @@ void PostLamp(UnitContext& unit, const ParamRow& row) {
 
 void InitPage(ControlHost& window, const ParamTable& table) {
   for (const ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (!window.HasControl(desc.control)) continue;
     if (desc.writable) {
       window.Enable(desc.control, true);
@@ -93,7 +94,7 @@ void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlH
   const ParamTable& main = unit.tables ? unit.tables->main : table;
 
   for (ParamRow& row : table.Rows()) {
-    const RowSpec& desc = row.Desc();
+    const RowDescriptor& desc = row.Desc();
     if (!RowExists(desc, variant)) continue;
 
     if (desc.Derived()) {
@@ -115,7 +116,7 @@ void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlH
       // disappear from the pages instead of showing stale values.
       if (desc.Has(flag::kHideIfUnanswered)) {
         HideUnanswered(desc, window, advanced);
-      } else if (desc.control == kBatteryVoltageControl) {
+      } else if (desc.control == ids::kBatteryVoltage) {
         window.SetText(desc.control, kNotAvailable);
         if (advanced) advanced->SetText(desc.control, kNotAvailable);
       }

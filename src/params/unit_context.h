@@ -18,8 +18,8 @@ namespace vecta::params {
 // Values the page rules, refresh and apply remember between runs; they live
 // as long as the program.
 struct RuleMemory {
-  std::int32_t resolutionIndex = 0;  // K240 "Resolution" (1221): 0-3 sizes, 4 SIF, 5 QSIF
-  std::int32_t encoderIndex = 0;     // K240 "MPEG mode" (1222): 0 MPEG2, 1 MPEG4
+  std::int32_t resolutionIndex = 0;  // K240 "Resolution" list: 0-3 sizes, 4 SIF, 5 QSIF
+  std::int32_t encoderIndex = 0;     // K240 "MPEG mode" list: 0 MPEG2, 1 MPEG4
   std::int32_t encodingMode = 0;     // last ecmd loaded: 0-3 modes, 4 SIF, 5 QSIF
   // The wire value of the last eenc written on a K610; cleared by the
   // Advanced options window.

@@ -11,11 +11,13 @@
 #include "link/link_errors.h"
 #include "support/fake_link.h"
 #include "support/recording_ui.h"
+#include "params/control_ids.h"
 
 using namespace vecta;
 using namespace vecta::test;
 using app::KeyType;
 using app::Session;
+namespace ids = vecta::params::ids;
 
 namespace {
 
@@ -185,7 +187,7 @@ class ScriptedUnit {
 
   // A value for every row of the main table, as a real unit has.
   void AnswerEveryRow() {
-    for (const auto& row : params::MainTableSpec()) {
+    for (const auto& row : params::MainTableRows()) {
       if (row.Derived() || values.count(row.mnemonic)) continue;
       if (row.options)
         values[row.mnemonic] = std::to_string(params::PositionToWire(*row.options, 0).value_or(0));
@@ -230,8 +232,8 @@ TEST_F(FullRefreshTest, K240WithSatelliteModulator) {
   EXPECT_EQ(view.tab, 2);
   EXPECT_EQ(session.CurrentConfig(), 3);
   EXPECT_EQ(view.satmodButton, true);
-  EXPECT_EQ(view.page.SelectedText(1204), "7MHz");
-  EXPECT_EQ(view.page.Text(1303), "North");
+  EXPECT_EQ(view.page.SelectedText(ids::kModulationBandwidth), "7MHz");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "North");
   EXPECT_EQ(view.busyChanges, (std::vector<bool>{true, false}));
   // Board type and config first, then the main table, then the satellite modulator.
   ASSERT_GE(unit.requests.size(), 3u);
@@ -326,7 +328,7 @@ TEST_F(FullRefreshTest, RestoreDefaultsAnsweredYes) {
 TEST_F(FullRefreshTest, EveryBusyStateEnteredIsLeft) {
   enum class Unit { Answering, Refusing, Silent };
   const std::vector<std::pair<const char*, std::function<void()>>> commands = {
-      {"apply", [&] { view.page.SetText(1303, "Changed"); session.ApplyRequest(); }},
+      {"apply", [&] { view.page.SetText(ids::kUnitName, "Changed"); session.ApplyRequest(); }},
       {"refresh", [&] { session.RefreshRequest(); }},
       {"restore defaults", [&] { prompter.answers = {params::Answer::Yes}; session.RestoreDefaults(); }},
       {"RF output", [&] { session.ToggleRfOutput(); }},
@@ -378,7 +380,7 @@ TEST_F(FullRefreshTest, ApplyWritesTheChangedRowAndRefreshes) {
   unit.AnswerEveryRow();
   session.FullRefresh();
   unit.requests.clear();
-  view.page.SetText(1303, "B");
+  view.page.SetText(ids::kUnitName, "B");
   session.ApplyRequest();
   ASSERT_FALSE(unit.requests.empty());
   EXPECT_EQ(unit.requests.front(), "0007wgnam;B;");

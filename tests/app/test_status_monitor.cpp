@@ -93,8 +93,8 @@ TEST(StatusRows, EachBoardTypeGetsTheRowsItHas) {
   EXPECT_EQ(rows[6].name, "Battery voltage");
   EXPECT_EQ(rows[6].unit, "V");
   // Read and converted by the table's own rows.
-  const params::RowSpec* gvba = nullptr;
-  for (const auto& r : params::MainTableSpec())
+  const params::RowDescriptor* gvba = nullptr;
+  for (const auto& r : params::MainTableRows())
     if (std::string_view(r.mnemonic) == "gvba") gvba = &r;
   EXPECT_EQ(rows[6].descriptor, gvba);
 }

@@ -361,13 +361,13 @@ TEST(BusyCursorAndStatusLine, ShowWhileEachOperationRunsAndGoWhenItEnds) {
     w.PortList()->setCurrentIndex(0);
     ClickConnect(w);
   }, "Connecting to sim1...");
-  check("refresh", [&] { w.OnPageButton(gui::button::kMainRefresh); }, "Reading the unit's settings...");
-  check("apply", [&] { w.OnPageButton(gui::button::kMainApply); }, "Writing the settings...");
+  check("refresh", [&] { w.OnPageButton(gui::ids::kMainRefresh); }, "Reading the unit's settings...");
+  check("apply", [&] { w.OnPageButton(gui::ids::kMainApply); }, "Writing the settings...");
   rig.prompter.answers.push_back(params::Answer::Yes);
   check("restore defaults", [&] { w.OnRestoreDefaults(); }, "Restoring the unit's defaults...");
   check("config tab", [&] { w.ConfigTabs()->setCurrentIndex(2); }, "Loading config 3...");
   rig.prompter.files.push_back(rig.dir.File("saved.cfg"));
-  check("save config", [&] { w.OnPageButton(gui::button::kSaveConfigFile); }, "Saving the configuration to a file...");
+  check("save config", [&] { w.OnPageButton(gui::ids::kSaveConfigFile); }, "Saving the configuration to a file...");
   EXPECT_TRUE(std::ifstream(rig.dir.File("saved.cfg")).good()) << "nothing was saved";
   EXPECT_TRUE(rig.prompter.messages.size() == 1u) << ::testing::PrintToString(rig.prompter.Texts());
 

@@ -146,7 +146,7 @@ TEST(MainCommandsWithUnit, EngineeringUnitAddressReachesTheUnitAndLaterRequestsU
   EXPECT_EQ(w.Poll()->UnitAddress(), 12);
 
   const std::size_t after = Requests(*sim).size();
-  w.OnPageButton(gui::button::kMainRefresh);
+  w.OnPageButton(gui::ids::kMainRefresh);
   ASSERT_GE(AwaitRequest(*sim, "0012rgbty;;", after), 0);
   ASSERT_TRUE(rig.Settle());
   EXPECT_TRUE(rig.prompter.messages.empty()) << ::testing::PrintToString(rig.prompter.Texts());

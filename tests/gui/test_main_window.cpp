@@ -605,7 +605,7 @@ TEST(MainWindowBusyState, ActionsDisabledAndInputHeldWhileAnOperationRuns) {
   ASSERT_TRUE(sim);
   MainWindow& w = rig.StartWindow();
   ASSERT_TRUE(rig.AwaitPause(1));
-  w.OnPageButton(gui::button::kAdvanced);
+  w.OnPageButton(gui::ids::kAdvanced);
   ASSERT_TRUE(w.Advanced());
 
   // A click on a list of the page opens its drop-down.
@@ -619,15 +619,15 @@ TEST(MainWindowBusyState, ActionsDisabledAndInputHeldWhileAnOperationRuns) {
   auto listOpen = [&] { return list->view() && list->view()->isVisible(); };
   ASSERT_FALSE(listOpen());
 
-  const std::vector<int> pageButtons = {gui::button::kAdvanced, gui::button::kSaveConfigFile,
-                                        gui::button::kLoadConfigFile, gui::button::kMainApply,
-                                        gui::button::kMainRefresh};
+  const std::vector<int> pageButtons = {gui::ids::kAdvanced, gui::ids::kSaveConfigFile,
+                                        gui::ids::kLoadConfigFile, gui::ids::kMainApply,
+                                        gui::ids::kMainRefresh};
   auto expectEnabled = [&](bool enabled) {
     EXPECT_EQ(w.ConnectButton()->isEnabled(), enabled);
     EXPECT_EQ(w.SaveSetButton()->isEnabled(), enabled);
     EXPECT_EQ(w.LoadSetButton()->isEnabled(), enabled);
     for (int id : pageButtons) EXPECT_EQ(w.Page()->Host().IsEnabled(id), enabled) << id;
-    for (int id : {gui::button::kWindowRefresh, gui::button::kWindowApply})
+    for (int id : {gui::ids::kWindowRefresh, gui::ids::kWindowApply})
       EXPECT_EQ(w.Advanced()->Host().IsEnabled(id), enabled) << id;
   };
   expectEnabled(true);
@@ -636,7 +636,7 @@ TEST(MainWindowBusyState, ActionsDisabledAndInputHeldWhileAnOperationRuns) {
   // here (as it would wait for a poll request in flight).
   std::unique_lock<std::recursive_mutex> hold(link::PollLock());
   const std::size_t before = Requests(*sim).size();
-  auto* refresh = qobject_cast<QAbstractButton*>(w.Page()->Host().Find(gui::button::kMainRefresh));
+  auto* refresh = qobject_cast<QAbstractButton*>(w.Page()->Host().Find(gui::ids::kMainRefresh));
   ASSERT_TRUE(refresh);
   QTest::mouseClick(refresh, Qt::LeftButton);
   ASSERT_TRUE(w.Busy());

@@ -35,6 +35,7 @@
 #include "gui/settings_windows.h"
 #include "link/frame.h"
 #include "pages/layouts.h"
+#include "params/control_ids.h"
 #include "params/descriptor.h"
 #include "params/refresh.h"
 #include "support/fake_link.h"
@@ -52,6 +53,7 @@ using gui::SatmodWindow;
 using params::Variant;
 using test::AppRig;
 using test::SimSetup;
+namespace ids = vecta::params::ids;
 
 constexpr Variant kVariants[] = {Variant::K240, Variant::K610, Variant::Other};
 
@@ -127,9 +129,9 @@ TEST(ReadOnlyLook, UnitInformationEditsLookReadOnlyAndTheWritableEditsDoNot) {
     for (const pages::Entry* e : pages::ControlsFor(pages::PageId::UnitInformation, v))
       ExpectReadOnlyLook(qobject_cast<QLineEdit*>(host.Find(e->control)));
     adv.Tab(1);
-    ExpectEditableLook(qobject_cast<QLineEdit*>(host.Find(1301)));  // "Output frequency (MHz)"
+    ExpectEditableLook(qobject_cast<QLineEdit*>(host.Find(ids::kOutputFrequency)));  // "Output frequency (MHz)"
     adv.Tab(4);
-    ExpectEditableLook(qobject_cast<QLineEdit*>(host.Find(1303)));  // "Unit name"
+    ExpectEditableLook(qobject_cast<QLineEdit*>(host.Find(ids::kUnitName)));  // "Unit name"
   }
 }
 
@@ -139,23 +141,24 @@ TEST(ReadOnlyLook, ModulatorVersionAndTemperatureLookReadOnly) {
   params::InitPage(window->Host(), unit.tables.satmod);
   window->show();
   QApplication::processEvents();
-  ExpectReadOnlyLook(qobject_cast<QLineEdit*>(window->Host().Find(1355)));
-  ExpectReadOnlyLook(qobject_cast<QLineEdit*>(window->Host().Find(1350)));
-  ExpectEditableLook(qobject_cast<QLineEdit*>(window->Host().Find(1351)));  // carrier frequency
+  ExpectReadOnlyLook(qobject_cast<QLineEdit*>(window->Host().Find(ids::kModulatorVersion)));
+  ExpectReadOnlyLook(qobject_cast<QLineEdit*>(window->Host().Find(ids::kModulatorTemperature)));
+  ExpectEditableLook(qobject_cast<QLineEdit*>(window->Host().Find(ids::kCarrierFrequency)));
   delete window;
 }
 
 TEST(ReadOnlyLook, TheHostGivesTheEditableLookBack) {
   QWidget window;
   auto* edit = new QLineEdit(&window);
-  gui::SetControlId(edit, 1300);
+  constexpr int kEditId = 1300;  // any id
+  gui::SetControlId(edit, kEditId);
   window.show();
   QtControlHost host(&window);
-  host.SetReadOnly(1300, true);
+  host.SetReadOnly(kEditId, true);
   ExpectReadOnlyLook(edit);
-  host.SetReadOnly(1300, false);
+  host.SetReadOnly(kEditId, false);
   ExpectEditableLook(edit);
-  host.SetReadOnly(1300, false);  // twice changes nothing
+  host.SetReadOnly(kEditId, false);  // twice changes nothing
   ExpectEditableLook(edit);
 }
 
@@ -191,12 +194,12 @@ TEST(ReadOnlyLook, TrimFrequencyLooksAsTheTrimModeAllows) {
   ASSERT_TRUE(runner.Wait(5000));
   window->Tabs()->setCurrentIndex(2);
   QtControlHost& host = window->Host(gui::EngineeringWindow::Page::IqTrim);
-  auto* frequency = qobject_cast<QLineEdit*>(host.Find(1300));
-  auto* points = qobject_cast<QComboBox*>(host.Find(1200));
+  auto* frequency = qobject_cast<QLineEdit*>(host.Find(gui::eng::kFrequency));
+  auto* points = qobject_cast<QComboBox*>(host.Find(gui::eng::kPointList));
   ASSERT_NE(points, nullptr);
   auto select = [&](int entry) {
     points->setCurrentIndex(entry);
-    qobject_cast<QAbstractButton*>(host.Find(1003))->click();
+    qobject_cast<QAbstractButton*>(host.Find(gui::eng::kSelectPoint))->click();
     ASSERT_TRUE(runner.Wait(5000));
     QApplication::processEvents();
   };
@@ -404,7 +407,7 @@ TEST(ListsAndRows, MainPageAndSatmodListsAreAsWideAsTheirLongestEntryAndAlike) {
     QApplication::processEvents();
     for (const auto& [column, room] : ExpectListsFitAndAlike({{page, pages::PageId::MainSettings}}, v, [](int) {}))
       spare[column] = spare.count(column) ? std::min(spare[column], room) : room;
-    widths.insert(page->Host().Find(1230)->width());
+    widths.insert(page->Host().Find(ids::kBandwidthMode)->width());
   }
   ExpectNoSpareRoom(spare);
   EXPECT_EQ(widths.size(), 1u) << "the lists change their width with the unit";
@@ -487,14 +490,14 @@ TEST(ListsAndRows, ButtonsKeepTheirOwnWidth) {
   w.resize(w.width() + 200, w.height() + 100);
   test::PumpFor(50);
   ExpectButtonsAtTheirOwnWidth(w.Page());
-  w.Page()->Host().Find(gui::button::kAdvanced)->setFocus();
-  qobject_cast<QPushButton*>(w.Page()->Host().Find(gui::button::kAdvanced))->click();
+  w.Page()->Host().Find(gui::ids::kAdvanced)->setFocus();
+  qobject_cast<QPushButton*>(w.Page()->Host().Find(gui::ids::kAdvanced))->click();
   test::PumpFor(50);
   ASSERT_NE(w.Advanced(), nullptr);
   w.Advanced()->resize(w.Advanced()->width() + 200, w.Advanced()->height());
   test::PumpFor(50);
   ExpectButtonsAtTheirOwnWidth(w.Advanced());
-  qobject_cast<QPushButton*>(w.Page()->Host().Find(gui::button::kSatmod))->click();
+  qobject_cast<QPushButton*>(w.Page()->Host().Find(gui::ids::kSatmod))->click();
   ASSERT_TRUE(rig.Settle());
   ASSERT_NE(w.Satmod(), nullptr);
   w.Satmod()->resize(w.Satmod()->width() + 200, w.Satmod()->height());
@@ -564,7 +567,7 @@ TEST(ListsAndRows, NothingTouchesTheEdgeOfTheMainPageOrTheSatmodWindow) {
 TEST(ListsAndRows, PidListPopupsShowTwelveRows) {
   OpenAdvanced adv(Variant::K610);
   adv.Tab(4);
-  for (int id = 1109; id <= 1114; ++id) {
+  for (int id = ids::kPmtPid; id <= ids::kDataPid; ++id) {
     auto* combo = qobject_cast<QComboBox*>(adv.window->Host().Find(id));
     ASSERT_NE(combo, nullptr) << id;
     EXPECT_EQ(combo->maxVisibleItems(), 12) << id;
@@ -591,8 +594,8 @@ TEST(ListsAndRows, K610MainPageDoesNotReflowWhenHdInputFormatAppears) {
   ASSERT_TRUE(rig.Settle());
   test::PumpFor(50);
   QWidget* page = w.Page();
-  auto* input = qobject_cast<QComboBox*>(w.Page()->Host().Find(1236));
-  QWidget* format = w.Page()->Host().Find(1237);
+  auto* input = qobject_cast<QComboBox*>(w.Page()->Host().Find(ids::kK610VideoInput));
+  QWidget* format = w.Page()->Host().Find(ids::kHdInputFormat);
   ASSERT_NE(input, nullptr);
   ASSERT_NE(format, nullptr);
   ASSERT_FALSE(format->isVisibleTo(page));

@@ -25,6 +25,7 @@
 #include "gui/qt_control_host.h"
 #include "gui/settings_windows.h"
 #include "pages/layouts.h"
+#include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/descriptor.h"
 #include "support_pages.h"
@@ -38,10 +39,11 @@ using vecta::gui::SatmodWindow;
 using vecta::pages::Entry;
 using vecta::pages::PageId;
 using vecta::params::MessageIcon;
-using vecta::params::RowSpec;
+using vecta::params::RowDescriptor;
 using vecta::params::Variant;
 using vecta::test::pages_rig::PagesRig;
 using vecta::test::pages_rig::SimUnit;
+namespace ids = vecta::params::ids;
 using Strings = std::vector<std::string>;
 
 constexpr PageId kAdvancedPages[] = {PageId::UnitInformation, PageId::Modulation, PageId::Audio, PageId::Video,
@@ -53,21 +55,21 @@ constexpr int kTabUnitInformation = 0, kTabModulation = 1, kTabAudio = 2, kTabVi
 std::string S(const QString& s) { return s.toStdString(); }
 
 // The row of the descriptor table that binds a control.
-const RowSpec& RowOf(std::span<const RowSpec> table, int control) {
-  for (const RowSpec& row : table)
+const RowDescriptor& RowOf(std::span<const RowDescriptor> table, int control) {
+  for (const RowDescriptor& row : table)
     if (row.control == control) return row;
   ADD_FAILURE() << "no row binds control " << control;
-  static const RowSpec none{"none", 0, false, vecta::params::Kind::Text, 0, nullptr};
+  static const RowDescriptor none{"none", 0, false, vecta::params::Kind::Text, 0, nullptr};
   return none;
 }
-const RowSpec& MainRow(int control) { return RowOf(vecta::params::MainTableSpec(), control); }
+const RowDescriptor& MainRow(int control) { return RowOf(vecta::params::MainTableRows(), control); }
 
 // What a list control offers: the row's options without "/empty/".
 Strings Offered(int control) { return vecta::params::OfferedOptions(*MainRow(control).options); }
 
 // The entry a list shows for the unit's wire value.
 std::string OptionForWire(int control, int wire) {
-  const RowSpec& row = MainRow(control);
+  const RowDescriptor& row = MainRow(control);
   const std::int32_t position = vecta::params::WireToPosition(*row.options, wire);
   const Strings offered = vecta::params::OfferedOptions(*row.options);
   if (position < 0 || position >= static_cast<std::int32_t>(offered.size())) return "(no entry)";
@@ -83,14 +85,15 @@ Strings Entries(const QComboBox* combo) {
 // The reads a refresh of the main table makes on a variant, in table order.
 Strings MainTableReads(const std::string& address, Variant variant) {
   Strings reads;
-  for (const RowSpec& row : vecta::params::MainTableSpec())
+  for (const RowDescriptor& row : vecta::params::MainTableRows())
     if (vecta::params::RowExists(row, variant) && !row.Derived())
       reads.push_back(address + "r" + row.mnemonic + ";;");
   return reads;
 }
 Strings SatmodTableReads(const std::string& address) {
   Strings reads;
-  for (const RowSpec& row : vecta::params::SatmodTableSpec()) reads.push_back(address + "r" + row.mnemonic + ";;");
+  for (const RowDescriptor& row : vecta::params::SatmodTableRows())
+    reads.push_back(address + "r" + row.mnemonic + ";;");
   return reads;
 }
 
@@ -202,7 +205,7 @@ class SettingsPages : public ::testing::Test {
 
   // Presses "Advanced" and returns the window, with tab `tab` current.
   AdvancedOptionsWindow* OpenAdvanced(int tab = 0) {
-    Press(Main(), vecta::gui::button::kAdvanced);
+    Press(Main(), vecta::gui::ids::kAdvanced);
     PagesRig::Pump();
     AdvancedOptionsWindow* adv = W().Advanced();
     EXPECT_NE(adv, nullptr);
@@ -232,21 +235,23 @@ TEST_F(SettingsPages, K240MainPageShowsTheUnitsValuesAndItsLayout) {
            {"ofre=612.50", "owid=4", "otxm=4", "vinp=8", "aenc=0", "zscr=6"}});
   QtControlHost& page = Main();
 
-  EXPECT_EQ(S(Widget<QLineEdit>(page, 1301)->text()), "612.50");
-  for (int id : {1230, 1227, 1212, 1231, 1211}) EXPECT_EQ(Entries(Widget<QComboBox>(page, id)), Offered(id)) << id;
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1230)->currentText()), "Narrowband");  // 1.25 MHz
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1227)->currentText()), OptionForWire(1227, 4));
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1227)->currentText()), "Ultra long range");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1212)->currentText()), "SDI PAL");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1231)->currentText()), "Off");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1211)->currentText()), OptionForWire(1211, 6));
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1211)->currentText()), "AES256");
+  EXPECT_EQ(S(Widget<QLineEdit>(page, ids::kOutputFrequency)->text()), "612.50");
+  for (int id : {ids::kBandwidthMode, ids::kPresetTransmitMode, ids::kVideoInput, ids::kAudio, ids::kScrambling})
+    EXPECT_EQ(Entries(Widget<QComboBox>(page, id)), Offered(id)) << id;
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kBandwidthMode)->currentText()), "Narrowband");  // 1.25 MHz
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kPresetTransmitMode)->currentText()),
+            OptionForWire(ids::kPresetTransmitMode, 4));
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kPresetTransmitMode)->currentText()), "Ultra long range");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kVideoInput)->currentText()), "SDI PAL");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kAudio)->currentText()), "Off");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kScrambling)->currentText()), OptionForWire(ids::kScrambling, 6));
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kScrambling)->currentText()), "AES256");
 
   // No modulator: the button stays hidden. The HD input format list is a
   // K610 control.
-  ExpectLayout(MainPage(), PageId::MainSettings, Variant::K240, {1043});
-  ExpectVisible(MainPage(), 1043, false);
-  EXPECT_EQ(S(Widget<QLabel>(page, 1095)->text()), "Audio");
+  ExpectLayout(MainPage(), PageId::MainSettings, Variant::K240, {ids::kSatmod});
+  ExpectVisible(MainPage(), ids::kSatmod, false);
+  EXPECT_EQ(S(Widget<QLabel>(page, ids::kAudioCaption)->text()), "Audio");
   EXPECT_EQ(W().ConfigTabs()->count(), 16);
   ExpectNoMessages();
 }
@@ -257,27 +262,32 @@ TEST_F(SettingsPages, K610MainPageShowsTheUnitsValuesAndItsLayout) {
             "zscr=4"}});
   QtControlHost& page = Main();
 
-  EXPECT_EQ(S(Widget<QLineEdit>(page, 1301)->text()), "500.25");
-  for (int id : {1230, 1227, 1236, 1237, 1093, 1094, 1211})
+  EXPECT_EQ(S(Widget<QLineEdit>(page, ids::kOutputFrequency)->text()), "500.25");
+  for (int id : {ids::kBandwidthMode, ids::kPresetTransmitMode, ids::kK610VideoInput, ids::kHdInputFormat,
+                 ids::kAudioEncoder1Source, ids::kAudioEncoder2Source, ids::kScrambling})
     EXPECT_EQ(Entries(Widget<QComboBox>(page, id)), Offered(id)) << id;
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1230)->currentText()), "DVBT");  // 7 MHz
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1227)->currentText()), "Medium range");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1236)->currentText()), OptionForWire(1236, 13));
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1236)->currentText()), "HD HDMI");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1237)->currentText()), "1080p 25Hz");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1093)->currentText()), "Analogue");  // a1en on, a1in analogue
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1094)->currentText()), "Embedded");  // a2en on, a2in embedded
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1211)->currentText()), "AES128");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kBandwidthMode)->currentText()), "DVBT");  // 7 MHz
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kPresetTransmitMode)->currentText()), "Medium range");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kK610VideoInput)->currentText()), OptionForWire(ids::kK610VideoInput, 13));
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kK610VideoInput)->currentText()), "HD HDMI");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kHdInputFormat)->currentText()), "1080p 25Hz");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kAudioEncoder1Source)->currentText()),
+            "Analogue");  // a1en on, a1in analogue
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kAudioEncoder2Source)->currentText()),
+            "Embedded");  // a2en on, a2in embedded
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kScrambling)->currentText()), "AES128");
 
   // An HD input: the HD input format list shows beside the video input.
-  ExpectLayout(MainPage(), PageId::MainSettings, Variant::K610, {1043, 1237});
-  ExpectVisible(MainPage(), 1237, true);
-  ExpectVisible(MainPage(), 1043, false);
-  for (int id : {1093, 1094, 1096, 1236}) ExpectVisible(MainPage(), id, true);
-  for (int id : {1212, 1231, 1097}) ExpectVisible(MainPage(), id, false);
-  ExpectVisible(MainPage(), 1227, true);  // the list stays, its caption goes
-  EXPECT_EQ(S(Widget<QLabel>(page, 1095)->text()), "Audio encoder 1");
-  EXPECT_EQ(S(Widget<QLabel>(page, 1096)->text()), "Audio encoder 2");
+  ExpectLayout(MainPage(), PageId::MainSettings, Variant::K610, {ids::kSatmod, ids::kHdInputFormat});
+  ExpectVisible(MainPage(), ids::kHdInputFormat, true);
+  ExpectVisible(MainPage(), ids::kSatmod, false);
+  for (int id :
+       {ids::kAudioEncoder1Source, ids::kAudioEncoder2Source, ids::kAudioEncoder2Caption, ids::kK610VideoInput})
+    ExpectVisible(MainPage(), id, true);
+  for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption}) ExpectVisible(MainPage(), id, false);
+  ExpectVisible(MainPage(), ids::kPresetTransmitMode, true);  // the list stays, its caption goes
+  EXPECT_EQ(S(Widget<QLabel>(page, ids::kAudioCaption)->text()), "Audio encoder 1");
+  EXPECT_EQ(S(Widget<QLabel>(page, ids::kAudioEncoder2Caption)->text()), "Audio encoder 2");
   EXPECT_EQ(W().ConfigTabs()->count(), 16);
   ExpectNoMessages();
 }
@@ -286,16 +296,16 @@ TEST_F(SettingsPages, OtherVariantMainPageShowsTheUnitsValuesAndItsLayout) {
   Connect({"K999", false, {"ofre=700.00", "owid=0", "otxm=1", "vinp=3", "aenc=5", "zscr=1"}});
   QtControlHost& page = Main();
 
-  EXPECT_EQ(S(Widget<QLineEdit>(page, 1301)->text()), "700.00");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1230)->currentText()), "DVBT");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1227)->currentText()), "Short range");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1212)->currentText()), "NTSC");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1231)->currentText()), "On");
-  EXPECT_EQ(S(Widget<QComboBox>(page, 1211)->currentText()), "ABS");
+  EXPECT_EQ(S(Widget<QLineEdit>(page, ids::kOutputFrequency)->text()), "700.00");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kBandwidthMode)->currentText()), "DVBT");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kPresetTransmitMode)->currentText()), "Short range");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kVideoInput)->currentText()), "NTSC");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kAudio)->currentText()), "On");
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kScrambling)->currentText()), "ABS");
 
-  ExpectLayout(MainPage(), PageId::MainSettings, Variant::Other, {1043});
-  ExpectVisible(MainPage(), 1043, false);
-  EXPECT_EQ(S(Widget<QLabel>(page, 1095)->text()), "Audio");
+  ExpectLayout(MainPage(), PageId::MainSettings, Variant::Other, {ids::kSatmod});
+  ExpectVisible(MainPage(), ids::kSatmod, false);
+  EXPECT_EQ(S(Widget<QLabel>(page, ids::kAudioCaption)->text()), "Audio");
   EXPECT_EQ(W().ConfigTabs()->count(), 8);
   ExpectNoMessages();
 }
@@ -311,18 +321,18 @@ TEST_F(SettingsPages, K240AdvancedPagesShowTheirVariantsControls) {
     const PageId page = kAdvancedPages[tab];
     EXPECT_EQ(S(adv->Tabs()->tabText(tab)), std::string(vecta::pages::Layout(page).title));
     ShowTab(adv, tab);
-    ExpectLayout(adv->Page(tab), page, Variant::K240, {1233, 1234});
+    ExpectLayout(adv->Page(tab), page, Variant::K240, {ids::kLayer1AudioRate, ids::kLayer2AudioRate});
   }
   // "16kHz 8bit Stereo" is below the Layer 2 encoders: the Layer 1 rates.
-  ExpectVisible(adv->Page(kTabAudio), 1233, true);
-  ExpectVisible(adv->Page(kTabAudio), 1234, false);
-  EXPECT_EQ(S(Widget<QLabel>(Adv(), 1075)->text()), "MPEG4 encoding mode");
-  EXPECT_EQ(S(Widget<QLabel>(Adv(), 1076)->text()), "MPEG4 frame rate");
-  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), 1303)->text()), "Studio7");
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1206)->currentText()), "5/6");
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1213)->currentText()), OptionForWire(1213, 3));
-  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), 1245)), Offered(1245));
-  EXPECT_TRUE(Widget<QLineEdit>(Adv(), 1309)->isReadOnly());
+  ExpectVisible(adv->Page(kTabAudio), ids::kLayer1AudioRate, true);
+  ExpectVisible(adv->Page(kTabAudio), ids::kLayer2AudioRate, false);
+  EXPECT_EQ(S(Widget<QLabel>(Adv(), ids::kEncodingModeCaption)->text()), "MPEG4 encoding mode");
+  EXPECT_EQ(S(Widget<QLabel>(Adv(), ids::kFrameRateCaption)->text()), "MPEG4 frame rate");
+  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), ids::kUnitName)->text()), "Studio7");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kDvbtFecRate)->currentText()), "5/6");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kAudioEncoder)->currentText()), OptionForWire(ids::kAudioEncoder, 3));
+  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), ids::kModeDataInput)), Offered(ids::kModeDataInput));
+  EXPECT_TRUE(Widget<QLineEdit>(Adv(), ids::kSoftwareVersion)->isReadOnly());
   ExpectNoMessages();
 }
 
@@ -332,18 +342,20 @@ TEST_F(SettingsPages, K610AdvancedPagesShowTheirVariantsControls) {
   ASSERT_NE(adv, nullptr);
   for (int tab = 0; tab < 5; ++tab) {
     ShowTab(adv, tab);
-    ExpectLayout(adv->Page(tab), kAdvancedPages[tab], Variant::K610, {1089, 1090, 1091, 1092});
+    ExpectLayout(
+        adv->Page(tab), kAdvancedPages[tab], Variant::K610,
+        {ids::kEncoder1Layer1Rate, ids::kEncoder1Layer2Rate, ids::kEncoder2Layer1Rate, ids::kEncoder2Layer2Rate});
   }
   // Encoder 1 on a Layer 2 setting, encoder 2 on a Layer 1 setting.
-  ExpectVisible(adv->Page(kTabAudio), 1089, false);
-  ExpectVisible(adv->Page(kTabAudio), 1090, true);
-  ExpectVisible(adv->Page(kTabAudio), 1091, true);
-  ExpectVisible(adv->Page(kTabAudio), 1092, false);
-  EXPECT_EQ(S(Widget<QLabel>(Adv(), 1075)->text()), "Encoding mode");
-  EXPECT_EQ(S(Widget<QLabel>(Adv(), 1076)->text()), "Frame rate");
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1236)->currentText()), "HD-SDI");
-  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), 1303)->text()), "Field2");
-  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), 1139)), Offered(1139));
+  ExpectVisible(adv->Page(kTabAudio), ids::kEncoder1Layer1Rate, false);
+  ExpectVisible(adv->Page(kTabAudio), ids::kEncoder1Layer2Rate, true);
+  ExpectVisible(adv->Page(kTabAudio), ids::kEncoder2Layer1Rate, true);
+  ExpectVisible(adv->Page(kTabAudio), ids::kEncoder2Layer2Rate, false);
+  EXPECT_EQ(S(Widget<QLabel>(Adv(), ids::kEncodingModeCaption)->text()), "Encoding mode");
+  EXPECT_EQ(S(Widget<QLabel>(Adv(), ids::kFrameRateCaption)->text()), "Frame rate");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kK610VideoInput)->currentText()), "HD-SDI");
+  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), ids::kUnitName)->text()), "Field2");
+  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), ids::kK610OutputPower)), Offered(ids::kK610OutputPower));
   ExpectNoMessages();
 }
 
@@ -353,14 +365,14 @@ TEST_F(SettingsPages, OtherVariantAdvancedPagesShowTheirVariantsControls) {
   ASSERT_NE(adv, nullptr);
   for (int tab = 0; tab < 5; ++tab) {
     ShowTab(adv, tab);
-    ExpectLayout(adv->Page(tab), kAdvancedPages[tab], Variant::Other, {1233, 1234});
+    ExpectLayout(adv->Page(tab), kAdvancedPages[tab], Variant::Other, {ids::kLayer1AudioRate, ids::kLayer2AudioRate});
   }
   // A Layer 2 encoder: the Layer 2 rates.
-  ExpectVisible(adv->Page(kTabAudio), 1233, false);
-  ExpectVisible(adv->Page(kTabAudio), 1234, true);
+  ExpectVisible(adv->Page(kTabAudio), ids::kLayer1AudioRate, false);
+  ExpectVisible(adv->Page(kTabAudio), ids::kLayer2AudioRate, true);
   // "Data" is the four-entry list here.
-  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), 1216)), Offered(1216));
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1216)->currentText()), "On even parity");
+  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), ids::kDataInput)), Offered(ids::kDataInput));
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kDataInput)->currentText()), "On even parity");
   ExpectNoMessages();
 }
 
@@ -378,12 +390,12 @@ TEST_F(SettingsPages, AdvancedWindowOpensFromTheCachedValuesAndOnlyOnce) {
   EXPECT_EQ(rig.Requests(), Strings{});
   EXPECT_TRUE(first->isVisible());
   EXPECT_EQ(S(first->windowTitle()), "Advanced options");
-  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), 1303)->text()), "Studio7");
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1227)->currentText()), "Extra long range 1");
+  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), ids::kUnitName)->text()), "Studio7");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kPresetTransmitMode)->currentText()), "Extra long range 1");
 
   // "Advanced" again: the same window, nothing sent.
   QPointer<AdvancedOptionsWindow> kept(first);
-  Press(Main(), vecta::gui::button::kAdvanced);
+  Press(Main(), vecta::gui::ids::kAdvanced);
   PagesRig::Pump();
   EXPECT_EQ(W().Advanced(), first);
   EXPECT_EQ(TopLevelCount("vecta::gui::AdvancedOptionsWindow"), 1);
@@ -398,8 +410,8 @@ TEST_F(SettingsPages, AdvancedWindowOpensFromTheCachedValuesAndOnlyOnce) {
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(TopLevelCount("vecta::gui::AdvancedOptionsWindow"), 1);
   EXPECT_EQ(rig.Requests(), Strings{});
-  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), 1303)->text()), "Studio7");
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1227)->currentText()), "Extra long range 1");
+  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), ids::kUnitName)->text()), "Studio7");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kPresetTransmitMode)->currentText()), "Extra long range 1");
   ExpectNoMessages();
 }
 
@@ -412,9 +424,9 @@ TEST_F(SettingsPages, MainApplyWritesOnlyTheTwoChangedControlsThenReadsBack) {
   ASSERT_NE(adv, nullptr);
   rig.Mark();
 
-  PickText(Widget<QComboBox>(Main(), 1227), "Long range");  // otxm 3
-  PickText(Widget<QComboBox>(Main(), 1211), "AES128");      // zscr 4
-  Press(Main(), vecta::gui::button::kMainApply);
+  PickText(Widget<QComboBox>(Main(), ids::kPresetTransmitMode), "Long range");  // otxm 3
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");      // zscr 4
+  Press(Main(), vecta::gui::ids::kMainApply);
   ASSERT_TRUE(rig.Idle());
 
   const Strings requests = rig.Requests();
@@ -424,17 +436,17 @@ TEST_F(SettingsPages, MainApplyWritesOnlyTheTwoChangedControlsThenReadsBack) {
   EXPECT_EQ(Strings(requests.begin() + 2, requests.end()), MainTableReads(A(), Variant::K240));
   ExpectNoSleeps();
 
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), 1227)->currentText()), "Long range");
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), 1211)->currentText()), "AES128");
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kPresetTransmitMode)->currentText()), "Long range");
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kScrambling)->currentText()), "AES128");
   // The open Advanced options window was read back too.
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1227)->currentText()), "Long range");
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1211)->currentText()), "AES128");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kPresetTransmitMode)->currentText()), "Long range");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kScrambling)->currentText()), "AES128");
   EXPECT_EQ(rig.Direct("rotxm;;"), "3");
   EXPECT_EQ(rig.Direct("rzscr;;"), "4");
   rig.Mark();
 
   // Nothing changed since: Apply sends nothing and reads nothing back.
-  Press(Main(), vecta::gui::button::kMainApply);
+  Press(Main(), vecta::gui::ids::kMainApply);
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(rig.Requests(), Strings{});
   ExpectNoMessages();
@@ -444,7 +456,7 @@ TEST_F(SettingsPages, AdvancedApplyWithNothingChangedSendsNothing) {
   Connect({"K240", false, {"aenc=0", "evbr=0"}});
   ASSERT_NE(OpenAdvanced(), nullptr);
   rig.Mark();
-  Press(Adv(), vecta::gui::button::kWindowApply);
+  Press(Adv(), vecta::gui::ids::kWindowApply);
   ASSERT_TRUE(rig.Idle());
   // No writes, no page read back, no full refresh.
   EXPECT_EQ(rig.Requests(), Strings{});
@@ -456,7 +468,7 @@ TEST_F(SettingsPages, K610AdvancedApplyWithNothingChangedSendsNothing) {
   Connect({"K610", false, {"a1en=0", "a2en=3", "evbr=0"}});
   ASSERT_NE(OpenAdvanced(), nullptr);
   rig.Mark();
-  Press(Adv(), vecta::gui::button::kWindowApply);
+  Press(Adv(), vecta::gui::ids::kWindowApply);
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(rig.Requests(), Strings{});
   ExpectNoSleeps();
@@ -470,7 +482,7 @@ TEST_F(SettingsPages, EnterInAnAdvancedPageRunsApply) {
   ASSERT_NE(adv, nullptr);
   rig.Mark();
 
-  auto* name = Widget<QLineEdit>(Adv(), 1303);
+  auto* name = Widget<QLineEdit>(Adv(), ids::kUnitName);
   Type(name, "Desk9");
   QTest::keyClick(name, Qt::Key_Return);
   ASSERT_TRUE(rig.Idle());
@@ -493,7 +505,7 @@ TEST_F(SettingsPages, EnterInAnAdvancedPageRunsApply) {
 
   // Enter on a drop-down list of another page applies as well.
   ShowTab(adv, kTabModulation);
-  auto* fec = Widget<QComboBox>(Adv(), 1206);
+  auto* fec = Widget<QComboBox>(Adv(), ids::kDvbtFecRate);
   PickText(fec, "7/8");
   fec->setFocus();
   QTest::keyClick(fec, Qt::Key_Return);
@@ -504,12 +516,12 @@ TEST_F(SettingsPages, EnterInAnAdvancedPageRunsApply) {
 
 TEST_F(SettingsPages, EnterInTheMainPageDoesNothing) {
   Connect({"K240", false, {"aenc=0", "otxm=1"}});
-  PickText(Widget<QComboBox>(Main(), 1227), "Long range");
-  auto* frequency = Widget<QLineEdit>(Main(), 1301);
+  PickText(Widget<QComboBox>(Main(), ids::kPresetTransmitMode), "Long range");
+  auto* frequency = Widget<QLineEdit>(Main(), ids::kOutputFrequency);
   frequency->setFocus();
   QTest::keyClick(frequency, Qt::Key_Return);
   QTest::keyClick(frequency, Qt::Key_Enter);
-  auto* mode = Widget<QComboBox>(Main(), 1227);
+  auto* mode = Widget<QComboBox>(Main(), ids::kPresetTransmitMode);
   mode->setFocus();
   QTest::keyClick(mode, Qt::Key_Return);
   QTest::keyClick(&W(), Qt::Key_Return);
@@ -527,12 +539,12 @@ TEST_F(SettingsPages, AdvancedApplyWritesUnitParametersBeforeModulation) {
   Connect({"K240", false, {"aenc=0", "odfe=0", "gnam=Studio7"}});
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabModulation);
   ASSERT_NE(adv, nullptr);
-  PickText(Widget<QComboBox>(Adv(), 1206), "3/4");
+  PickText(Widget<QComboBox>(Adv(), ids::kDvbtFecRate), "3/4");
   ShowTab(adv, kTabUnitParameters);
-  Type(Widget<QLineEdit>(Adv(), 1303), "Van3");
+  Type(Widget<QLineEdit>(Adv(), ids::kUnitName), "Van3");
   rig.Mark();
 
-  Press(Adv(), vecta::gui::button::kWindowApply);
+  Press(Adv(), vecta::gui::ids::kWindowApply);
   ASSERT_TRUE(rig.Idle());
   const Strings requests = rig.Requests();
   EXPECT_EQ(PagesRig::WritesOf(requests), (Strings{A() + "wgnam;Van3;", A() + "wodfe;2;"}));
@@ -543,8 +555,8 @@ TEST_F(SettingsPages, AdvancedApplyWritesUnitParametersBeforeModulation) {
   // Between them, the "Unit parameters" page is read back.
   const Strings table = MainTableReads(A(), Variant::K240);
   EXPECT_EQ(Strings(gnam + 1, odfe), table);
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1206)->currentText()), "3/4");
-  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), 1303)->text()), "Van3");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kDvbtFecRate)->currentText()), "3/4");
+  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), ids::kUnitName)->text()), "Van3");
   ExpectNoSleeps();
   ExpectNoMessages();
 }
@@ -553,16 +565,16 @@ TEST_F(SettingsPages, AdvancedApplyWritesUnitParametersBeforeModulation) {
 
 TEST_F(SettingsPages, R1K610VideoInputShowsTheHdFormatListForHdInputs) {
   Connect({"K610", false, {"vinp=8"}});
-  ExpectVisible(MainPage(), 1237, false);  // SDI PAL
-  auto* input = Widget<QComboBox>(Main(), 1236);
+  ExpectVisible(MainPage(), ids::kHdInputFormat, false);  // SDI PAL
+  auto* input = Widget<QComboBox>(Main(), ids::kK610VideoInput);
   PickText(input, "HD HDMI");
-  ExpectVisible(MainPage(), 1237, true);
+  ExpectVisible(MainPage(), ids::kHdInputFormat, true);
   PickText(input, "SDI PAL");
-  ExpectVisible(MainPage(), 1237, false);
+  ExpectVisible(MainPage(), ids::kHdInputFormat, false);
   PickText(input, "HD-SDI");
-  ExpectVisible(MainPage(), 1237, true);
+  ExpectVisible(MainPage(), ids::kHdInputFormat, true);
   PickText(input, "HDMI NTSC");
-  ExpectVisible(MainPage(), 1237, false);
+  ExpectVisible(MainPage(), ids::kHdInputFormat, false);
   EXPECT_EQ(rig.Requests(), Strings{});
 }
 
@@ -572,18 +584,18 @@ TEST_F(SettingsPages, R2VideoInputRefitsTheResolutionSizes) {
   Connect({"K240", false, {"vinp=2", "eenc=1", "ecmd=4", "ehor=1"}});
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabVideo);
   ASSERT_NE(adv, nullptr);
-  auto* resolution = Widget<QComboBox>(Adv(), 1221);
+  auto* resolution = Widget<QComboBox>(Adv(), ids::kResolution);
   EXPECT_EQ(Entries(resolution), (Strings{"704 x 576", "528 x 576", "480 x 576", "352 x 576", "SIF", "QSIF"}));
   EXPECT_EQ(S(resolution->currentText()), "SIF");
 
   // From the main settings page.
-  PickText(Widget<QComboBox>(Main(), 1212), "NTSC");
+  PickText(Widget<QComboBox>(Main(), ids::kVideoInput), "NTSC");
   EXPECT_EQ(Entries(resolution), (Strings{"704 x 480", "528 x 480", "480 x 480", "352 x 480", "SIF", "QSIF"}));
   EXPECT_EQ(resolution->currentIndex(), 4);
   EXPECT_EQ(S(resolution->currentText()), "SIF");
 
   // From the "Video" page.
-  PickText(Widget<QComboBox>(Adv(), 1212), "S-Video PAL");
+  PickText(Widget<QComboBox>(Adv(), ids::kVideoInput), "S-Video PAL");
   EXPECT_EQ(Entries(resolution), (Strings{"704 x 576", "528 x 576", "480 x 576", "352 x 576", "SIF", "QSIF"}));
   EXPECT_EQ(S(resolution->currentText()), "SIF");
   EXPECT_EQ(rig.Requests(), Strings{});
@@ -591,17 +603,17 @@ TEST_F(SettingsPages, R2VideoInputRefitsTheResolutionSizes) {
   // With the window closed, the main page's video input changes nothing else.
   adv->close();
   PagesRig::Pump();
-  PickText(Widget<QComboBox>(Main(), 1212), "SDI NTSC");
+  PickText(Widget<QComboBox>(Main(), ids::kVideoInput), "SDI NTSC");
   EXPECT_EQ(rig.Requests(), Strings{});
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), 1212)->currentText()), "SDI NTSC");
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kVideoInput)->currentText()), "SDI NTSC");
 }
 
 TEST_F(SettingsPages, R3ManualEnablesTheBitrate) {
   Connect({"K240", false, {"evbr=0"}});
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabVideo);
   ASSERT_NE(adv, nullptr);
-  auto* manual = Widget<QCheckBox>(Adv(), 1042);
-  auto* bitrate = Widget<QLineEdit>(Adv(), 1304);
+  auto* manual = Widget<QCheckBox>(Adv(), ids::kManual);
+  auto* bitrate = Widget<QLineEdit>(Adv(), ids::kVideoBitrate);
   EXPECT_FALSE(manual->isChecked());
   EXPECT_FALSE(bitrate->isEnabled());
   EXPECT_EQ(S(bitrate->text()), "4.000");
@@ -619,25 +631,25 @@ TEST_F(SettingsPages, R4AudioEncoderChoosesTheRateList) {
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabAudio);
   ASSERT_NE(adv, nullptr);
   QWidget* page = adv->Page(kTabAudio);
-  auto* encoder = Widget<QComboBox>(Adv(), 1213);
-  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), 1233)), Offered(1233));
-  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), 1234)), Offered(1234));
-  EXPECT_EQ(Offered(1233).back(), "448kbits/s");
-  EXPECT_EQ(Offered(1234).back(), "384kbits/s");
+  auto* encoder = Widget<QComboBox>(Adv(), ids::kAudioEncoder);
+  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), ids::kLayer1AudioRate)), Offered(ids::kLayer1AudioRate));
+  EXPECT_EQ(Entries(Widget<QComboBox>(Adv(), ids::kLayer2AudioRate)), Offered(ids::kLayer2AudioRate));
+  EXPECT_EQ(Offered(ids::kLayer1AudioRate).back(), "448kbits/s");
+  EXPECT_EQ(Offered(ids::kLayer2AudioRate).back(), "384kbits/s");
 
   Pick(encoder, 13);
   EXPECT_EQ(S(encoder->currentText()), "MPEG Layer 2 32kHz Stereo");
-  ExpectVisible(page, 1234, true);
-  ExpectVisible(page, 1233, false);
+  ExpectVisible(page, ids::kLayer2AudioRate, true);
+  ExpectVisible(page, ids::kLayer1AudioRate, false);
   Pick(encoder, 12);
   EXPECT_EQ(S(encoder->currentText()), "MPEG Layer 1 48KHz Mono");
-  ExpectVisible(page, 1233, true);
-  ExpectVisible(page, 1234, false);
+  ExpectVisible(page, ids::kLayer1AudioRate, true);
+  ExpectVisible(page, ids::kLayer2AudioRate, false);
   Pick(encoder, 16);
-  ExpectVisible(page, 1234, true);
+  ExpectVisible(page, ids::kLayer2AudioRate, true);
   Pick(encoder, 0);
-  ExpectVisible(page, 1233, true);
-  ExpectVisible(page, 1234, false);
+  ExpectVisible(page, ids::kLayer1AudioRate, true);
+  ExpectVisible(page, ids::kLayer2AudioRate, false);
   EXPECT_EQ(rig.Requests(), Strings{});
 }
 
@@ -645,9 +657,9 @@ TEST_F(SettingsPages, R5MpegModeAddsAndRemovesTheSmallSizes) {
   Connect({"K240", false, {"vinp=2", "eenc=0", "ehor=2"}});
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabVideo);
   ASSERT_NE(adv, nullptr);
-  auto* resolution = Widget<QComboBox>(Adv(), 1221);
-  auto* mode = Widget<QComboBox>(Adv(), 1222);
-  auto* encodingMode = Widget<QComboBox>(Adv(), 1223);
+  auto* resolution = Widget<QComboBox>(Adv(), ids::kResolution);
+  auto* mode = Widget<QComboBox>(Adv(), ids::kMpegMode);
+  auto* encodingMode = Widget<QComboBox>(Adv(), ids::kMpeg4EncodingMode);
   EXPECT_EQ(Entries(resolution), (Strings{"704 x 576", "528 x 576", "480 x 576", "352 x 576"}));
   EXPECT_EQ(resolution->currentIndex(), 2);
   EXPECT_FALSE(encodingMode->isEnabled());  // MPEG2 has no encoding mode
@@ -679,12 +691,12 @@ TEST_F(SettingsPages, R6ResolutionFromQsifSelectsLowDelayInterlaced) {
   Connect({"K240", false, {"vinp=2", "eenc=1", "ecmd=5", "ehor=3"}});
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabVideo);
   ASSERT_NE(adv, nullptr);
-  auto* resolution = Widget<QComboBox>(Adv(), 1221);
-  auto* encodingMode = Widget<QComboBox>(Adv(), 1223);
+  auto* resolution = Widget<QComboBox>(Adv(), ids::kResolution);
+  auto* encodingMode = Widget<QComboBox>(Adv(), ids::kMpeg4EncodingMode);
   EXPECT_EQ(resolution->count(), 6);
   EXPECT_EQ(S(resolution->currentText()), "QSIF");
   EXPECT_FALSE(encodingMode->isEnabled());
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1222)->currentText()), "MPEG4");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kMpegMode)->currentText()), "MPEG4");
 
   PickText(resolution, "704 x 576");
   EXPECT_EQ(encodingMode->currentIndex(), 0);
@@ -695,7 +707,7 @@ TEST_F(SettingsPages, R6ResolutionFromQsifSelectsLowDelayInterlaced) {
   // The unit still encodes at QSIF: a refresh that includes the window
   // (remembered encoder and mode, then the resolution list) rebuilds the
   // six sizes and selects QSIF again.
-  Press(Main(), vecta::gui::button::kMainRefresh);
+  Press(Main(), vecta::gui::ids::kMainRefresh);
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(Entries(resolution), (Strings{"704 x 576", "528 x 576", "480 x 576", "352 x 576", "SIF", "QSIF"}));
   EXPECT_EQ(S(resolution->currentText()), "QSIF");
@@ -709,20 +721,20 @@ TEST_F(SettingsPages, R8LayerTwoEncoderShowsTheLayerTwoRatesOnLoad) {
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabAudio);
   ASSERT_NE(adv, nullptr);
   QWidget* page = adv->Page(kTabAudio);
-  ExpectVisible(page, 1234, true);
-  ExpectVisible(page, 1233, false);
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1234)->currentText()), OptionForWire(1234, 3));
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), 1231)->currentText()), "On");
+  ExpectVisible(page, ids::kLayer2AudioRate, true);
+  ExpectVisible(page, ids::kLayer1AudioRate, false);
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kLayer2AudioRate)->currentText()), OptionForWire(ids::kLayer2AudioRate, 3));
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kAudio)->currentText()), "On");
 
   // The unit moves to a Layer 1 encoder; the page's Refresh loads the open
   // window as well.
   rig.Direct("waenc;9;");
   rig.Mark();
-  Press(Main(), vecta::gui::button::kMainRefresh);
+  Press(Main(), vecta::gui::ids::kMainRefresh);
   ASSERT_TRUE(rig.Idle());
-  ExpectVisible(page, 1233, true);
-  ExpectVisible(page, 1234, false);
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1213)->currentText()), "MPEG Layer 1 32KHz Stereo");
+  ExpectVisible(page, ids::kLayer1AudioRate, true);
+  ExpectVisible(page, ids::kLayer2AudioRate, false);
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kAudioEncoder)->currentText()), "MPEG Layer 1 32KHz Stereo");
   const Strings requests = rig.Requests();
   Strings expected = {A() + "rgbty;;", A() + "rglod;;"};
   const Strings table = MainTableReads(A(), Variant::K240);
@@ -736,30 +748,30 @@ TEST_F(SettingsPages, R9K610EncodersChooseTheirRateLists) {
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabAudio);
   ASSERT_NE(adv, nullptr);
   QWidget* page = adv->Page(kTabAudio);
-  ExpectVisible(page, 1089, false);
-  ExpectVisible(page, 1090, true);
-  ExpectVisible(page, 1091, true);
-  ExpectVisible(page, 1092, false);
-  ExpectVisible(MainPage(), 1237, true);  // a loaded HD-SDI shows it
+  ExpectVisible(page, ids::kEncoder1Layer1Rate, false);
+  ExpectVisible(page, ids::kEncoder1Layer2Rate, true);
+  ExpectVisible(page, ids::kEncoder2Layer1Rate, true);
+  ExpectVisible(page, ids::kEncoder2Layer2Rate, false);
+  ExpectVisible(MainPage(), ids::kHdInputFormat, true);  // a loaded HD-SDI shows it
 
   // The window's own Refresh after the unit changed both encoders and its
   // video input.
   rig.Direct("wa1en;2;");
   rig.Direct("wa2en;4;");
   rig.Direct("wvinp;9;");
-  Press(Adv(), vecta::gui::button::kWindowRefresh);
+  Press(Adv(), vecta::gui::ids::kWindowRefresh);
   ASSERT_TRUE(rig.Idle());
-  ExpectVisible(page, 1089, true);
-  ExpectVisible(page, 1090, false);
-  ExpectVisible(page, 1091, false);
-  ExpectVisible(page, 1092, true);
-  ExpectVisible(MainPage(), 1237, false);  // a loaded SDI NTSC hides it
+  ExpectVisible(page, ids::kEncoder1Layer1Rate, true);
+  ExpectVisible(page, ids::kEncoder1Layer2Rate, false);
+  ExpectVisible(page, ids::kEncoder2Layer1Rate, false);
+  ExpectVisible(page, ids::kEncoder2Layer2Rate, true);
+  ExpectVisible(MainPage(), ids::kHdInputFormat, false);  // a loaded SDI NTSC hides it
   // The "Video" page's own HD input format list is not the main page's:
   // loading through the main page's refresh leaves it shown.
   ShowTab(adv, kTabVideo);
-  ExpectVisible(adv->Page(kTabVideo), 1237, true);
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1236)->currentText()), "SDI NTSC");
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), 1236)->currentText()), "SDI NTSC");
+  ExpectVisible(adv->Page(kTabVideo), ids::kHdInputFormat, true);
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kK610VideoInput)->currentText()), "SDI NTSC");
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kK610VideoInput)->currentText()), "SDI NTSC");
   ExpectNoMessages();
 }
 
@@ -768,21 +780,21 @@ TEST_F(SettingsPages, R12ManualBitrateTicksManualAndEnablesTheBitrate) {
   // The unit goes over to a manual bitrate (its bitrate follows), and a
   // refresh brings both into the cache the window opens from.
   rig.Direct("wevbr;4500;");
-  Press(Main(), vecta::gui::button::kMainRefresh);
+  Press(Main(), vecta::gui::ids::kMainRefresh);
   ASSERT_TRUE(rig.Idle());
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabVideo);
   ASSERT_NE(adv, nullptr);
-  auto* manual = Widget<QCheckBox>(Adv(), 1042);
-  auto* bitrate = Widget<QLineEdit>(Adv(), 1304);
+  auto* manual = Widget<QCheckBox>(Adv(), ids::kManual);
+  auto* bitrate = Widget<QLineEdit>(Adv(), ids::kVideoBitrate);
   EXPECT_TRUE(manual->isChecked());
   EXPECT_TRUE(bitrate->isEnabled());
   EXPECT_EQ(S(bitrate->text()), "4.500");
-  ExpectVisible(adv->Page(kTabVideo), 1042, true);
+  ExpectVisible(adv->Page(kTabVideo), ids::kManual, true);
 
   // Back to the automatic bitrate on the unit; a refresh that includes the
   // window follows it.
   rig.Direct("wevbr;0;");
-  Press(Main(), vecta::gui::button::kMainRefresh);
+  Press(Main(), vecta::gui::ids::kMainRefresh);
   ASSERT_TRUE(rig.Idle());
   EXPECT_FALSE(manual->isChecked());
   EXPECT_FALSE(bitrate->isEnabled());
@@ -794,14 +806,14 @@ TEST_F(SettingsPages, R12ManualBitrateTicksManualAndEnablesTheBitrate) {
 
 TEST_F(SettingsPages, SatmodButtonOnlyOnK240WithAModulator) {
   Connect({"K240", true, {}});
-  ExpectVisible(MainPage(), vecta::gui::button::kSatmod, true);
-  EXPECT_TRUE(Main().Find(vecta::gui::button::kSatmod)->isVisible());
+  ExpectVisible(MainPage(), vecta::gui::ids::kSatmod, true);
+  EXPECT_TRUE(Main().Find(vecta::gui::ids::kSatmod)->isVisible());
 }
 
 TEST_F(SettingsPages, SatmodButtonHiddenOnK610EvenWithAModulator) {
   Connect({"K610", true, {}});
   EXPECT_FALSE(rig.Direct("rsver;;").empty());  // the modulator answers
-  ExpectVisible(MainPage(), vecta::gui::button::kSatmod, false);
+  ExpectVisible(MainPage(), vecta::gui::ids::kSatmod, false);
 }
 
 // Enter on a focused button presses that button; elsewhere it applies.
@@ -810,12 +822,12 @@ TEST_F(SettingsPages, EnterOnAFocusedButtonPressesIt) {
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabUnitParameters);
   ASSERT_NE(adv, nullptr);
   QSignalSpy pressed(adv, &AdvancedOptionsWindow::ButtonPressed);
-  auto* refresh = Widget<QPushButton>(Adv(), vecta::gui::button::kWindowRefresh);
+  auto* refresh = Widget<QPushButton>(Adv(), vecta::gui::ids::kWindowRefresh);
   refresh->setFocus();
   QTest::keyClick(refresh, Qt::Key_Return);
   ASSERT_TRUE(rig.Idle());
   ASSERT_EQ(pressed.count(), 1);
-  EXPECT_EQ(pressed[0][0].toInt(), vecta::gui::button::kWindowRefresh);
+  EXPECT_EQ(pressed[0][0].toInt(), vecta::gui::ids::kWindowRefresh);
   QLineEdit* name = nullptr;
   for (auto* e : adv->Page(kTabUnitParameters)->findChildren<QLineEdit*>())
     if (e->isVisible() && !name) name = e;
@@ -824,7 +836,7 @@ TEST_F(SettingsPages, EnterOnAFocusedButtonPressesIt) {
   QTest::keyClick(name, Qt::Key_Return);
   ASSERT_TRUE(rig.Idle());
   ASSERT_EQ(pressed.count(), 2);
-  EXPECT_EQ(pressed[1][0].toInt(), vecta::gui::button::kWindowApply);
+  EXPECT_EQ(pressed[1][0].toInt(), vecta::gui::ids::kWindowApply);
 
   SatmodWindow satmod{QIcon()};
   satmod.setAttribute(Qt::WA_DeleteOnClose, false);
@@ -843,7 +855,7 @@ TEST_F(SettingsPages, EnterOnAFocusedButtonPressesIt) {
 TEST_F(SettingsPages, SatmodWindowReadsWritesAndIgnoresEnter) {
   Connect({"K240", true, {"srol=35", "slev=100", "aenc=0"}});
   QtControlHost& page = Main();
-  Press(page, vecta::gui::button::kSatmod);
+  Press(page, vecta::gui::ids::kSatmod);
   ASSERT_TRUE(rig.Idle());
   SatmodWindow* satmod = W().Satmod();
   ASSERT_NE(satmod, nullptr);
@@ -852,24 +864,24 @@ TEST_F(SettingsPages, SatmodWindowReadsWritesAndIgnoresEnter) {
   // Opening reads the modulator, row by row in table order.
   EXPECT_EQ(rig.Requests(), SatmodTableReads(A()));
   QtControlHost& host = satmod->Host();
-  EXPECT_EQ(S(Widget<QLineEdit>(host, 1352)->text()), "0.35");
-  EXPECT_EQ(S(Widget<QLineEdit>(host, 1354)->text()), "-10.0");
-  EXPECT_FALSE(Widget<QLineEdit>(host, 1355)->text().isEmpty());
-  EXPECT_TRUE(Widget<QLineEdit>(host, 1355)->isReadOnly());
-  EXPECT_TRUE(Widget<QLineEdit>(host, 1350)->isReadOnly());
-  EXPECT_EQ(Entries(Widget<QComboBox>(host, 1253)).size(), 13u);
+  EXPECT_EQ(S(Widget<QLineEdit>(host, ids::kRollOff)->text()), "0.35");
+  EXPECT_EQ(S(Widget<QLineEdit>(host, ids::kSignalLevel)->text()), "-10.0");
+  EXPECT_FALSE(Widget<QLineEdit>(host, ids::kModulatorVersion)->text().isEmpty());
+  EXPECT_TRUE(Widget<QLineEdit>(host, ids::kModulatorVersion)->isReadOnly());
+  EXPECT_TRUE(Widget<QLineEdit>(host, ids::kModulatorTemperature)->isReadOnly());
+  EXPECT_EQ(Entries(Widget<QComboBox>(host, ids::kFecRate)).size(), 13u);
 
   // Pressed again: the same window, nothing read.
   QPointer<SatmodWindow> kept(satmod);
-  Press(page, vecta::gui::button::kSatmod);
+  Press(page, vecta::gui::ids::kSatmod);
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(W().Satmod(), satmod);
   EXPECT_EQ(TopLevelCount("vecta::gui::SatmodWindow"), 1);
   EXPECT_EQ(rig.Requests(), Strings{});
 
   // Enter changes nothing: no write, the window stays.
-  auto* level = Widget<QLineEdit>(host, 1354);
-  auto* rollOff = Widget<QLineEdit>(host, 1352);
+  auto* level = Widget<QLineEdit>(host, ids::kSignalLevel);
+  auto* rollOff = Widget<QLineEdit>(host, ids::kRollOff);
   Type(level, "-5.5");
   QTest::keyClick(level, Qt::Key_Return);
   QTest::keyClick(satmod, Qt::Key_Enter);
@@ -881,7 +893,7 @@ TEST_F(SettingsPages, SatmodWindowReadsWritesAndIgnoresEnter) {
 
   // Apply writes the two typed values in table order, then reads back.
   Type(rollOff, "0.25");
-  Press(host, vecta::gui::button::kWindowApply);
+  Press(host, vecta::gui::ids::kWindowApply);
   ASSERT_TRUE(rig.Idle());
   Strings expected = {A() + "wsrol;25;", A() + "wslev;55;"};
   const Strings reads = SatmodTableReads(A());
@@ -898,7 +910,7 @@ TEST_F(SettingsPages, SatmodWindowReadsWritesAndIgnoresEnter) {
   PagesRig::Pump();
   EXPECT_TRUE(kept.isNull());
   rig.Mark();
-  Press(page, vecta::gui::button::kSatmod);
+  Press(page, vecta::gui::ids::kSatmod);
   ASSERT_TRUE(rig.Idle());
   ASSERT_NE(W().Satmod(), nullptr);
   EXPECT_EQ(rig.Requests(), SatmodTableReads(A()));
@@ -910,17 +922,17 @@ TEST_F(SettingsPages, SatmodWindowReadsWritesAndIgnoresEnter) {
 TEST_F(SettingsPages, SatmodRefreshRefreshesEveryOpenWindow) {
   Connect({"K240", true, {"zscr=0", "gnam=Studio7", "scar=1000.5"}});
   ASSERT_NE(OpenAdvanced(kTabUnitParameters), nullptr);
-  Press(Main(), vecta::gui::button::kSatmod);
+  Press(Main(), vecta::gui::ids::kSatmod);
   ASSERT_TRUE(rig.Idle());
   SatmodWindow* satmod = W().Satmod();
   ASSERT_NE(satmod, nullptr);
-  EXPECT_EQ(S(Widget<QLineEdit>(satmod->Host(), 1351)->text()), "1000.5");
+  EXPECT_EQ(S(Widget<QLineEdit>(satmod->Host(), ids::kCarrierFrequency)->text()), "1000.5");
 
   rig.Direct("wzscr;1;");
   rig.Direct("wgnam;Remote;");
   rig.Direct("wscar;1234.25;");
   rig.Mark();
-  Press(satmod->Host(), vecta::gui::button::kWindowRefresh);
+  Press(satmod->Host(), vecta::gui::ids::kWindowRefresh);
   ASSERT_TRUE(rig.Idle());
 
   Strings expected = {A() + "rgbty;;", A() + "rglod;;"};
@@ -929,10 +941,10 @@ TEST_F(SettingsPages, SatmodRefreshRefreshesEveryOpenWindow) {
   expected.insert(expected.end(), table.begin(), table.end());
   expected.insert(expected.end(), satmodReads.begin(), satmodReads.end());
   EXPECT_EQ(rig.Requests(), expected);
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), 1211)->currentText()), "ABS");
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), 1211)->currentText()), "ABS");
-  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), 1303)->text()), "Remote");
-  EXPECT_EQ(S(Widget<QLineEdit>(satmod->Host(), 1351)->text()), "1234.25");
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kScrambling)->currentText()), "ABS");
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kScrambling)->currentText()), "ABS");
+  EXPECT_EQ(S(Widget<QLineEdit>(Adv(), ids::kUnitName)->text()), "Remote");
+  EXPECT_EQ(S(Widget<QLineEdit>(satmod->Host(), ids::kCarrierFrequency)->text()), "1234.25");
   ExpectNoMessages();
 }
 
@@ -941,10 +953,10 @@ TEST_F(SettingsPages, SatmodRefreshRefreshesEveryOpenWindow) {
 TEST_F(SettingsPages, WithoutAConnectionThePageButtonsSayNoConnectionCurrently) {
   rig.StartUnconnected();
   QtControlHost& page = Main();
-  for (int id : {vecta::gui::button::kAdvanced, vecta::gui::button::kMainApply, vecta::gui::button::kMainRefresh,
-                 vecta::gui::button::kSatmod}) {
+  for (int id : {vecta::gui::ids::kAdvanced, vecta::gui::ids::kMainApply, vecta::gui::ids::kMainRefresh,
+                 vecta::gui::ids::kSatmod}) {
     rig.Prompter().messages.clear();
-    if (id == vecta::gui::button::kSatmod)
+    if (id == vecta::gui::ids::kSatmod)
       W().OnPageButton(id);  // the button itself is hidden without a modulator
     else
       Press(page, id);

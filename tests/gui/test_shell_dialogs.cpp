@@ -173,8 +173,8 @@ TEST(WriteKeyDialog, RefusesShortAndNonHexKeysAndStaysOpen) {
 TEST(LogoSizeDialog, TypedNumbersStayWholeAndTheArrowsStayWithinTheFrame) {
   LogoSizeDialog dialog(70, 40, 120, 46, nullptr);
   EXPECT_EQ(dialog.windowTitle(), "Set logo dimensions");
-  EXPECT_EQ(QtControlHost(&dialog).Find(1300), dialog.HeightBox());
-  EXPECT_EQ(QtControlHost(&dialog).Find(1301), dialog.WidthBox());
+  EXPECT_EQ(QtControlHost(&dialog).Find(LogoSizeDialog::kHeightId), dialog.HeightBox());
+  EXPECT_EQ(QtControlHost(&dialog).Find(LogoSizeDialog::kWidthId), dialog.WidthBox());
   EXPECT_EQ(dialog.WidthBox()->text(), "70");
   EXPECT_EQ(dialog.HeightBox()->text(), "40");
   EXPECT_EQ(dialog.WidthBox()->Maximum(), 120);
@@ -207,7 +207,8 @@ TEST(LogoSizeDialog, TypedNumbersStayWholeAndTheArrowsStayWithinTheFrame) {
 
 TEST(EnterValueDialog, LimitsTheTextAndAcceptsAnEmptyOne) {
   EnterValueDialog dialog(QStringLiteral("Enter the new application title"), QStringLiteral("Old"), 32, nullptr);
-  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(1022))->text(), "Enter the new application title");
+  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(EnterValueDialog::kPromptId))->text(),
+            "Enter the new application title");
   EXPECT_EQ(dialog.Value(), "Old");
   dialog.Field()->clear();
   QTest::keyClicks(dialog.Field(), QString(40, QLatin1Char('x')));
@@ -220,7 +221,7 @@ TEST(AboutDialog, VersionLineIsTheTitleAndTheVersion) {
   AboutDialog dialog(QStringLiteral("Vecta transmitter control"), QIcon(), nullptr);
   EXPECT_EQ(dialog.windowTitle(), "About transmitter control");
   EXPECT_EQ(dialog.VersionLine(), "Vecta transmitter control v2.7.3");
-  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(1026))->text(), dialog.VersionLine());
+  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(AboutDialog::kVersionId))->text(), dialog.VersionLine());
 }
 
 // ------------------------------------------------------------ dialog sizes

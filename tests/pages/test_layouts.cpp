@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pages/layouts.h"
+#include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/descriptor.h"
 
@@ -19,7 +20,9 @@ using namespace vecta;
 using namespace vecta::pages;
 using params::Kind;
 using params::RowExists;
-using params::RowSpec;
+using params::RowDescriptor;
+namespace ids = vecta::params::ids;
+namespace derived = vecta::params::derived;
 
 namespace {
 
@@ -44,124 +47,131 @@ struct Listed {
 
 // Every field of the page tables, top to bottom.
 const Listed kListed[] = {
-    {PageId::MainSettings, "Output frequency (MHz)", 0, 1301, "ofre", 7},
-    {PageId::MainSettings, "Bandwidth mode", 0, 1230, "0000", 7},
-    {PageId::MainSettings, "Preset transmit mode", 1097, 1227, "otxm", 7},
-    {PageId::MainSettings, "Video input", 0, 1212, "vinp", 5},
-    {PageId::MainSettings, "Video input", 0, 1236, "vinp", 2},
-    {PageId::MainSettings, "", 0, 1237, "vhdf", 2},
-    {PageId::MainSettings, "Audio", 1095, 1231, "0003", 5},
-    {PageId::MainSettings, "Audio encoder 1", 1095, 1093, "0004", 2},
-    {PageId::MainSettings, "Audio encoder 2", 1096, 1094, "0005", 2},
-    {PageId::MainSettings, "Scrambling", 0, 1211, "zscr", 7},
-    {PageId::MainSettings, "", 0, 1028, "", 7},
-    {PageId::UnitInformation, "Video locked", 0, 1308, "vloc", 7},
-    {PageId::UnitInformation, "Software version", 0, 1309, "gver", 7},
-    {PageId::UnitInformation, "FPGA version", 0, 1310, "gfpg", 7},
-    {PageId::UnitInformation, "Serial number", 0, 1307, "gser", 7},
-    {PageId::UnitInformation, "Chaining", 0, 1311, "csta", 7},
-    {PageId::UnitInformation, "FPGA core temp", 1065, 1066, "gtmp", 3},
-    {PageId::UnitInformation, "FPGA core voltage", 1067, 1068, "gvnt", 3},
-    {PageId::UnitInformation, "FPGA aux voltage", 1069, 1070, "gvax", 3},
-    {PageId::UnitInformation, "Battery voltage", 1133, 1136, "gvba", 2},
-    {PageId::Modulation, "Output frequency (MHz)", 0, 1301, "ofre", 7},
-    {PageId::Modulation, "Modulation bandwidth", 0, 1204, "owid", 7},
-    {PageId::Modulation, "Modulation output", 0, 1200, "oout", 7},
-    {PageId::Modulation, "Narrowband FEC", 0, 1201, "ofec", 7},
-    {PageId::Modulation, "Narrowband guard interval", 0, 1202, "ogua", 7},
-    {PageId::Modulation, "Narrowband modulation", 0, 1203, "omod", 7},
-    {PageId::Modulation, "DVBT service name", 1143, 1305, "gdna", 5},
-    {PageId::Modulation, "DVBT FEC rate", 0, 1206, "odfe", 7},
-    {PageId::Modulation, "DVBT guard interval", 0, 1207, "odgu", 7},
-    {PageId::Modulation, "DVBT modulation", 0, 1208, "odmo", 7},
-    {PageId::Modulation, "DVBT spectrum inversion", 0, 1209, "ospe", 7},
-    {PageId::Modulation, "DVBT 4KHz offset", 0, 1210, "o4ko", 7},
-    {PageId::Modulation, "Network name", 1116, 1117, "gnet", 2},
-    {PageId::Modulation, "Preset transmit mode", 0, 1227, "otxm", 7},
-    {PageId::Modulation, "Output power", 0, 1205, "ohls", 5},
-    {PageId::Modulation, "Output power", 0, 1139, "ohls", 2},
-    {PageId::Modulation, "Output attenuation high (dB)", 0, 1300, "olev", 7},
-    {PageId::Modulation, "Output attenuation low (dB)", 0, 1302, "ollv", 7},
-    {PageId::Modulation, "Output attenuation preset", 1134, 1137, "oplv", 2},
-    {PageId::Audio, "Audio encoder", 0, 1213, "aenc", 5},
-    {PageId::Audio, "Audio encoder", 0, 1083, "a1en", 2},
-    {PageId::Audio, "Audio encoder", 0, 1084, "a2en", 2},
-    {PageId::Audio, "Audio source", 1061, 1062, "asrc", 1},
-    {PageId::Audio, "Audio source", 0, 1085, "a1in", 2},
-    {PageId::Audio, "Audio source", 0, 1086, "a2in", 2},
-    {PageId::Audio, "MPEG Audio rate", 0, 1233, "ampr", 5},
-    {PageId::Audio, "MPEG Audio rate", 0, 1234, "ampr", 5},
-    {PageId::Audio, "MPEG Audio rate", 0, 1089, "a1br", 2},
-    {PageId::Audio, "MPEG Audio rate", 0, 1090, "a1br", 2},
-    {PageId::Audio, "MPEG Audio rate", 0, 1091, "a2br", 2},
-    {PageId::Audio, "MPEG Audio rate", 0, 1092, "a2br", 2},
-    {PageId::Audio, "Audio input level", 0, 1214, "alev", 5},
-    {PageId::Audio, "Audio input level", 0, 1246, "alev", 2},
-    {PageId::Audio, "Second stereo audio pair", 1071, 1072, "aen2", 1},
-    {PageId::Audio, "Mic input bias", 0, 1123, "abmb", 2},
-    {PageId::Video, "Video input", 0, 1212, "vinp", 5},
-    {PageId::Video, "Resolution", 1077, 1221, "ehor", 5},
-    {PageId::Video, "MPEG mode", 1078, 1222, "eenc", 5},
-    {PageId::Video, "MPEG4 encoding mode", 1075, 1223, "ecmd", 5},
-    {PageId::Video, "MPEG4 frame rate", 1076, 1224, "efrm", 5},
-    {PageId::Video, "Video bitrate (Mbit/s)", 0, 1304, "evid", 5},
-    {PageId::Video, "Manual", 0, 1042, "evbr", 5},
-    {PageId::Video, "Video sharpness", 0, 1225, "esha", 5},
-    {PageId::Video, "Video profile", 1057, 1058, "epro", 1},
-    {PageId::Video, "Mux bitrate (Mbit/s)", 1073, 1074, "mbit", 1},
-    {PageId::Video, "Video input", 0, 1236, "vinp", 2},
-    {PageId::Video, "MPEG mode", 1142, 1247, "eenc", 2},
-    {PageId::Video, "HD input format", 1079, 1237, "vhdf", 2},
-    {PageId::Video, "Sub horizontal resolution", 1080, 1238, "ehor", 2},
-    {PageId::Video, "Encoding mode", 1075, 1240, "ecmd", 2},
-    {PageId::Video, "Frame rate", 1076, 1224, "efrm", 2},
-    {PageId::Video, "Sub vertical resolution", 1081, 1239, "ever", 2},
-    {PageId::Video, "GOP length", 1100, 1243, "eper", 2},
-    {PageId::Video, "DTS delay (ms)", 1101, 1102, "edts", 2},
-    {PageId::Video, "Use as total PTS offset", 0, 1124, "epts", 2},
-    {PageId::Video, "Video bitrate (Mbit/s)", 0, 1304, "evid", 2},
-    {PageId::Video, "Manual", 0, 1042, "evbr", 2},
-    {PageId::Video, "Video sharpness", 0, 1241, "esha", 2},
-    {PageId::Video, "Mux bitrate (Mbit/s)", 1073, 1074, "mbit", 2},
-    {PageId::Video, "Pattern generator", 1135, 1138, "vpgn", 2},
-    {PageId::UnitParameters, "Unit name", 0, 1303, "gnam", 7},
-    {PageId::UnitParameters, "Sleep mode", 0, 1215, "gsle", 7},
-    {PageId::UnitParameters, "Data", 0, 1216, "dinp", 4},
-    {PageId::UnitParameters, "Data", 0, 1245, "dinp", 3},
-    {PageId::UnitParameters, "Data baud rate", 0, 1217, "dbau", 7},
-    {PageId::UnitParameters, "Data packet length", 1118, 1119, "dpln", 2},
-    {PageId::UnitParameters, "Transport stream control", 1063, 1064, "gosw", 1},
-    {PageId::UnitParameters, "Chaining input", 0, 1218, "cinp", 7},
-    {PageId::UnitParameters, "Chain no.", 0, 1219, "ccha", 7},
-    {PageId::UnitParameters, "Chaining output", 0, 1220, "cout", 7},
-    {PageId::UnitParameters, "Current config", 0, 1306, "glod", 7},
-    {PageId::UnitParameters, "Scrambling", 0, 1211, "zscr", 7},
-    {PageId::UnitParameters, "Heartbeat enable", 0, 1226, "gblo", 7},
-    {PageId::UnitParameters, "Metadata", 0, 1235, "meta", 7},
-    {PageId::UnitParameters, "On Screen Display", 1099, 1242, "gosd", 2},
-    {PageId::UnitParameters, "PMT PID", 1103, 1109, "pmpd", 2},
-    {PageId::UnitParameters, "PCR PID", 1104, 1110, "pcpd", 2},
-    {PageId::UnitParameters, "Video PID", 1105, 1111, "pvid", 2},
-    {PageId::UnitParameters, "Audio 1 PID", 1106, 1112, "pau1", 2},
-    {PageId::UnitParameters, "Audio 2 PID", 1107, 1113, "pau2", 2},
-    {PageId::UnitParameters, "Data PID", 1108, 1114, "pdat", 2},
-    {PageId::SatelliteModulator, "Carrier frequency (MHz)", 0, 1351, "scar", 7},
-    {PageId::SatelliteModulator, "Symbol rate (ksymbols/s)", 0, 1353, "ssym", 7},
-    {PageId::SatelliteModulator, "Spectrum polarity", 0, 1250, "spol", 7},
-    {PageId::SatelliteModulator, "Roll off", 0, 1352, "srol", 7},
-    {PageId::SatelliteModulator, "Modulation", 0, 1251, "smod", 7},
-    {PageId::SatelliteModulator, "FEC family", 0, 1252, "scod", 7},
-    {PageId::SatelliteModulator, "FEC rate", 0, 1253, "sfec", 7},
-    {PageId::SatelliteModulator, "Signal level (dBm)", 0, 1354, "slev", 7},
-    {PageId::SatelliteModulator, "Output enable", 0, 1254, "ssig", 7},
-    {PageId::SatelliteModulator, "Carrier wave tone", 0, 1255, "scwt", 7},
-    {PageId::SatelliteModulator, "Modulator version", 0, 1355, "sver", 7},
-    {PageId::SatelliteModulator, "Modulator temperature (°C)", 0, 1350, "stmp", 7},
-    {PageId::SatelliteModulator, "Enable descriptors", 0, 1380, "sdel", 7},
-    {PageId::SatelliteModulator, "Satellite frequency (MHz)", 0, 1356, "sfre", 7},
-    {PageId::SatelliteModulator, "Orbital position (°)", 0, 1357, "sorb", 7},
-    {PageId::SatelliteModulator, "West-East flag", 0, 1256, "swef", 7},
-    {PageId::SatelliteModulator, "Polarization", 0, 1257, "spla", 7},
+    {PageId::MainSettings, "Output frequency (MHz)", 0, ids::kOutputFrequency, "ofre", 7},
+    {PageId::MainSettings, "Bandwidth mode", 0, ids::kBandwidthMode, derived::kBandwidthMode, 7},
+    {PageId::MainSettings, "Preset transmit mode", ids::kPresetTransmitModeCaption, ids::kPresetTransmitMode, "otxm",
+     7},
+    {PageId::MainSettings, "Video input", 0, ids::kVideoInput, "vinp", 5},
+    {PageId::MainSettings, "Video input", 0, ids::kK610VideoInput, "vinp", 2},
+    {PageId::MainSettings, "", 0, ids::kHdInputFormat, "vhdf", 2},
+    {PageId::MainSettings, "Audio", ids::kAudioCaption, ids::kAudio, derived::kAudio, 5},
+    {PageId::MainSettings, "Audio encoder 1", ids::kAudioCaption, ids::kAudioEncoder1Source, derived::kAudioEncoder1,
+     2},
+    {PageId::MainSettings, "Audio encoder 2", ids::kAudioEncoder2Caption, ids::kAudioEncoder2Source,
+     derived::kAudioEncoder2, 2},
+    {PageId::MainSettings, "Scrambling", 0, ids::kScrambling, "zscr", 7},
+    {PageId::MainSettings, "", 0, ids::kWriteKey, "", 7},
+    {PageId::UnitInformation, "Video locked", 0, ids::kVideoLocked, "vloc", 7},
+    {PageId::UnitInformation, "Software version", 0, ids::kSoftwareVersion, "gver", 7},
+    {PageId::UnitInformation, "FPGA version", 0, ids::kFpgaVersion, "gfpg", 7},
+    {PageId::UnitInformation, "Serial number", 0, ids::kSerialNumber, "gser", 7},
+    {PageId::UnitInformation, "Chaining", 0, ids::kChaining, "csta", 7},
+    {PageId::UnitInformation, "FPGA core temp", ids::kFpgaCoreTempCaption, ids::kFpgaCoreTemp, "gtmp", 3},
+    {PageId::UnitInformation, "FPGA core voltage", ids::kFpgaCoreVoltageCaption, ids::kFpgaCoreVoltage, "gvnt", 3},
+    {PageId::UnitInformation, "FPGA aux voltage", ids::kFpgaAuxVoltageCaption, ids::kFpgaAuxVoltage, "gvax", 3},
+    {PageId::UnitInformation, "Battery voltage", ids::kBatteryVoltageCaption, ids::kBatteryVoltage, "gvba", 2},
+    {PageId::Modulation, "Output frequency (MHz)", 0, ids::kOutputFrequency, "ofre", 7},
+    {PageId::Modulation, "Modulation bandwidth", 0, ids::kModulationBandwidth, "owid", 7},
+    {PageId::Modulation, "Modulation output", 0, ids::kModulationOutput, "oout", 7},
+    {PageId::Modulation, "Narrowband FEC", 0, ids::kNarrowbandFec, "ofec", 7},
+    {PageId::Modulation, "Narrowband guard interval", 0, ids::kNarrowbandGuardInterval, "ogua", 7},
+    {PageId::Modulation, "Narrowband modulation", 0, ids::kNarrowbandModulation, "omod", 7},
+    {PageId::Modulation, "DVBT service name", ids::kDvbtServiceNameCaption, ids::kDvbtServiceName, "gdna", 5},
+    {PageId::Modulation, "DVBT FEC rate", 0, ids::kDvbtFecRate, "odfe", 7},
+    {PageId::Modulation, "DVBT guard interval", 0, ids::kDvbtGuardInterval, "odgu", 7},
+    {PageId::Modulation, "DVBT modulation", 0, ids::kDvbtModulation, "odmo", 7},
+    {PageId::Modulation, "DVBT spectrum inversion", 0, ids::kDvbtSpectrumInversion, "ospe", 7},
+    {PageId::Modulation, "DVBT 4KHz offset", 0, ids::kDvbt4KhzOffset, "o4ko", 7},
+    {PageId::Modulation, "Network name", ids::kNetworkNameCaption, ids::kNetworkName, "gnet", 2},
+    {PageId::Modulation, "Preset transmit mode", 0, ids::kPresetTransmitMode, "otxm", 7},
+    {PageId::Modulation, "Output power", 0, ids::kOutputPower, "ohls", 5},
+    {PageId::Modulation, "Output power", 0, ids::kK610OutputPower, "ohls", 2},
+    {PageId::Modulation, "Output attenuation high (dB)", 0, ids::kOutputAttenuationHigh, "olev", 7},
+    {PageId::Modulation, "Output attenuation low (dB)", 0, ids::kOutputAttenuationLow, "ollv", 7},
+    {PageId::Modulation, "Output attenuation preset", ids::kOutputAttenuationPresetCaption,
+     ids::kOutputAttenuationPreset, "oplv", 2},
+    {PageId::Audio, "Audio encoder", 0, ids::kAudioEncoder, "aenc", 5},
+    {PageId::Audio, "Audio encoder", 0, ids::kEncoder1AudioEncoder, "a1en", 2},
+    {PageId::Audio, "Audio encoder", 0, ids::kEncoder2AudioEncoder, "a2en", 2},
+    {PageId::Audio, "Audio source", ids::kAudioSourceCaption, ids::kAudioSource, "asrc", 1},
+    {PageId::Audio, "Audio source", 0, ids::kEncoder1AudioSource, "a1in", 2},
+    {PageId::Audio, "Audio source", 0, ids::kEncoder2AudioSource, "a2in", 2},
+    {PageId::Audio, "MPEG Audio rate", 0, ids::kLayer1AudioRate, "ampr", 5},
+    {PageId::Audio, "MPEG Audio rate", 0, ids::kLayer2AudioRate, "ampr", 5},
+    {PageId::Audio, "MPEG Audio rate", 0, ids::kEncoder1Layer1Rate, "a1br", 2},
+    {PageId::Audio, "MPEG Audio rate", 0, ids::kEncoder1Layer2Rate, "a1br", 2},
+    {PageId::Audio, "MPEG Audio rate", 0, ids::kEncoder2Layer1Rate, "a2br", 2},
+    {PageId::Audio, "MPEG Audio rate", 0, ids::kEncoder2Layer2Rate, "a2br", 2},
+    {PageId::Audio, "Audio input level", 0, ids::kAudioInputLevel, "alev", 5},
+    {PageId::Audio, "Audio input level", 0, ids::kK610AudioInputLevel, "alev", 2},
+    {PageId::Audio, "Second stereo audio pair", ids::kSecondStereoPairCaption, ids::kSecondStereoPair, "aen2", 1},
+    {PageId::Audio, "Mic input bias", 0, ids::kMicInputBias, "abmb", 2},
+    {PageId::Video, "Video input", 0, ids::kVideoInput, "vinp", 5},
+    {PageId::Video, "Resolution", ids::kResolutionCaption, ids::kResolution, "ehor", 5},
+    {PageId::Video, "MPEG mode", ids::kMpegModeCaption, ids::kMpegMode, "eenc", 5},
+    {PageId::Video, "MPEG4 encoding mode", ids::kEncodingModeCaption, ids::kMpeg4EncodingMode, "ecmd", 5},
+    {PageId::Video, "MPEG4 frame rate", ids::kFrameRateCaption, ids::kFrameRate, "efrm", 5},
+    {PageId::Video, "Video bitrate (Mbit/s)", 0, ids::kVideoBitrate, "evid", 5},
+    {PageId::Video, "Manual", 0, ids::kManual, "evbr", 5},
+    {PageId::Video, "Video sharpness", 0, ids::kVideoSharpness, "esha", 5},
+    {PageId::Video, "Video profile", ids::kVideoProfileCaption, ids::kVideoProfile, "epro", 1},
+    {PageId::Video, "Mux bitrate (Mbit/s)", ids::kMuxBitrateCaption, ids::kMuxBitrate, "mbit", 1},
+    {PageId::Video, "Video input", 0, ids::kK610VideoInput, "vinp", 2},
+    {PageId::Video, "MPEG mode", ids::kK610MpegModeCaption, ids::kK610MpegMode, "eenc", 2},
+    {PageId::Video, "HD input format", ids::kHdInputFormatCaption, ids::kHdInputFormat, "vhdf", 2},
+    {PageId::Video, "Sub horizontal resolution", ids::kSubHorizontalResolutionCaption, ids::kSubHorizontalResolution,
+     "ehor", 2},
+    {PageId::Video, "Encoding mode", ids::kEncodingModeCaption, ids::kK610EncodingMode, "ecmd", 2},
+    {PageId::Video, "Frame rate", ids::kFrameRateCaption, ids::kFrameRate, "efrm", 2},
+    {PageId::Video, "Sub vertical resolution", ids::kSubVerticalResolutionCaption, ids::kSubVerticalResolution, "ever",
+     2},
+    {PageId::Video, "GOP length", ids::kGopLengthCaption, ids::kGopLength, "eper", 2},
+    {PageId::Video, "DTS delay (ms)", ids::kDtsDelayCaption, ids::kDtsDelay, "edts", 2},
+    {PageId::Video, "Use as total PTS offset", 0, ids::kTotalPtsOffset, "epts", 2},
+    {PageId::Video, "Video bitrate (Mbit/s)", 0, ids::kVideoBitrate, "evid", 2},
+    {PageId::Video, "Manual", 0, ids::kManual, "evbr", 2},
+    {PageId::Video, "Video sharpness", 0, ids::kK610VideoSharpness, "esha", 2},
+    {PageId::Video, "Mux bitrate (Mbit/s)", ids::kMuxBitrateCaption, ids::kMuxBitrate, "mbit", 2},
+    {PageId::Video, "Pattern generator", ids::kPatternGeneratorCaption, ids::kPatternGenerator, "vpgn", 2},
+    {PageId::UnitParameters, "Unit name", 0, ids::kUnitName, "gnam", 7},
+    {PageId::UnitParameters, "Sleep mode", 0, ids::kSleepMode, "gsle", 7},
+    {PageId::UnitParameters, "Data", 0, ids::kDataInput, "dinp", 4},
+    {PageId::UnitParameters, "Data", 0, ids::kModeDataInput, "dinp", 3},
+    {PageId::UnitParameters, "Data baud rate", 0, ids::kDataBaudRate, "dbau", 7},
+    {PageId::UnitParameters, "Data packet length", ids::kDataPacketLengthCaption, ids::kDataPacketLength, "dpln", 2},
+    {PageId::UnitParameters, "Transport stream control", ids::kTransportStreamControlCaption,
+     ids::kTransportStreamControl, "gosw", 1},
+    {PageId::UnitParameters, "Chaining input", 0, ids::kChainingInput, "cinp", 7},
+    {PageId::UnitParameters, "Chain no.", 0, ids::kChainNumber, "ccha", 7},
+    {PageId::UnitParameters, "Chaining output", 0, ids::kChainingOutput, "cout", 7},
+    {PageId::UnitParameters, "Current config", 0, ids::kCurrentConfig, "glod", 7},
+    {PageId::UnitParameters, "Scrambling", 0, ids::kScrambling, "zscr", 7},
+    {PageId::UnitParameters, "Heartbeat enable", 0, ids::kHeartbeatEnable, "gblo", 7},
+    {PageId::UnitParameters, "Metadata", 0, ids::kMetadata, "meta", 7},
+    {PageId::UnitParameters, "On Screen Display", ids::kOnScreenDisplayCaption, ids::kOnScreenDisplay, "gosd", 2},
+    {PageId::UnitParameters, "PMT PID", ids::kPmtPidCaption, ids::kPmtPid, "pmpd", 2},
+    {PageId::UnitParameters, "PCR PID", ids::kPcrPidCaption, ids::kPcrPid, "pcpd", 2},
+    {PageId::UnitParameters, "Video PID", ids::kVideoPidCaption, ids::kVideoPid, "pvid", 2},
+    {PageId::UnitParameters, "Audio 1 PID", ids::kAudio1PidCaption, ids::kAudio1Pid, "pau1", 2},
+    {PageId::UnitParameters, "Audio 2 PID", ids::kAudio2PidCaption, ids::kAudio2Pid, "pau2", 2},
+    {PageId::UnitParameters, "Data PID", ids::kDataPidCaption, ids::kDataPid, "pdat", 2},
+    {PageId::SatelliteModulator, "Carrier frequency (MHz)", 0, ids::kCarrierFrequency, "scar", 7},
+    {PageId::SatelliteModulator, "Symbol rate (ksymbols/s)", 0, ids::kSymbolRate, "ssym", 7},
+    {PageId::SatelliteModulator, "Spectrum polarity", 0, ids::kSpectrumPolarity, "spol", 7},
+    {PageId::SatelliteModulator, "Roll off", 0, ids::kRollOff, "srol", 7},
+    {PageId::SatelliteModulator, "Modulation", 0, ids::kSatModulation, "smod", 7},
+    {PageId::SatelliteModulator, "FEC family", 0, ids::kFecFamily, "scod", 7},
+    {PageId::SatelliteModulator, "FEC rate", 0, ids::kFecRate, "sfec", 7},
+    {PageId::SatelliteModulator, "Signal level (dBm)", 0, ids::kSignalLevel, "slev", 7},
+    {PageId::SatelliteModulator, "Output enable", 0, ids::kOutputEnable, "ssig", 7},
+    {PageId::SatelliteModulator, "Carrier wave tone", 0, ids::kCarrierWaveTone, "scwt", 7},
+    {PageId::SatelliteModulator, "Modulator version", 0, ids::kModulatorVersion, "sver", 7},
+    {PageId::SatelliteModulator, "Modulator temperature (°C)", 0, ids::kModulatorTemperature, "stmp", 7},
+    {PageId::SatelliteModulator, "Enable descriptors", 0, ids::kEnableDescriptors, "sdel", 7},
+    {PageId::SatelliteModulator, "Satellite frequency (MHz)", 0, ids::kSatelliteFrequency, "sfre", 7},
+    {PageId::SatelliteModulator, "Orbital position (°)", 0, ids::kOrbitalPosition, "sorb", 7},
+    {PageId::SatelliteModulator, "West-East flag", 0, ids::kWestEastFlag, "swef", 7},
+    {PageId::SatelliteModulator, "Polarization", 0, ids::kPolarization, "spla", 7},
 };
 
 const Entry* EntryOf(PageId page, int control, Variants shown) {
@@ -178,7 +188,7 @@ bool IsField(const Entry& e) {
 const PageId kAdvanced[] = {PageId::UnitInformation, PageId::Modulation, PageId::Audio, PageId::Video,
                             PageId::UnitParameters};
 
-std::set<int> IdSet(const std::vector<int>& ids) { return {ids.begin(), ids.end()}; }
+std::set<int> IdSet(const std::vector<int>& list) { return {list.begin(), list.end()}; }
 
 // Every id of a page in any variant: controls and captions with ids.
 std::set<int> AllIds(PageId page) {
@@ -217,7 +227,8 @@ TEST(Layouts, BoundControlsAreRowsOfTheirTableWithThatMnemonicAndKind) {
     const auto table = TableFor(p.id);
     for (const auto& e : p.entries) {
       SCOPED_TRACE(Name(p.id) + " control " + std::to_string(e.control));
-      const auto row = std::find_if(table.begin(), table.end(), [&](const RowSpec& r) { return r.control == e.control; });
+      const auto row =
+          std::find_if(table.begin(), table.end(), [&](const RowDescriptor& r) { return r.control == e.control; });
       if (!Bound(e)) {
         // A control bound to nothing must not be one the table writes into.
         EXPECT_EQ(row, table.end());
@@ -243,7 +254,8 @@ TEST(Layouts, ControlsShowOnlyWhereTheirRowExists) {
     const auto table = TableFor(p.id);
     for (const auto& e : p.entries) {
       if (!Bound(e)) continue;
-      const auto row = std::find_if(table.begin(), table.end(), [&](const RowSpec& r) { return r.control == e.control; });
+      const auto row =
+          std::find_if(table.begin(), table.end(), [&](const RowDescriptor& r) { return r.control == e.control; });
       ASSERT_NE(row, table.end());
       for (Variant v : kEveryVariant) {
         if (e.ControlOn(v)) {
@@ -262,13 +274,13 @@ struct HiddenRow {
   Variant variant;
 };
 const HiddenRow kHiddenRows[] = {
-    {"gtmp", 1066, Variant::Other},
-    {"gvnt", 1068, Variant::Other},
-    {"gvax", 1070, Variant::Other},
-    {"gosw", 1064, Variant::K610},
+    {"gtmp", ids::kFpgaCoreTemp, Variant::Other},
+    {"gvnt", ids::kFpgaCoreVoltage, Variant::Other},
+    {"gvax", ids::kFpgaAuxVoltage, Variant::Other},
+    {"gosw", ids::kTransportStreamControl, Variant::K610},
 };
 
-bool ShownAnywhere(const RowSpec& row, Variant v) {
+bool ShownAnywhere(const RowDescriptor& row, Variant v) {
   for (const auto& p : AllPages())
     for (const auto& e : p.entries)
       if (Bound(e) && e.control == row.control && std::string_view(e.mnemonic) == row.mnemonic && e.ControlOn(v))
@@ -277,7 +289,7 @@ bool ShownAnywhere(const RowSpec& row, Variant v) {
 }
 
 TEST(Layouts, EveryRowIsShownWhereItExistsAndNowhereElse) {
-  for (const auto table : {params::MainTableSpec(), params::SatmodTableSpec()}) {
+  for (const auto table : {params::MainTableRows(), params::SatmodTableRows()}) {
     for (const auto& row : table) {
       for (Variant v : kEveryVariant) {
         const bool hiddenByLayout = std::any_of(std::begin(kHiddenRows), std::end(kHiddenRows), [&](const HiddenRow& h) {
@@ -290,8 +302,9 @@ TEST(Layouts, EveryRowIsShownWhereItExistsAndNowhereElse) {
   }
   // The exceptions are real: each row exists there and is hidden.
   for (const auto& h : kHiddenRows) {
-    const auto table = params::MainTableSpec();
-    const auto row = std::find_if(table.begin(), table.end(), [&](const RowSpec& r) { return r.control == h.control; });
+    const auto table = params::MainTableRows();
+    const auto row =
+        std::find_if(table.begin(), table.end(), [&](const RowDescriptor& r) { return r.control == h.control; });
     ASSERT_NE(row, table.end());
     EXPECT_TRUE(RowExists(*row, h.variant)) << h.mnemonic;
   }
@@ -300,16 +313,16 @@ TEST(Layouts, EveryRowIsShownWhereItExistsAndNowhereElse) {
 TEST(Layouts, NoIdTwiceOnAPageOrInTheAdvancedOptionsWindow) {
   for (Variant v : kEveryVariant) {
     for (const auto& p : AllPages()) {
-      const auto ids = VisibleIds(p.id, v);
-      EXPECT_EQ(IdSet(ids).size(), ids.size()) << Name(p.id) << " on " << Name(v);
-      EXPECT_FALSE(ids.empty());
+      const auto shownIds = VisibleIds(p.id, v);
+      EXPECT_EQ(IdSet(shownIds).size(), shownIds.size()) << Name(p.id) << " on " << Name(v);
+      EXPECT_FALSE(shownIds.empty());
     }
     // The window finds a control by id in itself and then in every page.
     std::vector<int> window;
     for (const auto& e : Window(WindowId::AdvancedOptions).controls) window.push_back(e.control);
     for (PageId p : kAdvanced) {
-      const auto ids = VisibleIds(p, v);
-      window.insert(window.end(), ids.begin(), ids.end());
+      const auto shownIds = VisibleIds(p, v);
+      window.insert(window.end(), shownIds.begin(), shownIds.end());
     }
     EXPECT_EQ(IdSet(window).size(), window.size()) << "Advanced options on " << Name(v);
   }
@@ -340,90 +353,104 @@ TEST(Layouts, OnlyAlternatesShareAPlaceAndSharedCaptionsReadTheSame) {
 // The variant layout of the Advanced options window, step by step as its
 // Opening a window hides controls, applied to everything the five pages hold.
 std::set<int> AdvancedIdsAfterInit(Variant v) {
-  std::set<int> ids;
+  std::set<int> shownIds;
   for (PageId p : kAdvanced) {
     const auto all = AllIds(p);
-    ids.insert(all.begin(), all.end());
+    shownIds.insert(all.begin(), all.end());
   }
   auto hide = [&](std::initializer_list<int> list) {
-    for (int id : list) ids.erase(id);
+    for (int id : list) shownIds.erase(id);
   };
   auto hideRange = [&](int from, int to) {
-    for (int id = from; id <= to; ++id) ids.erase(id);
+    for (int id = from; id <= to; ++id) shownIds.erase(id);
   };
-  if (v != Variant::K240) hide({1071, 1072, 1063, 1064, 1057, 1058});
+  if (v != Variant::K240)
+    hide({ids::kSecondStereoPairCaption, ids::kSecondStereoPair, ids::kTransportStreamControlCaption,
+          ids::kTransportStreamControl, ids::kVideoProfileCaption, ids::kVideoProfile});
   if (v != Variant::K610) {
-    hide({1087, 1088, 1083, 1084, 1085, 1086, 1089, 1091, 1090, 1092, 1242, 1099, 1100, 1243, 1101, 1102});
-    hideRange(1103, 1114);
-    hide({1118, 1119, 1116, 1117, 1246, 1123, 1124});
-    hideRange(1133, 1139);
+    hide({ids::kEncoder1Group, ids::kEncoder2Group, ids::kEncoder1AudioEncoder, ids::kEncoder2AudioEncoder,
+          ids::kEncoder1AudioSource, ids::kEncoder2AudioSource, ids::kEncoder1Layer1Rate, ids::kEncoder2Layer1Rate,
+          ids::kEncoder1Layer2Rate, ids::kEncoder2Layer2Rate, ids::kOnScreenDisplay, ids::kOnScreenDisplayCaption,
+          ids::kGopLengthCaption, ids::kGopLength, ids::kDtsDelayCaption, ids::kDtsDelay});
+    hideRange(ids::kPmtPidCaption, ids::kDataPid);
+    hide({ids::kDataPacketLengthCaption, ids::kDataPacketLength, ids::kNetworkNameCaption, ids::kNetworkName,
+          ids::kK610AudioInputLevel, ids::kMicInputBias, ids::kTotalPtsOffset});
+    hideRange(ids::kBatteryVoltageCaption, ids::kK610OutputPower);
   }
   if (v != Variant::Other) {
-    hide({1216});
+    hide({ids::kDataInput});
   } else {
-    hide({1245, 1061, 1073, 1074});
-    hideRange(1065, 1070);
+    hide({ids::kModeDataInput, ids::kAudioSourceCaption, ids::kMuxBitrateCaption, ids::kMuxBitrate});
+    hideRange(ids::kFpgaCoreTempCaption, ids::kFpgaAuxVoltage);
   }
   if (v == Variant::Other) {
-    hideRange(1057, 1070);
-    hide({1071, 1072, 1063, 1064, 1057, 1058});
+    hideRange(ids::kVideoProfileCaption, ids::kFpgaAuxVoltage);
+    hide({ids::kSecondStereoPairCaption, ids::kSecondStereoPair, ids::kTransportStreamControlCaption,
+          ids::kTransportStreamControl, ids::kVideoProfileCaption, ids::kVideoProfile});
   }
   if (v == Variant::K610)
-    hide({1212, 1077, 1221, 1078, 1222, 1223, 1225, 1062, 1213, 1233, 1234, 1214, 1143, 1305, 1205});
+    hide({ids::kVideoInput, ids::kResolutionCaption, ids::kResolution, ids::kMpegModeCaption, ids::kMpegMode,
+          ids::kMpeg4EncodingMode, ids::kVideoSharpness, ids::kAudioSource, ids::kAudioEncoder, ids::kLayer1AudioRate,
+          ids::kLayer2AudioRate, ids::kAudioInputLevel, ids::kDvbtServiceNameCaption, ids::kDvbtServiceName,
+          ids::kOutputPower});
   else
-    hide({1236, 1079, 1237, 1080, 1238, 1081, 1239, 1240, 1241, 1142, 1247});
-  return ids;
+    hide({ids::kK610VideoInput, ids::kHdInputFormatCaption, ids::kHdInputFormat, ids::kSubHorizontalResolutionCaption,
+          ids::kSubHorizontalResolution, ids::kSubVerticalResolutionCaption, ids::kSubVerticalResolution,
+          ids::kK610EncodingMode, ids::kK610VideoSharpness, ids::kK610MpegModeCaption, ids::kK610MpegMode});
+  return shownIds;
 }
 
 TEST(Layouts, AdvancedOptionsPagesShowWhatTheVariantLayoutLeaves) {
   for (Variant v : kEveryVariant) {
     std::set<int> shown;
     for (PageId p : kAdvanced) {
-      const auto ids = VisibleIds(p, v);
-      shown.insert(ids.begin(), ids.end());
+      const auto shownIds = VisibleIds(p, v);
+      shown.insert(shownIds.begin(), shownIds.end());
     }
     EXPECT_EQ(shown, AdvancedIdsAfterInit(v)) << Name(v);
   }
-  EXPECT_EQ(CaptionText(PageId::Video, 1075, Variant::K610), "Encoding mode");
-  EXPECT_EQ(CaptionText(PageId::Video, 1076, Variant::K610), "Frame rate");
+  EXPECT_EQ(CaptionText(PageId::Video, ids::kEncodingModeCaption, Variant::K610), "Encoding mode");
+  EXPECT_EQ(CaptionText(PageId::Video, ids::kFrameRateCaption, Variant::K610), "Frame rate");
   for (Variant v : {Variant::K240, Variant::Other}) {
-    EXPECT_EQ(CaptionText(PageId::Video, 1075, v), "MPEG4 encoding mode");
-    EXPECT_EQ(CaptionText(PageId::Video, 1076, v), "MPEG4 frame rate");
+    EXPECT_EQ(CaptionText(PageId::Video, ids::kEncodingModeCaption, v), "MPEG4 encoding mode");
+    EXPECT_EQ(CaptionText(PageId::Video, ids::kFrameRateCaption, v), "MPEG4 frame rate");
   }
 }
 
 // The main settings page as a full refresh leaves it, before any value is
 // loaded.
 std::set<int> MainIdsAfterRefresh(Variant v) {
-  std::set<int> ids = AllIds(PageId::MainSettings);
-  const std::initializer_list<int> k610 = {1236, 1237, 1096, 1093, 1094};
-  const std::initializer_list<int> others = {1212, 1231, 1097};
-  for (int id : v == Variant::K610 ? others : k610) ids.erase(id);
+  std::set<int> shownIds = AllIds(PageId::MainSettings);
+  const std::initializer_list<int> k610 = {ids::kK610VideoInput, ids::kHdInputFormat, ids::kAudioEncoder2Caption,
+                                           ids::kAudioEncoder1Source, ids::kAudioEncoder2Source};
+  const std::initializer_list<int> others = {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption};
+  for (int id : v == Variant::K610 ? others : k610) shownIds.erase(id);
   // The "Satellite modulator" button: K240 with a modulator only.
-  if (v != Variant::K240) ids.erase(1043);
-  return ids;
+  if (v != Variant::K240) shownIds.erase(ids::kSatmod);
+  return shownIds;
 }
 
 TEST(Layouts, MainSettingsPageShowsWhatTheVariantLayoutLeaves) {
   for (Variant v : kEveryVariant) {
     EXPECT_EQ(IdSet(VisibleIds(PageId::MainSettings, v)), MainIdsAfterRefresh(v)) << Name(v);
-    EXPECT_EQ(CaptionText(PageId::MainSettings, 1095, v), v == Variant::K610 ? "Audio encoder 1" : "Audio");
+    EXPECT_EQ(CaptionText(PageId::MainSettings, ids::kAudioCaption, v),
+              v == Variant::K610 ? "Audio encoder 1" : "Audio");
   }
   // The HD input format list and the satellite modulator button are also
   // decided at run time.
-  EXPECT_TRUE(FindControl(PageId::MainSettings, 1237, Variant::K610)->byRule);
-  EXPECT_TRUE(FindControl(PageId::MainSettings, 1043, Variant::K240)->byRule);
-  EXPECT_FALSE(FindControl(PageId::MainSettings, 1236, Variant::K610)->byRule);
+  EXPECT_TRUE(FindControl(PageId::MainSettings, ids::kHdInputFormat, Variant::K610)->byRule);
+  EXPECT_TRUE(FindControl(PageId::MainSettings, ids::kSatmod, Variant::K240)->byRule);
+  EXPECT_FALSE(FindControl(PageId::MainSettings, ids::kK610VideoInput, Variant::K610)->byRule);
 }
 
 TEST(Layouts, OnK610TheMainPageHidesThePresetCaptionButKeepsItsList) {
-  const Entry* preset = FindControl(PageId::MainSettings, 1227, Variant::K610);
+  const Entry* preset = FindControl(PageId::MainSettings, ids::kPresetTransmitMode, Variant::K610);
   ASSERT_NE(preset, nullptr);
   EXPECT_FALSE(preset->CaptionOn(Variant::K610));
   EXPECT_TRUE(preset->CaptionOn(Variant::K240));
   EXPECT_TRUE(preset->CaptionOn(Variant::Other));
-  EXPECT_EQ(CaptionText(PageId::MainSettings, 1097, Variant::K610), "");
-  EXPECT_EQ(CaptionText(PageId::MainSettings, 1097, Variant::K240), "Preset transmit mode");
+  EXPECT_EQ(CaptionText(PageId::MainSettings, ids::kPresetTransmitModeCaption, Variant::K610), "");
+  EXPECT_EQ(CaptionText(PageId::MainSettings, ids::kPresetTransmitModeCaption, Variant::K240), "Preset transmit mode");
 }
 
 TEST(Layouts, OnTheOtherVariantTheK240ControlsAreHiddenAndDataHasFourEntries) {
@@ -433,18 +460,19 @@ TEST(Layouts, OnTheOtherVariantTheK240ControlsAreHiddenAndDataHasFourEntries) {
     for (PageId p : kAdvanced)
       for (const Entry* e : EntriesFor(p, o)) EXPECT_NE(e->caption.text, caption) << Name(p);
   }
-  const Entry* data = FindControl(PageId::UnitParameters, 1216, o);
+  const Entry* data = FindControl(PageId::UnitParameters, ids::kDataInput, o);
   ASSERT_NE(data, nullptr);
-  EXPECT_EQ(FindControl(PageId::UnitParameters, 1245, o), nullptr);
-  const auto table = params::MainTableSpec();
-  const auto row = std::find_if(table.begin(), table.end(), [](const RowSpec& r) { return r.control == 1216; });
+  EXPECT_EQ(FindControl(PageId::UnitParameters, ids::kModeDataInput, o), nullptr);
+  const auto table = params::MainTableRows();
+  const auto row =
+      std::find_if(table.begin(), table.end(), [](const RowDescriptor& r) { return r.control == ids::kDataInput; });
   ASSERT_NE(row, table.end());
   EXPECT_EQ(row->options->size(), 4u);
   // On K240 and K610 the long list stands in the same place.
   for (Variant v : {Variant::K240, Variant::K610}) {
-    const Entry* longList = FindControl(PageId::UnitParameters, 1245, v);
+    const Entry* longList = FindControl(PageId::UnitParameters, ids::kModeDataInput, v);
     ASSERT_NE(longList, nullptr);
-    EXPECT_EQ(FindControl(PageId::UnitParameters, 1216, v), nullptr);
+    EXPECT_EQ(FindControl(PageId::UnitParameters, ids::kDataInput, v), nullptr);
     EXPECT_EQ(longList->place.row, data->place.row);
   }
 }
@@ -457,14 +485,14 @@ TEST(Layouts, ControlsThatShareAPlaceOnDifferentVariantsShareOneRow) {
     int b;
     Variant vb;
   } pairs[] = {
-      {PageId::MainSettings, 1212, Variant::K240, 1236, Variant::K610},
-      {PageId::MainSettings, 1231, Variant::Other, 1093, Variant::K610},
-      {PageId::Modulation, 1205, Variant::K240, 1139, Variant::K610},
-      {PageId::Audio, 1213, Variant::K240, 1083, Variant::K610},
-      {PageId::Audio, 1214, Variant::Other, 1246, Variant::K610},
-      {PageId::Audio, 1233, Variant::K240, 1089, Variant::K610},
-      {PageId::UnitParameters, 1119, Variant::K610, 1064, Variant::K240},
-      {PageId::Video, 1212, Variant::Other, 1236, Variant::K610},
+      {PageId::MainSettings, ids::kVideoInput, Variant::K240, ids::kK610VideoInput, Variant::K610},
+      {PageId::MainSettings, ids::kAudio, Variant::Other, ids::kAudioEncoder1Source, Variant::K610},
+      {PageId::Modulation, ids::kOutputPower, Variant::K240, ids::kK610OutputPower, Variant::K610},
+      {PageId::Audio, ids::kAudioEncoder, Variant::K240, ids::kEncoder1AudioEncoder, Variant::K610},
+      {PageId::Audio, ids::kAudioInputLevel, Variant::Other, ids::kK610AudioInputLevel, Variant::K610},
+      {PageId::Audio, ids::kLayer1AudioRate, Variant::K240, ids::kEncoder1Layer1Rate, Variant::K610},
+      {PageId::UnitParameters, ids::kDataPacketLength, Variant::K610, ids::kTransportStreamControl, Variant::K240},
+      {PageId::Video, ids::kVideoInput, Variant::Other, ids::kK610VideoInput, Variant::K610},
   };
   for (const auto& p : pairs) {
     const Entry* a = FindControl(p.page, p.a, p.va);
@@ -478,8 +506,8 @@ TEST(Layouts, ControlsThatShareAPlaceOnDifferentVariantsShareOneRow) {
 
 TEST(Layouts, K610AudioStandsInTwoFramedColumns) {
   const Variant x = Variant::K610;
-  const Entry* left = FindControl(PageId::Audio, 1087, x);
-  const Entry* right = FindControl(PageId::Audio, 1088, x);
+  const Entry* left = FindControl(PageId::Audio, ids::kEncoder1Group, x);
+  const Entry* right = FindControl(PageId::Audio, ids::kEncoder2Group, x);
   ASSERT_NE(left, nullptr);
   ASSERT_NE(right, nullptr);
   EXPECT_EQ(left->kind, ControlKind::GroupBox);
@@ -490,22 +518,26 @@ TEST(Layouts, K610AudioStandsInTwoFramedColumns) {
     return e->place.column == box->place.column && e->place.row >= box->place.row &&
            e->place.row < box->place.row + box->place.rowSpan;
   };
-  for (int id : {1083, 1085, 1089, 1090}) EXPECT_TRUE(framedBy(left, FindControl(PageId::Audio, id, x))) << id;
-  for (int id : {1084, 1086, 1091, 1092}) EXPECT_TRUE(framedBy(right, FindControl(PageId::Audio, id, x))) << id;
+  for (int id :
+       {ids::kEncoder1AudioEncoder, ids::kEncoder1AudioSource, ids::kEncoder1Layer1Rate, ids::kEncoder1Layer2Rate})
+    EXPECT_TRUE(framedBy(left, FindControl(PageId::Audio, id, x))) << id;
+  for (int id :
+       {ids::kEncoder2AudioEncoder, ids::kEncoder2AudioSource, ids::kEncoder2Layer1Rate, ids::kEncoder2Layer2Rate})
+    EXPECT_TRUE(framedBy(right, FindControl(PageId::Audio, id, x))) << id;
   for (Variant v : {Variant::K240, Variant::Other}) {
-    EXPECT_EQ(FindControl(PageId::Audio, 1087, v), nullptr);
-    EXPECT_EQ(FindControl(PageId::Audio, 1088, v), nullptr);
+    EXPECT_EQ(FindControl(PageId::Audio, ids::kEncoder1Group, v), nullptr);
+    EXPECT_EQ(FindControl(PageId::Audio, ids::kEncoder2Group, v), nullptr);
   }
   // One rate list of each encoder at a time.
-  EXPECT_TRUE(FindControl(PageId::Audio, 1089, x)->byRule);
-  EXPECT_TRUE(FindControl(PageId::Audio, 1092, x)->byRule);
-  EXPECT_TRUE(FindControl(PageId::Audio, 1233, Variant::K240)->byRule);
+  EXPECT_TRUE(FindControl(PageId::Audio, ids::kEncoder1Layer1Rate, x)->byRule);
+  EXPECT_TRUE(FindControl(PageId::Audio, ids::kEncoder2Layer2Rate, x)->byRule);
+  EXPECT_TRUE(FindControl(PageId::Audio, ids::kLayer1AudioRate, Variant::K240)->byRule);
 }
 
 TEST(Layouts, VideoPageHasOneArrangementPerVariantGroup) {
   // The frame rate list is one control in both arrangements.
-  const Entry* k = FindControl(PageId::Video, 1224, Variant::K240);
-  const Entry* x = FindControl(PageId::Video, 1224, Variant::K610);
+  const Entry* k = FindControl(PageId::Video, ids::kFrameRate, Variant::K240);
+  const Entry* x = FindControl(PageId::Video, ids::kFrameRate, Variant::K610);
   ASSERT_NE(k, nullptr);
   ASSERT_NE(x, nullptr);
   EXPECT_NE(k, x);
@@ -513,16 +545,16 @@ TEST(Layouts, VideoPageHasOneArrangementPerVariantGroup) {
   EXPECT_EQ(x->caption.text, "Frame rate");
   // "Manual" right of the bitrate in both.
   for (Variant v : kEveryVariant) {
-    const Entry* bitrate = FindControl(PageId::Video, 1304, v);
-    const Entry* manual = FindControl(PageId::Video, 1042, v);
+    const Entry* bitrate = FindControl(PageId::Video, ids::kVideoBitrate, v);
+    const Entry* manual = FindControl(PageId::Video, ids::kManual, v);
     ASSERT_NE(bitrate, nullptr);
     ASSERT_NE(manual, nullptr);
     EXPECT_EQ(manual->place.row, bitrate->place.row);
     EXPECT_GT(manual->place.column, bitrate->place.column);
     EXPECT_EQ(manual->kind, ControlKind::Check);
   }
-  const Entry* dts = FindControl(PageId::Video, 1102, Variant::K610);
-  const Entry* pts = FindControl(PageId::Video, 1124, Variant::K610);
+  const Entry* dts = FindControl(PageId::Video, ids::kDtsDelay, Variant::K610);
+  const Entry* pts = FindControl(PageId::Video, ids::kTotalPtsOffset, Variant::K610);
   ASSERT_NE(dts, nullptr);
   ASSERT_NE(pts, nullptr);
   EXPECT_EQ(pts->place.row, dts->place.row);
@@ -544,13 +576,13 @@ TEST(Layouts, EntriesForIncludeCaptionsShownWithoutTheirControl) {
   auto has = [](const std::vector<const Entry*>& list, int id) {
     return std::any_of(list.begin(), list.end(), [&](const Entry* e) { return e->control == id; });
   };
-  EXPECT_TRUE(has(entries, 1062));
-  EXPECT_FALSE(has(controls, 1062));
-  EXPECT_EQ(CaptionText(PageId::Audio, 1061, Variant::K610), "Audio source");
-  EXPECT_EQ(CaptionText(PageId::Audio, 1061, Variant::Other), "");
-  EXPECT_FALSE(has(EntriesFor(PageId::Audio, Variant::Other), 1062));
-  EXPECT_EQ(FindControl(PageId::Audio, 1062, Variant::K610), nullptr);
-  EXPECT_NE(FindControl(PageId::Audio, 1062, Variant::K240), nullptr);
+  EXPECT_TRUE(has(entries, ids::kAudioSource));
+  EXPECT_FALSE(has(controls, ids::kAudioSource));
+  EXPECT_EQ(CaptionText(PageId::Audio, ids::kAudioSourceCaption, Variant::K610), "Audio source");
+  EXPECT_EQ(CaptionText(PageId::Audio, ids::kAudioSourceCaption, Variant::Other), "");
+  EXPECT_FALSE(has(EntriesFor(PageId::Audio, Variant::Other), ids::kAudioSource));
+  EXPECT_EQ(FindControl(PageId::Audio, ids::kAudioSource, Variant::K610), nullptr);
+  EXPECT_NE(FindControl(PageId::Audio, ids::kAudioSource, Variant::K240), nullptr);
 }
 
 TEST(Layouts, MainSettingsPageButtons) {
@@ -559,12 +591,12 @@ TEST(Layouts, MainSettingsPageButtons) {
     const char* caption;
     Area area;
   } buttons[] = {
-      {1030, "Apply", Area::Below},
-      {1040, "Refresh", Area::Below},
-      {1004, "Save config to file", Area::TopRight},
-      {1005, "Load config from file", Area::TopRight},
-      {1003, "Advanced", Area::Right},
-      {1043, "Satellite modulator", Area::Right},
+      {ids::kMainApply, "Apply", Area::Below},
+      {ids::kMainRefresh, "Refresh", Area::Below},
+      {ids::kSaveConfigFile, "Save config to file", Area::TopRight},
+      {ids::kLoadConfigFile, "Load config from file", Area::TopRight},
+      {ids::kAdvanced, "Advanced", Area::Right},
+      {ids::kSatmod, "Satellite modulator", Area::Right},
   };
   for (const auto& b : buttons) {
     const Entry* e = FindControl(PageId::MainSettings, b.id, Variant::K240);
@@ -576,13 +608,13 @@ TEST(Layouts, MainSettingsPageButtons) {
   }
   // Save above Load, Advanced above Satellite modulator, Apply left of Refresh.
   auto at = [](int id) { return FindControl(PageId::MainSettings, id, Variant::K240)->place; };
-  EXPECT_LT(at(1004).row, at(1005).row);
-  EXPECT_LT(at(1003).row, at(1043).row);
-  EXPECT_LT(at(1030).column, at(1040).column);
+  EXPECT_LT(at(ids::kSaveConfigFile).row, at(ids::kLoadConfigFile).row);
+  EXPECT_LT(at(ids::kAdvanced).row, at(ids::kSatmod).row);
+  EXPECT_LT(at(ids::kMainApply).column, at(ids::kMainRefresh).column);
   // The key button beside "Scrambling" shows icon 131 and has no caption.
   for (Variant v : kEveryVariant) {
-    const Entry* key = FindControl(PageId::MainSettings, 1028, v);
-    const Entry* scrambling = FindControl(PageId::MainSettings, 1211, v);
+    const Entry* key = FindControl(PageId::MainSettings, ids::kWriteKey, v);
+    const Entry* scrambling = FindControl(PageId::MainSettings, ids::kScrambling, v);
     ASSERT_NE(key, nullptr);
     ASSERT_NE(scrambling, nullptr);
     EXPECT_EQ(key->kind, ControlKind::PushButton);
@@ -621,10 +653,10 @@ TEST(Layouts, WindowsPagesTitlesAndTheirButtons) {
   std::map<int, const Entry*> own;
   for (const auto& e : adv.controls) own[e.control] = &e;
   ASSERT_EQ(own.size(), 3u);
-  EXPECT_EQ(own.at(1000)->kind, ControlKind::TabControl);
-  EXPECT_EQ(own.at(1011)->caption.text, "Apply");
-  EXPECT_EQ(own.at(1012)->caption.text, "Refresh");
-  EXPECT_EQ(own.at(1011)->place.area, Area::Below);
+  EXPECT_EQ(own.at(ids::kTabs)->kind, ControlKind::TabControl);
+  EXPECT_EQ(own.at(ids::kWindowApply)->caption.text, "Apply");
+  EXPECT_EQ(own.at(ids::kWindowRefresh)->caption.text, "Refresh");
+  EXPECT_EQ(own.at(ids::kWindowApply)->place.area, Area::Below);
 
   const auto& sat = Window(WindowId::SatelliteModulator);
   EXPECT_EQ(sat.dialogTemplate, 122);
@@ -632,8 +664,8 @@ TEST(Layouts, WindowsPagesTitlesAndTheirButtons) {
   ASSERT_EQ(sat.pages.size(), 1u);
   EXPECT_EQ(Layout(sat.pages[0]).dialogTemplate, 122);
   for (Variant v : kEveryVariant) {
-    const Entry* apply = FindControl(PageId::SatelliteModulator, 1011, v);
-    const Entry* refresh = FindControl(PageId::SatelliteModulator, 1012, v);
+    const Entry* apply = FindControl(PageId::SatelliteModulator, ids::kWindowApply, v);
+    const Entry* refresh = FindControl(PageId::SatelliteModulator, ids::kWindowRefresh, v);
     ASSERT_NE(apply, nullptr);
     ASSERT_NE(refresh, nullptr);
     EXPECT_EQ(apply->caption.text, "Apply");
@@ -655,14 +687,14 @@ TEST(Layouts, SatelliteModulatorWindowListsItsControlsTopToBottom) {
                                              "scwt", "sver", "stmp", "sdel", "sfre", "sorb", "swef", "spla"};
   EXPECT_EQ(shown, expected);
   std::set<std::string> table;
-  for (const auto& r : params::SatmodTableSpec()) table.insert(r.mnemonic);
+  for (const auto& r : params::SatmodTableRows()) table.insert(r.mnemonic);
   EXPECT_EQ(table, std::set<std::string>(expected.begin(), expected.end()));
 }
 
 TEST(Layouts, LookupsAnswerNothingForControlsNotShown) {
-  EXPECT_EQ(FindControl(PageId::MainSettings, 1236, Variant::K240), nullptr);
-  EXPECT_EQ(FindControl(PageId::MainSettings, 1212, Variant::K610), nullptr);
-  EXPECT_EQ(FindControl(PageId::Video, 1058, Variant::K610), nullptr);
+  EXPECT_EQ(FindControl(PageId::MainSettings, ids::kK610VideoInput, Variant::K240), nullptr);
+  EXPECT_EQ(FindControl(PageId::MainSettings, ids::kVideoInput, Variant::K610), nullptr);
+  EXPECT_EQ(FindControl(PageId::Video, ids::kVideoProfile, Variant::K610), nullptr);
   EXPECT_EQ(FindControl(PageId::Video, 9999, Variant::K240), nullptr);
   EXPECT_EQ(CaptionText(PageId::Video, 0, Variant::K240), "");
   EXPECT_EQ(&Layout(PageId::Audio), &AllPages()[3]);

@@ -15,6 +15,7 @@
 #include "link/frame.h"
 #include "link/link_lock.h"
 #include "params/apply.h"
+#include "params/control_ids.h"
 #include "params/memory_host.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
@@ -161,20 +162,52 @@ struct ScriptedUnit {
 };
 
 // Controls of the main settings page, and of the Advanced options pages.
-const std::vector<int> kMainPage = {1301, 1230, 1227, 1212, 1236, 1237, 1231, 1093, 1094, 1211};
-const std::vector<int> kModulationPage = {1301, 1204, 1200, 1201, 1202, 1203, 1305, 1206, 1207, 1208,
-                                          1209, 1210, 1117, 1227, 1205, 1139, 1300, 1302, 1137};
-const std::vector<int> kVideoPage = {1212, 1221, 1222, 1223, 1224, 1304, 1042, 1225, 1058, 1074,
-                                     1236, 1247, 1237, 1238, 1240, 1239, 1243, 1102, 1124, 1241, 1138};
-const std::vector<int> kAudioPage = {1213, 1083, 1084, 1062, 1085, 1086, 1233, 1234, 1089, 1090,
-                                     1091, 1092, 1214, 1246, 1072, 1123};
+const std::vector<int> kMainPage = {ids::kOutputFrequency, ids::kBandwidthMode,       ids::kPresetTransmitMode,
+                                    ids::kVideoInput,      ids::kK610VideoInput,      ids::kHdInputFormat,
+                                    ids::kAudio,           ids::kAudioEncoder1Source, ids::kAudioEncoder2Source,
+                                    ids::kScrambling};
+const std::vector<int> kModulationPage = {ids::kOutputFrequency,
+                                          ids::kModulationBandwidth,
+                                          ids::kModulationOutput,
+                                          ids::kNarrowbandFec,
+                                          ids::kNarrowbandGuardInterval,
+                                          ids::kNarrowbandModulation,
+                                          ids::kDvbtServiceName,
+                                          ids::kDvbtFecRate,
+                                          ids::kDvbtGuardInterval,
+                                          ids::kDvbtModulation,
+                                          ids::kDvbtSpectrumInversion,
+                                          ids::kDvbt4KhzOffset,
+                                          ids::kNetworkName,
+                                          ids::kPresetTransmitMode,
+                                          ids::kOutputPower,
+                                          ids::kK610OutputPower,
+                                          ids::kOutputAttenuationHigh,
+                                          ids::kOutputAttenuationLow,
+                                          ids::kOutputAttenuationPreset};
+const std::vector<int> kVideoPage = {ids::kVideoInput,       ids::kResolution,
+                                     ids::kMpegMode,         ids::kMpeg4EncodingMode,
+                                     ids::kFrameRate,        ids::kVideoBitrate,
+                                     ids::kManual,           ids::kVideoSharpness,
+                                     ids::kVideoProfile,     ids::kMuxBitrate,
+                                     ids::kK610VideoInput,   ids::kK610MpegMode,
+                                     ids::kHdInputFormat,    ids::kSubHorizontalResolution,
+                                     ids::kK610EncodingMode, ids::kSubVerticalResolution,
+                                     ids::kGopLength,        ids::kDtsDelay,
+                                     ids::kTotalPtsOffset,   ids::kK610VideoSharpness,
+                                     ids::kPatternGenerator};
+const std::vector<int> kAudioPage = {
+    ids::kAudioEncoder,        ids::kEncoder1AudioEncoder, ids::kEncoder2AudioEncoder, ids::kAudioSource,
+    ids::kEncoder1AudioSource, ids::kEncoder2AudioSource,  ids::kLayer1AudioRate,      ids::kLayer2AudioRate,
+    ids::kEncoder1Layer1Rate,  ids::kEncoder1Layer2Rate,   ids::kEncoder2Layer1Rate,   ids::kEncoder2Layer2Rate,
+    ids::kAudioInputLevel,     ids::kK610AudioInputLevel,  ids::kSecondStereoPair,     ids::kMicInputBias};
 
 // ---- Nothing changed
 
 TEST(Apply, NothingChangedWritesNothingOnEveryVariant) {
   for (const char* board : {"K240", "K610", "K999"}) {
     ScriptedUnit u(board);
-    MemoryHost page = MemoryHost::ForTable(MainTableSpec());
+    MemoryHost page = MemoryHost::ForTable(MainTableRows());
     u.Load(page);
     EXPECT_EQ(u.Apply(page), 0) << board;
     EXPECT_TRUE(u.f.line().writes.empty()) << board;
@@ -191,7 +224,7 @@ TEST(Apply, BandwidthAcrossTheBandBoundaryWaitsForTheModeChange) {
   ScriptedUnit u("K240");  // owid 2: 8MHz
   MemoryHost page = PageOf(kModulationPage);
   u.Load(page);
-  page.Select(1204, 3);  // 2.5MHz
+  page.Select(ids::kModulationBandwidth, 3);  // 2.5MHz
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w owid;3", kBegin, "sleep 5000", "end"}));
   ASSERT_EQ(u.f.line().writes.size(), 1u);
@@ -203,13 +236,13 @@ TEST(Apply, BandwidthWithinABandWaitsHalfASecond) {
   ScriptedUnit u("K240");
   MemoryHost page = PageOf(kModulationPage);
   u.Load(page);
-  page.Select(1204, 1);  // 7MHz
+  page.Select(ids::kModulationBandwidth, 1);  // 7MHz
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w owid;1", "sleep 500"}));
 
   u.values["owid"] = "3";
   u.Load(page);
-  page.Select(1204, 5);  // 2.5MHz -> 625kHz
+  page.Select(ids::kModulationBandwidth, 5);  // 2.5MHz -> 625kHz
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w owid;5", "sleep 500"}));
 }
@@ -218,9 +251,9 @@ TEST(Apply, FrequencyThenBandwidthInTableOrder) {
   ScriptedUnit u("K240");
   MemoryHost page = PageOf(kModulationPage);
   u.Load(page);
-  ASSERT_EQ(page.Text(1301), "1250.00");
-  page.SetText(1301, "1300.5");
-  page.Select(1204, 3);
+  ASSERT_EQ(page.Text(ids::kOutputFrequency), "1250.00");
+  page.SetText(ids::kOutputFrequency, "1300.5");
+  page.Select(ids::kModulationBandwidth, 3);
   EXPECT_EQ(u.Apply(page), 2);
   EXPECT_EQ(u.timeline, (Timeline{"w ofre;1300.5", "sleep 500", "w owid;3", kBegin, "sleep 5000", "end"}));
 }
@@ -229,15 +262,15 @@ TEST(Apply, BandChoiceWritesTheBandwidth) {
   ScriptedUnit u("K240");
   MemoryHost page = PageOf(kMainPage);
   u.Load(page);
-  ASSERT_EQ(page.SelectedText(1230), "DVBT");
-  page.Select(1230, 0);  // Narrowband
+  ASSERT_EQ(page.SelectedText(ids::kBandwidthMode), "DVBT");
+  page.Select(ids::kBandwidthMode, 0);  // Narrowband
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w owid;3", kBegin, "sleep 5000", "end"}));
   EXPECT_EQ(u.f.line().writes.back(), Frame("0001wowid;3;"));
 
   u.Load(page);  // the unit now runs at 2.5MHz
-  ASSERT_EQ(page.SelectedText(1230), "Narrowband");
-  page.Select(1230, 1);  // DVBT
+  ASSERT_EQ(page.SelectedText(ids::kBandwidthMode), "Narrowband");
+  page.Select(ids::kBandwidthMode, 1);  // DVBT
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w owid;2", kBegin, "sleep 5000", "end"}));
 }
@@ -249,10 +282,10 @@ TEST(Apply, QsifIsWrittenAsEncodingModeAndNotAsResolution) {
   u.values["eenc"] = "1";  // MPEG4
   MemoryHost page = PageOf(kVideoPage);
   u.Load(page);
-  ASSERT_EQ(page.EntryCount(1221), 6);
-  page.Select(1221, 5);  // QSIF
-  OnAdvancedNotification(u.ctx, page, 1221);
-  page.Select(1223, 2);  // the encoding mode list is skipped at QSIF
+  ASSERT_EQ(page.EntryCount(ids::kResolution), 6);
+  page.Select(ids::kResolution, 5);  // QSIF
+  OnAdvancedNotification(u.ctx, page, ids::kResolution);
+  page.Select(ids::kMpeg4EncodingMode, 2);  // the encoding mode list is skipped at QSIF
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w ecmd;5"}));
   EXPECT_EQ(u.f.line().writes[0], Frame("0001wecmd;5;"));
@@ -262,13 +295,13 @@ TEST(Apply, EncodingModeIsSkippedForMpeg2AndWrittenForMpeg4) {
   ScriptedUnit u("K240");  // MPEG2
   MemoryHost page = PageOf(kVideoPage);
   u.Load(page);
-  page.Select(1223, 2);
+  page.Select(ids::kMpeg4EncodingMode, 2);
   EXPECT_EQ(u.Apply(page), 0);
   EXPECT_TRUE(u.timeline.empty());
 
   u.values["eenc"] = "1";
   u.Load(page);
-  page.Select(1223, 2);
+  page.Select(ids::kMpeg4EncodingMode, 2);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w ecmd;2"}));
 }
@@ -277,7 +310,7 @@ TEST(Apply, EncoderChangeWaitsForTheModeChange) {
   ScriptedUnit u("K240");
   MemoryHost page = PageOf(kVideoPage);
   u.Load(page);
-  page.Select(1222, 1);
+  page.Select(ids::kMpegMode, 1);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w eenc;1", kBegin, "sleep 5000", "end"}));
 }
@@ -291,12 +324,12 @@ TEST(Apply, K610AspEncoderKeepsTheBandwidth) {
   u.Load(modulation);
   // The Advanced options window applies its pages from the last to the
   // first: "Video" before "Modulation".
-  video.Select(1247, 0);  // MPEG4 ASP, wire 1
+  video.Select(ids::kK610MpegMode, 0);  // MPEG4 ASP, wire 1
   EXPECT_EQ(u.Apply(video), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w eenc;1", kBegin, "sleep 5000", "end"}));
   EXPECT_EQ(u.ctx.rules.k610EncoderChoice, 1);
   u.StartRecording();
-  modulation.Select(1204, 1);
+  modulation.Select(ids::kModulationBandwidth, 1);
   EXPECT_EQ(u.Apply(modulation), 0);
   EXPECT_TRUE(u.timeline.empty());
 
@@ -307,11 +340,11 @@ TEST(Apply, K610AspEncoderKeepsTheBandwidth) {
   // AVC leaves the bandwidth free.
   u.Load(video);
   u.Load(modulation);
-  video.Select(1247, 1);
+  video.Select(ids::kK610MpegMode, 1);
   EXPECT_EQ(u.Apply(video), 1);
   EXPECT_EQ(u.ctx.rules.k610EncoderChoice, 2);
   u.StartRecording();
-  modulation.Select(1204, 0);
+  modulation.Select(ids::kModulationBandwidth, 0);
   EXPECT_EQ(u.Apply(modulation), 1);
 }
 
@@ -322,7 +355,7 @@ TEST(Apply, VideoInputLeavingOffWaitsLongForTheReply) {
   u.values["vinp"] = "0";
   MemoryHost page = PageOf(kVideoPage);
   u.Load(page);
-  page.Select(1212, 1);  // PAL, wire 2
+  page.Select(ids::kVideoInput, 1);  // PAL, wire 2
   EXPECT_EQ(u.Apply(page), 1);
   // The wait comes between sending and reading the reply; apply itself
   // does not pause afterwards.
@@ -330,7 +363,7 @@ TEST(Apply, VideoInputLeavingOffWaitsLongForTheReply) {
   EXPECT_EQ(u.f.clock.slept, (std::vector<std::int64_t>{2000}));
 
   u.Load(page);
-  page.Select(1212, 2);  // PAL -> NTSC
+  page.Select(ids::kVideoInput, 2);  // PAL -> NTSC
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w vinp;3"}));
   EXPECT_TRUE(u.f.clock.slept.empty());
@@ -344,8 +377,8 @@ TEST(Apply, AudioSwitchOnWritesTheAudioOnSetting) {
     u.values["aenc"] = "0";
     MemoryHost page = PageOf(kMainPage);
     u.Load(page);
-    ASSERT_EQ(page.SelectedText(1231), "Off");
-    page.Select(1231, 1);
+    ASSERT_EQ(page.SelectedText(ids::kAudio), "Off");
+    page.Select(ids::kAudio, 1);
     EXPECT_EQ(u.Apply(page), 1) << board;
     EXPECT_EQ(u.timeline, (Timeline{"w aenc;5", kBegin, "sleep 1000", "end"})) << board;
     EXPECT_EQ(u.f.line().writes[0], Frame("0001waenc;5;"));
@@ -356,7 +389,7 @@ TEST(Apply, AudioSwitchOffAndForcedRewrite) {
   ScriptedUnit u("K240");  // aenc 13
   MemoryHost page = PageOf(kMainPage);
   u.Load(page);
-  page.Select(1231, 0);
+  page.Select(ids::kAudio, 0);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w aenc;0", kBegin, "sleep 1000", "end"}));
 
@@ -364,7 +397,7 @@ TEST(Apply, AudioSwitchOffAndForcedRewrite) {
   // switch did not move.
   u.values["aenc"] = "2";
   u.Load(page);
-  ASSERT_EQ(page.SelectedText(1231), "On");
+  ASSERT_EQ(page.SelectedText(ids::kAudio), "On");
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w aenc;5", kBegin, "sleep 1000", "end"}));
 
@@ -379,15 +412,15 @@ TEST(Apply, EncoderSourceWritesEncoderThenInput) {
   u.values["a2en"] = "0";
   MemoryHost page = PageOf(kMainPage);
   u.Load(page);
-  page.Select(1093, 2);  // Analogue
-  page.Select(1094, 1);  // Embedded
+  page.Select(ids::kAudioEncoder1Source, 2);  // Analogue
+  page.Select(ids::kAudioEncoder2Source, 1);  // Embedded
   EXPECT_EQ(u.Apply(page), 2);
   EXPECT_EQ(u.timeline, (Timeline{"w a1en;3", "w a1in;1", "w a2en;3", "w a2in;0"}));
   EXPECT_EQ(u.f.line().writes[0], Frame("0001wa1en;3;"));
   EXPECT_EQ(u.f.line().writes[1], Frame("0001wa1in;1;"));
 
   u.Load(page);
-  page.Select(1093, 0);
+  page.Select(ids::kAudioEncoder1Source, 0);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w a1en;0"}));
 }
@@ -400,7 +433,7 @@ TEST(Apply, LayerOneEncoderSourceIsAlwaysRewritten) {
   u.values["a2in"] = "0";
   MemoryHost page = PageOf(kMainPage);
   u.Load(page);
-  ASSERT_EQ(page.SelectedText(1093), "Analogue");
+  ASSERT_EQ(page.SelectedText(ids::kAudioEncoder1Source), "Analogue");
   EXPECT_EQ(u.Apply(page), 2);
   EXPECT_EQ(u.timeline, (Timeline{"w a1en;3", "w a1in;1", "w a2en;3", "w a2in;0"}));
 }
@@ -409,20 +442,20 @@ TEST(Apply, AudioEncoderWaits) {
   ScriptedUnit u("K240");  // aenc 13
   MemoryHost page = PageOf(kAudioPage);
   u.Load(page);
-  page.Select(1213, 15);
+  page.Select(ids::kAudioEncoder, 15);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w aenc;15", "sleep 1000"}));
 
   u.Load(page);
-  page.Select(1213, 0);  // off is another mode
+  page.Select(ids::kAudioEncoder, 0);  // off is another mode
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w aenc;0", kBegin, "sleep 5000", "end"}));
 
   ScriptedUnit k610("K610");
   MemoryHost k610Page = PageOf(kAudioPage);
   k610.Load(k610Page);
-  k610Page.Select(1084, 4);
-  k610Page.Select(1213, 0);  // not a K610 row
+  k610Page.Select(ids::kEncoder2AudioEncoder, 4);
+  k610Page.Select(ids::kAudioEncoder, 0);  // not a K610 row
   EXPECT_EQ(k610.Apply(k610Page), 1);
   EXPECT_EQ(k610.timeline, (Timeline{"w a2en;4", "sleep 1000"}));
 }
@@ -431,9 +464,9 @@ TEST(Apply, AudioEncoderWaits) {
 
 TEST(Apply, ChainingInputRestoresTheCalibration) {
   ScriptedUnit u("K240");
-  MemoryHost page = PageOf({1218});
+  MemoryHost page = PageOf({ids::kChainingInput});
   u.Load(page);
-  page.Select(1218, 2);
+  page.Select(ids::kChainingInput, 2);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"r cflo", "w cinp;2", "w cflo;77"}));
   ASSERT_EQ(u.f.line().writes.size(), 3u);
@@ -445,17 +478,17 @@ TEST(Apply, ChainingInputRestoresTheCalibration) {
 TEST(Apply, ChainingInputWithoutACalibrationToRestore) {
   ScriptedUnit refused("K240");
   refused.refused = {"cflo"};
-  MemoryHost page = PageOf({1218});
+  MemoryHost page = PageOf({ids::kChainingInput});
   refused.Load(page);
-  page.Select(1218, 1);
+  page.Select(ids::kChainingInput, 1);
   EXPECT_EQ(refused.Apply(page), 1);
   EXPECT_EQ(refused.timeline, (Timeline{"r cflo", "w cinp;1"}));
 
   ScriptedUnit silent("K240");
   silent.silent = {"cflo"};
-  MemoryHost page2 = PageOf({1218});
+  MemoryHost page2 = PageOf({ids::kChainingInput});
   silent.Load(page2);
-  page2.Select(1218, 1);
+  page2.Select(ids::kChainingInput, 1);
   EXPECT_EQ(silent.Apply(page2), 1);
   ASSERT_FALSE(silent.timeline.empty());
   EXPECT_EQ(silent.timeline.back(), "w cinp;1");
@@ -468,19 +501,19 @@ TEST(Apply, ManualWritesTheBitrateInKilobits) {
   ScriptedUnit u("K240");  // evid 4.5, evbr 0
   MemoryHost page = PageOf(kVideoPage);
   u.Load(page);
-  ASSERT_EQ(page.Text(1304), "4.5");
-  page.SetChecked(1042, true);
+  ASSERT_EQ(page.Text(ids::kVideoBitrate), "4.5");
+  page.SetChecked(ids::kManual, true);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w evbr;4500"}));
   EXPECT_EQ(u.f.line().writes[0], Frame("0001wevbr;4500;"));
 
   // Ticked with a bitrate: sent again on every apply.
   u.Load(page);
-  ASSERT_TRUE(page.Checked(1042));
+  ASSERT_TRUE(page.Checked(ids::kManual));
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w evbr;4500"}));
 
-  page.SetChecked(1042, false);
+  page.SetChecked(ids::kManual, false);
   u.StartRecording();
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w evbr;0"}));
@@ -491,7 +524,7 @@ TEST(Apply, ManualBitrateIsNotCutShortByBinaryRounding) {
   u.values["evid"] = "4.06";  // 4.06 x 1000 is 4059.999... in binary
   MemoryHost page = PageOf(kVideoPage);
   u.Load(page);
-  page.SetChecked(1042, true);
+  page.SetChecked(ids::kManual, true);
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w evbr;4060"}));
 }
@@ -513,14 +546,14 @@ TEST(Apply, TickedCheckBoxesAfterANonZeroBitrateAreRewritten) {
 
 TEST(Apply, TextRowsAreWrittenInTheUnitsForm) {
   ScriptedUnit u("K240");
-  MemoryHost page = MemoryHost::ForTable(MainTableSpec());
+  MemoryHost page = MemoryHost::ForTable(MainTableRows());
   u.Load(page);
-  ASSERT_EQ(page.Text(1300), "6.02");
-  page.SetText(1300, "0");          // level: 0 dB
-  page.SetText(1303, "New name");   // as typed
-  page.SetText(1074, "2.25");       // thousandths
-  page.SetText(1309, "9.9");        // gver: display only
-  page.Select(1311, 0);             // csta: display only
+  ASSERT_EQ(page.Text(ids::kOutputAttenuationHigh), "6.02");
+  page.SetText(ids::kOutputAttenuationHigh, "0");          // level: 0 dB
+  page.SetText(ids::kUnitName, "New name");   // as typed
+  page.SetText(ids::kMuxBitrate, "2.25");       // thousandths
+  page.SetText(ids::kSoftwareVersion, "9.9");        // gver: display only
+  page.Select(ids::kChaining, 0);             // csta: display only
   EXPECT_EQ(u.Apply(page), 3);
   EXPECT_EQ(u.timeline, (Timeline{"w olev;1274", "w gnam;New name", "w mbit;2250"}));
 }
@@ -528,9 +561,9 @@ TEST(Apply, TextRowsAreWrittenInTheUnitsForm) {
 TEST(Apply, TextRowNeverReadIsWrittenFromTheControl) {
   ScriptedUnit u("K240");
   u.refused = {"gnam"};
-  MemoryHost page = PageOf({1303});
+  MemoryHost page = PageOf({ids::kUnitName});
   u.Load(page);
-  page.SetText(1303, "Typed");
+  page.SetText(ids::kUnitName, "Typed");
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w gnam;Typed"}));
 }
@@ -542,10 +575,10 @@ TEST(Apply, CountsEveryWriteAndUsesTheUnitAddress) {
   u.ctx.unitAddress = 42;
   MemoryHost page = PageOf(kModulationPage);
   u.Load(page);
-  page.Select(1200, 0);
-  page.Select(1203, 1);
-  page.Select(1201, 0);  // "2/3" is wire 1 ... it was already 1
-  page.Select(1202, 1);  // "1/8", wire 2
+  page.Select(ids::kModulationOutput, 0);
+  page.Select(ids::kNarrowbandModulation, 1);
+  page.Select(ids::kNarrowbandFec, 0);  // "2/3" is wire 1 ... it was already 1
+  page.Select(ids::kNarrowbandGuardInterval, 1);  // "1/8", wire 2
   EXPECT_EQ(u.Apply(page), 3);
   EXPECT_EQ(u.f.line().writes,
             (std::vector<Bytes>{Frame("0042woout;0;"), Frame("0042wogua;2;"), Frame("0042womod;1;")}));
@@ -556,9 +589,9 @@ TEST(Apply, SkipsRowsOfOtherVariantsAndMissingControls) {
   ScriptedUnit u("K610");
   MemoryHost page = PageOf(kModulationPage);
   u.Load(page);
-  page.Select(1205, 0);  // K240/other ohls
-  page.Select(1139, 4);  // K610 ohls
-  page.SetText(1305, "DVB name");  // gdna: not on K610
+  page.Select(ids::kOutputPower, 0);  // K240/other ohls
+  page.Select(ids::kK610OutputPower, 4);  // K610 ohls
+  page.SetText(ids::kDvbtServiceName, "DVB name");  // gdna: not on K610
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w ohls;4"}));
 
@@ -569,12 +602,12 @@ TEST(Apply, SkipsRowsOfOtherVariantsAndMissingControls) {
 
 TEST(Apply, ListPositionWithoutAnOptionIsNotWritten) {
   ScriptedUnit u("K240");
-  MemoryHost page = PageOf({1211});
+  MemoryHost page = PageOf({ids::kScrambling});
   u.Load(page);
-  page.Find(1211)->entries.push_back("extra");
-  page.Select(1211, 6);
+  page.Find(ids::kScrambling)->entries.push_back("extra");
+  page.Select(ids::kScrambling, 6);
   EXPECT_EQ(u.Apply(page), 0);
-  page.Select(1211, 4);  // BCrypt128
+  page.Select(ids::kScrambling, 4);  // BCrypt128
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w zscr;8"}));
 }

@@ -16,6 +16,7 @@
 #include "link/link_lock.h"
 #include "params/config_file.h"
 #include "params/config_set.h"
+#include "params/control_ids.h"
 #include "support/config_fixture.h"
 
 using namespace vecta::params;
@@ -53,15 +54,15 @@ TEST_F(ConfigFileTest, WriterMatchesFileBuiltByHandForK240) {
   Row("ofec").Set(std::int32_t{0});        // "/empty/" first: wire 1
   Row("ofre").Set(std::string("474.00"));  // two decimals: as shown
   Row("owid").Set(std::int32_t{3});
-  Row("ohls", 1205).Set(std::int32_t{1});
-  Row("ohls", 1139).Set(std::int32_t{2});  // K610 only: left out
+  Row("ohls", ids::kOutputPower).Set(std::int32_t{1});
+  Row("ohls", ids::kK610OutputPower).Set(std::int32_t{2});  // K610 only: left out
   Row("olev").Set(std::string("6.02"));    // level: linear 637
   Row("ollv").Set(std::string("0.00"));    // 1274
   Row("omod").Set(std::int32_t{9});        // no option behind it: left out
   Row("zscr").Set(std::int32_t{3});        // AES256: wire 6
   Row("gnam").Set(std::string("Unit A"));
-  Row("dinp", 1216).Set(std::int32_t{1});  // other variant only: left out
-  Row("dinp", 1245).Set(std::int32_t{4});  // past 13 "/empty/": wire 17
+  Row("dinp", ids::kDataInput).Set(std::int32_t{1});  // other variant only: left out
+  Row("dinp", ids::kModeDataInput).Set(std::int32_t{4});  // past 13 "/empty/": wire 17
   Row("gosw").Set(std::int32_t{2});        // wire 8
   Row("evid").Set(std::string("2.300"));   // display only: no record of its own
   Row("evbr").Set(std::uint8_t{1});        // manual: bitrate x 1000
@@ -70,7 +71,7 @@ TEST_F(ConfigFileTest, WriterMatchesFileBuiltByHandForK240) {
   Row("vloc").Set(std::int32_t{1});        // status list: nothing
   Row("gver").Set(std::string("3.4"));     // display only
   Row("mbit").Set(std::string("1.001"));   // thousandths: 1001, not 1000
-  Row("0000").Set(std::int32_t{1});        // derived: never saved
+  Row(derived::kBandwidthMode).Set(std::int32_t{1});        // derived: never saved
   Row("epts").Set(std::uint8_t{1});        // K610 only
 
   ASSERT_TRUE(SaveConfigFile(unit, dir.File("a.cfg"), 5));
@@ -99,13 +100,13 @@ TEST_F(ConfigFileTest, WriterMatchesFileBuiltByHandForK240) {
 
 TEST_F(ConfigFileTest, WriterOnK610LeavesOutCheckBoxesAndWritesBitrateOff) {
   unit.boardType = "K610";
-  Row("ohls", 1205).Set(std::int32_t{1});  // not K610: left out
-  Row("ohls", 1139).Set(std::int32_t{6});
+  Row("ohls", ids::kOutputPower).Set(std::int32_t{1});  // not K610: left out
+  Row("ohls", ids::kK610OutputPower).Set(std::int32_t{6});
   Row("abmb").Set(std::uint8_t{1});
   Row("epts").Set(std::uint8_t{1});
   Row("evid").Set(std::string("4.000"));
   Row("evbr").Set(std::uint8_t{0});
-  Row("eenc", 1247).Set(std::int32_t{1});  // "/empty/" first: wire 2
+  Row("eenc", ids::kK610MpegMode).Set(std::int32_t{1});  // "/empty/" first: wire 2
   Row("oplv").Set(std::string("inf"));     // no output at all: linear 0
 
   Bytes want = Head(1, 16);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "params/control_ids.h"
 #include "params/memory_host.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
@@ -36,12 +37,14 @@ struct Rig {
   void Store(const char* mnemonic, const char* wire, int control = 0) {
     StoreReply(*tables.main.Find(mnemonic, control), wire, &ctx.firmware);
   }
-  Entries Resolution() const { return advanced.Find(1221)->entries; }
+  Entries Resolution() const { return advanced.Find(ids::kResolution)->entries; }
 
   ParamTables tables;
   UnitContext ctx;
-  MemoryHost advanced = MemoryHost::ForTable(MainTableSpec());
-  MemoryHost mainPage{std::vector<int>{1301, 1230, 1227, 1212, 1236, 1237, 1231, 1093, 1094, 1211}};
+  MemoryHost advanced = MemoryHost::ForTable(MainTableRows());
+  MemoryHost mainPage{std::vector<int>{ids::kOutputFrequency, ids::kBandwidthMode, ids::kPresetTransmitMode,
+                                       ids::kVideoInput, ids::kK610VideoInput, ids::kHdInputFormat, ids::kAudio,
+                                       ids::kAudioEncoder1Source, ids::kAudioEncoder2Source, ids::kScrambling}};
 };
 
 // ---- Picture sizes
@@ -58,9 +61,9 @@ TEST(PictureSizes, PalInputsUseThe576LineSet) {
 TEST(PageRules, K610VideoInputShowsHdFormatOnlyForHdInputs) {
   Rig r;
   for (auto [position, shown] : std::vector<std::pair<int, bool>>{{12, true}, {7, false}, {11, true}, {10, false}, {0, false}}) {
-    r.mainPage.Select(1236, position);
-    OnMainVideoInputChanged(r.ctx, r.mainPage, nullptr, 1236);
-    EXPECT_EQ(r.mainPage.IsVisible(1237), shown) << position;
+    r.mainPage.Select(ids::kK610VideoInput, position);
+    OnMainVideoInputChanged(r.ctx, r.mainPage, nullptr, ids::kK610VideoInput);
+    EXPECT_EQ(r.mainPage.IsVisible(ids::kHdInputFormat), shown) << position;
   }
 }
 
@@ -73,38 +76,38 @@ TEST(PageRules, VideoInputChangeKeepsSifSelectedAndRefitsSizes) {
   r.ctx.rules.encodingMode = 4;
   LoadResolution(r.ctx, r.advanced, 0);
   ASSERT_EQ(r.Resolution(), With(k576, {"SIF", "QSIF"}));
-  ASSERT_EQ(r.advanced.SelectedText(1221), "SIF");
+  ASSERT_EQ(r.advanced.SelectedText(ids::kResolution), "SIF");
 
-  r.mainPage.Select(1212, 2);  // NTSC
-  OnMainVideoInputChanged(r.ctx, r.mainPage, &r.advanced, 1212);
+  r.mainPage.Select(ids::kVideoInput, 2);  // NTSC
+  OnMainVideoInputChanged(r.ctx, r.mainPage, &r.advanced, ids::kVideoInput);
   EXPECT_EQ(r.Resolution(), With(k480, {"SIF", "QSIF"}));
-  EXPECT_EQ(r.advanced.SelectedText(1221), "SIF");
+  EXPECT_EQ(r.advanced.SelectedText(ids::kResolution), "SIF");
 
   // The same from the "Video" page's own list.
-  r.advanced.Select(1212, 7);  // SDI PAL
-  OnAdvancedNotification(r.ctx, r.advanced, 1212);
+  r.advanced.Select(ids::kVideoInput, 7);  // SDI PAL
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kVideoInput);
   EXPECT_EQ(r.Resolution(), With(k576, {"SIF", "QSIF"}));
-  EXPECT_EQ(r.advanced.Selected(1221), 4);
+  EXPECT_EQ(r.advanced.Selected(ids::kResolution), 4);
 }
 
 TEST(PageRules, VideoInputChangeKeepsAFullSizeSelected) {
   Rig r;
   r.Store("vinp", "2");  // PAL
   LoadResolution(r.ctx, r.advanced, 2);
-  ASSERT_EQ(r.advanced.SelectedText(1221), "480 x 576");
-  r.mainPage.Select(1212, 8);  // SDI NTSC
-  OnMainVideoInputChanged(r.ctx, r.mainPage, &r.advanced, 1212);
+  ASSERT_EQ(r.advanced.SelectedText(ids::kResolution), "480 x 576");
+  r.mainPage.Select(ids::kVideoInput, 8);  // SDI NTSC
+  OnMainVideoInputChanged(r.ctx, r.mainPage, &r.advanced, ids::kVideoInput);
   EXPECT_EQ(r.Resolution(), k480);
-  EXPECT_EQ(r.advanced.SelectedText(1221), "480 x 480");
+  EXPECT_EQ(r.advanced.SelectedText(ids::kResolution), "480 x 480");
 }
 
 TEST(PageRules, VideoInputChangeWithoutAdvancedWindowChangesNothingElse) {
   Rig r;
-  r.mainPage.Select(1212, 2);
-  r.mainPage.Show(1237, false);
-  OnMainVideoInputChanged(r.ctx, r.mainPage, nullptr, 1212);
-  EXPECT_EQ(r.mainPage.Selected(1212), 2);
-  EXPECT_FALSE(r.mainPage.IsVisible(1237));
+  r.mainPage.Select(ids::kVideoInput, 2);
+  r.mainPage.Show(ids::kHdInputFormat, false);
+  OnMainVideoInputChanged(r.ctx, r.mainPage, nullptr, ids::kVideoInput);
+  EXPECT_EQ(r.mainPage.Selected(ids::kVideoInput), 2);
+  EXPECT_FALSE(r.mainPage.IsVisible(ids::kHdInputFormat));
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 0);
   EXPECT_EQ(r.Resolution(), (Entries{"704", "528", "480", "352"}));  // the window was not touched
 }
@@ -113,32 +116,32 @@ TEST(PageRules, VideoInputChangeWithoutAdvancedWindowChangesNothingElse) {
 
 TEST(PageRules, ManualEnablesTheBitrateEdit) {
   Rig r;
-  r.advanced.SetChecked(1042, true);
-  OnAdvancedCheckClicked(r.ctx, r.advanced, 1042);
-  EXPECT_TRUE(r.advanced.IsEnabled(1304));
-  r.advanced.SetChecked(1042, false);
-  OnAdvancedCheckClicked(r.ctx, r.advanced, 1042);
-  EXPECT_FALSE(r.advanced.IsEnabled(1304));
-  r.advanced.SetChecked(1042, true);
-  OnAdvancedCheckClicked(r.ctx, r.advanced, 1124);  // another box
-  EXPECT_FALSE(r.advanced.IsEnabled(1304));
+  r.advanced.SetChecked(ids::kManual, true);
+  OnAdvancedCheckClicked(r.ctx, r.advanced, ids::kManual);
+  EXPECT_TRUE(r.advanced.IsEnabled(ids::kVideoBitrate));
+  r.advanced.SetChecked(ids::kManual, false);
+  OnAdvancedCheckClicked(r.ctx, r.advanced, ids::kManual);
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kVideoBitrate));
+  r.advanced.SetChecked(ids::kManual, true);
+  OnAdvancedCheckClicked(r.ctx, r.advanced, ids::kTotalPtsOffset);  // another box
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kVideoBitrate));
 }
 
 // ---- Audio encoder and its rate lists
 
 TEST(PageRules, AudioEncoderPicksTheRateList) {
   Rig r;
-  r.advanced.Select(1213, 13);  // MPEG Layer 2 32kHz Stereo
-  OnAdvancedNotification(r.ctx, r.advanced, 1213);
-  EXPECT_TRUE(r.advanced.IsVisible(1234));
-  EXPECT_FALSE(r.advanced.IsVisible(1233));
-  EXPECT_EQ(r.advanced.EntryText(1234, 0), "32kbits/s");
-  EXPECT_EQ(r.advanced.EntryText(1234, 13), "384kbits/s");
-  r.advanced.Select(1213, 12);  // MPEG Layer 1 48KHz Mono
-  OnAdvancedNotification(r.ctx, r.advanced, 1213);
-  EXPECT_TRUE(r.advanced.IsVisible(1233));
-  EXPECT_FALSE(r.advanced.IsVisible(1234));
-  EXPECT_EQ(r.advanced.EntryText(1233, 13), "448kbits/s");
+  r.advanced.Select(ids::kAudioEncoder, 13);  // MPEG Layer 2 32kHz Stereo
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kAudioEncoder);
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kLayer2AudioRate));
+  EXPECT_FALSE(r.advanced.IsVisible(ids::kLayer1AudioRate));
+  EXPECT_EQ(r.advanced.EntryText(ids::kLayer2AudioRate, 0), "32kbits/s");
+  EXPECT_EQ(r.advanced.EntryText(ids::kLayer2AudioRate, 13), "384kbits/s");
+  r.advanced.Select(ids::kAudioEncoder, 12);  // MPEG Layer 1 48KHz Mono
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kAudioEncoder);
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kLayer1AudioRate));
+  EXPECT_FALSE(r.advanced.IsVisible(ids::kLayer2AudioRate));
+  EXPECT_EQ(r.advanced.EntryText(ids::kLayer1AudioRate, 13), "448kbits/s");
 }
 
 // ---- MPEG mode
@@ -148,53 +151,53 @@ TEST(PageRules, Mpeg4AddsSifAndSelectsTheUnitsSmallSize) {
   r.ctx.rules.encodingMode = 5;
   r.ctx.rules.resolutionIndex = 1;
   LoadResolution(r.ctx, r.advanced, 1);  // MPEG2: four sizes
-  r.advanced.Select(1222, 1);
-  OnAdvancedNotification(r.ctx, r.advanced, 1222);
+  r.advanced.Select(ids::kMpegMode, 1);
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kMpegMode);
   EXPECT_EQ(r.ctx.rules.encoderIndex, 1);
   EXPECT_EQ(r.Resolution(), With(k480, {"SIF", "QSIF"}));
-  EXPECT_EQ(r.advanced.SelectedText(1221), "QSIF");
+  EXPECT_EQ(r.advanced.SelectedText(ids::kResolution), "QSIF");
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 5);
-  EXPECT_FALSE(r.advanced.IsEnabled(1223));
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
 }
 
 TEST(PageRules, Mpeg4AtAFullSizeEnablesTheEncodingMode) {
   Rig r;
   r.ctx.rules.encodingMode = 2;
   LoadResolution(r.ctx, r.advanced, 3);
-  r.advanced.Enable(1223, false);
-  r.advanced.Select(1222, 1);
-  OnAdvancedNotification(r.ctx, r.advanced, 1222);
+  r.advanced.Enable(ids::kMpeg4EncodingMode, false);
+  r.advanced.Select(ids::kMpegMode, 1);
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kMpegMode);
   EXPECT_EQ(r.Resolution(), With(k480, {"SIF", "QSIF"}));
-  EXPECT_EQ(r.advanced.SelectedText(1221), "352 x 480");
+  EXPECT_EQ(r.advanced.SelectedText(ids::kResolution), "352 x 480");
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 3);
-  EXPECT_TRUE(r.advanced.IsEnabled(1223));
+  EXPECT_TRUE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
 }
 
 TEST(PageRules, Mpeg2RemovesSifAndGoesBackToTheReadResolution) {
   Rig r;
-  r.Store("ehor", "2", 1221);
+  r.Store("ehor", "2", ids::kResolution);
   r.ctx.rules.encoderIndex = 1;
   r.ctx.rules.encodingMode = 5;
   LoadResolution(r.ctx, r.advanced, 2);
-  ASSERT_EQ(r.advanced.SelectedText(1221), "QSIF");
-  r.advanced.Select(1222, 0);
-  OnAdvancedNotification(r.ctx, r.advanced, 1222);
+  ASSERT_EQ(r.advanced.SelectedText(ids::kResolution), "QSIF");
+  r.advanced.Select(ids::kMpegMode, 0);
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kMpegMode);
   EXPECT_EQ(r.ctx.rules.encoderIndex, 0);
   EXPECT_EQ(r.Resolution(), k480);
-  EXPECT_EQ(r.advanced.SelectedText(1221), "480 x 480");
+  EXPECT_EQ(r.advanced.SelectedText(ids::kResolution), "480 x 480");
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 2);
-  EXPECT_FALSE(r.advanced.IsEnabled(1223));
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
 }
 
 TEST(PageRules, Mpeg2WithoutAReadResolutionSelectsNothing) {
   Rig r;
   r.ctx.rules.encoderIndex = 1;
   LoadResolution(r.ctx, r.advanced, 0);
-  r.advanced.Select(1222, 0);
-  OnAdvancedNotification(r.ctx, r.advanced, 1222);
+  r.advanced.Select(ids::kMpegMode, 0);
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kMpegMode);
   EXPECT_EQ(r.ctx.rules.resolutionIndex, kNoStoredPosition);
-  EXPECT_EQ(r.advanced.Selected(1221), -1);
-  EXPECT_EQ(r.advanced.EntryCount(1221), 4);
+  EXPECT_EQ(r.advanced.Selected(ids::kResolution), -1);
+  EXPECT_EQ(r.advanced.EntryCount(ids::kResolution), 4);
 }
 
 // ---- Resolution
@@ -205,14 +208,14 @@ TEST(PageRules, FullSizeAfterQsifResetsTheEncodingMode) {
   r.ctx.rules.encoderIndex = 1;
   r.ctx.rules.encodingMode = 5;
   LoadResolution(r.ctx, r.advanced, 0);
-  r.advanced.Select(1223, 3);
-  r.advanced.Enable(1223, false);
-  r.advanced.Select(1221, 0);  // 704 x 576
-  OnAdvancedNotification(r.ctx, r.advanced, 1221);
+  r.advanced.Select(ids::kMpeg4EncodingMode, 3);
+  r.advanced.Enable(ids::kMpeg4EncodingMode, false);
+  r.advanced.Select(ids::kResolution, 0);  // 704 x 576
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kResolution);
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 0);
   EXPECT_EQ(r.ctx.rules.encodingMode, 0);
-  EXPECT_EQ(r.advanced.SelectedText(1223), "Low delay interlaced");
-  EXPECT_TRUE(r.advanced.IsEnabled(1223));
+  EXPECT_EQ(r.advanced.SelectedText(ids::kMpeg4EncodingMode), "Low delay interlaced");
+  EXPECT_TRUE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
 }
 
 TEST(PageRules, ResolutionChoiceEnablesEncodingModeOnlyForMpeg4FullSizes) {
@@ -220,22 +223,22 @@ TEST(PageRules, ResolutionChoiceEnablesEncodingModeOnlyForMpeg4FullSizes) {
   r.ctx.rules.encoderIndex = 1;
   r.ctx.rules.encodingMode = 2;
   LoadResolution(r.ctx, r.advanced, 0);
-  r.advanced.Select(1223, 2);
-  r.advanced.Select(1221, 4);  // SIF
-  OnAdvancedNotification(r.ctx, r.advanced, 1221);
+  r.advanced.Select(ids::kMpeg4EncodingMode, 2);
+  r.advanced.Select(ids::kResolution, 4);  // SIF
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kResolution);
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 4);
-  EXPECT_FALSE(r.advanced.IsEnabled(1223));
-  EXPECT_EQ(r.advanced.Selected(1223), 2);  // a full-size mode stays as it was
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
+  EXPECT_EQ(r.advanced.Selected(ids::kMpeg4EncodingMode), 2);  // a full-size mode stays as it was
   EXPECT_EQ(r.ctx.rules.encodingMode, 2);
 
-  r.advanced.Select(1221, 1);
-  OnAdvancedNotification(r.ctx, r.advanced, 1221);
-  EXPECT_TRUE(r.advanced.IsEnabled(1223));
+  r.advanced.Select(ids::kResolution, 1);
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kResolution);
+  EXPECT_TRUE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
 
   r.ctx.rules.encoderIndex = 0;
-  r.advanced.Select(1221, 2);
-  OnAdvancedNotification(r.ctx, r.advanced, 1221);
-  EXPECT_FALSE(r.advanced.IsEnabled(1223));
+  r.advanced.Select(ids::kResolution, 2);
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kResolution);
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
 }
 
 TEST(PageRules, SifAfterQsifKeepsTheUnitsEncodingMode) {
@@ -243,12 +246,12 @@ TEST(PageRules, SifAfterQsifKeepsTheUnitsEncodingMode) {
   r.ctx.rules.encoderIndex = 1;
   r.ctx.rules.encodingMode = 5;
   LoadResolution(r.ctx, r.advanced, 0);
-  r.advanced.Select(1223, 3);
-  r.advanced.Select(1221, 4);  // SIF
-  OnAdvancedNotification(r.ctx, r.advanced, 1221);
+  r.advanced.Select(ids::kMpeg4EncodingMode, 3);
+  r.advanced.Select(ids::kResolution, 4);  // SIF
+  OnAdvancedNotification(r.ctx, r.advanced, ids::kResolution);
   EXPECT_EQ(r.ctx.rules.encodingMode, 5);
-  EXPECT_EQ(r.advanced.Selected(1223), 3);
-  EXPECT_FALSE(r.advanced.IsEnabled(1223));
+  EXPECT_EQ(r.advanced.Selected(ids::kMpeg4EncodingMode), 3);
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
 }
 
 TEST(PageRules, OtherNotificationsDoNothing) {
@@ -256,27 +259,29 @@ TEST(PageRules, OtherNotificationsDoNothing) {
   r.ctx.rules = {3, 1, 4, std::nullopt};
   LoadResolution(r.ctx, r.advanced, 3);
   const Entries before = r.Resolution();
-  r.advanced.Select(1204, 4);
-  for (int id : {1204, 1200, 1300, 1301, 1223, 1083}) OnAdvancedNotification(r.ctx, r.advanced, id);
-  OnMainVideoInputChanged(r.ctx, r.mainPage, &r.advanced, 1227);
+  r.advanced.Select(ids::kModulationBandwidth, 4);
+  for (int id : {ids::kModulationBandwidth, ids::kModulationOutput, ids::kOutputAttenuationHigh, ids::kOutputFrequency,
+                 ids::kMpeg4EncodingMode, ids::kEncoder1AudioEncoder})
+    OnAdvancedNotification(r.ctx, r.advanced, id);
+  OnMainVideoInputChanged(r.ctx, r.mainPage, &r.advanced, ids::kPresetTransmitMode);
   EXPECT_EQ(r.Resolution(), before);
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 4);
   EXPECT_EQ(r.ctx.rules.encoderIndex, 1);
   EXPECT_EQ(r.ctx.rules.encodingMode, 4);
-  EXPECT_TRUE(r.advanced.IsVisible(1233));
-  EXPECT_TRUE(r.advanced.IsVisible(1234));
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kLayer1AudioRate));
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kLayer2AudioRate));
 }
 
 TEST(PageRules, RulesIgnoreAbsentControls) {
   UnitContext ctx;  // no tables either
   MemoryHost empty;
-  OnAdvancedNotification(ctx, empty, 1212);
-  OnAdvancedNotification(ctx, empty, 1221);
-  OnAdvancedNotification(ctx, empty, 1222);
-  OnAdvancedCheckClicked(ctx, empty, 1042);
+  OnAdvancedNotification(ctx, empty, ids::kVideoInput);
+  OnAdvancedNotification(ctx, empty, ids::kResolution);
+  OnAdvancedNotification(ctx, empty, ids::kMpegMode);
+  OnAdvancedCheckClicked(ctx, empty, ids::kManual);
   LoadResolution(ctx, empty, 2);
   FillAdvancedFromCache(ctx, empty);
-  EXPECT_FALSE(empty.HasControl(1221));
+  EXPECT_FALSE(empty.HasControl(ids::kResolution));
   EXPECT_EQ(ctx.rules.resolutionIndex, kNoStoredPosition);  // set by the MPEG2 rule
 }
 
@@ -285,28 +290,28 @@ TEST(PageRules, RulesIgnoreAbsentControls) {
 TEST(LoadRules, HdFormatFollowsLoadedVideoInputInTheLoadedWindowOnly) {
   Rig r;
   r.ctx.boardType = "K610";
-  r.Store("vinp", "13", 1236);  // HD HDMI
-  const ParamRow& vinp = *r.tables.main.Find("vinp", 1236);
-  r.advanced.Show(1237, false);
-  r.mainPage.Show(1237, false);
+  r.Store("vinp", "13", ids::kK610VideoInput);  // HD HDMI
+  const ParamRow& vinp = *r.tables.main.Find("vinp", ids::kK610VideoInput);
+  r.advanced.Show(ids::kHdInputFormat, false);
+  r.mainPage.Show(ids::kHdInputFormat, false);
   LoadRuleAfter(r.ctx, vinp, r.mainPage, &r.advanced);
-  EXPECT_TRUE(r.mainPage.IsVisible(1237));
-  EXPECT_FALSE(r.advanced.IsVisible(1237));
+  EXPECT_TRUE(r.mainPage.IsVisible(ids::kHdInputFormat));
+  EXPECT_FALSE(r.advanced.IsVisible(ids::kHdInputFormat));
 }
 
 TEST(LoadRules, LoadedEncoderAndModeAreRemembered) {
   Rig r;
-  r.Store("eenc", "1", 1222);
-  r.Store("ecmd", "4", 1223);
-  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("eenc", 1222));
-  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("ecmd", 1223));
+  r.Store("eenc", "1", ids::kMpegMode);
+  r.Store("ecmd", "4", ids::kMpeg4EncodingMode);
+  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("eenc", ids::kMpegMode));
+  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("ecmd", ids::kMpeg4EncodingMode));
   EXPECT_EQ(r.ctx.rules.encoderIndex, 1);
   EXPECT_EQ(r.ctx.rules.encodingMode, 4);
-  r.Store("ecmd", "2", 1240);
-  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("ecmd", 1240));
+  r.Store("ecmd", "2", ids::kK610EncodingMode);
+  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("ecmd", ids::kK610EncodingMode));
   EXPECT_EQ(r.ctx.rules.encodingMode, 2);
-  r.Store("ehor", "3", 1221);
-  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("ehor", 1221));
+  r.Store("ehor", "3", ids::kResolution);
+  RememberLoadedValue(r.ctx.rules, *r.tables.main.Find("ehor", ids::kResolution));
   EXPECT_EQ(r.ctx.rules.encodingMode, 2);
   EXPECT_EQ(r.ctx.rules.encoderIndex, 1);
 }
@@ -321,32 +326,32 @@ TEST(FillAdvanced, ShowsCachedValuesByKind) {
   r.Store("evbr", "1");
   r.Store("olev", "637");
   FillAdvancedFromCache(r.ctx, r.advanced);
-  EXPECT_EQ(r.advanced.Text(1303), "Unit 9");
-  EXPECT_EQ(r.advanced.SelectedText(1211), "AES256");
-  EXPECT_EQ(r.advanced.Text(1311), "Overflow");
-  EXPECT_EQ(r.advanced.Text(1300), "6.02");
-  EXPECT_TRUE(r.advanced.Checked(1042));
-  EXPECT_TRUE(r.advanced.IsVisible(1042));
-  EXPECT_TRUE(r.advanced.IsEnabled(1304));
+  EXPECT_EQ(r.advanced.Text(ids::kUnitName), "Unit 9");
+  EXPECT_EQ(r.advanced.SelectedText(ids::kScrambling), "AES256");
+  EXPECT_EQ(r.advanced.Text(ids::kChaining), "Overflow");
+  EXPECT_EQ(r.advanced.Text(ids::kOutputAttenuationHigh), "6.02");
+  EXPECT_TRUE(r.advanced.Checked(ids::kManual));
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kManual));
+  EXPECT_TRUE(r.advanced.IsEnabled(ids::kVideoBitrate));
   // Rows without a value leave their controls alone.
-  EXPECT_EQ(r.advanced.Selected(1204), -1);
-  EXPECT_EQ(r.advanced.Text(1309), "");
+  EXPECT_EQ(r.advanced.Selected(ids::kModulationBandwidth), -1);
+  EXPECT_EQ(r.advanced.Text(ids::kSoftwareVersion), "");
 }
 
 TEST(FillAdvanced, ManualWithoutAValueIsHidden) {
   Rig r;
-  r.advanced.Enable(1304, true);
+  r.advanced.Enable(ids::kVideoBitrate, true);
   FillAdvancedFromCache(r.ctx, r.advanced);
-  EXPECT_FALSE(r.advanced.IsVisible(1042));
-  EXPECT_FALSE(r.advanced.IsEnabled(1304));
+  EXPECT_FALSE(r.advanced.IsVisible(ids::kManual));
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kVideoBitrate));
 
   Rig off;
   off.Store("evbr", "0");
-  off.advanced.Enable(1304, true);
+  off.advanced.Enable(ids::kVideoBitrate, true);
   FillAdvancedFromCache(off.ctx, off.advanced);
-  EXPECT_TRUE(off.advanced.IsVisible(1042));
-  EXPECT_FALSE(off.advanced.Checked(1042));
-  EXPECT_FALSE(off.advanced.IsEnabled(1304));
+  EXPECT_TRUE(off.advanced.IsVisible(ids::kManual));
+  EXPECT_FALSE(off.advanced.Checked(ids::kManual));
+  EXPECT_FALSE(off.advanced.IsEnabled(ids::kVideoBitrate));
 }
 
 TEST(FillAdvanced, RateListsFollowCachedEncoders) {
@@ -355,47 +360,47 @@ TEST(FillAdvanced, RateListsFollowCachedEncoders) {
   r.Store("a1en", "3");
   r.Store("a2en", "1");
   FillAdvancedFromCache(r.ctx, r.advanced);
-  EXPECT_TRUE(r.advanced.IsVisible(1234));
-  EXPECT_FALSE(r.advanced.IsVisible(1233));
-  EXPECT_TRUE(r.advanced.IsVisible(1090));
-  EXPECT_FALSE(r.advanced.IsVisible(1089));
-  EXPECT_TRUE(r.advanced.IsVisible(1091));
-  EXPECT_FALSE(r.advanced.IsVisible(1092));
-  EXPECT_EQ(r.advanced.SelectedText(1213), "MPEG Layer 2 48kHz Stereo");
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kLayer2AudioRate));
+  EXPECT_FALSE(r.advanced.IsVisible(ids::kLayer1AudioRate));
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kEncoder1Layer2Rate));
+  EXPECT_FALSE(r.advanced.IsVisible(ids::kEncoder1Layer1Rate));
+  EXPECT_TRUE(r.advanced.IsVisible(ids::kEncoder2Layer1Rate));
+  EXPECT_FALSE(r.advanced.IsVisible(ids::kEncoder2Layer2Rate));
+  EXPECT_EQ(r.advanced.SelectedText(ids::kAudioEncoder), "MPEG Layer 2 48kHz Stereo");
 }
 
 TEST(FillAdvanced, Mpeg4AtQsifShowsSixSizesAndDisablesEncodingMode) {
   Rig r;
   r.Store("vinp", "5");  // S-Video PAL
-  r.Store("eenc", "1", 1222);
-  r.Store("ecmd", "5", 1223);
-  r.Store("ehor", "0", 1221);
+  r.Store("eenc", "1", ids::kMpegMode);
+  r.Store("ecmd", "5", ids::kMpeg4EncodingMode);
+  r.Store("ehor", "0", ids::kResolution);
   r.ctx.rules.encoderIndex = 1;  // remembered from the last refresh
   r.ctx.rules.encodingMode = 5;
   FillAdvancedFromCache(r.ctx, r.advanced);
   EXPECT_EQ(r.Resolution(), With(k576, {"SIF", "QSIF"}));
-  EXPECT_EQ(r.advanced.SelectedText(1221), "QSIF");
+  EXPECT_EQ(r.advanced.SelectedText(ids::kResolution), "QSIF");
   EXPECT_EQ(r.ctx.rules.resolutionIndex, 5);
-  EXPECT_FALSE(r.advanced.IsEnabled(1223));
-  EXPECT_EQ(r.advanced.SelectedText(1222), "MPEG4");
+  EXPECT_FALSE(r.advanced.IsEnabled(ids::kMpeg4EncodingMode));
+  EXPECT_EQ(r.advanced.SelectedText(ids::kMpegMode), "MPEG4");
 }
 
 TEST(FillAdvanced, EncodingModeByEncoderWhenTheWindowOpens) {
   Rig mpeg4;
-  mpeg4.Store("ehor", "1", 1221);
+  mpeg4.Store("ehor", "1", ids::kResolution);
   mpeg4.ctx.rules.encoderIndex = 1;
   mpeg4.ctx.rules.encodingMode = 1;
   FillAdvancedFromCache(mpeg4.ctx, mpeg4.advanced);
-  EXPECT_TRUE(mpeg4.advanced.IsEnabled(1223));
+  EXPECT_TRUE(mpeg4.advanced.IsEnabled(ids::kMpeg4EncodingMode));
   EXPECT_EQ(mpeg4.Resolution(), With(k480, {"SIF", "QSIF"}));
-  EXPECT_EQ(mpeg4.advanced.SelectedText(1221), "528 x 480");
+  EXPECT_EQ(mpeg4.advanced.SelectedText(ids::kResolution), "528 x 480");
 
   Rig mpeg2;
-  mpeg2.Store("ehor", "1", 1221);
+  mpeg2.Store("ehor", "1", ids::kResolution);
   mpeg2.ctx.rules.encoderIndex = 0;
   mpeg2.ctx.rules.encodingMode = 1;
   FillAdvancedFromCache(mpeg2.ctx, mpeg2.advanced);
-  EXPECT_FALSE(mpeg2.advanced.IsEnabled(1223));
+  EXPECT_FALSE(mpeg2.advanced.IsEnabled(ids::kMpeg4EncodingMode));
   EXPECT_EQ(mpeg2.Resolution(), k480);
   EXPECT_EQ(mpeg2.ctx.rules.resolutionIndex, 1);
 }
@@ -408,7 +413,7 @@ TEST(FillAdvanced, SendsNothingToTheUnit) {
   r.Store("gnam", "x");
   FillAdvancedFromCache(r.ctx, r.advanced);
   EXPECT_TRUE(f.line().writes.empty());
-  EXPECT_EQ(r.advanced.Text(1303), "x");
+  EXPECT_EQ(r.advanced.Text(ids::kUnitName), "x");
 }
 
 }  // namespace

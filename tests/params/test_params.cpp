@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 #include <thread>
 
+#include "params/control_ids.h"
 #include "params/convert.h"
 #include "params/descriptor.h"
 
@@ -11,19 +13,19 @@ using namespace vecta::params;
 
 namespace {
 
-const RowSpec& Row(std::string_view mnemonic, int control = 0) {
+const RowDescriptor& Row(std::string_view mnemonic, int control = 0) {
   static ParamTables tables;
   for (auto* t : tables.All()) {
     if (auto* r = t->Find(mnemonic, control)) return r->Desc();
   }
   ADD_FAILURE() << "no row " << mnemonic;
-  return MainTableSpec()[0];
+  return MainTableRows()[0];
 }
 
 TEST(Tables, RowCountsOrderAndEveryRowWellFormed) {
-  const auto main = MainTableSpec();
+  const auto main = MainTableRows();
   ASSERT_EQ(main.size(), 91u);
-  ASSERT_EQ(SatmodTableSpec().size(), 17u);
+  ASSERT_EQ(SatmodTableRows().size(), 17u);
   EXPECT_STREQ(main.front().mnemonic, "oout");
   EXPECT_STREQ(main.back().mnemonic, "vpgn");
   // The page rules rely on eenc and ecmd coming before ehor.
@@ -37,7 +39,7 @@ TEST(Tables, RowCountsOrderAndEveryRowWellFormed) {
   // Every row: a four-character mnemonic, an option list exactly for list
   // and status-list rows, derived rows only among the four-digit ones.
   std::set<int> controls;
-  for (auto span : {MainTableSpec(), SatmodTableSpec()}) {
+  for (auto span : {MainTableRows(), SatmodTableRows()}) {
     for (const auto& r : span) {
       EXPECT_EQ(std::string_view(r.mnemonic).size(), 4u) << r.mnemonic;
       const bool listy = r.kind == Kind::List || r.kind == Kind::StatusList;
@@ -53,21 +55,79 @@ TEST(Tables, RowCountsOrderAndEveryRowWellFormed) {
 }
 
 TEST(Tables, SpotChecksAgainstTheUnitsNumbering) {
-  const RowSpec& ohls610 = Row("ohls", 1139);
+  const RowDescriptor& ohls610 = Row("ohls", ids::kK610OutputPower);
   EXPECT_EQ(ohls610.flags, flag::kK610Only);
   EXPECT_EQ(ohls610.options->size(), 7u);
   EXPECT_EQ(Row("mbit").flags, 0xA00000u);
   EXPECT_EQ(Row("evbr").flags, 0x2200u);
   EXPECT_EQ(Row("evbr").kind, Kind::Check);
   EXPECT_FALSE(Row("evid").writable);
-  EXPECT_EQ(Row("ehor", 1221).flags, 0x2000040u);
+  EXPECT_EQ(Row("ehor", ids::kResolution).flags, 0x2000040u);
   EXPECT_EQ(Row("gver").flags, flag::kVersion);
   EXPECT_EQ(Row("vloc").kind, Kind::StatusList);
   EXPECT_EQ(Row("slev").flags, flag::kNegativeTenths);
-  EXPECT_EQ((*Row("dinp", 1245).options).size(), 24u);
+  EXPECT_EQ((*Row("dinp", ids::kModeDataInput).options).size(), 24u);
   EXPECT_EQ((*Row("aenc").options)[16], "MPEG Layer 2 48kHz Mono");
-  EXPECT_EQ((*Row("vinp", 1236).options)[13], "HD HDMI");
+  EXPECT_EQ((*Row("vinp", ids::kK610VideoInput).options)[13], "HD HDMI");
   EXPECT_EQ((*Row("sfec").options).back(), "ACM");
+}
+
+// The flag words are written with the named flags; these are the words the
+// unit's numbering gives, bit for bit.
+TEST(Tables, FlagWordsKeepTheirBits) {
+  struct Pinned {
+    const char* mnemonic;
+    int control;
+    std::uint32_t flags;
+  };
+  const Pinned main[] = {
+      {"oout", 0, 0x1000},      {"ofec", 0, 0x0},           {"ofre", 0, 0x10},
+      {"ohls", ids::kOutputPower, 0x2000000},               {"olev", 0, 0x400},
+      {"ampr", ids::kLayer1AudioRate, 0x2080000},           {"a1br", ids::kEncoder1Layer2Rate, 0x1100000},
+      {"asrc", 0, 0x2200000},   {"dinp", ids::kModeDataInput, 0x200000},
+      {"dinp", ids::kDataInput, 0x400000},                  {"evbr", 0, 0x2200},
+      {"eenc", ids::kMpegMode, 0x2000080},                  {"eenc", ids::kK610MpegMode, 0x1000080},
+      {"edts", 0, 0x1000004},   {"gvnt", 0, 0x8000},        {"mbit", 0, 0xA00000},
+      {derived::kBandwidthMode, 0, 0x800},                  {derived::kAudio, 0, 0x2000800},
+      {derived::kAudioEncoder2, 0, 0x1000800},              {"gvba", 0, 0x1000010},
+      {"oplv", 0, 0x1000400},
+  };
+  for (const Pinned& p : main) EXPECT_EQ(Row(p.mnemonic, p.control).flags, p.flags) << p.mnemonic << " " << p.control;
+  const Pinned satmod[] = {
+      {"stmp", 0, 0x10000}, {"scar", 0, 0x4}, {"srol", 0, 0x40000}, {"slev", 0, 0x20000}, {"spol", 0, 0x0},
+  };
+  for (const Pinned& p : satmod) EXPECT_EQ(Row(p.mnemonic, p.control).flags, p.flags) << p.mnemonic;
+  // No row carries a bit that has no name.
+  const std::uint32_t named = flag::kTrim | flag::kTwoDecimals | flag::kMarker40 | flag::kMarker80 |
+                              flag::kHideIfUnanswered | flag::kLevel | flag::kDerived | flag::kStatusLamp |
+                              flag::kBitratePair | flag::kVersion | flag::kTenths | flag::kTenthsToo |
+                              flag::kNegativeTenths | flag::kHundredths | flag::kLayer1Rates | flag::kLayer2Rates |
+                              flag::kK240OrK610 | flag::kOtherOnly | flag::kThousandths | flag::kK610Only |
+                              flag::kNotK610;
+  for (auto rows : {MainTableRows(), SatmodTableRows()})
+    for (const RowDescriptor& r : rows) EXPECT_EQ(r.flags & ~named, 0u) << r.mnemonic << " " << r.control;
+}
+
+// The derived rows are known by their mnemonics, and nothing else is one.
+TEST(Tables, DerivedRowsByName) {
+  using derived::Row;
+  EXPECT_EQ(derived::RowOf("0000"), Row::BandwidthMode);
+  EXPECT_EQ(derived::RowOf("0003"), Row::Audio);
+  EXPECT_EQ(derived::RowOf("0004"), Row::AudioEncoder1);
+  EXPECT_EQ(derived::RowOf("0005"), Row::AudioEncoder2);
+  for (const char* other : {"0001", "0002", "0006", "aenc", "", "00000"}) {
+    EXPECT_EQ(derived::RowOf(other), Row::None) << other;
+    EXPECT_FALSE(derived::IsAudioEncoderRow(other)) << other;
+  }
+  EXPECT_TRUE(derived::IsAudioEncoderRow("0004"));
+  EXPECT_TRUE(derived::IsAudioEncoderRow("0005"));
+  EXPECT_FALSE(derived::IsAudioEncoderRow("0003"));
+  // Exactly the rows marked derived in the main table, and none in the other.
+  std::set<std::string> marked;
+  for (const RowDescriptor& r : MainTableRows())
+    if (r.Derived()) marked.insert(r.mnemonic);
+  EXPECT_EQ(marked, (std::set<std::string>{"0000", "0003", "0004", "0005"}));
+  for (const RowDescriptor& r : SatmodTableRows()) EXPECT_FALSE(r.Derived()) << r.mnemonic;
 }
 
 TEST(Tables, GeneratedLists) {
@@ -164,7 +224,7 @@ TEST(Firmware, ParseAndCompare) {
 }
 
 TEST(Conversion, LevelsInDecibels) {
-  const RowSpec& olev = Row("olev");
+  const RowDescriptor& olev = Row("olev");
   EXPECT_EQ(DisplayText(olev, "1274"), "0.00");
   EXPECT_EQ(DisplayText(olev, "637"), "6.02");
   EXPECT_EQ(DisplayText(olev, "2548"), "-6.02");
@@ -252,7 +312,7 @@ TEST(Conversion, IpAddressesParseFormatAndComeFromReplies) {
   EXPECT_EQ(ParseAddress("192.168.1.20"), 0xC0A80114u);
   EXPECT_EQ(ParseAddress("10.0.0"), 0u);
   EXPECT_EQ(FormatAddress(0xC0A80114u), "192.168.1.20");
-  RowSpec address{"gipa", 9999, true, Kind::Address, 0, nullptr};
+  RowDescriptor address{"gipa", 9999, true, Kind::Address, 0, nullptr};
   EXPECT_EQ(std::get<std::uint32_t>(ConvertReply(address, "10.1.2.3")), 0x0A010203u);
 }
 
@@ -262,9 +322,9 @@ TEST(StoredPosition, FirstMatchingRowOnly) {
   StoreReply(*t.main.Find("owid"), "2");
   EXPECT_EQ(t.main.StoredListPosition("owid"), 2);
   // ohls has a row per variant: only the first is looked at for id 0.
-  StoreReply(*t.main.Find("ohls", 1139), "5");
+  StoreReply(*t.main.Find("ohls", ids::kK610OutputPower), "5");
   EXPECT_EQ(t.main.StoredListPosition("ohls"), kNoStoredPosition);
-  EXPECT_EQ(t.main.StoredListPosition("ohls", 1139), 5);
+  EXPECT_EQ(t.main.StoredListPosition("ohls", ids::kK610OutputPower), 5);
   // A text row has no position.
   StoreReply(*t.main.Find("gnam"), "x");
   EXPECT_EQ(t.main.StoredListPosition("gnam"), kNoStoredPosition);

@@ -12,6 +12,7 @@
 
 #include "link/frame.h"
 #include "link/link_lock.h"
+#include "params/control_ids.h"
 #include "params/memory_host.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
@@ -104,7 +105,7 @@ std::map<std::string, std::string> TypicalValues() {
 }
 
 MemoryHost FullPage(const ParamTable& table) {
-  MemoryHost host = MemoryHost::ForTable(MainTableSpec());
+  MemoryHost host = MemoryHost::ForTable(MainTableRows());
   InitPage(host, table);
   return host;
 }
@@ -119,36 +120,36 @@ MemoryHost PageWith(const ParamTable& table, std::vector<int> ids) {
 
 TEST(InitPage, EnablesWritableControlsAndLocksDisplayOnlyOnes) {
   ParamTables tables;
-  MemoryHost host = MemoryHost::ForTable(MainTableSpec());
-  host.Enable(1204, false);
+  MemoryHost host = MemoryHost::ForTable(MainTableRows());
+  host.Enable(ids::kModulationBandwidth, false);
   InitPage(host, tables.main);
-  EXPECT_TRUE(host.IsEnabled(1204));          // owid, writable
-  EXPECT_FALSE(host.IsReadOnly(1204));
-  EXPECT_TRUE(host.IsReadOnly(1309));         // gver, display-only text
-  EXPECT_TRUE(host.IsEnabled(1309));
-  EXPECT_TRUE(host.IsReadOnly(1311));         // csta, status list
-  EXPECT_FALSE(host.IsReadOnly(1304));        // evid: display-only bitrate text is disabled instead
-  EXPECT_FALSE(host.IsEnabled(1304));
+  EXPECT_TRUE(host.IsEnabled(ids::kModulationBandwidth));          // owid, writable
+  EXPECT_FALSE(host.IsReadOnly(ids::kModulationBandwidth));
+  EXPECT_TRUE(host.IsReadOnly(ids::kSoftwareVersion));         // gver, display-only text
+  EXPECT_TRUE(host.IsEnabled(ids::kSoftwareVersion));
+  EXPECT_TRUE(host.IsReadOnly(ids::kChaining));         // csta, status list
+  EXPECT_FALSE(host.IsReadOnly(ids::kVideoBitrate));        // evid: display-only bitrate text is disabled instead
+  EXPECT_FALSE(host.IsEnabled(ids::kVideoBitrate));
 }
 
 TEST(InitPage, FillsListsWithOfferedOptionsOnly) {
   ParamTables tables;
   MemoryHost host = FullPage(tables.main);
-  EXPECT_EQ(host.Find(1211)->entries,
+  EXPECT_EQ(host.Find(ids::kScrambling)->entries,
             (std::vector<std::string>{"Off", "ABS", "AES128", "AES256", "BCrypt128", "BCrypt256"}));
-  EXPECT_EQ(host.Find(1201)->entries, (std::vector<std::string>{"2/3", "1/3"}));
-  EXPECT_EQ(host.EntryCount(1064), 4);       // gosw
-  EXPECT_EQ(host.EntryCount(1109), 8191);    // the PID list
-  EXPECT_EQ(host.EntryCount(1308), 0);       // vloc, status list: no entries
-  EXPECT_EQ(host.EntryCount(1303), 0);       // gnam, text
+  EXPECT_EQ(host.Find(ids::kNarrowbandFec)->entries, (std::vector<std::string>{"2/3", "1/3"}));
+  EXPECT_EQ(host.EntryCount(ids::kTransportStreamControl), 4);       // gosw
+  EXPECT_EQ(host.EntryCount(ids::kPmtPid), 8191);    // the PID list
+  EXPECT_EQ(host.EntryCount(ids::kVideoLocked), 0);       // vloc, status list: no entries
+  EXPECT_EQ(host.EntryCount(ids::kUnitName), 0);       // gnam, text
 }
 
 TEST(InitPage, SkipsRowsWhoseControlThePageLacks) {
   ParamTables tables;
-  MemoryHost host(std::vector<int>{1204, 9999});
+  MemoryHost host(std::vector<int>{ids::kModulationBandwidth, 9999});
   InitPage(host, tables.main);
-  EXPECT_EQ(host.EntryCount(1204), 6);
-  EXPECT_FALSE(host.HasControl(1211));
+  EXPECT_EQ(host.EntryCount(ids::kModulationBandwidth), 6);
+  EXPECT_FALSE(host.HasControl(ids::kScrambling));
   EXPECT_EQ(host.EntryCount(9999), 0);
 }
 
@@ -158,7 +159,7 @@ TEST(Refresh, ReadsEveryExistingRowOnceInTableOrderWithExactFrames) {
   ScriptedUnit u("K240");
   u.values = TypicalValues();
   u.ctx.unitAddress = 42;
-  MemoryHost page = PageWith(u.tables.main, {1301});
+  MemoryHost page = PageWith(u.tables.main, {ids::kOutputFrequency});
   Refresh(u.ctx, u.tables.main, page);
 
   const auto reads = u.Reads();
@@ -174,7 +175,8 @@ TEST(Refresh, ReadsEveryExistingRowOnceInTableOrderWithExactFrames) {
   // and the derived rows are never asked for.
   for (const char* m : {"ohls", "vinp", "aenc", "alev", "esha", "asrc", "aen2", "epro", "dinp", "gdna"})
     EXPECT_EQ(u.ReadsOf(m), 1) << m;
-  for (const char* m : {"a1en", "a2en", "abmb", "vhdf", "gnet", "gvba", "oplv", "vpgn", "edts", "0000", "0003"})
+  for (const char* m : {"a1en", "a2en", "abmb", "vhdf", "gnet", "gvba", "oplv", "vpgn", "edts", derived::kBandwidthMode,
+                        derived::kAudio})
     EXPECT_EQ(u.ReadsOf(m), 0) << m;
   EXPECT_EQ(u.ReadsOf("ehor"), 1);
   EXPECT_EQ(u.ReadsOf("ecmd"), 1);
@@ -200,22 +202,22 @@ TEST(Refresh, VariantDecidesWhichRowsAreRead) {
   for (const char* m : {"a1en", "a2en", "abmb", "vhdf", "ohls", "vinp", "eenc", "ecmd", "ehor", "gvba"})
     EXPECT_EQ(k610.ReadsOf(m), 1) << m;
   // Two ehor rows on K610? Only the K610 one exists there.
-  EXPECT_EQ(k610.tables.main.Find("ehor", 1221)->Get(), std::nullopt);
-  EXPECT_TRUE(k610.tables.main.Find("ehor", 1238)->Get().has_value());
+  EXPECT_EQ(k610.tables.main.Find("ehor", ids::kResolution)->Get(), std::nullopt);
+  EXPECT_TRUE(k610.tables.main.Find("ehor", ids::kSubHorizontalResolution)->Get().has_value());
 }
 
 TEST(Refresh, PageLackingMostControlsStillStoresEveryValue) {
   ScriptedUnit u("K240");
   u.values = TypicalValues();
-  MemoryHost page = PageWith(u.tables.main, {1301, 1211});
+  MemoryHost page = PageWith(u.tables.main, {ids::kOutputFrequency, ids::kScrambling});
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.Text(1301), "1250.00");
-  EXPECT_EQ(page.SelectedText(1211), "AES256");
+  EXPECT_EQ(page.Text(ids::kOutputFrequency), "1250.00");
+  EXPECT_EQ(page.SelectedText(ids::kScrambling), "AES256");
   // Rows without a control on this page were read and stored too.
   EXPECT_EQ(u.tables.main.Find("gnam")->Text(), "Unit 7");
   EXPECT_EQ(u.tables.main.Find("owid")->Position(), 2);
   EXPECT_EQ(u.tables.main.Find("csta")->Position(), 2);
-  EXPECT_FALSE(page.HasControl(1303));
+  EXPECT_FALSE(page.HasControl(ids::kUnitName));
 }
 
 // ---- What is shown
@@ -228,18 +230,18 @@ TEST(Refresh, ShowsEachKindInBothWindows) {
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
   for (MemoryHost* h : {&page, &adv}) {
-    EXPECT_EQ(h->Text(1303), "Unit 7");         // text as sent
-    EXPECT_EQ(h->Text(1301), "1250.00");        // two decimals
-    EXPECT_EQ(h->Text(1300), "6.02");           // level in dB
-    EXPECT_EQ(h->Text(1302), "0.00");
-    EXPECT_EQ(h->Text(1306), "3");              // trimmed
-    EXPECT_EQ(h->Text(1074), "1.500");          // thousandths
-    EXPECT_EQ(h->Text(1068), "1.2");            // tenths
-    EXPECT_EQ(h->SelectedText(1211), "AES256");  // list: wire 6
-    EXPECT_EQ(h->SelectedText(1201), "1/3");
-    EXPECT_EQ(h->Text(1311), "Overflow");       // status list csta 2
-    EXPECT_EQ(h->Text(1308), "Yes");
-    EXPECT_FALSE(h->Checked(1042));
+    EXPECT_EQ(h->Text(ids::kUnitName), "Unit 7");         // text as sent
+    EXPECT_EQ(h->Text(ids::kOutputFrequency), "1250.00");        // two decimals
+    EXPECT_EQ(h->Text(ids::kOutputAttenuationHigh), "6.02");           // level in dB
+    EXPECT_EQ(h->Text(ids::kOutputAttenuationLow), "0.00");
+    EXPECT_EQ(h->Text(ids::kCurrentConfig), "3");              // trimmed
+    EXPECT_EQ(h->Text(ids::kMuxBitrate), "1.500");          // thousandths
+    EXPECT_EQ(h->Text(ids::kFpgaCoreVoltage), "1.2");            // tenths
+    EXPECT_EQ(h->SelectedText(ids::kScrambling), "AES256");  // list: wire 6
+    EXPECT_EQ(h->SelectedText(ids::kNarrowbandFec), "1/3");
+    EXPECT_EQ(h->Text(ids::kChaining), "Overflow");       // status list csta 2
+    EXPECT_EQ(h->Text(ids::kVideoLocked), "Yes");
+    EXPECT_FALSE(h->Checked(ids::kManual));
   }
 }
 
@@ -250,11 +252,11 @@ TEST(Refresh, StatusListBeyondItsOptionsAndChecks) {
   u.values["abmb"] = "2";
   u.values["epts"] = "0";
   MemoryHost page = FullPage(u.tables.main);
-  page.SetChecked(1124, true);
+  page.SetChecked(ids::kTotalPtsOffset, true);
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.Text(1311), "Unknown (7)");
-  EXPECT_TRUE(page.Checked(1123));   // any non-zero value ticks
-  EXPECT_FALSE(page.Checked(1124));  // 0 clears
+  EXPECT_EQ(page.Text(ids::kChaining), "Unknown (7)");
+  EXPECT_TRUE(page.Checked(ids::kMicInputBias));   // any non-zero value ticks
+  EXPECT_FALSE(page.Checked(ids::kTotalPtsOffset));  // 0 clears
   EXPECT_EQ(u.tables.main.Find("abmb")->Check(), 1);
 }
 
@@ -264,7 +266,7 @@ TEST(Refresh, VersionRowUpdatesTheFirmwareVersion) {
   MemoryHost page = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page);
   EXPECT_EQ(u.ctx.firmware.n, (std::array<std::int32_t, 4>{3, 10, 2, 1}));
-  EXPECT_EQ(page.Text(1309), "V3.10.2.1");
+  EXPECT_EQ(page.Text(ids::kSoftwareVersion), "V3.10.2.1");
 }
 
 // ---- Unanswered rows
@@ -276,9 +278,9 @@ TEST(Refresh, RefusedManualIsHiddenInBothWindows) {
   MemoryHost page = FullPage(u.tables.main);
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_FALSE(page.IsVisible(1042));
-  EXPECT_FALSE(adv.IsVisible(1042));
-  EXPECT_TRUE(adv.IsVisible(1304));
+  EXPECT_FALSE(page.IsVisible(ids::kManual));
+  EXPECT_FALSE(adv.IsVisible(ids::kManual));
+  EXPECT_TRUE(adv.IsVisible(ids::kVideoBitrate));
   EXPECT_EQ(u.tables.main.Find("evbr")->Get(), std::nullopt);
 }
 
@@ -288,9 +290,9 @@ TEST(Refresh, SilentManualIsHiddenAndRefreshGoesOn) {
   u.silent = {"evbr"};
   MemoryHost page = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_FALSE(page.IsVisible(1042));
+  EXPECT_FALSE(page.IsVisible(ids::kManual));
   EXPECT_EQ(u.tables.main.Find("otxm")->Position(), 0);  // the rows after it were read
-  EXPECT_EQ(page.SelectedText(1222), "MPEG2");
+  EXPECT_EQ(page.SelectedText(ids::kMpegMode), "MPEG2");
 }
 
 TEST(Refresh, UnansweredBatteryVoltageShowsNotAvailable) {
@@ -300,13 +302,13 @@ TEST(Refresh, UnansweredBatteryVoltageShowsNotAvailable) {
   MemoryHost page = FullPage(u.tables.main);
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_EQ(page.Text(1136), "Not available");
-  EXPECT_EQ(adv.Text(1136), "Not available");
-  EXPECT_TRUE(page.IsVisible(1136));
+  EXPECT_EQ(page.Text(ids::kBatteryVoltage), "Not available");
+  EXPECT_EQ(adv.Text(ids::kBatteryVoltage), "Not available");
+  EXPECT_TRUE(page.IsVisible(ids::kBatteryVoltage));
 
   u.refused.clear();
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_EQ(page.Text(1136), "1234.00");
+  EXPECT_EQ(page.Text(ids::kBatteryVoltage), "1234.00");
 }
 
 TEST(Refresh, FailedReadKeepsStoredValueAndWhatIsShown) {
@@ -315,14 +317,14 @@ TEST(Refresh, FailedReadKeepsStoredValueAndWhatIsShown) {
   MemoryHost page = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page);
   for (const auto& [m, v] : TypicalValues()) u.refused.insert(m);
-  page.SetText(1303, "typed");
+  page.SetText(ids::kUnitName, "typed");
   Refresh(u.ctx, u.tables.main, page);
   EXPECT_EQ(u.tables.main.Find("gnam")->Text(), "Unit 7");
   EXPECT_EQ(u.tables.main.Find("owid")->Position(), 2);
-  EXPECT_EQ(page.Text(1303), "typed");  // not touched, not hidden
-  EXPECT_TRUE(page.IsVisible(1303));
-  EXPECT_EQ(page.SelectedText(1204), "8MHz");
-  EXPECT_FALSE(page.IsVisible(1042));  // the one flagged row
+  EXPECT_EQ(page.Text(ids::kUnitName), "typed");  // not touched, not hidden
+  EXPECT_TRUE(page.IsVisible(ids::kUnitName));
+  EXPECT_EQ(page.SelectedText(ids::kModulationBandwidth), "8MHz");
+  EXPECT_FALSE(page.IsVisible(ids::kManual));  // the one flagged row
 }
 
 TEST(Refresh, WithoutAConnectionNothingIsStored) {
@@ -333,7 +335,7 @@ TEST(Refresh, WithoutAConnectionNothingIsStored) {
   MemoryHost page = FullPage(tables.main);
   Refresh(ctx, tables.main, page);
   EXPECT_EQ(tables.main.Find("owid")->Get(), std::nullopt);
-  EXPECT_FALSE(page.IsVisible(1042));
+  EXPECT_FALSE(page.IsVisible(ids::kManual));
 }
 
 // ---- Derived rows
@@ -346,7 +348,7 @@ TEST(Refresh, BandChoiceFollowsTheBandwidth) {
     u.values["owid"] = owid;
     MemoryHost page = FullPage(u.tables.main);
     Refresh(u.ctx, u.tables.main, page);
-    EXPECT_EQ(page.SelectedText(1230), shown) << owid;
+    EXPECT_EQ(page.SelectedText(ids::kBandwidthMode), shown) << owid;
   }
 }
 
@@ -355,13 +357,13 @@ TEST(Refresh, UnreadBandwidthLeavesTheBandListAlone) {
   u.values = TypicalValues();
   u.refused = {"owid"};
   MemoryHost page = FullPage(u.tables.main);
-  page.Select(1230, 0);
+  page.Select(ids::kBandwidthMode, 0);
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.Selected(1230), 0);
-  EXPECT_EQ(u.tables.main.Find("0000")->Get(), std::nullopt);
-  page.Select(1230, 1);
+  EXPECT_EQ(page.Selected(ids::kBandwidthMode), 0);
+  EXPECT_EQ(u.tables.main.Find(derived::kBandwidthMode)->Get(), std::nullopt);
+  page.Select(ids::kBandwidthMode, 1);
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.Selected(1230), 1);
+  EXPECT_EQ(page.Selected(ids::kBandwidthMode), 1);
 }
 
 TEST(Refresh, AudioSwitchFollowsTheEncoder) {
@@ -370,16 +372,16 @@ TEST(Refresh, AudioSwitchFollowsTheEncoder) {
   u.refused = {"aenc"};
   MemoryHost page = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.SelectedText(1231), "On");  // unread counts as on
+  EXPECT_EQ(page.SelectedText(ids::kAudio), "On");  // unread counts as on
 
   u.refused.clear();
   u.values["aenc"] = "0";
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.SelectedText(1231), "Off");
-  EXPECT_EQ(u.tables.main.Find("0003")->Position(), 0);
+  EXPECT_EQ(page.SelectedText(ids::kAudio), "Off");
+  EXPECT_EQ(u.tables.main.Find(derived::kAudio)->Position(), 0);
   u.values["aenc"] = "5";
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.SelectedText(1231), "On");
+  EXPECT_EQ(page.SelectedText(ids::kAudio), "On");
 }
 
 TEST(Refresh, EncoderSourcesFollowEncoderAndInput) {
@@ -390,31 +392,31 @@ TEST(Refresh, EncoderSourcesFollowEncoderAndInput) {
   u.values["a2in"] = "1";
   MemoryHost page = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.SelectedText(1093), "Off");
-  EXPECT_EQ(page.SelectedText(1094), "Analogue");
+  EXPECT_EQ(page.SelectedText(ids::kAudioEncoder1Source), "Off");
+  EXPECT_EQ(page.SelectedText(ids::kAudioEncoder2Source), "Analogue");
   u.values["a1en"] = "1";
   u.values["a1in"] = "0";
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.SelectedText(1093), "Embedded");
-  EXPECT_EQ(u.tables.main.Find("0004")->Position(), 1);
+  EXPECT_EQ(page.SelectedText(ids::kAudioEncoder1Source), "Embedded");
+  EXPECT_EQ(u.tables.main.Find(derived::kAudioEncoder1)->Position(), 1);
 
   // Only the low 16 bits of the stored positions count.
   u.values["a1en"] = "65536";
   u.values["a2in"] = "65537";
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(page.SelectedText(1093), "Off");
-  EXPECT_EQ(page.SelectedText(1094), "Analogue");
+  EXPECT_EQ(page.SelectedText(ids::kAudioEncoder1Source), "Off");
+  EXPECT_EQ(page.SelectedText(ids::kAudioEncoder2Source), "Analogue");
 }
 
 TEST(Refresh, DerivedRowsNeedTheirControlAndLeaveTheAdvancedWindowAlone) {
   ScriptedUnit u("K240");
   u.values = TypicalValues();
-  MemoryHost page = PageWith(u.tables.main, {1204});
+  MemoryHost page = PageWith(u.tables.main, {ids::kModulationBandwidth});
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_EQ(u.tables.main.Find("0000")->Get(), std::nullopt);
-  EXPECT_EQ(adv.Selected(1230), -1);
-  EXPECT_EQ(adv.Selected(1231), -1);
+  EXPECT_EQ(u.tables.main.Find(derived::kBandwidthMode)->Get(), std::nullopt);
+  EXPECT_EQ(adv.Selected(ids::kBandwidthMode), -1);
+  EXPECT_EQ(adv.Selected(ids::kAudio), -1);
 }
 
 // ---- Lamps
@@ -450,14 +452,14 @@ TEST(Refresh, AudioRateListFollowsTheEncoderInBothWindows) {
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
   for (MemoryHost* h : {&page, &adv}) {
-    EXPECT_TRUE(h->IsVisible(1234));
-    EXPECT_FALSE(h->IsVisible(1233));
+    EXPECT_TRUE(h->IsVisible(ids::kLayer2AudioRate));
+    EXPECT_FALSE(h->IsVisible(ids::kLayer1AudioRate));
   }
   u.values["aenc"] = "12";
   Refresh(u.ctx, u.tables.main, page, &adv);
   for (MemoryHost* h : {&page, &adv}) {
-    EXPECT_TRUE(h->IsVisible(1233));
-    EXPECT_FALSE(h->IsVisible(1234));
+    EXPECT_TRUE(h->IsVisible(ids::kLayer1AudioRate));
+    EXPECT_FALSE(h->IsVisible(ids::kLayer2AudioRate));
   }
 }
 
@@ -470,10 +472,10 @@ TEST(Refresh, K610EncoderRateListsFollowTheirEncoders) {
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
   for (MemoryHost* h : {&page, &adv}) {
-    EXPECT_TRUE(h->IsVisible(1090));
-    EXPECT_FALSE(h->IsVisible(1089));
-    EXPECT_TRUE(h->IsVisible(1091));
-    EXPECT_FALSE(h->IsVisible(1092));
+    EXPECT_TRUE(h->IsVisible(ids::kEncoder1Layer2Rate));
+    EXPECT_FALSE(h->IsVisible(ids::kEncoder1Layer1Rate));
+    EXPECT_TRUE(h->IsVisible(ids::kEncoder2Layer1Rate));
+    EXPECT_FALSE(h->IsVisible(ids::kEncoder2Layer2Rate));
   }
 }
 
@@ -483,16 +485,16 @@ TEST(Refresh, HdInputFormatFollowsVideoInputOnlyInTheLoadedWindow) {
   u.values["vinp"] = "12";  // HD-SDI
   MemoryHost page = FullPage(u.tables.main);
   MemoryHost adv = FullPage(u.tables.main);
-  adv.Show(1237, false);
+  adv.Show(ids::kHdInputFormat, false);
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_TRUE(page.IsVisible(1237));
-  EXPECT_FALSE(adv.IsVisible(1237));
+  EXPECT_TRUE(page.IsVisible(ids::kHdInputFormat));
+  EXPECT_FALSE(adv.IsVisible(ids::kHdInputFormat));
 
   u.values["vinp"] = "8";  // SDI PAL
-  adv.Show(1237, true);
+  adv.Show(ids::kHdInputFormat, true);
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_FALSE(page.IsVisible(1237));
-  EXPECT_TRUE(adv.IsVisible(1237));
+  EXPECT_FALSE(page.IsVisible(ids::kHdInputFormat));
+  EXPECT_TRUE(adv.IsVisible(ids::kHdInputFormat));
 }
 
 TEST(Refresh, ResolutionListWithMpeg4AtQsif) {
@@ -506,9 +508,9 @@ TEST(Refresh, ResolutionListWithMpeg4AtQsif) {
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
   for (MemoryHost* h : {&page, &adv}) {
-    EXPECT_EQ(h->Find(1221)->entries, (std::vector<std::string>{"704 x 576", "528 x 576", "480 x 576",
+    EXPECT_EQ(h->Find(ids::kResolution)->entries, (std::vector<std::string>{"704 x 576", "528 x 576", "480 x 576",
                                                                 "352 x 576", "SIF", "QSIF"}));
-    EXPECT_EQ(h->SelectedText(1221), "QSIF");
+    EXPECT_EQ(h->SelectedText(ids::kResolution), "QSIF");
   }
   EXPECT_EQ(u.ctx.rules.encoderIndex, 1);
   EXPECT_EQ(u.ctx.rules.encodingMode, 5);
@@ -524,9 +526,9 @@ TEST(Refresh, ResolutionListWithMpeg2OnNtsc) {
   u.values["ehor"] = "2";
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, adv);
-  EXPECT_EQ(adv.Find(1221)->entries,
+  EXPECT_EQ(adv.Find(ids::kResolution)->entries,
             (std::vector<std::string>{"704 x 480", "528 x 480", "480 x 480", "352 x 480"}));
-  EXPECT_EQ(adv.SelectedText(1221), "480 x 480");
+  EXPECT_EQ(adv.SelectedText(ids::kResolution), "480 x 480");
   EXPECT_EQ(u.ctx.rules.resolutionIndex, 2);
   EXPECT_EQ(u.ctx.rules.encoderIndex, 0);
 
@@ -534,8 +536,8 @@ TEST(Refresh, ResolutionListWithMpeg2OnNtsc) {
   u.values["eenc"] = "1";
   u.values["ecmd"] = "2";
   Refresh(u.ctx, u.tables.main, adv);
-  EXPECT_EQ(adv.EntryCount(1221), 6);
-  EXPECT_EQ(adv.SelectedText(1221), "480 x 480");
+  EXPECT_EQ(adv.EntryCount(ids::kResolution), 6);
+  EXPECT_EQ(adv.SelectedText(ids::kResolution), "480 x 480");
   EXPECT_EQ(u.ctx.rules.encodingMode, 2);
 }
 
@@ -546,36 +548,36 @@ TEST(Refresh, ManualDrivesTheBitrateEditOnlyWithTheAdvancedWindow) {
   MemoryHost page = FullPage(u.tables.main);
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_TRUE(page.Checked(1042));
-  EXPECT_TRUE(adv.Checked(1042));
-  EXPECT_TRUE(adv.IsEnabled(1304));
-  EXPECT_FALSE(page.IsEnabled(1304));  // only the Advanced options window follows
+  EXPECT_TRUE(page.Checked(ids::kManual));
+  EXPECT_TRUE(adv.Checked(ids::kManual));
+  EXPECT_TRUE(adv.IsEnabled(ids::kVideoBitrate));
+  EXPECT_FALSE(page.IsEnabled(ids::kVideoBitrate));  // only the Advanced options window follows
 
   u.values["evbr"] = "0";
   Refresh(u.ctx, u.tables.main, page, &adv);
-  EXPECT_FALSE(adv.Checked(1042));
-  EXPECT_FALSE(adv.IsEnabled(1304));
+  EXPECT_FALSE(adv.Checked(ids::kManual));
+  EXPECT_FALSE(adv.IsEnabled(ids::kVideoBitrate));
 
   // A page refresh on its own leaves the edit as it is.
   u.values["evbr"] = "1";
   Refresh(u.ctx, u.tables.main, adv);
-  EXPECT_TRUE(adv.Checked(1042));
-  EXPECT_FALSE(adv.IsEnabled(1304));
+  EXPECT_TRUE(adv.Checked(ids::kManual));
+  EXPECT_FALSE(adv.IsEnabled(ids::kVideoBitrate));
 }
 
 TEST(Refresh, SatelliteModulatorTable) {
   ScriptedUnit u("K240");
   u.values = {{"stmp", "453"}, {"srol", "35"}, {"slev", "35"}, {"smod", "1"}, {"sdel", "1"}, {"scar", "0070"}};
-  MemoryHost sat = MemoryHost::ForTable(SatmodTableSpec());
+  MemoryHost sat = MemoryHost::ForTable(SatmodTableRows());
   InitPage(sat, u.tables.satmod);
   Refresh(u.ctx, u.tables.satmod, sat);
-  EXPECT_EQ(u.Reads().size(), SatmodTableSpec().size());
-  EXPECT_EQ(sat.Text(1350), "45.3");
-  EXPECT_EQ(sat.Text(1352), "0.35");
-  EXPECT_EQ(sat.Text(1354), "-3.5");
-  EXPECT_EQ(sat.Text(1351), "70");
-  EXPECT_EQ(sat.SelectedText(1251), "8PSK");
-  EXPECT_TRUE(sat.Checked(1380));
+  EXPECT_EQ(u.Reads().size(), SatmodTableRows().size());
+  EXPECT_EQ(sat.Text(ids::kModulatorTemperature), "45.3");
+  EXPECT_EQ(sat.Text(ids::kRollOff), "0.35");
+  EXPECT_EQ(sat.Text(ids::kSignalLevel), "-3.5");
+  EXPECT_EQ(sat.Text(ids::kCarrierFrequency), "70");
+  EXPECT_EQ(sat.SelectedText(ids::kSatModulation), "8PSK");
+  EXPECT_TRUE(sat.Checked(ids::kEnableDescriptors));
 }
 
 }  // namespace

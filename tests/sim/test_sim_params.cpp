@@ -26,7 +26,7 @@ namespace {
 
 using vecta::link::Bytes;
 using vecta::params::Kind;
-using vecta::params::RowSpec;
+using vecta::params::RowDescriptor;
 using vecta::sim::SimUnit;
 using vecta::sim::UnitOptions;
 using namespace std::chrono_literals;
@@ -68,20 +68,20 @@ const char* const kBoards[] = {"K240", "K610", "X100"};
 
 // Every non-derived row of both tables, with whether its mnemonic exists for
 // the board (some row of it does).
-std::vector<const RowSpec*> AllRows() {
-  std::vector<const RowSpec*> rows;
-  for (auto table : {vecta::params::MainTableSpec(), vecta::params::SatmodTableSpec()})
-    for (const RowSpec& row : table) rows.push_back(&row);
+std::vector<const RowDescriptor*> AllRows() {
+  std::vector<const RowDescriptor*> rows;
+  for (auto table : {vecta::params::MainTableRows(), vecta::params::SatmodTableRows()})
+    for (const RowDescriptor& row : table) rows.push_back(&row);
   return rows;
 }
 
 bool MnemonicExists(const std::string& mnemonic, const std::string& board) {
-  for (const RowSpec* row : AllRows())
+  for (const RowDescriptor* row : AllRows())
     if (mnemonic == row->mnemonic && vecta::params::RowExists(*row, vecta::params::VariantOf(board))) return true;
   return false;
 }
 
-bool ValidWire(const RowSpec& row, long long wire) {
+bool ValidWire(const RowDescriptor& row, long long wire) {
   return row.options && wire >= 0 && wire < static_cast<long long>(row.options->size()) &&
          (*row.options)[static_cast<std::size_t>(wire)] != vecta::params::kEmptyOption;
 }
@@ -102,7 +102,7 @@ struct ManualClock {
 TEST(SimParamTables, EveryMnemonicAnsweredExactlyWhereItExists) {
   for (const char* board : kBoards) {
     SimUnit unit(Board(board, true));
-    for (const RowSpec* row : AllRows()) {
+    for (const RowDescriptor* row : AllRows()) {
       const std::string m = row->mnemonic;
       const Answer a = Read(unit, m);
       ASSERT_TRUE(a.answered) << board << " " << m;
@@ -147,7 +147,7 @@ TEST(SimParamTables, SeedsAreWhatTheUnitIsAndRuns) {
 TEST(SimParamTables, SatelliteModulatorOnlyWhenFitted) {
   SimUnit without(Board("K240"));
   SimUnit with(Board("K240", true));
-  for (const RowSpec& row : vecta::params::SatmodTableSpec()) {
+  for (const RowDescriptor& row : vecta::params::SatmodTableRows()) {
     const std::string m = row.mnemonic;
     EXPECT_EQ(Read(without, m).status, 'E') << m;
     EXPECT_EQ(Read(with, m).status, '1') << m;
@@ -166,7 +166,7 @@ TEST(SimParamTables, SatelliteModulatorOnlyWhenFitted) {
 TEST(SimParamWrites, ListValuesMustBeOfferedPositions) {
   for (const char* board : kBoards) {
     SimUnit unit(Board(board, true));
-    for (const RowSpec* row : AllRows()) {
+    for (const RowDescriptor* row : AllRows()) {
       if (row->Derived() || !row->writable || row->kind != Kind::List ||
           !vecta::params::RowExists(*row, vecta::params::VariantOf(board)))
         continue;
@@ -197,7 +197,7 @@ TEST(SimParamWrites, ListValuesMustBeOfferedPositions) {
 TEST(SimParamWrites, ReadOnlyRowsRefuseWrites) {
   for (const char* board : kBoards) {
     SimUnit unit(Board(board, true));
-    for (const RowSpec* row : AllRows()) {
+    for (const RowDescriptor* row : AllRows()) {
       if (row->writable || !vecta::params::RowExists(*row, vecta::params::VariantOf(board))) continue;
       const std::string before = Read(unit, row->mnemonic).value;
       EXPECT_EQ(Write(unit, row->mnemonic, "1").status, 'E') << board << " " << row->mnemonic;

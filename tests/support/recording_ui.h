@@ -67,7 +67,7 @@ class RecordingPrompter : public params::Prompter {
 
 class RecordingView : public app::SessionView {
  public:
-  RecordingView() : page(params::MemoryHost::ForTable(params::MainTableSpec())) {
+  RecordingView() : page(params::MemoryHost::ForTable(params::MainTableRows())) {
     params::ParamTables blank;
     params::InitPage(page, blank.main);
     params::InitPage(advanced, blank.main);
@@ -84,8 +84,8 @@ class RecordingView : public app::SessionView {
   params::ControlHost* SatmodWindow() override { return satmodOpen ? &satmod : nullptr; }
 
   params::MemoryHost page;
-  params::MemoryHost advanced = params::MemoryHost::ForTable(params::MainTableSpec());
-  params::MemoryHost satmod = params::MemoryHost::ForTable(params::SatmodTableSpec());
+  params::MemoryHost advanced = params::MemoryHost::ForTable(params::MainTableRows());
+  params::MemoryHost satmod = params::MemoryHost::ForTable(params::SatmodTableRows());
   bool advancedOpen = false, satmodOpen = false;
   std::vector<bool> busyChanges;
   std::vector<std::string> adaptedTo;

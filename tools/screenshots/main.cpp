@@ -239,7 +239,7 @@ int main(int argc, char** argv) {
     }
     failures += !Save(&window, out, prefix + QStringLiteral("-main.png"));
 
-    window.OnPageButton(vecta::gui::button::kAdvanced);
+    window.OnPageButton(vecta::gui::ids::kAdvanced);
     window.WaitIdle(10000);
     if (auto* advanced = window.Advanced()) {
       ShowPainted(advanced);
@@ -255,9 +255,9 @@ int main(int argc, char** argv) {
       ++failures;
     }
 
-    auto* satmodButton = qobject_cast<QPushButton*>(window.Page()->Host().Find(vecta::gui::button::kSatmod));
+    auto* satmodButton = qobject_cast<QPushButton*>(window.Page()->Host().Find(vecta::gui::ids::kSatmod));
     if (satmodButton && !satmodButton->isHidden()) {
-      window.OnPageButton(vecta::gui::button::kSatmod);
+      window.OnPageButton(vecta::gui::ids::kSatmod);
       window.WaitIdle(30000);
       if (auto* satmod = window.Satmod()) {
         ShowPainted(satmod);
