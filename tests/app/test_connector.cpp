@@ -15,6 +15,7 @@
 #include "sim_server.h"
 #include "support/fake_link.h"
 #include "support/recording_ui.h"
+#include "support/sim_fixture.h"
 
 using namespace vecta;
 using namespace vecta::test;
@@ -327,23 +328,16 @@ class ConnectorSimTest : public ::testing::Test {
  protected:
   void Serve(sim::SimOptions o) {
     o.tcpPort = 0;
-    o.transcript = [this](const std::string& line) {
-      std::lock_guard lock(m);
-      transcript.push_back(line);
-    };
-    std::string error;
-    ASSERT_TRUE(server.Start(o, error)) << error;
+    transcript.Attach(o);
+    ASSERT_TRUE(StartSim(server, o));
   }
   void MakeLink(std::vector<link::SerialPortInfo> ports = {}) {
     link::LinkEnvironment env;
     env.clock = &clock;
     env.serial = link::MakePosixSerialProvider(std::move(ports));
     rc = std::make_unique<link::CRavlenRemoteControl>(link::CRavlenRemoteControl::LinkLostNotify{}, env);
-    link::SerialTimeouts fast;
-    fast.readTotalMultiplier = 0;
-    fast.readTotalConstant = 40;
-    rc->SetInitialTimeouts(fast);
-    rc->SetTcpReceiveTimeout(150);
+    rc->SetInitialTimeouts(FastSerialTimeouts());
+    rc->SetTcpReceiveTimeout(kFastTcpReceiveMs);
     rc->SetCloseAfterSendFailure(false);
     rc->SetCloseAfterReceiveFailure(false);
     unit.link = rc.get();
@@ -356,11 +350,10 @@ class ConnectorSimTest : public ::testing::Test {
     rc->SetTcpPort(server.TcpPort());
     return link::ConnectAndWait(*rc, 5000) == link::kConnectOk;
   }
-  int Received(const std::string& request) {
-    std::lock_guard lock(m);
+  int Received(const std::string& request) const {
     int n = 0;
-    for (const auto& line : transcript)
-      if (line.rfind("rx ", 0) == 0 && line.find(request) != std::string::npos) ++n;
+    for (const auto& line : transcript.Received())
+      if (line.find(request) != std::string::npos) ++n;
     return n;
   }
 
@@ -372,8 +365,7 @@ class ConnectorSimTest : public ::testing::Test {
   RecordingView view;
   app::Session session{unit, view};
   Connector connector{session};
-  std::mutex m;
-  std::vector<std::string> transcript;
+  SimTranscript transcript;
 };
 
 TEST_F(ConnectorSimTest, EthernetProbeConnectsAndLearnsTheUnitsAddress) {

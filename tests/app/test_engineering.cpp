@@ -16,6 +16,7 @@
 #include "link/link_errors.h"
 #include "sim_server.h"
 #include "support/fake_link.h"
+#include "support/sim_fixture.h"
 
 using namespace vecta;
 using namespace vecta::test;
@@ -40,13 +41,6 @@ std::string Transcript(const Bytes& request, const Bytes& reply) {
 
 // ---------------------------------------------------------------- the sim
 
-link::SerialTimeouts FastTimeouts() {
-  link::SerialTimeouts t;
-  t.readTotalMultiplier = 0;
-  t.readTotalConstant = 40;
-  return t;
-}
-
 class EngSimLink : public ::testing::Test {
  protected:
   void Serve(sim::SimOptions o, bool tcp = false) {
@@ -54,41 +48,20 @@ class EngSimLink : public ::testing::Test {
     o.pty = !tcp;
     o.tcpAddress = "127.0.0.1";
     o.tcpPort = 0;
-    o.transcript = [this](const std::string& line) {
-      std::lock_guard lock(m);
-      lines.push_back(line);
-    };
-    std::string error;
-    ASSERT_TRUE(sim.Start(o, error)) << error;
-    link::LinkEnvironment env;
-    env.clock = &clock;
-    env.serial = link::MakePosixSerialProvider({{sim.PtyPath(), sim.PtyPath()}});
-    unit = std::make_unique<link::CRavlenRemoteControl>(nullptr, env);
-    unit->SetInitialTimeouts(FastTimeouts());
-    if (tcp) {
-      unit->SetEthernetAddress("127.0.0.1");
-      unit->SetTcpPort(sim.TcpPort());
-      unit->SetTcpReceiveTimeout(150);
-      unit->SetCloseAfterSendFailure(false);
-      unit->SetCloseAfterReceiveFailure(false);
-      ASSERT_EQ(link::ConnectAndWait(*unit, 5000), link::kConnectOk);
-    } else {
+    transcript.Attach(o);
+    ASSERT_TRUE(StartSim(sim, o));
+    unit = MakeSimLink(sim, &clock);
+    if (tcp)
+      ASSERT_EQ(ConnectSimTcp(*unit, sim), link::kConnectOk);
+    else
       ASSERT_EQ(unit->OpenSerialPort(0), 0u);
-    }
   }
-  std::vector<std::string> Received() {
-    std::lock_guard lock(m);
-    std::vector<std::string> rx;
-    for (const auto& l : lines)
-      if (l.rfind("rx ", 0) == 0) rx.push_back(l.substr(3));
-    return rx;
-  }
+  std::vector<std::string> Received() const { return transcript.Received(); }
 
   sim::SimServer sim;
   FakeClock clock;
   std::unique_ptr<link::CRavlenRemoteControl> unit;
-  std::mutex m;
-  std::vector<std::string> lines;
+  SimTranscript transcript;
 };
 
 TEST_F(EngSimLink, DiagnosticGoodReplyGivesBothLinesExactly) {

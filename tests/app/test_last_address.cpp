@@ -14,13 +14,10 @@
 using namespace vecta::app;
 using vecta::test::ReadFile;
 using vecta::test::TempDir;
+using vecta::test::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-void Write(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 TEST(LastAddressFile, RoundTripIsOneLine) {
   TempDir dir;
@@ -48,12 +45,12 @@ TEST(LastAddressFile, BadContentsGiveNoAddress) {
            "", "\n", "192.168.0", "192.168.0.", "192.168.0.256", "192.168..1", "1.2.3.4.5", "a.b.c.d",
         "01.2.3.4", "1.2.3.4x", "1.2.3.4 5.6.7.8", "1234.1.1.1", "-1.2.3.4", " 1 .2.3.4",
         std::string("1.2.3.4\0", 8), std::string(200, '1')}) {
-    Write(path, bad);
+    WriteFile(path, bad);
     EXPECT_EQ(LoadLastAddress(path), std::nullopt) << "'" << bad << "'";
   }
   // Blanks and line ends around the address are tolerated, as an editor
   // may leave them.
-  Write(path, "  10.0.0.1\r\n");
+  WriteFile(path, "  10.0.0.1\r\n");
   EXPECT_EQ(LoadLastAddress(path), "10.0.0.1");
   // A folder in its place, or no path at all: no address.
   EXPECT_EQ(LoadLastAddress(dir.path()), std::nullopt);

@@ -128,7 +128,7 @@ TEST_F(SessionTest, RefusedConfigSwitchIsReported) {
   EXPECT_TRUE(f.clock.slept.empty());  // no wait, no refresh after a failure
 }
 
-TEST_F(SessionTest, KeyChecks) {
+TEST_F(SessionTest, KeyLengthAndHexDigitsAreCheckedPerKeyType) {
   const std::string k32(32, 'a');
   EXPECT_EQ(Session::CheckKey(KeyType::Abs, "0123456", ""), "ABS key must be 8 hex digits");
   EXPECT_EQ(Session::CheckKey(KeyType::Abs, "0123ABcd", ""), std::nullopt);

@@ -39,16 +39,11 @@ void PrintTo(const AppSettings& s, std::ostream* os) {
 }  // namespace vecta::app
 using vecta::test::ReadFile;
 using vecta::test::TempDir;
+using vecta::test::WriteBytes;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good());
-}
 
 Bytes AsBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 

@@ -8,7 +8,9 @@
 #include <sstream>
 
 #include "sim_server.h"
+#include "support/ctl_run.h"
 #include "support/fake_link.h"
+#include "support/sim_fixture.h"
 #include "params/config_file.h"
 #include "vectactl.h"
 
@@ -17,59 +19,31 @@ using namespace vecta::test;
 
 namespace {
 
-struct CtlRun {
-  int status;
-  std::string out, err;
-};
-
 class VectactlTest : public ::testing::Test {
  protected:
   void Serve(const std::string& board = "K610", bool satmod = false,
              std::vector<sim::ParamSeed> seeds = {}) {
-    sim::SimOptions o;
+    sim::SimOptions o = SimOverTcp();
     o.unit.params = std::move(seeds);
-    o.tcpPort = 0;
     o.unit.board = board;
     o.unit.satmod = satmod;
-    o.transcript = [this](const std::string& line) {
-      std::lock_guard lock(m);
-      transcript.push_back(line);
-    };
-    std::string error;
-    ASSERT_TRUE(server.Start(o, error)) << error;
-    tcp = "127.0.0.1:" + std::to_string(server.TcpPort());
+    transcript.Attach(o);
+    ASSERT_TRUE(StartSim(server, o));
   }
   CtlRun Ctl(std::vector<std::string> args) {
-    std::vector<std::string> full = {"--tcp", tcp, "--log", dir.File("ctl.log")};
+    std::vector<std::string> full = {"--tcp", SimTcpTarget(server), "--log", dir.File("ctl.log")};
     full.insert(full.end(), args.begin(), args.end());
-    std::ostringstream out, err;
-    const int status = ctl::Run(full, out, err, &clock);
-    return {status, out.str(), err.str()};
+    return RunCtl(full, &clock);
   }
-  static CtlRun Offline(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int status = ctl::Run(args, out, err);
-    return {status, out.str(), err.str()};
-  }
+  static CtlRun Offline(const std::vector<std::string>& args) { return RunCtl(args); }
   // The writes the unit received since the last call.
-  std::vector<std::string> Writes() {
-    std::lock_guard lock(m);
-    std::vector<std::string> w;
-    for (; seen < transcript.size(); ++seen) {
-      const std::string& line = transcript[seen];
-      if (line.rfind("rx ", 0) == 0 && line.size() > 7 && line[7] == 'w') w.push_back(line.substr(7));
-    }
-    return w;
-  }
-  void ForgetWrites() { Writes(); }
+  std::vector<std::string> Writes() { return transcript.NewWrites(); }
+  void ForgetWrites() { transcript.NewWrites(); }
 
   sim::SimServer server;
   FakeClock clock;  // the unit's protocol waits pass at once
-  std::string tcp;
   TempDir dir;
-  std::mutex m;
-  std::vector<std::string> transcript;
-  std::size_t seen = 0;
+  SimTranscript transcript;
 };
 
 TEST_F(VectactlTest, DumpShowsTheRowsOfTheBoardType) {
@@ -207,23 +181,18 @@ TEST_F(VectactlTest, BadFilesAreRefusedWithTheirMessage) {
 // The reset goes to the unit's own address, learnt or given, like every
 // other command's requests.
 TEST_F(VectactlTest, RestoreDefaultsGoesToTheUnitsAddress) {
-  sim::SimOptions o;
-  o.tcpPort = 0;
+  sim::SimOptions o = SimOverTcp();
   o.unit.address = 7;
-  o.transcript = [this](const std::string& line) {
-    std::lock_guard lock(m);
-    transcript.push_back(line);
-  };
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
-  tcp = "127.0.0.1:" + std::to_string(server.TcpPort());
-  auto resets = [this] {
-    std::lock_guard lock(m);
+  transcript.Attach(o);
+  ASSERT_TRUE(StartSim(server, o));
+  // The addresses of the resets the unit received since the last look.
+  std::size_t seen = 0;
+  auto resets = [&] {
+    const std::vector<std::string> received = transcript.Received();
     std::vector<std::string> r;
-    for (const std::string& line : transcript)
-      if (const auto at = line.find("wgdef;1;"); line.rfind("rx ", 0) == 0 && at != std::string::npos && at >= 7)
-        r.push_back(line.substr(at - 4, 4));
-    transcript.clear();
+    for (; seen < received.size(); ++seen)
+      if (const auto at = received[seen].find("wgdef;1;"); at != std::string::npos && at >= 4)
+        r.push_back(received[seen].substr(at - 4, 4));
     return r;
   };
   CtlRun r = Ctl({"--yes", "restore-defaults"});
@@ -393,9 +362,7 @@ TEST(VectactlFiles, DiffComparesRepeatedMnemonicsRecordByRecord) {
   TempDir dir;
   auto write = [&](const std::string& name, long long second) {
     const ConfigImage image{1, {{"ampr", RecordKind::Number, "", 4}, {"ampr", RecordKind::Number, "", second}}};
-    const auto bytes = BuildConfigFile(image);
-    std::ofstream(dir.File(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          static_cast<std::streamsize>(bytes.size()));
+    WriteBytes(dir.File(name), BuildConfigFile(image));
     return dir.File(name);
   };
   const std::string a = write("a.cfg", 4), b = write("b.cfg", 8), c = write("c.cfg", 4);

@@ -12,7 +12,9 @@
 #include "app/status_monitor.h"
 #include "sim_server.h"
 #include "sim_unit.h"
+#include "support/ctl_run.h"
 #include "support/fake_link.h"
+#include "support/sim_fixture.h"
 #include "vectactl.h"
 #include "watch.h"
 
@@ -49,30 +51,20 @@ const std::string kHeader =
 
 class WatchCli : public ::testing::Test {
  protected:
-  void Serve(sim::SimOptions o) {
-    std::string error;
-    ASSERT_TRUE(server.Start(o, error)) << error;
-  }
+  void Serve(const sim::SimOptions& o) { ASSERT_TRUE(StartSim(server, o)); }
   void ServeTcp(const std::string& board = "K610") {
-    sim::SimOptions o;
-    o.tcpPort = 0;
+    sim::SimOptions o = SimOverTcp();
     o.unit.board = board;
     Serve(o);
   }
-  struct Result {
-    int status;
-    std::string out, err;
-  };
-  Result Ctl(std::vector<std::string> args) {
+  CtlRun Ctl(std::vector<std::string> args) {
     std::vector<std::string> full = {"--log", dir.File("ctl.log")};
     if (server.TcpPort()) {
       full.push_back("--tcp");
-      full.push_back("127.0.0.1:" + std::to_string(server.TcpPort()));
+      full.push_back(SimTcpTarget(server));
     }
     full.insert(full.end(), args.begin(), args.end());
-    std::ostringstream out, err;
-    const int status = ctl::Run(full, out, err, &clock, &utc);
-    return {status, out.str(), err.str()};
+    return RunCtl(full, &clock, &utc);
   }
 
   sim::SimServer server;
@@ -83,7 +75,7 @@ class WatchCli : public ::testing::Test {
 
 TEST_F(WatchCli, ATableWithAHeaderOneLinePerSample) {
   ServeTcp();
-  const Result r = Ctl({"watch", "--count", "3", "--interval", "2000"});
+  const CtlRun r = Ctl({"watch", "--count", "3", "--interval", "2000"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, kHeader +
                        "2026-12-08T22:20:05.000Z  Yes   On    Not active       38     12.1      5.0    14.20\n"
@@ -96,7 +88,7 @@ TEST_F(WatchCli, ATableWithAHeaderOneLinePerSample) {
 
 TEST_F(WatchCli, JsonLinesCarryTheShownValueAndTheNumber) {
   ServeTcp("K240");
-  const Result r = Ctl({"watch", "--count", "2", "--json"});
+  const CtlRun r = Ctl({"watch", "--count", "2", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
@@ -111,12 +103,11 @@ TEST_F(WatchCli, JsonLinesCarryTheShownValueAndTheNumber) {
 }
 
 TEST_F(WatchCli, AModulatorThatAnswersAddsItsTemperature) {
-  sim::SimOptions o;
-  o.tcpPort = 0;
+  sim::SimOptions o = SimOverTcp();
   o.unit.board = "K240";
   o.unit.satmod = true;
   Serve(o);
-  const Result r = Ctl({"watch", "--count", "1"});
+  const CtlRun r = Ctl({"watch", "--count", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u);
@@ -125,15 +116,13 @@ TEST_F(WatchCli, AModulatorThatAnswersAddsItsTemperature) {
 }
 
 TEST_F(WatchCli, ThreeSilentSamplesInARowEndTheWatchWithStatus1) {
-  sim::SimOptions o;
-  o.tcp = false;
-  o.pty = true;
+  sim::SimOptions o = SimOverPty();
   // The board type, then two whole samples of seven rows.
   o.faults.silentAfter = 1 + 2 * 7;
   Serve(o);
   std::vector<std::string> args = {"--serial", server.PtyPath(), "--address", "1", "--read-timeout", "20",
                                    "watch", "--interval", "1000"};
-  const Result r = Ctl(args);
+  const CtlRun r = Ctl(args);
   EXPECT_EQ(r.status, 1);
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 6u) << r.out;

@@ -259,7 +259,7 @@ TEST(Blowfish, BuiltInKeyIsFiftyTwoBytes) {
   EXPECT_EQ(BuiltInLinkKey().size(), 52u);
 }
 
-TEST(LinkErrors, Texts) {
+TEST(LinkErrors, EachCodeHasItsOperatorTextUnknownOnesTheSendError) {
   EXPECT_STREQ(LinkErrorText(kErrNoEtx), LinkErrorText(kErrInvalidReply));
   EXPECT_STREQ(LinkErrorText(kErrInvalidReply), "Invalid response message received from unit");
   EXPECT_STREQ(LinkErrorText(0x80000010), "Error occurred sending message");

@@ -8,12 +8,13 @@
 #include <mutex>
 #include <sstream>
 
-#include "vectactl.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/remote_control.h"
 #include "sim_server.h"
+#include "support/ctl_run.h"
 #include "support/fake_link.h"
+#include "support/sim_fixture.h"
 
 using namespace vecta::link;
 using namespace vecta::test;
@@ -22,16 +23,6 @@ using vecta::sim::SimServer;
 
 namespace {
 
-// Serial time-outs taken down so silence costs milliseconds, not seconds.
-SerialTimeouts FastTimeouts() {
-  SerialTimeouts t;
-  t.readTotalMultiplier = 0;
-  t.readTotalConstant = 40;
-  return t;
-}
-
-constexpr int kFastReceiveMs = 150;
-
 struct SimUnitFixture {
   SimServer sim;
   std::unique_ptr<CRavlenRemoteControl> link;
@@ -39,33 +30,13 @@ struct SimUnitFixture {
   std::atomic<int> linkLost{0};
   TempDir dir;
 
-  bool Start(SimOptions o, std::string& error) {
+  ::testing::AssertionResult Start(SimOptions o) {
     o.tcpPort = 0;
-    return sim.Start(o, error);
+    return StartSim(sim, o);
   }
-
   // A controller whose port list is the simulator's pseudo-terminal.
-  void MakeLink() {
-    LinkEnvironment env;
-    env.clock = &clock;
-    std::vector<std::string> extra;
-    if (!sim.PtyPath().empty()) extra.push_back(sim.PtyPath());
-    env.serial = MakePosixSerialProvider({{sim.PtyPath(), sim.PtyPath()}});
-    link = std::make_unique<CRavlenRemoteControl>([this] { ++linkLost; }, env);
-    link->SetInitialTimeouts(FastTimeouts());
-  }
-
+  void MakeLink() { link = MakeSimLink(sim, &clock, [this] { ++linkLost; }); }
   std::uint32_t OpenPty() { return link->OpenSerialPort(0); }
-
-  int ConnectTcp(std::uint16_t port) {
-    link->SetEthernetAddress("127.0.0.1");
-    link->SetTcpPort(port);
-    link->SetTcpReceiveTimeout(kFastReceiveMs);
-    link->SetCloseAfterSendFailure(false);
-    link->SetCloseAfterReceiveFailure(false);
-    const int result = ConnectAndWait(*link, 5000);
-    return result;
-  }
 };
 
 class OverPty : public ::testing::Test, protected SimUnitFixture {
@@ -73,8 +44,7 @@ class OverPty : public ::testing::Test, protected SimUnitFixture {
   void Serve(SimOptions o = {}) {
     o.tcp = false;
     o.pty = true;
-    std::string error;
-    ASSERT_TRUE(Start(o, error)) << error;
+    ASSERT_TRUE(Start(o));
     MakeLink();
     link->OpenLogFile(dir.File("pty.log"));
     ASSERT_EQ(OpenPty(), 0u);
@@ -87,11 +57,10 @@ class OverTcp : public ::testing::Test, protected SimUnitFixture {
  protected:
   void Serve(SimOptions o = {}) {
     o.tcp = true;
-    std::string error;
-    ASSERT_TRUE(Start(o, error)) << error;
+    ASSERT_TRUE(Start(o));
     MakeLink();
     link->OpenLogFile(dir.File("tcp.log"));
-    ASSERT_EQ(ConnectTcp(sim.TcpPort()), kConnectOk);
+    ASSERT_EQ(ConnectSimTcp(*link, sim), kConnectOk);
   }
   std::uint32_t Send(const std::string& text) { return link->SendCommand(text, reply); }
   LinkReply reply;
@@ -233,14 +202,11 @@ TEST_F(OverPty, HangUpIsAReadErrorNotSilence) {
 TEST_F(OverPty, PortHeldByAnotherProgramDoesNotOpen) {
   Serve();
   FakeClock clock2;
-  LinkEnvironment env;
-  env.clock = &clock2;
-  env.serial = MakePosixSerialProvider({{sim.PtyPath(), sim.PtyPath()}});
-  CRavlenRemoteControl second({}, env);
-  EXPECT_EQ(second.OpenSerialPort(0), kErrOpenPort);
-  EXPECT_FALSE(second.LastOpenError().empty());
+  const auto second = MakeSimLink(sim, &clock2);
+  EXPECT_EQ(second->OpenSerialPort(0), kErrOpenPort);
+  EXPECT_FALSE(second->LastOpenError().empty());
   link->CloseSerialPort();
-  EXPECT_EQ(second.OpenSerialPort(0), 0u);
+  EXPECT_EQ(second->OpenSerialPort(0), 0u);
 }
 
 TEST_F(OverTcp, ProbeThenExchanges) {
@@ -309,10 +275,9 @@ TEST_F(OverTcp, ClosedConnectionEndsWithoutEtxThenWriteFails) {
 TEST_F(OverTcp, DefaultFlagsReconnectAfterTheUnitClosed) {
   SimOptions o;
   o.faults.closeAfter = 1;
-  std::string error;
-  ASSERT_TRUE(Start(o, error)) << error;
+  ASSERT_TRUE(Start(o));
   MakeLink();
-  ASSERT_EQ(ConnectTcp(sim.TcpPort()), kConnectOk);
+  ASSERT_EQ(ConnectSimTcp(*link, sim), kConnectOk);
   link->SetCloseAfterSendFailure(true);
   link->SetCloseAfterReceiveFailure(true);
   ASSERT_EQ(Send("0001rgadd;;"), 0u);
@@ -331,10 +296,7 @@ TEST_F(OverTcp, DefaultFlagsReconnectAfterTheUnitClosed) {
 TEST(TcpConnect, NothingListeningGives255) {
   // Bind a port, then close it, so nothing listens there.
   SimServer sim;
-  SimOptions o;
-  o.tcpPort = 0;
-  std::string error;
-  ASSERT_TRUE(sim.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(sim, SimOverTcp()));
   const std::uint16_t port = sim.TcpPort();
   sim.Stop();
   CRavlenRemoteControl link({}, {});
@@ -347,28 +309,17 @@ TEST(TcpConnect, NothingListeningGives255) {
 
 // ------------------------------------------------------------- vectactl
 
-struct CtlRun {
-  int status;
-  std::string out, err;
-};
-
-CtlRun Ctl(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int status = vecta::ctl::Run(args, out, err);
-  return {status, out.str(), err.str()};
-}
+CtlRun Ctl(const std::vector<std::string>& args) { return RunCtl(args); }
 
 TEST(Vectactl, ProbeAndRawOverBothTransports) {
   SimServer sim;
-  SimOptions o;
-  o.tcpPort = 0;
+  SimOptions o = SimOverTcp();
   o.pty = true;
   o.unit.address = 12;
   o.unit.board = "K240";
-  std::string error;
-  ASSERT_TRUE(sim.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(sim, o));
   TempDir dir;
-  const std::string tcp = "127.0.0.1:" + std::to_string(sim.TcpPort());
+  const std::string tcp = SimTcpTarget(sim);
 
   CtlRun r = Ctl({"--tcp", tcp, "--log", dir.File("a.log"), "probe"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -391,12 +342,9 @@ TEST(Vectactl, ProbeAndRawOverBothTransports) {
 
 TEST(Vectactl, LinkErrorsAndBadUsage) {
   SimServer sim;
-  SimOptions o;
-  o.tcp = false;
-  o.pty = true;
+  SimOptions o = SimOverPty();
   o.faults.badChecksum = true;
-  std::string error;
-  ASSERT_TRUE(sim.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(sim, o));
   TempDir dir;
   CtlRun r = Ctl({"--serial", sim.PtyPath(), "--address", "1", "--log", dir.File("l"), "raw", "rgbty;;"});
   EXPECT_EQ(r.status, 1);

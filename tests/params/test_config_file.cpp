@@ -16,9 +16,8 @@
 #include "link/link_lock.h"
 #include "params/config_file.h"
 #include "params/config_set.h"
-#include "support/fake_link.h"
-#include "support/file_ops_prompter.h"
 #include "params/control_ids.h"
+#include "support/config_fixture.h"
 
 using namespace vecta::params;
 using namespace vecta::test;
@@ -26,89 +25,16 @@ using vecta::link::Bytes;
 
 namespace {
 
-// ---- Helpers that build file bytes by hand, independently of the writer.
+using namespace vecta::test::config_bytes;
 
-void U32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void Str(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
-void TextRec(Bytes& b, const std::string& m, const std::string& text) {
-  Str(b, m);
-  b.push_back(0);
-  U32(b, static_cast<std::uint32_t>(text.size()));
-  Str(b, text);
-}
-void NumRec(Bytes& b, const std::string& m, std::uint32_t n, std::uint8_t kind = 1) {
-  Str(b, m);
-  b.push_back(kind);
-  U32(b, n);
-}
-// Appends the checksum of everything so far.
-Bytes Seal(Bytes b) {
-  U32(b, ConfigChecksum(b));
-  return b;
-}
-Bytes Head(std::uint32_t count = 1, std::uint32_t number = 1, const std::string& marker = "TXS") {
-  Bytes b;
-  U32(b, count);
-  Str(b, marker);
-  U32(b, number);
-  return b;
-}
-void Tail(Bytes& b) { Str(b, "----///"); }
-
-void WriteBytes(const std::string& path, const Bytes& b) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-Bytes FileBytes(const std::string& path) { return ToBytes(ReadFile(path)); }
-
-using RecordingPrompter = FileOpsPrompter;
-
-class ConfigFileTest : public ::testing::Test {
+class ConfigFileTest : public ConfigExchangeTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(f.link->OpenSerialPort(0), 0u);
-    unit.link = f.link.get();
-    unit.clock = &f.clock;
-    unit.prompter = &prompter;
-    unit.tables = &tables;
-  }
-  // One good reply per coming exchange, with these values.
-  void Answer(const std::vector<std::string>& values) {
-    for (const auto& v : values) f.line().Reply(ReplyFrame(1, '1', v));
-  }
-  void AnswerOk(int n) { Answer(std::vector<std::string>(static_cast<std::size_t>(n), "")); }
-  // The request texts the unit received, without STX, checksum and ETX.
-  std::vector<std::string> Requests() {
-    std::vector<std::string> out;
-    for (const auto& w : f.line().writes) out.emplace_back(w.begin() + 1, w.end() - 2);
-    return out;
-  }
-  void ExpectOnlyError(const std::string& text) {
-    ASSERT_EQ(prompter.messages.size(), 1u) << text;
-    EXPECT_EQ(prompter.messages[0].title, "Error");
-    EXPECT_EQ(prompter.messages[0].text, text);
-    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::Exclamation);
-  }
-  ParamRow& Row(const char* m, int control = 0) {
-    ParamRow* r = tables.main.Find(m, control);
-    EXPECT_NE(r, nullptr) << m;
-    return *r;
-  }
-
-  FakeLink f;
-  RecordingPrompter prompter;
-  ParamTables tables;
-  UnitContext unit;
-  TempDir dir;
-  int refreshes = 0;
   std::function<void()> refresh = [this] { ++refreshes; };
 };
 
 // ---- Checksum
 
-TEST(ConfigChecksum, KnownVectors) {
+TEST(ConfigChecksum, MatchesChecksumsWorkedOutApart) {
   const Bytes abc = ToBytes("abc");
   EXPECT_EQ(ConfigChecksum(abc), 0xBC7DDB53u);
   EXPECT_EQ(ConfigChecksum({}), 0xFFFFFFFFu);
@@ -476,7 +402,7 @@ TEST(ConfigParser, WhatFollowsTheStreamEndIsNotRead) {
   EXPECT_EQ(p.data.images[0].records.size(), 1u);
 }
 
-TEST(ConfigParser, ErrorTexts) {
+TEST(ConfigParser, EachParseErrorHasItsMessage) {
   EXPECT_EQ(ConfigErrorText(ConfigError::None), "");
   EXPECT_EQ(ConfigErrorText(ConfigError::Truncated), "Config file is truncated");
   EXPECT_EQ(ConfigErrorText(ConfigError::TooLarge), "Config file is too large");

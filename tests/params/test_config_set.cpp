@@ -13,8 +13,7 @@
 #include "link/link_lock.h"
 #include "params/config_file.h"
 #include "params/config_set.h"
-#include "support/fake_link.h"
-#include "support/file_ops_prompter.h"
+#include "support/config_fixture.h"
 
 using namespace vecta::params;
 using namespace vecta::test;
@@ -22,30 +21,7 @@ using vecta::link::Bytes;
 
 namespace {
 
-void U32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void Str(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
-void TextRec(Bytes& b, const std::string& m, const std::string& text) {
-  Str(b, m);
-  b.push_back(0);
-  U32(b, static_cast<std::uint32_t>(text.size()));
-  Str(b, text);
-}
-void NumRec(Bytes& b, const std::string& m, std::uint32_t n) {
-  Str(b, m);
-  b.push_back(1);
-  U32(b, n);
-}
-Bytes Seal(Bytes b) {
-  U32(b, ConfigChecksum(b));
-  return b;
-}
-void WriteBytes(const std::string& path, const Bytes& b) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-Bytes FileBytes(const std::string& path) { return ToBytes(ReadFile(path)); }
+using namespace vecta::test::config_bytes;
 
 // A set of n configurations: configuration i holds owid (i % 6) and the name
 // "Config i", as the unit's values after a refresh of configuration i.
@@ -64,8 +40,6 @@ Bytes SetByHand(std::uint32_t n, std::uint32_t count) {
 }
 Bytes SetByHand(std::uint32_t n) { return SetByHand(n, n); }
 
-using RecordingPrompter = FileOpsPrompter;
-
 std::vector<std::string> ProgressRun(const std::string& text, int n) {
   std::vector<std::string> v = {"begin Please wait|" + text + "|" + std::to_string(n + 1)};
   for (int i = 1; i <= n + 1; ++i) v.push_back("set " + std::to_string(i));
@@ -76,29 +50,8 @@ std::vector<std::string> ProgressRun(const std::string& text, int n) {
 const std::string kSaveText = "Please wait while configs are read and saved...";
 const std::string kLoadText = "Please wait while configs are read and sent...";
 
-class ConfigSetTest : public ::testing::Test {
+class ConfigSetTest : public ConfigExchangeTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(f.link->OpenSerialPort(0), 0u);
-    unit.link = f.link.get();
-    unit.clock = &f.clock;
-    unit.prompter = &prompter;
-    unit.tables = &tables;
-  }
-  void Answer(const std::vector<std::string>& values) {
-    for (const auto& v : values) f.line().Reply(ReplyFrame(1, '1', v));
-  }
-  void AnswerOk(int n) { Answer(std::vector<std::string>(static_cast<std::size_t>(n), "")); }
-  void AnswerBroken() {
-    Bytes bad = ReplyFrame(1, '1', "");
-    bad[bad.size() - 2] ^= 0x01;  // checksum broken: a link error, no retry
-    f.line().Reply(bad);
-  }
-  std::vector<std::string> Requests() {
-    std::vector<std::string> out;
-    for (const auto& w : f.line().writes) out.emplace_back(w.begin() + 1, w.end() - 2);
-    return out;
-  }
   void UseFirmware(const char* version) { unit.firmware.Parse(version); }
   // The full refresh as the unit would answer it: the configuration last
   // switched to with glod becomes the stored values.
@@ -112,30 +65,12 @@ class ConfigSetTest : public ::testing::Test {
       tables.main.Find("gnam")->Set("Config " + std::to_string(config));
     };
   }
-  void ExpectOnlyError(const std::string& text) {
-    ASSERT_EQ(prompter.messages.size(), 1u) << text;
-    EXPECT_EQ(prompter.messages[0].title, "Error");
-    EXPECT_EQ(prompter.messages[0].text, text);
-    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::Exclamation);
-  }
-  void ExpectOnlyAlert(const std::string& text) {
-    ASSERT_EQ(prompter.messages.size(), 1u) << text;
-    EXPECT_EQ(prompter.messages[0].title, "Alert");
-    EXPECT_EQ(prompter.messages[0].text, text);
-    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::Information);
-  }
   int DirEntries() {
     int n = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++n;
     return n;
   }
 
-  FakeLink f;
-  RecordingPrompter prompter;
-  ParamTables tables;
-  UnitContext unit;
-  TempDir dir;
-  int refreshes = 0;
   std::function<void()> countRefresh = [this] { ++refreshes; };
 };
 

@@ -22,7 +22,7 @@ const RowDescriptor& Row(std::string_view mnemonic, int control = 0) {
   return MainTableRows()[0];
 }
 
-TEST(Tables, ShapeAndOrder) {
+TEST(Tables, RowCountsOrderAndEveryRowWellFormed) {
   const auto main = MainTableRows();
   ASSERT_EQ(main.size(), 91u);
   ASSERT_EQ(SatmodTableRows().size(), 17u);
@@ -308,7 +308,7 @@ TEST(Conversion, StoreReplyByKind) {
   EXPECT_EQ(FormCheckValue(false), "0");
 }
 
-TEST(Conversion, Addresses) {
+TEST(Conversion, IpAddressesParseFormatAndComeFromReplies) {
   EXPECT_EQ(ParseAddress("192.168.1.20"), 0xC0A80114u);
   EXPECT_EQ(ParseAddress("10.0.0"), 0u);
   EXPECT_EQ(FormatAddress(0xC0A80114u), "192.168.1.20");

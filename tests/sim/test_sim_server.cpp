@@ -25,6 +25,7 @@
 #include "link/frame.h"
 #include "link/link_cipher.h"
 #include "sim_server.h"
+#include "support/sim_fixture.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -32,6 +33,10 @@ namespace {
 using vecta::link::Bytes;
 using vecta::sim::SimOptions;
 using vecta::sim::SimServer;
+using vecta::test::SimOverPty;
+using vecta::test::SimOverTcp;
+using vecta::test::SimTranscript;
+using vecta::test::StartSim;
 using Clock = std::chrono::steady_clock;
 
 long long MsSince(Clock::time_point t) {
@@ -155,40 +160,11 @@ class PtyClient {
   int fd_ = -1;
 };
 
-SimOptions TcpOnly() {
-  SimOptions o;
-  o.tcpPort = 0;
-  return o;
-}
-
-SimOptions PtyOnly() {
-  SimOptions o;
-  o.tcp = false;
-  o.pty = true;
-  return o;
-}
-
-struct TranscriptLog {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  void Attach(SimOptions& o) {
-    o.transcript = [this](const std::string& line) {
-      std::lock_guard lock(mutex);
-      lines.push_back(line);
-    };
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard lock(mutex);
-    return lines;
-  }
-};
-
 // ---- TCP ----
 
 TEST(SimServerTcp, AnswersInOneEnvelopeByteExact) {
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(TcpOnly(), error)) << error;
+  ASSERT_TRUE(StartSim(server, SimOverTcp()));
   ASSERT_NE(server.TcpPort(), 0);
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
@@ -203,8 +179,7 @@ TEST(SimServerTcp, AnswersInOneEnvelopeByteExact) {
 
 TEST(SimServerTcp, ServesManyRequestsOnOneConnectionAndPipelined) {
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(TcpOnly(), error)) << error;
+  ASSERT_TRUE(StartSim(server, SimOverTcp()));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   for (int i = 0; i < 5; ++i) {
@@ -232,8 +207,7 @@ TEST(SimServerTcp, ServesManyRequestsOnOneConnectionAndPipelined) {
 
 TEST(SimServerTcp, LongReplyFitsOneReceive) {
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(TcpOnly(), error)) << error;
+  ASSERT_TRUE(StartSim(server, SimOverTcp()));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgrea;;"))));
@@ -247,8 +221,7 @@ TEST(SimServerTcp, LongReplyFitsOneReceive) {
 
 TEST(SimServerTcp, SilenceForOtherUnitsAndBrokenEnvelopes) {
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(TcpOnly(), error)) << error;
+  ASSERT_TRUE(StartSim(server, SimOverTcp()));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   ASSERT_TRUE(client.Send(Seal(Request("0002rgbty;;"))));
@@ -265,8 +238,7 @@ TEST(SimServerTcp, SilenceForOtherUnitsAndBrokenEnvelopes) {
 
 TEST(SimServerTcp, ClientsInTurnAndSideBySide) {
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(TcpOnly(), error)) << error;
+  ASSERT_TRUE(StartSim(server, SimOverTcp()));
   {
     TcpClient first;
     ASSERT_TRUE(first.Connect(server.TcpPort()));
@@ -284,11 +256,10 @@ TEST(SimServerTcp, ClientsInTurnAndSideBySide) {
 }
 
 TEST(SimServerTcp, CloseAfterClosesOnTheNextRequestPerConnection) {
-  SimOptions o = TcpOnly();
+  SimOptions o = SimOverTcp();
   o.faults.closeAfter = 2;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   for (int round = 0; round < 2; ++round) {
     TcpClient client;
     ASSERT_TRUE(client.Connect(server.TcpPort()));
@@ -305,12 +276,11 @@ TEST(SimServerTcp, CloseAfterClosesOnTheNextRequestPerConnection) {
 }
 
 TEST(SimServerTcp, SplitReplyArrivesInTwoParts) {
-  SimOptions o = TcpOnly();
+  SimOptions o = SimOverTcp();
   o.faults.splitReply = true;
   o.faults.splitPauseMs = 40;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
@@ -325,11 +295,10 @@ TEST(SimServerTcp, SplitReplyArrivesInTwoParts) {
 }
 
 TEST(SimServerTcp, DelayHoldsTheReplyBack) {
-  SimOptions o = TcpOnly();
+  SimOptions o = SimOverTcp();
   o.faults.delayMs = 60;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   const auto t = Clock::now();
@@ -340,12 +309,11 @@ TEST(SimServerTcp, DelayHoldsTheReplyBack) {
 }
 
 TEST(SimServerTcp, ReplyFaultsTravelInsideTheEnvelope) {
-  SimOptions o = TcpOnly();
+  SimOptions o = SimOverTcp();
   o.faults.noEtx = true;
   o.faults.garbage = 3;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
@@ -356,11 +324,10 @@ TEST(SimServerTcp, ReplyFaultsTravelInsideTheEnvelope) {
 }
 
 TEST(SimServerTcp, StopReturnsPromptlyMidDelayWithClientConnected) {
-  SimOptions o = TcpOnly();
+  SimOptions o = SimOverTcp();
   o.faults.delayMs = 10000;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
@@ -374,19 +341,19 @@ TEST(SimServerTcp, StopReturnsPromptlyMidDelayWithClientConnected) {
   EXPECT_TRUE(client.Closed());
 }
 
-TEST(SimServerTcp, StartFailures) {
+TEST(SimServerTcp, StartFailsOnATakenPortABadAddressNoTransportOrWhileRunning) {
   SimServer first;
+  ASSERT_TRUE(StartSim(first, SimOverTcp()));
   std::string error;
-  ASSERT_TRUE(first.Start(TcpOnly(), error)) << error;
 
-  SimOptions taken = TcpOnly();
+  SimOptions taken = SimOverTcp();
   taken.tcpPort = first.TcpPort();
   SimServer second;
   EXPECT_FALSE(second.Start(taken, error));
   EXPECT_NE(error.find("bind"), std::string::npos) << error;
   EXPECT_FALSE(second.Running());
 
-  SimOptions badAddress = TcpOnly();
+  SimOptions badAddress = SimOverTcp();
   badAddress.tcpAddress = "localhost";
   EXPECT_FALSE(second.Start(badAddress, error));
 
@@ -394,19 +361,18 @@ TEST(SimServerTcp, StartFailures) {
   none.tcp = false;
   EXPECT_FALSE(second.Start(none, error));
 
-  EXPECT_FALSE(first.Start(TcpOnly(), error));  // already running
+  EXPECT_FALSE(first.Start(SimOverTcp(), error));  // already running
   first.Stop();
   first.Stop();
-  EXPECT_TRUE(first.Start(TcpOnly(), error)) << error;  // and again after a stop
+  EXPECT_TRUE(first.Start(SimOverTcp(), error)) << error;  // and again after a stop
 }
 
 TEST(SimServerTcp, TranscriptListsRequestsAndReplies) {
-  SimOptions o = TcpOnly();
-  TranscriptLog log;
+  SimOptions o = SimOverTcp();
+  SimTranscript log;
   log.Attach(o);
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   TcpClient client;
   ASSERT_TRUE(client.Connect(server.TcpPort()));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
@@ -423,8 +389,7 @@ TEST(SimServerTcp, TranscriptListsRequestsAndReplies) {
 
 TEST(SimServerPty, AnswersOnTheSlaveByteExact) {
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(PtyOnly(), error)) << error;
+  ASSERT_TRUE(StartSim(server, SimOverPty()));
   EXPECT_EQ(server.TcpPort(), 0);
   ASSERT_EQ(server.PtyPath().rfind("/dev/pts/", 0), 0u) << server.PtyPath();
   PtyClient client;
@@ -443,11 +408,10 @@ TEST(SimServerPty, AnswersOnTheSlaveByteExact) {
 }
 
 TEST(SimServerPty, SurvivesNoiseAndAbandonedFrames) {
-  SimOptions o = PtyOnly();
+  SimOptions o = SimOverPty();
   o.serialStaleMs = 30;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   PtyClient client;
   ASSERT_TRUE(client.Open(server.PtyPath()));
 
@@ -478,8 +442,7 @@ TEST(SimServerPty, SurvivesNoiseAndAbandonedFrames) {
 
 TEST(SimServerPty, ClientMayCloseAndReopen) {
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(PtyOnly(), error)) << error;
+  ASSERT_TRUE(StartSim(server, SimOverPty()));
   for (int i = 0; i < 3; ++i) {
     PtyClient client;
     ASSERT_TRUE(client.Open(server.PtyPath())) << i;
@@ -492,12 +455,11 @@ TEST(SimServerPty, SymlinkLivesAsLongAsTheServer) {
   char dir[] = "/tmp/vecta-sim-test-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string link = std::string(dir) + "/unit";
-  SimOptions o = PtyOnly();
+  SimOptions o = SimOverPty();
   o.ptyLink = link;
   {
     SimServer server;
-    std::string error;
-    ASSERT_TRUE(server.Start(o, error)) << error;
+    ASSERT_TRUE(StartSim(server, o));
     char target[256] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(server.PtyPath(), target);
@@ -521,11 +483,10 @@ TEST(SimServerPty, SymlinkLivesAsLongAsTheServer) {
 }
 
 TEST(SimServerPty, PacedRepliesKeepTheLineRate) {
-  SimOptions o = PtyOnly();
+  SimOptions o = SimOverPty();
   o.faults.paceBaud = 2400;  // 4.17 ms a byte
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   PtyClient client;
   ASSERT_TRUE(client.Open(server.PtyPath()));
   const Bytes request = Request("0001rgbty;;");  // 14 bytes: 58 ms on the line
@@ -548,13 +509,12 @@ TEST(SimServerPty, PacedRepliesKeepTheLineRate) {
 }
 
 TEST(SimServerPty, SplitAndDelayOnTheLine) {
-  SimOptions o = PtyOnly();
+  SimOptions o = SimOverPty();
   o.faults.splitReply = true;
   o.faults.splitPauseMs = 40;
   o.faults.delayMs = 20;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   PtyClient client;
   ASSERT_TRUE(client.Open(server.PtyPath()));
   std::vector<Clock::time_point> arrivals;
@@ -569,13 +529,12 @@ TEST(SimServerPty, SplitAndDelayOnTheLine) {
 }
 
 TEST(SimServerPty, PacedSplitKeepsItsPause) {
-  SimOptions o = PtyOnly();
+  SimOptions o = SimOverPty();
   o.faults.paceBaud = 9600;
   o.faults.splitReply = true;
   o.faults.splitPauseMs = 30;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   PtyClient client;
   ASSERT_TRUE(client.Open(server.PtyPath()));
   std::vector<Clock::time_point> arrivals;
@@ -604,8 +563,7 @@ TEST(SimServerSerialDevice, ServesADeviceOpenedByPath) {
   o.serialDevice = name;
   o.serialBaud = 19200;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   const Bytes request = Request("0001rgbty;;");
   ASSERT_EQ(write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
   Bytes got;
@@ -622,6 +580,7 @@ TEST(SimServerSerialDevice, ServesADeviceOpenedByPath) {
   close(master);
 
   o.serialBaud = 12345;
+  std::string error;
   EXPECT_FALSE(server.Start(o, error));
   EXPECT_NE(error.find("baud"), std::string::npos) << error;
   o.serialBaud = 9600;
@@ -630,11 +589,10 @@ TEST(SimServerSerialDevice, ServesADeviceOpenedByPath) {
 }
 
 TEST(SimServerBoth, TcpAndPtyShareOneUnit) {
-  SimOptions o = TcpOnly();
+  SimOptions o = SimOverTcp();
   o.pty = true;
   SimServer server;
-  std::string error;
-  ASSERT_TRUE(server.Start(o, error)) << error;
+  ASSERT_TRUE(StartSim(server, o));
   TcpClient tcp;
   ASSERT_TRUE(tcp.Connect(server.TcpPort()));
   ASSERT_TRUE(tcp.Send(Seal(Request("0001wgadd;0005;"))));
@@ -654,9 +612,7 @@ TEST(SimProgram, ServesBothTransportsAndExitsCleanlyOnSigterm) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string link = std::string(dir) + "/unit";
   vecta::test::SimProcess sim;
-  std::string error;
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.1:0", "--pty", link, "--transcript", "--board", "K240"}, &error))
-      << error;
+  ASSERT_TRUE(StartSim(sim, {"--tcp", "127.0.0.1:0", "--pty", link, "--transcript", "--board", "K240"}));
   ASSERT_EQ(sim.StartLines().size(), 3u);
   EXPECT_EQ(sim.StartLines()[0], "vecta-sim: tcp 127.0.0.1:" + std::to_string(sim.TcpPort()));
   EXPECT_EQ(sim.StartLines()[1], "vecta-sim: pty " + sim.PtyPath());
@@ -690,8 +646,7 @@ TEST(SimProgram, StateFileCarriesTheUnitAcrossRestarts) {
   const std::string state = std::string(dir) + "/unit.state";
   {
     vecta::test::SimProcess sim;
-    std::string error;
-    ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.1:0", "--state", state}, &error)) << error;
+    ASSERT_TRUE(StartSim(sim, {"--tcp", "127.0.0.1:0", "--state", state}));
     TcpClient tcp;
     ASSERT_TRUE(tcp.Connect(sim.TcpPort()));
     for (const char* request : {"0001wglod;2;", "0001wgnam;Truck 2;", "0001wgadd;0009;"}) {
@@ -701,8 +656,7 @@ TEST(SimProgram, StateFileCarriesTheUnitAcrossRestarts) {
     EXPECT_EQ(sim.Terminate(), 0);
   }
   vecta::test::SimProcess again;
-  std::string error;
-  ASSERT_TRUE(again.Start({"--tcp", "127.0.0.1:0", "--state", state}, &error)) << error;
+  ASSERT_TRUE(StartSim(again, {"--tcp", "127.0.0.1:0", "--state", state}));
   TcpClient tcp;
   ASSERT_TRUE(tcp.Connect(again.TcpPort()));
   ASSERT_TRUE(tcp.Send(Seal(Request("0009rgnam;;"))));
@@ -716,6 +670,7 @@ TEST(SimProgram, StateFileCarriesTheUnitAcrossRestarts) {
   std::fputs("something else\n", f);
   std::fclose(f);
   vecta::test::SimProcess refused;
+  std::string error;
   EXPECT_FALSE(refused.Start({"--tcp", "127.0.0.1:0", "--state", state}, &error));
   char text[32] = {};
   f = std::fopen(state.c_str(), "r");

@@ -402,7 +402,7 @@ TEST(SimUnitFaults, GarbageGoesBeforeStxAndNeverLooksLikeFraming) {
   EXPECT_TRUE(std::none_of(b.begin(), b.begin() + 300, [](std::uint8_t c) { return c == 0x02 || c == 0x03; }));
 }
 
-TEST(SimUnitFaults, FaultsCombine) {
+TEST(SimUnitFaults, AllReplyFaultsTogetherMarkOneReply) {
   SimUnit unit({}, Faults([](FaultOptions& f) {
     f.badStatus = true;
     f.badChecksum = true;

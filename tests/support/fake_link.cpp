@@ -268,21 +268,4 @@ Bytes ReplyFrame(int address, char status, const std::string& value) {
   return f;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "vecta-test-XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) std::abort();
-  path_ = tmpl;
-}
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 }  // namespace vecta::test

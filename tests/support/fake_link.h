@@ -20,6 +20,7 @@
 #include "link/serial_port.h"
 #include "link/tcp_socket.h"
 #include "link/trace.h"
+#include "support/files.h"
 
 namespace vecta::test {
 
@@ -159,17 +160,5 @@ Bytes ReplyFrame(int address, char status, const std::string& value);
 Bytes ToBytes(const std::string& s);
 // Each byte as the log and the console write it: "%2x ".
 std::string HexDump(const Bytes& bytes);
-std::string ReadFile(const std::string& path);
-// A fresh temporary directory, removed with the object.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace vecta::test
