@@ -125,7 +125,7 @@ void BM_SaveConfigSet16(benchmark::State& state) {
   u.session->FullRefresh();
   const std::string path = "/tmp/vecta-bench-set.cfg";
   for (auto _ : state) {
-    if (!params::SaveConfigSetFile(u.context, path, [&] { u.session->FullRefresh(true); }))
+    if (!params::SaveConfigSetFile(u.context, path, [&] { u.session->FullRefreshWithinOperation(); }))
       return state.SkipWithError("save failed");
   }
 }

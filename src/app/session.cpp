@@ -158,7 +158,7 @@ void Session::ApplyChangedWindows(const ChangedWindows& windows) {
   }
   if (!RequireConnection()) return;
   BusyScope busy(view_, true);
-  PollScope poll(false);
+  link::OperationLock operation;
   if (windows.satmod) {
     link::Trace("CSatmodDialog::Apply\r\n");
     if (params::Apply(unit_, unit_.tables->satmod, *windows.satmod) != 0)
@@ -175,7 +175,7 @@ void Session::ApplyChangedWindows(const ChangedWindows& windows) {
       if (*it && params::Apply(unit_, unit_.tables->main, **it) != 0) written = true;
   }
   if (windows.mainPage && params::Apply(unit_, unit_.tables->main, view_.MainPage()) != 0) written = true;
-  if (written) FullRefresh(/*pollLockHeld=*/true, /*refreshAdvanced=*/true, /*enterBusy=*/true);
+  if (written) FullRefresh({.operationLockHeld = true});
 }
 
 void Session::RefreshRequest() {

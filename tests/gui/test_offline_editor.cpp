@@ -160,8 +160,10 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   ASSERT_TRUE(ed->close());
 
   rig.Prompter().files.push_back(file);
+  rig.Prompter().reviewAnswers.push_back(true);  // the review before the load: Load
   w.OnPageButton(gui::ids::kLoadConfigFile);
   ASSERT_TRUE(rig.Idle());
+  ASSERT_EQ(rig.Prompter().reviews.size(), 1u);
   EXPECT_EQ(rig.Direct("rzscr;;"), "6");
   EXPECT_EQ(rig.Direct("rowid;;"), "3");
   EXPECT_EQ(rig.Direct("rgnam;;"), "Offline");

@@ -74,7 +74,7 @@ struct ScriptedUnit {
 };
 
 MemoryHost FullPage(const ParamTable& table) {
-  MemoryHost host = MemoryHost::ForTable(MainTableSpec());
+  MemoryHost host = MemoryHost::ForTable(MainTableRows());
   InitPage(host, table);
   return host;
 }
@@ -235,7 +235,7 @@ TEST(ControlChanges, WithNothingReadAControlCountsOnceItHoldsSomething) {
 TEST(ControlChanges, TheSatelliteModulatorTableCountsItsOwnControls) {
   ScriptedUnit u("K240");
   u.values = {{"smod", "2"}, {"scar", "1100"}, {"sdel", "1"}};
-  MemoryHost page = MemoryHost::ForTable(SatmodTableSpec());
+  MemoryHost page = MemoryHost::ForTable(SatmodTableRows());
   InitPage(page, u.tables.satmod);
   Refresh(u.ctx, u.tables.satmod, page);
   ASSERT_EQ(page.SelectedText(1251), "16QAM");
