@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "app/engineering_ids.h"
 #include "app/format_text.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
@@ -272,14 +273,20 @@ void IqWriteFrequency(link::CRavlenRemoteControl& link, int address, std::string
 
 namespace {
 constexpr PowerCalItem kFourPoint[] = {
-    {"cflo", 1032, false}, {"cfl1", 1033, false}, {"cfl2", 1034, false}, {"cfhi", 1035, false},
-    {"cpl1", 1036, true},  {"cpl2", 1037, true},  {"cpl3", 1038, true},  {"cpl4", 1039, true},
+    {"cflo", eng::kMinimumFreq, false},       {"cfl1", eng::kIntermediateFreq1, false},
+    {"cfl2", eng::kIntermediateFreq2, false}, {"cfhi", eng::kMaximumFreq, false},
+    {"cpl1", eng::kMinimumFreqLevel, true},   {"cpl2", eng::kIntermediateFreq1Level, true},
+    {"cpl3", eng::kIntermediateFreq2Level, true}, {"cpl4", eng::kMaximumFreqLevel, true},
 };
 constexpr PowerCalItem kEightPoint[] = {
-    {"cflo", 1032, false}, {"cfl1", 1033, false}, {"cfl2", 1034, false}, {"cfl3", 1125, false},
-    {"cfl4", 1126, false}, {"cfl5", 1127, false}, {"cfl6", 1128, false}, {"cfhi", 1035, false},
-    {"cpl1", 1036, true},  {"cpl2", 1037, true},  {"cpl3", 1038, true},  {"cpl5", 1129, true},
-    {"cpl6", 1130, true},  {"cpl7", 1131, true},  {"cpl8", 1132, true},  {"cpl4", 1039, true},
+    {"cflo", eng::kMinimumFreq, false},           {"cfl1", eng::kIntermediateFreq1, false},
+    {"cfl2", eng::kIntermediateFreq2, false},     {"cfl3", eng::kIntermediateFreq3, false},
+    {"cfl4", eng::kIntermediateFreq4, false},     {"cfl5", eng::kIntermediateFreq5, false},
+    {"cfl6", eng::kIntermediateFreq6, false},     {"cfhi", eng::kMaximumFreq, false},
+    {"cpl1", eng::kMinimumFreqLevel, true},       {"cpl2", eng::kIntermediateFreq1Level, true},
+    {"cpl3", eng::kIntermediateFreq2Level, true}, {"cpl5", eng::kIntermediateFreq3Level, true},
+    {"cpl6", eng::kIntermediateFreq4Level, true}, {"cpl7", eng::kIntermediateFreq5Level, true},
+    {"cpl8", eng::kIntermediateFreq6Level, true}, {"cpl4", eng::kMaximumFreqLevel, true},
 };
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/engineering.h"
+#include "app/engineering_ids.h"
 #include "app/settings.h"
 #include "gui/qt_control_host.h"
 #include "link/remote_control.h"
@@ -37,36 +38,8 @@ namespace vecta::gui {
 
 class OperationRunner;
 
-// Control ids of the window and its pages. Ids repeat between pages (each
-// page has its own host).
-namespace eng {
-inline constexpr int kTabs = 1013;
-// Diagnostic
-inline constexpr int kSendAddress = 1014;
-inline constexpr int kCommand = 1015;
-inline constexpr int kSend = 1016;
-inline constexpr int kReplyBox = 1017;
-// Power calibration
-inline constexpr int kPowerCalApply = 1003;
-// IQ trim
-inline constexpr int kFrequency = 1300;
-inline constexpr int kFrequencyApply = 1043;
-inline constexpr int kIMinus = 1048, kISlider = 1046, kIPlus = 1050, kIEdit = 1052, kIApply = 1054;
-inline constexpr int kQMinus = 1049, kQSlider = 1047, kQPlus = 1051, kQEdit = 1053, kQApply = 1055;
-inline constexpr int kNormalOperation = 1003;  // three-point page
-inline constexpr int kSinglePoint = 1004;
-inline constexpr int kLowerPoint = 1005;
-inline constexpr int kMidPoint = 1030;
-inline constexpr int kUpperPoint = 1040;
-inline constexpr int kPointList = 1200;        // eleven-point page
-inline constexpr int kSelectPoint = 1003;
-// Advanced options
-inline constexpr int kAdvancedTabs = 1000;
-inline constexpr int kAdvancedApply = 1003;
-inline constexpr int kUnitAddress = 1300;      // General
-inline constexpr int kBaudRate = 1200;         // Serial control
-inline constexpr int kFirstTimeout = 1300;     // 1300..1304
-}  // namespace eng
+// Control ids of the window and its pages (Qt-free, shared with the core).
+namespace eng = app::eng;
 
 class EngineeringWindow : public QWidget {
   Q_OBJECT
