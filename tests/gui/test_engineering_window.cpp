@@ -29,6 +29,7 @@ using namespace vecta;
 using namespace vecta::test;
 using gui::EngineeringWindow;
 using Page = gui::EngineeringWindow::Page;
+namespace eng = gui::eng;
 
 namespace {
 
@@ -127,14 +128,18 @@ TEST_F(EngWindow, K240HasEightPowerPointsAndElevenTrimPoints) {
   Open("K240");
   EXPECT_TRUE(window->EightPointPowerCal());
   EXPECT_TRUE(window->ElevenPointTrim());
-  for (int id : {1032, 1033, 1034, 1035, 1036, 1037, 1038, 1039, 1125, 1126, 1127, 1128, 1129, 1130, 1131, 1132})
+  for (int id : {eng::kMinimumFreq, eng::kIntermediateFreq1, eng::kIntermediateFreq2, eng::kMaximumFreq,
+                 eng::kMinimumFreqLevel, eng::kIntermediateFreq1Level, eng::kIntermediateFreq2Level,
+                 eng::kMaximumFreqLevel, eng::kIntermediateFreq3, eng::kIntermediateFreq4, eng::kIntermediateFreq5,
+                 eng::kIntermediateFreq6, eng::kIntermediateFreq3Level, eng::kIntermediateFreq4Level,
+                 eng::kIntermediateFreq5Level, eng::kIntermediateFreq6Level})
     EXPECT_TRUE(H(Page::PowerCalibration).HasControl(id)) << id;
-  EXPECT_EQ(H(Page::IqTrim).EntryCount(1200), 12);
-  EXPECT_EQ(H(Page::IqTrim).EntryText(1200, 0), "Normal operation");
-  EXPECT_EQ(H(Page::IqTrim).EntryText(1200, 11), "11");
-  EXPECT_EQ(H(Page::IqTrim).Selected(1200), -1);
-  EXPECT_EQ(H(Page::IqTrim).Text(1003), "Select point");
-  EXPECT_FALSE(H(Page::IqTrim).HasControl(1004));
+  EXPECT_EQ(H(Page::IqTrim).EntryCount(eng::kPointList), 12);
+  EXPECT_EQ(H(Page::IqTrim).EntryText(eng::kPointList, 0), "Normal operation");
+  EXPECT_EQ(H(Page::IqTrim).EntryText(eng::kPointList, 11), "11");
+  EXPECT_EQ(H(Page::IqTrim).Selected(eng::kPointList), -1);
+  EXPECT_EQ(H(Page::IqTrim).Text(eng::kSelectPoint), "Select point");
+  EXPECT_FALSE(H(Page::IqTrim).HasControl(eng::kSinglePoint));
   EXPECT_TRUE(Labels(window->PageWidget(Page::PowerCalibration)).contains("Intermediate freq 6"));
 
   // Opening read the whole table in list order, then the trims and frequency.
@@ -148,29 +153,29 @@ TEST_F(EngWindow, K240HasEightPowerPointsAndElevenTrimPoints) {
   for (const auto& r : unit.requests)
     if (once.empty() || once.back() != r) once.push_back(r);
   EXPECT_EQ(once, expected);
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1032), "400.00");
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1033), "420.50");
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1036), "6.02");
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1037), "-6.00");
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1039), "0.00");
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1125), "");  // its read failed
-  EXPECT_EQ(H(Page::IqTrim).Text(1300), "474.00");
-  EXPECT_EQ(H(Page::IqTrim).Text(1052), "3");
-  EXPECT_EQ(H(Page::IqTrim).Text(1053), "-4");
-  EXPECT_EQ(Find<QSlider>(Page::IqTrim, 1047)->value(), 124);
-  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(1043));
-  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(1054));
-  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(1055));
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kMinimumFreq), "400.00");
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kIntermediateFreq1), "420.50");
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kMinimumFreqLevel), "6.02");
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kIntermediateFreq1Level), "-6.00");
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kMaximumFreqLevel), "0.00");
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kIntermediateFreq3), "");  // its read failed
+  EXPECT_EQ(H(Page::IqTrim).Text(eng::kFrequency), "474.00");
+  EXPECT_EQ(H(Page::IqTrim).Text(eng::kIEdit), "3");
+  EXPECT_EQ(H(Page::IqTrim).Text(eng::kQEdit), "-4");
+  EXPECT_EQ(Find<QSlider>(Page::IqTrim, eng::kQSlider)->value(), 124);
+  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(eng::kFrequencyApply));
+  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(eng::kIApply));
+  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(eng::kQApply));
 }
 
 TEST_F(EngWindow, K610HasFourPowerPointsAndElevenTrimPoints) {
   Open("K610");
   EXPECT_FALSE(window->EightPointPowerCal());
   EXPECT_TRUE(window->ElevenPointTrim());
-  EXPECT_TRUE(H(Page::PowerCalibration).HasControl(1039));
-  EXPECT_FALSE(H(Page::PowerCalibration).HasControl(1125));
-  EXPECT_FALSE(H(Page::PowerCalibration).HasControl(1132));
-  EXPECT_EQ(H(Page::IqTrim).EntryCount(1200), 12);
+  EXPECT_TRUE(H(Page::PowerCalibration).HasControl(eng::kMaximumFreqLevel));
+  EXPECT_FALSE(H(Page::PowerCalibration).HasControl(eng::kIntermediateFreq3));
+  EXPECT_FALSE(H(Page::PowerCalibration).HasControl(eng::kIntermediateFreq6Level));
+  EXPECT_EQ(H(Page::IqTrim).EntryCount(eng::kPointList), 12);
 }
 
 TEST_F(EngWindow, OtherBoardsHaveFourPowerPointsAndThreeTrimPoints) {
@@ -178,13 +183,13 @@ TEST_F(EngWindow, OtherBoardsHaveFourPowerPointsAndThreeTrimPoints) {
     Open(board);
     EXPECT_FALSE(window->EightPointPowerCal()) << board;
     EXPECT_FALSE(window->ElevenPointTrim()) << board;
-    EXPECT_FALSE(H(Page::PowerCalibration).HasControl(1125));
-    EXPECT_FALSE(H(Page::IqTrim).HasControl(1200));
-    const std::pair<int, const char*> buttons[] = {{1003, "Normal Operation"},
-                                                   {1004, "Single point trim"},
-                                                   {1005, "3 point trim - lower point"},
-                                                   {1030, "3 point trim - mid point"},
-                                                   {1040, "3 point trim - upper point"}};
+    EXPECT_FALSE(H(Page::PowerCalibration).HasControl(eng::kIntermediateFreq3));
+    EXPECT_FALSE(H(Page::IqTrim).HasControl(eng::kPointList));
+    const std::pair<int, const char*> buttons[] = {{eng::kNormalOperation, "Normal Operation"},
+                                                   {eng::kSinglePoint, "Single point trim"},
+                                                   {eng::kLowerPoint, "3 point trim - lower point"},
+                                                   {eng::kMidPoint, "3 point trim - mid point"},
+                                                   {eng::kUpperPoint, "3 point trim - upper point"}};
     for (const auto& [id, caption] : buttons) EXPECT_EQ(H(Page::IqTrim).Text(id), caption);
     const QStringList rows = Labels(window->PageWidget(Page::PowerCalibration));
     EXPECT_TRUE(rows.contains("Maximum freq"));
@@ -197,14 +202,14 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   Open("K240");
   EXPECT_EQ(window->windowTitle(), "Engineering options");
   QTabWidget* tabs = window->Tabs();
-  EXPECT_EQ(gui::ControlIdOf(tabs), 1013);
+  EXPECT_EQ(gui::ControlIdOf(tabs), eng::kTabs);
   EXPECT_EQ(TabTexts(tabs), (QStringList{"Diagnostic", "Power calibration", "IQ trim", "Advanced options"}));
   EXPECT_EQ(tabs->currentIndex(), 0);
 
-  EXPECT_NE(Find<QLineEdit>(Page::Diagnostic, 1014), nullptr);
-  EXPECT_NE(Find<QLineEdit>(Page::Diagnostic, 1015), nullptr);
-  EXPECT_EQ(H(Page::Diagnostic).Text(1016), "Send command");
-  auto* box = Find<QPlainTextEdit>(Page::Diagnostic, 1017);
+  EXPECT_NE(Find<QLineEdit>(Page::Diagnostic, eng::kSendAddress), nullptr);
+  EXPECT_NE(Find<QLineEdit>(Page::Diagnostic, eng::kCommand), nullptr);
+  EXPECT_EQ(H(Page::Diagnostic).Text(eng::kSend), "Send command");
+  auto* box = Find<QPlainTextEdit>(Page::Diagnostic, eng::kReplyBox);
   ASSERT_NE(box, nullptr);
   EXPECT_TRUE(box->isReadOnly());
   EXPECT_TRUE(Labels(window->PageWidget(Page::Diagnostic)).contains("Send address"));
@@ -213,29 +218,31 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   const QStringList power = Labels(window->PageWidget(Page::PowerCalibration));
   for (const char* c : {"Freq (MHz)", "Level (dB)", "Minimum freq", "Intermediate freq 1", "Maximum freq"})
     EXPECT_TRUE(power.contains(c)) << c;
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1003), "Apply");
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kPowerCalApply), "Apply");
 
   const QStringList iq = Labels(window->PageWidget(Page::IqTrim));
   for (const char* c : {"Frequency (MHz)", "I trim", "Q trim"}) EXPECT_TRUE(iq.contains(c)) << c;
-  const std::pair<int, const char*> iqButtons[] = {{1043, "Apply"}, {1048, "-"}, {1050, "+"}, {1054, "Apply"},
-                                                   {1049, "-"},     {1051, "+"}, {1055, "Apply"}};
+  const std::pair<int, const char*> iqButtons[] = {{eng::kFrequencyApply, "Apply"}, {eng::kIMinus, "-"},
+                                                   {eng::kIPlus, "+"},  {eng::kIApply, "Apply"},
+                                                   {eng::kQMinus, "-"}, {eng::kQPlus, "+"},
+                                                   {eng::kQApply, "Apply"}};
   for (const auto& [id, caption] : iqButtons) EXPECT_EQ(H(Page::IqTrim).Text(id), caption) << id;
-  auto* slider = Find<QSlider>(Page::IqTrim, 1046);
+  auto* slider = Find<QSlider>(Page::IqTrim, eng::kISlider);
   ASSERT_NE(slider, nullptr);
   EXPECT_EQ(slider->minimum(), 0);
   EXPECT_EQ(slider->maximum(), 255);
-  EXPECT_NE(Find<QSlider>(Page::IqTrim, 1047), nullptr);
+  EXPECT_NE(Find<QSlider>(Page::IqTrim, eng::kQSlider), nullptr);
 
   QTabWidget* sub = window->AdvancedTabs();
-  EXPECT_EQ(gui::ControlIdOf(sub), 1000);
+  EXPECT_EQ(gui::ControlIdOf(sub), eng::kAdvancedTabs);
   EXPECT_EQ(TabTexts(sub), (QStringList{"General", "Serial control"}));
   EXPECT_EQ(sub->currentIndex(), 0);
-  EXPECT_EQ(H(Page::Advanced).Text(1003), "Apply");
-  EXPECT_FALSE(H(Page::Advanced).IsEnabled(1003));
+  EXPECT_EQ(H(Page::Advanced).Text(eng::kAdvancedApply), "Apply");
+  EXPECT_FALSE(H(Page::Advanced).IsEnabled(eng::kAdvancedApply));
   EXPECT_TRUE(Labels(window->PageWidget(Page::General)).contains("Unit address"));
-  EXPECT_EQ(H(Page::General).Text(1300), "0042");
+  EXPECT_EQ(H(Page::General).Text(eng::kUnitAddress), "0042");
 
-  auto* rates = Find<QComboBox>(Page::SerialControl, 1200);
+  auto* rates = Find<QComboBox>(Page::SerialControl, eng::kBaudRate);
   ASSERT_NE(rates, nullptr);
   EXPECT_TRUE(rates->isEditable());
   ASSERT_EQ(rates->count(), 15);
@@ -243,20 +250,20 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   EXPECT_EQ(rates->itemText(14), "256000");
   EXPECT_EQ(rates->currentIndex(), 6);  // the link's 9600
   const char* timeouts[] = {"500", "1", "2500", "1", "1000"};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(H(Page::SerialControl).Text(1300 + i), timeouts[i]);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(H(Page::SerialControl).Text(eng::kFirstTimeout + i), timeouts[i]);
   const QStringList serial = Labels(window->PageWidget(Page::SerialControl));
   for (const char* c : {"Baudrate", "Read interval timeout (ms)", "Read total timeout multiplier",
                         "Read total timeout constant (ms)", "Write total timeout multiplier",
                         "Write total timeout constant (ms)"})
     EXPECT_TRUE(serial.contains(c)) << c;
   // The time-out edits take digits only, seven of them.
-  auto* e = Find<QLineEdit>(Page::SerialControl, 1300);
+  auto* e = Find<QLineEdit>(Page::SerialControl, eng::kFirstTimeout);
   e->clear();
   QTest::keyClicks(e, "12a345678");
   EXPECT_EQ(e->text(), "1234567");
   // A level edit takes five typed characters, but a longer value the unit
   // reported stays whole and can be shortened.
-  auto* level = Find<QLineEdit>(Page::PowerCalibration, 1036);
+  auto* level = Find<QLineEdit>(Page::PowerCalibration, eng::kMinimumFreqLevel);
   level->setText("-12.34");
   EXPECT_EQ(level->text(), "-12.34");
   level->setFocus();
@@ -266,7 +273,7 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   QTest::keyClicks(level, "4");
   EXPECT_EQ(level->text(), "-12.3");
   // The trim frequency takes the seven characters its "Apply" sends.
-  auto* frequency = Find<QLineEdit>(Page::IqTrim, 1300);
+  auto* frequency = Find<QLineEdit>(Page::IqTrim, eng::kFrequency);
   frequency->setReadOnly(false);
   frequency->clear();
   QTest::keyClicks(frequency, "450.12345");
@@ -277,7 +284,7 @@ TEST_F(EngWindow, EnterWithoutConnectionSaysSoOnTheDiagnosticTabOnly) {
   connected = false;
   Open("K610");
   const std::size_t before = unit.requests.size();
-  QTest::keyClick(Find<QLineEdit>(Page::Diagnostic, 1015), Qt::Key_Return);
+  QTest::keyClick(Find<QLineEdit>(Page::Diagnostic, eng::kCommand), Qt::Key_Return);
   ASSERT_EQ(prompter.messages.size(), 1u);
   EXPECT_EQ(prompter.messages[0].title, "Error");
   EXPECT_EQ(prompter.messages[0].text, "No connection currently");
@@ -290,7 +297,7 @@ TEST_F(EngWindow, EnterWithoutConnectionSaysSoOnTheDiagnosticTabOnly) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(window);  // and it never closes the window
   // Power calibration's Apply needs a connection as well.
-  Click(Page::PowerCalibration, 1003);
+  Click(Page::PowerCalibration, eng::kPowerCalApply);
   ASSERT_EQ(prompter.messages.size(), 2u);
   EXPECT_EQ(prompter.messages[1].text, "No connection currently");
   EXPECT_EQ(unit.requests.size(), before);
@@ -298,10 +305,10 @@ TEST_F(EngWindow, EnterWithoutConnectionSaysSoOnTheDiagnosticTabOnly) {
 
 TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
   Open("K610");
-  auto* box = Find<QPlainTextEdit>(Page::Diagnostic, 1017);
-  Find<QLineEdit>(Page::Diagnostic, 1014)->setText("0042");
-  Find<QLineEdit>(Page::Diagnostic, 1015)->setText("rgbty;;");
-  QTest::keyClick(Find<QLineEdit>(Page::Diagnostic, 1015), Qt::Key_Return);
+  auto* box = Find<QPlainTextEdit>(Page::Diagnostic, eng::kReplyBox);
+  Find<QLineEdit>(Page::Diagnostic, eng::kSendAddress)->setText("0042");
+  Find<QLineEdit>(Page::Diagnostic, eng::kCommand)->setText("rgbty;;");
+  QTest::keyClick(Find<QLineEdit>(Page::Diagnostic, eng::kCommand), Qt::Key_Return);
   ASSERT_TRUE(runner.Wait(5000));
   EXPECT_EQ(unit.requests.back(), "0042rgbty;;");
   EXPECT_TRUE(prompter.messages.empty());
@@ -318,7 +325,7 @@ TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
   Bytes bad = ReplyFrame(42, '1', "K240");
   bad[bad.size() - 2] ^= 1;
   f.line().Reply(bad);
-  Click(Page::Diagnostic, 1016);
+  Click(Page::Diagnostic, eng::kSend);
   ASSERT_EQ(prompter.Texts(), std::vector<std::string>{"Bad checksum in response message"});
   EXPECT_EQ(prompter.messages[0].title, "Error");
   EXPECT_EQ(box->toPlainText().count("Sending: "), 2);
@@ -326,8 +333,8 @@ TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
       QString::fromLatin1(reinterpret_cast<const char*>(bad.data()) + 1, bad.size() - 2) + ".\n"));
 
   // A silent unit: the message and nothing appended.
-  Find<QLineEdit>(Page::Diagnostic, 1015)->setText("rqqqq;;");
-  Click(Page::Diagnostic, 1016);
+  Find<QLineEdit>(Page::Diagnostic, eng::kCommand)->setText("rqqqq;;");
+  Click(Page::Diagnostic, eng::kSend);
   EXPECT_EQ(prompter.Texts().back(), "Timed out trying to read a response message");
   EXPECT_EQ(box->toPlainText().count("Sending: "), 2);
 }
@@ -339,16 +346,16 @@ TEST_F(EngWindow, GeneralApplySendsTheAddressAndNotTheTimeouts) {
   const std::size_t requests = unit.requests.size();
   window->Tabs()->setCurrentIndex(3);
   window->AdvancedTabs()->setCurrentIndex(1);
-  QTest::keyClicks(Find<QLineEdit>(Page::SerialControl, 1301), "5");
-  EXPECT_TRUE(H(Page::Advanced).IsEnabled(1003));
+  QTest::keyClicks(Find<QLineEdit>(Page::SerialControl, eng::kFirstTimeout + 1), "5");
+  EXPECT_TRUE(H(Page::Advanced).IsEnabled(eng::kAdvancedApply));
   window->AdvancedTabs()->setCurrentIndex(0);
-  auto* edit = Find<QLineEdit>(Page::General, 1300);
+  auto* edit = Find<QLineEdit>(Page::General, eng::kUnitAddress);
   edit->clear();
   QTest::keyClicks(edit, "12x");
-  Click(Page::Advanced, 1003);
+  Click(Page::Advanced, eng::kAdvancedApply);
   ASSERT_EQ(spy.count(), 1);
   EXPECT_EQ(spy.at(0).at(0).toInt(), 12);
-  EXPECT_FALSE(H(Page::Advanced).IsEnabled(1003));
+  EXPECT_FALSE(H(Page::Advanced).IsEnabled(eng::kAdvancedApply));
   EXPECT_EQ(settings, before);
   EXPECT_EQ(f.link->Timeouts().readTotalMultiplier, 1u);
   EXPECT_EQ(unit.requests.size(), requests);  // the main window writes it
@@ -361,13 +368,13 @@ TEST_F(EngWindow, SerialApplySetsWhatChangedAndStoresTheTimeouts) {
   const std::size_t bauds = f.line().baudsSet.size();
   window->Tabs()->setCurrentIndex(3);
   window->AdvancedTabs()->setCurrentIndex(1);
-  auto* rates = Find<QComboBox>(Page::SerialControl, 1200);
+  auto* rates = Find<QComboBox>(Page::SerialControl, eng::kBaudRate);
   rates->setCurrentIndex(12);
   emit rates->activated(12);
   EXPECT_EQ(window->SelectedBaudRate(), 115200u);
-  EXPECT_TRUE(H(Page::Advanced).IsEnabled(1003));
-  Find<QLineEdit>(Page::SerialControl, 1302)->setText("40");
-  Click(Page::Advanced, 1003);
+  EXPECT_TRUE(H(Page::Advanced).IsEnabled(eng::kAdvancedApply));
+  Find<QLineEdit>(Page::SerialControl, eng::kFirstTimeout + 2)->setText("40");
+  Click(Page::Advanced, eng::kAdvancedApply);
   EXPECT_EQ(f.link->BaudRate(), 115200u);
   ASSERT_EQ(f.line().baudsSet.size(), bauds + 1);
   EXPECT_EQ(f.line().baudsSet.back(), 115200u);
@@ -375,11 +382,11 @@ TEST_F(EngWindow, SerialApplySetsWhatChangedAndStoresTheTimeouts) {
   EXPECT_EQ(settings.readIntervalTimeoutMs, 500);
   EXPECT_EQ(settings.readTotalTimeoutConstantMs, 40);
   EXPECT_EQ(settings.writeTotalTimeoutConstantMs, 1000);
-  EXPECT_FALSE(H(Page::Advanced).IsEnabled(1003));
+  EXPECT_FALSE(H(Page::Advanced).IsEnabled(eng::kAdvancedApply));
   // The same rate chosen again: Apply is enabled, and calls nothing.
   emit rates->activated(12);
-  ASSERT_TRUE(H(Page::Advanced).IsEnabled(1003));
-  Click(Page::Advanced, 1003);
+  ASSERT_TRUE(H(Page::Advanced).IsEnabled(eng::kAdvancedApply));
+  Click(Page::Advanced, eng::kAdvancedApply);
   EXPECT_EQ(f.line().baudsSet.size(), bauds + 1);
 }
 
@@ -390,7 +397,7 @@ TEST_F(EngWindow, ATypedBaudRateIsNotApplied) {
   const std::size_t bauds = f.line().baudsSet.size();
   window->Tabs()->setCurrentIndex(3);
   window->AdvancedTabs()->setCurrentIndex(1);
-  auto* rates = Find<QComboBox>(Page::SerialControl, 1200);
+  auto* rates = Find<QComboBox>(Page::SerialControl, eng::kBaudRate);
   ASSERT_EQ(window->SelectedBaudRate(), 9600u);
   // Typed, then Enter.
   rates->setFocus();
@@ -404,13 +411,13 @@ TEST_F(EngWindow, ATypedBaudRateIsNotApplied) {
   rates->setFocus();
   rates->lineEdit()->selectAll();
   QTest::keyClicks(rates->lineEdit(), "2400");
-  Find<QLineEdit>(Page::SerialControl, 1302)->setFocus();
+  Find<QLineEdit>(Page::SerialControl, eng::kFirstTimeout + 2)->setFocus();
   QCoreApplication::processEvents();
   EXPECT_EQ(window->SelectedBaudRate(), 9600u);
   EXPECT_EQ(rates->currentText(), "9600");
   // A time-out change enables Apply; the line speed stays.
-  QTest::keyClicks(Find<QLineEdit>(Page::SerialControl, 1302), "0");
-  Click(Page::Advanced, 1003);
+  QTest::keyClicks(Find<QLineEdit>(Page::SerialControl, eng::kFirstTimeout + 2), "0");
+  Click(Page::Advanced, eng::kAdvancedApply);
   EXPECT_EQ(f.line().baudsSet.size(), bauds);
   EXPECT_EQ(f.link->BaudRate(), 9600u);
   // A choice from the list still counts.
@@ -423,9 +430,9 @@ TEST_F(EngWindow, EnterOnAFocusedApplyPressesIt) {
   Open("K610");
   window->Tabs()->setCurrentIndex(3);
   window->AdvancedTabs()->setCurrentIndex(1);
-  auto* edit = Find<QLineEdit>(Page::SerialControl, 1302);
+  auto* edit = Find<QLineEdit>(Page::SerialControl, eng::kFirstTimeout + 2);
   edit->setText("40");
-  auto* apply = Find<QAbstractButton>(Page::Advanced, 1003);
+  auto* apply = Find<QAbstractButton>(Page::Advanced, eng::kAdvancedApply);
   ASSERT_TRUE(apply->isEnabled());
   apply->setFocus();
   QTest::keyClick(apply, Qt::Key_Return);
@@ -437,69 +444,69 @@ TEST_F(EngWindow, EnterOnAFocusedApplyPressesIt) {
 TEST_F(EngWindow, TrimRowsAndPoints) {
   Open("K240");
   window->Tabs()->setCurrentIndex(2);
-  auto* slider = Find<QSlider>(Page::IqTrim, 1046);
+  auto* slider = Find<QSlider>(Page::IqTrim, eng::kISlider);
   EXPECT_EQ(slider->value(), 131);
-  EnterIn(Page::IqTrim, 1052, "200");
+  EnterIn(Page::IqTrim, eng::kIEdit, "200");
   ASSERT_EQ(prompter.Texts(), std::vector<std::string>{"Value 200 is invalid.\nAllowed range is -128 to 127."});
   EXPECT_EQ(prompter.messages[0].title, "Error");
   EXPECT_EQ(slider->value(), 131);
-  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(1054));
-  EnterIn(Page::IqTrim, 1052, "-128");
+  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(eng::kIApply));
+  EnterIn(Page::IqTrim, eng::kIEdit, "-128");
   EXPECT_EQ(slider->value(), 0);
   EXPECT_EQ(window->ITrim(), -128);
-  EXPECT_TRUE(H(Page::IqTrim).IsEnabled(1054));
-  Click(Page::IqTrim, 1048);  // "-" at the end changes nothing
+  EXPECT_TRUE(H(Page::IqTrim).IsEnabled(eng::kIApply));
+  Click(Page::IqTrim, eng::kIMinus);  // "-" at the end changes nothing
   EXPECT_EQ(window->ITrim(), -128);
-  Click(Page::IqTrim, 1050);
+  Click(Page::IqTrim, eng::kIPlus);
   EXPECT_EQ(window->ITrim(), -127);
-  EXPECT_EQ(H(Page::IqTrim).Text(1052), "-127");
+  EXPECT_EQ(H(Page::IqTrim).Text(eng::kIEdit), "-127");
   EXPECT_EQ(slider->value(), 1);
-  EnterIn(Page::IqTrim, 1052, "-1");
-  Click(Page::IqTrim, 1054);
+  EnterIn(Page::IqTrim, eng::kIEdit, "-1");
+  Click(Page::IqTrim, eng::kIApply);
   EXPECT_EQ(unit.requests.back(), "0042wciqi;255;");
-  EXPECT_TRUE(H(Page::IqTrim).IsEnabled(1054));  // stays enabled
+  EXPECT_TRUE(H(Page::IqTrim).IsEnabled(eng::kIApply));  // stays enabled
 
   // Point 6 of eleven between 400 and 500 MHz.
-  auto* points = Find<QComboBox>(Page::IqTrim, 1200);
+  auto* points = Find<QComboBox>(Page::IqTrim, eng::kPointList);
   points->setCurrentIndex(6);
-  Click(Page::IqTrim, 1003);
-  EXPECT_EQ(H(Page::IqTrim).Text(1300), "450.00");
-  EXPECT_TRUE(H(Page::IqTrim).IsReadOnly(1300));
-  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(1043));
+  Click(Page::IqTrim, eng::kSelectPoint);
+  EXPECT_EQ(H(Page::IqTrim).Text(eng::kFrequency), "450.00");
+  EXPECT_TRUE(H(Page::IqTrim).IsReadOnly(eng::kFrequency));
+  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(eng::kFrequencyApply));
   EXPECT_NE(std::find(unit.requests.begin(), unit.requests.end(), "0042wofre;450.00;"), unit.requests.end());
-  EXPECT_EQ(H(Page::IqTrim).Text(1052), "-1");  // read back from the unit
+  EXPECT_EQ(H(Page::IqTrim).Text(eng::kIEdit), "-1");  // read back from the unit
   // Back to normal operation: editable, and its frequency goes as typed.
   points->setCurrentIndex(0);
-  Click(Page::IqTrim, 1003);
+  Click(Page::IqTrim, eng::kSelectPoint);
   EXPECT_EQ(unit.requests.at(unit.requests.size() - 2), "0042wcitr;0;");
-  EXPECT_FALSE(H(Page::IqTrim).IsReadOnly(1300));
-  EXPECT_TRUE(H(Page::IqTrim).IsEnabled(1043));
-  Find<QLineEdit>(Page::IqTrim, 1300)->setText("477.125");
-  Click(Page::IqTrim, 1043);
+  EXPECT_FALSE(H(Page::IqTrim).IsReadOnly(eng::kFrequency));
+  EXPECT_TRUE(H(Page::IqTrim).IsEnabled(eng::kFrequencyApply));
+  Find<QLineEdit>(Page::IqTrim, eng::kFrequency)->setText("477.125");
+  Click(Page::IqTrim, eng::kFrequencyApply);
   EXPECT_EQ(unit.requests.back(), "0042wofre;477.125;");
-  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(1043));
+  EXPECT_FALSE(H(Page::IqTrim).IsEnabled(eng::kFrequencyApply));
   // No entry chosen: nothing happens.
   points->setCurrentIndex(-1);
   const std::size_t n = unit.requests.size();
-  Click(Page::IqTrim, 1003);
+  Click(Page::IqTrim, eng::kSelectPoint);
   EXPECT_EQ(unit.requests.size(), n);
 }
 
 TEST_F(EngWindow, PowerCalApplyWritesTheEditsThenReadsBack) {
   Open("K610");
   unit.requests.clear();
-  Find<QLineEdit>(Page::PowerCalibration, 1036)->setText("-6.00");
-  Find<QLineEdit>(Page::PowerCalibration, 1039)->setText("");
-  Click(Page::PowerCalibration, 1003);
+  Find<QLineEdit>(Page::PowerCalibration, eng::kMinimumFreqLevel)->setText("-6.00");
+  Find<QLineEdit>(Page::PowerCalibration, eng::kMaximumFreqLevel)->setText("");
+  Click(Page::PowerCalibration, eng::kPowerCalApply);
   ASSERT_EQ(unit.requests.size(), 16u);
   EXPECT_EQ(unit.requests[0], "0042wcflo;400.00;");
   EXPECT_EQ(unit.requests[4], "0042wcpl1;2542;");
   EXPECT_EQ(unit.requests[7], "0042wcpl4;1274;");
   EXPECT_EQ(unit.requests[8], "0042rcflo;;");
   EXPECT_EQ(unit.requests[15], "0042rcpl4;;");
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1036), "-6.00");
-  EXPECT_EQ(H(Page::PowerCalibration).Text(1039), "0.00");
-  EXPECT_TRUE(H(Page::PowerCalibration).IsEnabled(1003));
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kMinimumFreqLevel), "-6.00");
+  EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kMaximumFreqLevel), "0.00");
+  EXPECT_TRUE(H(Page::PowerCalibration).IsEnabled(eng::kPowerCalApply));
 }
 
 TEST_F(EngWindow, NothingStartsWhileAnotherOperationRuns) {

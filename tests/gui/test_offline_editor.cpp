@@ -131,24 +131,26 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   QWidget* page = ed->Page();
   ASSERT_NE(page, nullptr);
   // The file's values; the buttons that need a unit are not offered.
-  EXPECT_EQ(S(Control<QComboBox>(page, 1230)->currentText()), "DVBT");
+  EXPECT_EQ(S(Control<QComboBox>(page, gui::ids::kBandwidthMode)->currentText()), "DVBT");
   EXPECT_FALSE(Control<QPushButton>(page, gui::ids::kMainApply)->isVisibleTo(ed));
   EXPECT_TRUE(Control<QPushButton>(page, gui::ids::kAdvanced)->isVisibleTo(ed));
 
-  Choose(Control<QComboBox>(page, 1211), "AES256");
+  Choose(Control<QComboBox>(page, gui::ids::kScrambling), "AES256");
   EXPECT_EQ(S(ed->windowTitle()), "event.cfg* - Configuration file");
-  Choose(Control<QComboBox>(page, 1230), "Narrowband");
+  Choose(Control<QComboBox>(page, gui::ids::kBandwidthMode), "Narrowband");
   ed->OpenAdvanced();
   QWidget* advanced = ed->Advanced();
   ASSERT_NE(advanced, nullptr);
   // Neither window waits for the unit's operations.
   EXPECT_FALSE(gui::IsUnitWindow(ed));
   EXPECT_FALSE(gui::IsUnitWindow(advanced));
-  EXPECT_EQ(S(Control<QComboBox>(advanced, 1204)->currentText()), "2.5MHz");  // from "Narrowband"
-  EXPECT_EQ(S(Control<QLineEdit>(advanced, 1303)->text()), "Config 1");
-  Type(Control<QLineEdit>(advanced, 1303), "Offline");
-  Type(Control<QLineEdit>(advanced, 1300), "3.5");
-  EXPECT_EQ(S(Control<QLineEdit>(advanced, 1300)->text()), "3.50");  // shown as a read value is
+  // From "Narrowband".
+  EXPECT_EQ(S(Control<QComboBox>(advanced, gui::ids::kModulationBandwidth)->currentText()), "2.5MHz");
+  EXPECT_EQ(S(Control<QLineEdit>(advanced, gui::ids::kUnitName)->text()), "Config 1");
+  Type(Control<QLineEdit>(advanced, gui::ids::kUnitName), "Offline");
+  Type(Control<QLineEdit>(advanced, gui::ids::kOutputAttenuationHigh), "3.5");
+  // Shown as a read value is.
+  EXPECT_EQ(S(Control<QLineEdit>(advanced, gui::ids::kOutputAttenuationHigh)->text()), "3.50");
   EXPECT_TRUE(rig.Requests().empty()) << "nothing goes to the unit while editing";
   EXPECT_EQ(ReadAll(file), saved);
 
@@ -168,7 +170,7 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   EXPECT_EQ(rig.Direct("rowid;;"), "3");
   EXPECT_EQ(rig.Direct("rgnam;;"), "Offline");
   EXPECT_EQ(rig.Direct("rolev;;"), "851");
-  EXPECT_EQ(S(Control<QComboBox>(w.Page(), 1211)->currentText()), "AES256");
+  EXPECT_EQ(S(Control<QComboBox>(w.Page(), gui::ids::kScrambling)->currentText()), "AES256");
 }
 
 TEST_F(OfflineEditorTest, ClosingWithUnsavedEditsAsksToSaveDiscardOrStay) {
@@ -176,7 +178,7 @@ TEST_F(OfflineEditorTest, ClosingWithUnsavedEditsAsksToSaveDiscardOrStay) {
   OfflineEditorWindow* ed = Open(original);
   ASSERT_NE(ed, nullptr);
   EXPECT_EQ(S(ed->BoardList()->currentText()), "K610");
-  Choose(Control<QComboBox>(ed->Page(), 1211), "ABS");
+  Choose(Control<QComboBox>(ed->Page(), gui::ids::kScrambling), "ABS");
   EXPECT_EQ(S(ed->windowTitle()), "b.cfg* - Configuration file");
 
   prompter.answers = {Answer::Cancel};
@@ -199,7 +201,7 @@ TEST_F(OfflineEditorTest, ClosingWithUnsavedEditsAsksToSaveDiscardOrStay) {
 
   ed = Open(original);
   ASSERT_NE(ed, nullptr);
-  Choose(Control<QComboBox>(ed->Page(), 1211), "ABS");
+  Choose(Control<QComboBox>(ed->Page(), gui::ids::kScrambling), "ABS");
   prompter.messages.clear();
   prompter.answers = {Answer::Yes};
   EXPECT_TRUE(ed->close());
@@ -219,11 +221,11 @@ TEST_F(OfflineEditorTest, AnEditThatCannotBeKeptIsRefusedAndShowsTheFilesValue) 
   OfflineEditorWindow* ed = Open(params::BuildConfigFile(K610Image(1)));
   ASSERT_NE(ed, nullptr);
   ed->OpenAdvanced();
-  Type(Control<QLineEdit>(ed->Advanced(), 1303), "Van;2");
+  Type(Control<QLineEdit>(ed->Advanced(), gui::ids::kUnitName), "Van;2");
   ASSERT_EQ(prompter.Texts(), std::vector<std::string>{"A value for gnam cannot hold ';'"});
   EXPECT_EQ(prompter.messages[0].title, "Error");
-  EXPECT_EQ(S(Control<QLineEdit>(ed->Advanced(), 1303)->text()), "Config 1");
-  Type(Control<QLineEdit>(ed->Page(), 1301), "high");
+  EXPECT_EQ(S(Control<QLineEdit>(ed->Advanced(), gui::ids::kUnitName)->text()), "Config 1");
+  Type(Control<QLineEdit>(ed->Page(), gui::ids::kOutputFrequency), "high");
   EXPECT_EQ(prompter.Texts().back(), "'high' is not a number; ofre takes one");
   EXPECT_FALSE(ed->Document().Modified());
   EXPECT_EQ(S(ed->windowTitle()), "b.cfg - Configuration file");
@@ -233,7 +235,7 @@ TEST_F(OfflineEditorTest, AnEditThatCannotBeKeptIsRefusedAndShowsTheFilesValue) 
 TEST_F(OfflineEditorTest, ASaveThatFailsSaysSoAndKeepsTheMark) {
   OfflineEditorWindow* ed = Open(params::BuildConfigFile(K610Image(1)));
   ASSERT_NE(ed, nullptr);
-  Choose(Control<QComboBox>(ed->Page(), 1211), "ABS");
+  Choose(Control<QComboBox>(ed->Page(), gui::ids::kScrambling), "ABS");
   std::filesystem::remove(path);
   std::filesystem::create_directory(path);  // no file to replace any more
   EXPECT_FALSE(ed->Save());
@@ -255,16 +257,16 @@ TEST_F(OfflineEditorTest, ASetShowsTheConfigurationChosenFromItsList) {
   ASSERT_EQ(ed->ConfigList()->count(), 16);
   EXPECT_EQ(S(ed->ConfigList()->itemText(15)), "Config 16");
   ed->OpenAdvanced();
-  EXPECT_EQ(S(Control<QLineEdit>(ed->Advanced(), 1303)->text()), "Config 1");
+  EXPECT_EQ(S(Control<QLineEdit>(ed->Advanced(), gui::ids::kUnitName)->text()), "Config 1");
   Choose(ed->ConfigList(), "Config 3");
-  EXPECT_EQ(S(Control<QLineEdit>(ed->Advanced(), 1303)->text()), "Config 3");
-  Choose(Control<QComboBox>(ed->Page(), 1211), "AES128");
+  EXPECT_EQ(S(Control<QLineEdit>(ed->Advanced(), gui::ids::kUnitName)->text()), "Config 3");
+  Choose(Control<QComboBox>(ed->Page(), gui::ids::kScrambling), "AES128");
   ASSERT_TRUE(ed->Save());
 
   images[2].records[2].number = 4;  // zscr AES128 in configuration 3 only
   EXPECT_EQ(ReadAll(path), params::BuildConfigSetFile(images));
   Choose(ed->ConfigList(), "Config 4");
-  EXPECT_EQ(S(Control<QComboBox>(ed->Page(), 1211)->currentText()), "Off");
+  EXPECT_EQ(S(Control<QComboBox>(ed->Page(), gui::ids::kScrambling)->currentText()), "Off");
   ed->close();
 }
 
@@ -281,8 +283,9 @@ TEST_F(OfflineEditorTest, AFileThatDoesNotTellItsBoardLetsTheOperatorChoose) {
   }));
   Choose(ed->BoardList(), "Other");
   ASSERT_NE(ed->Page(), nullptr);
-  EXPECT_EQ(S(Control<QComboBox>(ed->Page(), 1211)->currentText()), "AES256");
-  EXPECT_EQ(S(Control<QComboBox>(ed->Page(), 1230)->currentText()), "Narrowband");  // 1.25MHz
+  EXPECT_EQ(S(Control<QComboBox>(ed->Page(), gui::ids::kScrambling)->currentText()), "AES256");
+  // 1.25MHz.
+  EXPECT_EQ(S(Control<QComboBox>(ed->Page(), gui::ids::kBandwidthMode)->currentText()), "Narrowband");
   EXPECT_EQ(ed->Document().variant(), params::Variant::Other);
   EXPECT_FALSE(ed->Document().Modified());
   ed->close();

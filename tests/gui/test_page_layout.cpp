@@ -612,14 +612,16 @@ TEST(ListsAndRows, K610MainPageDoesNotReflowWhenHdInputFormatAppears) {
   ASSERT_TRUE(format->isVisibleTo(page));
   auto after = Geometries(page);
   EXPECT_EQ(w.size(), window);
-  const QRect shown = after["1237"];
-  after.erase("1237");
+  const std::string formatKey = std::to_string(gui::ids::kHdInputFormat);
+  const std::string inputKey = std::to_string(gui::ids::kK610VideoInput);
+  const QRect shown = after[formatKey];
+  after.erase(formatKey);
   // The pick is a change the unit does not have yet: its count shows
   // beside the buttons, in room of its own.
   EXPECT_EQ(after.erase("1 unapplied change"), 1u);
   EXPECT_EQ(after, before);
-  EXPECT_GE(shown.left(), before.at("1236").right());
-  EXPECT_EQ(shown.top(), before.at("1236").top());
+  EXPECT_GE(shown.left(), before.at(inputKey).right());
+  EXPECT_EQ(shown.top(), before.at(inputKey).top());
   for (const auto& [key, rect] : after)
     EXPECT_FALSE(rect.intersects(shown)) << key << " lies under the HD input format list";
   pick("Comp PAL");

@@ -196,14 +196,14 @@ TEST(QtPrompter, PleaseWaitWindowOfAModeChange) {
   QtControlHost host(window);
   ASSERT_TRUE(host.HasControl(vecta::gui::kProgressTextId));
   ASSERT_TRUE(host.HasControl(vecta::gui::kProgressBarId));
-  EXPECT_EQ(host.Text(1008), "Please wait while the unit changes mode...");
-  auto* label = qobject_cast<QLabel*>(host.Find(1008));
+  EXPECT_EQ(host.Text(vecta::gui::kProgressTextId), "Please wait while the unit changes mode...");
+  auto* label = qobject_cast<QLabel*>(host.Find(vecta::gui::kProgressTextId));
   ASSERT_NE(label, nullptr);
   EXPECT_TRUE(label->isVisible());
-  auto* bar = qobject_cast<QProgressBar*>(host.Find(1041));
+  auto* bar = qobject_cast<QProgressBar*>(host.Find(vecta::gui::kProgressBarId));
   ASSERT_NE(bar, nullptr);
   EXPECT_FALSE(bar->isVisible());
-  EXPECT_FALSE(host.IsVisible(1041));
+  EXPECT_FALSE(host.IsVisible(vecta::gui::kProgressBarId));
 
   prompter.SetProgress(1);  // no bar to move, no harm
   prompter.EndProgress();
@@ -221,8 +221,8 @@ TEST(QtPrompter, ProgressWindowOfAConfigSetTransfer) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Please wait"));
   QtControlHost host(window);
-  EXPECT_EQ(host.Text(1008), "Please wait while configs are read and saved...");
-  auto* bar = qobject_cast<QProgressBar*>(host.Find(1041));
+  EXPECT_EQ(host.Text(vecta::gui::kProgressTextId), "Please wait while configs are read and saved...");
+  auto* bar = qobject_cast<QProgressBar*>(host.Find(vecta::gui::kProgressBarId));
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(bar->isVisible());
   EXPECT_EQ(bar->minimum(), 0);
@@ -238,8 +238,8 @@ TEST(QtPrompter, ProgressWindowOfAConfigSetTransfer) {
   EXPECT_TRUE(window.isNull());
   ASSERT_NE(prompter.ProgressWindow(), nullptr);
   QtControlHost second(prompter.ProgressWindow());
-  EXPECT_EQ(second.Text(1008), "Please wait while configs are read and sent...");
-  auto* bar2 = qobject_cast<QProgressBar*>(second.Find(1041));
+  EXPECT_EQ(second.Text(vecta::gui::kProgressTextId), "Please wait while configs are read and sent...");
+  auto* bar2 = qobject_cast<QProgressBar*>(second.Find(vecta::gui::kProgressBarId));
   ASSERT_NE(bar2, nullptr);
   EXPECT_EQ(bar2->maximum(), 17);
   EXPECT_EQ(bar2->value(), 0);

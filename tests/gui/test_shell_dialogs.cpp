@@ -45,7 +45,7 @@ TEST(PollingOptionsDialog, OpensWithTheSettingsAndAppliesFlagsAndInterval) {
   EXPECT_EQ(dialog.Tabs()->tabText(1), "Miscellaneous");
   EXPECT_TRUE(dialog.Flag(0)->isChecked());
   EXPECT_FALSE(dialog.Flag(1)->isChecked());
-  EXPECT_EQ(QtControlHost(&dialog).Find(1810), dialog.Flag(1));
+  EXPECT_EQ(QtControlHost(&dialog).Find(PollingOptionsDialog::kFirstFlagId + 10), dialog.Flag(1));
   EXPECT_EQ(dialog.Interval()->text(), "2000");
   EXPECT_EQ(dialog.Interval()->maxLength(), 7);
   EXPECT_FALSE(dialog.ApplyButton()->isEnabled());

@@ -42,12 +42,7 @@ using vecta::test::pages_rig::PagesRig;
 using vecta::test::pages_rig::SimUnit;
 using Strings = std::vector<std::string>;
 
-constexpr int kScrambling = 1211;     // zscr
-constexpr int kTransmitMode = 1227;   // otxm
-constexpr int kFrequency = 1301;      // ofre
-constexpr int kDvbtFec = 1206;        // odfe, "Modulation" page
-constexpr int kManual = 1042;         // evbr, "Video" page
-constexpr int kSatModulation = 1251;  // smod
+namespace ids = vecta::params::ids;
 constexpr int kTabModulation = 1, kTabVideo = 3;
 
 std::string S(const QString& s) { return s.toStdString(); }
@@ -158,24 +153,24 @@ TEST_F(UnappliedChanges, MainPageMarksWhatTheOperatorChangedAndCountsIt) {
   Connect({"K240", false, {"aenc=0", "otxm=1", "zscr=0", "ofre=1250"}});
   // The refresh filled every control: nothing is marked.
   EXPECT_EQ(MainCount(), "");
-  for (int id : {kScrambling, kTransmitMode, kFrequency}) ExpectUnmarked(Main(), id);
+  for (int id : {ids::kScrambling, ids::kPresetTransmitMode, ids::kOutputFrequency}) ExpectUnmarked(Main(), id);
 
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
-  ExpectMarked(Main(), kScrambling, "Unit's value: Off");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
+  ExpectMarked(Main(), ids::kScrambling, "Unit's value: Off");
   EXPECT_EQ(MainCount(), "1 unapplied change");
 
-  PickText(Widget<QComboBox>(Main(), kTransmitMode), "Long range");
-  Type(Widget<QLineEdit>(Main(), kFrequency), QStringLiteral("1300"));
-  ExpectMarked(Main(), kTransmitMode, "Unit's value: Short range");
-  ExpectMarked(Main(), kFrequency, "Unit's value: 1250.00");
+  PickText(Widget<QComboBox>(Main(), ids::kPresetTransmitMode), "Long range");
+  Type(Widget<QLineEdit>(Main(), ids::kOutputFrequency), QStringLiteral("1300"));
+  ExpectMarked(Main(), ids::kPresetTransmitMode, "Unit's value: Short range");
+  ExpectMarked(Main(), ids::kOutputFrequency, "Unit's value: 1250.00");
   EXPECT_EQ(MainCount(), "3 unapplied changes");
 
   // Back to the unit's value: that mark goes.
-  PickText(Widget<QComboBox>(Main(), kScrambling), "Off");
-  ExpectUnmarked(Main(), kScrambling);
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "Off");
+  ExpectUnmarked(Main(), ids::kScrambling);
   EXPECT_EQ(MainCount(), "2 unapplied changes");
-  Type(Widget<QLineEdit>(Main(), kFrequency), QStringLiteral("1250.00"));
-  ExpectUnmarked(Main(), kFrequency);
+  Type(Widget<QLineEdit>(Main(), ids::kOutputFrequency), QStringLiteral("1250.00"));
+  ExpectUnmarked(Main(), ids::kOutputFrequency);
   EXPECT_EQ(MainCount(), "1 unapplied change");
   EXPECT_EQ(Writes(), Strings{});
 }
@@ -183,29 +178,29 @@ TEST_F(UnappliedChanges, MainPageMarksWhatTheOperatorChangedAndCountsIt) {
 TEST_F(UnappliedChanges, ApplyAndItsReadBackClearTheMarks) {
   Connect({"K240", false, {"aenc=0", "otxm=1", "zscr=0"}});
   rig.Mark();
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
-  PickText(Widget<QComboBox>(Main(), kTransmitMode), "Long range");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
+  PickText(Widget<QComboBox>(Main(), ids::kPresetTransmitMode), "Long range");
   ASSERT_EQ(MainCount(), "2 unapplied changes");
 
   Press(Main(), vecta::params::ids::kMainApply);
   ASSERT_TRUE(rig.Idle());
   EXPECT_EQ(Writes(), (Strings{A() + "wzscr;4;", A() + "wotxm;3;"}));
   EXPECT_EQ(MainCount(), "");
-  ExpectUnmarked(Main(), kScrambling);
-  ExpectUnmarked(Main(), kTransmitMode);
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), kScrambling)->currentText()), "AES128");
+  ExpectUnmarked(Main(), ids::kScrambling);
+  ExpectUnmarked(Main(), ids::kPresetTransmitMode);
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kScrambling)->currentText()), "AES128");
 }
 
 TEST_F(UnappliedChanges, RefreshShowsTheUnitsValuesAgainAndClearsTheMarks) {
   Connect({"K240", false, {"aenc=0", "zscr=0"}});
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES256");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES256");
   ASSERT_EQ(MainCount(), "1 unapplied change");
 
   Press(Main(), vecta::params::ids::kMainRefresh);
   ASSERT_TRUE(rig.Idle());
-  EXPECT_EQ(S(Widget<QComboBox>(Main(), kScrambling)->currentText()), "Off");
+  EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kScrambling)->currentText()), "Off");
   EXPECT_EQ(MainCount(), "");
-  ExpectUnmarked(Main(), kScrambling);
+  ExpectUnmarked(Main(), ids::kScrambling);
 }
 
 TEST_F(UnappliedChanges, AdvancedOptionsCountsItsPagesTogetherAndApplyClearsThem) {
@@ -215,12 +210,12 @@ TEST_F(UnappliedChanges, AdvancedOptionsCountsItsPagesTogetherAndApplyClearsThem
   QtControlHost& host = adv->Host();
   EXPECT_EQ(CountShown(adv->UnappliedLabel()), "");  // filled from the cache: nothing changed
 
-  PickText(Widget<QComboBox>(host, kDvbtFec), "3/4");
+  PickText(Widget<QComboBox>(host, ids::kDvbtFecRate), "3/4");
   adv->Tabs()->setCurrentIndex(kTabVideo);
   PagesRig::Pump();
-  Widget<QCheckBox>(host, kManual)->click();
-  ExpectMarked(host, kDvbtFec, "Unit's value: 1/2");
-  ExpectMarked(host, kManual, "Unit's value: not ticked");
+  Widget<QCheckBox>(host, ids::kManual)->click();
+  ExpectMarked(host, ids::kDvbtFecRate, "Unit's value: 1/2");
+  ExpectMarked(host, ids::kManual, "Unit's value: not ticked");
   EXPECT_EQ(CountShown(adv->UnappliedLabel()), "2 unapplied changes");
   EXPECT_EQ(MainCount(), "");  // the main settings page has none
 
@@ -230,8 +225,8 @@ TEST_F(UnappliedChanges, AdvancedOptionsCountsItsPagesTogetherAndApplyClearsThem
   const Strings writes = Writes();
   EXPECT_NE(std::find(writes.begin(), writes.end(), A() + "wodfe;2;"), writes.end());
   EXPECT_EQ(CountShown(adv->UnappliedLabel()), "");
-  ExpectUnmarked(host, kDvbtFec);
-  ExpectUnmarked(host, kManual);
+  ExpectUnmarked(host, ids::kDvbtFecRate);
+  ExpectUnmarked(host, ids::kManual);
 }
 
 TEST_F(UnappliedChanges, SatelliteModulatorMarksWithTheUnitsValueAsThePageShowsIt) {
@@ -239,13 +234,13 @@ TEST_F(UnappliedChanges, SatelliteModulatorMarksWithTheUnitsValueAsThePageShowsI
   SatmodWindow* satmod = OpenSatmod();
   ASSERT_NE(satmod, nullptr);
   EXPECT_EQ(CountShown(satmod->UnappliedLabel()), "");
-  PickText(Widget<QComboBox>(satmod->Host(), kSatModulation), "QPSK");
-  ExpectMarked(satmod->Host(), kSatModulation, "Unit's value: 16QAM");
+  PickText(Widget<QComboBox>(satmod->Host(), ids::kSatModulation), "QPSK");
+  ExpectMarked(satmod->Host(), ids::kSatModulation, "Unit's value: 16QAM");
   EXPECT_EQ(CountShown(satmod->UnappliedLabel()), "1 unapplied change");
 
   Press(satmod->Host(), vecta::params::ids::kWindowRefresh);
   ASSERT_TRUE(rig.Idle());
-  ExpectUnmarked(satmod->Host(), kSatModulation);
+  ExpectUnmarked(satmod->Host(), ids::kSatModulation);
   EXPECT_EQ(CountShown(satmod->UnappliedLabel()), "");
 }
 
@@ -254,7 +249,7 @@ TEST_F(UnappliedChanges, SatelliteModulatorMarksWithTheUnitsValueAsThePageShowsI
 TEST_F(UnappliedChanges, ClosingTheMainWindowAsksAndStayKeepsItOpen) {
   Connect({"K240", false, {"aenc=0", "zscr=0"}});
   rig.Mark();
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
   Reply(Answer::Cancel);
   EXPECT_FALSE(W().close());
   ExpectAsked("There is 1 unapplied change. Apply it before closing the program?");
@@ -266,8 +261,8 @@ TEST_F(UnappliedChanges, ClosingTheMainWindowAsksAndStayKeepsItOpen) {
 TEST_F(UnappliedChanges, ClosingTheMainWindowWithDiscardClosesWithoutWriting) {
   Connect({"K240", false, {"aenc=0", "zscr=0", "otxm=1"}});
   rig.Mark();
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
-  PickText(Widget<QComboBox>(Main(), kTransmitMode), "Long range");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
+  PickText(Widget<QComboBox>(Main(), ids::kPresetTransmitMode), "Long range");
   Reply(Answer::Discard);
   EXPECT_TRUE(W().close());
   ExpectAsked("There are 2 unapplied changes. Apply them before closing the program?");
@@ -278,7 +273,7 @@ TEST_F(UnappliedChanges, ClosingTheMainWindowWithDiscardClosesWithoutWriting) {
 
 TEST_F(UnappliedChanges, ClosingTheMainWindowWithApplyWritesThenCloses) {
   Connect({"K240", false, {"aenc=0", "zscr=0"}});
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
   Reply(Answer::Apply);
   EXPECT_FALSE(W().close());  // it closes once the write is done
   ExpectAsked("There is 1 unapplied change. Apply it before closing the program?");
@@ -294,7 +289,7 @@ TEST_F(UnappliedChanges, ClosingAdvancedOptionsAsksStayDiscardAndApply) {
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabModulation);
   ASSERT_NE(adv, nullptr);
   rig.Mark();
-  PickText(Widget<QComboBox>(adv->Host(), kDvbtFec), "3/4");
+  PickText(Widget<QComboBox>(adv->Host(), ids::kDvbtFecRate), "3/4");
   const std::string question =
       "There is 1 unapplied change in the Advanced options window. Apply it before closing the window?";
 
@@ -321,7 +316,7 @@ TEST_F(UnappliedChanges, ClosingAdvancedOptionsAsksStayDiscardAndApply) {
   // Discard: a new window, changed again, closes without a write.
   adv = OpenAdvanced(kTabModulation);
   ASSERT_NE(adv, nullptr);
-  PickText(Widget<QComboBox>(adv->Host(), kDvbtFec), "7/8");
+  PickText(Widget<QComboBox>(adv->Host(), ids::kDvbtFecRate), "7/8");
   rig.Prompter().messages.clear();
   Reply(Answer::Discard);
   EXPECT_TRUE(adv->close());
@@ -344,7 +339,7 @@ TEST_F(UnappliedChanges, ClosingTheSatelliteModulatorWithApplyWritesThenCloses) 
   SatmodWindow* satmod = OpenSatmod();
   ASSERT_NE(satmod, nullptr);
   rig.Mark();
-  PickText(Widget<QComboBox>(satmod->Host(), kSatModulation), "QPSK");
+  PickText(Widget<QComboBox>(satmod->Host(), ids::kSatModulation), "QPSK");
   Reply(Answer::Apply);
   EXPECT_FALSE(satmod->close());
   ExpectAsked("There is 1 unapplied change in the Satellite modulator window. Apply it before closing the window?");
@@ -360,7 +355,7 @@ TEST_F(UnappliedChanges, SwitchingConfigTabsWithChangesStayPutsTheTabBack) {
   const int before = tabs->currentIndex();
   ASSERT_EQ(before, 0);
   rig.Mark();
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
   Reply(Answer::Cancel);
   tabs->setCurrentIndex(2);
   ASSERT_TRUE(rig.Idle());
@@ -373,7 +368,7 @@ TEST_F(UnappliedChanges, SwitchingConfigTabsWithChangesStayPutsTheTabBack) {
 TEST_F(UnappliedChanges, SwitchingConfigTabsWithDiscardLoadsTheConfigWithoutWriting) {
   Connect({"K240", false, {"aenc=0", "zscr=0"}});
   rig.Mark();
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
   Reply(Answer::Discard);
   W().ConfigTabs()->setCurrentIndex(2);
   ASSERT_TRUE(rig.Idle());
@@ -381,7 +376,7 @@ TEST_F(UnappliedChanges, SwitchingConfigTabsWithDiscardLoadsTheConfigWithoutWrit
   EXPECT_EQ(Writes(), Strings{A() + "wglod;3;"});
   EXPECT_EQ(W().ConfigTabs()->currentIndex(), 2);
   EXPECT_EQ(MainCount(), "");
-  ExpectUnmarked(Main(), kScrambling);
+  ExpectUnmarked(Main(), ids::kScrambling);
 }
 
 TEST_F(UnappliedChanges, SwitchingConfigTabsWithApplyWritesFirstThenLoadsTheConfig) {
@@ -390,8 +385,8 @@ TEST_F(UnappliedChanges, SwitchingConfigTabsWithApplyWritesFirstThenLoadsTheConf
   ASSERT_NE(adv, nullptr);
   rig.Mark();
   // Changes in two windows: both are written before the switch.
-  PickText(Widget<QComboBox>(Main(), kScrambling), "AES128");
-  PickText(Widget<QComboBox>(adv->Host(), kDvbtFec), "3/4");
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
+  PickText(Widget<QComboBox>(adv->Host(), ids::kDvbtFecRate), "3/4");
   Reply(Answer::Apply);
   W().ConfigTabs()->setCurrentIndex(1);
   ASSERT_TRUE(rig.Idle());
@@ -419,28 +414,28 @@ TEST(QtControlHostMarks, ACaptionTurnsBoldWithTheTooltipAndBackWhenCleared) {
   vecta::gui::BuildPage(&page, vecta::pages::Layout(vecta::pages::PageId::MainSettings),
                         vecta::pages::Variant::K240, {});
   QtControlHost host(&page);
-  auto* caption = qobject_cast<QLabel*>(vecta::gui::CaptionOf(host.Find(kScrambling)));
+  auto* caption = qobject_cast<QLabel*>(vecta::gui::CaptionOf(host.Find(ids::kScrambling)));
   ASSERT_NE(caption, nullptr);
   EXPECT_EQ(S(caption->text()), "Scrambling");
   EXPECT_FALSE(caption->font().bold());
 
-  host.SetMarked(kScrambling, true, "Unit's value: Off");
+  host.SetMarked(ids::kScrambling, true, "Unit's value: Off");
   EXPECT_TRUE(caption->font().bold());
   EXPECT_EQ(S(caption->toolTip()), "Unit's value: Off");
-  EXPECT_EQ(S(host.Find(kScrambling)->toolTip()), "Unit's value: Off");
-  EXPECT_EQ(host.MarkTip(kScrambling), "Unit's value: Off");
+  EXPECT_EQ(S(host.Find(ids::kScrambling)->toolTip()), "Unit's value: Off");
+  EXPECT_EQ(host.MarkTip(ids::kScrambling), "Unit's value: Off");
   // Another value of the unit: the tooltip follows.
-  host.SetMarked(kScrambling, true, "Unit's value: ABS");
+  host.SetMarked(ids::kScrambling, true, "Unit's value: ABS");
   EXPECT_EQ(S(caption->toolTip()), "Unit's value: ABS");
 
-  host.SetMarked(kScrambling, false, {});
+  host.SetMarked(ids::kScrambling, false, {});
   EXPECT_FALSE(caption->font().bold());
   EXPECT_FALSE(caption->testAttribute(Qt::WA_SetFont));  // the page's font again
   EXPECT_EQ(S(caption->toolTip()), "");
-  EXPECT_FALSE(host.IsMarked(kScrambling));
-  EXPECT_EQ(host.MarkTip(kScrambling), "");
+  EXPECT_FALSE(host.IsMarked(ids::kScrambling));
+  EXPECT_EQ(host.MarkTip(ids::kScrambling), "");
   // Other captions are never touched.
-  auto* frequency = qobject_cast<QLabel*>(vecta::gui::CaptionOf(host.Find(kFrequency)));
+  auto* frequency = qobject_cast<QLabel*>(vecta::gui::CaptionOf(host.Find(ids::kOutputFrequency)));
   ASSERT_NE(frequency, nullptr);
   EXPECT_FALSE(frequency->font().bold());
 }
@@ -449,12 +444,12 @@ TEST(QtControlHostMarks, ACheckBoxIsItsOwnCaption) {
   QWidget page;
   vecta::gui::BuildPage(&page, vecta::pages::Layout(vecta::pages::PageId::Video), vecta::pages::Variant::K240, {});
   QtControlHost host(&page);
-  auto* manual = qobject_cast<QCheckBox*>(host.Find(kManual));
+  auto* manual = qobject_cast<QCheckBox*>(host.Find(ids::kManual));
   ASSERT_NE(manual, nullptr);
-  host.SetMarked(kManual, true, "Unit's value: ticked");
+  host.SetMarked(ids::kManual, true, "Unit's value: ticked");
   EXPECT_TRUE(manual->font().bold());
   EXPECT_EQ(S(manual->toolTip()), "Unit's value: ticked");
-  host.SetMarked(kManual, false, {});
+  host.SetMarked(ids::kManual, false, {});
   EXPECT_FALSE(manual->font().bold());
   EXPECT_EQ(S(manual->toolTip()), "");
 }
