@@ -178,13 +178,13 @@ bool ReadFlagOption(const Option& op, CommandLine& cl) {
 }
 
 bool ReadIntOption(Option& op, SimOptions& o, std::string& error) {
-  for (const IntOption& spec : kIntOptions) {
-    if (op.name != spec.name) continue;
+  for (const IntOption& option : kIntOptions) {
+    if (op.name != option.name) continue;
     long long n = 0;
-    if (op.TakeInt(spec.min, spec.max, n))
-      spec.set(o, n);
+    if (op.TakeInt(option.min, option.max, n))
+      option.set(o, n);
     else
-      error = spec.error;
+      error = option.error;
     return true;
   }
   return false;

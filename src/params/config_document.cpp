@@ -255,17 +255,17 @@ bool ConfigDocument::SetWire(std::string_view mnemonic, const std::string& wire)
   if (found) return changed;
   // New records go where the writer would have put them: after the
   // records of every row that comes before in the table.
-  const auto spec = MainTableRows();
+  const auto tableRows = MainTableRows();
   auto order = [&](std::string_view m) {
-    for (std::size_t i = 0; i < spec.size(); ++i)
-      if (spec[i].mnemonic == m && FileRow(spec[i], variant_)) return i;
-    return spec.size();
+    for (std::size_t i = 0; i < tableRows.size(); ++i)
+      if (tableRows[i].mnemonic == m && FileRow(tableRows[i], variant_)) return i;
+    return tableRows.size();
   };
   const std::size_t mine = order(mnemonic);
   std::size_t at = 0;
   for (std::size_t i = 0; i < records.size(); ++i)
     if (order(records[i].mnemonic) < mine) at = i + 1;
-  for (const RowDescriptor& desc : spec)
+  for (const RowDescriptor& desc : tableRows)
     if (desc.mnemonic == mnemonic && FileRow(desc, variant_))
       records.insert(records.begin() + static_cast<std::ptrdiff_t>(at++), NewRecord(desc, wire));
   return true;
