@@ -253,8 +253,11 @@ TEST(ConfigReviewWithUnit, SetIsReadWithTheSwitchingOfTheLoadOrTakenFromTheLastS
   EXPECT_EQ(tabs[1], "Config 2 *");
   ASSERT_EQ(shown.size(), 16u);
   EXPECT_EQ(shown[1], std::vector<std::string>{"Unit name|Second|Config 2"});
-  for (std::size_t i = 0; i < shown.size(); ++i)
-    if (i != 1) EXPECT_TRUE(shown[i].empty()) << "config " << i + 1;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    if (i != 1) {
+      EXPECT_TRUE(shown[i].empty()) << "config " << i + 1;
+    }
+  }
   // Nothing was written but the switching of the set load.
   std::vector<std::string> writes;
   for (const std::string& r : From(*sim, before))
