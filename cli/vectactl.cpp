@@ -856,7 +856,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   try {
     p.app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
-    out << Usage();
+    // "vectactl COMMAND --help" is the command's own help, with its options.
+    if (p.app.get_subcommands().empty())
+      out << Usage();
+    else
+      out << p.app.help();
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     err << "vectactl: " << e.what() << "\n" << Usage();

@@ -37,6 +37,7 @@ inline constexpr int kIconGreen = 129;
 inline constexpr int kIconRed = 130;
 inline constexpr int kIconGrey = 134;
 
+
 struct UnitContext {
   link::CRavlenRemoteControl* link = nullptr;
   link::Clock* clock = &link::SystemClock();

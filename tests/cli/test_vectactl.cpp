@@ -375,4 +375,22 @@ TEST(VectactlFiles, DiffComparesRepeatedMnemonicsRecordByRecord) {
   EXPECT_EQ(same.str(), "no differences\n");
 }
 
+
+TEST(VectactlHelp, CommandHelpListsTheCommandsOwnOptions) {
+  const struct {
+    std::vector<std::string> args;
+    std::string shown;
+  } cases[] = {
+      {{"--help"}, "load-set"},
+      {{"load-config", "--help"}, "--dry-run"},
+      {{"watch", "--help"}, "--interval"},
+      {{"--tcp", "127.0.0.1", "edit-config", "-h"}, "--board"},
+  };
+  for (const auto& c : cases) {
+    const CtlRun r = RunCtl(c.args);
+    EXPECT_EQ(r.status, 0) << c.args.front();
+    EXPECT_NE(r.out.find(c.shown), std::string::npos) << c.args.front() << ":\n" << r.out;
+  }
+}
+
 }  // namespace
