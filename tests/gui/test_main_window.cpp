@@ -22,6 +22,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "gui/icons.h"
 #include "link/link_lock.h"
 #include "params/unit_context.h"
 #include "support_app.h"
@@ -532,6 +533,11 @@ TEST(MainWindowPolling, LampsFollowVideoLockAndRfOutput) {
            w.LampIcon(params::kLampRfOutput) == params::kIconGreen;
   }, 2000));
   EXPECT_EQ(rig.waiter->Lengths().front(), 2000);
+}
+
+TEST(MainWindowPolling, LampIconsAreDrawnOnceAndShared) {
+  for (int id : {params::kIconGreen, params::kIconRed, params::kIconGrey})
+    EXPECT_EQ(gui::ResourceIcon(id).cacheKey(), gui::ResourceIcon(id).cacheKey()) << id;
 }
 
 TEST(MainWindowPolling, RfOutputButtonTogglesAndRereads) {
