@@ -189,7 +189,7 @@ class Tool {
         const params::RowDescriptor& desc = row.Desc();
         if (!params::RowExists(desc, variant)) continue;
         const auto value = row.Get();
-        const std::string shown = params::ShownValue(desc, value);
+        const std::string shown = params::ShownValue(row);
         const std::string wire = desc.Derived() ? std::string() : WireText(desc, value);
         if (json) {
           rows.push_back({{"table", name},
@@ -231,7 +231,7 @@ class Tool {
       err_ << "The unit did not answer " << mnemonic << "\n";
       return kExitLinkError;
     }
-    out_ << params::ShownValue(row->Desc(), value) << "\n";
+    out_ << params::ShownValue(*row) << "\n";
     return kExitOk;
   }
 

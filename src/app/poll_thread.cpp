@@ -90,10 +90,8 @@ void Polled(PollThread::State& s, const PollEntry& entry, const link::LinkReply&
   params::ParamRow* row = s.tables ? s.tables->main.Find(entry.mnemonic) : nullptr;
   if (row) {
     params::StoreReply(*row, reply.value);
-    if (entry.lamp != 0 && row->Desc().Has(params::flag::kStatusLamp)) {
-      const long value = std::strtol(reply.value.c_str(), nullptr, 10);
-      s.notifier->SetLamp(entry.lamp, value == 1 ? params::kIconGreen : params::kIconRed);
-    }
+    if (entry.lamp != 0 && row->Desc().Has(params::flag::kStatusLamp))
+      s.notifier->SetLamp(entry.lamp, params::LampIcon(row->Desc(), reply.value));
   }
   s.notifier->ParameterPolled(entry.mnemonic);
   s.notifier->ContactConfirmed();

@@ -37,6 +37,13 @@ inline constexpr int kIconGreen = 129;
 inline constexpr int kIconRed = 130;
 inline constexpr int kIconGrey = 134;
 
+// A status lamp for a reply: green when it names option 1, red when it
+// names another option, grey when it names none.
+inline int LampIcon(const RowDescriptor& row, std::string_view replyText) {
+  const auto wire = NamedOption(row, replyText);
+  if (!wire) return kIconGrey;
+  return *wire == 1 ? kIconGreen : kIconRed;
+}
 
 struct UnitContext {
   link::CRavlenRemoteControl* link = nullptr;

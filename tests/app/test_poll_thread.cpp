@@ -331,12 +331,16 @@ TEST(PollThread, GoodRepliesAreStoredThenAnnouncedInOrder) {
                                     "lamp 1027 129", "polled oout=1", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "oout"), 1);
 
-  // Any value other than 1 is red.
-  r.values["vloc"] = "2";
-  r.NextCycle(3);
-  const auto events = r.notifier->Take();
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front(), "lamp 1024 130");
+  // A value that is no option of the list leaves the lamp grey.
+  for (const char* unnamed : {"2", "-5", "99999999999999999999"}) {
+    r.values["vloc"] = unnamed;
+    r.values["oout"] = unnamed;
+    r.NextCycle(r.waiter->Pauses().size() + 1);
+    const auto events = r.notifier->Take();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), "lamp 1024 134") << unnamed;
+    EXPECT_NE(std::find(events.begin(), events.end(), "lamp 1027 134"), events.end()) << unnamed;
+  }
 }
 
 TEST(PollThread, RefusedRequestKeepsTheRowAndPostsNoValue) {
