@@ -117,7 +117,10 @@ CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
         if (reply.status == '1') Polled(s, entry, reply);
         else s.notifier->ContactConfirmed();
       }
-      if (s.stop.load()) break;
+      // Over TCP a unit that is gone costs a whole receive time-out per
+      // request: the cycle ends at its first link error, so the loss shows
+      // within three cycles of one time-out each.
+      if (s.stop.load() || (tcp && rc != 0)) break;
     }
   }
   if (requested) return answered ? CycleOutcome::Answered : CycleOutcome::Failed;

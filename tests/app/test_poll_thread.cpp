@@ -524,7 +524,7 @@ TEST(PollThreadTcp, ThreeFailedCyclesInARowAreALostLinkUntilAnAnswerComes) {
   EXPECT_EQ(r.Sends(), 1 + n - 1);  // the probe and one request per cycle
 }
 
-TEST(PollThreadTcp, FailedSendsAndKeepAlivesCountAndAnyAnswerInACycleResetsTheCount) {
+TEST(PollThreadTcp, ACycleEndsAtItsFirstLinkErrorAndAnAnswerBeforeItResetsTheCount) {
   TcpPollRig r;  // all three entries polled
   r.Connect();
   r.Answer('1', "1");
@@ -533,13 +533,21 @@ TEST(PollThreadTcp, FailedSendsAndKeepAlivesCountAndAnyAnswerInACycleResetsTheCo
   r.Start();
   EXPECT_EQ(r.Cycle(1).size(), 8u);
 
-  // One answer among three failures keeps the link.
+  // A frozen unit costs one receive time-out per cycle, not three: lost at
+  // the third cycle.
   std::size_t n = 2;
+  for (int i = 0; i < 3; ++i, ++n) {
+    const std::size_t before = r.Sends();
+    r.Fail();
+    EXPECT_EQ(r.Cycle(n), i < 2 ? kNothing : kLost) << n;
+    EXPECT_EQ(r.Sends(), before + 1) << "cycle " << n << " went on after its link error";
+  }
+
+  // An answer before the failure keeps the link.
   for (int i = 0; i < 4; ++i, ++n) {
-    r.Fail();
-    r.Answer('1', "1");  // "csta"
-    r.Fail();
-    EXPECT_EQ(r.Cycle(n), (std::vector<std::string>{"polled csta=1", "contact"})) << n;
+    r.Answer('1', "1");  // "vloc"
+    r.Fail();            // "csta"; "oout" is not asked
+    EXPECT_EQ(r.Cycle(n), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"})) << n;
   }
 
   // Sends that fail count as much as receives that do.
