@@ -73,8 +73,14 @@ std::string KeepAliveRequest(int address) {
   return address == 0 ? link::AddressQuery() : link::ReadRequest(address, "gadd");
 }
 
-// Whether the link has a connection, and whether it is a TCP one.
+// Whether the link has a connection, and whether it is a TCP one. A serial
+// port whose device went away is tried again first, so a unit plugged back
+// in is found at the polling interval.
 bool LinkOpen(link::CRavlenRemoteControl& link, bool& tcp) {
+  if (link.SerialPortLost()) {
+    link::PollAndLinkLock locks;
+    link.ReopenLostSerialPort();
+  }
   std::lock_guard lock(link::LinkLock());
   tcp = link.Kind() == link::TransportKind::Tcp;
   return link.IsConnected();

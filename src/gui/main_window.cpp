@@ -280,7 +280,9 @@ void MainWindow::OnLinkLost() {
   ShowConnected(false);
   OnSetLamp(params::kLampVideoLock, params::kIconGrey);
   OnSetLamp(params::kLampRfOutput, params::kIconGrey);
-  ShowResult(QStringLiteral("The unit stopped answering"));
+  // A serial device that went away is opened again at every poll.
+  ShowResult(core_->link->SerialPortLost() ? QStringLiteral("The serial port went away; it is tried again at every poll")
+                                           : QStringLiteral("The unit stopped answering"));
 }
 // ---------------------------------------------------------------- closing
 

@@ -393,6 +393,38 @@ TEST(PollThread, SilentUnitGivesOneLinkLostAndRestoresContactWhenItAnswersAgain)
   EXPECT_EQ(Stored(*r.tables, "vloc"), 0);
 }
 
+TEST(PollThread, AHungUpPortIsALostLinkAndIsOpenedAgainEveryCycleUntilTheUnitAnswers) {
+  PollRig r;
+  r.settings.pollChainingStatus = false;
+  r.settings.pollRfOutput = false;
+  r.link->SetLinkLostNotify(app::LinkLostToNotifier(r.notifier));
+  r.Open();
+  r.Start();
+  ASSERT_TRUE(r.waiter->AwaitPause(1));
+  r.notifier->Take();
+  r.NewRequests();
+
+  // The adapter is pulled: the loss is reported at once and the dead port
+  // is closed; nothing is retried on it.
+  r.f.line().hungUp = true;
+  r.f.serial->failOpen = true;
+  r.NextCycle(2);
+  EXPECT_EQ(r.notifier->Take(), std::vector<std::string>{"lost"});
+  EXPECT_FALSE(r.f.line().open);
+  // Still away: the port is tried again, quietly.
+  r.NextCycle(3);
+  EXPECT_TRUE(r.notifier->Take().empty());
+  EXPECT_TRUE(r.NewRequests().empty());
+
+  // Plugged back in: the same port opens and the first answer is contact.
+  r.f.line().hungUp = false;
+  r.f.serial->failOpen = false;
+  r.NextCycle(4);
+  EXPECT_EQ(r.f.serial->opened, (std::vector<std::string>{"/dev/fake0", "/dev/fake0"}));
+  EXPECT_EQ(r.NewRequests(), std::vector<std::string>{"0001rvloc;;"});
+  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"}));
+}
+
 TEST(PollThread, KeepAliveNoticesAUnitThatComesBack) {
   PollRig r;
   r.settings.pollingEnabled = false;
