@@ -193,6 +193,7 @@ class MainWindow : public QMainWindow {
   static void RunStartupScan(Core& core, int stored, const std::shared_ptr<std::atomic<bool>>& cancelled,
                              app::ScanResult& scan);
   void StartupScanEnded(const app::ScanResult& scan, bool cancelled);
+  void SayUnableToConnect(const app::ScanResult& scan);
   void ConnectSerialPort();
   void SerialConnectEnded(int index, const app::SerialConnect& outcome, const QString& portName);
   void StartEthernetConnect(const std::string& ip);

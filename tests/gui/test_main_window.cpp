@@ -141,6 +141,21 @@ TEST(MainWindowStartupScan, SkipsPortsThatDoNotOpenOrDoNotAnswer) {
   EXPECT_EQ(heard[0].rfind("9999rgadd;;", 0), 0u) << heard[0];
 }
 
+TEST(MainWindowStartupScan, PortsThatDidNotOpenAreNamedWithTheirReason) {
+  AppRig rig;
+  auto ports = std::make_shared<test::FakeSerialProvider>(2);
+  ports->failOpen = true;
+  ports->openError = "the port is in use by another program";
+  rig.settings.comPortIndex = 1;  // tried first, then both in order
+  MainWindow& w = rig.StartWindow([&](gui::MainWindowOptions& o) { o.serialPorts = ports; });
+
+  ExpectMessages(rig.prompter, {{"Alert", "Unable to connect", MessageIcon::Information}});
+  EXPECT_EQ(rig.prompter.reasons, std::vector<std::string>{"fake1: the port is in use by another program\n"
+                                                           "fake0: the port is in use by another program"});
+  EXPECT_EQ(w.PortList()->currentIndex(), 1);
+  ExpectNotConnected(w);
+}
+
 TEST(MainWindowStartupScan, NoUnitShowsUnableToConnectAndDisablesPolling) {
   AppRig rig;
   MainWindow& w = rig.StartWindow();
@@ -189,7 +204,10 @@ TEST(MainWindowRs232Connect, PortThatCannotBeOpenedGivesTheSystemReason) {
   rig.AddPort(plain, "file");
   MainWindow& w = rig.StartWindow();
   ExpectMessages(rig.prompter, {{"Alert", "Unable to connect", MessageIcon::Information}});
+  EXPECT_EQ(rig.prompter.reasons,
+            std::vector<std::string>{"gone: No such file or directory\nfile: not a serial port"});
   rig.prompter.messages.clear();
+  rig.prompter.reasons.clear();
 
   SelectPort(w, 0);
   ClickConnect(w);

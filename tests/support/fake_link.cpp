@@ -153,7 +153,7 @@ std::vector<link::SerialPortInfo> FakeSerialProvider::Ports() const {
 
 std::unique_ptr<link::SerialDevice> FakeSerialProvider::Open(int index, std::string& error) {
   if (failOpen || index < 0 || index >= ports_) {
-    error = "No such file or directory";
+    error = openError;
     return nullptr;
   }
   opened.push_back("/dev/fake" + std::to_string(index));

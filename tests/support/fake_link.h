@@ -80,6 +80,7 @@ class FakeSerialProvider final : public link::SerialPortProvider {
   std::shared_ptr<FakeSerialState> state = std::make_shared<FakeSerialState>();
   std::vector<std::string> opened;  // paths opened, in order
   bool failOpen = false;
+  std::string openError = "No such file or directory";  // the reason a failed open gives
 
  private:
   int ports_;
