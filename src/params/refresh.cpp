@@ -88,6 +88,7 @@ void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlH
   const ParamTable& main = unit.tables ? unit.tables->main : table;
 
   for (ParamRow& row : table.Rows()) {
+    if (unit.StopRequested()) break;  // the program is closing mid-transfer
     const RowDescriptor& desc = row.Desc();
     if (!RowExists(desc, variant)) continue;
 

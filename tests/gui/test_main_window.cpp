@@ -19,6 +19,7 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -747,6 +748,35 @@ TEST(MainWindowClosing, ReturnsPromptlyWhileTheUnitIsSilent) {
   EXPECT_FALSE(w.LeftWorkRunning()) << "the interrupted operation did not end";
   PumpFor(100);
   EXPECT_EQ(Requests(*sim).size(), 6u) << "requests went on after closing";
+  EXPECT_TRUE(rig.prompter.messages.empty()) << ::testing::PrintToString(rig.prompter.Texts());
+}
+
+TEST(MainWindowClosing, DuringASetSaveWaitsForTheUnitToBeReturnedAndTheHoldEnded) {
+  AppRig rig;
+  SimProcess* sim = rig.AddSim(SimSetup());  // firmware 3.4.0.0: the girb hold
+  ASSERT_TRUE(sim);
+  MainWindow& w = rig.StartWindow();
+  ASSERT_TRUE(rig.AwaitPause(1));
+  const std::string file = rig.dir.File("set.cfg");
+  rig.prompter.files.push_back(file);
+  QString shown;
+  rig.prompter.onProgress = [&](int done) {
+    if (done != 2) return;
+    w.close();  // the operator closes the window while configuration 2 is read
+    shown = w.StatusText();
+  };
+  const std::size_t before = Requests(*sim).size();
+  QTest::mouseClick(w.SaveSetButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !w.isVisible(); }, 10000));
+  EXPECT_EQ(shown, "Finishing the transfer...");
+  AwaitQuiet(*sim);
+  const std::vector<std::string> all = Requests(*sim);
+  ASSERT_GE(FindRequest(all, "0001wglod;2;", before), 0);
+  EXPECT_EQ(FindRequest(all, "0001wglod;3;", before), -1) << "the transfer went on";
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[all.size() - 2], "0001wglod;1;");
+  EXPECT_EQ(all.back(), "0001wgirb;0;");
+  EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_TRUE(rig.prompter.messages.empty()) << ::testing::PrintToString(rig.prompter.Texts());
 }
 
