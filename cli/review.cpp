@@ -35,6 +35,7 @@ int DiffUnit(params::UnitContext& unit, const std::string& path, std::ostream& o
     if (!data) return kExitReviewError;
     review = app::ReviewConfigFile(unit, path, *data);
   }
+  if (unit.StopRequested()) return kExitReviewError;  // cut short: no review to show
   out << params::ReviewText(review);
   return review.Same() ? kExitSame : kExitDifferent;
 }

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -21,6 +23,7 @@
 #include "cli_ui.h"
 #include "edit_config.h"
 #include "review.h"
+#include "transfer_signals.h"
 #include "watch.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
@@ -148,6 +151,7 @@ class Tool {
     unit_.clock = &clock_;
     unit_.prompter = &prompter_;
     unit_.tables = &tables_;
+    unit_.transfer = &transfer_;
     const int rc = o_.serialDevice.empty() ? ConnectTcp() : ConnectSerial();
     if (rc == kExitOk) session_.SetConnected(true);
     return rc;
@@ -189,7 +193,7 @@ class Tool {
         const params::RowDescriptor& desc = row.Desc();
         if (!params::RowExists(desc, variant)) continue;
         const auto value = row.Get();
-        const std::string shown = params::ShownValue(desc, value);
+        const std::string shown = params::ShownValue(row);
         const std::string wire = desc.Derived() ? std::string() : WireText(desc, value);
         if (json) {
           rows.push_back({{"table", name},
@@ -231,7 +235,7 @@ class Tool {
       err_ << "The unit did not answer " << mnemonic << "\n";
       return kExitLinkError;
     }
-    out_ << params::ShownValue(row->Desc(), value) << "\n";
+    out_ << params::ShownValue(*row) << "\n";
     return kExitOk;
   }
 
@@ -308,6 +312,17 @@ class Tool {
   int LoadSet(const std::string& path) {
     if (int rc = Refresh()) return rc;
     return params::LoadConfigSetFile(unit_, path, FullRefresh()) ? kExitOk : kExitLinkError;
+  }
+
+  // A command that switches the unit's configurations: a signal ends it
+  // early, after its clean-up, with 128 + the signal's number.
+  int Switching(const std::function<int()>& command) {
+    TransferSignals signals(*link_, transfer_);
+    const int rc = command();
+    const int signal = signals.Received();
+    if (signal == 0) return rc;
+    err_ << "vectactl: " << strsignal(signal) << ": the transfer was ended early\n";
+    return 128 + signal;
   }
 
   int RestoreDefaults() {
@@ -635,6 +650,7 @@ class Tool {
   std::unique_ptr<CRavlenRemoteControl> link_;
   params::ParamTables tables_;
   params::UnitContext unit_;
+  params::TransferControl transfer_;
   CliView view_;
   app::Session session_{unit_, view_};
   app::Connector connector_{session_};
@@ -856,7 +872,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   try {
     p.app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
-    out << Usage();
+    // "vectactl COMMAND --help" is the command's own help, with its options.
+    if (p.app.get_subcommands().empty())
+      out << Usage();
+    else
+      out << p.app.help();
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     err << "vectactl: " << e.what() << "\n" << Usage();
@@ -888,9 +908,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (p.command == "restore-defaults") return tool.RestoreDefaults();
   if (p.command == "save-config") return tool.SaveConfig(o.file);
   if (p.command == "load-config") return tool.LoadConfig(o.file);
-  if (p.command == "diff-unit") return tool.DiffUnit(o.file);
-  if (p.command == "save-set") return tool.SaveSet(o.file);
-  if (p.command == "load-set") return tool.LoadSet(o.file);
+  if (p.command == "diff-unit") return tool.Switching([&] { return tool.DiffUnit(o.file); });
+  if (p.command == "save-set") return tool.Switching([&] { return tool.SaveSet(o.file); });
+  if (p.command == "load-set") return tool.Switching([&] { return tool.LoadSet(o.file); });
   if (p.command == "write-key") return tool.WriteKey(o.keyType, o.key, o.upperKey);
   err << "vectactl: unknown command\n";
   return kExitUsage;

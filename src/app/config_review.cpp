@@ -294,7 +294,8 @@ bool LoadConfigSetReviewed(params::UnitContext& unit, const std::function<void()
       unit.prompter->Message(kAlert, review_text::kUseLastSaveQuestion, params::MessageIcon::Question,
                              params::MessageButtons::YesNo) == params::Answer::Yes)
     basis = params::ReviewBasis::LastSave;
-  if (!unit.prompter->ReviewLoad(ReviewConfigSet(unit, *path, *data, basis))) return false;
+  const params::ConfigReview review = ReviewConfigSet(unit, *path, *data, basis);
+  if (unit.StopRequested() || !unit.prompter->ReviewLoad(review)) return false;  // closing: no review, no load
   params::SendConfigSet(unit, *data, fullRefresh);
   return true;
 }

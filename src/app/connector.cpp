@@ -1,5 +1,6 @@
 #include "app/connector.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -40,10 +41,17 @@ void Connector::CloseOpen(ConnectionKind previous) {
 // ------------------------------------------------------------ the scan
 
 bool Connector::TryPort(int index, const std::string& name, const std::atomic<bool>& cancelled,
-                        const ScanHooks& hooks) {
+                        const ScanHooks& hooks, ScanResult& scan) {
   if (cancelled) return false;
   if (hooks.trying) hooks.trying(index, name);
-  if (OpenSerial(index).code != link::kLinkOk) return false;
+  if (const SerialOpen open = OpenSerial(index); open.code != link::kLinkOk) {
+    // Told when no unit is found: a port another program holds is the
+    // likeliest reason.
+    const bool known = std::any_of(scan.notOpened.begin(), scan.notOpened.end(),
+                                   [index](const PortNotOpened& p) { return p.index == index; });
+    if (!known) scan.notOpened.push_back({index, name, open.reason});
+    return false;
+  }
   if (LearnAddress() == link::kLinkOk) {
     // A unit that answers after the search was called off is not taken.
     const bool taken = hooks.take ? hooks.take() : !cancelled;
@@ -60,12 +68,12 @@ ScanResult Connector::Scan(int storedPort, const std::atomic<bool>& cancelled, c
   const std::vector<link::SerialPortInfo> ports = Link().SerialPorts();
   const int count = static_cast<int>(ports.size());
   auto name = [&ports](int i) { return ports[static_cast<std::size_t>(i)].name; };
-  if (storedPort >= 0 && storedPort < count && TryPort(storedPort, name(storedPort), cancelled, hooks))
+  if (storedPort >= 0 && storedPort < count && TryPort(storedPort, name(storedPort), cancelled, hooks, scan))
     scan.found = storedPort;
   if (scan.found < 0 && !cancelled) {
     scan.comPortIndex = -1;
     for (int i = 0; scan.found < 0 && i < count && !cancelled; ++i)
-      if (TryPort(i, name(i), cancelled, hooks)) scan.found = i;
+      if (TryPort(i, name(i), cancelled, hooks, scan)) scan.found = i;
   }
   if (scan.found >= 0) scan.comPortIndex = scan.found;
   scan.cancelled = scan.found < 0 && cancelled;

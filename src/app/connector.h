@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/session.h"
 #include "app/settings.h"
@@ -44,11 +45,20 @@ struct SerialConnect {
   std::uint32_t queryCode = link::kLinkOk;  // the address query's result
 };
 
+// A port the start-up scan could not open, and the system's reason ("the
+// port is in use by another program").
+struct PortNotOpened {
+  int index = -1;
+  std::string name;
+  std::string reason;
+};
+
 // How the start-up scan ended.
 struct ScanResult {
   int found = -1;         // the port index where a unit answered, -1 for none
   int comPortIndex = -1;  // what the stored port index becomes
   bool cancelled = false; // the operator called the search off
+  std::vector<PortNotOpened> notOpened;  // each once, in the order tried
 };
 
 // What the scan tells its caller on the way; both may be left empty.
@@ -108,7 +118,8 @@ class Connector {
   // Closes the open connection of kind `previous`; the caller holds the
   // poll lock and the link lock.
   void CloseOpen(ConnectionKind previous);
-  bool TryPort(int index, const std::string& name, const std::atomic<bool>& cancelled, const ScanHooks& hooks);
+  bool TryPort(int index, const std::string& name, const std::atomic<bool>& cancelled, const ScanHooks& hooks,
+               ScanResult& scan);
 
   // The session's link, as it is when a step runs.
   link::CRavlenRemoteControl& Link() const;

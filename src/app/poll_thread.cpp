@@ -73,8 +73,14 @@ std::string KeepAliveRequest(int address) {
   return address == 0 ? link::AddressQuery() : link::ReadRequest(address, "gadd");
 }
 
-// Whether the link has a connection, and whether it is a TCP one.
+// Whether the link has a connection, and whether it is a TCP one. A serial
+// port whose device went away is tried again first, so a unit plugged back
+// in is found at the polling interval.
 bool LinkOpen(link::CRavlenRemoteControl& link, bool& tcp) {
+  if (link.SerialPortLost()) {
+    link::PollAndLinkLock locks;
+    link.ReopenLostSerialPort();
+  }
   std::lock_guard lock(link::LinkLock());
   tcp = link.Kind() == link::TransportKind::Tcp;
   return link.IsConnected();
@@ -90,10 +96,8 @@ void Polled(PollThread::State& s, const PollEntry& entry, const link::LinkReply&
   params::ParamRow* row = s.tables ? s.tables->main.Find(entry.mnemonic) : nullptr;
   if (row) {
     params::StoreReply(*row, reply.value);
-    if (entry.lamp != 0 && row->Desc().Has(params::flag::kStatusLamp)) {
-      const long value = std::strtol(reply.value.c_str(), nullptr, 10);
-      s.notifier->SetLamp(entry.lamp, value == 1 ? params::kIconGreen : params::kIconRed);
-    }
+    if (entry.lamp != 0 && row->Desc().Has(params::flag::kStatusLamp))
+      s.notifier->SetLamp(entry.lamp, params::LampIcon(row->Desc(), reply.value));
   }
   s.notifier->ParameterPolled(entry.mnemonic);
   s.notifier->ContactConfirmed();
@@ -119,7 +123,10 @@ CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
         if (reply.status == '1') Polled(s, entry, reply);
         else s.notifier->ContactConfirmed();
       }
-      if (s.stop.load()) break;
+      // Over TCP a unit that is gone costs a whole receive time-out per
+      // request: the cycle ends at its first link error, so the loss shows
+      // within three cycles of one time-out each.
+      if (s.stop.load() || (tcp && rc != 0)) break;
     }
   }
   if (requested) return answered ? CycleOutcome::Answered : CycleOutcome::Failed;

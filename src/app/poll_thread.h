@@ -13,7 +13,9 @@
 // while the unit is gone, so the thread counts the cycles in a row in which
 // no request got an answer, and from the third such cycle on it tells the
 // window that the link is lost, once per failed cycle. A cycle with an answer
-// (accepted or refused) starts the count afresh.
+// (accepted or refused) starts the count afresh. Over TCP a cycle ends at its
+// first link error, so a unit that froze shows as lost within about
+// 3 x (receive time-out + interval).
 //
 // Qt-free: the window hands in a PollNotifier and turns each call into a
 // queued call on its own thread.

@@ -118,6 +118,9 @@ StatusValue ConvertStatus(const StatusRow& row, std::string_view replyText) {
   const params::Value value = params::ConvertReply(*row.descriptor, replyText);
   StatusValue out;
   out.shown = params::ShownValue(*row.descriptor, value);
+  if (row.form == StatusRow::Form::State && row.descriptor->options &&
+      !params::NamedOption(*row.descriptor, replyText))
+    out.shown = params::UnknownReplyText(replyText);
   if (const auto* position = std::get_if<std::int32_t>(&value))
     out.number = *position;
   else

@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QRadialGradient>
+#include <map>
 
 #include "params/unit_context.h"
 
@@ -123,9 +124,7 @@ QIcon AtEverySize(Draw draw) {
   return icon;
 }
 
-}  // namespace
-
-QIcon ResourceIcon(int id) {
+QIcon DrawIcon(int id) {
   switch (id) {
     case kIconApplication:
       return AtEverySize(Application);
@@ -152,6 +151,19 @@ QIcon ResourceIcon(int id) {
     default:
       return {};
   }
+}
+
+}  // namespace
+
+QIcon ResourceIcon(int id) {
+  // Each icon is drawn once and shared from then on: the lamps change with
+  // every poll, and a fresh set of pixmaps each time would only pile up in
+  // the pixmap cache. Window thread only; never freed, so no pixmap outlives
+  // the application object.
+  static auto* drawn = new std::map<int, QIcon>;
+  auto it = drawn->find(id);
+  if (it == drawn->end()) it = drawn->emplace(id, DrawIcon(id)).first;
+  return it->second;
 }
 
 }  // namespace vecta::gui

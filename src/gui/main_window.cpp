@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTimer>
 #include <mutex>
 
 #include "gui/icons.h"
@@ -76,6 +77,7 @@ MainWindow::MainWindow(MainWindowOptions options)
   core_->unit.clock = &core_->clock;
   core_->unit.prompter = core_->prompter.get();
   core_->unit.tables = core_->tables.get();
+  core_->unit.transfer = &core_->transfer;
   core_->unit.unitAddress = launch_.unitAddress;
   core_->unit.setLamp = [notifier = notifier_](int lamp, int icon) { notifier->SetLamp(lamp, icon); };
   core_->view = std::make_unique<WorkerView>(this, core_->abandoned);
@@ -280,7 +282,9 @@ void MainWindow::OnLinkLost() {
   ShowConnected(false);
   OnSetLamp(params::kLampVideoLock, params::kIconGrey);
   OnSetLamp(params::kLampRfOutput, params::kIconGrey);
-  ShowResult(QStringLiteral("The unit stopped answering"));
+  // A serial device that went away is opened again at every poll.
+  ShowResult(core_->link->SerialPortLost() ? QStringLiteral("The serial port went away; it is tried again at every poll")
+                                           : QStringLiteral("The unit stopped answering"));
 }
 // ---------------------------------------------------------------- closing
 
@@ -299,8 +303,36 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!closing_ && FinishTransferFirst()) {
+    event->ignore();
+    return;
+  }
   Shutdown();
   event->accept();
+}
+
+// A set transfer under way is stopped at its next step and given time to
+// return the unit to its configuration and end the switch hold before the
+// link is cut: the window closes when the transfer has ended, or when that
+// time is up. True while it waits.
+bool MainWindow::FinishTransferFirst() {
+  // Set first: a transfer that has not yet begun sees it and switches nothing.
+  core_->transfer.stop = true;
+  if (transferDeadlinePassed_ || !runner_->Running() || !core_->transfer.running) return false;
+  if (finishingTransfer_) return true;
+  finishingTransfer_ = true;
+  ShowOperationStatus(QStringLiteral("Finishing the transfer..."));
+  connect(
+      runner_, &OperationRunner::runningChanged, this,
+      [this](bool running) {
+        if (!running) close();
+      },
+      Qt::QueuedConnection);
+  QTimer::singleShot(options_.transferCleanupMs, this, [this] {
+    transferDeadlinePassed_ = true;
+    close();
+  });
+  return true;
 }
 
 void MainWindow::Shutdown() {

@@ -65,6 +65,9 @@ struct MainWindowOptions {
   // Times the operations' pauses (the config switch and mode-change waits);
   // default: the real clock. Must outlive the window (tests never wait).
   link::Clock* clock = nullptr;
+  // How long closing waits for a set transfer to return the unit to its
+  // configuration and end the switch hold before the link is cut.
+  int transferCleanupMs = params::kTransferCleanupMs;
 };
 
 class MainWindow : public QMainWindow {
@@ -193,6 +196,7 @@ class MainWindow : public QMainWindow {
   static void RunStartupScan(Core& core, int stored, const std::shared_ptr<std::atomic<bool>>& cancelled,
                              app::ScanResult& scan);
   void StartupScanEnded(const app::ScanResult& scan, bool cancelled);
+  void SayUnableToConnect(const app::ScanResult& scan);
   void ConnectSerialPort();
   void SerialConnectEnded(int index, const app::SerialConnect& outcome, const QString& portName);
   void StartEthernetConnect(const std::string& ip);
@@ -206,6 +210,7 @@ class MainWindow : public QMainWindow {
   void ShowPendingPolledValues();
   void WatchUnappliedChanges();
   void Shutdown();
+  bool FinishTransferFirst();
 
   MainWindowOptions options_;
   app::AppSettings& settings_;
@@ -256,6 +261,10 @@ class MainWindow : public QMainWindow {
   bool connectionHandlerRunning_ = false;
   bool closing_ = false;
   bool leftWorkRunning_ = false;
+  // Closing waits for a stopped set transfer's clean-up, at most until the
+  // deadline has passed.
+  bool finishingTransfer_ = false;
+  bool transferDeadlinePassed_ = false;
   std::set<std::string> pendingPolled_;
   // The Ethernet attempt in progress: its number (0 none), the link's handle
   // and whether the operator cancelled it.

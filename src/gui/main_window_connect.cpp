@@ -92,7 +92,7 @@ void MainWindow::StartupScanEnded(const app::ScanResult& scan, bool cancelled) {
     if (cancelled)
       ShowResult(QStringLiteral("Connection attempt cancelled"));
     else
-      options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
+      SayUnableToConnect(scan);
     ShowConnected(false);
     OnSetLamp(params::kLampVideoLock, params::kIconGrey);
     OnSetLamp(params::kLampRfOutput, params::kIconGrey);
@@ -101,6 +101,21 @@ void MainWindow::StartupScanEnded(const app::ScanResult& scan, bool cancelled) {
   ShowPollingState();
   poll_->Start(settings_, core_->unit.unitAddress);
   SetCaption(this, Q(settings_.appTitle.value_or("")));
+}
+
+// No unit found at start-up. Ports that did not open are named with the
+// reason (another instance holding the port, say), and the first of them is
+// the one the port list shows.
+void MainWindow::SayUnableToConnect(const app::ScanResult& scan) {
+  if (scan.notOpened.empty()) {
+    options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
+    return;
+  }
+  std::string reasons;
+  for (const app::PortNotOpened& port : scan.notOpened)
+    reasons += (reasons.empty() ? "" : "\n") + port.name + ": " + port.reason;
+  if (ports_->currentIndex() < 0) ports_->setCurrentIndex(scan.notOpened.front().index);
+  options_.prompter->MessageWithReason("Alert", "Unable to connect", reasons, params::MessageIcon::Information);
 }
 
 // ----------------------------------------------------------------- connect

@@ -54,6 +54,7 @@ struct MainWindow::Core {
   std::shared_ptr<link::CRavlenRemoteControl> link;
   std::shared_ptr<params::ParamTables> tables = std::make_shared<params::ParamTables>();
   link::InterruptibleClock clock;
+  params::TransferControl transfer;
   std::unique_ptr<GuiThreadPrompter> prompter;
   params::UnitContext unit;
   std::unique_ptr<WorkerView> view;

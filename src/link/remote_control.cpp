@@ -131,6 +131,7 @@ std::vector<SerialPortInfo> CRavlenRemoteControl::SerialPorts() const {
 std::uint32_t CRavlenRemoteControl::OpenSerialPort(int index) {
   kind_ = TransportKind::Serial;
   requestedPort_ = index;
+  lostPort_ = -1;
   log_.Printf("Opening COM%d\r\n", index + 1);
   if (serial_) return Fail(kErrAlreadyConnected);
 
@@ -140,6 +141,10 @@ std::uint32_t CRavlenRemoteControl::OpenSerialPort(int index) {
     Trace("Cannot open serial port %d: %s\r\n", index, lastOpenError_.c_str());
     return Fail(kErrOpenPort);
   }
+  return UseSerialDevice(std::move(device), index);
+}
+
+std::uint32_t CRavlenRemoteControl::UseSerialDevice(std::unique_ptr<SerialDevice> device, int index) {
   serial_ = std::move(device);
   serial_->SetInterruptFlag(&interrupted_);
   if (!serial_->SetLine(baudRate_)) {
@@ -154,7 +159,37 @@ std::uint32_t CRavlenRemoteControl::OpenSerialPort(int index) {
   return Fail(kLinkOk);
 }
 
+bool CRavlenRemoteControl::ReopenLostSerialPort() {
+  const int port = lostPort_;
+  if (serial_) return true;
+  if (port < 0 || kind_ != TransportKind::Serial || interrupted_) return false;
+  // Quiet while the device is still away: it is tried at every poll.
+  std::string error;
+  auto device = serialProvider_->Open(port, error);
+  if (!device) return false;
+  log_.Printf("Opening COM%d\r\n", port + 1);
+  if (UseSerialDevice(std::move(device), port) != kLinkOk) return false;
+  lostPort_ = -1;
+  return true;
+}
+
+// A failed serial write or read. A device that hung up is closed, and the
+// unit counts as lost until the port opens and the unit answers again.
+std::uint32_t CRavlenRemoteControl::SerialFailure(std::uint32_t code) {
+  if (serial_ && serial_->HungUp()) {
+    const int port = lastOpenedPort_;
+    Trace("Serial device hung up\r\n");
+    CloseSerialPort();
+    lostPort_ = port;
+    unitHasAnswered_ = false;
+    retryCount_ = 0;
+    if (!interrupted_ && onLinkLost_) onLinkLost_();
+  }
+  return Fail(code);
+}
+
 void CRavlenRemoteControl::CloseSerialPort() {
+  lostPort_ = -1;
   if (serial_) {
     log_.Text("Port closed\r\n");
     log_.Flush();
@@ -204,6 +239,7 @@ void CRavlenRemoteControl::DropSocket() {
 void CRavlenRemoteControl::SetEthernetAddress(const std::string& ip) {
   ipAddress_ = ip.substr(0, 15);  // a dotted quad: 15 characters at most
   kind_ = TransportKind::Tcp;
+  lostPort_ = -1;
   if (HasSocket()) DropSocket();
 }
 
@@ -599,13 +635,14 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
     LogSendingLine(frame, logLevel);
     lastRequest_.assign(frame.begin(), frame.end());
 
-    if (const std::uint32_t rc = serial ? SendSerial(frame) : SendTcp(frame)) return Fail(rc);
+    if (const std::uint32_t rc = serial ? SendSerial(frame) : SendTcp(frame))
+      return serial ? SerialFailure(rc) : Fail(rc);
     if (waitBeforeReadMs > 0) clock_->SleepMs(waitBeforeReadMs);
     if (logging) log_.Text("Response: ");
 
     if (const std::uint32_t rc = serial ? ReadSerialReply(longRead, logging, mask, buf, count)
                                         : ReadTcpReply(logging, mask, buf, sizeof buf, count))
-      return Fail(rc);
+      return serial ? SerialFailure(rc) : Fail(rc);
 
     if (!serial) break;
     if (count > 0) {

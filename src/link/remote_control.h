@@ -71,6 +71,15 @@ class CRavlenRemoteControl {
   void CloseSerialPort();
   int SetBaudRate(std::uint32_t baud);  // nonzero on success
   std::uint32_t SetCommTimeout(int which, std::uint32_t value);
+  // A serial device that hangs up (a USB adapter pulled, the other end of a
+  // pseudo-terminal closed) never works again: SendCommand closes its port
+  // and reports the unit lost, as for a silent one. The port then waits to
+  // be opened again by ReopenLostSerialPort (the caller holds the link
+  // lock), which tries the same port with the same speed and time-outs;
+  // true once it is open. OpenSerialPort, CloseSerialPort and
+  // SetEthernetAddress forget the lost port.
+  bool SerialPortLost() const { return lostPort_ >= 0; }
+  bool ReopenLostSerialPort();
   // The system's reason for the last failed OpenSerialPort ("" if none).
   const std::string& LastOpenError() const { return lastOpenError_; }
   std::vector<SerialPortInfo> SerialPorts() const;
@@ -139,6 +148,8 @@ class CRavlenRemoteControl {
   struct ConnectRequest;
 
   std::uint32_t Fail(std::uint32_t code);
+  std::uint32_t UseSerialDevice(std::unique_ptr<SerialDevice> device, int index);
+  std::uint32_t SerialFailure(std::uint32_t code);
   std::uint32_t SendSerial(const std::vector<std::uint8_t>& frame);
   std::uint32_t SendTcp(const std::vector<std::uint8_t>& frame);
   std::uint32_t ReadSerialReply(bool longRead, bool logging, bool mask, std::uint8_t* buf,
@@ -179,6 +190,7 @@ class CRavlenRemoteControl {
   std::atomic<bool> unitHasAnswered_{false};
   std::atomic<bool> interrupted_{false};
   int requestedPort_ = -1;
+  std::atomic<int> lostPort_{-1};  // a port whose device hung up, to be opened again
   std::unique_ptr<SerialDevice> serial_;
   CommLog log_;
   int retryCount_ = 0;

@@ -199,7 +199,7 @@ class PosixSerialDevice final : public SerialDevice {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return WriteFailed(errno);
       // The output buffer is full: wait for room until the deadline.
       for (;;) {
         const int wait = RemainingMs(deadline);
@@ -209,7 +209,7 @@ class PosixSerialDevice final : public SerialDevice {
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return false;
         if (r == 0) continue;  // the deadline or the interrupt flag decides
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return WriteFailed(EIO);
         if (p.revents & POLLOUT) break;
       }
     }
@@ -230,6 +230,8 @@ class PosixSerialDevice final : public SerialDevice {
     return ReadOutcome::Byte;
   }
 
+  bool HungUp() const override { return hungUp_; }
+
  private:
   // Waits up to the read time-out for input and reads what there is. The
   // read comes first: more often than not the unit's bytes are already
@@ -243,9 +245,9 @@ class PosixSerialDevice final : public SerialDevice {
         tail_ = static_cast<std::size_t>(n);
         return ReadOutcome::Byte;
       }
-      if (n == 0) return ReadOutcome::Error;  // end of file: the line is gone
+      if (n == 0) return ReadFailed(EIO);  // end of file: the line is gone
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadOutcome::Error;  // EIO after a hang-up
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadFailed(errno);  // EIO after a hang-up
       if (polled && RemainingMs(deadline) == 0) return ReadOutcome::Timeout;
       if (Interrupted()) return ReadOutcome::Timeout;
       pollfd p{fd_, POLLIN, 0};
@@ -262,8 +264,22 @@ class PosixSerialDevice final : public SerialDevice {
       }
       // Hang-up or error with nothing left to read.
       if ((p.revents & POLLIN) == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-        return ReadOutcome::Error;
+        return ReadFailed(EIO);
     }
+  }
+
+  // A failed read or write. The errors of a device that has gone away mark
+  // it hung up.
+  void NoteFailure(int error) {
+    if (error == EIO || error == ENXIO || error == ENODEV || error == EPIPE) hungUp_ = true;
+  }
+  ReadOutcome ReadFailed(int error) {
+    NoteFailure(error);
+    return ReadOutcome::Error;
+  }
+  bool WriteFailed(int error) {
+    NoteFailure(error);
+    return false;
   }
 
   bool Interrupted() const { return interrupt_ && interrupt_->load(std::memory_order_relaxed); }
@@ -275,6 +291,7 @@ class PosixSerialDevice final : public SerialDevice {
   SerialTimeouts timeouts_;
   std::uint8_t buffer_[256];
   std::size_t head_ = 0, tail_ = 0;
+  bool hungUp_ = false;
 };
 
 // Natural order: runs of digits compare by value, so ttyS2 sorts before ttyS10.

@@ -50,6 +50,10 @@ class SerialDevice {
   // Waits up to the read time-out for one byte. A hang-up or a failing read
   // is an Error, not silence.
   virtual ReadOutcome ReadByte(std::uint8_t& out) = 0;
+  // True once a read or write has met a hang-up (the other end of a
+  // pseudo-terminal closed, a USB adapter pulled): the descriptor never
+  // works again, only a new open of the device can.
+  virtual bool HungUp() const { return false; }
   // While `*flag` is set, a wait for the line ends within a few tens of
   // milliseconds (a read as silence, a write as a failure), so a program
   // that is closing is not held by a silent unit. Null: no such flag.

@@ -366,6 +366,7 @@ UnitValues ReadUnitValues(UnitContext& unit, std::span<const ConfigRecord> recor
   UnitValues values;
   std::vector<std::string_view> asked;
   for (const ConfigRecord& r : records) {
+    if (unit.StopRequested()) break;
     if (r.mnemonic == "glod" || std::find(asked.begin(), asked.end(), r.mnemonic) != asked.end()) continue;
     asked.push_back(r.mnemonic);
     link::LinkReply reply;
@@ -382,6 +383,7 @@ void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, 
                       bool hold) {
   link::OperationLock operation;
   for (const ConfigRecord& r : records) {
+    if (unit.StopRequested()) break;
     // glod selects the running configuration: the file's own number must not
     // switch the unit away from the configuration being loaded.
     if (r.mnemonic == "glod") continue;

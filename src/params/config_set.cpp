@@ -43,6 +43,23 @@ class SwitchHold {
   bool set_ = false;
 };
 
+// A transfer is running from its start to the end of its clean-up
+// (declared before the hold, so it ends after the hold's last write).
+class TransferScope {
+ public:
+  explicit TransferScope(UnitContext& unit) : transfer_(unit.transfer) {
+    if (transfer_) transfer_->running = true;
+  }
+  ~TransferScope() {
+    if (transfer_) transfer_->running = false;
+  }
+  TransferScope(const TransferScope&) = delete;
+  TransferScope& operator=(const TransferScope&) = delete;
+
+ private:
+  TransferControl* transfer_;
+};
+
 // The progress window, closed on every way out.
 class Progress {
  public:
@@ -70,6 +87,26 @@ void Fail(UnitContext& unit, std::string_view text) {
 }
 
 std::string ConfigNumberText(int i) { return std::to_string(i); }
+
+// The clean-up of a transfer stopped early: the unit back on `config` when
+// it was switched away, then the hold ended. No wait: nothing follows.
+void EndEarly(UnitContext& unit, SwitchHold& hold, int config, bool switched) {
+  if (switched) {
+    link::LinkReply reply;
+    WriteUnitParameter(unit, "glod", ConfigNumberText(config), reply);
+  }
+  hold.End();
+}
+
+// The set saved last, for the review of a later load.
+void RememberSave(UnitContext& unit, const std::string& path, std::vector<ConfigImage> images) {
+  auto saved = std::make_shared<SavedConfigSet>();
+  saved->path = path;
+  saved->boardType = unit.boardType;
+  saved->unitAddress = unit.unitAddress;
+  saved->images = std::move(images);
+  unit.lastSetSave = std::move(saved);
+}
 
 }  // namespace
 
@@ -120,6 +157,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
   // the poll thread cannot slip a request between a switch and the refresh
   // that reads the configuration.
   link::PollAndLinkLock locks;
+  TransferScope transfer(unit);
   SwitchHold hold(unit);
 
   const int n = ConfigCount(unit.variant());
@@ -134,9 +172,18 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
   }
 
   Progress progress(*unit.prompter, kSaveProgress, n + 1);
+  // Stopped: the file that was there stays; a configuration read in part
+  // is not saved either.
+  auto stopped = [&](bool switched) {
+    file.Discard();
+    EndEarly(unit, hold, 1, switched);
+    return false;
+  };
+  if (unit.StopRequested()) return stopped(false);
   hold.Begin();
   PutU32(image, static_cast<std::uint32_t>(n));
   for (int i = 1; i <= n; ++i) {
+    if (unit.StopRequested()) return stopped(i > 1);
     link::LinkReply reply;
     const std::uint32_t rc = WriteUnitParameter(unit, "glod", ConfigNumberText(i), reply);
     // A refused switch leaves the unit on the previous configuration, whose
@@ -157,6 +204,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     images.push_back(std::move(config));
     progress.Set(i);
   }
+  if (unit.StopRequested()) return stopped(true);
   AppendFileEnd(image);
   const bool written = file.Commit(image);
 
@@ -171,12 +219,7 @@ bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
     Fail(unit, kWriteFailed);
     return false;
   }
-  auto saved = std::make_shared<SavedConfigSet>();
-  saved->path = path;
-  saved->boardType = unit.boardType;
-  saved->unitAddress = unit.unitAddress;
-  saved->images = std::move(images);
-  unit.lastSetSave = std::move(saved);
+  RememberSave(unit, path, std::move(images));
   unit.prompter->Message(kAlert, kSetSaved, MessageIcon::Information);
   return true;
 }
@@ -210,11 +253,16 @@ std::optional<ConfigFileData> ReadConfigSetToLoad(UnitContext& unit, const std::
 
 void SendConfigSet(UnitContext& unit, const ConfigFileData& data, const std::function<void()>& fullRefresh) {
   link::OperationLock operation;
+  TransferScope transfer(unit);
   SwitchHold hold(unit);
   const int n = static_cast<int>(data.images.size());
   Progress progress(*unit.prompter, kLoadProgress, n + 1);
+  if (unit.StopRequested()) return;
   hold.Begin();
+  // The unit's configurations no longer match the set saved last.
+  unit.lastSetSave.reset();
   for (int i = 1; i <= n; ++i) {
+    if (unit.StopRequested()) return EndEarly(unit, hold, 1, i > 1);
     // The configuration running now, then configuration i.
     const int owidBefore = ReadUnitNumber(unit, "owid");
     const int eencBefore = ReadUnitNumber(unit, "eenc");
@@ -236,8 +284,7 @@ void SendConfigSet(UnitContext& unit, const ConfigFileData& data, const std::fun
   progress.Set(n + 1);
   hold.End();
   progress.End();
-  // The unit's configurations no longer match the set saved last.
-  unit.lastSetSave.reset();
+  if (unit.StopRequested()) return;  // the program is closing: nothing to show
   if (fullRefresh) fullRefresh();
   unit.prompter->Message(kAlert, kSetLoaded, MessageIcon::Information);
 }
@@ -257,6 +304,7 @@ bool LoadConfigSetFile(UnitContext& unit, const std::string& path, const std::fu
 
 std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std::span<const ConfigImage> images) {
   link::OperationLock operation;
+  TransferScope transfer(unit);
   SwitchHold hold(unit);
   const int n = static_cast<int>(images.size());
   std::vector<std::optional<UnitValues>> out;
@@ -264,8 +312,16 @@ std::vector<std::optional<UnitValues>> ReadConfigurations(UnitContext& unit, std
   // configuration it ran (1 when it does not say).
   const int running = std::max(1, ReadUnitNumber(unit, "glod"));
   Progress progress(*unit.prompter, kReviewProgress, n + 1);
+  // Stopped: what was not read is none.
+  auto stopped = [&](bool switched) {
+    EndEarly(unit, hold, running, switched);
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+  };
+  if (unit.StopRequested()) return stopped(false);
   hold.Begin();
   for (int i = 1; i <= n; ++i) {
+    if (unit.StopRequested()) return stopped(i > 1);
     link::LinkReply reply;
     const std::uint32_t rc = WriteUnitParameter(unit, "glod", ConfigNumberText(i), reply);
     hold.WaitAfterSwitch();

@@ -170,9 +170,13 @@ Value ConvertReply(const RowDescriptor& row, std::string_view replyText, Firmwar
 }
 
 void StoreReply(ParamRow& row, std::string_view replyText, FirmwareVersion* firmware) {
-  Value v = ConvertReply(row.Desc(), replyText, firmware);
+  const RowDescriptor& desc = row.Desc();
+  Value v = ConvertReply(desc, replyText, firmware);
+  const bool list = desc.kind == Kind::List || desc.kind == Kind::StatusList;
+  std::string unnamed;
+  if (list && desc.options && !NamedOption(desc, replyText)) unnamed = replyText;
   std::lock_guard lock(row.Lock());
-  row.Set(std::move(v));
+  row.Set(std::move(v), std::move(unnamed));
 }
 
 // The integer part of a typed decimal scaled up: 0.29 x 100 is
@@ -210,6 +214,33 @@ std::string StatusText(const RowDescriptor& row, std::int32_t position) {
     return "Unknown (" + std::to_string(position + empties) + ")";
   }
   return "Unknown (" + std::to_string(position) + ")";
+}
+
+std::optional<std::int32_t> NamedOption(const RowDescriptor& row, std::string_view replyText) {
+  if (!row.options) return std::nullopt;
+  std::size_t begin = 0, end = replyText.size();
+  while (begin < end && replyText[begin] == ' ') ++begin;
+  while (end > begin && replyText[end - 1] == ' ') --end;
+  if (begin == end) return std::nullopt;
+  std::size_t wire = 0;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(replyText[i]))) return std::nullopt;
+    wire = wire * 10 + static_cast<std::size_t>(replyText[i] - '0');
+    if (wire >= row.options->size()) return std::nullopt;  // also ends long numbers early
+  }
+  if ((*row.options)[wire] == kEmptyOption) return std::nullopt;
+  return static_cast<std::int32_t>(wire);
+}
+
+std::string UnknownReplyText(std::string_view replyText) {
+  return "Unknown (" + std::string(replyText) + ")";
+}
+
+std::string ShownValue(const ParamRow& row) {
+  std::lock_guard lock(row.Lock());
+  const std::string unnamed = row.UnnamedReply();
+  if (!unnamed.empty()) return UnknownReplyText(unnamed);
+  return ShownValue(row.Desc(), row.Get());
 }
 
 std::string ShownValue(const RowDescriptor& row, const std::optional<Value>& value) {

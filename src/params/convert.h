@@ -59,9 +59,20 @@ std::string FormCheckValue(bool ticked);
 // the list shows "Unknown (N)" with the unit's wire value N.
 std::string StatusText(const RowDescriptor& row, std::int32_t position);
 
+// The option of a list row that a reply names: its text must be a whole
+// decimal number (spaces around it allowed) at a position of the list that
+// is not "/empty/". None for anything else: "-5", a number past the list,
+// one too large for any integer, "abc".
+std::optional<std::int32_t> NamedOption(const RowDescriptor& row, std::string_view replyText);
+// "Unknown (TEXT)" with the text the unit sent.
+std::string UnknownReplyText(std::string_view replyText);
+
 // A stored value as the pages show it: the text, the option text, the
 // dotted address, "1"/"0" for a check; "" when nothing was read.
 std::string ShownValue(const RowDescriptor& row, const std::optional<Value>& value);
+// The stored value of a row as the pages show it; a list value whose reply
+// named no option shows that reply (UnknownReplyText).
+std::string ShownValue(const ParamRow& row);
 
 // Dotted quad <-> 32-bit address (first octet in the top byte); a text with
 // fewer than three dots gives 0.

@@ -115,13 +115,25 @@ class ParamRow {
     std::lock_guard lock(*lock_);
     return value_;
   }
-  void Set(Value v) {
+  void Set(Value v) { Set(std::move(v), {}); }
+  // A list value together with the reply text it came from when that names
+  // no option of the list ("-5"): the pages show that text, not a position
+  // the unit never sent.
+  void Set(Value v, std::string unnamedReply) {
     std::lock_guard lock(*lock_);
     value_ = std::move(v);
+    unnamedReply_ = std::move(unnamedReply);
   }
   void Clear() {
     std::lock_guard lock(*lock_);
     value_.reset();
+    unnamedReply_.clear();
+  }
+  // The reply text of a stored list value that names no option; "" when
+  // it names one (or nothing is stored).
+  std::string UnnamedReply() const {
+    std::lock_guard lock(*lock_);
+    return unnamedReply_;
   }
   // Typed reads; none when unset or of another form.
   std::optional<std::string> Text() const;
@@ -133,6 +145,7 @@ class ParamRow {
   const RowDescriptor* desc_;
   std::unique_ptr<std::recursive_mutex> lock_;
   std::optional<Value> value_;
+  std::string unnamedReply_;
 };
 
 class ParamTable {

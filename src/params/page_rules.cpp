@@ -179,8 +179,7 @@ void ShowStoredValue(const ParamRow& row, ControlHost& host) {
       if (const auto* address = std::get_if<std::uint32_t>(&*value)) host.SetAddress(id, *address);
       break;
     case Kind::StatusList:
-      if (const auto* position = std::get_if<std::int32_t>(&*value))
-        host.SetText(id, StatusText(row.Desc(), *position));
+      if (std::holds_alternative<std::int32_t>(*value)) host.SetText(id, ShownValue(row));
       break;
     case Kind::Check:
       if (const auto* tick = std::get_if<std::uint8_t>(&*value)) host.SetChecked(id, *tick == 1);

@@ -31,13 +31,12 @@ void ShowLoaded(UnitContext& unit, const ParamRow& row, ControlHost& host) {
   ShowStoredValue(row, host);
 }
 
-void PostLamp(UnitContext& unit, const ParamRow& row) {
+void PostLamp(UnitContext& unit, const ParamRow& row, std::string_view replyText) {
   int lamp = 0;
   if (row.Mnemonic() == "oout") lamp = kLampRfOutput;
   else if (row.Mnemonic() == "vloc") lamp = kLampVideoLock;
   if (lamp == 0 || !unit.setLamp) return;
-  const std::int32_t position = row.Position().value_or(kNoStoredPosition);
-  unit.setLamp(lamp, position == 1 ? kIconGreen : kIconRed);
+  unit.setLamp(lamp, LampIcon(row.Desc(), replyText));
 }
 
 }  // namespace
@@ -89,6 +88,7 @@ void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlH
   const ParamTable& main = unit.tables ? unit.tables->main : table;
 
   for (ParamRow& row : table.Rows()) {
+    if (unit.StopRequested()) break;  // the program is closing mid-transfer
     const RowDescriptor& desc = row.Desc();
     if (!RowExists(desc, variant)) continue;
 
@@ -126,7 +126,7 @@ void Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlH
     if (advanced) ShowLoaded(unit, row, *advanced);
     LoadRuleAfter(unit, row, window, advanced);
 
-    if (desc.Has(flag::kStatusLamp)) PostLamp(unit, row);
+    if (desc.Has(flag::kStatusLamp)) PostLamp(unit, row, reply.value);
   }
 }
 

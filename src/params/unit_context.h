@@ -3,6 +3,7 @@
 // what is known about the connected unit.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,6 +38,27 @@ inline constexpr int kIconGreen = 129;
 inline constexpr int kIconRed = 130;
 inline constexpr int kIconGrey = 134;
 
+// A status lamp for a reply: green when it names option 1, red when it
+// names another option, grey when it names none.
+inline int LampIcon(const RowDescriptor& row, std::string_view replyText) {
+  const auto wire = NamedOption(row, replyText);
+  if (!wire) return kIconGrey;
+  return *wire == 1 ? kIconGreen : kIconRed;
+}
+
+// A run of configuration switches (saving or loading a set, reading a set
+// for review) that a program being closed or signalled ends early: at its
+// next step it stops, returns the unit to the configuration it was to end
+// on and ends the switch hold, which `running` shows is still under way.
+struct TransferControl {
+  std::atomic<bool> stop{false};
+  std::atomic<bool> running{false};
+};
+
+// How long the clean-up of a stopped transfer is waited for before the link
+// is cut.
+inline constexpr int kTransferCleanupMs = 5000;
+
 struct UnitContext {
   link::CRavlenRemoteControl* link = nullptr;
   link::Clock* clock = &link::SystemClock();
@@ -57,6 +79,11 @@ struct UnitContext {
   // Set-lamp notification for the main window (lamp id, icon id). Must not
   // block: it may be called with the poll lock held.
   std::function<void(int lamp, int icon)> setLamp;
+
+  // The program's transfer control, none when nothing ends transfers early.
+  TransferControl* transfer = nullptr;
+  // A transfer (and the reads of a refresh) should end at its next step.
+  bool StopRequested() const { return transfer && transfer->stop.load(); }
 };
 
 }  // namespace vecta::params

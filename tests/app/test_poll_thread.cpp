@@ -331,12 +331,16 @@ TEST(PollThread, GoodRepliesAreStoredThenAnnouncedInOrder) {
                                     "lamp 1027 129", "polled oout=1", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "oout"), 1);
 
-  // Any value other than 1 is red.
-  r.values["vloc"] = "2";
-  r.NextCycle(3);
-  const auto events = r.notifier->Take();
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front(), "lamp 1024 130");
+  // A value that is no option of the list leaves the lamp grey.
+  for (const char* unnamed : {"2", "-5", "99999999999999999999"}) {
+    r.values["vloc"] = unnamed;
+    r.values["oout"] = unnamed;
+    r.NextCycle(r.waiter->Pauses().size() + 1);
+    const auto events = r.notifier->Take();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), "lamp 1024 134") << unnamed;
+    EXPECT_NE(std::find(events.begin(), events.end(), "lamp 1027 134"), events.end()) << unnamed;
+  }
 }
 
 TEST(PollThread, RefusedRequestKeepsTheRowAndPostsNoValue) {
@@ -387,6 +391,38 @@ TEST(PollThread, SilentUnitGivesOneLinkLostAndRestoresContactWhenItAnswersAgain)
   r.NextCycle(4);
   EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp 1024 130", "polled vloc=0", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "vloc"), 0);
+}
+
+TEST(PollThread, AHungUpPortIsALostLinkAndIsOpenedAgainEveryCycleUntilTheUnitAnswers) {
+  PollRig r;
+  r.settings.pollChainingStatus = false;
+  r.settings.pollRfOutput = false;
+  r.link->SetLinkLostNotify(app::LinkLostToNotifier(r.notifier));
+  r.Open();
+  r.Start();
+  ASSERT_TRUE(r.waiter->AwaitPause(1));
+  r.notifier->Take();
+  r.NewRequests();
+
+  // The adapter is pulled: the loss is reported at once and the dead port
+  // is closed; nothing is retried on it.
+  r.f.line().hungUp = true;
+  r.f.serial->failOpen = true;
+  r.NextCycle(2);
+  EXPECT_EQ(r.notifier->Take(), std::vector<std::string>{"lost"});
+  EXPECT_FALSE(r.f.line().open);
+  // Still away: the port is tried again, quietly.
+  r.NextCycle(3);
+  EXPECT_TRUE(r.notifier->Take().empty());
+  EXPECT_TRUE(r.NewRequests().empty());
+
+  // Plugged back in: the same port opens and the first answer is contact.
+  r.f.line().hungUp = false;
+  r.f.serial->failOpen = false;
+  r.NextCycle(4);
+  EXPECT_EQ(r.f.serial->opened, (std::vector<std::string>{"/dev/fake0", "/dev/fake0"}));
+  EXPECT_EQ(r.NewRequests(), std::vector<std::string>{"0001rvloc;;"});
+  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"}));
 }
 
 TEST(PollThread, KeepAliveNoticesAUnitThatComesBack) {
@@ -520,7 +556,7 @@ TEST(PollThreadTcp, ThreeFailedCyclesInARowAreALostLinkUntilAnAnswerComes) {
   EXPECT_EQ(r.Sends(), 1 + n - 1);  // the probe and one request per cycle
 }
 
-TEST(PollThreadTcp, FailedSendsAndKeepAlivesCountAndAnyAnswerInACycleResetsTheCount) {
+TEST(PollThreadTcp, ACycleEndsAtItsFirstLinkErrorAndAnAnswerBeforeItResetsTheCount) {
   TcpPollRig r;  // all three entries polled
   r.Connect();
   r.Answer('1', "1");
@@ -529,13 +565,21 @@ TEST(PollThreadTcp, FailedSendsAndKeepAlivesCountAndAnyAnswerInACycleResetsTheCo
   r.Start();
   EXPECT_EQ(r.Cycle(1).size(), 8u);
 
-  // One answer among three failures keeps the link.
+  // A frozen unit costs one receive time-out per cycle, not three: lost at
+  // the third cycle.
   std::size_t n = 2;
+  for (int i = 0; i < 3; ++i, ++n) {
+    const std::size_t before = r.Sends();
+    r.Fail();
+    EXPECT_EQ(r.Cycle(n), i < 2 ? kNothing : kLost) << n;
+    EXPECT_EQ(r.Sends(), before + 1) << "cycle " << n << " went on after its link error";
+  }
+
+  // An answer before the failure keeps the link.
   for (int i = 0; i < 4; ++i, ++n) {
-    r.Fail();
-    r.Answer('1', "1");  // "csta"
-    r.Fail();
-    EXPECT_EQ(r.Cycle(n), (std::vector<std::string>{"polled csta=1", "contact"})) << n;
+    r.Answer('1', "1");  // "vloc"
+    r.Fail();            // "csta"; "oout" is not asked
+    EXPECT_EQ(r.Cycle(n), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"})) << n;
   }
 
   // Sends that fail count as much as receives that do.

@@ -123,6 +123,9 @@ TEST(StatusRows, ConversionsAreThoseOfThePages) {
   EXPECT_EQ(app::ConvertStatus(row("vloc"), "0"), (StatusValue{"No", 0}));
   // Past the list: the page's text, the level it would have.
   EXPECT_EQ(app::ConvertStatus(row("vloc"), "7"), (StatusValue{"Unknown (7)", 7}));
+  // What the unit sent, not what the conversion made of it.
+  EXPECT_EQ(app::ConvertStatus(row("csta"), "-5").shown, "Unknown (-5)");
+  EXPECT_EQ(app::ConvertStatus(row("vloc"), "99999999999999999999").shown, "Unknown (99999999999999999999)");
 }
 
 TEST_F(MonitorTest, OneSampleReadsEveryRowUnderThePollLock) {

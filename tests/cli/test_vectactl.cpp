@@ -2,6 +2,10 @@
 // unit (the simulator's transcript), and the files it saves and loads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <fstream>
@@ -373,6 +377,67 @@ TEST(VectactlFiles, DiffComparesRepeatedMnemonicsRecordByRecord) {
   std::ostringstream same;
   EXPECT_EQ(ctl::Run({"diff-config", a, c}, same, err), 0);
   EXPECT_EQ(same.str(), "no differences\n");
+}
+
+
+TEST(VectactlHelp, CommandHelpListsTheCommandsOwnOptions) {
+  const struct {
+    std::vector<std::string> args;
+    std::string shown;
+  } cases[] = {
+      {{"--help"}, "load-set"},
+      {{"load-config", "--help"}, "--dry-run"},
+      {{"watch", "--help"}, "--interval"},
+      {{"--tcp", "127.0.0.1", "edit-config", "-h"}, "--board"},
+  };
+  for (const auto& c : cases) {
+    const CtlRun r = RunCtl(c.args);
+    EXPECT_EQ(r.status, 0) << c.args.front();
+    EXPECT_NE(r.out.find(c.shown), std::string::npos) << c.args.front() << ":\n" << r.out;
+  }
+}
+
+// The signal is raised in this process when the unit receives the switch to
+// configuration 3; vectactl, running in-process, handles it.
+TEST(VectactlSignals, ASignalEndsASetTransferWithTheUnitReturnedAndTheHoldEnded) {
+  const struct {
+    std::string command;
+    int signal;
+    int back;  // the configuration the unit is returned to
+  } cases[] = {{"save-set", SIGINT, 1}, {"load-set", SIGTERM, 1}, {"diff-unit", SIGHUP, 2}};
+  for (const auto& c : cases) {
+    sim::SimServer server;
+    SimTranscript transcript;
+    std::atomic<bool> armed{false};
+    sim::SimOptions o = SimOverTcp();
+    transcript.Attach(o);
+    o.transcript = [&, record = o.transcript](const std::string& line) {
+      record(line);
+      if (line == "rx 0001wglod;3;" && armed.exchange(false)) std::raise(c.signal);
+    };
+    ASSERT_TRUE(StartSim(server, o));
+    TempDir dir;
+    FakeClock clock;
+    auto ctl = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), {"--tcp", SimTcpTarget(server), "--log", dir.File("ctl.log")});
+      return RunCtl(args, &clock);
+    };
+    const std::string set = dir.File("set.cfg");
+    ASSERT_EQ(ctl({"save-set", set}).status, 0);
+    ASSERT_EQ(ctl({"raw", "wglod;2;"}).status, 0);  // the configuration that runs
+    transcript.NewWrites();
+    const std::string file = c.command == "save-set" ? dir.File("new.cfg") : set;
+    armed = true;
+    const CtlRun r = ctl({c.command, file});
+    EXPECT_EQ(r.status, 128 + c.signal) << c.command << ": " << r.err;
+    const auto writes = transcript.NewWrites();
+    ASSERT_GE(writes.size(), 2u) << c.command;
+    EXPECT_EQ(writes[writes.size() - 2], "wglod;" + std::to_string(c.back) + ";") << c.command;
+    EXPECT_EQ(writes.back(), "wgirb;0;") << c.command;
+    EXPECT_EQ(std::count(writes.begin(), writes.end(), "wglod;4;"), 0) << c.command << " went on";
+    EXPECT_EQ(server.Unit()->CurrentConfiguration(), c.back) << c.command;
+    EXPECT_EQ(std::filesystem::exists(file), c.command != "save-set");
+  }
 }
 
 }  // namespace

@@ -19,9 +19,11 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
+#include "gui/icons.h"
 #include "link/link_lock.h"
 #include "params/unit_context.h"
 #include "support_app.h"
@@ -140,6 +142,21 @@ TEST(MainWindowStartupScan, SkipsPortsThatDoNotOpenOrDoNotAnswer) {
   EXPECT_EQ(heard[0].rfind("9999rgadd;;", 0), 0u) << heard[0];
 }
 
+TEST(MainWindowStartupScan, PortsThatDidNotOpenAreNamedWithTheirReason) {
+  AppRig rig;
+  auto ports = std::make_shared<test::FakeSerialProvider>(2);
+  ports->failOpen = true;
+  ports->openError = "the port is in use by another program";
+  rig.settings.comPortIndex = 1;  // tried first, then both in order
+  MainWindow& w = rig.StartWindow([&](gui::MainWindowOptions& o) { o.serialPorts = ports; });
+
+  ExpectMessages(rig.prompter, {{"Alert", "Unable to connect", MessageIcon::Information}});
+  EXPECT_EQ(rig.prompter.reasons, std::vector<std::string>{"fake1: the port is in use by another program\n"
+                                                           "fake0: the port is in use by another program"});
+  EXPECT_EQ(w.PortList()->currentIndex(), 1);
+  ExpectNotConnected(w);
+}
+
 TEST(MainWindowStartupScan, NoUnitShowsUnableToConnectAndDisablesPolling) {
   AppRig rig;
   MainWindow& w = rig.StartWindow();
@@ -188,7 +205,10 @@ TEST(MainWindowRs232Connect, PortThatCannotBeOpenedGivesTheSystemReason) {
   rig.AddPort(plain, "file");
   MainWindow& w = rig.StartWindow();
   ExpectMessages(rig.prompter, {{"Alert", "Unable to connect", MessageIcon::Information}});
+  EXPECT_EQ(rig.prompter.reasons,
+            std::vector<std::string>{"gone: No such file or directory\nfile: not a serial port"});
   rig.prompter.messages.clear();
+  rig.prompter.reasons.clear();
 
   SelectPort(w, 0);
   ClickConnect(w);
@@ -534,6 +554,11 @@ TEST(MainWindowPolling, LampsFollowVideoLockAndRfOutput) {
   EXPECT_EQ(rig.waiter->Lengths().front(), 2000);
 }
 
+TEST(MainWindowPolling, LampIconsAreDrawnOnceAndShared) {
+  for (int id : {params::kIconGreen, params::kIconRed, params::kIconGrey})
+    EXPECT_EQ(gui::ResourceIcon(id).cacheKey(), gui::ResourceIcon(id).cacheKey()) << id;
+}
+
 TEST(MainWindowPolling, RfOutputButtonTogglesAndRereads) {
   AppRig rig;
   SimProcess* sim = rig.AddSim(SimSetup());
@@ -723,6 +748,35 @@ TEST(MainWindowClosing, ReturnsPromptlyWhileTheUnitIsSilent) {
   EXPECT_FALSE(w.LeftWorkRunning()) << "the interrupted operation did not end";
   PumpFor(100);
   EXPECT_EQ(Requests(*sim).size(), 6u) << "requests went on after closing";
+  EXPECT_TRUE(rig.prompter.messages.empty()) << ::testing::PrintToString(rig.prompter.Texts());
+}
+
+TEST(MainWindowClosing, DuringASetSaveWaitsForTheUnitToBeReturnedAndTheHoldEnded) {
+  AppRig rig;
+  SimProcess* sim = rig.AddSim(SimSetup());  // firmware 3.4.0.0: the girb hold
+  ASSERT_TRUE(sim);
+  MainWindow& w = rig.StartWindow();
+  ASSERT_TRUE(rig.AwaitPause(1));
+  const std::string file = rig.dir.File("set.cfg");
+  rig.prompter.files.push_back(file);
+  QString shown;
+  rig.prompter.onProgress = [&](int done) {
+    if (done != 2) return;
+    w.close();  // the operator closes the window while configuration 2 is read
+    shown = w.StatusText();
+  };
+  const std::size_t before = Requests(*sim).size();
+  QTest::mouseClick(w.SaveSetButton(), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !w.isVisible(); }, 10000));
+  EXPECT_EQ(shown, "Finishing the transfer...");
+  AwaitQuiet(*sim);
+  const std::vector<std::string> all = Requests(*sim);
+  ASSERT_GE(FindRequest(all, "0001wglod;2;", before), 0);
+  EXPECT_EQ(FindRequest(all, "0001wglod;3;", before), -1) << "the transfer went on";
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[all.size() - 2], "0001wglod;1;");
+  EXPECT_EQ(all.back(), "0001wgirb;0;");
+  EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_TRUE(rig.prompter.messages.empty()) << ::testing::PrintToString(rig.prompter.Texts());
 }
 

@@ -186,17 +186,37 @@ TEST_F(OverPty, MalformedRepliesGiveTheirCodes) {
   }
 }
 
-TEST_F(OverPty, HangUpIsAReadErrorNotSilence) {
-  Serve();
+TEST_F(OverPty, HangUpIsALostLinkAtOnceAndTheSamePortOpensAgainWhenTheUnitIsBack) {
+  SimOptions o;
+  o.tcp = false;
+  o.pty = true;
+  o.ptyLink = dir.File("ttyUNIT");  // the unit comes back under the same name
+  ASSERT_TRUE(Start(o));
+  LinkEnvironment env;
+  env.clock = &clock;
+  env.serial = MakePosixSerialProvider({{o.ptyLink, o.ptyLink}});
+  link = std::make_unique<CRavlenRemoteControl>([this] { ++linkLost; }, env);
+  link->SetInitialTimeouts(FastSerialTimeouts());
+  ASSERT_EQ(OpenPty(), 0u);
   ASSERT_EQ(Send("0001rgadd;;"), 0u);
   sim.Stop();
   // The write may already meet the hang-up; either way it is a link error at
-  // once, never the silence that is retried and reported as a lost unit.
+  // once, not silence waited for and retried, and the unit is lost.
   const auto start = std::chrono::steady_clock::now();
   const std::uint32_t rc = Send("0001rgbty;;");
   EXPECT_TRUE(rc == kErrRead || rc == kErrWrite) << std::hex << rc;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(linkLost, 0);
+  EXPECT_EQ(linkLost, 1);
+  EXPECT_FALSE(link->SerialOpen());
+  EXPECT_FALSE(link->UnitHasAnswered());
+  EXPECT_EQ(Send("0001rgbty;;"), kErrNotConnected);
+  EXPECT_FALSE(link->ReopenLostSerialPort());  // still away
+
+  ASSERT_TRUE(Start(o));
+  EXPECT_TRUE(link->ReopenLostSerialPort());
+  EXPECT_FALSE(link->SerialPortLost());
+  EXPECT_EQ(Send("0001rgbty;;"), 0u);
+  EXPECT_EQ(linkLost, 1);
 }
 
 TEST_F(OverPty, PortHeldByAnotherProgramDoesNotOpen) {

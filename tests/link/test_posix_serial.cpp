@@ -326,11 +326,13 @@ TEST_F(PosixSerial, ReadByteWaitsForAByteThatArrivesLater) {
 
 TEST_F(PosixSerial, HangUpIsAnErrorNotSilence) {
   OpenDevice(/*readConstantMs=*/1000);
+  EXPECT_FALSE(device_->HungUp());
   CloseMaster();
   std::uint8_t b = 0;
   const auto start = SteadyClock::now();
   EXPECT_EQ(device_->ReadByte(b), ReadOutcome::Error);
   EXPECT_LT(MsSince(start), 500) << "a hang-up must not wait for the time-out";
+  EXPECT_TRUE(device_->HungUp());
   const Bytes frame = {0x02, 0x31, 0x03};
   EXPECT_FALSE(device_->Write(frame.data(), frame.size()));
 }

@@ -4,6 +4,7 @@
 // run while values are loaded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -245,6 +246,34 @@ TEST(Refresh, ShowsEachKindInBothWindows) {
   }
 }
 
+TEST(Refresh, RepliesThatNameNoOptionShowTheUnitsTextAndLeaveLampsGrey) {
+  const struct {
+    std::string reply, shown;
+    int lamp;
+  } cases[] = {
+      {"1", "Yes", params::kIconGreen},
+      {"0", "No", params::kIconRed},
+      {"-5", "Unknown (-5)", params::kIconGrey},
+      {"7", "Unknown (7)", params::kIconGrey},
+      {"99999999999999999999", "Unknown (99999999999999999999)", params::kIconGrey},
+  };
+  for (const auto& c : cases) {
+    ScriptedUnit u("K610");
+    u.values = TypicalValues();
+    u.values["vloc"] = c.reply;
+    u.values["csta"] = c.reply;
+    MemoryHost page = FullPage(u.tables.main);
+    Refresh(u.ctx, u.tables.main, page);
+    EXPECT_EQ(page.Text(ids::kVideoLocked), c.shown) << c.reply;
+    EXPECT_EQ(ShownValue(*u.tables.main.Find("vloc")), c.shown) << c.reply;
+    if (c.reply != "0" && c.reply != "1") {
+      EXPECT_EQ(page.Text(ids::kChaining), "Unknown (" + c.reply + ")");
+    }
+    EXPECT_NE(std::find(u.lamps.begin(), u.lamps.end(), std::pair{params::kLampVideoLock, c.lamp}), u.lamps.end())
+        << c.reply;
+  }
+}
+
 TEST(Refresh, StatusListBeyondItsOptionsAndChecks) {
   ScriptedUnit u("K610");
   u.values = TypicalValues();
@@ -432,9 +461,9 @@ TEST(Refresh, LampsFollowVideoLockAndOutput) {
 
   u.lamps.clear();
   u.values["oout"] = "1";
-  u.values["vloc"] = "3";
+  u.values["vloc"] = "3";  // no option of the list: grey
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(u.lamps, (std::vector<std::pair<int, int>>{{1027, 129}, {1024, 130}}));
+  EXPECT_EQ(u.lamps, (std::vector<std::pair<int, int>>{{1027, 129}, {1024, 134}}));
 
   u.lamps.clear();
   u.refused = {"vloc", "oout"};

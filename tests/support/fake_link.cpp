@@ -44,8 +44,10 @@ class FakeSerialDevice final : public link::SerialDevice {
     ++s_->purges;
     s_->pending.clear();
   }
+  bool HungUp() const override { return hungUp_ || s_->hungUp; }
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    if (s_->failWrite) return false;
+    hungUp_ = hungUp_ || s_->hungUp;  // a device that went away stays away
+    if (s_->failWrite || hungUp_) return false;
     s_->writes.emplace_back(data, data + size);
     if (!s_->replies.empty()) {
       for (auto& e : s_->replies.front()) s_->pending.push_back(e);
@@ -58,6 +60,7 @@ class FakeSerialDevice final : public link::SerialDevice {
   }
   link::ReadOutcome ReadByte(std::uint8_t& out) override {
     ++s_->reads;
+    if (HungUp()) return link::ReadOutcome::Error;
     if (s_->pending.empty() || s_->pending.front().kind == ReadEvent::Silence) {
       if (!s_->pending.empty()) s_->pending.pop_front();
       ++s_->silentReads;
@@ -74,6 +77,7 @@ class FakeSerialDevice final : public link::SerialDevice {
 
  private:
   std::shared_ptr<FakeSerialState> s_;
+  bool hungUp_ = false;
 };
 
 class FakeSocket final : public link::StreamSocket {
@@ -149,7 +153,7 @@ std::vector<link::SerialPortInfo> FakeSerialProvider::Ports() const {
 
 std::unique_ptr<link::SerialDevice> FakeSerialProvider::Open(int index, std::string& error) {
   if (failOpen || index < 0 || index >= ports_) {
-    error = "No such file or directory";
+    error = openError;
     return nullptr;
   }
   opened.push_back("/dev/fake" + std::to_string(index));

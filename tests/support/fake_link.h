@@ -55,6 +55,7 @@ struct FakeSerialState {
   int silentReads = 0;
   int purges = 0;
   bool failWrite = false, failSetLine = false, failSetTimeouts = false;
+  bool hungUp = false;  // the device went away: reads and writes fail for good
   std::vector<std::uint32_t> baudsSet;
   std::vector<std::uint32_t> refusedBauds;  // rates the device cannot do
   link::SerialTimeouts timeouts;
@@ -79,6 +80,7 @@ class FakeSerialProvider final : public link::SerialPortProvider {
   std::shared_ptr<FakeSerialState> state = std::make_shared<FakeSerialState>();
   std::vector<std::string> opened;  // paths opened, in order
   bool failOpen = false;
+  std::string openError = "No such file or directory";  // the reason a failed open gives
 
  private:
   int ports_;

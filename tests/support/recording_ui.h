@@ -55,7 +55,10 @@ class RecordingPrompter : public params::Prompter {
   void BeginProgress(std::string_view title, std::string_view text, int maximum) override {
     progress.push_back("begin " + std::string(title) + ": " + std::string(text) + " /" + std::to_string(maximum));
   }
-  void SetProgress(int value) override { progress.push_back("set " + std::to_string(value)); }
+  void SetProgress(int value) override {
+    progress.push_back("set " + std::to_string(value));
+    if (onProgress) onProgress(value);
+  }
   void EndProgress() override { progress.push_back("end"); }
 
   std::vector<std::string> Texts() const {
@@ -72,6 +75,7 @@ class RecordingPrompter : public params::Prompter {
   std::function<bool(const params::ConfigReview&)> reviewWith;
   std::deque<std::optional<std::string>> files;
   std::vector<std::string> progress;
+  std::function<void(int value)> onProgress;  // after each SetProgress
 
  private:
   std::optional<std::string> NextFile() {
