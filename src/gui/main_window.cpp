@@ -253,6 +253,8 @@ void MainWindow::OnContactConfirmed() {
         });
         if (core.session->LearnUnitAddress() == link::kLinkOk)
           core.view->OnWindow([](MainWindow& w) { w.SetUnitAddressEverywhere(w.core_->unit.unitAddress); });
+        // Whatever answers now may be another unit than before the loss.
+        core.session->NewConnection();
         core.session->FullRefresh();
       },
       [this] { connectionHandlerRunning_ = false; }, QStringLiteral("Connection restored: reading the unit's settings..."));
