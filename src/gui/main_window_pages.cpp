@@ -194,9 +194,9 @@ void MainWindow::OnConfigTabChanged(int index) {
 void MainWindow::WatchUnappliedChanges() {
   UnappliedChanges::Hooks hooks;
   hooks.busy = [this] { return runner_->Running(); };
-  hooks.connected = [this] { return core_->session->Connected(); };
   hooks.closing = [this] { return closing_; };
   hooks.prompter = options_.prompter;
+  hooks.report = [this](const std::string& text) { ShowResult(Q(text)); };
   hooks.apply = [this](UnappliedChanges::Windows windows, std::function<void()> then) {
     return Run(
         [windows](Core& core) {
