@@ -224,6 +224,14 @@ void Session::ApplyChangedWindows(const ChangedWindows& windows) {
   if (written) FullRefresh({.operationLockHeld = true});
 }
 
+void Session::ReadBackRows(std::span<const std::string> mnemonics) {
+  bool held = false;
+  for (const std::string& m : mnemonics) held = held || unit_.tables->main.Find(m) != nullptr;
+  if (!held) return;
+  link::OperationLock operation;
+  params::RefreshRows(unit_, unit_.tables->main, mnemonics, view_.MainPage(), view_.AdvancedWindow());
+}
+
 void Session::RefreshRequest() {
   if (!RequireConnection()) return;
   FullRefresh();

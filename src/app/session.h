@@ -122,6 +122,11 @@ class Session {
   // one full refresh of every window when anything was written.
   void ApplyChangedWindows(const ChangedWindows& windows);
 
+  // Another window wrote these mnemonics to the unit (the engineering
+  // options): those the main table holds are read back into the main
+  // settings page and the open Advanced options window, under the poll lock.
+  void ReadBackRows(std::span<const std::string> mnemonics);
+
   // The operator moved to config tab k (0-based).
   void ChangeConfigTab(int k);
 

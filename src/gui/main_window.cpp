@@ -40,6 +40,7 @@ MainWindow::MainWindow(MainWindowOptions options)
       othersBusy_ = false;
       SetBusy(false);
       if (operationStatusShown_) ShowResult({});
+      if (!closing_) unapplied_->UpdateAll();  // it may have read values back
     }
   });
   notifier_ = std::make_shared<Notifier>(this);

@@ -1,5 +1,6 @@
 #include "params/refresh.h"
 
+#include <algorithm>
 #include <string>
 
 #include "link/frame.h"
@@ -116,9 +117,12 @@ bool ReadRow(UnitContext& unit, ParamRow& row, ControlHost& window, ControlHost*
   return true;
 }
 
-}  // namespace
-
-Answered Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced) {
+// `wanted` picks the rows read; without `whole` a derived row is shown anew
+// only when what it stands for has changed, so an operator's choice there
+// stays.
+template <typename Wanted>
+Answered RefreshWhere(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced,
+                      bool whole, Wanted wanted) {
   const Variant variant = unit.variant();
   const ParamTable& main = unit.tables ? unit.tables->main : table;
   Answered answered;
@@ -129,14 +133,27 @@ Answered Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, Cont
       // Nothing is sent; only the window being loaded shows these.
       if (!window.HasControl(desc.control)) continue;
       const auto value = DerivedValue(desc.mnemonic, main);
-      if (!value) continue;
+      if (!value || (!whole && row.Position() == value)) continue;
       row.Set(*value);
       window.Select(desc.control, *value);
       continue;
     }
-    if (ReadRow(unit, row, window, advanced)) answered.insert(desc.mnemonic);
+    if (wanted(desc.mnemonic) && ReadRow(unit, row, window, advanced)) answered.insert(desc.mnemonic);
   }
   return answered;
+}
+
+}  // namespace
+
+Answered Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced) {
+  return RefreshWhere(unit, table, window, advanced, true, [](std::string_view) { return true; });
+}
+
+Answered RefreshRows(UnitContext& unit, ParamTable& table, std::span<const std::string> mnemonics,
+                     ControlHost& window, ControlHost* advanced) {
+  return RefreshWhere(unit, table, window, advanced, false, [mnemonics](std::string_view m) {
+    return std::find(mnemonics.begin(), mnemonics.end(), m) != mnemonics.end();
+  });
 }
 
 void ClearShownValues(const ParamTable& table, ControlHost& window) {

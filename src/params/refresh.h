@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "params/control_host.h"
@@ -23,6 +25,12 @@ using Answered = std::set<std::string_view>;
 // stores each value and shows it in `window` and, when given, in the same
 // control of the Advanced options window. The caller holds the poll lock.
 Answered Refresh(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced = nullptr);
+
+// The same for the rows of `mnemonics` only: what another window wrote to
+// the unit, read back. A derived row changes only when what it stands for
+// did.
+Answered RefreshRows(UnitContext& unit, ParamTable& table, std::span<const std::string> mnemonics,
+                     ControlHost& window, ControlHost* advanced = nullptr);
 
 // Empties every control of `window` that a row of `table` fills: no text,
 // no selection, not ticked, address 0. Nothing shown is left from a unit

@@ -290,6 +290,22 @@ TEST_F(FullRefreshTest, ANewConnectionKeepsNothingOfTheUnitBefore) {
   EXPECT_FALSE(tables.main.Find("aenc")->Get());
 }
 
+// What the engineering options wrote (the IQ trim's output frequency) is
+// read back into every page; an operator's entry elsewhere stays.
+TEST_F(FullRefreshTest, RowsWrittenElsewhereAreReadBackIntoThePages) {
+  unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"ofre", "474.00"}};
+  view.advancedOpen = true;
+  session.FullRefresh();
+  unit.values["ofre"] = "666.00";
+  view.page.SetText(ids::kUnitName, "Mine");
+  unit.requests.clear();
+  session.ReadBackRows(std::vector<std::string>{"citr", "ofre"});
+  EXPECT_EQ(unit.requests, std::vector<std::string>{"0007rofre;;"});
+  EXPECT_EQ(view.page.Text(ids::kOutputFrequency), "666.00");
+  EXPECT_EQ(view.advanced.Text(ids::kOutputFrequency), "666.00");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "Mine");
+}
+
 TEST_F(FullRefreshTest, ConfigNumberChecks) {
   unit.values = {{"gbty", "K610"}, {"glod", "17"}};
   session.FullRefresh();
