@@ -164,6 +164,9 @@ void Session::ApplyRequest() {
 }
 
 void Session::ApplyAdvancedWindow(std::span<params::ControlHost* const> pages) {
+  // Without a connection the link may still lead somewhere (a unit that
+  // never answered): nothing goes there.
+  if (!RequireConnection()) return;
   BusyScope busy(view_, true);
   link::OperationLock operation;
   link::Trace("CTxDialog::Apply\r\n");
@@ -185,6 +188,7 @@ void Session::ReadSatmodWindow(params::ControlHost& window) {
 }
 
 void Session::ApplySatmodWindow(params::ControlHost& window) {
+  if (!RequireConnection()) return;
   BusyScope busy(view_, true);
   link::OperationLock operation;
   link::Trace("CSatmodDialog::Apply\r\n");

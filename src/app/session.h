@@ -106,11 +106,13 @@ class Session {
   // The Advanced options window's Apply: each page from the last ("Unit
   // parameters") to the first is applied and, when it wrote something, read
   // back; then, if any page wrote, the full refresh without that window.
-  // All of it in the busy state and under the poll lock.
+  // All of it in the busy state and under the poll lock; without a
+  // connection "No connection currently" and nothing else.
   void ApplyAdvancedWindow(std::span<params::ControlHost* const> pages);
 
   // The satellite modulator window: read from the unit when it opens, and
-  // its Apply (busy state, poll lock, read back when something was written).
+  // its Apply (busy state, poll lock, read back when something was written;
+  // without a connection, as the Advanced options window's).
   void ReadSatmodWindow(params::ControlHost& window);
   void ApplySatmodWindow(params::ControlHost& window);
 
