@@ -55,7 +55,10 @@ bool Connector::TryPort(int index, const std::string& name, const std::atomic<bo
   if (LearnAddress() == link::kLinkOk) {
     // A unit that answers after the search was called off is not taken.
     const bool taken = hooks.take ? hooks.take() : !cancelled;
-    if (taken) return true;
+    if (taken) {
+      session_.NewConnection();
+      return true;
+    }
   }
   std::lock_guard lock(link::LinkLock());
   Link().CloseSerialPort();
@@ -101,6 +104,7 @@ SerialConnect Connector::ConnectSerial(int index, ConnectionKind previous, const
     result.result = SerialConnect::Result::NoAnswer;
     return result;
   }
+  session_.NewConnection();
   result.result = SerialConnect::Result::Connected;
   return result;
 }
@@ -129,6 +133,7 @@ EthernetResult Connector::FinishEthernet(const std::function<bool()>& take) {
     return EthernetResult::Cancelled;
   }
   LearnAddress();
+  session_.NewConnection();
   return EthernetResult::Connected;
 }
 

@@ -4,6 +4,9 @@
 // window runs it on its operation thread and turns the outcomes into its
 // dialogs and labels; vectactl runs the same steps and prints them.
 //
+// A unit that is taken starts a new connection of the session: nothing read
+// from the unit before is kept.
+//
 // Every exchange goes through the session (one exchange under the link lock
 // each); opening and closing hold the poll lock and then the link lock, so
 // no poll request falls between closing the old connection and opening the

@@ -185,6 +185,7 @@ std::optional<std::string> ReadFrequency(link::CRavlenRemoteControl& link, int a
 void TuneToPoint(link::CRavlenRemoteControl& link, int address, const std::string& wireText,
                  double mhz, IqTrimView& view) {
   Write(link, address, "ofre", wireText);
+  view.written.emplace_back("ofre");
   view.frequency = FormatFrequency(mhz);
   view.edit = FrequencyEdit::Locked;
 }
@@ -265,8 +266,15 @@ void IqWriteTrim(link::CRavlenRemoteControl& link, int address, char which, int 
   Write(link, address, std::string("ciq") + which, TrimToWire(trim));
 }
 
-void IqWriteFrequency(link::CRavlenRemoteControl& link, int address, std::string_view text) {
+std::vector<std::string> IqWriteFrequency(link::CRavlenRemoteControl& link, int address, std::string_view text) {
   Write(link, address, "ofre", Head(text, kFrequencyApplyChars));
+  return {"ofre"};
+}
+
+std::optional<std::string> DiagnosticWrite(std::string_view command) {
+  constexpr std::size_t kMnemonicChars = 4;
+  if (command.size() <= kMnemonicChars || command[0] != 'w') return std::nullopt;
+  return std::string(command.substr(1, kMnemonicChars));
 }
 
 // ------------------------------------------------------ power calibration

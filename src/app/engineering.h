@@ -100,6 +100,9 @@ struct IqTrimView {
   int iTrim = 0, qTrim = 0;
   std::optional<std::string> frequency;  // text for the frequency edit
   FrequencyEdit edit = FrequencyEdit::Unchanged;
+  // The settings pages' parameters the step wrote (the output frequency),
+  // for them to be read back there.
+  std::vector<std::string> written;
 };
 
 // Reads "rciqi" and "rciqq"; a failed read or an 'E' reply gives 0.
@@ -117,8 +120,13 @@ IqTrimView IqThreePointTrim(link::CRavlenRemoteControl& link, int address, int p
 IqTrimView IqElevenPointTrim(link::CRavlenRemoteControl& link, int address, int point);
 // A trim row's "Apply": 'i' writes ciqi, 'q' ciqq.
 void IqWriteTrim(link::CRavlenRemoteControl& link, int address, char which, int trim);
-// The frequency row's "Apply": the first 7 characters as typed.
-void IqWriteFrequency(link::CRavlenRemoteControl& link, int address, std::string_view text);
+// The frequency row's "Apply": the first 7 characters as typed. Returns
+// what it wrote, as IqTrimView::written.
+std::vector<std::string> IqWriteFrequency(link::CRavlenRemoteControl& link, int address, std::string_view text);
+
+// The mnemonic a raw diagnostic command writes ("wofre;500;" writes ofre),
+// none for a read or anything else.
+std::optional<std::string> DiagnosticWrite(std::string_view command);
 
 // ------------------------------------------------------ power calibration
 

@@ -9,7 +9,6 @@
 #include "link/request.h"
 #include "link/trace.h"
 #include "params/apply.h"
-#include "params/refresh.h"
 
 namespace vecta::app {
 namespace {
@@ -66,13 +65,23 @@ std::uint32_t Session::LearnUnitAddress() {
   return rc;
 }
 
-void Session::FullRefresh(const FullRefreshOptions& options) {
-  BusyScope busy(view_, options.enterBusy);
-  std::optional<link::OperationLock> operation;
-  if (!options.operationLockHeld) operation.emplace();
+void Session::ForgetUnitValues() {
+  for (params::ParamTable* table : unit_.tables->All()) table->ClearValues();
+  unit_.firmware = {};
+  unit_.rules = {};
+  unit_.lastSetSave.reset();
+}
 
+void Session::NewConnection() {
+  ForgetUnitValues();
+  unit_.boardType.clear();
+  newUnit_ = true;
+}
+
+bool Session::ReadBoardType() {
   link::LinkReply reply;
-  if (Send(link::ReadRequest(unit_.unitAddress, "gbty"), reply) != 0) {
+  const bool read = Send(link::ReadRequest(unit_.unitAddress, "gbty"), reply) == 0;
+  if (!read) {
     unit_.boardType.clear();
   } else {
     unit_.boardType = reply.value.substr(0, kBoardTypeLength);
@@ -84,29 +93,66 @@ void Session::FullRefresh(const FullRefreshOptions& options) {
     configCount_ = count;
     view_.SetConfigCount(count);
   }
+  // Another board type on the same connection is another unit as well.
+  const bool otherBoard = read && windowsBoard_ && *windowsBoard_ != unit_.boardType;
+  if (otherBoard && !newUnit_) ForgetUnitValues();
+  if (read) windowsBoard_ = unit_.boardType;
+  return newUnit_ || otherBoard;
+}
 
+std::optional<params::Answered> Session::ReadConfigAndPages(params::ControlHost* advanced) {
+  link::LinkReply reply;
   const std::uint32_t rc = Send(link::ReadRequest(unit_.unitAddress, "glod"), reply);
   if (rc != 0) {
     ShowError(FormatText("Error 0x%08x reading transmitter config", rc));
-    return;
+    return std::nullopt;
   }
   const int n = std::atoi(reply.value.c_str());
   // A K240 reports its configuration as it likes; the others within the tabs.
   if (!(unit_.variant() == params::Variant::K240 || (n >= 1 && n <= configCount_))) {
     ShowError(FormatText("Invalid config number (%d) returned from transmitter", n));
-    return;
+    return std::nullopt;
   }
   if (n >= 1 && n <= configCount_) view_.SelectConfigTab(n - 1);
   currentConfig_ = n;
+  return params::Refresh(unit_, unit_.tables->main, view_.MainPage(), advanced);
+}
 
-  params::Refresh(unit_, unit_.tables->main, view_.MainPage(),
-                  options.refreshAdvanced ? view_.AdvancedWindow() : nullptr);
-
+void Session::ShowSatmod(const params::Answered& answered) {
+  // This refresh's answer decides: a version read before is no modulator now.
   const params::ParamRow* sver = unit_.tables->main.Find("sver");
-  const auto version = sver ? sver->Text() : std::nullopt;
-  view_.ShowSatmodButton(unit_.variant() == params::Variant::K240 && version && !version->empty());
-  if (params::ControlHost* satmod = view_.SatmodWindow())
-    params::Refresh(unit_, unit_.tables->satmod, *satmod);
+  const auto version = sver && answered.count("sver") ? sver->Text() : std::nullopt;
+  const bool modulator = unit_.variant() == params::Variant::K240 && version && !version->empty();
+  view_.ShowSatmodButton(modulator);
+  if (params::ControlHost* satmod = view_.SatmodWindow()) {
+    if (modulator)
+      params::Refresh(unit_, unit_.tables->satmod, *satmod);
+    else
+      view_.CloseSatmodWindow();
+  }
+}
+
+void Session::FullRefresh(const FullRefreshOptions& options) {
+  BusyScope busy(view_, options.enterBusy);
+  std::optional<link::OperationLock> operation;
+  if (!options.operationLockHeld) operation.emplace();
+
+  const bool newUnit = ReadBoardType();
+  if (newUnit) {
+    // Nothing of the unit shown before stays on show.
+    params::ClearShownValues(unit_.tables->main, view_.MainPage());
+    view_.ShowSatmodButton(false);
+    if (params::ControlHost* satmod = view_.SatmodWindow())
+      params::ClearShownValues(unit_.tables->satmod, *satmod);
+  }
+  // A window built anew is filled from what was just read, as one that opens.
+  const auto answered =
+      ReadConfigAndPages(options.refreshAdvanced && !newUnit ? view_.AdvancedWindow() : nullptr);
+  if (newUnit) {
+    newUnit_ = false;
+    view_.RebuildSettingsWindows(unit_.boardType);
+  }
+  if (answered) ShowSatmod(*answered);
 }
 
 void Session::ApplyRequest() {
@@ -118,6 +164,9 @@ void Session::ApplyRequest() {
 }
 
 void Session::ApplyAdvancedWindow(std::span<params::ControlHost* const> pages) {
+  // Without a connection the link may still lead somewhere (a unit that
+  // never answered): nothing goes there.
+  if (!RequireConnection()) return;
   BusyScope busy(view_, true);
   link::OperationLock operation;
   link::Trace("CTxDialog::Apply\r\n");
@@ -139,6 +188,7 @@ void Session::ReadSatmodWindow(params::ControlHost& window) {
 }
 
 void Session::ApplySatmodWindow(params::ControlHost& window) {
+  if (!RequireConnection()) return;
   BusyScope busy(view_, true);
   link::OperationLock operation;
   link::Trace("CSatmodDialog::Apply\r\n");
@@ -176,6 +226,14 @@ void Session::ApplyChangedWindows(const ChangedWindows& windows) {
   }
   if (windows.mainPage && params::Apply(unit_, unit_.tables->main, view_.MainPage()) != 0) written = true;
   if (written) FullRefresh({.operationLockHeld = true});
+}
+
+void Session::ReadBackRows(std::span<const std::string> mnemonics) {
+  bool held = false;
+  for (const std::string& m : mnemonics) held = held || unit_.tables->main.Find(m) != nullptr;
+  if (!held) return;
+  link::OperationLock operation;
+  params::RefreshRows(unit_, unit_.tables->main, mnemonics, view_.MainPage(), view_.AdvancedWindow());
 }
 
 void Session::RefreshRequest() {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "params/control_host.h"
+#include "params/refresh.h"
 #include "params/unit_context.h"
 
 namespace vecta::app {
@@ -36,6 +37,14 @@ class SessionView {
   // The Advanced options and satellite modulator windows, when open.
   virtual params::ControlHost* AdvancedWindow() = 0;
   virtual params::ControlHost* SatmodWindow() = 0;
+  // Another unit than the windows were built for (a new connection, another
+  // board type): the open Advanced options window is built anew for
+  // `boardType` and filled from the values just read, as a window that
+  // opens is.
+  virtual void RebuildSettingsWindows(const std::string& /*boardType*/) {}
+  // The unit has no satellite modulator: its window closes without asking
+  // anything, and the status line says why.
+  virtual void CloseSatmodWindow() {}
 };
 
 enum class KeyType { Abs = 0, Aes128 = 1, Aes256 = 2 };
@@ -67,6 +76,13 @@ class Session {
   int CurrentConfig() const { return currentConfig_; }
   int ConfigCount() const { return configCount_; }
 
+  // A unit was taken on a new connection (another unit, another board type
+  // or the same one again) or came back after the link was lost: nothing
+  // read before is kept (the stored values, board type, firmware, what the
+  // page rules remember, the last set saved), and the next full refresh
+  // empties the windows and builds them for the unit before it fills them.
+  void NewConnection();
+
   // Asks the attached unit for its address with the broadcast query; an
   // accepted reply becomes the unit address everywhere, a refused one
   // leaves it as it was. Returns the link result.
@@ -74,7 +90,10 @@ class Session {
 
   // Board type, config tabs, current config, then the main table into the
   // main settings page (and the Advanced options window when asked and
-  // open), the satellite modulator button and window.
+  // open), the satellite modulator button and window (closed when this
+  // refresh finds no modulator). For another unit than the windows show (a
+  // new connection, another board type) the windows are emptied first and
+  // the Advanced options window is built anew last.
   void FullRefresh(const FullRefreshOptions& options = {});
   // The full refresh a config file or config set operation runs between
   // its steps: that operation holds the operation lock.
@@ -87,11 +106,13 @@ class Session {
   // The Advanced options window's Apply: each page from the last ("Unit
   // parameters") to the first is applied and, when it wrote something, read
   // back; then, if any page wrote, the full refresh without that window.
-  // All of it in the busy state and under the poll lock.
+  // All of it in the busy state and under the poll lock; without a
+  // connection "No connection currently" and nothing else.
   void ApplyAdvancedWindow(std::span<params::ControlHost* const> pages);
 
   // The satellite modulator window: read from the unit when it opens, and
-  // its Apply (busy state, poll lock, read back when something was written).
+  // its Apply (busy state, poll lock, read back when something was written;
+  // without a connection, as the Advanced options window's).
   void ReadSatmodWindow(params::ControlHost& window);
   void ApplySatmodWindow(params::ControlHost& window);
 
@@ -102,6 +123,11 @@ class Session {
   // the main settings page, all compared with the values last read, and
   // one full refresh of every window when anything was written.
   void ApplyChangedWindows(const ChangedWindows& windows);
+
+  // Another window wrote these mnemonics to the unit (the engineering
+  // options): those the main table holds are read back into the main
+  // settings page and the open Advanced options window, under the poll lock.
+  void ReadBackRows(std::span<const std::string> mnemonics);
 
   // The operator moved to config tab k (0-based).
   void ChangeConfigTab(int k);
@@ -125,6 +151,15 @@ class Session {
 
  private:
   bool RequireConnection();
+  // The board type and the config tabs; true when the unit is another one
+  // than the windows show.
+  bool ReadBoardType();
+  // The current config, then the main table into the main settings page
+  // (and `advanced`); none when the config could not be read.
+  std::optional<params::Answered> ReadConfigAndPages(params::ControlHost* advanced);
+  // The "Satellite modulator" button and window, by this refresh's sver.
+  void ShowSatmod(const params::Answered& answered);
+  void ForgetUnitValues();
   std::uint32_t Send(const std::string& request, link::LinkReply& reply, int logLevel = 1);
   void ShowError(const std::string& text);
 
@@ -134,6 +169,10 @@ class Session {
   std::atomic<bool> connected_{false};
   int currentConfig_ = -1;
   int configCount_ = 8;
+  // The next full refresh shows another unit than the windows do.
+  bool newUnit_ = false;
+  // The board type the windows were last built for; none before the first.
+  std::optional<std::string> windowsBoard_;
 };
 
 }  // namespace vecta::app

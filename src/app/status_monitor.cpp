@@ -131,17 +131,23 @@ StatusValue ConvertStatus(const StatusRow& row, std::string_view replyText) {
 StatusSample SampleStatus(link::CRavlenRemoteControl& link, int unitAddress, const std::vector<StatusRow>& rows,
                           UtcClock& clock, const std::atomic<bool>* stop) {
   StatusSample sample;
-  sample.utcMs = clock.NowUtcMs();
   sample.values.resize(rows.size());
-  if (unitAddress == 0) return sample;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
+  bool stamped = false;
+  for (std::size_t i = 0; unitAddress != 0 && i < rows.size(); ++i) {
     if (stop && stop->load()) break;
     link::LinkReply reply;
-    if (link::PollExchange(link, link::ReadRequest(unitAddress, rows[i].Mnemonic()), reply) != link::kLinkOk) break;
+    const bool answered =
+        link::PollExchange(link, link::ReadRequest(unitAddress, rows[i].Mnemonic()), reply) == link::kLinkOk;
+    // Stamped when the first request ends, not before it waits for the poll
+    // lock: an operation holding the lock would put the sample before it.
+    if (!stamped) sample.utcMs = clock.NowUtcMs();
+    stamped = true;
+    if (!answered) break;
     sample.answered = true;
     // A refusal is an answer without a value.
     if (reply.status == '1') sample.values[i] = ConvertStatus(rows[i], reply.value);
   }
+  if (!stamped) sample.utcMs = clock.NowUtcMs();  // nothing was sent
   return sample;
 }
 

@@ -80,6 +80,8 @@ struct StatusValue {
 };
 
 struct StatusSample {
+  // When the unit answered the sample's first request (or that request
+  // failed): after any wait for the poll lock.
   std::int64_t utcMs = 0;
   // The unit answered at least one request of this sample.
   bool answered = false;

@@ -222,7 +222,11 @@ void EngineeringWindow::SendDiagnostic() {
   const std::string address = Latin1(sendAddress_->text());
   const std::string command = Latin1(command_->text());
   auto result = std::make_shared<app::DiagnosticResult>();
-  Run([link, address, command, result] { *result = app::SendDiagnostic(*link, address, command); },
+  Run([link, address, command, result, readBack = readBack_] {
+        *result = app::SendDiagnostic(*link, address, command);
+        const auto written = app::DiagnosticWrite(command);
+        if (result->sent && written && readBack) readBack({*written});
+      },
       [this, result] {
         if (result->code != link::kLinkOk)
           prompter_.Message("Error", link::LinkErrorText(result->code), MessageIcon::Exclamation);
@@ -424,7 +428,10 @@ void EngineeringWindow::ApplyFrequency() {
   auto link = link_;
   const int address = unitAddress_();
   const std::string text = Latin1(frequency_->text());
-  if (Run([link, address, text] { app::IqWriteFrequency(*link, address, text); }))
+  if (Run([link, address, text, readBack = readBack_] {
+        const std::vector<std::string> written = app::IqWriteFrequency(*link, address, text);
+        if (readBack) readBack(written);
+      }))
     frequencyApply_->setEnabled(false);
 }
 
@@ -450,7 +457,10 @@ void EngineeringWindow::RunIqStep(std::function<app::IqTrimView(link::CRavlenRem
   auto link = link_;
   const int address = unitAddress_();
   auto view = std::make_shared<app::IqTrimView>();
-  Run([link, address, step = std::move(step), view] { *view = step(*link, address); },
+  Run([link, address, step = std::move(step), view, readBack = readBack_] {
+        *view = step(*link, address);
+        if (readBack && !view->written.empty()) readBack(view->written);
+      },
       [this, view] { ShowIqView(*view); });
 }
 

@@ -66,6 +66,12 @@ class EngineeringWindow : public QWidget {
   // The baud rate the Serial control page would apply.
   std::uint32_t SelectedBaudRate() const { return selectedBaud_; }
 
+  // Runs on the operation thread after a step that wrote parameters of the
+  // settings pages (the output frequency), so the pages read them back.
+  void SetReadBack(std::function<void(const std::vector<std::string>&)> readBack) {
+    readBack_ = std::move(readBack);
+  }
+
   // What the buttons and keys do, for callers without a mouse.
   void SendDiagnostic();
   void ApplyPowerCal();
@@ -108,6 +114,7 @@ class EngineeringWindow : public QWidget {
   params::Prompter& prompter_;
   std::function<bool()> connected_;
   std::function<int()> unitAddress_;
+  std::function<void(const std::vector<std::string>&)> readBack_;
   OperationRunner& runner_;
   bool eightPoint_ = false;
   bool elevenPoint_ = false;

@@ -41,6 +41,7 @@ MainWindow::MainWindow(MainWindowOptions options)
       othersBusy_ = false;
       SetBusy(false);
       if (operationStatusShown_) ShowResult({});
+      if (!closing_) unapplied_->UpdateAll();  // it may have read values back
     }
   });
   notifier_ = std::make_shared<Notifier>(this);
@@ -255,6 +256,8 @@ void MainWindow::OnContactConfirmed() {
         });
         if (core.session->LearnUnitAddress() == link::kLinkOk)
           core.view->OnWindow([](MainWindow& w) { w.SetUnitAddressEverywhere(w.core_->unit.unitAddress); });
+        // Whatever answers now may be another unit than before the loss.
+        core.session->NewConnection();
         core.session->FullRefresh();
       },
       [this] { connectionHandlerRunning_ = false; }, QStringLiteral("Connection restored: reading the unit's settings..."));

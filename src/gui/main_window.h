@@ -190,6 +190,11 @@ class MainWindow : public QMainWindow {
   void ShowPollingState();
   void SetUnitAddressEverywhere(int address);
   void OpenAdvancedWindow();
+  void NewAdvancedWindow();
+  // Another unit is shown: the open Advanced options window is built anew,
+  // and the satellite modulator window closes on a unit without one.
+  void RebuildAdvancedWindow();
+  void CloseSatmodWithoutModulator();
   void OpenSatmodWindow();
   // The connection workflow; the steps that talk to the unit are the
   // connector's, run on the operation thread.

@@ -136,6 +136,10 @@ void MainWindow::OnEngineering() {
       [this] { return core_->session->Connected(); }, [this] { return core_->unit.unitAddress; }, *runner_,
       icon_);
   engineering_ = window;
+  // What it writes of the settings pages every page shows as the unit holds it.
+  window->SetReadBack([core = core_](const std::vector<std::string>& written) {
+    core->session->ReadBackRows(written);
+  });
   connect(window, &EngineeringWindow::UnitAddressChanged, this, &MainWindow::OnUnitAddressChanged);
   window->show();
   window->raise();

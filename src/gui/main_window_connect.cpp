@@ -255,8 +255,8 @@ void MainWindow::EthernetDialogEnded(int result, const std::string& ip) {
   } else if (!runner_->Running() && !core_->link->IsConnected()) {
     ShowResult(QStringLiteral("Unable to connect to %1").arg(Q(ip)));
     options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
-  } else {
-    ShowResult({});
+  } else if (operationStatusShown_) {
+    ShowResult({});  // what the connect said; a result of its refresh stays
   }
 }
 

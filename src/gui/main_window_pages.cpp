@@ -85,14 +85,44 @@ void MainWindow::OpenAdvancedWindow() {
     advanced_->activateWindow();
     return;
   }
+  NewAdvancedWindow();
+  advanced_->show();
+  advanced_->raise();
+  advanced_->activateWindow();
+}
+
+void MainWindow::NewAdvancedWindow() {
   advanced_ = new AdvancedOptionsWindow(core_->unit, icon_);
   connect(advanced_, &AdvancedOptionsWindow::ButtonPressed, this, &MainWindow::OnAdvancedButton);
   unapplied_->WatchAdvanced(advanced_);
   if (busyDepth_ > 0)
     for (int id : {ids::kWindowRefresh, ids::kWindowApply}) advanced_->Host().Enable(id, false);
+}
+
+void MainWindow::RebuildAdvancedWindow() {
+  if (!advanced_) return;
+  // Its values and layout belong to the unit shown before: it goes without
+  // a question and comes back in its place, on the same tab.
+  QPointer<AdvancedOptionsWindow> old = advanced_;
+  const QPoint place = old->pos();
+  const int tab = old->Tabs()->currentIndex();
+  const bool active = old->isActiveWindow();
+  old->SetCloseGuard({});
+  old->close();
+  NewAdvancedWindow();
+  advanced_->Tabs()->setCurrentIndex(tab);
+  advanced_->move(place);
   advanced_->show();
-  advanced_->raise();
-  advanced_->activateWindow();
+  if (active) advanced_->activateWindow();
+}
+
+void MainWindow::CloseSatmodWithoutModulator() {
+  if (!satmod_) return;
+  QPointer<SatmodWindow> window = satmod_;
+  satmod_ = nullptr;
+  window->SetCloseGuard({});
+  window->close();
+  ShowResult(QStringLiteral("The satellite modulator window was closed: this unit has no satellite modulator"));
 }
 
 void MainWindow::OnAdvancedButton(int id) {
@@ -164,9 +194,9 @@ void MainWindow::OnConfigTabChanged(int index) {
 void MainWindow::WatchUnappliedChanges() {
   UnappliedChanges::Hooks hooks;
   hooks.busy = [this] { return runner_->Running(); };
-  hooks.connected = [this] { return core_->session->Connected(); };
   hooks.closing = [this] { return closing_; };
   hooks.prompter = options_.prompter;
+  hooks.report = [this](const std::string& text) { ShowResult(Q(text)); };
   hooks.apply = [this](UnappliedChanges::Windows windows, std::function<void()> then) {
     return Run(
         [windows](Core& core) {

@@ -105,6 +105,12 @@ class MainWindow::WorkerView final : public app::SessionView {
       if (w.page_) w.page_->Host().Show(ids::kSatmod, visible);
     });
   }
+  void RebuildSettingsWindows(const std::string&) override {
+    OnWindow([](MainWindow& w) { w.RebuildAdvancedWindow(); });
+  }
+  void CloseSatmodWindow() override {
+    OnWindow([](MainWindow& w) { w.CloseSatmodWithoutModulator(); });
+  }
   ControlHost& MainPage() override { return main_; }
   ControlHost* AdvancedWindow() override { return IsOpen([](MainWindow& w) { return bool(w.advanced_); }) ? &advanced_ : nullptr; }
   ControlHost* SatmodWindow() override { return IsOpen([](MainWindow& w) { return bool(w.satmod_); }) ? &satmod_ : nullptr; }

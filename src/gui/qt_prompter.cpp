@@ -50,7 +50,8 @@ params::Answer AskYesNoCancel(QWidget* parent, std::string_view title, std::stri
 
 }  // namespace
 
-// Apply, Discard or Cancel; Enter applies, Escape cancels.
+// Apply, Discard or Cancel; Enter and Escape cancel, so a key press keeps
+// the operator where they are.
 params::Answer AskApplyDiscardCancel(QWidget* parent, std::string_view title, std::string_view text,
                                      params::MessageIcon icon) {
   QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text), QMessageBox::NoButton, parent);
@@ -58,7 +59,7 @@ params::Answer AskApplyDiscardCancel(QWidget* parent, std::string_view title, st
   QPushButton* apply = box.addButton(QStringLiteral("Apply"), QMessageBox::AcceptRole);
   QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
   QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-  box.setDefaultButton(apply);
+  box.setDefaultButton(cancel);
   box.setEscapeButton(cancel);
   box.exec();
   if (box.clickedButton() == apply) return params::Answer::Apply;

@@ -302,7 +302,8 @@ void StatusMonitorWindow::AddSample(app::StatusSample sample) {
   }
   const QString at = QDateTime::fromMSecsSinceEpoch(last).toString(QStringLiteral("HH:mm:ss"));
   status_->setText(samples.back().answered
-                       ? QStringLiteral("%1 samples, the last at %2").arg(samples.size()).arg(at)
+                       ? (samples.size() == 1 ? QStringLiteral("1 sample, the last at %1").arg(at)
+                                              : QStringLiteral("%1 samples, the last at %2").arg(samples.size()).arg(at))
                        : QStringLiteral("No answer from the unit at %1").arg(at));
   emit SampleAdded();
 }

@@ -79,8 +79,21 @@ UnappliedChanges::Windows UnappliedChanges::Changed(int* count) {
   return Windows{main > 0, advanced > 0, satmod > 0};
 }
 
-bool UnappliedChanges::MayAsk() const {
-  return hooks_.prompter && !hooks_.closing() && !hooks_.busy() && hooks_.connected();
+bool UnappliedChanges::MayAsk() const { return hooks_.prompter && !hooks_.closing() && !hooks_.busy(); }
+
+std::function<void()> UnappliedChanges::IfWritten(Windows windows, std::function<void()> next,
+                                                  std::function<void()> stay) {
+  return [this, windows, next = std::move(next), stay = std::move(stay)] {
+    int count = 0;
+    const Windows left = Changed(&count);
+    if (!(windows.mainPage && left.mainPage) && !(windows.advanced && left.advanced) &&
+        !(windows.satmod && left.satmod)) {
+      next();
+      return;
+    }
+    if (stay) stay();
+    if (hooks_.report) hooks_.report("Apply failed: " + params::UnappliedChangesText(count) + " kept");
+  };
 }
 
 UnappliedChanges::Choice UnappliedChanges::Ask(int count, const std::string& where, const std::string& before) {
@@ -102,7 +115,7 @@ void UnappliedChanges::BeforeConfigSwitch(int index, const std::function<void()>
   }
   switch (Ask(count, {}, "loading config " + std::to_string(index + 1))) {
     case Choice::Apply:
-      if (!hooks_.apply(windows, proceed)) stay();
+      if (!hooks_.apply(windows, IfWritten(windows, proceed, stay))) stay();
       return;
     case Choice::Discard:
       proceed();
@@ -120,10 +133,10 @@ bool UnappliedChanges::AllowMainClose(const std::function<void()>& closeAgain) {
   if (!windows.Any()) return true;
   switch (Ask(count, {}, "closing the program")) {
     case Choice::Apply:
-      hooks_.apply(windows, [this, closeAgain] {
-        mainCloseApproved_ = true;
-        closeAgain();
-      });
+      hooks_.apply(windows, IfWritten(windows, [this, closeAgain] {
+                     mainCloseApproved_ = true;
+                     closeAgain();
+                   }));
       return false;
     case Choice::Discard:
       return true;
@@ -138,7 +151,7 @@ bool UnappliedChanges::AllowWindowClose(int count, const std::string& where, Win
   if (count == 0) return true;
   switch (Ask(count, where, "closing the window")) {
     case Choice::Apply:
-      hooks_.apply(windows, closeAgain);
+      hooks_.apply(windows, IfWritten(windows, closeAgain));
       return false;
     case Choice::Discard:
       return true;

@@ -2,7 +2,9 @@
 // the controls changed since the last refresh are shown in bold with the
 // unit's value as their tooltip, each window counts them ("2 unapplied
 // changes"), and before a config switch or a close would drop them the
-// operator is asked whether to apply them, discard them or stay.
+// operator is asked whether to apply them, discard them or stay. An Apply
+// there that leaves changes (the unit is gone) keeps the operator where
+// they were: nothing is dropped without their word.
 //
 // Marks are worked out anew when the operator changes a control and after
 // every operation on the unit; never while an operation runs, since it may
@@ -35,11 +37,12 @@ class UnappliedChanges : public QObject {
   // What the controller needs of the main window.
   struct Hooks {
     std::function<bool()> busy;       // an operation runs
-    std::function<bool()> connected;  // a unit is connected
     std::function<bool()> closing;    // the program is closing: nothing is asked
     // Starts the applies of `windows`; `then` runs on the window thread once
     // they are done. False when nothing could be started.
     std::function<bool(Windows windows, std::function<void()> then)> apply;
+    // Tells the operator, in the status line, that an Apply left changes.
+    std::function<void(const std::string& text)> report;
     params::Prompter* prompter = nullptr;
   };
 
@@ -64,8 +67,12 @@ class UnappliedChanges : public QObject {
  private:
   enum class Choice { Apply, Discard, Stay };
   Choice Ask(int count, const std::string& where, const std::string& before);
-  // Whether a question may be asked now: connected, idle, not closing.
+  // Whether a question may be asked now: idle, not closing. Without a
+  // connection too: the changes are the operator's all the same.
   bool MayAsk() const;
+  // What runs when the applies of `windows` are done: `next` when they left
+  // none of those windows changed; else `stay`, and the operator is told.
+  std::function<void()> IfWritten(Windows windows, std::function<void()> next, std::function<void()> stay = {});
   int UpdateMainPage();
   int UpdateAdvanced();
   int UpdateSatmod();

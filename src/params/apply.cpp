@@ -344,6 +344,9 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
     std::optional<Change> change;
     {
       std::lock_guard lock(row.Lock());
+      // A control the unit connected now never filled holds nothing of it:
+      // whatever it shows is not written.
+      if (!row.Get()) continue;
       change = WhatChanged(run, row, window);
     }
     if (!change || !change->marked || !desc.writable) continue;

@@ -12,7 +12,8 @@
 namespace vecta::params {
 
 // Returns the number of writes made; callers refresh the same window when
-// it is not 0. The caller holds the poll lock.
+// it is not 0. Rows with no stored value are passed over. The caller holds
+// the poll lock.
 std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window);
 
 }  // namespace vecta::params

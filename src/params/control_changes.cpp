@@ -25,7 +25,7 @@ bool ListDiffers(const ParamRow& row, ControlHost& window, std::optional<std::in
 
 bool Differs(const ParamRow& row, ControlHost& window, std::optional<std::int32_t> loadedPosition) {
   const int id = row.Control();
-  if (!window.HasControl(id)) return false;
+  if (!window.HasControl(id) || !row.Get()) return false;
   switch (row.GetKind()) {
     case Kind::Text:
       return window.Text(id) != row.Text().value_or(std::string());
@@ -69,6 +69,7 @@ bool ControlDiffers(const ParamRow& row, ControlHost& window) {
   const int id = row.Control();
   if (!window.HasControl(id)) return false;
   std::lock_guard lock(row.Lock());
+  if (!row.Get()) return false;
   switch (row.GetKind()) {
     case Kind::Text: {
       const auto stored = row.Text();

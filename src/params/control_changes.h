@@ -16,16 +16,16 @@ namespace vecta::params {
 
 // What Apply writes by: the text (text rows), the selected position
 // (lists), the tick (check boxes) or the address (address rows) against the
-// row's stored value. A row with no stored value differs; a status list,
-// which the unit sets and the operator cannot, never does, and neither does
-// a row whose control the window does not have. Takes the row's lock while
-// it compares.
+// row's stored value. A row with no stored value never differs: its control
+// holds nothing the unit connected now sent, so there is nothing to change.
+// Neither does a status list, which the unit sets and the operator cannot,
+// nor a row whose control the window does not have. Takes the row's lock
+// while it compares.
 bool ControlDiffers(const ParamRow& row, ControlHost& window);
 
 // What the operator sees: true when the row's control holds something else
 // than what refresh shows for the stored value: another text, list position
-// or tick. A row with no stored value is compared with the control as
-// refresh leaves it then: empty text, no selection, not ticked, address 0.
+// or tick. A row with no stored value never differs (see ControlDiffers).
 // A stored list position the list has no entry for shows no selection.
 bool ShownValueDiffers(const ParamRow& row, ControlHost& window);
 

@@ -152,6 +152,7 @@ TEST_F(EngSimLink, ElevenPointTrimAgainstTheUnit) {
   const app::IqTrimView v = app::IqElevenPointTrim(*unit, 1, 6);
   EXPECT_EQ(v.frequency, "450.00");
   EXPECT_EQ(v.edit, FrequencyEdit::Locked);
+  EXPECT_EQ(v.written, std::vector<std::string>{"ofre"});  // for the settings pages to read back
   // The unit's mid point carries the factory trims 0 and 1.
   EXPECT_TRUE(v.trimsRead);
   EXPECT_EQ(v.iTrim, 0);
@@ -244,6 +245,7 @@ TEST_F(EngScripted, StartAndNormalOperation) {
   EXPECT_EQ(unit.requests, (std::vector<std::string>{"0001wcitr;0;", "0001rofre;;"}));
   EXPECT_FALSE(v.trimsRead);
   EXPECT_EQ(v.edit, FrequencyEdit::Editable);
+  EXPECT_TRUE(v.written.empty());
 }
 
 TEST_F(EngScripted, RefusedOrFailedTrimReadsGiveZero) {
@@ -322,9 +324,14 @@ TEST_F(EngScripted, TrimAndFrequencyWrites) {
   app::IqWriteTrim(L(), 1, 'i', -1);
   app::IqWriteTrim(L(), 1, 'q', -128);
   app::IqWriteTrim(L(), 1, 'q', 127);
-  app::IqWriteFrequency(L(), 1, "1234.5678");  // the first 7 characters
+  EXPECT_EQ(app::IqWriteFrequency(L(), 1, "1234.5678"), std::vector<std::string>{"ofre"});  // 7 characters
   EXPECT_EQ(unit.requests, (std::vector<std::string>{"0001wciqi;255;", "0001wciqq;128;", "0001wciqq;127;",
                                                      "0001wofre;1234.56;"}));
+}
+
+TEST(EngDiagnostic, AWriteCommandNamesWhatItWrites) {
+  EXPECT_EQ(app::DiagnosticWrite("wofre;500;"), "ofre");
+  for (const char* other : {"rofre;;", "wofr", ""}) EXPECT_EQ(app::DiagnosticWrite(other), std::nullopt) << other;
 }
 
 TEST(EngIqTrimValues, Conversions) {

@@ -262,6 +262,50 @@ TEST_F(FullRefreshTest, TabsAndSatelliteButtonFollowTheBoard) {
   EXPECT_TRUE(prompter.messages.empty());
 }
 
+// Another unit on a new connection shows as itself alone: nothing read from
+// the one before stays, the "Satellite modulator" button and window follow
+// this refresh's sver, and an open Advanced options window is built anew.
+TEST_F(FullRefreshTest, ANewConnectionKeepsNothingOfTheUnitBefore) {
+  unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"sver", "1.2"}, {"scar", "1450.0"}, {"aenc", "1"}};
+  view.advancedOpen = view.satmodOpen = true;
+  session.NewConnection();
+  session.FullRefresh();
+  ASSERT_EQ(view.satmodButton, true);
+  ASSERT_EQ(view.satmod.Text(ids::kCarrierFrequency), "1450.0");
+  ASSERT_EQ(view.page.Selected(ids::kAudio), 1);
+
+  unit.values.erase("sver");  // the same unit, its modulator silent now
+  session.FullRefresh();
+  EXPECT_EQ(view.satmodButton, false);
+  EXPECT_FALSE(view.satmodOpen);
+
+  view.satmodOpen = true;
+  unit.values = {{"gbty", "K610"}, {"glod", "2"}};
+  session.NewConnection();
+  session.FullRefresh();
+  EXPECT_EQ(view.rebuiltFor, (std::vector<std::string>{"K240", "K610"}));
+  EXPECT_FALSE(view.satmodOpen);
+  EXPECT_EQ(view.satmod.Text(ids::kCarrierFrequency), "");
+  EXPECT_EQ(view.page.Selected(ids::kAudio), -1);
+  EXPECT_FALSE(tables.main.Find("aenc")->Get());
+}
+
+// What the engineering options wrote (the IQ trim's output frequency) is
+// read back into every page; an operator's entry elsewhere stays.
+TEST_F(FullRefreshTest, RowsWrittenElsewhereAreReadBackIntoThePages) {
+  unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"ofre", "474.00"}};
+  view.advancedOpen = true;
+  session.FullRefresh();
+  unit.values["ofre"] = "666.00";
+  view.page.SetText(ids::kUnitName, "Mine");
+  unit.requests.clear();
+  session.ReadBackRows(std::vector<std::string>{"citr", "ofre"});
+  EXPECT_EQ(unit.requests, std::vector<std::string>{"0007rofre;;"});
+  EXPECT_EQ(view.page.Text(ids::kOutputFrequency), "666.00");
+  EXPECT_EQ(view.advanced.Text(ids::kOutputFrequency), "666.00");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "Mine");
+}
+
 TEST_F(FullRefreshTest, ConfigNumberChecks) {
   unit.values = {{"gbty", "K610"}, {"glod", "17"}};
   session.FullRefresh();

@@ -28,7 +28,7 @@ constexpr std::int64_t kT0 = 1796768405000;
 class FakeUtc final : public app::UtcClock {
  public:
   std::int64_t NowUtcMs() override { return now; }
-  std::int64_t now = kT0;
+  std::atomic<std::int64_t> now = kT0;
 };
 
 std::vector<std::string> Mnemonics(const std::vector<StatusRow>& rows) {
@@ -146,19 +146,22 @@ TEST_F(MonitorTest, ASamplerWaitsForAnOperationHoldingThePollLock) {
   Serve(Board("K610"));
   const auto rows = app::StatusRowsFor(params::Variant::K610, false);
   std::atomic<bool> sampled{false};
+  StatusSample s;
   std::unique_lock poll(link::PollLock());
   std::thread t([&] {
-    app::SampleStatus(*f.link, 1, rows, utc);
+    s = app::SampleStatus(*f.link, 1, rows, utc);
     sampled = true;
   });
   for (int i = 0; i < 50; ++i) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(sampled.load());
   EXPECT_TRUE(f.line().writes.empty());
+  utc.now = kT0 + 30000;  // the operation takes its time
   poll.unlock();
   t.join();
   EXPECT_TRUE(sampled.load());
   EXPECT_EQ(f.line().writes.size(), rows.size());
+  EXPECT_EQ(s.utcMs, kT0 + 30000);  // when the unit answered, not before the wait
 }
 
 TEST_F(MonitorTest, AUnitThatFallsSilentLeavesGapsNotZeros) {

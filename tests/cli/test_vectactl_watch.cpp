@@ -200,9 +200,11 @@ TEST_F(WatchLoop, OnlyThreeSilentSamplesInARowCount) {
   EXPECT_EQ(Watch(o), 1);
   const auto lines = Lines(out.str());
   ASSERT_EQ(lines.size(), 1u + 7u) << out.str();
-  EXPECT_EQ(lines[3].substr(0, 29), "2026-12-08T22:20:07.000Z  -  ");
-  EXPECT_EQ(lines[4].substr(0, 29), "2026-12-08T22:20:08.000Z  Yes");
-  EXPECT_EQ(lines[7].substr(0, 29), "2026-12-08T22:20:11.000Z  -  ");
+  // Each stamped when its first request ended: the reply's bytes took the
+  // unit's clock 10 ms, the silent tries 11 ms.
+  EXPECT_EQ(lines[3].substr(0, 29), "2026-12-08T22:20:07.011Z  -  ");
+  EXPECT_EQ(lines[4].substr(0, 29), "2026-12-08T22:20:08.010Z  Yes");
+  EXPECT_EQ(lines[7].substr(0, 29), "2026-12-08T22:20:11.011Z  -  ");
   EXPECT_FALSE(err.str().empty());
 }
 
@@ -241,8 +243,10 @@ TEST_F(WatchLoop, ASlowSampleDoesNotMakeTheNextOnesCatchUp) {
   ASSERT_EQ(lines.size(), 4u);
   ASSERT_EQ(starts.size(), 3u);
   EXPECT_GT(starts[1] - starts[0], 2100);
+  // Stamped when the first answer was in: 300 ms after its request, and
+  // 10 ms for its bytes.
   for (std::size_t i = 0; i < 3; ++i)
-    EXPECT_EQ(lines[i + 1].substr(0, 24), app::FormatUtcTime(kT0 + starts[i] - t0)) << i;
+    EXPECT_EQ(lines[i + 1].substr(0, 24), app::FormatUtcTime(kT0 + starts[i] + 310 - t0)) << i;
 }
 
 }  // namespace

@@ -471,6 +471,29 @@ TEST(ConnectedToLine, NamesThePortOrAddressTheUnitAddressAndTheBoard) {
   ExpectNotConnected(w);
 }
 
+// From a K240 with a satellite modulator to a K610: the open Advanced options
+// window is built anew for the K610 and the satellite modulator window
+// closes, saying why.
+TEST(AnotherUnit, OpenSettingsWindowsFollowTheNewBoard) {
+  AppRig rig;
+  ASSERT_TRUE(rig.AddSim(SimSetup().Board("K240").Satmod()) && rig.AddSim(SimSetup().Board("K610")));
+  MainWindow& w = rig.StartWindow();
+  w.OnPageButton(gui::ids::kAdvanced);
+  w.OnPageButton(gui::ids::kSatmod);
+  ASSERT_TRUE(rig.Settle());
+  ASSERT_TRUE(w.Satmod() && w.Advanced());
+  EXPECT_FALSE(w.Advanced()->Host().IsVisible(gui::ids::kBatteryVoltage));
+
+  w.PortList()->setCurrentIndex(1);
+  ClickConnect(w);
+  ASSERT_TRUE(rig.Settle());
+  ASSERT_TRUE(w.Advanced());
+  EXPECT_TRUE(w.Advanced()->Host().IsVisible(gui::ids::kBatteryVoltage));  // built for the K610
+  EXPECT_FALSE(w.Satmod());
+  EXPECT_EQ(w.StatusText(), "The satellite modulator window was closed: this unit has no satellite modulator");
+  EXPECT_TRUE(rig.prompter.messages.empty()) << ::testing::PrintToString(rig.prompter.Texts());
+}
+
 // ------------------------------------------------- last IP address
 
 TEST(LastIpAddress, OfferedAtStartAndKeptWhenAUnitAnswers) {

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <fstream>
@@ -153,6 +154,24 @@ TEST(MainCommandsWithUnit, EngineeringUnitAddressReachesTheUnitAndLaterRequestsU
 
   eng->close();
   EXPECT_TRUE(PumpUntil([&] { return w.Engineering() == nullptr; }, 2000));
+}
+
+// An IQ trim point tunes the unit: the settings pages show the frequency
+// it runs on now, so their Apply has nothing to put back.
+TEST(MainCommandsWithUnit, AnIqTrimPointShowsTheUnitsFrequencyOnThePages) {
+  AppRig rig;
+  ASSERT_TRUE(rig.AddSim(SimSetup().Board("K240")));
+  MainWindow& w = rig.StartWindow();
+  w.OnPageButton(gui::ids::kAdvanced);
+  w.OnEngineering();
+  ASSERT_TRUE(rig.Settle());
+  gui::QtControlHost& iq = qobject_cast<gui::EngineeringWindow*>(w.Engineering())->Host(gui::EngineeringWindow::Page::IqTrim);
+  iq.Select(app::eng::kPointList, 6);
+  qobject_cast<QPushButton*>(iq.Find(app::eng::kSelectPoint))->click();
+  ASSERT_TRUE(rig.Settle());
+  for (gui::QtControlHost* page : {&w.Page()->Host(), &w.Advanced()->Host()})
+    EXPECT_EQ(page->Text(gui::ids::kOutputFrequency), iq.Text(app::eng::kFrequency));
+  EXPECT_TRUE(w.Page()->UnappliedLabel()->isHidden());
 }
 
 }  // namespace

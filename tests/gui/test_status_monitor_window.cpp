@@ -160,6 +160,7 @@ TEST_F(MonitorWindow, SamplesArriveAsLinesStepsAndTheLastValue) {
   EXPECT_EQ(window->ValueLabel(6)->text(), "\u2014");  // nothing yet
 
   ASSERT_TRUE(Sample());
+  EXPECT_TRUE(window->StatusLabel()->text().startsWith("1 sample,"));
   unit.Set("vloc", "0");
   unit.Set("gvba", "14.10");
   ASSERT_TRUE(Sample());

@@ -284,6 +284,22 @@ TEST_F(UnappliedChanges, ClosingTheMainWindowWithApplyWritesThenCloses) {
   EXPECT_EQ(rig.Prompter().messages.size(), 1u);  // not asked again
 }
 
+// The unit is gone: Apply writes nothing, so the program stays open with
+// the change still marked and says so.
+TEST_F(UnappliedChanges, ClosingAfterAnApplyThatWroteNothingKeepsTheChange) {
+  Connect({"K240", false, {"aenc=0", "zscr=0"}});
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");
+  W().OnLinkLost();
+  Reply(Answer::Apply);
+  EXPECT_FALSE(W().close());
+  ASSERT_TRUE(rig.Idle());
+  EXPECT_TRUE(W().isVisible());
+  EXPECT_EQ(rig.Prompter().Texts(), (Strings{"There is 1 unapplied change. Apply it before closing the program?",
+                                             "No connection currently"}));
+  EXPECT_EQ(MainCount(), "1 unapplied change");
+  EXPECT_EQ(S(W().StatusText()), "Apply failed: 1 unapplied change kept");
+}
+
 TEST_F(UnappliedChanges, ClosingAdvancedOptionsAsksStayDiscardAndApply) {
   Connect({"K240", false, {"aenc=0", "odfe=0"}});
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabModulation);
@@ -486,13 +502,15 @@ TEST(ApplyDiscardCancelQuestion, OffersApplyDiscardAndCancelAndGivesTheOneClicke
   }
 }
 
-TEST(ApplyDiscardCancelQuestion, EscapeStays) {
+TEST(ApplyDiscardCancelQuestion, EscapeAndEnterStay) {
   QWidget parent;
   QtPrompter prompter(&parent);
-  ModalDriver driver([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
-  EXPECT_EQ(prompter.Message("Alert", "?", MessageIcon::Question, MessageButtons::ApplyDiscardCancel),
-            Answer::Cancel);
-  EXPECT_TRUE(driver.Ran());
+  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+    ModalDriver driver([key](QWidget* w) { QTest::keyClick(w, key); });
+    EXPECT_EQ(prompter.Message("Alert", "?", MessageIcon::Question, MessageButtons::ApplyDiscardCancel),
+              Answer::Cancel) << key;
+    EXPECT_TRUE(driver.Ran());
+  }
 }
 
 TEST(UnappliedQuestion, ReadsAsTheSystemAsksIt) {

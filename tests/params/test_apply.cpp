@@ -558,14 +558,18 @@ TEST(Apply, TextRowsAreWrittenInTheUnitsForm) {
   EXPECT_EQ(u.timeline, (Timeline{"w olev;1274", "w gnam;New name", "w mbit;2250"}));
 }
 
-TEST(Apply, TextRowNeverReadIsWrittenFromTheControl) {
+// A row the unit never answered holds nothing of the unit: whatever its
+// control shows (blank, typed) is not written.
+TEST(Apply, TextRowNeverReadIsNotWritten) {
   ScriptedUnit u("K240");
   u.refused = {"gnam"};
   MemoryHost page = PageOf({ids::kUnitName});
   u.Load(page);
-  page.SetText(ids::kUnitName, "Typed");
-  EXPECT_EQ(u.Apply(page), 1);
-  EXPECT_EQ(u.timeline, (Timeline{"w gnam;Typed"}));
+  for (const char* shown : {"", "Typed"}) {
+    page.SetText(ids::kUnitName, shown);
+    EXPECT_EQ(u.Apply(page), 0);
+    EXPECT_TRUE(u.timeline.empty());
+  }
 }
 
 // ---- Framing, counting, skipping
@@ -686,7 +690,11 @@ TEST(Apply, AddressRowsWriteTheDottedAddressWhenItDiffers) {
   page.SetAddress(1400, 0xC0A80102);
   page.SetAddress(1401, 0x0A000001);
   u.StartRecording();
-  // Never read: written from the control.
+  // Never read: the unit sent nothing to change, so nothing is written.
+  EXPECT_EQ(params::Apply(u.ctx, table, page), 0);
+  EXPECT_TRUE(u.timeline.empty());
+
+  table.Find("gipa")->Set(std::uint32_t{0x0A000001});
   EXPECT_EQ(params::Apply(u.ctx, table, page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w gipa;192.168.1.2"}));
   EXPECT_EQ(u.f.line().writes[0], Frame("0001wgipa;192.168.1.2;"));

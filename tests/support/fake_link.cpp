@@ -97,6 +97,14 @@ class FakeSocket final : public link::StreamSocket {
       return -1;
     }
     s_->sends.emplace_back(data, data + size);
+    if (s_->responder && size >= 8) {
+      static const link::LinkCipher cipher;
+      Bytes plain(data, data + size);
+      link::OpenEnvelopeBlocks(cipher, plain.data(), plain.size(), plain.size());
+      const std::size_t n = std::min<std::size_t>(plain[0], plain.size() - 1);
+      if (auto reply = s_->responder(Bytes(plain.begin() + 1, plain.begin() + 1 + static_cast<long>(n))))
+        s_->receives.push_back({link::PlainEnvelope(reply->data(), reply->size())});
+    }
     return static_cast<long>(size);
   }
   long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) override {

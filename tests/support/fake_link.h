@@ -100,6 +100,9 @@ struct FakeSocketState {
   std::vector<Bytes> sends;            // enciphered envelopes as sent
   std::deque<FakeReceive> receives;    // what each receive returns
   int failSendErr = 0;                 // nonzero: every send fails
+  // Answers each request frame sent (deciphered) by queueing its reply; none
+  // is silence. Lets a test play a unit over TCP that answers by the request.
+  std::function<std::optional<Bytes>(const Bytes& frame)> responder;
   int shutdowns = 0;
   int closed = 0;
   int created = 0;

@@ -103,7 +103,10 @@ class RecordingView : public app::SessionView {
   params::ControlHost& MainPage() override { return page; }
   params::ControlHost* AdvancedWindow() override { return advancedOpen ? &advanced : nullptr; }
   params::ControlHost* SatmodWindow() override { return satmodOpen ? &satmod : nullptr; }
+  void RebuildSettingsWindows(const std::string& board) override { rebuiltFor.push_back(board); }
+  void CloseSatmodWindow() override { satmodOpen = false; }
 
+  std::vector<std::string> rebuiltFor;
   params::MemoryHost page;
   params::MemoryHost advanced = params::MemoryHost::ForTable(params::MainTableRows());
   params::MemoryHost satmod = params::MemoryHost::ForTable(params::SatmodTableRows());
