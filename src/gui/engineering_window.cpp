@@ -225,7 +225,8 @@ void EngineeringWindow::SendDiagnostic() {
   Run([link, address, command, result] { *result = app::SendDiagnostic(*link, address, command); },
       [this, result] {
         if (result->code != link::kLinkOk)
-          prompter_.Message("Error", link::LinkErrorText(result->code), MessageIcon::Exclamation);
+          prompter_.Message("Error", result->message.empty() ? link::LinkErrorText(result->code) : result->message,
+                            MessageIcon::Exclamation);
         // Appended where the insertion point stands: the box keeps every
         // exchange since the window opened.
         if (!result->transcript.empty()) replyBox_->insertPlainText(FromLatin1(result->transcript));

@@ -114,6 +114,9 @@ bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done
     shownBoard_ = core_->unit.boardType;
     UpdateConnectedTo();
     if (operationStatusShown_) ShowResult({});
+    // A value the unit would not take returns to the unit's own on the
+    // page; the status line says which.
+    if (const std::string refused = app::TakeRefusedWritesText(core_->unit); !refused.empty()) ShowResult(Q(refused));
     if (!closing_) unapplied_->UpdateAll();
     if (!closing_ && done) done();
   };

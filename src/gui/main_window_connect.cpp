@@ -238,7 +238,8 @@ void MainWindow::EthernetDialogEnded(int result, const std::string& ip) {
     else
       closeIt();
   } else if (!runner_->Running() && !core_->link->IsConnected()) {
-    ShowResult(QStringLiteral("Unable to connect to %1").arg(Q(ip)));
+    ShowResult(QStringLiteral("Unable to connect to %1: %2")
+                   .arg(Q(ip), Q(app::EthernetFailureReason(core_->link->LastConnectError()))));
     options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
   } else {
     ShowResult({});
