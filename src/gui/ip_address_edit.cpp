@@ -97,10 +97,12 @@ void IpAddressEdit::MoveTo(int index, bool selectAll) {
     field->setCursorPosition(static_cast<int>(field->text().size()));
 }
 
-// Pasted text with dots fills this field and the ones after it; false when
-// it does not fit, so nothing changes.
+// Pasted text with dots fills this field and the ones after it; a whole
+// address fills all four, whichever field it is pasted into. False when it
+// does not fit, so nothing changes.
 bool IpAddressEdit::Paste(int index) {
   const QStringList parts = QGuiApplication::clipboard()->text().trimmed().split(QLatin1Char('.'));
+  if (parts.size() == 4) index = 0;
   if (parts.size() > 4 - index) return false;
   for (int k = 0; k < parts.size(); ++k) {
     QString part = parts[k];

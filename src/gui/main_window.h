@@ -192,7 +192,7 @@ class MainWindow : public QMainWindow {
   // connector's, run on the operation thread.
   static void RunStartupScan(Core& core, int stored, const std::shared_ptr<std::atomic<bool>>& cancelled,
                              app::ScanResult& scan);
-  void StartupScanEnded(const app::ScanResult& scan, bool cancelled);
+  void StartupScanEnded(const app::ScanResult& scan, bool cancelled, int storedPort);
   void ConnectSerialPort();
   void SerialConnectEnded(int index, const app::SerialConnect& outcome, const QString& portName);
   void StartEthernetConnect(const std::string& ip);

@@ -263,6 +263,18 @@ OfflineEditorWindow* OfflineEditors::OpenFile(const std::string& path) {
   return window;
 }
 
+void OfflineEditorWindow::SetIcon(const QIcon& icon) {
+  icon_ = icon;
+  setWindowIcon(icon_);
+  if (advanced_) advanced_->setWindowIcon(icon_);
+}
+
+void OfflineEditors::SetIcon(const QIcon& icon) {
+  icon_ = icon;
+  for (const QPointer<OfflineEditorWindow>& w : windows_)
+    if (w) w->SetIcon(icon_);
+}
+
 bool OfflineEditors::CloseAll() {
   for (const QPointer<OfflineEditorWindow>& w : windows_)
     if (w && !w->close()) return false;

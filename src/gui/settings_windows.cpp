@@ -73,15 +73,43 @@ void MainSettingsPage::LayOutForStart(pages::Variant variant) {
 }
 
 void MainSettingsPage::LayOutForBoard(pages::Variant variant) {
+  ResizeWindowWith(this, [&] { ShowRowsFor(variant); });
+}
+
+void MainSettingsPage::ShowRowsFor(pages::Variant variant) {
   const bool k610 = variant == pages::Variant::K610;
-  // The K610 has a row more; the window gives its room back on the others.
-  ResizeWindowWith(this, [&] {
-    for (int id : {ids::kK610VideoInput, ids::kHdInputFormat, ids::kAudioEncoder2Caption, ids::kAudioEncoder1Source,
-                   ids::kAudioEncoder2Source})
-      host_.Show(id, k610);
-    for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption}) host_.Show(id, !k610);
-    host_.SetText(ids::kAudioCaption, k610 ? "Audio encoder 1" : "Audio");
-  });
+  for (int id : {ids::kK610VideoInput, ids::kHdInputFormat, ids::kAudioEncoder2Caption, ids::kAudioEncoder1Source,
+                 ids::kAudioEncoder2Source})
+    host_.Show(id, k610);
+  for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption}) host_.Show(id, !k610);
+  host_.SetText(ids::kAudioCaption, k610 ? "Audio encoder 1" : "Audio");
+}
+
+void MainSettingsPage::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (roomReserved_) return;
+  roomReserved_ = true;
+  ReserveRoomForEveryBoard();
+}
+
+// Laid out for each board in turn, the page takes the room of the largest
+// (the K610's extra row and the list beside its video input), so the main
+// window keeps one size whichever unit connects. The controls are then
+// shown as they were.
+void MainSettingsPage::ReserveRoomForEveryBoard() {
+  std::vector<std::pair<QWidget*, bool>> shown;
+  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) shown.emplace_back(w, !w->isHidden());
+  const std::string audioCaption = host_.Text(ids::kAudioCaption);
+  QSize room = sizeHint();
+  for (pages::Variant variant : {pages::Variant::K240, pages::Variant::K610, pages::Variant::Other}) {
+    ShowRowsFor(variant);
+    layout()->activate();
+    room = room.expandedTo(sizeHint());
+  }
+  for (const auto& [w, visible] : shown) w->setVisible(visible);
+  host_.SetText(ids::kAudioCaption, audioCaption);
+  layout()->activate();
+  setMinimumSize(room);
 }
 
 // ------------------------------------------------- Advanced options window
