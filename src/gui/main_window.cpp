@@ -9,6 +9,7 @@
 #include <QTabBar>
 #include <mutex>
 
+#include "gui/accessibility.h"
 #include "gui/icons.h"
 #include "gui/offline_editor.h"
 #include "gui/qt_prompter.h"
@@ -92,6 +93,7 @@ MainWindow::MainWindow(MainWindowOptions options)
   BuildWindow();
   BuildMenus();
   WatchUnappliedChanges();
+  MakeAccessible(this);
 }
 
 MainWindow::~MainWindow() {
@@ -213,11 +215,18 @@ int MainWindow::LampIcon(int lamp) const {
 
 // --------------------------------------------------------------- polling
 
+QString RfOutputButtonName(int lampIcon) {
+  if (lampIcon == params::kIconGreen) return QStringLiteral("RF output on: click to switch it off");
+  if (lampIcon == params::kIconRed) return QStringLiteral("RF output off: click to switch it on");
+  return QStringLiteral("RF output not known: connect to a unit to switch it");
+}
+
 void MainWindow::OnSetLamp(int lamp, int icon) {
   lampIcons_[lamp] = icon;
   const QIcon image = ResourceIcon(icon);
   if (lamp == params::kLampRfOutput) {
     rfLamp_->setIcon(image);
+    NameIconButton(rfLamp_, RfOutputButtonName(icon));
     return;
   }
   QLabel* label = lamp == params::kLampVideoLock ? videoLamp_ : lamp == params::kLampConnection ? connectionLamp_ : nullptr;

@@ -67,6 +67,12 @@ struct MainWindowOptions {
   link::Clock* clock = nullptr;
 };
 
+// The name and tooltip of the RF output button for the icon its lamp shows:
+// "RF output on: click to switch it off", "RF output off: click to switch
+// it on", and for the grey lamp "RF output not known: connect to a unit to
+// switch it".
+QString RfOutputButtonName(int lampIcon);
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
 

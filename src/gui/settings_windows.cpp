@@ -1,14 +1,17 @@
 #include "gui/settings_windows.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/accessibility.h"
 #include "gui/dialog_units.h"
 #include "gui/icons.h"
 #include "gui/operation_runner.h"
@@ -53,6 +56,8 @@ MainSettingsPage::MainSettingsPage(params::UnitContext& unit, QWidget* parent)
   unapplied_ = AddUnappliedLabel(this, BelowButtons(this));
   params::InitPage(host_, unit_.tables->main);
   host_.Show(ids::kSatmod, false);  // until a full refresh finds a modulator
+  if (auto* key = qobject_cast<QAbstractButton*>(host_.Find(ids::kWriteKey)))
+    NameIconButton(key, QStringLiteral("Write encryption key"));
   LayOutForStart(unit_.variant());
 }
 
@@ -74,6 +79,7 @@ void MainSettingsPage::LayOutForStart(pages::Variant variant) {
 
 void MainSettingsPage::LayOutForBoard(pages::Variant variant) {
   ResizeWindowWith(this, [&] { ShowRowsFor(variant); });
+  OrderTabs(window());  // the rows of this board in their places
 }
 
 void MainSettingsPage::ShowRowsFor(pages::Variant variant) {
@@ -195,6 +201,8 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
   // Every page from the main table, then the values the last refresh left.
   params::InitPage(host_, unit_.tables->main);
   params::FillAdvancedFromCache(unit_, host_);
+  tabs_->tabBar()->setAccessibleName(QStringLiteral("Pages"));
+  MakeAccessible(this);
 }
 
 QWidget* AdvancedOptionsWindow::Page(int index) const {
@@ -241,6 +249,7 @@ SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), ho
   BuildPage(body, page, pages::Variant::K240, events);
   unapplied_ = AddUnappliedLabel(body, BelowButtons(body));
   layout->addWidget(body, 1);
+  MakeAccessible(this);
 }
 
 void SatmodWindow::closeEvent(QCloseEvent* event) {

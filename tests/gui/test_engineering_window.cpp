@@ -138,6 +138,8 @@ TEST_F(EngWindow, K240HasEightPowerPointsAndElevenTrimPoints) {
   EXPECT_EQ(H(Page::IqTrim).EntryText(eng::kPointList, 0), "Normal operation");
   EXPECT_EQ(H(Page::IqTrim).EntryText(eng::kPointList, 11), "11");
   EXPECT_EQ(H(Page::IqTrim).Selected(eng::kPointList), -1);
+  // No point named until one is chosen: the list asks for one.
+  EXPECT_EQ(Find<QComboBox>(Page::IqTrim, eng::kPointList)->placeholderText(), "Choose a point");
   EXPECT_EQ(H(Page::IqTrim).Text(eng::kSelectPoint), "Select point");
   EXPECT_FALSE(H(Page::IqTrim).HasControl(eng::kSinglePoint));
   EXPECT_TRUE(Labels(window->PageWidget(Page::PowerCalibration)).contains("Intermediate freq 6"));
@@ -221,7 +223,7 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kPowerCalApply), "Apply");
 
   const QStringList iq = Labels(window->PageWidget(Page::IqTrim));
-  for (const char* c : {"Frequency (MHz)", "I trim", "Q trim"}) EXPECT_TRUE(iq.contains(c)) << c;
+  for (const char* c : {"Frequency (MHz)", "I trim", "Q trim", "Calibration point"}) EXPECT_TRUE(iq.contains(c)) << c;
   const std::pair<int, const char*> iqButtons[] = {{eng::kFrequencyApply, "Apply"}, {eng::kIMinus, "-"},
                                                    {eng::kIPlus, "+"},  {eng::kIApply, "Apply"},
                                                    {eng::kQMinus, "-"}, {eng::kQPlus, "+"},
