@@ -13,10 +13,10 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QValidator>
 
 #include "gui/accessibility.h"
 #include "gui/operation_runner.h"
+#include "gui/typed_input.h"
 #include "link/link_errors.h"
 
 namespace vecta::gui {
@@ -25,61 +25,6 @@ namespace {
 using params::MessageIcon;
 
 constexpr char kNoConnection[] = "No connection currently";
-
-// Limits what the operator types, not what the program shows: a value the
-// unit reports may be longer than the field takes from the keyboard (a
-// level of "-12.34" in a five-character field), and it stays whole, as
-// deleting from it does.
-class TypedLengthValidator final : public QValidator {
- public:
-  TypedLengthValidator(QLineEdit* edit, int maxChars, bool digitsOnly)
-      : QValidator(edit), max_(maxChars), digitsOnly_(digitsOnly) {
-    // The edit asks about its new text before it takes it: what it held
-    // last is what a change is measured against.
-    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) { last_ = text; });
-  }
-  State validate(QString& input, int&) const override {
-    if (digitsOnly_)
-      for (QChar c : input)
-        if (c < u'0' || c > u'9') return Invalid;
-    if (input.size() <= max_ || input.size() <= last_.size()) return Acceptable;
-    return Invalid;
-  }
-
- private:
-  int max_;
-  bool digitsOnly_;
-  QString last_;
-};
-
-// An editable list takes a typed entry that matches an item as a choice
-// when the operator presses Enter or moves on. This watch on the list's
-// edit marks such moments so the window can tell them from a choice made
-// in the list; the mark lasts until the events that caused it are handled.
-class TypedChoiceWatch final : public QObject {
- public:
-  // The list hands its focus-out to the edit directly, so both are watched.
-  explicit TypedChoiceWatch(QComboBox* list) : QObject(list) {
-    list->installEventFilter(this);
-    list->lineEdit()->installEventFilter(this);
-  }
-  bool Typed() const { return typed_; }
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    const bool enter = event->type() == QEvent::KeyPress &&
-                       (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
-                        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter);
-    if (enter || event->type() == QEvent::FocusOut) {
-      typed_ = true;
-      QTimer::singleShot(0, this, [this] { typed_ = false; });
-    }
-    return false;
-  }
-
- private:
-  bool typed_ = false;
-};
 
 QLineEdit* NewEdit(QWidget* parent, int id, int maxChars, bool digitsOnly = false) {
   auto* edit = new QLineEdit(parent);
