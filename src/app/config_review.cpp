@@ -12,6 +12,7 @@
 #include "pages/layouts.h"
 #include "params/config_set.h"
 #include "params/convert.h"
+#include "params/page_rules.h"
 
 namespace vecta::app {
 namespace {
@@ -54,11 +55,21 @@ const RowDescriptor* RowShown(const std::vector<const RowDescriptor*>& rows, con
   return rows.front();
 }
 
+// The K240 encoding mode 4 and 5 are the "SIF" and "QSIF" sizes, which the
+// pages show in the "Resolution" list.
+std::optional<std::string_view> SmallSizeName(const RowDescriptor& row, long long wire) {
+  if (row.control != params::ids::kMpeg4EncodingMode) return std::nullopt;
+  if (wire == 4) return params::kSifEntry;
+  if (wire == 5) return params::kQsifEntry;
+  return std::nullopt;
+}
+
 std::string Shown(const RowDescriptor& row, const std::string& wire) {
   switch (row.kind) {
     case Kind::Text:
       return params::DisplayText(row, wire);
     case Kind::List:
+      if (const auto size = SmallSizeName(row, WireNumber(wire))) return std::string(*size);
       return params::StatusText(row, params::WireToPosition(*row.options, WireNumber(wire)));
     case Kind::Address:
       return params::FormatAddress(params::ParseAddress(wire));
@@ -68,7 +79,7 @@ std::string Shown(const RowDescriptor& row, const std::string& wire) {
       const long long kbits = WireNumber(wire);
       if (kbits == 0) return "Off";
       char text[48];
-      std::snprintf(text, sizeof text, "On, %g", static_cast<double>(kbits) / 1000.0);
+      std::snprintf(text, sizeof text, "On, %g Mbit/s", static_cast<double>(kbits) / 1000.0);
       return text;
     }
     default:
@@ -152,7 +163,9 @@ Variant FileVariant(std::span<const ConfigImage> images, Variant unitVariant) {
 
 std::string SettingCaption(const RowDescriptor& row, Variant variant) {
   for (const pages::PageLayout& page : pages::AllPages()) {
-    if (pages::TableFor(page.id).data() != params::MainTableRows().data()) continue;
+    // The pages of the table the row belongs to.
+    const std::span<const RowDescriptor> table = pages::TableFor(page.id);
+    if (&row < table.data() || &row >= table.data() + table.size()) continue;
     for (const pages::Entry& e : page.entries) {
       if (e.control != row.control || !e.ControlOn(variant) || e.caption.text.empty()) continue;
       if (!e.CaptionIsOwnText() && !e.CaptionOn(variant)) continue;

@@ -1,12 +1,28 @@
 #include "app/connector.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "link/link_lock.h"
+#include "link/tcp_socket.h"
 
 namespace vecta::app {
+
+std::string EthernetFailureReason(int error) {
+  switch (error) {
+    case 0: return "no unit answered";
+    case ECONNREFUSED: return "the connection was refused";
+    case ETIMEDOUT: return "no answer within " + std::to_string(link::kConnectTimeoutMs / 1000) + " s";
+    default: break;
+  }
+  std::string text = std::strerror(error);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
 
 std::string SerialOpenHint(const std::string& systemReason) {
   if (systemReason.find("ermission denied") == std::string::npos) return {};

@@ -29,6 +29,12 @@ namespace vecta::app {
 // user may not use serial ports; "" for every other reason.
 std::string SerialOpenHint(const std::string& systemReason);
 
+// Why an Ethernet connect attempt ended without a unit, for the status
+// line: "the connection was refused", "no answer within 10 s" (the connect
+// time-out), "no unit answered" (connected, but the address query went
+// unanswered: `error` 0), else the system's text for `error`.
+std::string EthernetFailureReason(int error);
+
 // A serial port that was (or was not) opened.
 struct SerialOpen {
   std::uint32_t code = link::kLinkOk;  // the link's result of the open

@@ -78,11 +78,12 @@ void AppendHex(std::string& out, std::string_view bytes) {
 }
 
 // The character part of a transcript line. Control bytes (a TCP length of
-// 0x0d, a checksum of 0x0a, STX and ETX) would break the line or vanish, so
-// each shows as '.', the usual stand-in of a hex dump; the hex part before
-// it says which byte it was.
+// 0x0d, a checksum of 0x0a, STX and ETX) would break the line or vanish, and
+// bytes above 0x7f (every checksum) are no characters of the unit's texts,
+// so each shows as '.', the usual stand-in of a hex dump; the hex part
+// before it says which byte it was.
 void AppendChars(std::string& out, std::string_view bytes) {
-  for (unsigned char b : bytes) out += (b < 0x20 || b == 0x7f) ? '.' : static_cast<char>(b);
+  for (unsigned char b : bytes) out += (b < 0x20 || b >= 0x7f) ? '.' : static_cast<char>(b);
 }
 
 }  // namespace
@@ -109,17 +110,29 @@ std::string DiagnosticTranscript(std::string_view request, std::string_view repl
   return out;
 }
 
+std::size_t DiagnosticCommandLimit(link::TransportKind transport) {
+  const std::size_t frame =
+      transport == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame : link::kMaxSerialRequestFrame;
+  return frame - kDiagnosticFrameOverhead;
+}
+
+std::string DiagnosticTooLongText(std::size_t typed, std::size_t limit) {
+  return FormatText("The command is too long: %zu characters, at most %zu fit in one request. Nothing was sent.",
+                    typed, limit);
+}
+
 DiagnosticResult SendDiagnostic(link::CRavlenRemoteControl& link, std::string_view address,
                                 std::string_view command) {
   DiagnosticResult result;
   const std::string request = DiagnosticRequest(address, command);
   // Held until the copies are taken, so they are this exchange's.
   std::lock_guard lock(link::LinkLock());
-  const std::size_t limit =
-      link.Kind() == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame : link::kMaxSerialRequestFrame;
+  const std::size_t limit = DiagnosticCommandLimit(link.Kind());
   link::Bytes frame;
-  if (!link::BuildRequestFrame(request, limit, frame)) {
+  if (command.size() > limit ||
+      !link::BuildRequestFrame(request, limit + kDiagnosticFrameOverhead, frame)) {
     result.code = link::kErrInvalidCommand;
+    result.message = DiagnosticTooLongText(command.size(), limit);
     return result;
   }
   link::LinkReply reply;

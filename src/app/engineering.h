@@ -32,9 +32,22 @@ inline constexpr std::size_t kDiagnosticCommandChars = 255;
 // producing a frame with a hole in its address.
 std::string DiagnosticRequest(std::string_view address, std::string_view command);
 
+// A request frame around the command: STX, the four address characters,
+// the checksum and ETX.
+inline constexpr std::size_t kDiagnosticFrameOverhead = 7;
+// The longest command text one request carries on the transport: 246
+// characters on the serial line, 240 over TCP.
+std::size_t DiagnosticCommandLimit(link::TransportKind transport);
+// "The command is too long: 297 characters, at most 246 fit in one request.
+// Nothing was sent."
+std::string DiagnosticTooLongText(std::size_t typed, std::size_t limit);
+
 struct DiagnosticResult {
   std::uint32_t code = 0;   // 0 or the link error code
   bool sent = false;        // false: refused before anything was sent
+  // What the operator is told instead of the link error's own text ("" for
+  // that text): why nothing was sent.
+  std::string message;
   // What the reply box gains: "Sending: ..." and "Reply: ..." lines, or
   // nothing when the exchange failed before a reply could be shown.
   std::string transcript;
@@ -42,16 +55,17 @@ struct DiagnosticResult {
 
 // Sends the raw request and builds the transcript from the link's copies
 // of this exchange's request and reply, all under the link lock so a poll
-// exchange cannot slip in between. A request that would not fit in a frame
-// on the current transport is refused with kErrInvalidCommand and nothing
-// is sent. The transcript is produced for success and for the two errors
-// whose rejected reply is worth a look (invalid reply, bad checksum).
+// exchange cannot slip in between. A command that would not fit in a frame
+// on the current transport is refused with kErrInvalidCommand and the
+// DiagnosticTooLongText message, and nothing is sent. The transcript is
+// produced for success and for the two errors whose rejected reply is worth
+// a look (invalid reply, bad checksum).
 DiagnosticResult SendDiagnostic(link::CRavlenRemoteControl& link, std::string_view address,
                                 std::string_view command);
 
 // "Sending: " + "%2x " per request byte + the request's characters + "\r\n"
 // + "Reply: " + "%2x " per reply byte + the reply's characters + "\r\n".
-// In the character parts a control byte (below 0x20, or 0x7f) shows as '.',
+// In the character parts a byte below 0x20 or from 0x7f up shows as '.',
 // so each exchange is exactly one "Sending: " line and one "Reply: " line.
 std::string DiagnosticTranscript(std::string_view request, std::string_view reply);
 

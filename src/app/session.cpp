@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
+#include "app/config_review.h"
 #include "app/format_text.h"
 #include "link/link_lock.h"
 #include "link/request.h"
@@ -339,6 +341,20 @@ void Session::WriteKey(KeyType type, const std::string& first, const std::string
   Send(link::WriteRequestNoStx(unit_.unitAddress, type == KeyType::Abs ? "zkey" : "zkez", key), reply, 2);
   if (type == KeyType::Aes256)
     Send(link::WriteRequestNoStx(unit_.unitAddress, "zkex", second.substr(0, 32)), reply, 2);
+}
+
+std::string TakeRefusedWritesText(params::UnitContext& unit) {
+  const std::vector<const params::RowDescriptor*> rows = std::exchange(unit.refusedWrites, {});
+  if (rows.empty()) return {};
+  std::string text = "The unit refused: ";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::string caption = SettingCaption(*rows[i], unit.variant());
+    // "Output frequency (MHz)" names the setting as "Output frequency".
+    if (const auto unitAt = caption.rfind(" ("); unitAt != std::string::npos && caption.back() == ')')
+      caption.erase(unitAt);
+    text += (i ? ", " : "") + caption;
+  }
+  return text;
 }
 
 }  // namespace vecta::app

@@ -49,6 +49,11 @@ class SessionView {
 
 enum class KeyType { Abs = 0, Aes128 = 1, Aes256 = 2 };
 
+// The writes the unit refused during the last Apply, named as the pages
+// caption them without their unit ("The unit refused: Output frequency,
+// Scrambling"); "" when it refused none. Clears the list.
+std::string TakeRefusedWritesText(params::UnitContext& unit);
+
 // How a full refresh runs. Every window action wants the defaults; an
 // operation that refreshes between its own steps already holds the
 // operation lock.

@@ -4,9 +4,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include "gui/accessibility.h"
 
 namespace vecta::gui {
 namespace {
@@ -67,6 +70,8 @@ ConfigReviewWindow::ConfigReviewWindow(const params::ConfigReview& review, QWidg
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   if (!tables_.empty()) tables_.front()->setFocus();
   setMinimumSize(640, 400);
+  if (tabs_) tabs_->tabBar()->setAccessibleName("Configs");
+  MakeAccessible(this);
 }
 
 QWidget* ConfigReviewWindow::ConfigPage(const params::ConfigurationReview& config) {
@@ -75,6 +80,7 @@ QWidget* ConfigReviewWindow::ConfigPage(const params::ConfigurationReview& confi
   layout->setContentsMargins(0, 0, 0, 0);
   auto* table = new QTableWidget(static_cast<int>(config.differing.size()), 3, page);
   table->setHorizontalHeaderLabels({"Setting", "Unit's value", "File's value"});
+  table->setAccessibleName("Settings that differ");
   table->verticalHeader()->hide();
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);

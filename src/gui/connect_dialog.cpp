@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "gui/accessibility.h"
 #include "gui/qt_control_host.h"
 #include "link/trace.h"
 
@@ -32,6 +33,7 @@ ConnectDialog::ConnectDialog(QWidget* parent)
   // system after the dialog shows; the dialog follows it.
   if (parent) parent->window()->installEventFilter(this);
   link::Trace("CConnectDialog::OnInitDialog\r\n");
+  MakeAccessible(this);
 }
 
 void ConnectDialog::CentreOverParent() {

@@ -9,12 +9,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QValidator>
 
+#include "gui/accessibility.h"
 #include "gui/operation_runner.h"
+#include "gui/typed_input.h"
 #include "link/link_errors.h"
 
 namespace vecta::gui {
@@ -23,61 +25,6 @@ namespace {
 using params::MessageIcon;
 
 constexpr char kNoConnection[] = "No connection currently";
-
-// Limits what the operator types, not what the program shows: a value the
-// unit reports may be longer than the field takes from the keyboard (a
-// level of "-12.34" in a five-character field), and it stays whole, as
-// deleting from it does.
-class TypedLengthValidator final : public QValidator {
- public:
-  TypedLengthValidator(QLineEdit* edit, int maxChars, bool digitsOnly)
-      : QValidator(edit), max_(maxChars), digitsOnly_(digitsOnly) {
-    // The edit asks about its new text before it takes it: what it held
-    // last is what a change is measured against.
-    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) { last_ = text; });
-  }
-  State validate(QString& input, int&) const override {
-    if (digitsOnly_)
-      for (QChar c : input)
-        if (c < u'0' || c > u'9') return Invalid;
-    if (input.size() <= max_ || input.size() <= last_.size()) return Acceptable;
-    return Invalid;
-  }
-
- private:
-  int max_;
-  bool digitsOnly_;
-  QString last_;
-};
-
-// An editable list takes a typed entry that matches an item as a choice
-// when the operator presses Enter or moves on. This watch on the list's
-// edit marks such moments so the window can tell them from a choice made
-// in the list; the mark lasts until the events that caused it are handled.
-class TypedChoiceWatch final : public QObject {
- public:
-  // The list hands its focus-out to the edit directly, so both are watched.
-  explicit TypedChoiceWatch(QComboBox* list) : QObject(list) {
-    list->installEventFilter(this);
-    list->lineEdit()->installEventFilter(this);
-  }
-  bool Typed() const { return typed_; }
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    const bool enter = event->type() == QEvent::KeyPress &&
-                       (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
-                        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter);
-    if (enter || event->type() == QEvent::FocusOut) {
-      typed_ = true;
-      QTimer::singleShot(0, this, [this] { typed_ = false; });
-    }
-    return false;
-  }
-
- private:
-  bool typed_ = false;
-};
 
 QLineEdit* NewEdit(QWidget* parent, int id, int maxChars, bool digitsOnly = false) {
   auto* edit = new QLineEdit(parent);
@@ -97,6 +44,13 @@ QPushButton* NewButton(QWidget* parent, int id, const char* caption) {
 
 QLabel* NewLabel(QWidget* parent, const char* caption) {
   return new QLabel(QString::fromUtf8(caption), parent);
+}
+
+// The caption left of `control`, which it names.
+QLabel* CaptionFor(QWidget* control, const char* caption) {
+  QLabel* label = NewLabel(control->parentWidget(), caption);
+  SetCaption(label, control);
+  return label;
 }
 
 std::string Latin1(const QString& s) {
@@ -141,6 +95,9 @@ EngineeringWindow::EngineeringWindow(std::shared_ptr<link::CRavlenRemoteControl>
   tabs_->addTab(BuildAdvanced(), QStringLiteral("Advanced options"));
   tabs_->setCurrentIndex(0);
   for (std::size_t i = 0; i < pages_.size(); ++i) hosts_[i] = std::make_unique<QtControlHost>(pages_[i]);
+  tabs_->tabBar()->setAccessibleName(QStringLiteral("Pages"));
+  advancedTabs_->tabBar()->setAccessibleName(QStringLiteral("Advanced options pages"));
+  MakeAccessible(this);
 
   // The power calibration table and the IQ trim page read the unit when
   // the window opens; while another operation runs they wait for it.
@@ -190,11 +147,11 @@ QWidget* EngineeringWindow::BuildDiagnostic() {
   auto* page = new QWidget;
   pages_[static_cast<std::size_t>(Page::Diagnostic)] = page;
   auto* grid = new QGridLayout(page);
-  grid->addWidget(NewLabel(page, "Send address"), 0, 0);
   sendAddress_ = NewEdit(page, eng::kSendAddress, 0);
+  grid->addWidget(CaptionFor(sendAddress_, "Send address"), 0, 0);
   grid->addWidget(sendAddress_, 0, 1);
-  grid->addWidget(NewLabel(page, "Command and data"), 1, 0);
   command_ = NewEdit(page, eng::kCommand, 0);
+  grid->addWidget(CaptionFor(command_, "Command and data"), 1, 0);
   grid->addWidget(command_, 1, 1);
   QPushButton* send = NewButton(page, eng::kSend, "Send command");
   send->setDefault(true);
@@ -206,6 +163,7 @@ QWidget* EngineeringWindow::BuildDiagnostic() {
   replyBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
   replyBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   replyBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  replyBox_->setAccessibleName(QStringLiteral("Requests sent and replies"));
   grid->addWidget(replyBox_, 2, 0, 1, 3);
   grid->setRowStretch(2, 1);
   grid->setColumnStretch(1, 1);
@@ -229,7 +187,8 @@ void EngineeringWindow::SendDiagnostic() {
       },
       [this, result] {
         if (result->code != link::kLinkOk)
-          prompter_.Message("Error", link::LinkErrorText(result->code), MessageIcon::Exclamation);
+          prompter_.Message("Error", result->message.empty() ? link::LinkErrorText(result->code) : result->message,
+                            MessageIcon::Exclamation);
         // Appended where the insertion point stands: the box keeps every
         // exchange since the window opened.
         if (!result->transcript.empty()) replyBox_->insertPlainText(FromLatin1(result->transcript));
@@ -254,11 +213,16 @@ QWidget* EngineeringWindow::BuildPowerCal() {
   const std::size_t rows = items.size() / 2;
   powerCalEdits_.assign(items.size(), nullptr);
   for (std::size_t r = 0; r < rows; ++r) {
-    grid->addWidget(NewLabel(page, eightPoint_ ? kEightRows[r] : kFourRows[r]), static_cast<int>(r) + 1, 0);
+    const char* caption = eightPoint_ ? kEightRows[r] : kFourRows[r];
+    grid->addWidget(NewLabel(page, caption), static_cast<int>(r) + 1, 0);
     // Frequencies take 7 characters, levels 5.
     for (std::size_t column = 0; column < 2; ++column) {
       const std::size_t i = r + column * rows;
       powerCalEdits_[i] = NewEdit(page, items[i].controlId, column == 0 ? 7 : 5);
+      // Named by its row and its column.
+      const char* heading = column == 0 ? "Freq (MHz)" : "Level (dB)";
+      powerCalEdits_[i]->setAccessibleName(
+          QStringLiteral("%1, %2").arg(QString::fromUtf8(caption), QString::fromUtf8(heading)));
       grid->addWidget(powerCalEdits_[i], static_cast<int>(r) + 1, static_cast<int>(column) + 1);
     }
   }
@@ -304,14 +268,18 @@ void EngineeringWindow::AddTrimRow(QWidget* page, QGridLayout* grid, int row, in
   static constexpr int kIds[2][5] = {{eng::kIMinus, eng::kISlider, eng::kIPlus, eng::kIEdit, eng::kIApply},
                                      {eng::kQMinus, eng::kQSlider, eng::kQPlus, eng::kQEdit, eng::kQApply}};
   const int* ids = kIds[which];
-  grid->addWidget(NewLabel(page, which == 0 ? "I trim" : "Q trim"), row, 0);
+  const QString name = QString::fromUtf8(which == 0 ? "I trim" : "Q trim");
   QPushButton* minus = NewButton(page, ids[0], "-");
+  minus->setAccessibleName(name + QStringLiteral(" down by one"));
   auto* slider = new QSlider(Qt::Horizontal, page);
   SetControlId(slider, ids[1]);
   slider->setRange(0, 255);
   slider->setValue(app::kTrimSliderOffset);
+  slider->setAccessibleName(name);
   QPushButton* plus = NewButton(page, ids[2], "+");
+  plus->setAccessibleName(name + QStringLiteral(" up by one"));
   QLineEdit* edit = NewEdit(page, ids[3], 4);
+  grid->addWidget(CaptionFor(edit, which == 0 ? "I trim" : "Q trim"), row, 0);
   edit->setText(QStringLiteral("0"));
   QPushButton* apply = NewButton(page, ids[4], "Apply");
   apply->setEnabled(false);
@@ -345,9 +313,9 @@ QWidget* EngineeringWindow::BuildIqTrim() {
   auto* layout = new QVBoxLayout(page);
   auto* grid = new QGridLayout;
   layout->addLayout(grid);
-  grid->addWidget(NewLabel(page, "Frequency (MHz)"), 0, 0);
   // Takes the 7 characters its "Apply" sends.
   frequency_ = NewEdit(page, eng::kFrequency, static_cast<int>(app::kFrequencyApplyChars));
+  grid->addWidget(CaptionFor(frequency_, "Frequency (MHz)"), 0, 0);
   grid->addWidget(frequency_, 0, 1, 1, 4);
   frequencyApply_ = NewButton(page, eng::kFrequencyApply, "Apply");
   frequencyApply_->setEnabled(false);
@@ -364,11 +332,16 @@ QWidget* EngineeringWindow::BuildIqTrim() {
     auto* row = new QHBoxLayout;
     pointList_ = new QComboBox(page);
     SetControlId(pointList_, eng::kPointList);
+    QLabel* caption = CaptionFor(pointList_, "Calibration point");
     pointList_->addItem(QStringLiteral("Normal operation"));
     for (int k = 1; k <= 11; ++k) pointList_->addItem(QString::number(k));
+    // The unit does not say which point it is at: the list asks for one
+    // rather than naming any.
+    pointList_->setPlaceholderText(QStringLiteral("Choose a point"));
     pointList_->setCurrentIndex(-1);
     QPushButton* select = NewButton(page, eng::kSelectPoint, "Select point");
     connect(select, &QPushButton::clicked, this, [this] { SelectPoint(); });
+    row->addWidget(caption);
     row->addWidget(pointList_);
     row->addWidget(select);
     row->addStretch(1);
@@ -537,8 +510,8 @@ QWidget* EngineeringWindow::BuildGeneral() {
   auto* page = new QWidget;
   pages_[static_cast<std::size_t>(Page::General)] = page;
   auto* grid = new QGridLayout(page);
-  grid->addWidget(NewLabel(page, "Unit address"), 0, 0);
   unitAddressEdit_ = NewEdit(page, eng::kUnitAddress, static_cast<int>(app::kUnitAddressChars));
+  grid->addWidget(CaptionFor(unitAddressEdit_, "Unit address"), 0, 0);
   unitAddressEdit_->setText(QString::fromStdString(app::FormatUnitAddress(unitAddress_())));
   grid->addWidget(unitAddressEdit_, 0, 1);
   grid->setColumnStretch(2, 1);
@@ -550,9 +523,9 @@ QWidget* EngineeringWindow::BuildSerialControl() {
   auto* page = new QWidget;
   pages_[static_cast<std::size_t>(Page::SerialControl)] = page;
   auto* grid = new QGridLayout(page);
-  grid->addWidget(NewLabel(page, "Baudrate"), 0, 0);
   baudList_ = new QComboBox(page);
   SetControlId(baudList_, eng::kBaudRate);
+  grid->addWidget(CaptionFor(baudList_, "Baudrate"), 0, 0);
   // A drop-down with an edit field of its own; what is typed there is not
   // a choice of rate.
   baudList_->setEditable(true);
@@ -568,8 +541,8 @@ QWidget* EngineeringWindow::BuildSerialControl() {
       "Write total timeout multiplier", "Write total timeout constant (ms)"};
   const link::SerialTimeouts timeouts = link_->Timeouts();
   for (int i = 0; i < app::kTimeoutCount; ++i) {
-    grid->addWidget(NewLabel(page, kCaptions[i]), i + 1, 0);
     QLineEdit* e = NewEdit(page, eng::kFirstTimeout + i, static_cast<int>(app::kTimeoutChars), true);
+    grid->addWidget(CaptionFor(e, kCaptions[i]), i + 1, 0);
     e->setText(QString::number(timeouts.Get(i)));
     timeoutEdits_[static_cast<std::size_t>(i)] = e;
     grid->addWidget(e, i + 1, 1);

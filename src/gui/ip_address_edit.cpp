@@ -88,6 +88,11 @@ QLineEdit* IpAddressEdit::Field(int index) const {
   return index >= 0 && index < 4 ? fields_[static_cast<std::size_t>(index)] : nullptr;
 }
 
+void IpAddressEdit::NameFields(const QString& caption) {
+  for (int i = 0; i < 4; ++i)
+    fields_[static_cast<std::size_t>(i)]->setAccessibleName(QStringLiteral("%1, field %2").arg(caption).arg(i + 1));
+}
+
 void IpAddressEdit::MoveTo(int index, bool selectAll) {
   auto* field = fields_[static_cast<std::size_t>(index)];
   field->setFocus();
@@ -97,10 +102,12 @@ void IpAddressEdit::MoveTo(int index, bool selectAll) {
     field->setCursorPosition(static_cast<int>(field->text().size()));
 }
 
-// Pasted text with dots fills this field and the ones after it; false when
-// it does not fit, so nothing changes.
+// Pasted text with dots fills this field and the ones after it; a whole
+// address fills all four, whichever field it is pasted into. False when it
+// does not fit, so nothing changes.
 bool IpAddressEdit::Paste(int index) {
   const QStringList parts = QGuiApplication::clipboard()->text().trimmed().split(QLatin1Char('.'));
+  if (parts.size() == 4) index = 0;
   if (parts.size() > 4 - index) return false;
   for (int k = 0; k < parts.size(); ++k) {
     QString part = parts[k];

@@ -34,6 +34,9 @@ class IpAddressEdit : public QWidget {
 
   // One of the four fields, 0 = first octet.
   QLineEdit* Field(int index) const;
+  // Names the fields for screen readers after the control's caption:
+  // "Address, field 1" .. "Address, field 4".
+  void NameFields(const QString& caption);
 
  signals:
   // The operator edited a field (not emitted for SetAddress/SetText).

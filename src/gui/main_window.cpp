@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <mutex>
 
+#include "gui/accessibility.h"
 #include "gui/icons.h"
 #include "gui/offline_editor.h"
 #include "gui/qt_prompter.h"
@@ -95,6 +96,7 @@ MainWindow::MainWindow(MainWindowOptions options)
   BuildWindow();
   BuildMenus();
   WatchUnappliedChanges();
+  MakeAccessible(this);
 }
 
 MainWindow::~MainWindow() {
@@ -117,6 +119,9 @@ bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done
     shownBoard_ = core_->unit.boardType;
     UpdateConnectedTo();
     if (operationStatusShown_) ShowResult({});
+    // A value the unit would not take returns to the unit's own on the
+    // page; the status line says which.
+    if (const std::string refused = app::TakeRefusedWritesText(core_->unit); !refused.empty()) ShowResult(Q(refused));
     if (!closing_) unapplied_->UpdateAll();
     if (!closing_ && done) done();
   };
@@ -213,11 +218,18 @@ int MainWindow::LampIcon(int lamp) const {
 
 // --------------------------------------------------------------- polling
 
+QString RfOutputButtonName(int lampIcon) {
+  if (lampIcon == params::kIconGreen) return QStringLiteral("RF output on: click to switch it off");
+  if (lampIcon == params::kIconRed) return QStringLiteral("RF output off: click to switch it on");
+  return QStringLiteral("RF output not known: connect to a unit to switch it");
+}
+
 void MainWindow::OnSetLamp(int lamp, int icon) {
   lampIcons_[lamp] = icon;
   const QIcon image = ResourceIcon(icon);
   if (lamp == params::kLampRfOutput) {
     rfLamp_->setIcon(image);
+    NameIconButton(rfLamp_, RfOutputButtonName(icon));
     return;
   }
   QLabel* label = lamp == params::kLampVideoLock ? videoLamp_ : lamp == params::kLampConnection ? connectionLamp_ : nullptr;

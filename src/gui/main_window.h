@@ -70,6 +70,12 @@ struct MainWindowOptions {
   int transferCleanupMs = params::kTransferCleanupMs;
 };
 
+// The name and tooltip of the RF output button for the icon its lamp shows:
+// "RF output on: click to switch it off", "RF output off: click to switch
+// it on", and for the grey lamp "RF output not known: connect to a unit to
+// switch it".
+QString RfOutputButtonName(int lampIcon);
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -200,7 +206,7 @@ class MainWindow : public QMainWindow {
   // connector's, run on the operation thread.
   static void RunStartupScan(Core& core, int stored, const std::shared_ptr<std::atomic<bool>>& cancelled,
                              app::ScanResult& scan);
-  void StartupScanEnded(const app::ScanResult& scan, bool cancelled);
+  void StartupScanEnded(const app::ScanResult& scan, bool cancelled, int storedPort);
   void SayUnableToConnect(const app::ScanResult& scan);
   void ConnectSerialPort();
   void SerialConnectEnded(int index, const app::SerialConnect& outcome, const QString& portName);

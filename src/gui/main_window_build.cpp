@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "app/last_address.h"
+#include "gui/accessibility.h"
 #include "gui/icons.h"
 #include "gui/offline_editor.h"
 #include "gui/qt_control_host.h"
@@ -87,8 +88,10 @@ QHBoxLayout* MainWindow::BuildConnectionPanel(QWidget* central) {
   SetControlId(connect_, ids::kConnect);
   connect_->setAutoDefault(false);
   auto* portLabel = new QLabel(QStringLiteral("Port"), connection);
-  portLabel->setBuddy(ports_);
+  SetCaption(portLabel, ports_);
   auto* addressLabel = new QLabel(QStringLiteral("Address"), connection);
+  SetCaption(addressLabel, address_);
+  address_->NameFields(addressLabel->text());
   cgrid->addWidget(rs232_, 0, 0);
   cgrid->addWidget(portLabel, 0, 1);
   cgrid->addWidget(ports_, 0, 2);
@@ -117,6 +120,7 @@ QHBoxLayout* MainWindow::BuildConnectionPanel(QWidget* central) {
 void MainWindow::BuildConfigArea(QWidget* central, QVBoxLayout* outer) {
   tabs_ = new QTabBar(central);
   SetControlId(tabs_, ids::kConfigTabs);
+  tabs_->setAccessibleName(QStringLiteral("Config"));
   tabs_->setExpanding(false);
   tabs_->setUsesScrollButtons(true);
   tabs_->setDrawBase(false);
@@ -159,7 +163,6 @@ QHBoxLayout* MainWindow::BuildStatusRow(QWidget* central) {
   SetControlId(rfLamp_, params::kLampRfOutput);
   rfLamp_->setAutoDefault(false);
   rfLamp_->setIconSize(QSize(kLampSize, kLampSize));
-  rfLamp_->setToolTip(QStringLiteral("Switch the RF output on or off"));
   connectionLamp_ = new QLabel(central);
   SetControlId(connectionLamp_, params::kLampConnection);
   lampColumn(QStringLiteral("Video lock"), videoLamp_);

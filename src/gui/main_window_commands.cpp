@@ -9,6 +9,7 @@
 
 #include "gui/engineering_window.h"
 #include "gui/icons.h"
+#include "gui/offline_editor.h"
 #include "gui/shell_dialogs.h"
 #include "gui/status_monitor_window.h"
 #include "gui/main_window_parts.h"
@@ -62,6 +63,8 @@ void MainWindow::OnSetIconSource() {
   if (advanced_) advanced_->setWindowIcon(icon_);
   if (satmod_) satmod_->setWindowIcon(icon_);
   if (engineering_) engineering_->setWindowIcon(icon_);
+  if (monitor_) monitor_->setWindowIcon(icon_);
+  offline_->SetIcon(icon_);
 }
 
 void MainWindow::OnSetLogoSource() {

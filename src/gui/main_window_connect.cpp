@@ -39,7 +39,7 @@ void MainWindow::Start() {
   scan->comPortIndex = settings_.comPortIndex;
   const int stored = settings_.comPortIndex;
   Run([stored, scan, cancelled](Core& core) { RunStartupScan(core, stored, cancelled, *scan); },
-      [this, scan, cancelled] { StartupScanEnded(*scan, *cancelled); },
+      [this, scan, cancelled, stored] { StartupScanEnded(*scan, *cancelled, stored); },
       QStringLiteral("Looking for a unit on the serial ports..."));
 }
 
@@ -74,13 +74,18 @@ void MainWindow::RunStartupScan(Core& core, int stored, const std::shared_ptr<st
   core.session->FullRefresh();
 }
 
-void MainWindow::StartupScanEnded(const app::ScanResult& scan, bool cancelled) {
+void MainWindow::StartupScanEnded(const app::ScanResult& scan, bool cancelled, int storedPort) {
   if (connecting_) {
     disconnect(connecting_, &QDialog::rejected, this, nullptr);  // closed here, not cancelled
     connecting_->close();
   }
   settings_.comPortIndex = scan.comPortIndex;
-  if (scan.comPortIndex >= 0 && scan.comPortIndex < ports_->count()) ports_->setCurrentIndex(scan.comPortIndex);
+  // Without a unit the list still offers a port for Connect: the one tried
+  // first (the stored one, else the first port).
+  const int count = ports_->count();
+  int offered = scan.comPortIndex;
+  if (offered < 0 || offered >= count) offered = storedPort >= 0 && storedPort < count ? storedPort : 0;
+  if (count > 0) ports_->setCurrentIndex(offered);
   if (scan.found >= 0) {
     launch_.connected = true;
     SetUnitAddressEverywhere(core_->unit.unitAddress);
@@ -114,7 +119,7 @@ void MainWindow::SayUnableToConnect(const app::ScanResult& scan) {
   std::string reasons;
   for (const app::PortNotOpened& port : scan.notOpened)
     reasons += (reasons.empty() ? "" : "\n") + port.name + ": " + port.reason;
-  if (ports_->currentIndex() < 0) ports_->setCurrentIndex(scan.notOpened.front().index);
+  ports_->setCurrentIndex(scan.notOpened.front().index);
   options_.prompter->MessageWithReason("Alert", "Unable to connect", reasons, params::MessageIcon::Information);
 }
 
@@ -253,7 +258,8 @@ void MainWindow::EthernetDialogEnded(int result, const std::string& ip) {
     else
       closeIt();
   } else if (!runner_->Running() && !core_->link->IsConnected()) {
-    ShowResult(QStringLiteral("Unable to connect to %1").arg(Q(ip)));
+    ShowResult(QStringLiteral("Unable to connect to %1: %2")
+                   .arg(Q(ip), Q(app::EthernetFailureReason(core_->link->LastConnectError()))));
     options_.prompter->Message("Alert", "Unable to connect", params::MessageIcon::Information);
   } else if (operationStatusShown_) {
     ShowResult({});  // what the connect said; a result of its refresh stays

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "gui/accessibility.h"
 #include "gui/operation_runner.h"
 #include "gui/qt_control_host.h"
 #include "gui/settings_windows.h"
@@ -54,7 +55,7 @@ OfflineEditorWindow::OfflineEditorWindow(std::unique_ptr<params::ConfigDocument>
   auto* boardCaption = new QLabel(QString::fromUtf8(offline_text::kBoardCaption), this);
   board_ = new QComboBox(this);
   for (const char* name : kBoardNames) board_->addItem(QString::fromUtf8(name));
-  boardCaption->setBuddy(board_);
+  SetCaption(boardCaption, board_);
   board_->setCurrentIndex(doc_->VariantChosen() ? BoardIndex(doc_->variant()) : -1);
   // A board type the records tell is the file's own.
   board_->setEnabled(!doc_->VariantFromFile().has_value());
@@ -66,7 +67,7 @@ OfflineEditorWindow::OfflineEditorWindow(std::unique_ptr<params::ConfigDocument>
     config_ = new QComboBox(this);
     for (std::size_t i = 0; i < doc_->ConfigCount(); ++i)
       config_->addItem(QStringLiteral("Config %1").arg(doc_->ConfigNumber(i)));
-    configCaption->setBuddy(config_);
+    SetCaption(configCaption, config_);
     connect(config_, &QComboBox::activated, this, &OfflineEditorWindow::OnConfigChosen);
     top->addWidget(configCaption);
     top->addWidget(config_);
@@ -89,6 +90,7 @@ OfflineEditorWindow::OfflineEditorWindow(std::unique_ptr<params::ConfigDocument>
   if (doc_->VariantChosen()) BuildPage();
   layout_->addStretch(0);
   UpdateTitle();
+  MakeAccessible(this);
 }
 
 OfflineEditorWindow::~OfflineEditorWindow() {
@@ -261,6 +263,18 @@ OfflineEditorWindow* OfflineEditors::OpenFile(const std::string& path) {
   window->raise();
   window->activateWindow();
   return window;
+}
+
+void OfflineEditorWindow::SetIcon(const QIcon& icon) {
+  icon_ = icon;
+  setWindowIcon(icon_);
+  if (advanced_) advanced_->setWindowIcon(icon_);
+}
+
+void OfflineEditors::SetIcon(const QIcon& icon) {
+  icon_ = icon;
+  for (const QPointer<OfflineEditorWindow>& w : windows_)
+    if (w) w->SetIcon(icon_);
 }
 
 bool OfflineEditors::CloseAll() {

@@ -63,6 +63,9 @@ class OfflineEditorWindow : public QWidget {
   void OpenAdvanced();
   // Takes what the pages show into the file's records and shows the result.
   void TakeEdits();
+  // The program's icon changed: this window and its Advanced options window
+  // take it.
+  void SetIcon(const QIcon& icon);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -109,6 +112,8 @@ class OfflineEditors {
   OfflineEditorWindow* OpenFile(const std::string& path);
   // Asks every window with unsaved edits; false when the operator stays.
   bool CloseAll();
+  // The icon of the windows open now and of those opened later.
+  void SetIcon(const QIcon& icon);
   std::vector<OfflineEditorWindow*> Windows() const;
 
  private:

@@ -31,6 +31,11 @@ using pages::Variant;
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+QFont BoldFont(QFont font) {
+  font.setBold(true);
+  return font;
+}
+
 // A caption without an id of its own shows and hides with its control.
 class CaptionFollower : public QObject {
  public:
@@ -105,6 +110,10 @@ const RowSizes& SizesFor(QWidget* page, pages::WindowId window, Variant variant)
   if (auto it = measured.find(key); it != measured.end()) return it->second;
 
   const QFontMetrics fm = page->fontMetrics();
+  // Captions are measured bold: a caption marked as changed turns bold and
+  // must not push its column's controls aside.
+  const QFont bold = BoldFont(page->font());
+  const QFontMetrics boldFm(bold);
   QString widestCaption[2], widestEntry[2];
   int captionWidth[2] = {0, 0}, entryWidth[2] = {0, 0};
   for (pages::PageId id : pages::Window(window).pages) {
@@ -114,7 +123,7 @@ const RowSizes& SizesFor(QWidget* page, pages::WindowId window, Variant variant)
       const int column = std::clamp(e.place.column, 0, 1);
       if (!e.CaptionIsOwnText() && !e.caption.text.empty()) {
         const QString text = Q(e.caption.text);
-        if (const int w = fm.horizontalAdvance(text); w > captionWidth[column]) {
+        if (const int w = boldFm.horizontalAdvance(text); w > captionWidth[column]) {
           captionWidth[column] = w;
           widestCaption[column] = text;
         }
@@ -138,6 +147,7 @@ const RowSizes& SizesFor(QWidget* page, pages::WindowId window, Variant variant)
     QComboBox list(page);  // one each: a list keeps the size it first measured
     QLineEdit edit(page);
     QLabel caption(widestCaption[column], page);
+    caption.setFont(bold);
     list.hide();
     edit.hide();
     caption.hide();
@@ -365,6 +375,12 @@ class PageBuilder {
 
   QWidget* MakeCheck(int id, const QString& text) {
     auto* check = new QCheckBox(text, page_);
+    // A check box is its own caption: it keeps the width its text takes
+    // bold, so a mark moves nothing.
+    QCheckBox bold(text, page_);
+    bold.hide();
+    bold.setFont(BoldFont(check->font()));
+    check->setMinimumWidth(bold.sizeHint().width());
     QObject::connect(check, &QCheckBox::clicked, page_, [events = events_, id] {
       if (events.checkClicked) events.checkClicked(id);
     });

@@ -54,6 +54,8 @@ constexpr char kReadOnlyLookProperty[] = "vectaReadOnlyLook";
 // The caption of a control, and whether the control is marked.
 constexpr char kCaptionProperty[] = "vectaCaption";
 constexpr char kMarkedProperty[] = "vectaMarked";
+// On a caption: the ids of the marked controls it stands for.
+constexpr char kMarkedByProperty[] = "vectaMarkedBy";
 
 // The caption a mark shows on: the control's own text for buttons and check
 // boxes, else its caption label.
@@ -321,10 +323,25 @@ void QtControlHost::SetMarked(int id, bool marked, std::string_view tooltip) {
   if (!w || (w->property(kMarkedProperty).toBool() == marked && (!marked || MarkTip(id) == tooltip))) return;
   w->setProperty(kMarkedProperty, marked);
   const QString tip = marked ? ToQString(tooltip) : QString();
-  QWidget* caption = MarkedCaption(w);
-  SetBold(caption, marked);
-  if (caption && caption != w) caption->setToolTip(tip);
   w->setToolTip(tip);
+  QWidget* caption = MarkedCaption(w);
+  if (!caption || caption == w) {
+    SetBold(caption, marked);
+    return;
+  }
+  // A caption several controls share (lists that take turns in one place)
+  // stays bold while any of them is marked, with the tooltip of the one
+  // marked last.
+  QVariantList by = caption->property(kMarkedByProperty).toList();
+  by.removeAll(QVariant(id));
+  if (marked) by.append(id);
+  caption->setProperty(kMarkedByProperty, by);
+  SetBold(caption, !by.isEmpty());
+  if (marked || by.isEmpty()) {
+    caption->setToolTip(tip);
+  } else if (QWidget* other = Find(by.constLast().toInt())) {
+    caption->setToolTip(other->toolTip());
+  }
 }
 
 bool QtControlHost::IsMarked(int id) const {

@@ -1,9 +1,12 @@
 #include "gui/qt_prompter.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QProgressBar>
 #include <QStringList>
@@ -34,19 +37,51 @@ std::optional<std::string> FromFileName(const QString& name) {
   return name.toStdString();
 }
 
+// A message box over `parent`, plain text. It lives on the heap: the window
+// in use may be closed while the box stands over it, and the box then goes
+// with it.
+QMessageBox* NewBox(QWidget* parent, std::string_view title, std::string_view text, params::MessageIcon icon,
+                    QMessageBox::StandardButtons buttons) {
+  auto* box = new QMessageBox(ToQtIcon(icon), ToQString(title), ToQString(text), buttons, parent);
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
+
+// Runs the box and deletes it; the standard button clicked, NoButton when
+// none was (or the box went with its window).
+QMessageBox::StandardButton Exec(QMessageBox* box) {
+  QPointer<QMessageBox> alive(box);
+  box->exec();
+  if (!alive) return QMessageBox::NoButton;
+  const QMessageBox::StandardButton clicked = box->standardButton(box->clickedButton());
+  delete box;
+  return clicked;
+}
+
 // Yes, No or Cancel; Escape and the close box answer Cancel, Enter Yes.
 params::Answer AskYesNoCancel(QWidget* parent, std::string_view title, std::string_view text,
                               params::MessageIcon icon) {
-  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text),
-                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
-  box.setTextFormat(Qt::PlainText);
-  box.setDefaultButton(QMessageBox::Yes);
-  box.setEscapeButton(QMessageBox::Cancel);
-  box.exec();
-  if (box.clickedButton() == box.button(QMessageBox::Yes)) return params::Answer::Yes;
-  if (box.clickedButton() == box.button(QMessageBox::No)) return params::Answer::No;
-  return params::Answer::Cancel;
+  QMessageBox* box = NewBox(parent, title, text, icon, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  box->setDefaultButton(QMessageBox::Yes);
+  box->setEscapeButton(QMessageBox::Cancel);
+  switch (Exec(box)) {
+    case QMessageBox::Yes: return params::Answer::Yes;
+    case QMessageBox::No: return params::Answer::No;
+    default: return params::Answer::Cancel;
+  }
 }
+
+// The progress window: no close box, and a close request (the window
+// system's, Alt+F4) is refused, since the work it shows goes on; EndProgress
+// takes it away.
+class PleaseWaitWindow final : public QWidget {
+ public:
+  explicit PleaseWaitWindow(QWidget* parent)
+      : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
 
 }  // namespace
 
@@ -72,26 +107,23 @@ params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_
   if (buttons == params::MessageButtons::YesNoCancel) return AskYesNoCancel(parent, title, text, icon);
   if (buttons == params::MessageButtons::ApplyDiscardCancel) return AskApplyDiscardCancel(parent, title, text, icon);
   const bool yesNo = buttons == params::MessageButtons::YesNo;
-  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text),
-                  yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, parent);
-  box.setTextFormat(Qt::PlainText);
+  QMessageBox* box = NewBox(parent, title, text, icon, yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
   if (yesNo) {
     // The only questions ask before something that cannot be undone
     // (restore defaults): Enter must not say yes to them.
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
   }
-  box.exec();
+  const QMessageBox::StandardButton clicked = Exec(box);
   if (!yesNo) return params::Answer::Ok;
-  return box.clickedButton() == box.button(QMessageBox::Yes) ? params::Answer::Yes : params::Answer::No;
+  return clicked == QMessageBox::Yes ? params::Answer::Yes : params::Answer::No;
 }
 
 void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text,
                            std::string_view reason, params::MessageIcon icon) {
-  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text), QMessageBox::Ok, parent);
-  box.setTextFormat(Qt::PlainText);
-  if (!reason.empty()) box.setInformativeText(ToQString(reason));
-  box.exec();
+  QMessageBox* box = NewBox(parent, title, text, icon, QMessageBox::Ok);
+  if (!reason.empty()) box->setInformativeText(ToQString(reason));
+  Exec(box);
 }
 
 void ShowLinkError(QWidget* parent, std::uint32_t code) {
@@ -113,28 +145,34 @@ QtPrompter::QtPrompter(QWidget* parent) : parent_(parent) {}
 
 QtPrompter::~QtPrompter() { EndProgress(); }
 
+QWidget* QtPrompter::WindowInUse() const {
+  QWidget* active = QApplication::activeWindow();
+  if (!active || active == progress_.data() || !active->isVisible()) return parent_;
+  return active;
+}
+
 params::Answer QtPrompter::Message(std::string_view title, std::string_view text,
                                    params::MessageIcon icon, params::MessageButtons buttons) {
-  return ShowMessage(parent_, title, text, icon, buttons);
+  return ShowMessage(WindowInUse(), title, text, icon, buttons);
 }
 
 void QtPrompter::MessageWithReason(std::string_view title, std::string_view text, std::string_view reason,
                                    params::MessageIcon icon) {
-  ShowMessageWithReason(parent_, title, text, reason, icon);
+  ShowMessageWithReason(WindowInUse(), title, text, reason, icon);
 }
 
-bool QtPrompter::ReviewLoad(const params::ConfigReview& review) { return ShowConfigReview(parent_, review); }
+bool QtPrompter::ReviewLoad(const params::ConfigReview& review) { return ShowConfigReview(WindowInUse(), review); }
 
 std::optional<std::string> QtPrompter::ChooseFileToOpen(std::string_view filter) {
-  return FromFileName(QFileDialog::getOpenFileName(parent_, QString(), QString(), ToQtFileFilter(filter)));
+  return FromFileName(QFileDialog::getOpenFileName(WindowInUse(), QString(), QString(), ToQtFileFilter(filter)));
 }
 
 std::optional<std::string> QtPrompter::ChooseFileToSave(std::string_view filter) {
-  return FromFileName(QFileDialog::getSaveFileName(parent_, QString(), QString(), ToQtFileFilter(filter)));
+  return FromFileName(QFileDialog::getSaveFileName(WindowInUse(), QString(), QString(), ToQtFileFilter(filter)));
 }
 
 std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
-  QFileDialog dialog(parent_, ToQString(request.title), QString(), ToQtFileFilter(request.filter));
+  QFileDialog dialog(WindowInUse(), ToQString(request.title), QString(), ToQtFileFilter(request.filter));
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(ToQString(request.defaultSuffix));
@@ -146,7 +184,7 @@ std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
 
 void QtPrompter::BeginProgress(std::string_view title, std::string_view text, int maximum) {
   EndProgress();
-  auto* window = new QWidget(parent_, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  auto* window = new PleaseWaitWindow(parent_);
   window->setWindowTitle(ToQString(title));
   window->setWindowModality(Qt::NonModal);
   auto* layout = new QVBoxLayout(window);

@@ -37,6 +37,9 @@ void ShowLinkError(QWidget* parent, std::uint32_t code);
 // joined by ";;" ("Config files (*.cfg);;All files (*.*)").
 QString ToQtFileFilter(std::string_view filter);
 
+// Message boxes and file dialogs open over the window in use (the active
+// window of the program), else over `parent`; the progress window belongs
+// to `parent`, has no close box and cannot be closed by the operator.
 class QtPrompter : public params::Prompter {
  public:
   explicit QtPrompter(QWidget* parent = nullptr);
@@ -69,6 +72,8 @@ class QtPrompter : public params::Prompter {
   QWidget* ProgressWindow() const { return progress_; }
 
  private:
+  QWidget* WindowInUse() const;
+
   QPointer<QWidget> parent_;
   QPointer<QWidget> progress_;
   QPointer<QProgressBar> bar_;

@@ -1,14 +1,17 @@
 #include "gui/settings_windows.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/accessibility.h"
 #include "gui/dialog_units.h"
 #include "gui/icons.h"
 #include "gui/operation_runner.h"
@@ -53,6 +56,8 @@ MainSettingsPage::MainSettingsPage(params::UnitContext& unit, QWidget* parent)
   unapplied_ = AddUnappliedLabel(this, BelowButtons(this));
   params::InitPage(host_, unit_.tables->main);
   host_.Show(ids::kSatmod, false);  // until a full refresh finds a modulator
+  if (auto* key = qobject_cast<QAbstractButton*>(host_.Find(ids::kWriteKey)))
+    NameIconButton(key, QStringLiteral("Write encryption key"));
   LayOutForStart(unit_.variant());
 }
 
@@ -73,15 +78,44 @@ void MainSettingsPage::LayOutForStart(pages::Variant variant) {
 }
 
 void MainSettingsPage::LayOutForBoard(pages::Variant variant) {
+  ResizeWindowWith(this, [&] { ShowRowsFor(variant); });
+  OrderTabs(window());  // the rows of this board in their places
+}
+
+void MainSettingsPage::ShowRowsFor(pages::Variant variant) {
   const bool k610 = variant == pages::Variant::K610;
-  // The K610 has a row more; the window gives its room back on the others.
-  ResizeWindowWith(this, [&] {
-    for (int id : {ids::kK610VideoInput, ids::kHdInputFormat, ids::kAudioEncoder2Caption, ids::kAudioEncoder1Source,
-                   ids::kAudioEncoder2Source})
-      host_.Show(id, k610);
-    for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption}) host_.Show(id, !k610);
-    host_.SetText(ids::kAudioCaption, k610 ? "Audio encoder 1" : "Audio");
-  });
+  for (int id : {ids::kK610VideoInput, ids::kHdInputFormat, ids::kAudioEncoder2Caption, ids::kAudioEncoder1Source,
+                 ids::kAudioEncoder2Source})
+    host_.Show(id, k610);
+  for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption}) host_.Show(id, !k610);
+  host_.SetText(ids::kAudioCaption, k610 ? "Audio encoder 1" : "Audio");
+}
+
+void MainSettingsPage::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (roomReserved_) return;
+  roomReserved_ = true;
+  ReserveRoomForEveryBoard();
+}
+
+// Laid out for each board in turn, the page takes the room of the largest
+// (the K610's extra row and the list beside its video input), so the main
+// window keeps one size whichever unit connects. The controls are then
+// shown as they were.
+void MainSettingsPage::ReserveRoomForEveryBoard() {
+  std::vector<std::pair<QWidget*, bool>> shown;
+  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) shown.emplace_back(w, !w->isHidden());
+  const std::string audioCaption = host_.Text(ids::kAudioCaption);
+  QSize room = sizeHint();
+  for (pages::Variant variant : {pages::Variant::K240, pages::Variant::K610, pages::Variant::Other}) {
+    ShowRowsFor(variant);
+    layout()->activate();
+    room = room.expandedTo(sizeHint());
+  }
+  for (const auto& [w, visible] : shown) w->setVisible(visible);
+  host_.SetText(ids::kAudioCaption, audioCaption);
+  layout()->activate();
+  setMinimumSize(room);
 }
 
 // ------------------------------------------------- Advanced options window
@@ -167,6 +201,8 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
   // Every page from the main table, then the values the last refresh left.
   params::InitPage(host_, unit_.tables->main);
   params::FillAdvancedFromCache(unit_, host_);
+  tabs_->tabBar()->setAccessibleName(QStringLiteral("Pages"));
+  MakeAccessible(this);
 }
 
 QWidget* AdvancedOptionsWindow::Page(int index) const {
@@ -213,6 +249,7 @@ SatmodWindow::SatmodWindow(const QIcon& icon) : QWidget(nullptr, Qt::Window), ho
   BuildPage(body, page, pages::Variant::K240, events);
   unapplied_ = AddUnappliedLabel(body, BelowButtons(body));
   layout->addWidget(body, 1);
+  MakeAccessible(this);
 }
 
 void SatmodWindow::closeEvent(QCloseEvent* event) {

@@ -47,11 +47,19 @@ class MainSettingsPage : public QWidget {
   // box (after the page rules have run).
   void OperatorChanged();
 
+ protected:
+  // The first time the page shows, it reserves the room of every board.
+  void showEvent(QShowEvent* event) override;
+
  private:
+  void ShowRowsFor(pages::Variant variant);
+  void ReserveRoomForEveryBoard();
+
   params::UnitContext& unit_;
   QtControlHost host_;
   std::function<params::ControlHost*()> advanced_;
   QLabel* unapplied_ = nullptr;
+  bool roomReserved_ = false;
 };
 
 // The "Advanced options" window: a top-level window of its own, laid out for

@@ -8,11 +8,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 
+#include "gui/accessibility.h"
 #include "gui/dialog_units.h"
 #include "gui/qt_control_host.h"
 
@@ -87,6 +89,8 @@ PollingOptionsDialog::PollingOptionsDialog(app::AppSettings& settings, params::P
   });
   connect(apply_, &QPushButton::clicked, this, &PollingOptionsDialog::Apply);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  tabs_->tabBar()->setAccessibleName(QStringLiteral("Pages"));
+  MakeAccessible(this);
 }
 
 void PollingOptionsDialog::Apply() {
@@ -129,7 +133,11 @@ WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter,
   const int fieldWidth = firstField_->fontMetrics().horizontalAdvance(QString(kAesKeyLength + 2, QLatin1Char('D')));
   firstField_->setMinimumWidth(fieldWidth);
   secondField_->setMinimumWidth(fieldWidth);
-  grid->addWidget(new QLabel(QStringLiteral("Key type"), this), 0, 0);
+  auto* typeCaption = new QLabel(QStringLiteral("Key type"), this);
+  SetCaption(typeCaption, typeList_);
+  SetCaption(firstLabel_, firstField_);
+  SetCaption(secondLabel_, secondField_);
+  grid->addWidget(typeCaption, 0, 0);
   grid->addWidget(typeList_, 0, 1);
   grid->addWidget(firstLabel_, 1, 0);
   grid->addWidget(firstField_, 1, 1);
@@ -151,6 +159,7 @@ WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter,
   typeList_->setCurrentIndex(static_cast<int>(initial));
   ShowType(initial);
   firstField_->setFocus();
+  MakeAccessible(this);
 }
 
 void WriteKeyDialog::ShowType(app::KeyType type) {
@@ -229,9 +238,13 @@ LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeigh
   SetControlId(height_, kHeightId);
   width_ = new LogoSizeEdit(width, maxWidth, this);
   SetControlId(width_, kWidthId);
-  grid->addWidget(new QLabel(QStringLiteral("Logo height"), this), 0, 0);
+  auto* heightCaption = new QLabel(QStringLiteral("Logo height"), this);
+  auto* widthCaption = new QLabel(QStringLiteral("Logo width"), this);
+  SetCaption(heightCaption, height_);
+  SetCaption(widthCaption, width_);
+  grid->addWidget(heightCaption, 0, 0);
   grid->addWidget(height_, 0, 1, Qt::AlignLeft);
-  grid->addWidget(new QLabel(QStringLiteral("Logo width"), this), 1, 0);
+  grid->addWidget(widthCaption, 1, 0);
   grid->addWidget(width_, 1, 1, Qt::AlignLeft);
   grid->setColumnStretch(1, 1);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -239,6 +252,7 @@ LogoSizeDialog::LogoSizeDialog(int width, int height, int maxWidth, int maxHeigh
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   height_->setFocus();
+  MakeAccessible(this);
 }
 
 int LogoSizeDialog::LogoWidth() const { return width_->Number(); }
@@ -258,12 +272,14 @@ EnterValueDialog::EnterValueDialog(const QString& prompt, const QString& initial
   field_->setMaxLength(limit);
   field_->setText(initial.left(limit));
   field_->setMinimumWidth(field_->fontMetrics().horizontalAdvance(QString(limit, QLatin1Char('M'))) / 2);
+  SetCaption(text, field_);
   layout->addWidget(text);
   layout->addWidget(field_);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(box);
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  MakeAccessible(this);
 }
 
 QString EnterValueDialog::Value() const { return field_->text(); }
@@ -284,6 +300,7 @@ AboutDialog::AboutDialog(const QString& title, const QIcon& icon, QWidget* paren
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   layout->addWidget(box, 2, 0, 1, 2);
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  MakeAccessible(this);
 }
 
 QString AboutDialog::VersionLine() const { return version_->text(); }

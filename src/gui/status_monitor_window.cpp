@@ -23,6 +23,7 @@
 #include <mutex>
 #include <thread>
 
+#include "gui/accessibility.h"
 #include "gui/cross_thread.h"
 #include "params/config_file.h"
 
@@ -88,6 +89,7 @@ StatusMonitorWindow::StatusMonitorWindow(StatusMonitorOptions options, QWidget* 
   outer->addLayout(MakeControlRow());
   outer->addWidget(MakeCharts(), 1);
   resize(820, 640);
+  MakeAccessible(this);
 
   timer_ = new QTimer(this);
   timer_->setInterval(kDefaultIntervalSeconds * 1000);
@@ -111,7 +113,7 @@ QHBoxLayout* StatusMonitorWindow::MakeControlRow() {
   interval_->setRange(kMinIntervalSeconds, kMaxIntervalSeconds);
   interval_->setValue(kDefaultIntervalSeconds);
   interval_->setSuffix(QStringLiteral(" s"));
-  intervalLabel->setBuddy(interval_);
+  SetCaption(intervalLabel, interval_);
   export_ = new QPushButton(QStringLiteral("Export CSV..."), this);
   export_->setAutoDefault(false);
   status_ = new QLabel(QStringLiteral("No samples yet"), this);
@@ -127,6 +129,7 @@ QHBoxLayout* StatusMonitorWindow::MakeControlRow() {
 // One chart per row, its name and last value beside it, in a scrolled area.
 QScrollArea* StatusMonitorWindow::MakeCharts() {
   auto* area = new QScrollArea(this);
+  area->setAccessibleName(QStringLiteral("Charts"));
   area->setWidgetResizable(true);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   auto* charts = new QWidget(area);
@@ -179,6 +182,7 @@ void StatusMonitorWindow::MakeChart(RowView& v, const app::StatusRow& row, QWidg
   v.view->setRenderHint(QPainter::Antialiasing, false);
   v.view->setMinimumHeight(kChartHeight);
   v.view->setMinimumWidth(320);
+  v.view->setAccessibleName(Q(row.name));
 }
 
 // The row's name in bold over its last value in large type.

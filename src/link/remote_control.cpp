@@ -59,6 +59,7 @@ struct CRavlenRemoteControl::TcpShared {
   mutable std::mutex listMutex;
   std::vector<std::shared_ptr<ConnectRequest>> requests;
   ConnectHandle nextHandle = 1;
+  std::atomic<int> lastConnectError{0};  // of the last connect thread that ended
 
   std::shared_ptr<StreamSocket> Socket() const {
     std::lock_guard lock(socketMutex);
@@ -225,6 +226,8 @@ std::uint32_t CRavlenRemoteControl::SetCommTimeout(int which, std::uint32_t valu
 
 bool CRavlenRemoteControl::HasSocket() const { return tcp_->Socket() != nullptr; }
 
+int CRavlenRemoteControl::LastConnectError() const { return tcp_->lastConnectError; }
+
 std::size_t CRavlenRemoteControl::RunningConnectThreads() const {
   std::lock_guard lock(tcp_->listMutex);
   return tcp_->requests.size();
@@ -293,6 +296,7 @@ void CRavlenRemoteControl::RunConnectThread(std::shared_ptr<TcpShared> shared,
   std::shared_ptr<StreamSocket> socket = shared->factory->Create(err);
   if (!socket) {
     Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
+    shared->lastConnectError = err;
     report(kConnectFailed);
     return finish();
   }
@@ -303,6 +307,7 @@ void CRavlenRemoteControl::RunConnectThread(std::shared_ptr<TcpShared> shared,
         !req->cancelled) {
       Trace("Failed to connect. Error %ld\r\n", static_cast<long>(err));
       socket.reset();
+      shared->lastConnectError = err;
       report(kConnectFailed);
       return finish();
     }
@@ -310,6 +315,7 @@ void CRavlenRemoteControl::RunConnectThread(std::shared_ptr<TcpShared> shared,
   }
   if (!req->cancelled) {
     shared->Store(socket);
+    shared->lastConnectError = 0;
     report(kConnectOk);
     return finish();
   }

@@ -94,6 +94,10 @@ class CRavlenRemoteControl {
   void SetTcpReceiveTimeout(int ms) { tcpReceiveTimeoutMs_ = ms; }
   ConnectHandle StartConnectThread(ConnectNotify notify, WaitReady waitFor = {});
   void CancelConnectThread(ConnectHandle handle);
+  // Why the last connect thread that ended did not connect: the system's
+  // error number (ECONNREFUSED, ETIMEDOUT after the connect time-out, ...),
+  // 0 when it connected or none has ended.
+  int LastConnectError() const;
   void CloseEthernet();
 
   bool IsConnected() const;

@@ -1,10 +1,12 @@
 #include "params/apply.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "link/link_errors.h"
 #include "link/link_lock.h"
 #include "link/request.h"
 #include "params/control_changes.h"
@@ -55,10 +57,15 @@ class Run {
         audioOn(variant == Variant::K610 ? kAudioOnK610 : kAudioOnOther),
         unit_(unit) {}
 
-  // A write request; what the unit answers is not looked at: the refresh
-  // that follows every apply shows what it took.
+  // A write request. The refresh that follows every apply shows what the
+  // unit took; a write it refused is kept for the operator, by the row the
+  // write was for.
   void Write(std::string_view mnemonic, std::string_view value, int waitBeforeReadMs = 0) {
-    Send(link::WriteRequest(unit_.unitAddress, mnemonic, value), waitBeforeReadMs);
+    link::LinkReply reply;
+    const std::uint32_t rc = Send(link::WriteRequest(unit_.unitAddress, mnemonic, value), waitBeforeReadMs, &reply);
+    if (rc != link::kLinkOk || reply.status != 'E' || !row) return;
+    auto& refused = unit_.refusedWrites;
+    if (std::find(refused.begin(), refused.end(), row) == refused.end()) refused.push_back(row);
   }
   void Write(std::string_view mnemonic, long long value) { Write(mnemonic, std::to_string(value)); }
   std::uint32_t Send(const std::string& request, int waitBeforeReadMs = 0, link::LinkReply* reply = nullptr) {
@@ -95,6 +102,7 @@ class Run {
   bool modeChange = false;     // the next write moves the unit to another mode
   bool longReplyWait = false;  // the next write's reply comes late
   double bitrate = 0;          // the bitrate text, once its row has been passed
+  const RowDescriptor* row = nullptr;  // the row being applied
 
  private:
   UnitContext& unit_;
@@ -341,6 +349,7 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
   for (ParamRow& row : table.Rows()) {
     const RowDescriptor& desc = row.Desc();
     if (!window.HasControl(desc.control) || !RowExists(desc, run.variant)) continue;
+    run.row = &desc;
     std::optional<Change> change;
     {
       std::lock_guard lock(row.Lock());

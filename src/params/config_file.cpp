@@ -374,6 +374,18 @@ UnitValues ReadUnitValues(UnitContext& unit, std::span<const ConfigRecord> recor
         reply.status == '1')
       values.emplace(r.mnemonic, reply.value);
   }
+  // The "Manual" box as a file holds it: 0, or the bitrate it sets in kbit/s.
+  // The unit answers its box with any non-zero value, and the bitrate
+  // itself under evid.
+  const auto manual = values.find("evbr");
+  if (manual != values.end() && LeadingInteger(manual->second) != 0) {
+    link::LinkReply reply;
+    if (link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, "evid"), reply, 1) == link::kLinkOk &&
+        reply.status == '1')
+      manual->second = ScaledIntegerText(std::atof(reply.value.c_str()), 1000.0);
+    else
+      values.erase(manual);  // on, at a bitrate the unit did not say
+  }
   return values;
 }
 

@@ -235,8 +235,11 @@ std::uint32_t WriteUnitParameter(UnitContext& unit, std::string_view mnemonic, s
 using UnitValues = std::map<std::string, std::string, std::less<>>;
 
 // Reads every setting the records name, once each, from the unit's current
-// configuration; "glod" is not read (a load never writes it). Each read
-// takes the link lock; the caller holds the poll lock.
+// configuration; "glod" is not read (a load never writes it). The "Manual"
+// box (evbr) comes as a file writes it: "0", or, when the unit answers it
+// with anything else, its bitrate (evid, read too) in kbit/s; absent when
+// that bitrate is not answered. Each read takes the link lock; the caller
+// holds the poll lock.
 UnitValues ReadUnitValues(UnitContext& unit, std::span<const ConfigRecord> records);
 
 // The configurations the program built when it last saved a set, with the

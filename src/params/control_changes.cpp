@@ -1,5 +1,6 @@
 #include "params/control_changes.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -55,6 +56,21 @@ std::optional<std::int32_t> LoadedPosition(const ParamRow& row, const ParamTable
   return stored;
 }
 
+// The "Manual" box and its bitrate are one setting: while the box is
+// ticked, a bitrate other than the unit's (in the kbit/s Apply writes)
+// changes it as much as the box does.
+bool IsManualBox(const ParamRow& row) {
+  return row.GetKind() == Kind::Check && row.Desc().Has(flag::kBitratePair);
+}
+
+bool ManualBitrateDiffers(const ParamTable& table, ControlHost& window) {
+  if (!window.HasControl(ids::kManual) || !window.Checked(ids::kManual)) return false;
+  const ParamRow* rate = table.Find("evid", ids::kVideoBitrate);
+  if (!rate || !window.HasControl(ids::kVideoBitrate)) return false;
+  auto kbits = [](const std::string& text) { return ScaledIntegerText(std::atof(text.c_str()), 1000.0); };
+  return kbits(window.Text(ids::kVideoBitrate)) != kbits(rate->Text().value_or(std::string()));
+}
+
 bool Counts(const ParamRow& row, const ControlHost& window, Variant variant) {
   const RowDescriptor& desc = row.Desc();
   return desc.writable && desc.kind != Kind::StatusList && RowExists(desc, variant) &&
@@ -101,7 +117,8 @@ std::vector<const ParamRow*> ChangedRows(const ParamTable& table, ControlHost& w
   std::set<int> seen;
   for (const ParamRow& row : table.Rows()) {
     if (!Counts(row, window, variant) || seen.count(row.Control())) continue;
-    if (!Differs(row, window, LoadedPosition(row, table))) continue;
+    if (!Differs(row, window, LoadedPosition(row, table)) && !(IsManualBox(row) && ManualBitrateDiffers(table, window)))
+      continue;
     seen.insert(row.Control());
     rows.push_back(&row);
   }
@@ -144,6 +161,15 @@ int MarkUnappliedControls(const ParamTable& table, ControlHost& window, Variant 
   const std::vector<const ParamRow*> changed = ChangedRows(table, window, variant);
   std::set<int> marked;
   for (const ParamRow* row : changed) {
+    if (IsManualBox(*row)) {
+      // The setting is marked where it differs: the box, the bitrate, or both.
+      const ParamRow* rate = table.Find("evid", ids::kVideoBitrate);
+      if (rate && ManualBitrateDiffers(table, window)) {
+        window.SetMarked(rate->Control(), true, UnitValueTip(*rate, window));
+        marked.insert(rate->Control());
+      }
+      if (!Differs(*row, window, row->Position())) continue;
+    }
     window.SetMarked(row->Control(), true, UnitValueTip(*row, window));
     marked.insert(row->Control());
   }

@@ -32,7 +32,10 @@ bool ShownValueDiffers(const ParamRow& row, ControlHost& window);
 // The ids of the controls of `window` the operator changed, in table order:
 // writable rows that exist for the variant and whose control the window
 // has and differs. The K240 "Resolution" list counts as unchanged while it
-// shows the "SIF" or "QSIF" size the unit's encoding mode stands for.
+// shows the "SIF" or "QSIF" size the unit's encoding mode stands for. The
+// "Manual" box and its bitrate are one setting, named by the box: it
+// differs when the box does, or when the box is ticked and the bitrate is
+// not the unit's.
 std::vector<int> UnappliedControls(const ParamTable& table, ControlHost& window, Variant variant);
 
 // The unit's value of a row as the window shows it, for the operator's
@@ -41,7 +44,8 @@ std::string UnitValueTip(const ParamRow& row, ControlHost& window);
 
 // Marks every control of `window` that UnappliedControls names (with
 // UnitValueTip as its tooltip) and clears the mark of every other control
-// of the table. Returns the number marked.
+// of the table; of the "Manual" setting, the box and the bitrate are each
+// marked where they differ. Returns the number of changes.
 int MarkUnappliedControls(const ParamTable& table, ControlHost& window, Variant variant);
 
 // "1 unapplied change", "N unapplied changes"; "" for none.

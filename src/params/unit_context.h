@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/clock.h"
 #include "link/remote_control.h"
@@ -75,6 +76,10 @@ struct UnitContext {
 
   // The set saved last in this session (config_file.h), none before.
   std::shared_ptr<const SavedConfigSet> lastSetSave;
+
+  // The rows whose writes the unit refused during an Apply, in the order
+  // written, each once; whoever tells the operator clears them.
+  std::vector<const RowDescriptor*> refusedWrites;
 
   // Set-lamp notification for the main window (lamp id, icon id). Must not
   // block: it may be called with the poll lock held.

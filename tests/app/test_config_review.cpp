@@ -12,6 +12,8 @@
 #include "link/frame.h"
 #include "params/config_file.h"
 #include "params/config_set.h"
+#include "params/memory_host.h"
+#include "params/refresh.h"
 #include "support/fake_link.h"
 #include "support/recording_ui.h"
 
@@ -126,13 +128,38 @@ TEST_F(ConfigReviewTest, ListsExactlyTheDifferingRecordsAsThePagesShowThem) {
                        "zscr|Scrambling|AES256|AES128",
                        "olev|Output attenuation high (dB)|0.00|6.02",
                        "aenc|Audio encoder|MPEG Layer 2 32kHz Stereo|MPEG Layer 2 48kHz Stereo",
-                       "evbr|Manual|Off|On, 4.5",
+                       "evbr|Manual|Off|On, 4.5 Mbit/s",
                    }));
   EXPECT_EQ(c.equal, 4);  // oout, owid, gnam, ampr
   EXPECT_EQ(c.notOnBoard, 1);  // a1en
   EXPECT_EQ(CountsText(review), "5 differing, 4 equal, 1 not on this board");
   EXPECT_FALSE(review.otherBoard);
   EXPECT_FALSE(review.Same());
+}
+
+// The unit answers its "Manual" box with any non-zero value; a file holds
+// the bitrate the box sets. A file saved from the unit after a refresh is
+// the unit's, whatever the box answers; the encoding mode shows as the
+// pages show it.
+TEST_F(ConfigReviewTest, AFileSavedFromTheUnitReviewsEqualWhateverItsManualBoxAnswers) {
+  for (const std::string manual : {"1", "4500", "0"}) {
+    scripted.configs = {{{"evbr", manual}, {"evid", "4.500"}, {"eenc", "1"}, {"ecmd", "5"}, {"owid", "2"}}};
+    MemoryHost page = MemoryHost::ForTable(MainTableRows());
+    InitPage(page, tables.main);
+    Refresh(unit, tables.main, page);
+    ConfigFileData data;
+    data.images = {{1, RecordsFromTable(tables.main, Variant::K240)}};
+    const ConfigReview review = app::ReviewConfigFile(unit, "saved.cfg", data);
+    EXPECT_TRUE(review.Same()) << manual << "\n" << ReviewText(review);
+    EXPECT_EQ(review.Equal(), 3) << manual;  // owid, eenc, evbr (QSIF has no ecmd entry to save)
+  }
+  scripted.configs = {{{"evbr", "1"}, {"evid", "7.0"}, {"ecmd", "5"}}};
+  ConfigFileData data;
+  data.images = {{1, {Txt("evbr", "4500"), Num("ecmd", 0)}}};
+  const ConfigReview review = app::ReviewConfigFile(unit, "x.cfg", data);
+  std::vector<std::string> lines;
+  for (const ReviewLine& l : review.configs[0].differing) lines.push_back(l.unitValue + "|" + l.fileValue);
+  EXPECT_EQ(lines, (std::vector<std::string>{"On, 7 Mbit/s|On, 4.5 Mbit/s", "QSIF|Low delay interlaced"}));
 }
 
 TEST_F(ConfigReviewTest, UnansweredSettingDiffersAndEqualFileIsSame) {

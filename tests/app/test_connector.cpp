@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 
 #include "app/connector.h"
@@ -296,6 +297,14 @@ TEST_F(ConnectorTest, ARefusedAddressReplyConnectsAndKeepsTheAddress) {
 }
 
 // ---------------------------------------------------- the Ethernet connect
+
+TEST(EthernetFailure, TheReasonSaysWhatHappened) {
+  const std::pair<int, const char*> cases[] = {{ECONNREFUSED, "the connection was refused"},
+                                               {ETIMEDOUT, "no answer within 10 s"},
+                                               {0, "no unit answered"},
+                                               {EHOSTUNREACH, "no route to host"}};
+  for (const auto& [error, text] : cases) EXPECT_EQ(app::EthernetFailureReason(error), text) << error;
+}
 
 TEST_F(ConnectorTest, PreparingEthernetClosesWhatWasOpenAndSetsTheAddress) {
   MakeLink(1);

@@ -27,10 +27,11 @@ using link::kErrTimedOut;
 
 namespace {
 
-// The character part of a transcript line: control bytes show as '.'.
+// The character part of a transcript line: control bytes and bytes from
+// 0x7f up (checksums) show as '.'.
 std::string Chars(const Bytes& b) {
   std::string s;
-  for (std::uint8_t c : b) s += (c < 0x20 || c == 0x7f) ? '.' : static_cast<char>(c);
+  for (std::uint8_t c : b) s += (c < 0x20 || c >= 0x7f) ? '.' : static_cast<char>(c);
   return s;
 }
 
@@ -86,8 +87,8 @@ TEST(DiagnosticTranscript, LineBreakingBytesStayInsideTheirLine) {
   const std::string t = app::DiagnosticTranscript(request, reply);
   EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 2);
   EXPECT_EQ(std::count(t.begin(), t.end(), '\r'), 2);
-  // Bytes above 0x7f are not control bytes and pass unchanged.
-  EXPECT_EQ(app::DiagnosticTranscript("\xe1", ""), "Sending: e1 \xe1\r\nReply: \r\n");
+  // Bytes above 0x7f (a checksum) are no characters of the unit's either.
+  EXPECT_EQ(app::DiagnosticTranscript("\xe1\x80\xff", ""), "Sending: e1 80 ff ...\r\nReply: \r\n");
 }
 
 TEST_F(EngSimLink, DiagnosticBadChecksumStillShowsTheRejectedReply) {
@@ -127,6 +128,10 @@ TEST_F(EngSimLink, DiagnosticRefusesWhatNoSerialFrameCarries) {
   EXPECT_FALSE(r.sent);
   EXPECT_EQ(r.code, kErrInvalidCommand);
   EXPECT_EQ(r.transcript, "");
+  // Said as what it is: nothing was sent, and how much fits.
+  EXPECT_EQ(r.message, "The command is too long: 247 characters, at most 246 fit in one request. Nothing was sent.");
+  EXPECT_EQ(app::SendDiagnostic(*unit, "0001", std::string(297, 'r')).message,
+            "The command is too long: 297 characters, at most 246 fit in one request. Nothing was sent.");
   EXPECT_EQ(unit->LastRequest(), before);  // nothing went out
   EXPECT_EQ(Received().size(), heard);
 }

@@ -486,3 +486,20 @@ TEST_F(FullRefreshTest, TakesTheOperationLockUnlessTheCallerHoldsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The refused writes named as the pages caption them, without their units,
+// satellite modulator rows too; taking them clears the list.
+TEST(RefusedWrites, NamedByTheirCaptionsAndTakenOnce) {
+  params::ParamTables tables;
+  params::UnitContext unit;
+  unit.boardType = "K240";
+  EXPECT_EQ(app::TakeRefusedWritesText(unit), "");
+  unit.refusedWrites = {&tables.main.Find("ofre")->Desc(), &tables.main.FindControl(ids::kBandwidthMode)->Desc(),
+                        &tables.satmod.Find("scar")->Desc()};
+  EXPECT_EQ(app::TakeRefusedWritesText(unit), "The unit refused: Output frequency, Bandwidth mode, Carrier frequency");
+  EXPECT_TRUE(unit.refusedWrites.empty());
+}
+
+}  // namespace

@@ -24,10 +24,11 @@ struct CtlRun {
 
 class VectactlReviewTest : public ::testing::Test {
  protected:
-  void Serve(const std::string& board) {
+  void Serve(const std::string& board, std::vector<sim::ParamSeed> params = {}) {
     sim::SimOptions o;
     o.tcpPort = 0;
     o.unit.board = board;
+    o.unit.params = std::move(params);
     o.transcript = [this](const std::string& line) {
       std::lock_guard lock(m);
       transcript.push_back(line);
@@ -83,6 +84,21 @@ TEST_F(VectactlReviewTest, DiffUnitExitsZeroWhenEqualAndOneWithTheDifferences) {
   EXPECT_NE(r.out.find("[gnam]: unit Other, file "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\n2 differing, "), std::string::npos) << r.out;
   EXPECT_TRUE(Writes().empty());
+}
+
+// A unit that answers its "Manual" box with 1 (or the kbit/s): a file and a
+// set just saved from it are the unit's.
+TEST_F(VectactlReviewTest, DiffUnitOfWhatWasJustSavedIsSameWhateverTheManualBoxAnswers) {
+  for (const char* manual : {"1", "4500"}) {
+    Serve("K240", {{"evbr", manual}});
+    ASSERT_EQ(Ctl({"save-config", dir.File("a.cfg")}).status, 0);
+    ASSERT_EQ(Ctl({"save-set", dir.File("set.cfg")}).status, 0);
+    for (const char* file : {"a.cfg", "set.cfg"}) {
+      const CtlRun r = Ctl({"diff-unit", dir.File(file)});
+      EXPECT_EQ(r.status, 0) << manual << " " << file << "\n" << r.out << r.err;
+    }
+    server.Stop();
+  }
 }
 
 TEST_F(VectactlReviewTest, DryRunPrintsTheReviewAndWritesNothing) {

@@ -107,10 +107,11 @@ TEST(StartupConnectingDialog, CancelStopsTheScanAfterThePortBeingTried) {
     bool unitAnswers;   // the unit on the port being tried answers after Cancel
     std::string opened;
     int comPortAfter;
+    int selectedAfter;  // the port Connect then takes: the stored one, else the first
   };
-  for (const Case& c : {Case{"silent first port", -1, false, "/dev/fake0", -1},
-                        Case{"answer after Cancel", -1, true, "/dev/fake0", -1},
-                        Case{"stored port", 2, false, "/dev/fake2", 2}}) {
+  for (const Case& c : {Case{"silent first port", -1, false, "/dev/fake0", -1, 0},
+                        Case{"answer after Cancel", -1, true, "/dev/fake0", -1, 0},
+                        Case{"stored port", 2, false, "/dev/fake2", 2, 2}}) {
     SCOPED_TRACE(c.name);
     AppRig rig;
     rig.settings.comPortIndex = c.stored;
@@ -138,6 +139,7 @@ TEST(StartupConnectingDialog, CancelStopsTheScanAfterThePortBeingTried) {
     EXPECT_TRUE(rig.prompter.messages.empty()) << ::testing::PrintToString(rig.prompter.Texts());
     EXPECT_EQ(w.StatusText(), "Connection attempt cancelled");
     EXPECT_EQ(rig.settings.comPortIndex, c.comPortAfter);
+    EXPECT_EQ(w.PortList()->currentIndex(), c.selectedAfter);
     EXPECT_FALSE(rig.settings.pollingEnabled);  // as after a start-up without a unit
     EXPECT_EQ(w.LampIcon(params::kLampVideoLock), params::kIconGrey);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);

@@ -138,6 +138,8 @@ TEST_F(EngWindow, K240HasEightPowerPointsAndElevenTrimPoints) {
   EXPECT_EQ(H(Page::IqTrim).EntryText(eng::kPointList, 0), "Normal operation");
   EXPECT_EQ(H(Page::IqTrim).EntryText(eng::kPointList, 11), "11");
   EXPECT_EQ(H(Page::IqTrim).Selected(eng::kPointList), -1);
+  // No point named until one is chosen: the list asks for one.
+  EXPECT_EQ(Find<QComboBox>(Page::IqTrim, eng::kPointList)->placeholderText(), "Choose a point");
   EXPECT_EQ(H(Page::IqTrim).Text(eng::kSelectPoint), "Select point");
   EXPECT_FALSE(H(Page::IqTrim).HasControl(eng::kSinglePoint));
   EXPECT_TRUE(Labels(window->PageWidget(Page::PowerCalibration)).contains("Intermediate freq 6"));
@@ -221,7 +223,7 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kPowerCalApply), "Apply");
 
   const QStringList iq = Labels(window->PageWidget(Page::IqTrim));
-  for (const char* c : {"Frequency (MHz)", "I trim", "Q trim"}) EXPECT_TRUE(iq.contains(c)) << c;
+  for (const char* c : {"Frequency (MHz)", "I trim", "Q trim", "Calibration point"}) EXPECT_TRUE(iq.contains(c)) << c;
   const std::pair<int, const char*> iqButtons[] = {{eng::kFrequencyApply, "Apply"}, {eng::kIMinus, "-"},
                                                    {eng::kIPlus, "+"},  {eng::kIApply, "Apply"},
                                                    {eng::kQMinus, "-"}, {eng::kQPlus, "+"},
@@ -314,11 +316,10 @@ TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
   EXPECT_TRUE(prompter.messages.empty());
   const Bytes request = IndependentFrame("0042rgbty;;");
   const Bytes reply = ReplyFrame(42, '1', "K240");
-  // STX and ETX show as '.' in the character part.
-  const QString first = "Sending: " + QString::fromLatin1(HexDump(request)) + ".0042rgbty;;" +
-                        QChar(request[request.size() - 2]) + ".\nReply: " + QString::fromLatin1(HexDump(reply)) +
-                        "." + QString::fromLatin1(reinterpret_cast<const char*>(reply.data()) + 1, reply.size() - 3) +
-                        QChar(reply[reply.size() - 2]) + ".\n";
+  // STX, ETX and the checksums (0x80 and up) show as '.' in the character part.
+  const QString first = "Sending: " + QString::fromLatin1(HexDump(request)) + ".0042rgbty;;..\nReply: " +
+                        QString::fromLatin1(HexDump(reply)) + "." +
+                        QString::fromLatin1(reinterpret_cast<const char*>(reply.data()) + 1, reply.size() - 3) + "..\n";
   EXPECT_EQ(box->toPlainText(), first);
 
   // A bad checksum: the message, then the rejected reply all the same.
@@ -330,13 +331,21 @@ TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
   EXPECT_EQ(prompter.messages[0].title, "Error");
   EXPECT_EQ(box->toPlainText().count("Sending: "), 2);
   EXPECT_TRUE(box->toPlainText().endsWith(
-      QString::fromLatin1(reinterpret_cast<const char*>(bad.data()) + 1, bad.size() - 2) + ".\n"));
+      QString::fromLatin1(reinterpret_cast<const char*>(bad.data()) + 1, bad.size() - 3) + "..\n"));
 
   // A silent unit: the message and nothing appended.
   Find<QLineEdit>(Page::Diagnostic, eng::kCommand)->setText("rqqqq;;");
   Click(Page::Diagnostic, eng::kSend);
   EXPECT_EQ(prompter.Texts().back(), "Timed out trying to read a response message");
   EXPECT_EQ(box->toPlainText().count("Sending: "), 2);
+
+  // Too long for a request: said so, and nothing sent.
+  const std::size_t sent = unit.requests.size();
+  Find<QLineEdit>(Page::Diagnostic, eng::kCommand)->setText(QString(297, 'r'));
+  Click(Page::Diagnostic, eng::kSend);
+  EXPECT_EQ(prompter.Texts().back(),
+            "The command is too long: 297 characters, at most 246 fit in one request. Nothing was sent.");
+  EXPECT_EQ(unit.requests.size(), sent);
 }
 
 TEST_F(EngWindow, GeneralApplySendsTheAddressAndNotTheTimeouts) {

@@ -383,6 +383,7 @@ TEST(MainWindowEthernetConnect, NothingListeningEndsWithUnableToConnect) {
 
   EXPECT_TRUE(watch.seen);
   ExpectMessages(rig.prompter, {{"Alert", "Unable to connect", MessageIcon::Information}});
+  EXPECT_EQ(w.StatusText().toStdString(), "Unable to connect to " + Address(2) + ": the connection was refused");
   ExpectNotConnected(w);
   EXPECT_FALSE(w.Link().HasSocket());
 }

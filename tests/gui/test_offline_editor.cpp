@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -215,6 +216,25 @@ TEST_F(OfflineEditorTest, ClosingWithUnsavedEditsAsksToSaveDiscardOrStay) {
   prompter.messages.clear();
   EXPECT_TRUE(ed->close());
   EXPECT_TRUE(prompter.messages.empty());
+}
+
+// A custom icon reaches the editor windows open then and those opened after.
+TEST_F(OfflineEditorTest, EditorsTakeTheCustomIcon) {
+  OfflineEditorWindow* before = Open(params::BuildConfigFile(K610Image(1)));
+  ASSERT_NE(before, nullptr);
+  before->OpenAdvanced();
+  QImage picture(32, 32, QImage::Format_RGB32);
+  picture.fill(Qt::magenta);
+  ASSERT_TRUE(picture.save(QString::fromStdString(dir.File("station.ico")), "PNG"));
+  prompter.files.push_back(dir.File("station.ico"));
+  window->Action(32800)->trigger();  // File -> "Set icon source"
+  OfflineEditorWindow* after = Open(params::BuildConfigFile(K610Image(2)), "c.cfg");
+  ASSERT_NE(after, nullptr);
+  after->OpenAdvanced();
+  const qint64 custom = window->windowIcon().cacheKey();
+  for (QWidget* w : {static_cast<QWidget*>(before), static_cast<QWidget*>(before->Advanced()),
+                     static_cast<QWidget*>(after), static_cast<QWidget*>(after->Advanced())})
+    EXPECT_EQ(w->windowIcon().cacheKey(), custom) << S(w->windowTitle());
 }
 
 TEST_F(OfflineEditorTest, AnEditThatCannotBeKeptIsRefusedAndShowsTheFilesValue) {

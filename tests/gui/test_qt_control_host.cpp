@@ -468,12 +468,20 @@ TEST_F(IpTyping, PastingAnAddressFillsTheFields) {
   Press(Qt::Key_V, Qt::ControlModifier);
   EXPECT_EQ(edit.Text(), "172.30.9.8");
   // What does not fit changes nothing.
-  edit.Field(1)->setFocus();
-  QGuiApplication::clipboard()->setText(QStringLiteral("1.2.3.4"));
-  Press(Qt::Key_V, Qt::ControlModifier);
+  edit.Field(2)->setFocus();
   QGuiApplication::clipboard()->setText(QStringLiteral("1.256"));
   Press(Qt::Key_V, Qt::ControlModifier);
+  QGuiApplication::clipboard()->setText(QStringLiteral("1.2.3"));
+  Press(Qt::Key_V, Qt::ControlModifier);
   EXPECT_EQ(edit.Text(), "172.30.9.8");
+  // A whole address fills all four fields, whichever has the focus.
+  for (int field = 1; field < 4; ++field) {
+    edit.Field(field)->setFocus();
+    const QString address = QStringLiteral("10.0.%1.4").arg(field);
+    QGuiApplication::clipboard()->setText(address);
+    Press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(edit.Text(), address);
+  }
 }
 
 TEST_F(IpTyping, EnterInAnyFieldIsReported) {

@@ -77,6 +77,25 @@ TEST(QtPrompter, ErrorBoxHasExclamationIconAndOk) {
   EXPECT_TRUE(seen.modal);
 }
 
+// Messages and questions open over the window the operator is using, not
+// over the main window behind it.
+TEST(QtPrompter, MessagesOpenOverTheWindowInUse) {
+  QWidget main;
+  main.show();
+  QtPrompter prompter(&main);
+  QWidget inUse;
+  inUse.show();
+  for (MessageButtons buttons : {MessageButtons::Ok, MessageButtons::YesNoCancel}) {
+    inUse.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&inUse));
+    Seen seen;
+    auto driver = AnswerNext(seen, buttons == MessageButtons::Ok ? QMessageBox::Ok : QMessageBox::Cancel);
+    prompter.Message("Error", "Value 200 is invalid.", MessageIcon::Exclamation, buttons);
+    ASSERT_TRUE(driver->Ran());
+    EXPECT_EQ(seen.parent, &inUse);
+  }
+}
+
 TEST(QtPrompter, AlertNoticeHasInformationIcon) {
   QWidget parent;
   QtPrompter prompter(&parent);
@@ -204,6 +223,11 @@ TEST(QtPrompter, PleaseWaitWindowOfAModeChange) {
   ASSERT_NE(bar, nullptr);
   EXPECT_FALSE(bar->isVisible());
   EXPECT_FALSE(host.IsVisible(vecta::gui::kProgressBarId));
+
+  // The load goes on: the window has no close box and stays when asked to close.
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(window->close());
+  EXPECT_TRUE(window->isVisible());
 
   prompter.SetProgress(1);  // no bar to move, no harm
   prompter.EndProgress();

@@ -452,6 +452,18 @@ TEST_F(SettingsPages, MainApplyWritesOnlyTheTwoChangedControlsThenReadsBack) {
   ExpectNoMessages();
 }
 
+// The page shows the unit's value again after a write it refused; the
+// status line says which.
+TEST_F(SettingsPages, AWriteTheUnitRefusedIsNamedInTheStatusLine) {
+  Connect({"K240", false, {"aenc=0", "ofre=474"}});
+  Type(Widget<QLineEdit>(Main(), ids::kOutputFrequency), QStringLiteral("99999"));
+  Press(Main(), ids::kMainApply);
+  ASSERT_TRUE(rig.Idle());
+  EXPECT_EQ(S(Widget<QLineEdit>(Main(), ids::kOutputFrequency)->text()), "474.00");
+  EXPECT_EQ(S(W().StatusText()), "The unit refused: Output frequency");
+  ExpectNoMessages();
+}
+
 TEST_F(SettingsPages, AdvancedApplyWithNothingChangedSendsNothing) {
   Connect({"K240", false, {"aenc=0", "evbr=0"}});
   ASSERT_NE(OpenAdvanced(), nullptr);

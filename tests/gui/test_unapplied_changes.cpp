@@ -300,6 +300,20 @@ TEST_F(UnappliedChanges, ClosingAfterAnApplyThatWroteNothingKeepsTheChange) {
   EXPECT_EQ(S(W().StatusText()), "Apply failed: 1 unapplied change kept");
 }
 
+// With "Manual" ticked a new bitrate alone is a change: marked, counted,
+// and asked about before the window closes.
+TEST_F(UnappliedChanges, AManualBitrateAloneIsAChange) {
+  Connect({"K240", false, {"aenc=0", "evbr=4500"}});
+  AdvancedOptionsWindow* adv = OpenAdvanced(kTabVideo);
+  ASSERT_NE(adv, nullptr);
+  Type(Widget<QLineEdit>(adv->Host(), ids::kVideoBitrate), QStringLiteral("7.0"));
+  ExpectMarked(adv->Host(), ids::kVideoBitrate, "Unit's value: 4.000");
+  EXPECT_EQ(CountShown(adv->UnappliedLabel()), "1 unapplied change");
+  Reply(Answer::Cancel);
+  EXPECT_FALSE(adv->close());
+  ExpectAsked("There is 1 unapplied change in the Advanced options window. Apply it before closing the window?");
+}
+
 TEST_F(UnappliedChanges, ClosingAdvancedOptionsAsksStayDiscardAndApply) {
   Connect({"K240", false, {"aenc=0", "odfe=0"}});
   AdvancedOptionsWindow* adv = OpenAdvanced(kTabModulation);
@@ -454,6 +468,30 @@ TEST(QtControlHostMarks, ACaptionTurnsBoldWithTheTooltipAndBackWhenCleared) {
   auto* frequency = qobject_cast<QLabel*>(vecta::gui::CaptionOf(host.Find(ids::kOutputFrequency)));
   ASSERT_NE(frequency, nullptr);
   EXPECT_FALSE(frequency->font().bold());
+}
+
+// Lists that take turns in one place share their caption: it is bold while
+// either is marked, whichever mark comes or goes first, and then plain.
+TEST(QtControlHostMarks, ASharedCaptionIsBoldWhileAnyOfItsListsIsMarked) {
+  QWidget page;
+  vecta::gui::BuildPage(&page, vecta::pages::Layout(vecta::pages::PageId::MainSettings),
+                        vecta::pages::Variant::K610, {});
+  QtControlHost host(&page);
+  QWidget* caption = vecta::gui::CaptionOf(host.Find(ids::kAudio));
+  ASSERT_NE(caption, nullptr);
+  ASSERT_EQ(caption, vecta::gui::CaptionOf(host.Find(ids::kAudioEncoder1Source)));
+  for (const auto& [first, second] : {std::pair{ids::kAudio, ids::kAudioEncoder1Source},
+                                      std::pair{ids::kAudioEncoder1Source, ids::kAudio}}) {
+    host.SetMarked(first, true, "first");
+    host.SetMarked(second, true, "second");
+    host.SetMarked(first, false, {});
+    EXPECT_TRUE(caption->font().bold());
+    EXPECT_EQ(S(caption->toolTip()), "second");
+    host.SetMarked(second, false, {});
+    host.SetMarked(first, false, {});
+    EXPECT_FALSE(caption->font().bold());
+    EXPECT_EQ(S(caption->toolTip()), "");
+  }
 }
 
 TEST(QtControlHostMarks, ACheckBoxIsItsOwnCaption) {

@@ -125,6 +125,7 @@ struct ScriptedUnit {
       }
     }
     if (silent.count(mnemonic)) return std::nullopt;
+    if (op == 'w' && refusedWrites.count(mnemonic)) return ReplyFrame(address, 'E', "");
     if (op == 'w') {
       values[mnemonic] = value;
       return ReplyFrame(address, '1', value);
@@ -149,7 +150,7 @@ struct ScriptedUnit {
   std::uint8_t Apply(MemoryHost& page) { return params::Apply(ctx, tables.main, page); }
 
   std::map<std::string, std::string> values;
-  std::set<std::string> refused, silent;
+  std::set<std::string> refused, silent, refusedWrites;
   FakeLink f;
   Timeline timeline;
   TimelineClock clock;
@@ -570,6 +571,22 @@ TEST(Apply, TextRowNeverReadIsNotWritten) {
     EXPECT_EQ(u.Apply(page), 0);
     EXPECT_TRUE(u.timeline.empty());
   }
+}
+
+// A write the unit refuses is kept by the row it was for (a derived row by
+// itself), once, for the operator to be told.
+TEST(Apply, WritesTheUnitRefusedAreKeptByTheirRows) {
+  ScriptedUnit u("K240");
+  u.refusedWrites = {"ofre", "owid"};
+  MemoryHost page = PageOf(kMainPage);
+  u.Load(page);
+  page.SetText(ids::kOutputFrequency, "99999");
+  page.Select(ids::kBandwidthMode, 0);  // "Narrowband": owid 3
+  page.Select(ids::kScrambling, 2);
+  EXPECT_EQ(u.Apply(page), 3);
+  ASSERT_EQ(u.ctx.refusedWrites.size(), 2u);
+  EXPECT_EQ(u.ctx.refusedWrites[0]->control, ids::kOutputFrequency);
+  EXPECT_EQ(u.ctx.refusedWrites[1]->control, ids::kBandwidthMode);
 }
 
 // ---- Framing, counting, skipping

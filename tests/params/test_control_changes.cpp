@@ -166,6 +166,40 @@ TEST(ControlChanges, ARefreshTheUnitRefusedShowsItsValueAgainAndClearsTheMark) {
   EXPECT_EQ(u.Changed(page), Ids{});
 }
 
+// The "Manual" box and its bitrate: one setting, counted once, marked where
+// it differs; the bitrate counts only while the box is ticked.
+TEST(ControlChanges, TheManualBitrateIsOneSettingWithItsBox) {
+  ScriptedUnit u("K240");
+  u.values["evbr"] = "4500";
+  MemoryHost page = FullPage(u.tables.main);
+  u.Load(page);
+  ASSERT_TRUE(page.Checked(ids::kManual));
+  struct Case {
+    bool ticked;
+    const char* bitrate;
+    Ids changed;
+    bool boxMarked, rateMarked;
+  };
+  const Case cases[] = {
+      {true, "4.50", {}, false, false},  // the same kbit/s
+      {true, "7.0", {ids::kManual}, false, true},
+      {false, "7.0", {ids::kManual}, true, false},
+      {false, "4.5", {ids::kManual}, true, false},
+  };
+  for (const Case& c : cases) {
+    page.SetChecked(ids::kManual, c.ticked);
+    page.SetText(ids::kVideoBitrate, c.bitrate);
+    EXPECT_EQ(u.Changed(page), c.changed) << c.ticked << " " << c.bitrate;
+    EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), static_cast<int>(c.changed.size()));
+    EXPECT_EQ(page.IsMarked(ids::kManual), c.boxMarked) << c.ticked << " " << c.bitrate;
+    EXPECT_EQ(page.IsMarked(ids::kVideoBitrate), c.rateMarked) << c.ticked << " " << c.bitrate;
+  }
+  page.SetChecked(ids::kManual, true);
+  page.SetText(ids::kVideoBitrate, "7.0");
+  MarkUnappliedControls(u.tables.main, page, u.ctx.variant());
+  EXPECT_EQ(page.MarkTip(ids::kVideoBitrate), "Unit's value: 4.5");
+}
+
 // ======================================================= what does not count
 
 TEST(ControlChanges, ReadOnlyRowsAndRowsOfOtherVariantsNeverCount) {
