@@ -174,7 +174,9 @@ void ExpectLayout(QWidget* page, PageId layout, Variant variant, const std::set<
     // Captions with an id read as the variant has them.
     if (auto* label = qobject_cast<QLabel*>(w); label && expected) {
       const std::string_view text = vecta::pages::CaptionText(layout, id, variant);
-      if (!text.empty()) EXPECT_EQ(S(label->text()), std::string(text)) << "caption " << id;
+      if (!text.empty()) {
+        EXPECT_EQ(S(label->text()), std::string(text)) << "caption " << id;
+      }
     }
   }
   for (QLabel* label : page->findChildren<QLabel*>()) {
