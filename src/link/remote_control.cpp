@@ -516,16 +516,28 @@ void CRavlenRemoteControl::LogReplyHex(const std::uint8_t* buf, std::size_t coun
   log_.HexHiding(buf, count, value.begin, value.end);
 }
 
+std::int64_t CRavlenRemoteControl::SerialReplyTimeoutMs(bool longRead) const {
+  const std::int64_t whole = timeouts_.ReplyTimeoutMs(baudRate_, kMaxSerialReply);
+  if (!longRead) return whole;
+  return whole + (kLongReadSilentReads - 1) * timeouts_.ReadByteTimeoutMs();
+}
+
+// The reply byte by byte, each read within the per-byte time-out, the whole
+// reply within SerialReplyTimeoutMs: a reply cut off by either ends with what
+// arrived, as a silent line does.
 std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging, bool mask,
                                                     std::uint8_t* buf, std::size_t& count) {
   const std::int64_t start = clock_->NowMs();
+  const std::int64_t deadline = start + SerialReplyTimeoutMs(longRead);
   count = 0;
   bool stxSeen = false;
   bool longMark = longRead;
   int silentWhileMarked = 0;
   for (;;) {
+    const std::int64_t left = deadline - clock_->NowMs();
+    if (left <= 0 || interrupted_) break;
     std::uint8_t byte = 0;
-    const ReadOutcome r = serial_->ReadByte(byte);
+    const ReadOutcome r = serial_->ReadByteWithin(byte, left);
     if (r == ReadOutcome::Error) return kErrRead;
     const bool arrived = r == ReadOutcome::Byte;
     if (arrived) {

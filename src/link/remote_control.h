@@ -141,6 +141,7 @@ class CRavlenRemoteControl {
   std::uint32_t Fail(std::uint32_t code);
   std::uint32_t SendSerial(const std::vector<std::uint8_t>& frame);
   std::uint32_t SendTcp(const std::vector<std::uint8_t>& frame);
+  std::int64_t SerialReplyTimeoutMs(bool longRead) const;
   std::uint32_t ReadSerialReply(bool longRead, bool logging, bool mask, std::uint8_t* buf,
                                 std::size_t& count);
   std::uint32_t ReadTcpReply(bool logging, bool mask, std::uint8_t* buf, std::size_t capacity,

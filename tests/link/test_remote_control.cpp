@@ -229,6 +229,33 @@ TEST_F(SerialLink, LongReadWaitIsBoundedWhenTheUnitFallsSilent) {
   EXPECT_EQ(reply.value, "R");
 }
 
+// Each byte within the read time-out is not enough: the whole reply must come
+// within its time on the line plus the read total time-out (at 9600 baud and
+// the defaults 266 + 1 x 255 + 2500 ms), however slowly a line trickles.
+TEST_F(SerialLink, WholeReplyIsBoundedAtTheLinesSpeed) {
+  struct Case {
+    std::uint32_t baud;
+    std::int64_t msPerByte;
+    std::uint32_t code;
+    std::int64_t longestMs;
+  } cases[] = {
+      {9600, 2400, kErrNoEtx, 3021},  // STX, then a byte just within each time-out
+      {300, 33, kLinkOk, 11255},      // a long reply that 300 baud takes 6.6 s to carry
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.baud);
+    ASSERT_NE(f.link->SetBaudRate(c.baud), 0);
+    std::deque<ReadEvent> events;
+    for (std::uint8_t b : ReplyFrame(1, '1', std::string(190, 'v')))
+      events.push_back({ReadEvent::Byte, b, events.empty() ? 1 : c.msPerByte});
+    f.line().ReplyEvents(events);
+    const std::int64_t start = f.clock.now;
+    EXPECT_EQ(Send("0001rgbty;;"), c.code);
+    EXPECT_LE(f.clock.now - start, c.longestMs);
+    f.line().pending.clear();
+  }
+}
+
 TEST_F(SerialLink, MaskedSendingLineAtLevelTwo) {
   f.line().Reply(ReplyFrame(1, '1', ""));
   ASSERT_EQ(Send("0001wzkey;AB12;", 2), 0u);

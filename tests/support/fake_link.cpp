@@ -1,6 +1,7 @@
 #include "support/fake_link.h"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -56,12 +57,19 @@ class FakeSerialDevice final : public link::SerialDevice {
     }
     return true;
   }
-  link::ReadOutcome ReadByte(std::uint8_t& out) override {
+  link::ReadOutcome ReadByte(std::uint8_t& out) override { return ReadByteWithin(out, INT64_MAX); }
+  // A byte that takes longer than the wait has not arrived yet: the wait
+  // passes and the byte stays on its way.
+  link::ReadOutcome ReadByteWithin(std::uint8_t& out, std::int64_t maxWaitMs) override {
     ++s_->reads;
-    if (s_->pending.empty() || s_->pending.front().kind == ReadEvent::Silence) {
-      if (!s_->pending.empty()) s_->pending.pop_front();
+    const std::int64_t wait = std::min(s_->timeouts.ReadByteTimeoutMs(), maxWaitMs);
+    const bool late = !s_->pending.empty() && s_->pending.front().kind == ReadEvent::Byte &&
+                      s_->pending.front().afterMs > maxWaitMs;
+    if (s_->pending.empty() || s_->pending.front().kind == ReadEvent::Silence || late) {
+      if (late) s_->pending.front().afterMs -= wait;
+      else if (!s_->pending.empty()) s_->pending.pop_front();
       ++s_->silentReads;
-      if (s_->clock) s_->clock->now += s_->timeouts.ReadByteTimeoutMs();
+      if (s_->clock) s_->clock->now += wait;
       return link::ReadOutcome::Timeout;
     }
     ReadEvent e = s_->pending.front();
