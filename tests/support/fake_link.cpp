@@ -104,6 +104,7 @@ class FakeSocket final : public link::StreamSocket {
     return static_cast<long>(size);
   }
   long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) override {
+    if (auto peer = Peer()) return peer(data, size, waitMs, err);
     {
       std::lock_guard lock(s_->m);
       if (waitMs <= 0 && (s_->receives.empty() || !s_->receives.front().early)) {
@@ -114,6 +115,7 @@ class FakeSocket final : public link::StreamSocket {
     return Receive(data, size, err);
   }
   long Receive(std::uint8_t* data, std::size_t size, int& err) override {
+    if (auto peer = Peer()) return peer(data, size, s_->receiveTimeoutMs, err);
     std::lock_guard lock(s_->m);
     if (s_->receives.empty()) {
       err = EAGAIN;  // the receive time-out
@@ -143,6 +145,11 @@ class FakeSocket final : public link::StreamSocket {
   }
 
  private:
+  decltype(FakeSocketState::peer) Peer() const {
+    std::lock_guard lock(s_->m);
+    return s_->peer;
+  }
+
   std::shared_ptr<FakeSocketState> s_;
 };
 
@@ -172,11 +179,13 @@ std::unique_ptr<link::StreamSocket> FakeSocketFactory::Create(int& err) {
   return std::make_unique<FakeSocket>(state);
 }
 
-bool FakeSocketFactory::SetReceiveTimeout(link::StreamSocket&, int, int& err) {
+bool FakeSocketFactory::SetReceiveTimeout(link::StreamSocket&, int ms, int& err) {
   if (timeoutErr) {
     err = timeoutErr;
     return false;
   }
+  std::lock_guard lock(state->m);
+  state->receiveTimeoutMs = ms;
   return true;
 }
 

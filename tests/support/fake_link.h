@@ -98,6 +98,11 @@ struct FakeSocketState {
   std::vector<Bytes> sends;            // enciphered envelopes as sent
   std::deque<FakeReceive> receives;    // what each receive returns
   int failSendErr = 0;                 // nonzero: every send fails
+  // When set, every receive asks it instead of `receives`: (buffer, room,
+  // longest wait in ms, error out) -> bytes, 0 for a peer that closed, -1
+  // with the error. Called without the lock held, so it may interrupt the link.
+  std::function<long(std::uint8_t*, std::size_t, int, int&)> peer;
+  int receiveTimeoutMs = link::kReceiveTimeoutMs;  // as the link set it
   int shutdowns = 0;
   int closed = 0;
   int created = 0;
