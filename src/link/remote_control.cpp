@@ -112,7 +112,9 @@ void CRavlenRemoteControl::SetLinkLostNotify(LinkLostNotify onLinkLost) {
   onLinkLost_ = std::move(onLinkLost);
 }
 
-void CRavlenRemoteControl::OpenLogFile(const std::string& path) { log_.Open(path); }
+void CRavlenRemoteControl::OpenLogFile(const std::string& path, std::int64_t capBytes) {
+  log_.Open(path, capBytes);
+}
 
 std::uint32_t CRavlenRemoteControl::Fail(std::uint32_t code) {
   log_.Outcome(code);

@@ -63,8 +63,8 @@ class CRavlenRemoteControl {
 
   void SetLinkLostNotify(LinkLostNotify onLinkLost);
 
-  // Communication log.
-  void OpenLogFile(const std::string& path);
+  // Communication log, kept under `capBytes` (comm_log.h).
+  void OpenLogFile(const std::string& path, std::int64_t capBytes = kCommLogCapBytes);
 
   // Serial transport. Port indexes are positions in the provider's list.
   std::uint32_t OpenSerialPort(int index);

@@ -256,6 +256,24 @@ TEST_F(SerialLink, WholeReplyIsBoundedAtTheLinesSpeed) {
   }
 }
 
+// Past its cap the log moves to NAME.1, replacing the one before, and a new
+// file begins; both hold whole records and stay under the cap.
+TEST_F(SerialLink, LogIsCappedKeepingThePreviousFile) {
+  f.link->OpenLogFile(log, 4096);
+  for (int i = 0; i < 60; ++i) {
+    f.line().Reply(ReplyFrame(1, '1', std::to_string(i)));
+    ASSERT_EQ(Send("0001rgbty;;"), 0u);
+  }
+  const std::string now = Log(), before = ReadFile(log + ".1");
+  EXPECT_GT(before.size(), 2048u);
+  for (const std::string& text : {now, before}) {
+    EXPECT_LE(text.size(), 4096u);
+    EXPECT_EQ(text.rfind("12:34:56 Sending message: ", 0), 0u) << text.substr(0, 40);
+    EXPECT_EQ(text.substr(text.size() - 14), "Returning OK\r\n");
+  }
+  EXPECT_NE(now.find(Str(ReplyFrame(1, '1', "59"))), std::string::npos);  // the latest record
+}
+
 TEST_F(SerialLink, MaskedSendingLineAtLevelTwo) {
   f.line().Reply(ReplyFrame(1, '1', ""));
   ASSERT_EQ(Send("0001wzkey;AB12;", 2), 0u);
