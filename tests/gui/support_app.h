@@ -103,6 +103,11 @@ struct SimSetup {
 // The command line for vecta-sim (always with --transcript).
 std::vector<std::string> SimArgs(const SimSetup& setup);
 
+// Loopback address number `n` (1..254) of this test process: 127.X.Y.n with
+// X.Y taken from the process id. The program always dials port 9999, so
+// two runs of the tests on one machine must not share addresses.
+std::string LoopbackOfThisRun(int n);
+
 // Handles window events until `done` holds or `ms` have passed.
 bool PumpUntil(const std::function<bool()>& done, int ms = 5000);
 // Handles window events for `ms`.
