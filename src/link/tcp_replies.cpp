@@ -20,13 +20,17 @@ namespace vecta::link {
 namespace {
 
 // Bytes one exchange takes from the socket besides its own reply before it
-// gives the peer up: room for the late replies of a unit that fell far
-// behind (256 bytes each at most), a blink for a peer that floods the link.
-constexpr std::size_t kMaxUnaskedBytes = 64 * 1024;
+// gives the peer up: room for 64 late replies of the longest kind from a
+// unit that fell far behind, a blink for a peer that floods the link.
+constexpr std::size_t kMaxUnaskedBytes = 16 * 1024;
 
 // Dropped envelopes traced one by one in one exchange; past these a flood
 // would only fill the trace.
 constexpr int kTracedDrops = 8;
+
+// Stale bytes are taken in pieces of this size: a flood costs a sixteenth of
+// the receives that pieces of one envelope's size would.
+constexpr std::size_t kStalePiece = 4096;
 
 }  // namespace
 
@@ -39,7 +43,7 @@ void CRavlenRemoteControl::ResyncFor(const StreamSocket* socket) {
 }
 
 void CRavlenRemoteControl::DropEnvelope(const std::uint8_t* raw, std::size_t size) {
-  if (++dropsTraced_ > kTracedDrops) return;
+  if (++dropsTraced_ > kTracedDrops || !TraceOn()) return;
   std::uint8_t plain[kMaxTcpReceive + 8] = {};
   const std::size_t n = std::min(size, kMaxTcpReceive);
   std::memcpy(plain, raw, n);
@@ -87,13 +91,14 @@ std::uint32_t CRavlenRemoteControl::GiveUpOnFlood(std::size_t taken) {
 // Whatever the socket holds before a request goes out answers an earlier
 // one. Only what has arrived already is taken.
 std::uint32_t CRavlenRemoteControl::DropStale(StreamSocket& socket) {
-  std::uint8_t chunk[kMaxTcpReceive];
+  std::uint8_t chunk[kStalePiece];
   std::size_t taken = 0;
   int err = 0;
   for (;;) {
     if (interrupted_) return kErrNotConnected;
     if (taken >= kMaxUnaskedBytes) return GiveUpOnFlood(taken);
-    const long n = socket.ReceiveWithin(chunk, sizeof chunk, 0, err);
+    const std::size_t room = std::min(sizeof chunk, kMaxUnaskedBytes - taken);
+    const long n = socket.ReceiveWithin(chunk, room, 0, err);
     if (n <= 0) break;
     taken += static_cast<std::size_t>(n);
     carry_.insert(carry_.end(), chunk, chunk + n);

@@ -91,7 +91,7 @@ Bytes SealedReply() {
 
 constexpr int kExchanges = 4;
 // What an exchange may take besides its reply, and a reply's worth.
-constexpr std::size_t kBytesPerExchange = 64 * 1024 + 2 * kMaxTcpReceive;
+constexpr std::size_t kBytesPerExchange = 16 * 1024 + 2 * kMaxTcpReceive;
 
 TEST(HostilePeer, EveryExchangeEndsInTimeWithBoundedBytes) {
   struct Case {
