@@ -49,7 +49,10 @@ class FakeSerialDevice final : public link::SerialDevice {
     if (s_->failWrite) return false;
     s_->writes.emplace_back(data, data + size);
     if (!s_->replies.empty()) {
-      for (auto& e : s_->replies.front()) s_->pending.push_back(e);
+      if (s_->pending.empty())
+        s_->pending.swap(s_->replies.front());
+      else
+        for (auto& e : s_->replies.front()) s_->pending.push_back(e);
       s_->replies.pop_front();
     } else if (s_->responder) {
       if (auto reply = s_->responder(s_->writes.back()))
