@@ -158,8 +158,9 @@ class AppRig {
   gui::MainWindow& Window() { return *window; }
 
   // Waits until no operation runs and none follows within a short while
-  // (an operation's end may start the next one).
-  bool Settle(int ms = 10000);
+  // (an operation's end may start the next one). The budget is one that an
+  // operation meant to end never meets, even on a loaded machine.
+  bool Settle(int ms = 30000);
 
   // Waits (handling events) until the poll thread has entered pause `n`.
   bool AwaitPause(std::size_t n, int ms = 5000);

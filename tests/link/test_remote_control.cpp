@@ -749,10 +749,12 @@ TEST(ConnectThread, WaitingCallerGivesUpAndCancels) {
   ASSERT_TRUE(WaitFor([&] { return f.link->RunningConnectThreads() == 0; }));
   EXPECT_FALSE(f.link->HasSocket());
   EXPECT_EQ(trace.Count("Thread cancelled\r\n"), 1);
+  // On a loaded machine the cancel may come before the thread got to connect.
+  const int tried = f.sockets->connects;
   f.sockets->blockConnect = false;
   EXPECT_EQ(ConnectAndWait(*f.link, 2000), kConnectOk);
   EXPECT_EQ(ConnectAndWait(*f.link, 2000), kConnectOk);  // already connected: no second thread
-  EXPECT_EQ(f.sockets->connects, 2);
+  EXPECT_EQ(f.sockets->connects, tried + 1);
 }
 
 TEST(CommLog, RecreatedAtEveryOpenAndSkippedWhenItCannotBeCreated) {
