@@ -2,14 +2,22 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 
 namespace vecta::link {
 
 CommLog::~CommLog() { Close(); }
 
-bool CommLog::Open(const std::string& path) {
+namespace {
+// Room kept below the cap for the record being written: far more than the
+// longest (a long read retried, every byte written three times).
+std::int64_t RecordRoom(std::int64_t capBytes) { return std::min<std::int64_t>(64 << 10, capBytes / 4); }
+}  // namespace
+
+bool CommLog::Open(const std::string& path, std::int64_t capBytes) {
   Close();
   path_ = path;
+  capBytes_ = capBytes;
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) return false;
   Text("Log file opened\r\n");
@@ -112,6 +120,16 @@ void CommLog::Outcome(std::uint32_t code) {
   else
     Printf("Returning with error code %x\r\n", code);
   Flush();
+  MoveAsideIfFull();
+}
+
+void CommLog::MoveAsideIfFull() {
+  const off_t size = ::ftello(file_);
+  if (size < 0 || size < capBytes_ - RecordRoom(capBytes_)) return;
+  std::fclose(file_);
+  // Should the rename fail, the file is emptied instead: the bound holds.
+  std::rename(path_.c_str(), (path_ + ".1").c_str());
+  file_ = std::fopen(path_.c_str(), "wb");
 }
 
 void CommLog::Flush() {

@@ -9,6 +9,11 @@
 
 namespace vecta::link {
 
+// The largest the log file grows: past it, at the end of a record, the file
+// becomes NAME.1 (replacing the one before) and a new NAME begins, so the
+// log keeps between one and two files' worth of the latest exchanges.
+inline constexpr std::int64_t kCommLogCapBytes = 64 << 20;
+
 class CommLog {
  public:
   CommLog() = default;
@@ -18,7 +23,8 @@ class CommLog {
 
   // Creates (or empties) the file and writes "Log file opened\r\n". When the
   // file cannot be created the log stays closed and every write is skipped.
-  bool Open(const std::string& path);
+  // Neither file grows past `capBytes`.
+  bool Open(const std::string& path, std::int64_t capBytes = kCommLogCapBytes);
   void Close();
   bool IsOpen() const { return file_ != nullptr; }
   const std::string& Path() const { return path_; }
@@ -39,13 +45,17 @@ class CommLog {
                  std::size_t maskEnd);
   void RawHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin,
                  std::size_t maskEnd);
-  // "Returning OK\r\n" or "Returning with error code %x\r\n", then a flush.
+  // "Returning OK\r\n" or "Returning with error code %x\r\n", then a flush;
+  // the end of a record, where the file may move aside for a new one.
   void Outcome(std::uint32_t code);
   void Flush();
 
  private:
+  void MoveAsideIfFull();
+
   std::FILE* file_ = nullptr;
   std::string path_;
+  std::int64_t capBytes_ = kCommLogCapBytes;
 };
 
 }  // namespace vecta::link

@@ -1,10 +1,7 @@
 #include "link/remote_control.h"
 
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <condition_variable>
-#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -116,7 +113,9 @@ void CRavlenRemoteControl::SetLinkLostNotify(LinkLostNotify onLinkLost) {
   onLinkLost_ = std::move(onLinkLost);
 }
 
-void CRavlenRemoteControl::OpenLogFile(const std::string& path) { log_.Open(path); }
+void CRavlenRemoteControl::OpenLogFile(const std::string& path, std::int64_t capBytes) {
+  log_.Open(path, capBytes);
+}
 
 std::uint32_t CRavlenRemoteControl::Fail(std::uint32_t code) {
   log_.Outcome(code);
@@ -227,6 +226,7 @@ std::uint32_t CRavlenRemoteControl::SetCommTimeout(int which, std::uint32_t valu
 bool CRavlenRemoteControl::HasSocket() const { return tcp_->Socket() != nullptr; }
 
 int CRavlenRemoteControl::LastConnectError() const { return tcp_->lastConnectError; }
+std::shared_ptr<StreamSocket> CRavlenRemoteControl::CurrentSocket() const { return tcp_->Socket(); }
 
 std::size_t CRavlenRemoteControl::RunningConnectThreads() const {
   std::lock_guard lock(tcp_->listMutex);
@@ -251,21 +251,35 @@ void CRavlenRemoteControl::CloseEthernet() {
   Trace("Ethernet connection closed\r\n");
 }
 
-ConnectHandle CRavlenRemoteControl::StartConnectThread(ConnectNotify notify, WaitReady waitFor) {
-  if (HasSocket()) return 0;
+std::shared_ptr<CRavlenRemoteControl::ConnectRequest> CRavlenRemoteControl::NewConnectRequest() {
   auto req = std::make_shared<ConnectRequest>();
   req->ip = ipAddress_;
   req->port = tcpPort_;
   req->receiveTimeoutMs = tcpReceiveTimeoutMs_;
-  req->notify = std::move(notify);
-  req->waitFor = std::move(waitFor);
   {
     std::lock_guard lock(tcp_->listMutex);
     req->handle = tcp_->nextHandle++;
     tcp_->requests.push_back(req);
   }
+  return req;
+}
+
+ConnectHandle CRavlenRemoteControl::StartConnectThread(ConnectNotify notify, WaitReady waitFor) {
+  if (HasSocket()) return 0;
+  auto req = NewConnectRequest();
+  req->notify = std::move(notify);
+  req->waitFor = std::move(waitFor);
   std::thread(RunConnectThread, tcp_, req).detach();
   return req->handle;
+}
+
+int CRavlenRemoteControl::ConnectOnThisThread() {
+  if (HasSocket()) return kConnectOk;
+  int result = kConnectFailed;
+  auto req = NewConnectRequest();
+  req->notify = [&result](int r) { result = r; };
+  RunConnectThread(tcp_, req);
+  return result;
 }
 
 void CRavlenRemoteControl::CancelConnectThread(ConnectHandle handle) {
@@ -402,154 +416,6 @@ std::uint32_t CRavlenRemoteControl::SendSerial(const std::vector<std::uint8_t>& 
   return serial_->Write(frame.data(), frame.size()) ? kLinkOk : kErrWrite;
 }
 
-// ---------------------------------------------------------------- TCP replies in step
-
-void CRavlenRemoteControl::ResyncFor(const StreamSocket* socket) {
-  if (socket == resyncSocket_) return;
-  resyncSocket_ = socket;
-  owed_ = 0;
-  owedMasked_ = false;
-  carry_.clear();
-}
-
-void CRavlenRemoteControl::DropEnvelope(const std::uint8_t* raw, std::size_t size) {
-  std::uint8_t plain[kReplyBuffer] = {};
-  const std::size_t n = std::min(size, kMaxTcpReceive);
-  std::memcpy(plain, raw, n);
-  OpenEnvelopeBlocks(cipher_, plain, n, sizeof plain);
-  const ByteSpan value = owedMasked_ ? ReplyValueSpan(plain, n) : ByteSpan{};
-  std::string hex;
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i >= value.begin && i < value.end) {
-      hex += "** ";
-      continue;
-    }
-    hex += plain[i] < 16 ? ' ' : kDigits[plain[i] >> 4];
-    hex += kDigits[plain[i] & 15];
-    hex += ' ';
-  }
-  Trace("Dropped a late reply of %zu bytes: %s\r\n", size, hex.c_str());
-}
-
-// Whatever the socket holds before a request goes out answers an earlier one.
-void CRavlenRemoteControl::DropStale(StreamSocket& socket) {
-  std::uint8_t chunk[kMaxTcpReceive];
-  int err = 0;
-  for (;;) {
-    const long n = socket.ReceiveWithin(chunk, sizeof chunk, 0, err);
-    if (n <= 0) break;
-    carry_.insert(carry_.end(), chunk, chunk + n);
-  }
-  for (;;) {
-    const std::size_t size = EnvelopeSize(cipher_, carry_.data(), carry_.size());
-    if (size == 0 || size > carry_.size()) break;
-    DropEnvelope(carry_.data(), size);
-    carry_.erase(carry_.begin(), carry_.begin() + static_cast<long>(size));
-    if (owed_ > 0) --owed_;
-  }
-  if (!carry_.empty() && owed_ == 0) owed_ = 1;  // its rest is still to come
-  if (owed_ == 0) owedMasked_ = false;
-}
-
-// After an ordinary receive: a time-out leaves its reply owed, and a reply
-// cut short leaves the rest of its envelope owed.
-void CRavlenRemoteControl::AfterPlainReceive(const std::uint8_t* raw, long received,
-                                             std::size_t etxAt, bool mask) {
-  if (received < 0) {
-    ++owed_;
-    owedMasked_ = owedMasked_ || mask;
-    return;
-  }
-  const auto n = static_cast<std::size_t>(received);
-  if (n == 0 || etxAt < n) return;
-  const std::size_t size = EnvelopeSize(cipher_, raw, n);
-  if (size != 0 && size <= n) return;  // whole, only without an ETX
-  carry_.assign(raw, raw + n);
-  owed_ = 1;
-  owedMasked_ = owedMasked_ || mask;
-}
-
-// The receive of an exchange while earlier replies are owed: the owed
-// envelopes are dropped as they come, and the next one is this exchange's
-// reply. The whole wait is bounded by the receive time-out.
-std::uint32_t CRavlenRemoteControl::ReadOwedThenReply(StreamSocket& socket, bool logging,
-                                                      bool mask, std::uint8_t* buf,
-                                                      std::size_t capacity, std::size_t& count) {
-  count = 0;
-  Bytes stream = std::move(carry_);
-  carry_.clear();
-  int dropped = 0;
-  const std::int64_t deadline = clock_->NowMs() + tcpReceiveTimeoutMs_;
-  std::uint8_t chunk[kMaxTcpReceive];
-  for (;;) {
-    for (;;) {
-      const std::size_t size = EnvelopeSize(cipher_, stream.data(), stream.size());
-      if (size == 0 || size > stream.size()) break;
-      if (owed_ > 0) {
-        DropEnvelope(stream.data(), size);
-        stream.erase(stream.begin(), stream.begin() + static_cast<long>(size));
-        --owed_;
-        ++dropped;
-        continue;
-      }
-      count = std::min(size, kMaxTcpReceive);
-      std::memcpy(buf, stream.data(), count);
-      carry_.assign(stream.begin() + static_cast<long>(size), stream.end());
-      owed_ = carry_.empty() ? 0 : 1;  // nothing should follow; if it does, it is stale
-      if (owed_ == 0) owedMasked_ = false;
-      OpenEnvelopeBlocks(cipher_, buf, count, capacity);
-      if (logging) LogReplyHex(buf, count, mask);
-      buf[count] = 0;
-      return kLinkOk;
-    }
-    const std::int64_t left = deadline - clock_->NowMs();
-    int err = EAGAIN;
-    const long n = left > 0 ? socket.ReceiveWithin(chunk, sizeof chunk,
-                                                   static_cast<int>(std::min<std::int64_t>(left, INT32_MAX)), err)
-                            : -1;
-    if (n > 0) {
-      stream.insert(stream.end(), chunk, chunk + n);
-      continue;
-    }
-    if (n == 0) {  // the peer closed: nothing of this reply came
-      buf[0] = 0;
-      return kLinkOk;
-    }
-    if (err == EAGAIN || err == EWOULDBLOCK) {
-      if (owed_ == 0 && !stream.empty()) {
-        carry_ = std::move(stream);  // the start of this reply; the rest comes later
-        owed_ = 1;
-      } else if (dropped > 0) {
-        // What was dropped included this exchange's own reply: an earlier
-        // one was lost. Start counting afresh.
-        owed_ = 0;
-        carry_.clear();
-      } else {
-        ++owed_;
-        carry_ = std::move(stream);
-      }
-      owedMasked_ = owedMasked_ || mask;
-    }
-    Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
-    HandleTcpFailure(closeAfterReceiveFailure_);
-    return kErrRead;
-  }
-}
-
-std::uint32_t CRavlenRemoteControl::SendTcp(const std::vector<std::uint8_t>& frame) {
-  Bytes& envelope = envelope_;
-  SealEnvelope(cipher_, frame.data(), frame.size(), envelope);
-  auto socket = tcp_->Socket();
-  ResyncFor(socket.get());
-  if (socket) DropStale(*socket);
-  int err = 0;
-  const long sent = socket ? socket->Send(envelope.data(), envelope.size(), err) : -1;
-  if (sent == static_cast<long>(envelope.size())) return kLinkOk;
-  Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
-  return HandleTcpFailure(closeAfterSendFailure_) ? kErrRead : kErrWrite;
-}
-
 // A level-2 exchange hides the reply's value as it hides the request's: a
 // unit may echo the key it was sent.
 void CRavlenRemoteControl::LogReplyHex(const std::uint8_t* buf, std::size_t count, bool mask) {
@@ -558,16 +424,28 @@ void CRavlenRemoteControl::LogReplyHex(const std::uint8_t* buf, std::size_t coun
   log_.HexHiding(buf, count, value.begin, value.end);
 }
 
+std::int64_t CRavlenRemoteControl::SerialReplyTimeoutMs(bool longRead) const {
+  const std::int64_t whole = timeouts_.ReplyTimeoutMs(baudRate_, kMaxSerialReply);
+  if (!longRead) return whole;
+  return whole + (kLongReadSilentReads - 1) * timeouts_.ReadByteTimeoutMs();
+}
+
+// The reply byte by byte, each read within the per-byte time-out, the whole
+// reply within SerialReplyTimeoutMs: a reply cut off by either ends with what
+// arrived, as a silent line does.
 std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging, bool mask,
                                                     std::uint8_t* buf, std::size_t& count) {
   const std::int64_t start = clock_->NowMs();
+  const std::int64_t deadline = start + SerialReplyTimeoutMs(longRead);
   count = 0;
   bool stxSeen = false;
   bool longMark = longRead;
   int silentWhileMarked = 0;
   for (;;) {
+    const std::int64_t left = deadline - clock_->NowMs();
+    if (left <= 0 || interrupted_) break;
     std::uint8_t byte = 0;
-    const ReadOutcome r = serial_->ReadByte(byte);
+    const ReadOutcome r = serial_->ReadByteWithin(byte, left);
     if (r == ReadOutcome::Error) return kErrRead;
     const bool arrived = r == ReadOutcome::Byte;
     if (arrived) {
@@ -591,31 +469,6 @@ std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging,
                 static_cast<double>(clock_->NowMs() - start) / 1000.0);
     LogReplyHex(buf, count, mask);
   }
-  return kLinkOk;
-}
-
-std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, bool mask, std::uint8_t* buf,
-                                                 std::size_t capacity, std::size_t& count) {
-  count = 0;
-  auto socket = tcp_->Socket();
-  ResyncFor(socket.get());
-  if (socket && (owed_ > 0 || !carry_.empty()))
-    return ReadOwedThenReply(*socket, logging, mask, buf, capacity, count);
-  int err = 0;
-  const long n = socket ? socket->Receive(buf, kMaxTcpReceive, err) : -1;
-  if (n < 0) {
-    if (socket && (err == EAGAIN || err == EWOULDBLOCK)) AfterPlainReceive(nullptr, n, 0, mask);
-    Trace("Error at socket(): %ld\r\n", static_cast<long>(err));
-    HandleTcpFailure(closeAfterReceiveFailure_);
-    return kErrRead;
-  }
-  count = static_cast<std::size_t>(n);
-  std::uint8_t raw[kMaxTcpReceive];
-  std::memcpy(raw, buf, count);
-  OpenEnvelopeBlocks(cipher_, buf, count, capacity);
-  AfterPlainReceive(raw, n, FindEtx(buf, count), mask);
-  if (logging) LogReplyHex(buf, count, mask);
-  buf[count] = 0;
   return kLinkOk;
 }
 

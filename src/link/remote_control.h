@@ -63,8 +63,8 @@ class CRavlenRemoteControl {
 
   void SetLinkLostNotify(LinkLostNotify onLinkLost);
 
-  // Communication log.
-  void OpenLogFile(const std::string& path);
+  // Communication log, kept under `capBytes` (comm_log.h).
+  void OpenLogFile(const std::string& path, std::int64_t capBytes = kCommLogCapBytes);
 
   // Serial transport. Port indexes are positions in the provider's list.
   std::uint32_t OpenSerialPort(int index);
@@ -98,6 +98,10 @@ class CRavlenRemoteControl {
   // error number (ECONNREFUSED, ETIMEDOUT after the connect time-out, ...),
   // 0 when it connected or none has ended.
   int LastConnectError() const;
+  // The same attempt made on the calling thread, which waits for it:
+  // kConnectOk or kConnectFailed. For a caller with nothing to keep
+  // responsive and nothing to cancel (a fuzz target, a benchmark).
+  int ConnectOnThisThread();
   void CloseEthernet();
 
   bool IsConnected() const;
@@ -154,19 +158,26 @@ class CRavlenRemoteControl {
   std::uint32_t Fail(std::uint32_t code);
   std::uint32_t UseSerialDevice(std::unique_ptr<SerialDevice> device, int index);
   std::uint32_t SerialFailure(std::uint32_t code);
+  std::shared_ptr<StreamSocket> CurrentSocket() const;
   std::uint32_t SendSerial(const std::vector<std::uint8_t>& frame);
   std::uint32_t SendTcp(const std::vector<std::uint8_t>& frame);
+  std::int64_t SerialReplyTimeoutMs(bool longRead) const;
   std::uint32_t ReadSerialReply(bool longRead, bool logging, bool mask, std::uint8_t* buf,
                                 std::size_t& count);
   std::uint32_t ReadTcpReply(bool logging, bool mask, std::uint8_t* buf, std::size_t capacity,
                              std::size_t& count);
   void LogReplyHex(const std::uint8_t* buf, std::size_t count, bool mask);
   void ResyncFor(const StreamSocket* socket);
-  void DropStale(StreamSocket& socket);
+  std::uint32_t DropStale(StreamSocket& socket);
   void DropEnvelope(const std::uint8_t* raw, std::size_t size);
+  void DropCarriedEnvelopes();
+  std::uint32_t GiveUpOnFlood(std::size_t taken);
   void AfterPlainReceive(const std::uint8_t* raw, long received, std::size_t etxAt, bool mask);
+  bool TakeOwnReply(int& dropped, std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+  void AfterOwedTimeout(int err, int dropped, bool mask);
   std::uint32_t ReadOwedThenReply(StreamSocket& socket, bool logging, bool mask,
                                   std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+  std::shared_ptr<ConnectRequest> NewConnectRequest();
   static void RunConnectThread(std::shared_ptr<TcpShared> shared,
                                std::shared_ptr<ConnectRequest> request);
   std::uint32_t HandleTcpFailure(bool closeFlag);
@@ -201,16 +212,18 @@ class CRavlenRemoteControl {
   std::string lastOpenError_;
   std::vector<std::uint8_t> frame_, envelope_;  // work areas of SendCommand
   std::shared_ptr<TcpShared> tcp_;  // the socket slot and the connect requests
-  // Keeping replies in step over TCP. A reply that comes late, or the tail of
-  // a split one, is still on its way when the next request goes out; the
-  // unit answers in order, so the first `owed_` envelopes that arrive belong
-  // to earlier exchanges and are dropped. `carry_` holds the enciphered
-  // bytes of the first of them received so far. Both belong to the socket
+  // Keeping replies in step over TCP (tcp_replies.cpp). A reply that comes
+  // late, or the tail of a split one, is still on its way when the next
+  // request goes out; the unit answers in order, so the first `owed_`
+  // envelopes that arrive belong to earlier exchanges and are dropped.
+  // `carry_` holds the enciphered bytes received but not yet used: between
+  // exchanges at most the start of one envelope. Both belong to the socket
   // `resyncSocket_` and start afresh with a new connection.
   const StreamSocket* resyncSocket_ = nullptr;
   int owed_ = 0;
   bool owedMasked_ = false;  // an owed reply may echo a key: trace it hidden
   std::vector<std::uint8_t> carry_;
+  int dropsTraced_ = 0;  // late replies traced in this exchange
   LinkCipher cipher_;
 };
 

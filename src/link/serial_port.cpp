@@ -42,6 +42,14 @@ std::int64_t SerialTimeouts::WriteTimeoutMs(std::size_t bytes) const {
   return static_cast<std::int64_t>(total);
 }
 
+std::int64_t SerialTimeouts::ReplyTimeoutMs(std::uint32_t baud, std::size_t bytes) const {
+  const auto n = static_cast<std::int64_t>(bytes);
+  const std::int64_t lineMs = (n * 10 * 1000 + std::max<std::uint32_t>(baud, 1) - 1) /
+                              std::max<std::uint32_t>(baud, 1);
+  if (readTotalMultiplier == 0 && readTotalConstant == 0) return lineMs + readInterval;
+  return lineMs + static_cast<std::int64_t>(readTotalMultiplier) * n + readTotalConstant;
+}
+
 std::uint32_t SerialTimeouts::Get(int which) const {
   switch (which) {
     case 0: return readInterval;
@@ -221,9 +229,11 @@ class PosixSerialDevice final : public SerialDevice {
   // received is there at once, as it would be from the driver's own buffer.
   void SetInterruptFlag(const std::atomic<bool>* flag) override { interrupt_ = flag; }
 
-  ReadOutcome ReadByte(std::uint8_t& out) override {
+  ReadOutcome ReadByte(std::uint8_t& out) override { return ReadByteWithin(out, INT64_MAX); }
+
+  ReadOutcome ReadByteWithin(std::uint8_t& out, std::int64_t maxWaitMs) override {
     if (head_ == tail_) {
-      const ReadOutcome r = Fill();
+      const ReadOutcome r = Fill(std::min(timeouts_.ReadByteTimeoutMs(), maxWaitMs));
       if (r != ReadOutcome::Byte) return r;
     }
     out = buffer_[head_++];
@@ -233,12 +243,12 @@ class PosixSerialDevice final : public SerialDevice {
   bool HungUp() const override { return hungUp_; }
 
  private:
-  // Waits up to the read time-out for input and reads what there is. The
+  // Waits up to `waitMs` for input and reads what there is. The
   // read comes first: more often than not the unit's bytes are already
   // there, and a poll before them would be one more wake-up.
-  ReadOutcome Fill() {
+  ReadOutcome Fill(std::int64_t waitMs) {
     head_ = tail_ = 0;
-    const auto deadline = DeadlineIn(timeouts_.ReadByteTimeoutMs());
+    const auto deadline = DeadlineIn(waitMs);
     for (bool polled = false;;) {
       const ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
       if (n > 0) {

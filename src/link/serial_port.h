@@ -28,6 +28,12 @@ struct SerialTimeouts {
   // A frame is written in one piece within multiplier x bytes + constant;
   // when both are 0 the write is bounded by 1000 ms rather than not at all.
   std::int64_t WriteTimeoutMs(std::size_t bytes) const;
+  // The longest a whole reply of `bytes` may take: its time on the line at
+  // `baud` (10 bits a byte) plus the read total time-out for that many
+  // bytes (multiplier x bytes + constant, or the interval time-out when both
+  // are 0). A unit that keeps sending one byte just within the per-byte
+  // time-out cannot hold an exchange for longer.
+  std::int64_t ReplyTimeoutMs(std::uint32_t baud, std::size_t bytes) const;
 
   std::uint32_t Get(int which) const;
   // Returns false (changing nothing) for a `which` outside 0..4.
@@ -54,6 +60,9 @@ class SerialDevice {
   // pseudo-terminal closed, a USB adapter pulled): the descriptor never
   // works again, only a new open of the device can.
   virtual bool HungUp() const { return false; }
+  // The same, waiting no longer than `maxWaitMs` even when the read time-out
+  // is longer: a read that runs into the end of a whole reply's time.
+  virtual ReadOutcome ReadByteWithin(std::uint8_t& out, std::int64_t maxWaitMs) = 0;
   // While `*flag` is set, a wait for the line ends within a few tens of
   // milliseconds (a read as silence, a write as a failure), so a program
   // that is closing is not held by a silent unit. Null: no such flag.

@@ -24,6 +24,11 @@ void EnableStderrTrace(bool on) {
   });
 }
 
+bool TraceOn() {
+  std::lock_guard lock(gMutex);
+  return gSink != nullptr;
+}
+
 void Trace(const char* format, ...) {
   std::shared_ptr<const TraceSink> sink;
   {

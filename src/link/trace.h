@@ -17,5 +17,8 @@ void SetTraceSink(TraceSink sink);
 void EnableStderrTrace(bool on);
 // printf-style; the text is passed to the sink as formatted, "\r\n" included.
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Whether a sink is installed: a line that is costly to build is skipped
+// when nobody reads it.
+bool TraceOn();
 
 }  // namespace vecta::link

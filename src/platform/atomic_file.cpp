@@ -1,12 +1,17 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace vecta::platform {
@@ -48,7 +53,58 @@ bool ReadLink(const std::string& path, std::string& text) {
   }
 }
 
+std::atomic<bool> gUnnamedAllowed{true};
+std::atomic<unsigned> gCounter{0};
+
+// The next hidden name for a temporary file of `base` in `folder`, within
+// the length a folder entry may have: ".BASE.PID-N.tmp".
+std::string TempName(const std::string& folder, std::string base) {
+  const std::string suffix = "." + std::to_string(::getpid()) + "-" + std::to_string(gCounter++) + ".tmp";
+  if (1 + base.size() + suffix.size() > kMaxNameBytes) base.resize(kMaxNameBytes - 1 - suffix.size());
+  return folder + "/." + base + suffix;
+}
+
+// The process id in a temporary file's name made by TempName for `base`
+// (possibly cut short to fit), or 0 when the name is no such file's.
+pid_t TempOwner(const std::string& entry, const std::string& base) {
+  constexpr std::string_view kEnd = ".tmp";
+  if (entry.size() < 1 + kEnd.size() || entry[0] != '.' || !entry.ends_with(kEnd)) return 0;
+  const std::string stem = entry.substr(1, entry.size() - 1 - kEnd.size());  // BASE.PID-N
+  const auto dot = stem.rfind('.');
+  if (dot == std::string::npos) return 0;
+  const std::string own = stem.substr(0, dot);
+  const bool cut = entry.size() == kMaxNameBytes && base.starts_with(own);
+  if (own != base && !cut) return 0;
+  const std::string tag = stem.substr(dot + 1);  // PID-N
+  const auto dash = tag.find('-');
+  if (dash == 0 || dash == std::string::npos || dash + 1 == tag.size() ||
+      tag.find_first_not_of("0123456789-") != std::string::npos || tag.find('-', dash + 1) != std::string::npos)
+    return 0;
+  const long pid = std::strtol(tag.c_str(), nullptr, 10);
+  return pid > 0 && pid <= INT32_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+// Removes the temporary files of `base` in `folder` that a process left
+// when it ended in the middle of a save: regular files of this user whose
+// process is gone. Those of a process still running stay.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const int dfd = ::dirfd(dir);
+  while (const dirent* e = ::readdir(dir)) {
+    const pid_t pid = TempOwner(e->d_name, base);
+    if (pid == 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) ::unlinkat(dfd, e->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
+
+void UseUnnamedTemporaryFiles(bool on) { gUnnamedAllowed = on; }
 
 AtomicFile::~AtomicFile() { Discard(); }
 
@@ -104,35 +160,61 @@ bool AtomicFile::Open(const std::string& path) {
     if ((st.st_mode & 0222) == 0) return Fail(target + " is read-only", EACCES);
   }
 
-  // The temporary file: hidden, beside the target, within the length a
-  // folder entry may have.
-  static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(target);
-  std::string base = NameOf(target);
+  RemoveStaleTemporaries(folder, NameOf(target));
+  // The temporary file: without a name where the file system allows,
+  // otherwise hidden, beside the target. 0666 less the umask, as any new
+  // file gets.
+  unnamed_ = false;
+  // It is linked into the folder through /proc when it is complete.
+  if (gUnnamedAllowed && ::access("/proc/self/fd", X_OK) == 0) {
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    unnamed_ = fd_ >= 0;
+  }
+  if (!unnamed_ && !OpenNamed(folder)) return false;
+  if (exists) {
+    // The owner first: changing it may clear the set-id bits.
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)::fchown(fd_, st.st_uid, st.st_gid);
+    if (::fchmod(fd_, st.st_mode & 07777) != 0) {
+      const int err = errno;
+      Discard();
+      return Fail("cannot set the mode of " + TempLabel(), err);
+    }
+  }
+  return true;
+}
+
+std::string AtomicFile::TempLabel() const {
+  return temp_.empty() ? "the temporary file of " + target_ : temp_;
+}
+
+bool AtomicFile::OpenNamed(const std::string& folder) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string suffix = "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-    if (1 + base.size() + suffix.size() > kMaxNameBytes) base.resize(kMaxNameBytes - 1 - suffix.size());
-    const std::string temp = folder + "/." + base + suffix;
-    // 0666 less the umask, as any new file gets.
+    const std::string temp = TempName(folder, NameOf(target_));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return Fail("cannot create a file in " + folder, errno);
+    if (fd >= 0) {
+      fd_ = fd;
+      temp_ = temp;
+      return true;
     }
-    fd_ = fd;
-    temp_ = temp;
-    if (exists) {
-      // The owner first: changing it may clear the set-id bits.
-      if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)::fchown(fd_, st.st_uid, st.st_gid);
-      if (::fchmod(fd_, st.st_mode & 07777) != 0) {
-        const int err = errno;
-        Discard();
-        return Fail("cannot set the mode of " + temp, err);
-      }
-    }
-    return true;
+    if (errno != EEXIST) return Fail("cannot create a file in " + folder, errno);
   }
   return Fail("cannot create a file in " + folder, EEXIST);
+}
+
+// Gives the unnamed temporary file its hidden name, ready for the rename.
+bool AtomicFile::LinkIntoFolder() {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = TempName(FolderOf(target_), NameOf(target_));
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp_ = temp;
+      unnamed_ = false;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 bool AtomicFile::Commit(std::span<const std::uint8_t> bytes) {
@@ -148,12 +230,13 @@ bool AtomicFile::Commit(std::span<const std::uint8_t> bytes) {
     const ssize_t n = ::write(fd_, data, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return fail("cannot write " + temp_);
+      return fail("cannot write " + TempLabel());
     }
     data += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (::fsync(fd_) != 0) return fail("cannot flush " + temp_);
+  if (::fsync(fd_) != 0) return fail("cannot flush " + TempLabel());
+  if (unnamed_ && !LinkIntoFolder()) return fail("cannot create a file in " + FolderOf(target_));
   const int closed = ::close(fd_);
   fd_ = -1;
   if (closed != 0) return fail("cannot close " + temp_);

@@ -4,6 +4,12 @@
 // are flushed to the disk and renamed over it, so a failed save leaves the
 // file that was there as it was and a reader never sees half a file.
 //
+// The temporary file has no name until it is complete: it is linked into
+// the folder just before the rename, so a save that is killed half way
+// leaves nothing behind. Where the file system has no unnamed files, it is
+// a hidden file (".NAME.PID-N.tmp") from the start, and a save removes the
+// ones of the same file left by processes that are gone.
+//
 // Where the save goes: a symbolic link (or a chain of them) is followed to
 // the file it names, which is replaced in its own folder; the link stays. A
 // link that names nothing yet gets its file created where it points. The
@@ -57,10 +63,19 @@ class AtomicFile {
  private:
   bool Fail(const std::string& what, int err);
 
+  bool OpenNamed(const std::string& folder);
+  bool LinkIntoFolder();
+  std::string TempLabel() const;
+
   std::string target_, temp_, error_;
   int fd_ = -1;
   int errno_ = 0;
+  bool unnamed_ = false;  // fd_ has no name in the folder yet
 };
+
+// Unnamed temporary files where the file system has them (on by default).
+// Off, every save takes the way of file systems without them.
+void UseUnnamedTemporaryFiles(bool on);
 
 // Open and Commit in one: true when the file was replaced. `error` (if
 // given) says what failed.

@@ -343,7 +343,7 @@ class ConnectorSimTest : public ::testing::Test {
   void MakeLink(std::vector<link::SerialPortInfo> ports = {}) {
     link::LinkEnvironment env;
     env.clock = &clock;
-    env.serial = link::MakePosixSerialProvider(std::move(ports));
+    env.serial = SimSerialPorts(std::move(ports), transcript, clock);
     rc = std::make_unique<link::CRavlenRemoteControl>(link::CRavlenRemoteControl::LinkLostNotify{}, env);
     rc->SetInitialTimeouts(FastSerialTimeouts());
     rc->SetTcpReceiveTimeout(kFastTcpReceiveMs);
@@ -366,6 +366,8 @@ class ConnectorSimTest : public ::testing::Test {
     return n;
   }
 
+  // Before the server, so it outlives the server's threads that write it.
+  SimTranscript transcript;
   sim::SimServer server;
   FakeClock clock;
   std::unique_ptr<link::CRavlenRemoteControl> rc;
@@ -374,7 +376,6 @@ class ConnectorSimTest : public ::testing::Test {
   RecordingView view;
   app::Session session{unit, view};
   Connector connector{session};
-  SimTranscript transcript;
 };
 
 TEST_F(ConnectorSimTest, EthernetProbeConnectsAndLearnsTheUnitsAddress) {

@@ -51,7 +51,7 @@ class EngSimLink : public ::testing::Test {
     o.tcpPort = 0;
     transcript.Attach(o);
     ASSERT_TRUE(StartSim(sim, o));
-    unit = MakeSimLink(sim, &clock);
+    unit = MakeSimLink(sim, &clock, transcript);
     if (tcp)
       ASSERT_EQ(ConnectSimTcp(*unit, sim), link::kConnectOk);
     else
@@ -59,10 +59,11 @@ class EngSimLink : public ::testing::Test {
   }
   std::vector<std::string> Received() const { return transcript.Received(); }
 
+  // Before the server, so it outlives the server's threads that write it.
+  SimTranscript transcript;
   sim::SimServer sim;
   FakeClock clock;
   std::unique_ptr<link::CRavlenRemoteControl> unit;
-  SimTranscript transcript;
 };
 
 TEST_F(EngSimLink, DiagnosticGoodReplyGivesBothLinesExactly) {

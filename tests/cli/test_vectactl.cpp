@@ -44,10 +44,11 @@ class VectactlTest : public ::testing::Test {
   std::vector<std::string> Writes() { return transcript.NewWrites(); }
   void ForgetWrites() { transcript.NewWrites(); }
 
+  // Before the server, so it outlives the server's threads that write it.
+  SimTranscript transcript;
   sim::SimServer server;
   FakeClock clock;  // the unit's protocol waits pass at once
   TempDir dir;
-  SimTranscript transcript;
 };
 
 TEST_F(VectactlTest, DumpShowsTheRowsOfTheBoardType) {

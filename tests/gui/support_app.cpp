@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -97,6 +98,12 @@ std::vector<int> RecordingSerialProvider::Opened() const {
 }
 
 // -------------------------------------------------------------- helpers
+
+std::string LoopbackOfThisRun(int n) {
+  const auto pid = static_cast<unsigned>(::getpid());
+  return "127." + std::to_string(1 + (pid >> 8) % 254) + "." + std::to_string(pid & 0xff) + "." +
+         std::to_string(n);
+}
 
 std::vector<std::string> SimArgs(const SimSetup& setup) {
   std::vector<std::string> args{"--board", setup.board, "--address", std::to_string(setup.address),

@@ -103,6 +103,11 @@ struct SimSetup {
 // The command line for vecta-sim (always with --transcript).
 std::vector<std::string> SimArgs(const SimSetup& setup);
 
+// Loopback address number `n` (1..254) of this test process: 127.X.Y.n with
+// X.Y taken from the process id. The program always dials port 9999, so
+// two runs of the tests on one machine must not share addresses.
+std::string LoopbackOfThisRun(int n);
+
 // Handles window events until `done` holds or `ms` have passed.
 bool PumpUntil(const std::function<bool()>& done, int ms = 5000);
 // Handles window events for `ms`.
@@ -153,8 +158,9 @@ class AppRig {
   gui::MainWindow& Window() { return *window; }
 
   // Waits until no operation runs and none follows within a short while
-  // (an operation's end may start the next one).
-  bool Settle(int ms = 10000);
+  // (an operation's end may start the next one). The budget is one that an
+  // operation meant to end never meets, even on a loaded machine.
+  bool Settle(int ms = 30000);
 
   // Waits (handling events) until the poll thread has entered pause `n`.
   bool AwaitPause(std::size_t n, int ms = 5000);

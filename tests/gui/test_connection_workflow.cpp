@@ -45,8 +45,9 @@ using test::SimSetup;
 
 namespace {
 
-// Loopback addresses of this file's own (the program always dials 9999).
-std::string Address(int n) { return "127.77.42." + std::to_string(n); }
+// Each Ethernet test has a loopback address of its own and of this run (the
+// program always dials port 9999), so neither tests nor runs meet.
+std::string Address(int n) { return test::LoopbackOfThisRun(n); }
 std::string TcpOf(int n) { return Address(n) + ":9999"; }
 
 // Not connected, and the connected-to line is empty too.

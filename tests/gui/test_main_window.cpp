@@ -44,9 +44,9 @@ using test::SimSetup;
 
 namespace {
 
-// Each Ethernet test has a loopback address of its own (the program always
-// dials port 9999), so parallel runs never meet.
-std::string Address(int n) { return "127.77.41." + std::to_string(n); }
+// Each Ethernet test has a loopback address of its own and of this run (the
+// program always dials port 9999), so neither tests nor runs meet.
+std::string Address(int n) { return test::LoopbackOfThisRun(n); }
 std::string TcpOf(int n) { return Address(n) + ":9999"; }
 
 void ExpectMessages(const test::RecordingPrompter& p,

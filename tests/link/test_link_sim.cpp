@@ -24,18 +24,20 @@ using vecta::sim::SimServer;
 namespace {
 
 struct SimUnitFixture {
+  SimTranscript transcript;
   SimServer sim;
   std::unique_ptr<CRavlenRemoteControl> link;
-  FakeClock clock;  // only the log's time stamps and reply timing
+  FakeClock clock;  // the log's time stamps, reply timing and serial time-outs
   std::atomic<int> linkLost{0};
   TempDir dir;
 
   ::testing::AssertionResult Start(SimOptions o) {
     o.tcpPort = 0;
+    transcript.Attach(o);
     return StartSim(sim, o);
   }
   // A controller whose port list is the simulator's pseudo-terminal.
-  void MakeLink() { link = MakeSimLink(sim, &clock, [this] { ++linkLost; }); }
+  void MakeLink() { link = MakeSimLink(sim, &clock, transcript, [this] { ++linkLost; }); }
   std::uint32_t OpenPty() { return link->OpenSerialPort(0); }
 };
 
@@ -186,6 +188,17 @@ TEST_F(OverPty, MalformedRepliesGiveTheirCodes) {
   }
 }
 
+// The fixture's short read time-out passes (on the fake clock) only once
+// the unit is known to owe nothing more; a unit slower than it, as on a
+// loaded machine, is still waited for.
+TEST_F(OverPty, UnitSlowerThanTheReadTimeoutIsWaitedFor) {
+  SimOptions o;
+  o.faults.paceBaud = 200;  // 50 ms a byte
+  Serve(o);
+  EXPECT_EQ(Send("0001rgbty;;"), 0u);
+  EXPECT_EQ(reply.value, "K610");
+}
+
 TEST_F(OverPty, HangUpIsALostLinkAtOnceAndTheSamePortOpensAgainWhenTheUnitIsBack) {
   SimOptions o;
   o.tcp = false;
@@ -194,7 +207,7 @@ TEST_F(OverPty, HangUpIsALostLinkAtOnceAndTheSamePortOpensAgainWhenTheUnitIsBack
   ASSERT_TRUE(Start(o));
   LinkEnvironment env;
   env.clock = &clock;
-  env.serial = MakePosixSerialProvider({{o.ptyLink, o.ptyLink}});
+  env.serial = SimSerialPorts({{o.ptyLink, o.ptyLink}}, transcript, clock);
   link = std::make_unique<CRavlenRemoteControl>([this] { ++linkLost; }, env);
   link->SetInitialTimeouts(FastSerialTimeouts());
   ASSERT_EQ(OpenPty(), 0u);
@@ -222,7 +235,7 @@ TEST_F(OverPty, HangUpIsALostLinkAtOnceAndTheSamePortOpensAgainWhenTheUnitIsBack
 TEST_F(OverPty, PortHeldByAnotherProgramDoesNotOpen) {
   Serve();
   FakeClock clock2;
-  const auto second = MakeSimLink(sim, &clock2);
+  const auto second = MakeSimLink(sim, &clock2, transcript);
   EXPECT_EQ(second->OpenSerialPort(0), kErrOpenPort);
   EXPECT_FALSE(second->LastOpenError().empty());
   link->CloseSerialPort();

@@ -229,6 +229,51 @@ TEST_F(SerialLink, LongReadWaitIsBoundedWhenTheUnitFallsSilent) {
   EXPECT_EQ(reply.value, "R");
 }
 
+// Each byte within the read time-out is not enough: the whole reply must come
+// within its time on the line plus the read total time-out (at 9600 baud and
+// the defaults 266 + 1 x 255 + 2500 ms), however slowly a line trickles.
+TEST_F(SerialLink, WholeReplyIsBoundedAtTheLinesSpeed) {
+  struct Case {
+    std::uint32_t baud;
+    std::int64_t msPerByte;
+    std::uint32_t code;
+    std::int64_t longestMs;
+  } cases[] = {
+      {9600, 2400, kErrNoEtx, 3021},  // STX, then a byte just within each time-out
+      {300, 33, kLinkOk, 11255},      // a long reply that 300 baud takes 6.6 s to carry
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.baud);
+    ASSERT_NE(f.link->SetBaudRate(c.baud), 0);
+    std::deque<ReadEvent> events;
+    for (std::uint8_t b : ReplyFrame(1, '1', std::string(190, 'v')))
+      events.push_back({ReadEvent::Byte, b, events.empty() ? 1 : c.msPerByte});
+    f.line().ReplyEvents(events);
+    const std::int64_t start = f.clock.now;
+    EXPECT_EQ(Send("0001rgbty;;"), c.code);
+    EXPECT_LE(f.clock.now - start, c.longestMs);
+    f.line().pending.clear();
+  }
+}
+
+// Past its cap the log moves to NAME.1, replacing the one before, and a new
+// file begins; both hold whole records and stay under the cap.
+TEST_F(SerialLink, LogIsCappedKeepingThePreviousFile) {
+  f.link->OpenLogFile(log, 4096);
+  for (int i = 0; i < 60; ++i) {
+    f.line().Reply(ReplyFrame(1, '1', std::to_string(i)));
+    ASSERT_EQ(Send("0001rgbty;;"), 0u);
+  }
+  const std::string now = Log(), before = ReadFile(log + ".1");
+  EXPECT_GT(before.size(), 2048u);
+  for (const std::string& text : {now, before}) {
+    EXPECT_LE(text.size(), 4096u);
+    EXPECT_EQ(text.rfind("12:34:56 Sending message: ", 0), 0u) << text.substr(0, 40);
+    EXPECT_EQ(text.substr(text.size() - 14), "Returning OK\r\n");
+  }
+  EXPECT_NE(now.find(Str(ReplyFrame(1, '1', "59"))), std::string::npos);  // the latest record
+}
+
 TEST_F(SerialLink, MaskedSendingLineAtLevelTwo) {
   f.line().Reply(ReplyFrame(1, '1', ""));
   ASSERT_EQ(Send("0001wzkey;AB12;", 2), 0u);
@@ -704,10 +749,12 @@ TEST(ConnectThread, WaitingCallerGivesUpAndCancels) {
   ASSERT_TRUE(WaitFor([&] { return f.link->RunningConnectThreads() == 0; }));
   EXPECT_FALSE(f.link->HasSocket());
   EXPECT_EQ(trace.Count("Thread cancelled\r\n"), 1);
+  // On a loaded machine the cancel may come before the thread got to connect.
+  const int tried = f.sockets->connects;
   f.sockets->blockConnect = false;
   EXPECT_EQ(ConnectAndWait(*f.link, 2000), kConnectOk);
   EXPECT_EQ(ConnectAndWait(*f.link, 2000), kConnectOk);  // already connected: no second thread
-  EXPECT_EQ(f.sockets->connects, 2);
+  EXPECT_EQ(f.sockets->connects, tried + 1);
 }
 
 TEST(CommLog, RecreatedAtEveryOpenAndSkippedWhenItCannotBeCreated) {

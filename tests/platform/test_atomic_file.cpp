@@ -2,6 +2,7 @@
 // refuses, what the replaced file keeps, and that no temporary file outlives
 // a failure.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "support/fake_link.h"
 
 using vecta::platform::AtomicFile;
+using vecta::platform::UseUnnamedTemporaryFiles;
 using vecta::platform::WriteFileAtomically;
 using vecta::test::ReadFile;
 using vecta::test::TempDir;
@@ -53,8 +55,10 @@ TEST(AtomicFile, TargetIsTheEndOfTheLinkChain) {
   Write(dir.File("sub/real"), "x");
   ASSERT_EQ(::symlink("sub/mid", dir.File("first").c_str()), 0);
   ASSERT_EQ(::symlink(dir.File("sub/real").c_str(), dir.File("sub/mid").c_str()), 0);
+  UseUnnamedTemporaryFiles(false);  // a temporary file with a name, to be seen
   AtomicFile file;
   ASSERT_TRUE(file.Open(dir.File("first"))) << file.Error();
+  UseUnnamedTemporaryFiles(true);
   EXPECT_EQ(file.Target(), dir.File("sub/real"));
   // The temporary file lies beside the target, not beside the link.
   EXPECT_EQ(Entries(dir.File("sub")).size(), 3u);
@@ -140,6 +144,35 @@ TEST(AtomicFile, WritableFileInAFolderThatCannotBeWrittenIsRefused) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the save was let through, 2: another error, 3: no user to run as";
   EXPECT_EQ(ReadFile(path), "old");
   EXPECT_EQ(Entries(folder), std::vector<std::string>{"f"});
+}
+
+// A save killed before its rename leaves no temporary file: it has no name
+// yet, or, where the file system has no unnamed files, the next save of the
+// same file removes it. One of a process still running stays.
+TEST(AtomicFile, KilledSaveLeavesNoTemporaryFile) {
+  for (const bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed);
+    UseUnnamedTemporaryFiles(unnamed);
+    TempDir dir;
+    const std::string path = dir.File("set.cfg");
+    const std::string running = ".set.cfg." + std::to_string(::getppid()) + "-0.tmp";
+    Write(dir.File(running), "another save under way");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      AtomicFile file;
+      if (file.Open(path)) ::kill(::getpid(), SIGKILL);
+      ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(Entries(dir.path()).size(), unnamed ? 1u : 2u);
+    ASSERT_TRUE(WriteFileAtomically(path, Bytes("saved")));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{running, "set.cfg"}));
+    EXPECT_EQ(ReadFile(path), "saved");
+  }
+  UseUnnamedTemporaryFiles(true);
 }
 
 TEST(AtomicFile, CommitWithoutOpenFails) {

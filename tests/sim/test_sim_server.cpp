@@ -537,16 +537,21 @@ TEST(SimServerPty, PacedSplitKeepsItsPause) {
   ASSERT_TRUE(StartSim(server, o));
   PtyClient client;
   ASSERT_TRUE(client.Open(server.PtyPath()));
-  std::vector<Clock::time_point> arrivals;
-  const auto sent = Clock::now();
-  ASSERT_TRUE(client.Write(Request("0001rgbty;;")));
-  ASSERT_EQ(client.ReadFrame(1000, &arrivals), Wire("00011K610;", 0x8F));
   // Byte 7 lands after the request (14 bytes), its own 7 byte times and the
-  // pause; byte 6 comes before the pause.
+  // pause; byte 6 comes before the pause. A loaded machine may hand byte 6
+  // over late, so one of three tries must show it early.
   using std::chrono::microseconds;
   constexpr long kByteUs = 10 * 1000000 / 9600;
-  EXPECT_GE(std::chrono::duration_cast<microseconds>(arrivals[6] - sent).count(), 21 * kByteUs + 30000 - 1000);
-  EXPECT_LT(std::chrono::duration_cast<microseconds>(arrivals[5] - sent).count(), 20 * kByteUs + 28000);
+  bool sixthEarly = false;
+  for (int attempt = 0; attempt < 3 && !sixthEarly; ++attempt) {
+    std::vector<Clock::time_point> arrivals;
+    const auto sent = Clock::now();
+    ASSERT_TRUE(client.Write(Request("0001rgbty;;")));
+    ASSERT_EQ(client.ReadFrame(1000, &arrivals), Wire("00011K610;", 0x8F));
+    EXPECT_GE(std::chrono::duration_cast<microseconds>(arrivals[6] - sent).count(), 21 * kByteUs + 30000 - 1000);
+    sixthEarly = std::chrono::duration_cast<microseconds>(arrivals[5] - sent).count() < 20 * kByteUs + 28000;
+  }
+  EXPECT_TRUE(sixthEarly);
 }
 
 TEST(SimServerSerialDevice, ServesADeviceOpenedByPath) {

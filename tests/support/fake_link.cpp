@@ -1,6 +1,7 @@
 #include "support/fake_link.h"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +51,10 @@ class FakeSerialDevice final : public link::SerialDevice {
     if (s_->failWrite || hungUp_) return false;
     s_->writes.emplace_back(data, data + size);
     if (!s_->replies.empty()) {
-      for (auto& e : s_->replies.front()) s_->pending.push_back(e);
+      if (s_->pending.empty())
+        s_->pending.swap(s_->replies.front());
+      else
+        for (auto& e : s_->replies.front()) s_->pending.push_back(e);
       s_->replies.pop_front();
     } else if (s_->responder) {
       if (auto reply = s_->responder(s_->writes.back()))
@@ -58,13 +62,20 @@ class FakeSerialDevice final : public link::SerialDevice {
     }
     return true;
   }
-  link::ReadOutcome ReadByte(std::uint8_t& out) override {
+  link::ReadOutcome ReadByte(std::uint8_t& out) override { return ReadByteWithin(out, INT64_MAX); }
+  // A byte that takes longer than the wait has not arrived yet: the wait
+  // passes and the byte stays on its way.
+  link::ReadOutcome ReadByteWithin(std::uint8_t& out, std::int64_t maxWaitMs) override {
     ++s_->reads;
     if (HungUp()) return link::ReadOutcome::Error;
-    if (s_->pending.empty() || s_->pending.front().kind == ReadEvent::Silence) {
-      if (!s_->pending.empty()) s_->pending.pop_front();
+    const std::int64_t wait = std::min(s_->timeouts.ReadByteTimeoutMs(), maxWaitMs);
+    const bool late = !s_->pending.empty() && s_->pending.front().kind == ReadEvent::Byte &&
+                      s_->pending.front().afterMs > maxWaitMs;
+    if (s_->pending.empty() || s_->pending.front().kind == ReadEvent::Silence || late) {
+      if (late) s_->pending.front().afterMs -= wait;
+      else if (!s_->pending.empty()) s_->pending.pop_front();
       ++s_->silentReads;
-      if (s_->clock) s_->clock->now += s_->timeouts.ReadByteTimeoutMs();
+      if (s_->clock) s_->clock->now += wait;
       return link::ReadOutcome::Timeout;
     }
     ReadEvent e = s_->pending.front();
@@ -108,6 +119,7 @@ class FakeSocket final : public link::StreamSocket {
     return static_cast<long>(size);
   }
   long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) override {
+    if (auto peer = Peer()) return peer(data, size, waitMs, err);
     {
       std::lock_guard lock(s_->m);
       if (waitMs <= 0 && (s_->receives.empty() || !s_->receives.front().early)) {
@@ -118,6 +130,7 @@ class FakeSocket final : public link::StreamSocket {
     return Receive(data, size, err);
   }
   long Receive(std::uint8_t* data, std::size_t size, int& err) override {
+    if (auto peer = Peer()) return peer(data, size, s_->receiveTimeoutMs, err);
     std::lock_guard lock(s_->m);
     if (s_->receives.empty()) {
       err = EAGAIN;  // the receive time-out
@@ -147,6 +160,11 @@ class FakeSocket final : public link::StreamSocket {
   }
 
  private:
+  decltype(FakeSocketState::peer) Peer() const {
+    std::lock_guard lock(s_->m);
+    return s_->peer;
+  }
+
   std::shared_ptr<FakeSocketState> s_;
 };
 
@@ -176,11 +194,13 @@ std::unique_ptr<link::StreamSocket> FakeSocketFactory::Create(int& err) {
   return std::make_unique<FakeSocket>(state);
 }
 
-bool FakeSocketFactory::SetReceiveTimeout(link::StreamSocket&, int, int& err) {
+bool FakeSocketFactory::SetReceiveTimeout(link::StreamSocket&, int ms, int& err) {
   if (timeoutErr) {
     err = timeoutErr;
     return false;
   }
+  std::lock_guard lock(state->m);
+  state->receiveTimeoutMs = ms;
   return true;
 }
 

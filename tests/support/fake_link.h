@@ -103,6 +103,11 @@ struct FakeSocketState {
   // Answers each request frame sent (deciphered) by queueing its reply; none
   // is silence. Lets a test play a unit over TCP that answers by the request.
   std::function<std::optional<Bytes>(const Bytes& frame)> responder;
+  // When set, every receive asks it instead of `receives`: (buffer, room,
+  // longest wait in ms, error out) -> bytes, 0 for a peer that closed, -1
+  // with the error. Called without the lock held, so it may interrupt the link.
+  std::function<long(std::uint8_t*, std::size_t, int, int&)> peer;
+  int receiveTimeoutMs = link::kReceiveTimeoutMs;  // as the link set it
   int shutdowns = 0;
   int closed = 0;
   int created = 0;

@@ -20,6 +20,7 @@
 #include "link/serial_port.h"
 #include "sim_options.h"
 #include "sim_server.h"
+#include "support/fake_link.h"
 #include "support/sim_process.h"
 
 namespace vecta::test {
@@ -45,8 +46,17 @@ std::string SimTcpTarget(const sim::SimServer& server);
 // gathered from its transport threads.
 class SimTranscript {
  public:
-  // Makes `options` report its transcript here.
+  // Makes `options` report its transcript here, from an empty one.
   void Attach(sim::SimOptions& options);
+  // What the unit has done with the n-th request it received (from 1).
+  struct Handling {
+    bool received = false;
+    bool silent = false;          // it stays silent
+    bool cutShort = false;        // it answered without the final ETX
+    std::size_t replyBytes = 0;   // the bytes of that reply
+    int delayMs = 0;              // how long each reply waits
+  };
+  Handling Request(std::size_t n) const;
   std::vector<std::string> Lines() const;
   // The request texts the unit received, without the "rx " in front.
   std::vector<std::string> Received() const;
@@ -58,18 +68,30 @@ class SimTranscript {
   mutable std::mutex m_;
   std::vector<std::string> lines_;
   std::size_t seenWrites_ = 0;
+  int delayMs_ = 0;
 };
 
-// Serial time-outs taken down to 40 ms per read, so a silent unit costs
-// milliseconds, not seconds.
+// Serial time-outs of 40 ms a read. On SimSerialPorts they pass on the
+// link's fake clock, taking no real time.
 link::SerialTimeouts FastSerialTimeouts();
+
+// The ports of `ports` opened for a link whose unit is the simulator that
+// reports to `transcript`. A read waits for the unit, however long a loaded
+// machine makes it take (up to a 10 s budget only a broken test meets),
+// while the unit still owes bytes of its reply; once the unit is known to
+// stay silent (or its reply is in and ends without ETX, or comes later than
+// the read time-out), the read time-out passes at once on `clock`.
+std::shared_ptr<link::SerialPortProvider> SimSerialPorts(std::vector<link::SerialPortInfo> ports,
+                                                         const SimTranscript& transcript, FakeClock& clock);
 // The TCP receive time-out used against the simulator.
 inline constexpr int kFastTcpReceiveMs = 150;
 
 // A real link controller whose one serial port (index 0) is the server's
-// pseudo-terminal, with the fast serial time-outs and `clock` for its waits
+// pseudo-terminal (through SimSerialPorts, so the server must report to
+// `transcript`), with the fast serial time-outs and `clock` for its waits
 // and time stamps.
-std::unique_ptr<link::CRavlenRemoteControl> MakeSimLink(const sim::SimServer& server, link::Clock* clock,
+std::unique_ptr<link::CRavlenRemoteControl> MakeSimLink(const sim::SimServer& server, FakeClock* clock,
+                                                        const SimTranscript& transcript,
                                                         std::function<void()> linkLost = {});
 
 // Connects `link` to the server's TCP port on loopback with the fast receive
