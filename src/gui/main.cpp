@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
   options.settings = &settings;
   options.logFile = paths.logFile;
   options.lastAddressFile = paths.lastAddressFile;
+  options.lastNetworkPortFile = paths.lastNetworkPortFile;
   for (const QString& port : parser.values(portOption)) options.extraPorts.push_back(port.toStdString());
 
   bool leftWorkRunning = false;

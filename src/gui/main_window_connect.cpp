@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include "app/last_address.h"
+#include "app/last_network_port.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
 #include "link/trace.h"
@@ -64,6 +65,7 @@ void MainWindow::RunStartupScan(Core& core, int stored, const std::shared_ptr<st
   };
   scan = core.connector->Scan(stored, *cancelled, hooks);
   if (scan.found < 0) return;
+  KeepNetworkPort(core, scan.found);
   core.session->SetConnected(true);
   core.view->OnWindow([found = scan.found](MainWindow& w) {
     w.connectedPort_ = w.ports_->itemText(found);
@@ -103,6 +105,13 @@ void MainWindow::StartupScanEnded(const app::ScanResult& scan, bool cancelled) {
   SetCaption(this, Q(settings_.appTitle.value_or("")));
 }
 
+// A network serial port a unit answered on is offered again at the next start.
+void MainWindow::KeepNetworkPort(Core& core, int index) {
+  const std::vector<link::SerialPortInfo> ports = core.link->SerialPorts();
+  if (index >= 0 && index < static_cast<int>(ports.size()))
+    app::KeepNetworkPort(core.lastNetworkPortFile, ports[static_cast<std::size_t>(index)].path);
+}
+
 // ----------------------------------------------------------------- connect
 
 void MainWindow::OnConnect() {
@@ -133,6 +142,7 @@ void MainWindow::ConnectSerialPort() {
       [index, previous, outcome](Core& core) {
         *outcome = core.connector->ConnectSerial(index, previous, [&core] { ShowConnectionClosed(core); });
         if (outcome->result != app::SerialConnect::Result::Connected) return;
+        KeepNetworkPort(core, index);
         core.session->SetConnected(true);
         core.view->OnWindow([index](MainWindow& w) {
           w.connectedPort_ = w.ports_->itemText(index);
