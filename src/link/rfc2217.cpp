@@ -156,6 +156,9 @@ NetworkSerialDevice::Received NetworkSerialDevice::Receive(std::int64_t waitMs) 
   const int wait = static_cast<int>(std::clamp<std::int64_t>(waitMs, 0, INT_MAX));
   const long n = socket_->ReceiveWithin(chunk, sizeof chunk, wait, err);
   if (n > 0) {
+    // A server may send a reply in pieces as the far port delivers it; the
+    // next piece must not wait for our acknowledgement of this one.
+    socket_->AcknowledgeAtOnce();
     Take(chunk, static_cast<std::size_t>(n));
     return Received::Some;
   }
