@@ -31,7 +31,6 @@ constexpr std::uint8_t kBinary = 0, kSuppressGoAhead = 3, kComPort = 44;
 constexpr std::uint8_t kSignature = 0, kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3,
                        kSetStopSize = 4, kSetControl = 5, kPurgeData = 12;
 constexpr std::uint8_t kServerCode = 100;
-constexpr std::uint8_t kFlowSuspend = 108, kFlowResume = 109;
 constexpr std::uint8_t kParityNone = 1, kOneStopBit = 1, kDtrOn = 8, kRtsOn = 11;
 constexpr std::uint8_t kPurgeReceiveBuffer = 1;
 
@@ -138,7 +137,6 @@ class NetworkSerialDevice final : public SerialDevice {
   // The server's latest reports of the line settings.
   std::optional<std::uint32_t> baud_;
   std::optional<std::uint8_t> dataSize_, parity_, stopSize_;
-  bool suspended_ = false;  // the server asked us to stop sending
 
   // A server that confirms purges (it says so at open) is waited for: the
   // stream is in order, so data that comes before the confirmation was on
@@ -299,8 +297,6 @@ void NetworkSerialDevice::OnComPortAnswer(std::uint8_t code, const std::uint8_t*
     case kServerCode + kSetStopSize:
       if (size >= 1) stopSize_ = value[0];
       break;
-    case kFlowSuspend: suspended_ = true; break;
-    case kFlowResume: suspended_ = false; break;
     case kServerCode + kPurgeData:
       if (purgeProbe_) {
         acksPurge_ = true;
@@ -309,7 +305,7 @@ void NetworkSerialDevice::OnComPortAnswer(std::uint8_t code, const std::uint8_t*
         purgeOwed_ = false;
       }
       break;
-    default: break;  // line and modem state notices and the like
+    default: break;  // line and modem state notices, flow control (a frame is a few bytes)
   }
 }
 
@@ -438,8 +434,6 @@ void NetworkSerialDevice::PurgeInput() {
 }
 
 bool NetworkSerialDevice::Write(const std::uint8_t* data, std::size_t size) {
-  const std::int64_t deadline = clock_.NowMs() + timeouts_.WriteTimeoutMs(size);
-  if (suspended_ && WaitFor([this] { return !suspended_; }, deadline) != Wait::Done) return false;
   Bytes out;
   out.reserve(size + 8);
   AppendEscaped(out, data, size);  // a checksum byte may be 0xFF

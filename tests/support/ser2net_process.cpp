@@ -24,37 +24,29 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-int LoopbackSocket(std::uint16_t port, bool connectIt) {
+// A socket connected to a loopback port (-1 when nobody listens there), or
+// bound to a free one (`port` 0).
+int LoopbackSocket(std::uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = htons(port);
-  const int rc = connectIt ? ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a)
-                           : ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  if (fd < 0 || rc != 0) {
-    if (fd >= 0) ::close(fd);
-    return -1;
-  }
-  return fd;
+  auto* addr = reinterpret_cast<sockaddr*>(&a);
+  if (fd >= 0 && (port ? ::connect(fd, addr, sizeof a) : ::bind(fd, addr, sizeof a)) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
 }
 
 // A loopback port nobody listens on now (the tests run in a network
 // namespace of their own, so nobody takes it before ser2net does).
 std::uint16_t FreePort() {
-  const int fd = LoopbackSocket(0, false);
+  const int fd = LoopbackSocket(0);
   sockaddr_in a{};
   socklen_t len = sizeof a;
   const bool ok = fd >= 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
   if (fd >= 0) ::close(fd);
   return ok ? ntohs(a.sin_port) : 0;
-}
-
-bool Accepts(std::uint16_t port) {
-  const int fd = LoopbackSocket(port, true);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
 }
 
 }  // namespace
@@ -70,15 +62,12 @@ std::string Ser2netProcess::Binary() {
 Ser2netProcess::~Ser2netProcess() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
-  const auto deadline = SteadyClock::now() + std::chrono::seconds(2);
-  while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-    if (SteadyClock::now() > deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-      break;
-    }
+  for (int i = 0; i < 200; ++i) {
+    if (::waitpid(pid_, nullptr, WNOHANG) != 0) return;  // reaped (or not ours any more)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
 }
 
 bool Ser2netProcess::Start(const std::vector<std::string>& devices, const std::string& dir, std::string* error,
@@ -122,7 +111,8 @@ bool Ser2netProcess::Start(const std::vector<std::string>& devices, const std::s
   }
   const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
   for (std::size_t i = 0; i < ports_.size();) {
-    if (Accepts(ports_[i])) {
+    if (const int fd = LoopbackSocket(ports_[i]); fd >= 0) {
+      ::close(fd);
       ++i;
       continue;
     }
@@ -141,7 +131,7 @@ std::string Ser2netProcess::PortName(std::size_t i) const {
 }
 
 std::uint32_t Ser2netProcess::ReportedSpeed(std::size_t i) const {
-  const int fd = LoopbackSocket(ports_.at(i), true);
+  const int fd = LoopbackSocket(ports_.at(i));
   if (fd < 0) return 0;
   // WILL COM-PORT-OPTION, then SET-BAUDRATE 0: "tell me the current speed".
   const std::uint8_t ask[] = {255, 251, 44, 255, 250, 44, 1, 0, 0, 0, 0, 255, 240};
