@@ -2,14 +2,18 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -38,18 +42,98 @@ int LoopbackSocket(std::uint16_t port) {
   return -1;
 }
 
+std::uint16_t PortOf(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  return fd >= 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 ? ntohs(a.sin_port) : 0;
+}
+
 // A loopback port nobody listens on now (the tests run in a network
 // namespace of their own, so nobody takes it before ser2net does).
 std::uint16_t FreePort() {
   const int fd = LoopbackSocket(0);
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  const bool ok = fd >= 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+  const std::uint16_t port = PortOf(fd);
   if (fd >= 0) ::close(fd);
-  return ok ? ntohs(a.sin_port) : 0;
+  return port;
+}
+
+int UnixSocket(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+// ser2net finds its listening address with getaddrinfo and AI_ADDRCONFIG,
+// which finds nothing in a network namespace with only loopback up (as
+// ctest runs in here).
+bool LoopbackListensByName() {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_ADDRCONFIG;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo("127.0.0.1", "1", &hints, &found);
+  if (found) ::freeaddrinfo(found);
+  return rc == 0;
 }
 
 }  // namespace
+
+// Where ser2net cannot listen on TCP it listens on a Unix socket, and this
+// passes the connections to a loopback port on to it, byte for byte.
+class Ser2netProcess::Relay {
+ public:
+  explicit Relay(std::string path) : path_(std::move(path)), listener_(LoopbackSocket(0)) {
+    ::listen(listener_, 8);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Relay() {
+    stop_ = true;
+    thread_.join();
+    for (const auto& [a, b] : pairs_) ::close(a), ::close(b);
+    ::close(listener_);
+  }
+  std::uint16_t Port() const { return PortOf(listener_); }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+      for (const auto& [a, b] : pairs_) fds.insert(fds.end(), {{a, POLLIN, 0}, {b, POLLIN, 0}});
+      if (::poll(fds.data(), fds.size(), 50) <= 0) continue;
+      for (std::size_t k = 1; k < fds.size(); ++k)
+        if (fds[k].revents) Pass(fds[k].fd);
+      std::erase_if(pairs_, [](const auto& p) { return p.first < 0; });
+      if (fds[0].revents & POLLIN) {
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int server = UnixSocket(path_);
+        if (client >= 0 && server >= 0) pairs_.emplace_back(client, server);
+        else ::close(client), ::close(server);
+      }
+    }
+  }
+  void Pass(int from) {
+    const auto pair = std::find_if(pairs_.begin(), pairs_.end(),
+                                   [from](const auto& p) { return p.first == from || p.second == from; });
+    if (pair == pairs_.end()) return;
+    const int to = pair->first == from ? pair->second : pair->first;
+    char buf[4096];
+    const ssize_t n = ::read(from, buf, sizeof buf);
+    if (n > 0 && ::send(to, buf, static_cast<std::size_t>(n), MSG_NOSIGNAL) == n) return;
+    ::close(from), ::close(to);
+    *pair = {-1, -1};
+  }
+
+  std::string path_;
+  int listener_;
+  std::vector<std::pair<int, int>> pairs_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 std::string Ser2netProcess::Binary() {
   std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -58,6 +142,8 @@ std::string Ser2netProcess::Binary() {
     if (!dir.empty() && ::access((dir + "/ser2net").c_str(), X_OK) == 0) return dir + "/ser2net";
   return {};
 }
+
+Ser2netProcess::Ser2netProcess() = default;
 
 Ser2netProcess::~Ser2netProcess() {
   if (pid_ <= 0) return;
@@ -79,13 +165,17 @@ bool Ser2netProcess::Start(const std::vector<std::string>& devices, const std::s
   std::string program = Binary();
   if (program.empty()) return fail("ser2net is not installed");
   const std::string config = dir + "/ser2net.yaml";
+  const bool relay = !LoopbackListensByName();
+  std::vector<std::string> sockets;
   {
     std::ofstream out(config);
     out << "%YAML 1.1\n---\n";
     for (std::size_t i = 0; i < devices.size(); ++i) {
-      ports_.push_back(FreePort());
+      sockets.push_back(dir + "/unit" + std::to_string(i) + ".sock");
+      ports_.push_back(relay ? 0 : FreePort());
       out << "connection: &unit" << i << "\n"
-          << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << ports_.back() << "\n"
+          << "  accepter: telnet(rfc2217),"
+          << (relay ? "unix," + sockets.back() : "tcp,127.0.0.1," + std::to_string(ports_.back())) << "\n"
           << "  connector: serialdev," << devices[i] << ",9600n81,local\n"
           << "  options:\n    max-connections: 2\n";
       for (const auto& o : options) out << "    " << o << "\n";
@@ -111,8 +201,9 @@ bool Ser2netProcess::Start(const std::vector<std::string>& devices, const std::s
   }
   const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
   for (std::size_t i = 0; i < ports_.size();) {
-    if (const int fd = LoopbackSocket(ports_[i]); fd >= 0) {
+    if (const int fd = relay ? UnixSocket(sockets[i]) : LoopbackSocket(ports_[i]); fd >= 0) {
       ::close(fd);
+      if (relay) ports_[i] = relays_.emplace_back(std::make_unique<Relay>(sockets[i]))->Port();
       ++i;
       continue;
     }

@@ -1,12 +1,15 @@
 // Debian's ser2net as a child process for tests and benchmarks: a YAML
 // configuration of its own in a folder the caller gives, one RFC 2217
 // accepter per serial device on a free loopback port, never the system
-// service. It is stopped by its process id.
+// service. It is stopped by its process id. In a network namespace where it
+// cannot listen on TCP (only loopback up) it listens on Unix sockets, and
+// an in-process relay passes the loopback ports' connections on to them.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,7 @@ class Ser2netProcess {
   // The ser2net program found on PATH or in /usr/sbin; "" when not installed.
   static std::string Binary();
 
-  Ser2netProcess() = default;
+  Ser2netProcess();
   ~Ser2netProcess();  // SIGTERM, then SIGKILL if it does not end within 2 s
   Ser2netProcess(const Ser2netProcess&) = delete;
   Ser2netProcess& operator=(const Ser2netProcess&) = delete;
@@ -39,8 +42,10 @@ class Ser2netProcess {
   std::uint32_t ReportedSpeed(std::size_t i) const;
 
  private:
+  class Relay;
   pid_t pid_ = -1;
   std::vector<std::uint16_t> ports_;
+  std::vector<std::unique_ptr<Relay>> relays_;  // ended after ser2net
 };
 
 }  // namespace vecta::test
