@@ -766,8 +766,9 @@ struct Parser {
   Parser() {
     app.require_subcommand(1);
     app.fallthrough();
-    auto* serial = app.add_option("--serial", o.serialDevice, "serial port device (a real port, or the simulator's pty), or a terminal server's "
-                                  "port: rfc2217://HOST:PORT");
+    auto* serial = app.add_option("--serial", o.serialDevice,
+                                  "serial port device (a real port, or the simulator's pty), or a terminal "
+                                  "server's port: rfc2217://HOST:PORT");
     app.add_option("--baud", o.baud, "serial speed")->check(CLI::Range(50u, 4000000u))->capture_default_str();
     auto* tcp = app.add_option("--tcp", o.tcp, "unit over Ethernet, HOST[:PORT] (port 9999 unless given)")
                     ->check([](const std::string& v) -> std::string {
