@@ -782,7 +782,9 @@ struct Parser {
   Parser() {
     app.require_subcommand(1);
     app.fallthrough();
-    auto* serial = app.add_option("--serial", o.serialDevice, "serial port device (a real port, or the simulator's pty)");
+    auto* serial = app.add_option("--serial", o.serialDevice,
+                                  "serial port device (a real port, or the simulator's pty), or a terminal "
+                                  "server's port: rfc2217://HOST:PORT");
     app.add_option("--baud", o.baud, "serial speed")->check(CLI::Range(50u, 4000000u))->capture_default_str();
     auto* tcp = app.add_option("--tcp", o.tcp, "unit over Ethernet, HOST[:PORT] (port 9999 unless given)")
                     ->check([](const std::string& v) -> std::string {
@@ -801,7 +803,7 @@ struct Parser {
     app.add_option("--log", o.logFile, "communication log (default: $XDG_STATE_HOME/vecta_tx_ctrl/vectactl.log)");
     app.add_option("--read-timeout", o.readTimeoutMs, "serial read time-out per byte in ms (default 2500)")
         ->check(CLI::Range(0u, 600000u));
-    app.add_option("--port", o.extraPorts, "add a device path to the port list");
+    app.add_option("--port", o.extraPorts, "add a device path (or rfc2217://HOST:PORT) to the port list");
     app.add_flag("--trace", o.trace, "debug trace lines on stderr");
     app.add_flag("--yes,-y", o.yes, "answer yes to every question (restore-defaults)");
 

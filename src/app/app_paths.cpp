@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/last_address.h"
+#include "app/last_network_port.h"
 #include "app/settings.h"
 
 namespace vecta::app {
@@ -114,6 +115,7 @@ AppPaths ResolveAppPaths(const std::string& executablePath,
     EnsureFolder(p.configDir, p.error);
     p.settingsFile = Join(p.configDir, base + ".ini");
     p.lastAddressFile = Join(p.configDir, kLastAddressFileName);
+    p.lastNetworkPortFile = Join(p.configDir, kLastNetworkPortFileName);
   }
   if (!p.logDir.empty()) {
     if (p.logDir != p.configDir) EnsureFolder(p.logDir, p.error);

@@ -29,8 +29,10 @@ Env SystemEnv();
 
 struct AppPaths {
   std::string settingsFile, logFile;
-  // The last IP address reached (last_address.h), beside the settings file.
+  // The last IP address reached (last_address.h) and the last network serial
+  // port (last_network_port.h), beside the settings file.
   std::string lastAddressFile;
+  std::string lastNetworkPortFile;
   std::string configDir;  // folder of the settings file
   std::string logDir;     // folder of the log (the same folder unless XDG is used)
   // Empty when both folders exist (or were created). Otherwise what went

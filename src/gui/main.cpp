@@ -28,8 +28,9 @@ constexpr char kVersion[] = "2.7.3";
 struct CommandLine {
   QCommandLineParser parser;
   QCommandLineOption portOption{QStringLiteral("port"),
-                                QStringLiteral("Adds a serial device (a pseudo-terminal, a symlink) to the port "
-                                               "list; may be given more than once."),
+                                QStringLiteral("Adds a serial device (a pseudo-terminal, a symlink) or a terminal "
+                                               "server's port, rfc2217://HOST:PORT, to the port list; may be "
+                                               "given more than once."),
                                 QStringLiteral("DEVICE")};
   QCommandLineOption configDirOption{QStringLiteral("config-dir"),
                                      QStringLiteral("Keeps the settings file and the communication log in DIR."),
@@ -167,6 +168,7 @@ int main(int argc, char** argv) {
   options.settings = &settings;
   options.logFile = paths.logFile;
   options.lastAddressFile = paths.lastAddressFile;
+  options.lastNetworkPortFile = paths.lastNetworkPortFile;
   for (const QString& port : parser.values(portOption)) options.extraPorts.push_back(port.toStdString());
 
   bool leftWorkRunning = false;

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "gui/accessibility.h"
+#include "app/last_network_port.h"
 #include "gui/icons.h"
 #include "gui/offline_editor.h"
 #include "gui/qt_prompter.h"
@@ -53,11 +54,13 @@ MainWindow::MainWindow(MainWindowOptions options)
   }
 
   // The link: ports found in the system plus those named on the command
-  // line, the log, the serial settings; a failed TCP send or receive never
-  // closes the socket.
+  // line and the last network port, the log, the serial settings; a failed
+  // TCP send or receive never closes the socket.
   link::LinkEnvironment env;
   env.serial = options_.serialPorts ? options_.serialPorts
-                                    : link::MakePosixSerialProvider(link::DiscoverSerialPorts(options_.extraPorts));
+                                    : link::MakePosixSerialProvider(link::DiscoverSerialPorts(
+                                          app::PortsToOffer(options_.extraPorts, options_.lastNetworkPortFile)));
+  core_->lastNetworkPortFile = options_.lastNetworkPortFile;
   env.sockets = options_.sockets;
   core_->link = std::make_shared<link::CRavlenRemoteControl>(app::LinkLostToNotifier(notifier_), env);
   link::CRavlenRemoteControl& rc = *core_->link;

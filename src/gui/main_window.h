@@ -56,6 +56,10 @@ struct MainWindowOptions {
   // The file that keeps the last IP address reached over Ethernet; its
   // address is offered in the address field at start. "" for none.
   std::string lastAddressFile;
+  // The file that keeps the last network serial port (rfc2217://HOST:PORT)
+  // a unit answered on; its port is added to the port list (after the
+  // extra ports) unless `serialPorts` replaces the list. "" for none.
+  std::string lastNetworkPortFile;
   // Message boxes, file choices and progress; default: real dialogs over
   // this window. Must outlive the window.
   params::Prompter* prompter = nullptr;
@@ -215,6 +219,7 @@ class MainWindow : public QMainWindow {
   void EthernetDialogEnded(int result, const std::string& ip);
   void EthernetAttemptEnded(std::uint64_t attempt);
   static void TakeEthernetConnection(Core& core, const std::string& ip, const std::string& lastAddressFile);
+  static void KeepNetworkPort(Core& core, int index);
   void ApplyVariantToPage(const std::string& boardType);
   void SetConfigTabCount(int count);
   void SelectConfigTab(int index);

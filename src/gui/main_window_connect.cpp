@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include "app/last_address.h"
+#include "app/last_network_port.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
 #include "link/trace.h"
@@ -64,6 +65,7 @@ void MainWindow::RunStartupScan(Core& core, int stored, const std::shared_ptr<st
   };
   scan = core.connector->Scan(stored, *cancelled, hooks);
   if (scan.found < 0) return;
+  KeepNetworkPort(core, scan.found);
   core.session->SetConnected(true);
   core.view->OnWindow([found = scan.found](MainWindow& w) {
     w.connectedPort_ = w.ports_->itemText(found);
@@ -123,6 +125,13 @@ void MainWindow::SayUnableToConnect(const app::ScanResult& scan) {
   options_.prompter->MessageWithReason("Alert", "Unable to connect", reasons, params::MessageIcon::Information);
 }
 
+// A network serial port a unit answered on is offered again at the next start.
+void MainWindow::KeepNetworkPort(Core& core, int index) {
+  const std::vector<link::SerialPortInfo> ports = core.link->SerialPorts();
+  if (index >= 0 && index < static_cast<int>(ports.size()))
+    app::KeepNetworkPort(core.lastNetworkPortFile, ports[static_cast<std::size_t>(index)].path);
+}
+
 // ----------------------------------------------------------------- connect
 
 void MainWindow::OnConnect() {
@@ -153,6 +162,7 @@ void MainWindow::ConnectSerialPort() {
       [index, previous, outcome](Core& core) {
         *outcome = core.connector->ConnectSerial(index, previous, [&core] { ShowConnectionClosed(core); });
         if (outcome->result != app::SerialConnect::Result::Connected) return;
+        KeepNetworkPort(core, index);
         core.session->SetConnected(true);
         core.view->OnWindow([index](MainWindow& w) {
           w.connectedPort_ = w.ports_->itemText(index);

@@ -60,6 +60,8 @@ struct MainWindow::Core {
   std::unique_ptr<WorkerView> view;
   std::unique_ptr<app::Session> session;
   std::unique_ptr<app::Connector> connector;
+  // Where a network serial port a unit answered on is kept ("" for nowhere).
+  std::string lastNetworkPortFile;
 };
 
 // The session's view of the window, for the operation thread: every call is

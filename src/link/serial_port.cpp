@@ -1,5 +1,6 @@
 #include "link/serial_port.h"
 
+#include "link/rfc2217.h"
 #include "link/serial_speed.h"
 
 #include <fcntl.h>
@@ -356,7 +357,9 @@ class PosixSerialProvider final : public SerialPortProvider {
       error = "no serial port with index " + std::to_string(index);
       return nullptr;
     }
-    return OpenPosixSerialDevice(ports_[static_cast<std::size_t>(index)].path, error);
+    const std::string& path = ports_[static_cast<std::size_t>(index)].path;
+    if (IsNetworkPortName(path)) return OpenNetworkSerialDevice(path, error);
+    return OpenPosixSerialDevice(path, error);
   }
 
  private:

@@ -70,7 +70,7 @@ class SerialDevice {
 };
 
 struct SerialPortInfo {
-  std::string path;  // device path to open
+  std::string path;  // device path to open, or a network port "rfc2217://HOST:PORT" (rfc2217.h)
   std::string name;  // what the operator sees: "ttyUSB0", or the path as given
 };
 
@@ -96,7 +96,8 @@ std::vector<SerialPortInfo> DiscoverSerialPorts(const std::vector<std::string>& 
 // so that frames are never written into a file or a disk by mistake.
 std::unique_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, std::string& error);
 
-// The provider over a fixed port list, opening with OpenPosixSerialDevice.
+// The provider over a fixed port list, opening device paths with
+// OpenPosixSerialDevice and network ports with OpenNetworkSerialDevice.
 std::shared_ptr<SerialPortProvider> MakePosixSerialProvider(std::vector<SerialPortInfo> ports);
 
 }  // namespace vecta::link

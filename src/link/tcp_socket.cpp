@@ -72,6 +72,11 @@ class PosixStreamSocket final : public StreamSocket {
 
   void ShutdownBoth() override { ::shutdown(fd_, SHUT_RDWR); }
 
+  void AcknowledgeAtOnce() override {
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+  }
+
  private:
   int fd_;
 };

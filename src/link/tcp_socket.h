@@ -31,6 +31,12 @@ class StreamSocket {
   virtual long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) = 0;
   // Shuts down both directions; a receive blocked on another thread returns.
   virtual void ShutdownBoth() = 0;
+  // Acknowledges the next bytes at once instead of after the system's
+  // delayed-acknowledgement wait, so a peer that holds a small write back
+  // until the previous one is acknowledged (Nagle) sends it on without a
+  // pause of tens of ms. The system may fall back to delaying: called again
+  // after every receive.
+  virtual void AcknowledgeAtOnce() {}
 };
 
 class SocketFactory {

@@ -68,6 +68,7 @@ TEST_F(PathsTest, ReadOnlyExecutableFolderUsesHomeFoldersAndCreatesThem) {
   EXPECT_EQ(p.error, "");
   EXPECT_EQ(p.settingsFile, home + "/.config/vecta_tx_ctrl/vecta_tx_ctrl_v2.7.3.ini");
   EXPECT_EQ(p.lastAddressFile, home + "/.config/vecta_tx_ctrl/vecta_tx_ctrl.last-ip");
+  EXPECT_EQ(p.lastNetworkPortFile, home + "/.config/vecta_tx_ctrl/vecta_tx_ctrl.last-network-port");
   EXPECT_EQ(p.logFile, home + "/.local/state/vecta_tx_ctrl/vecta_tx_ctrl_v2.7.3.log");
   EXPECT_EQ(p.configDir, home + "/.config/vecta_tx_ctrl");
   EXPECT_EQ(p.logDir, home + "/.local/state/vecta_tx_ctrl");
@@ -162,6 +163,7 @@ TEST_F(PathsTest, NoHomeAndNoOptionLeavesPathsUnknown) {
   EXPECT_EQ(p.settingsFile, "");
   EXPECT_EQ(p.logFile, "");
   EXPECT_EQ(p.lastAddressFile, "");
+  EXPECT_EQ(p.lastNetworkPortFile, "");
 
   // The configuration folder alone can still be named.
   fake.vars["XDG_CONFIG_HOME"] = tmp.File("cfg");

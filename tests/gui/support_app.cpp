@@ -1,5 +1,7 @@
 #include "support_app.h"
 
+#include "link/rfc2217.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -89,6 +91,7 @@ std::unique_ptr<link::SerialDevice> RecordingSerialProvider::Open(int index, std
     }
     path = ports_[static_cast<std::size_t>(index)].path;
   }
+  if (link::IsNetworkPortName(path)) return link::OpenNetworkSerialDevice(path, error);
   return link::OpenPosixSerialDevice(path, error);
 }
 

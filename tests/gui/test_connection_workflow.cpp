@@ -24,6 +24,7 @@
 #include "link/frame.h"
 #include "link/link_lock.h"
 #include "params/unit_context.h"
+#include "support/ser2net_process.h"
 #include "support_app.h"
 
 // Failures print texts as texts.
@@ -534,6 +535,33 @@ TEST(LastIpAddress, OfferedAtStartAndKeptWhenAUnitAnswers) {
   MainWindow& blank = damaged.StartWindow([&](gui::MainWindowOptions& o) { o.lastAddressFile = file; });
   EXPECT_FALSE(blank.AddressEdit()->IsComplete());
   EXPECT_EQ(blank.AddressEdit()->Text(), "...");
+}
+
+// ------------------------------------------- last network serial port
+
+TEST(LastNetworkPort, KeptWhenAUnitAnswersOnIt) {
+  if (test::Ser2netProcess::Binary().empty()) GTEST_SKIP() << "ser2net is not installed";
+  AppRig rig;
+  SimProcess* sim = rig.AddSim(SimSetup().NotAPort());
+  ASSERT_TRUE(sim);
+  test::Ser2netProcess ser2net;
+  std::string error;
+  ASSERT_TRUE(ser2net.Start({sim->PtyPath()}, rig.dir.path(), &error)) << error;
+  rig.AddPort(ser2net.PortName(0), ser2net.PortName(0));
+  const std::string file = rig.dir.File("vecta_tx_ctrl.last-network-port");
+
+  // The start-up scan finds the unit behind the network port...
+  MainWindow& w = rig.StartWindow([&](gui::MainWindowOptions& o) { o.lastNetworkPortFile = file; });
+  ExpectConnected(w);
+  EXPECT_EQ(w.PortList()->currentText().toStdString(), ser2net.PortName(0));
+  EXPECT_EQ(test::ReadFile(file), ser2net.PortName(0) + "\n");
+
+  // ... and so does the Connect button.
+  std::remove(file.c_str());
+  ClickConnect(w);
+  ASSERT_TRUE(rig.Settle());
+  ExpectConnected(w);
+  EXPECT_EQ(test::ReadFile(file), ser2net.PortName(0) + "\n");
 }
 
 }  // namespace
