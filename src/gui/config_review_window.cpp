@@ -10,11 +10,10 @@
 #include <QVBoxLayout>
 
 #include "gui/accessibility.h"
+#include "gui/q_string.h"
 
 namespace vecta::gui {
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QTableWidgetItem* Cell(const std::string& text) {
   auto* item = new QTableWidgetItem(Q(text));

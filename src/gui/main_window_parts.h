@@ -15,6 +15,7 @@
 #include "gui/cross_thread.h"
 #include "gui/dialog_units.h"
 #include "gui/main_window.h"
+#include "gui/q_string.h"
 
 namespace vecta::gui {
 
@@ -29,8 +30,6 @@ constexpr int kLogoEdge = 2;
 constexpr int kLampSize = 24;
 // How long closing waits for an interrupted operation before leaving it.
 constexpr int kCloseWaitMs = 400;
-
-inline QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // The logo frame in pixels at the window's font: the largest logo size.
 inline QSize LogoFrameSize(const QWidget* window) { return DialogUnitsToPixels(kLogoFrameUnits, window->font()); }

@@ -17,6 +17,7 @@
 #include <set>
 
 #include "gui/icons.h"
+#include "gui/q_string.h"
 #include "gui/qt_control_host.h"
 #include "params/descriptor.h"
 
@@ -28,8 +29,6 @@ using pages::ControlKind;
 using pages::Entry;
 using pages::PageLayout;
 using pages::Variant;
-
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 QFont BoldFont(QFont font) {
   font.setBold(true);

@@ -15,6 +15,7 @@
 #include <atomic>
 
 #include "gui/ip_address_edit.h"
+#include "gui/q_string.h"
 
 namespace vecta::gui {
 namespace {
@@ -29,10 +30,6 @@ std::atomic<std::uint64_t> g_idAssignments{0};
 QSet<const QAbstractItemModel*>& SharedModels() {
   static QSet<const QAbstractItemModel*> models;
   return models;
-}
-
-QString ToQString(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Gives a combo box that uses a shared model its own copy of the entries,
@@ -174,7 +171,7 @@ bool QtControlHost::HasControl(int id) const { return Find(id) != nullptr; }
 
 void QtControlHost::SetText(int id, std::string_view text) {
   QWidget* w = Find(id);
-  const QString t = ToQString(text);
+  const QString t = Q(text);
   if (auto* e = qobject_cast<QLineEdit*>(w))
     e->setText(t);
   else if (auto* l = qobject_cast<QLabel*>(w))
@@ -257,7 +254,7 @@ void QtControlHost::InsertEntry(int id, int position, std::string_view text) {
   QComboBox* c = FindCombo(id);
   if (!c) return;
   const int at = std::clamp(position, 0, c->count());
-  const QString t = ToQString(text);
+  const QString t = Q(text);
   if (UsesSharedModel(c)) {
     if (at < c->count() && c->itemText(at) == t) return;  // filled by its page
     Detach(c);
@@ -322,7 +319,7 @@ void QtControlHost::SetMarked(int id, bool marked, std::string_view tooltip) {
   QWidget* w = Find(id);
   if (!w || (w->property(kMarkedProperty).toBool() == marked && (!marked || MarkTip(id) == tooltip))) return;
   w->setProperty(kMarkedProperty, marked);
-  const QString tip = marked ? ToQString(tooltip) : QString();
+  const QString tip = marked ? Q(tooltip) : QString();
   w->setToolTip(tip);
   QWidget* caption = MarkedCaption(w);
   if (!caption || caption == w) {

@@ -13,15 +13,12 @@
 #include <QVBoxLayout>
 
 #include "gui/config_review_window.h"
+#include "gui/q_string.h"
 #include "gui/qt_control_host.h"
 #include "link/link_errors.h"
 
 namespace vecta::gui {
 namespace {
-
-QString ToQString(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QMessageBox::Icon ToQtIcon(params::MessageIcon icon) {
   switch (icon) {
@@ -42,7 +39,7 @@ std::optional<std::string> FromFileName(const QString& name) {
 // with it.
 QMessageBox* NewBox(QWidget* parent, std::string_view title, std::string_view text, params::MessageIcon icon,
                     QMessageBox::StandardButtons buttons) {
-  auto* box = new QMessageBox(ToQtIcon(icon), ToQString(title), ToQString(text), buttons, parent);
+  auto* box = new QMessageBox(ToQtIcon(icon), Q(title), Q(text), buttons, parent);
   box->setTextFormat(Qt::PlainText);
   return box;
 }
@@ -89,7 +86,7 @@ class PleaseWaitWindow final : public QWidget {
 // the operator where they are.
 params::Answer AskApplyDiscardCancel(QWidget* parent, std::string_view title, std::string_view text,
                                      params::MessageIcon icon) {
-  QMessageBox box(ToQtIcon(icon), ToQString(title), ToQString(text), QMessageBox::NoButton, parent);
+  QMessageBox box(ToQtIcon(icon), Q(title), Q(text), QMessageBox::NoButton, parent);
   box.setTextFormat(Qt::PlainText);
   QPushButton* apply = box.addButton(QStringLiteral("Apply"), QMessageBox::AcceptRole);
   QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
@@ -122,7 +119,7 @@ params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_
 void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text,
                            std::string_view reason, params::MessageIcon icon) {
   QMessageBox* box = NewBox(parent, title, text, icon, QMessageBox::Ok);
-  if (!reason.empty()) box->setInformativeText(ToQString(reason));
+  if (!reason.empty()) box->setInformativeText(Q(reason));
   Exec(box);
 }
 
@@ -132,7 +129,7 @@ void ShowLinkError(QWidget* parent, std::uint32_t code) {
 }
 
 QString ToQtFileFilter(std::string_view filter) {
-  const QString f = ToQString(filter);
+  const QString f = Q(filter);
   if (!f.contains(QLatin1Char('|'))) return f;
   const QStringList parts = f.split(QLatin1Char('|'));
   QStringList descriptions;
@@ -172,12 +169,12 @@ std::optional<std::string> QtPrompter::ChooseFileToSave(std::string_view filter)
 }
 
 std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
-  QFileDialog dialog(WindowInUse(), ToQString(request.title), QString(), ToQtFileFilter(request.filter));
+  QFileDialog dialog(WindowInUse(), Q(request.title), QString(), ToQtFileFilter(request.filter));
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dialog.setDefaultSuffix(ToQString(request.defaultSuffix));
-  if (!request.initialFolder.empty()) dialog.setDirectory(ToQString(request.initialFolder));
-  if (!request.initialName.empty()) dialog.selectFile(ToQString(request.initialName));
+  dialog.setDefaultSuffix(Q(request.defaultSuffix));
+  if (!request.initialFolder.empty()) dialog.setDirectory(Q(request.initialFolder));
+  if (!request.initialName.empty()) dialog.selectFile(Q(request.initialName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return FromFileName(dialog.selectedFiles().constFirst());
 }
@@ -185,10 +182,10 @@ std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
 void QtPrompter::BeginProgress(std::string_view title, std::string_view text, int maximum) {
   EndProgress();
   auto* window = new PleaseWaitWindow(parent_);
-  window->setWindowTitle(ToQString(title));
+  window->setWindowTitle(Q(title));
   window->setWindowModality(Qt::NonModal);
   auto* layout = new QVBoxLayout(window);
-  auto* label = new QLabel(ToQString(text), window);
+  auto* label = new QLabel(Q(text), window);
   label->setTextFormat(Qt::PlainText);
   SetControlId(label, kProgressTextId);
   layout->addWidget(label);

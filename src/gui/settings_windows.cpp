@@ -16,6 +16,7 @@
 #include "gui/icons.h"
 #include "gui/operation_runner.h"
 #include "gui/page_builder.h"
+#include "gui/q_string.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
 
@@ -190,7 +191,7 @@ AdvancedOptionsWindow::AdvancedOptionsWindow(params::UnitContext& unit, const QI
     auto* page = new QWidget;
     BuildPage(page, layout, variant, events, pidModel_);
     ShowForVariant(page, layout, variant);
-    tabs_->addTab(page, QString::fromUtf8(layout.title.data(), static_cast<qsizetype>(layout.title.size())));
+    tabs_->addTab(page, Q(layout.title));
     pages_.push_back(page);
     pageHosts_.push_back(std::make_unique<QtControlHost>(page));
   }

@@ -25,12 +25,11 @@
 
 #include "gui/accessibility.h"
 #include "gui/cross_thread.h"
+#include "gui/q_string.h"
 #include "params/config_file.h"
 
 namespace vecta::gui {
 namespace {
-
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 constexpr std::string_view kCsvFilter = "CSV files (*.csv)|*.csv|All files (*)|*||";
 constexpr std::string_view kCsvSuffix = "csv";
