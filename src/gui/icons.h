@@ -6,17 +6,19 @@
 
 #include <QIcon>
 
+#include "gui/command_ids.h"
+
 namespace vecta::gui {
 
 inline constexpr int kIconApplication = 128;
 inline constexpr int kIconKey = 131;
-// The toolbar's pictures, by the command they stand for.
-inline constexpr int kIconEngineering = 32771;
-inline constexpr int kIconEnablePolling = 32773;
-inline constexpr int kIconDisablePolling = 32774;
-inline constexpr int kIconPollingOptions = 32776;
-inline constexpr int kIconRestoreDefaults = 32778;
-inline constexpr int kIconStatusMonitor = 32779;
+// The toolbar's pictures, with the ids of the commands they stand for.
+inline constexpr int kIconEngineering = commands::kEngineering;
+inline constexpr int kIconEnablePolling = commands::kEnablePolling;
+inline constexpr int kIconDisablePolling = commands::kDisablePolling;
+inline constexpr int kIconPollingOptions = commands::kPollingOptions;
+inline constexpr int kIconRestoreDefaults = commands::kRestoreDefaults;
+inline constexpr int kIconStatusMonitor = commands::kStatusMonitor;
 
 // The icon for a resource id; a null icon for an id the program has not.
 QIcon ResourceIcon(int id);

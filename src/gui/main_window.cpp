@@ -201,10 +201,10 @@ void MainWindow::ShowConnected(bool connected) {
 void MainWindow::ShowPollingState() {
   const bool on = settings_.pollingEnabled;
   pollingLabel_->setText(on ? QStringLiteral("Polling enabled") : QStringLiteral("Polling disabled"));
-  if (QAction* toggle = Action(32772))
+  if (QAction* toggle = Action(commands::kTogglePolling))
     toggle->setText(on ? QStringLiteral("Disable polling\tCtrl+P") : QStringLiteral("Enable polling\tCtrl+P"));
-  if (QAction* enable = Action(32773)) enable->setVisible(!on);
-  if (QAction* disable = Action(32774)) disable->setVisible(on);
+  if (QAction* enable = Action(commands::kEnablePolling)) enable->setVisible(!on);
+  if (QAction* disable = Action(commands::kDisablePolling)) disable->setVisible(on);
 }
 
 void MainWindow::SetUnitAddressEverywhere(int address) {

@@ -23,6 +23,7 @@
 #include "app/poll_thread.h"
 #include "app/session.h"
 #include "app/settings.h"
+#include "gui/command_ids.h"
 #include "gui/connect_dialog.h"
 #include "gui/cross_thread.h"
 #include "gui/ip_address_edit.h"
@@ -157,10 +158,8 @@ class MainWindow : public QMainWindow {
   QWidget* Engineering() const { return engineering_; }
   // The configuration files open for editing without a unit.
   OfflineEditors& Offline() { return *offline_; }
-  // The command's action (32771 Engineering, 32772 polling toggle, 32773
-  // and 32774 the toolbar's polling buttons, 32775 key, 32776 polling
-  // options, 32778 restore defaults, 32779 status monitor, 32800-32804 the
-  // File menu), or null.
+  // The action of a command of the menus or the toolbar (command_ids.h), or
+  // null.
   QAction* Action(int command) const;
   QToolBar* ToolBar() const { return toolbar_; }
 

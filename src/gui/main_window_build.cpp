@@ -213,6 +213,7 @@ void MainWindow::PlaceLogo() {
 // ------------------------------------------------------------------ menus
 
 void MainWindow::BuildMenus() {
+  using namespace commands;
   auto add = [this](QMenu* menu, int command, const QString& text, const char* shortcut, auto handler) {
     auto* action = new QAction(text, this);
     if (shortcut) {
@@ -227,24 +228,24 @@ void MainWindow::BuildMenus() {
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   offline_ = std::make_unique<OfflineEditors>(*options_.prompter, icon_, this);
-  add(file, 32805, QString::fromUtf8(offline_text::kOpenCommand), "Ctrl+O", [this] { offline_->Open(); });
+  add(file, kOpenConfigFile, QString::fromUtf8(offline_text::kOpenCommand), "Ctrl+O", [this] { offline_->Open(); });
   file->addSeparator();
-  add(file, 32800, QStringLiteral("Set &icon source"), nullptr, &MainWindow::OnSetIconSource);
-  add(file, 32803, QStringLiteral("Set &logo source"), nullptr, &MainWindow::OnSetLogoSource);
-  add(file, 32804, QStringLiteral("Set logo &size"), nullptr, &MainWindow::OnSetLogoSize);
-  add(file, 32802, QStringLiteral("Set &application title"), nullptr, &MainWindow::OnSetApplicationTitle);
+  add(file, kSetIconSource, QStringLiteral("Set &icon source"), nullptr, &MainWindow::OnSetIconSource);
+  add(file, kSetLogoSource, QStringLiteral("Set &logo source"), nullptr, &MainWindow::OnSetLogoSource);
+  add(file, kSetLogoSize, QStringLiteral("Set logo &size"), nullptr, &MainWindow::OnSetLogoSize);
+  add(file, kSetApplicationTitle, QStringLiteral("Set &application title"), nullptr, &MainWindow::OnSetApplicationTitle);
   file->addSeparator();
-  add(file, 32801, QStringLiteral("E&xit"), nullptr, &QWidget::close);
+  add(file, kExit, QStringLiteral("E&xit"), nullptr, &QWidget::close);
   QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
-  add(options, 32771, QStringLiteral("Engineering\tCtrl+E"), "Ctrl+E", &MainWindow::OnEngineering);
-  add(options, 32772, QStringLiteral("Polling enabled\tCtrl+P"), "Ctrl+P", &MainWindow::OnTogglePolling);
-  add(options, 32776, QStringLiteral("Polling options\tCtrl+L"), "Ctrl+L", &MainWindow::OnPollingOptions);
-  add(options, 32775, QStringLiteral("Write encryption key\tCtrl+K"), "Ctrl+K", &MainWindow::OnWriteKey);
-  add(options, 32778, QStringLiteral("Restore defaults\tCtrl+D"), "Ctrl+D", &MainWindow::OnRestoreDefaults);
-  add(options, 32779, QStringLiteral("Status monitor"), nullptr, &MainWindow::OnStatusMonitor);
+  add(options, kEngineering, QStringLiteral("Engineering\tCtrl+E"), "Ctrl+E", &MainWindow::OnEngineering);
+  add(options, kTogglePolling, QStringLiteral("Polling enabled\tCtrl+P"), "Ctrl+P", &MainWindow::OnTogglePolling);
+  add(options, kPollingOptions, QStringLiteral("Polling options\tCtrl+L"), "Ctrl+L", &MainWindow::OnPollingOptions);
+  add(options, kWriteKey, QStringLiteral("Write encryption key\tCtrl+K"), "Ctrl+K", &MainWindow::OnWriteKey);
+  add(options, kRestoreDefaults, QStringLiteral("Restore defaults\tCtrl+D"), "Ctrl+D", &MainWindow::OnRestoreDefaults);
+  add(options, kStatusMonitor, QStringLiteral("Status monitor"), nullptr, &MainWindow::OnStatusMonitor);
   // What the system menu of the window holds elsewhere.
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  add(help, 16, QStringLiteral("&About vecta_tx_ctrl_v2..."), nullptr, &MainWindow::OnAbout);
+  add(help, kAbout, QStringLiteral("&About vecta_tx_ctrl_v2..."), nullptr, &MainWindow::OnAbout);
 
   // The toolbar: Engineering, the two polling buttons (one shows at a
   // time), polling options | key | restore defaults.
@@ -264,16 +265,16 @@ void MainWindow::BuildMenus() {
     action->setToolTip(tip.left(79));
     toolbar_->addAction(action);
   };
-  button(32771, kIconEngineering, QStringLiteral("Engineering"), &MainWindow::OnEngineering);
-  button(32773, kIconEnablePolling, QStringLiteral("Enable polling"), &MainWindow::OnTogglePolling);
-  button(32774, kIconDisablePolling, QStringLiteral("Disable polling"), &MainWindow::OnTogglePolling);
-  button(32776, kIconPollingOptions, QStringLiteral("Edit polling options"), &MainWindow::OnPollingOptions);
+  button(kEngineering, kIconEngineering, QStringLiteral("Engineering"), &MainWindow::OnEngineering);
+  button(kEnablePolling, kIconEnablePolling, QStringLiteral("Enable polling"), &MainWindow::OnTogglePolling);
+  button(kDisablePolling, kIconDisablePolling, QStringLiteral("Disable polling"), &MainWindow::OnTogglePolling);
+  button(kPollingOptions, kIconPollingOptions, QStringLiteral("Edit polling options"), &MainWindow::OnPollingOptions);
   toolbar_->addSeparator();
-  button(32775, kIconKey, QStringLiteral("Write encryption key"), &MainWindow::OnWriteKey);
+  button(kWriteKey, kIconKey, QStringLiteral("Write encryption key"), &MainWindow::OnWriteKey);
   toolbar_->addSeparator();
-  button(32778, kIconRestoreDefaults, QStringLiteral("Restore defaults"), &MainWindow::OnRestoreDefaults);
+  button(kRestoreDefaults, kIconRestoreDefaults, QStringLiteral("Restore defaults"), &MainWindow::OnRestoreDefaults);
   toolbar_->addSeparator();
-  button(32779, kIconStatusMonitor, QStringLiteral("Status monitor"), &MainWindow::OnStatusMonitor);
+  button(kStatusMonitor, kIconStatusMonitor, QStringLiteral("Status monitor"), &MainWindow::OnStatusMonitor);
   ShowPollingState();
 }
 

@@ -29,6 +29,7 @@ namespace {
 
 using vecta::test::pages_rig::PagesRig;
 namespace ids = vecta::params::ids;
+namespace commands = vecta::gui::commands;
 
 std::string S(const QString& s) { return s.toStdString(); }
 
@@ -127,17 +128,17 @@ TEST(Accessibility, EveryWindowNamesItsControlsAndTabsInReadingOrder) {
   ASSERT_TRUE(w.Advanced() && w.Satmod());
   ExpectAccessible(w.Advanced(), "Advanced options");
   ExpectAccessible(w.Satmod(), "Satellite modulator");
-  w.Action(32771)->trigger();  // Engineering, which reads the unit as it opens
+  w.Action(commands::kEngineering)->trigger();  // Engineering, which reads the unit as it opens
   ASSERT_TRUE(rig.Idle());
-  w.Action(32779)->trigger();  // Status monitor
+  w.Action(commands::kStatusMonitor)->trigger();  // Status monitor
   ASSERT_TRUE(w.Engineering() && w.StatusMonitor());
   ExpectAccessible(w.Engineering(), "Engineering options");
   ExpectAccessible(w.StatusMonitor(), "Status monitor");
 
-  ExpectDialogAccessible(w, 32776, "Polling options");
-  ExpectDialogAccessible(w, 32775, "Write encryption key");
-  ExpectDialogAccessible(w, 32804, "Set logo dimensions");
-  ExpectDialogAccessible(w, 32802, "Enter value");
+  ExpectDialogAccessible(w, commands::kPollingOptions, "Polling options");
+  ExpectDialogAccessible(w, commands::kWriteKey, "Write encryption key");
+  ExpectDialogAccessible(w, commands::kSetLogoSize, "Set logo dimensions");
+  ExpectDialogAccessible(w, commands::kSetApplicationTitle, "Enter value");
   vecta::params::ConfigReview review;
   review.set = true;
   review.configs.resize(2);

@@ -376,7 +376,7 @@ TEST(BusyCursorAndStatusLine, ShowWhileEachOperationRunsAndGoWhenItEnds) {
   EXPECT_TRUE(rig.prompter.messages.size() == 1u) << ::testing::PrintToString(rig.prompter.Texts());
 
   // An operation the engineering window starts makes the program busy too.
-  w.Action(32771)->trigger();
+  w.Action(gui::commands::kEngineering)->trigger();
   ASSERT_TRUE(rig.Settle());
   auto* eng = qobject_cast<gui::EngineeringWindow*>(w.Engineering());
   ASSERT_NE(eng, nullptr);

@@ -90,7 +90,9 @@ TEST_F(MainCommands, MenusCarryEveryCommandWithItsTextAndShortcut) {
   EXPECT_EQ(options, QStringList({"Engineering\tCtrl+E", "Disable polling\tCtrl+P", "Polling options\tCtrl+L",
                                   "Write encryption key\tCtrl+K", "Restore defaults\tCtrl+D", "Status monitor"}));
   const std::pair<int, const char*> keys[] = {
-      {32805, "Ctrl+O"}, {32778, "Ctrl+D"}, {32771, "Ctrl+E"}, {32772, "Ctrl+P"}, {32776, "Ctrl+L"}, {32775, "Ctrl+K"}};
+      {commands::kOpenConfigFile, "Ctrl+O"}, {commands::kRestoreDefaults, "Ctrl+D"},
+      {commands::kEngineering, "Ctrl+E"},    {commands::kTogglePolling, "Ctrl+P"},
+      {commands::kPollingOptions, "Ctrl+L"}, {commands::kWriteKey, "Ctrl+K"}};
   for (const auto& [command, key] : keys) {
     ASSERT_NE(w->Action(command), nullptr) << command;
     EXPECT_EQ(w->Action(command)->shortcut().toString().toStdString(), key) << command;
@@ -108,37 +110,37 @@ TEST_F(MainCommands, ToolbarHoldsTheButtonsInOrderWithTheirTooltips) {
 TEST_F(MainCommands, PollingToggleSwitchesMenuTextLabelAndTheOneVisibleButton) {
   auto w = Make();
   EXPECT_EQ(w->PollingLabel()->text(), "Polling enabled");
-  EXPECT_FALSE(w->Action(32773)->isVisible());
-  EXPECT_TRUE(w->Action(32774)->isVisible());
+  EXPECT_FALSE(w->Action(commands::kEnablePolling)->isVisible());
+  EXPECT_TRUE(w->Action(commands::kDisablePolling)->isVisible());
 
-  w->Action(32774)->trigger();  // "Disable polling"
+  w->Action(commands::kDisablePolling)->trigger();  // "Disable polling"
   EXPECT_FALSE(settings.pollingEnabled);
-  EXPECT_EQ(w->Action(32772)->text(), "Enable polling\tCtrl+P");
+  EXPECT_EQ(w->Action(commands::kTogglePolling)->text(), "Enable polling\tCtrl+P");
   EXPECT_EQ(w->PollingLabel()->text(), "Polling disabled");
-  EXPECT_TRUE(w->Action(32773)->isVisible());
-  EXPECT_FALSE(w->Action(32774)->isVisible());
+  EXPECT_TRUE(w->Action(commands::kEnablePolling)->isVisible());
+  EXPECT_FALSE(w->Action(commands::kDisablePolling)->isVisible());
 
-  w->Action(32772)->trigger();  // the menu item
+  w->Action(commands::kTogglePolling)->trigger();  // the menu item
   EXPECT_TRUE(settings.pollingEnabled);
-  EXPECT_EQ(w->Action(32772)->text(), "Disable polling\tCtrl+P");
-  EXPECT_FALSE(w->Action(32773)->isVisible());
+  EXPECT_EQ(w->Action(commands::kTogglePolling)->text(), "Disable polling\tCtrl+P");
+  EXPECT_FALSE(w->Action(commands::kEnablePolling)->isVisible());
 }
 
 TEST_F(MainCommands, StartsFromAStoredDisabledPollingFlag) {
   settings.pollingEnabled = false;
   auto w = Make();
   EXPECT_EQ(w->PollingLabel()->text(), "Polling disabled");
-  EXPECT_EQ(w->Action(32772)->text(), "Enable polling\tCtrl+P");
-  EXPECT_TRUE(w->Action(32773)->isVisible());
-  EXPECT_FALSE(w->Action(32774)->isVisible());
+  EXPECT_EQ(w->Action(commands::kTogglePolling)->text(), "Enable polling\tCtrl+P");
+  EXPECT_TRUE(w->Action(commands::kEnablePolling)->isVisible());
+  EXPECT_FALSE(w->Action(commands::kDisablePolling)->isVisible());
 }
 
 TEST_F(MainCommands, CommandsThatNeedAUnitSayThereIsNone) {
   auto w = Make();
-  w->Action(32775)->trigger();  // Write encryption key
-  w->Action(32778)->trigger();  // Restore defaults
+  w->Action(commands::kWriteKey)->trigger();  // Write encryption key
+  w->Action(commands::kRestoreDefaults)->trigger();  // Restore defaults
   ASSERT_TRUE(w->WaitIdle(2000));
-  w->Action(32779)->trigger();  // Status monitor
+  w->Action(commands::kStatusMonitor)->trigger();  // Status monitor
   EXPECT_EQ(w->StatusMonitor(), nullptr);
   ASSERT_EQ(prompter.messages.size(), 3u);
   for (const auto& m : prompter.messages) {
@@ -195,7 +197,7 @@ TEST_F(MainCommands, LogoKeepsItsShapeAtAnySizeAndTheSizeIsLimitedToTheFrame) {
     QTest::keyClicks(d->HeightBox(), "20");
     d->accept();
   });
-  w->Action(32804)->trigger();
+  w->Action(commands::kSetLogoSize)->trigger();
   EXPECT_TRUE(driver.Ran());
   EXPECT_EQ(settings.logoWidth, frame.width());
   EXPECT_EQ(settings.logoHeight, 20);
@@ -220,7 +222,7 @@ TEST_F(MainCommands, ATypedLogoSizeAboveTheFrameEndsAsTheFramesSize) {
     QTest::keyClicks(d->WidthBox(), "5000");
     d->accept();
   });
-  w->Action(32804)->trigger();
+  w->Action(commands::kSetLogoSize)->trigger();
   EXPECT_TRUE(driver.Ran());
   EXPECT_EQ(settings.logoHeight, frame.height());
   EXPECT_EQ(settings.logoWidth, frame.width());
@@ -232,7 +234,7 @@ TEST_F(MainCommands, ATypedLogoSizeAboveTheFrameEndsAsTheFramesSize) {
     QTest::keyClicks(d->HeightBox(), "3");
     d->reject();
   });
-  w->Action(32804)->trigger();
+  w->Action(commands::kSetLogoSize)->trigger();
   EXPECT_EQ(settings.logoHeight, frame.height());
 }
 
@@ -270,7 +272,7 @@ TEST_F(MainCommands, ZeroLogoSizeHidesTheLogoButKeepsTheFrame) {
 TEST_F(MainCommands, ALogoThatDoesNotLoadHidesTheFrameAndKeepsThePath) {
   prompter.files.push_back(dir.File("missing.bmp"));
   auto w = Make();
-  w->Action(32803)->trigger();
+  w->Action(commands::kSetLogoSource)->trigger();
   EXPECT_TRUE(w->LogoFrame()->isHidden());
   EXPECT_EQ(settings.logoPath, dir.File("missing.bmp"));
 }
@@ -279,10 +281,10 @@ TEST_F(MainCommands, IconSourceKeepsThePathAndFallsBackToTheBuiltInIcon) {
   prompter.files.push_back(dir.File("broken.ico"));
   prompter.files.push_back(std::nullopt);  // the second choice is cancelled
   auto w = Make();
-  w->Action(32800)->trigger();
+  w->Action(commands::kSetIconSource)->trigger();
   EXPECT_EQ(settings.iconPath, dir.File("broken.ico"));
   EXPECT_FALSE(w->windowIcon().isNull());
-  w->Action(32800)->trigger();
+  w->Action(commands::kSetIconSource)->trigger();
   EXPECT_EQ(settings.iconPath, dir.File("broken.ico"));
 }
 
@@ -296,10 +298,10 @@ TEST_F(MainCommands, IconAndLogoFileChoicesStartInTheFolderOfTheCurrentFile) {
   prompter.files = {folder + "/station.ico", std::nullopt, folder + "/station.bmp", std::nullopt};
   settings.logoPath = dir.File("gone/old.bmp");  // its folder is not there: the program's folder
   auto w = Make();
-  w->Action(32800)->trigger();
-  w->Action(32800)->trigger();
-  w->Action(32803)->trigger();
-  w->Action(32803)->trigger();
+  w->Action(commands::kSetIconSource)->trigger();
+  w->Action(commands::kSetIconSource)->trigger();
+  w->Action(commands::kSetLogoSource)->trigger();
+  w->Action(commands::kSetLogoSource)->trigger();
   ASSERT_EQ(prompter.requests.size(), 4u);
   const std::string icons = "Icon files (*.ico)|*.ico|All files (*.*)|*.*||";
   const std::string bitmaps = "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||";
@@ -335,7 +337,7 @@ TEST_F(MainCommands, ApplicationTitleBecomesTheCaptionAndTheAboutLine) {
     d->Field()->setText("Truck 4");
     d->accept();
   });
-  w->Action(32802)->trigger();
+  w->Action(commands::kSetApplicationTitle)->trigger();
   EXPECT_EQ(settings.appTitle, "Truck 4");
   EXPECT_EQ(w->windowTitle(), "Truck 4");
 
@@ -349,7 +351,7 @@ TEST_F(MainCommands, ApplicationTitleBecomesTheCaptionAndTheAboutLine) {
   EXPECT_TRUE(about.Ran());
 
   ModalDriver cancelled([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
-  w->Action(32802)->trigger();
+  w->Action(commands::kSetApplicationTitle)->trigger();
   EXPECT_EQ(settings.appTitle, "Truck 4");
 }
 
@@ -369,7 +371,7 @@ TEST_F(MainCommands, EmptyApplicationTitleLeavesTheCaptionBlank) {
     d->Field()->setText("Truck 4");
     d->accept();
   });
-  w->Action(32802)->trigger();
+  w->Action(commands::kSetApplicationTitle)->trigger();
   EXPECT_EQ(w->windowHandle()->title(), "Truck 4");
   ModalDriver cleared([](QWidget* dialog) {
     auto* d = qobject_cast<EnterValueDialog*>(dialog);
@@ -377,7 +379,7 @@ TEST_F(MainCommands, EmptyApplicationTitleLeavesTheCaptionBlank) {
     d->Field()->clear();
     d->accept();
   });
-  w->Action(32802)->trigger();
+  w->Action(commands::kSetApplicationTitle)->trigger();
   EXPECT_EQ(settings.appTitle, "");
   EXPECT_FALSE(w->windowHandle()->title().isEmpty());
   EXPECT_EQ(w->windowHandle()->title().trimmed(), "");

@@ -40,7 +40,7 @@ TEST(MainCommandsWithUnit, RestoreDefaultsAnsweredNoSendsNothing) {
   const std::size_t before = Requests(*sim).size();
 
   rig.prompter.answers = {params::Answer::No};
-  w.Action(32778)->trigger();
+  w.Action(gui::commands::kRestoreDefaults)->trigger();
   ASSERT_TRUE(rig.Settle());
   ASSERT_EQ(rig.prompter.messages.size(), 1u);
   EXPECT_EQ(rig.prompter.messages[0].title, "Alert");
@@ -50,7 +50,7 @@ TEST(MainCommandsWithUnit, RestoreDefaultsAnsweredNoSendsNothing) {
   EXPECT_EQ(Requests(*sim).size(), before);
 
   rig.prompter.answers = {params::Answer::Yes};
-  w.Action(32778)->trigger();
+  w.Action(gui::commands::kRestoreDefaults)->trigger();
   const int at = AwaitRequest(*sim, "0001wgdef;1;", before);
   ASSERT_GE(at, 0);
   ASSERT_TRUE(rig.Settle());
@@ -76,7 +76,7 @@ TEST(MainCommandsWithUnit, WriteKeySendsTheKeyAndTheLogShowsItMasked) {
     d->SecondField()->setText("FFEEDDCCBBAA99887766554433221100");
     d->accept();
   });
-  w.Action(32775)->trigger();
+  w.Action(gui::commands::kWriteKey)->trigger();
   ASSERT_TRUE(driver.Ran());
   const int lower = AwaitRequest(*sim, "0001wzkez;00112233445566778899aabbccddeeff;", before);
   const int upper = AwaitRequest(*sim, "0001wzkex;FFEEDDCCBBAA99887766554433221100;", before);
@@ -104,7 +104,7 @@ TEST(MainCommandsWithUnit, PollingOptionsChangeWhatIsAskedAndHowLongThePauseIs) 
     d->Interval()->setText("500");
     qobject_cast<QPushButton*>(gui::QtControlHost(d).Find(1))->click();  // OK
   });
-  w.Action(32776)->trigger();
+  w.Action(gui::commands::kPollingOptions)->trigger();
   ASSERT_TRUE(driver.Ran());
   EXPECT_EQ(rig.settings.pollingIntervalMs, 500);
   EXPECT_FALSE(rig.settings.pollVideoLock || rig.settings.pollChainingStatus || rig.settings.pollRfOutput);
@@ -129,14 +129,14 @@ TEST(MainCommandsWithUnit, EngineeringUnitAddressReachesTheUnitAndLaterRequestsU
   MainWindow& w = rig.StartWindow();
   ASSERT_TRUE(rig.Settle());
 
-  w.Action(32771)->trigger();  // Engineering, Ctrl+E
+  w.Action(gui::commands::kEngineering)->trigger();  // Engineering, Ctrl+E
   ASSERT_TRUE(rig.Settle());
   auto* eng = qobject_cast<gui::EngineeringWindow*>(w.Engineering());
   ASSERT_NE(eng, nullptr);
   EXPECT_EQ(eng->windowTitle(), "Engineering options");
   EXPECT_TRUE(eng->EightPointPowerCal());  // a K240
   EXPECT_TRUE(eng->ElevenPointTrim());
-  w.Action(32771)->trigger();  // a second press only focuses it
+  w.Action(gui::commands::kEngineering)->trigger();  // a second press only focuses it
   EXPECT_EQ(w.Engineering(), eng);
 
   const std::size_t before = Requests(*sim).size();

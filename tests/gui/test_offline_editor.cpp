@@ -99,7 +99,7 @@ class OfflineEditorTest : public ::testing::Test {
     path = dir.File(name);
     WriteAll(path, bytes);
     prompter.files.push_back(path);
-    window->Action(32805)->trigger();  // File -> "Open configuration file..."
+    window->Action(gui::commands::kOpenConfigFile)->trigger();  // File -> "Open configuration file..."
     auto open = window->Offline().Windows();
     return open.empty() ? nullptr : open.back();
   }
@@ -227,7 +227,7 @@ TEST_F(OfflineEditorTest, EditorsTakeTheCustomIcon) {
   picture.fill(Qt::magenta);
   ASSERT_TRUE(picture.save(QString::fromStdString(dir.File("station.ico")), "PNG"));
   prompter.files.push_back(dir.File("station.ico"));
-  window->Action(32800)->trigger();  // File -> "Set icon source"
+  window->Action(gui::commands::kSetIconSource)->trigger();  // File -> "Set icon source"
   OfflineEditorWindow* after = Open(params::BuildConfigFile(K610Image(2)), "c.cfg");
   ASSERT_NE(after, nullptr);
   after->OpenAdvanced();
@@ -319,7 +319,7 @@ TEST_F(OfflineEditorTest, AFileThatFailsItsChecksOpensNoWindow) {
   EXPECT_EQ(prompter.messages[0].title, "Error");
   // A cancelled choice does nothing.
   prompter.files.push_back(std::nullopt);
-  window->Action(32805)->trigger();
+  window->Action(gui::commands::kOpenConfigFile)->trigger();
   EXPECT_TRUE(window->Offline().Windows().empty());
 }
 

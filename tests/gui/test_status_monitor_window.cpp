@@ -302,7 +302,7 @@ TEST(MainWindowMonitor, OpensForTheUnitsBoardAndClosesWithTheMainWindow) {
   rig.UseFastSerialTimeouts();
   gui::MainWindow& w = rig.StartWindow();
   ASSERT_TRUE(w.Session().Connected());
-  QAction* action = w.Action(32779);
+  QAction* action = w.Action(gui::commands::kStatusMonitor);
   ASSERT_NE(action, nullptr);
   EXPECT_TRUE(w.ToolBar()->actions().contains(action));
   action->trigger();
