@@ -10,15 +10,12 @@
 namespace vecta::ctl {
 namespace {
 
-// The first word of the file counts its configurations: 0 or 1 for a single
-// one; the checks of the load decide the rest.
+// A file that cannot be read is taken as a single configuration; the checks
+// of the load decide the rest.
 bool IsSetFile(const std::string& path) {
   bool tooLarge = false;
   const auto bytes = params::ReadFileBounded(path, params::kMaxConfigFileSize, tooLarge);
-  if (!bytes || bytes->size() < 4) return false;
-  std::uint32_t count = 0;
-  for (std::size_t i = 0; i < 4; ++i) count |= std::uint32_t((*bytes)[i]) << (8 * i);
-  return count > 1;
+  return bytes && params::CountsAsConfigSet(*bytes);
 }
 
 }  // namespace

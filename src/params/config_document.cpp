@@ -44,12 +44,6 @@ bool HasFileRow(std::string_view mnemonic, Variant variant) {
   return false;
 }
 
-std::uint32_t LeU32(std::span<const std::uint8_t> b, std::size_t at) {
-  std::uint32_t v = 0;
-  for (std::size_t i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(b[at + i]) << (8 * i);
-  return v;
-}
-
 // The manual bitrate (kbit/s in the file) as the bitrate edit shows it, in
 // Mbit/s: "4500" shows 4.5.
 std::string BitrateShown(std::string_view kbits) {
@@ -173,8 +167,9 @@ bool ConfigDocument::Open(const std::string& path, std::string& error) {
 bool ConfigDocument::OpenBytes(std::span<const std::uint8_t> bytes, const std::string& path, std::string& error) {
   ConfigError rc = CheckFileChecksum(bytes);
   const auto data = rc == ConfigError::None ? bytes.first(bytes.size() - 4) : bytes.first(0);
-  if (rc == ConfigError::None && data.size() < 4) rc = ConfigError::Truncated;
-  const std::uint32_t count = rc == ConfigError::None ? LeU32(data, 0) : 0;
+  const auto stored = StoredConfigCount(data);
+  if (rc == ConfigError::None && !stored) rc = ConfigError::Truncated;
+  const std::uint32_t count = rc == ConfigError::None ? *stored : 0;
   // A set holds at most as many configurations as a unit stores.
   if (rc == ConfigError::None && count > kMaxConfigs) rc = ConfigError::IncorrectConfigCount;
   std::vector<ConfigImage> images;

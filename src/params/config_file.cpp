@@ -270,6 +270,15 @@ ConfigError ParseConfigImage(std::span<const std::uint8_t> data, std::size_t& po
   }
 }
 
+std::optional<std::uint32_t> StoredConfigCount(std::span<const std::uint8_t> bytes) {
+  std::size_t pos = 0;
+  std::uint32_t count = 0;
+  if (!Reader(bytes, pos).U32(count)) return std::nullopt;
+  return count;
+}
+
+bool CountsAsConfigSet(std::span<const std::uint8_t> bytes) { return StoredConfigCount(bytes).value_or(0) >= 2; }
+
 ConfigError CheckFileChecksum(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > kMaxConfigFileSize) return ConfigError::TooLarge;
   if (bytes.size() < 4) return ConfigError::Truncated;

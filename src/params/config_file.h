@@ -153,6 +153,14 @@ struct ConfigParse {
   bool ok() const { return error == ConfigError::None; }
 };
 
+// The count at the start of a configuration file or set, its first word: 0
+// or 1 in a single-configuration file, the number of configurations in a
+// set. None when the bytes are shorter than a word.
+std::optional<std::uint32_t> StoredConfigCount(std::span<const std::uint8_t> bytes);
+// True when the count names two or more configurations: the bytes are meant
+// as a set (the set's parser judges the rest).
+bool CountsAsConfigSet(std::span<const std::uint8_t> bytes);
+
 // The checks every file passes first: not over kMaxConfigFileSize, long
 // enough for its checksum, and the checksum of all bytes before it right.
 ConfigError CheckFileChecksum(std::span<const std::uint8_t> bytes);

@@ -125,12 +125,12 @@ ConfigParse ParseConfigSet(std::span<const std::uint8_t> bytes, std::uint32_t mi
   result.error = CheckFileChecksum(bytes);
   if (!result.ok()) return result;
   const auto data = bytes.first(bytes.size() - 4);
-  if (data.size() < 4) {
+  const auto count = StoredConfigCount(data);
+  if (!count) {
     result.error = ConfigError::Truncated;
     return result;
   }
-  const std::uint32_t n = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
-                          static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+  const std::uint32_t n = *count;
   result.data.count = n;
   // The count is judged before anything is reserved for it.
   if (n < minConfigs || n > kMaxConfigs) {
@@ -146,6 +146,10 @@ ConfigParse ParseConfigSet(std::span<const std::uint8_t> bytes, std::uint32_t mi
     result.data.images.push_back(std::move(image));
   }
   return result;
+}
+
+ConfigParse ParseConfigFileOrSet(std::span<const std::uint8_t> bytes) {
+  return CountsAsConfigSet(bytes) ? ParseConfigSet(bytes, 0) : ParseConfigFile(bytes);
 }
 
 bool SaveConfigSetFile(UnitContext& unit, const std::string& path, const std::function<void()>& fullRefresh) {

@@ -52,6 +52,10 @@ std::vector<std::uint8_t> BuildConfigSetFile(std::span<const ConfigImage> images
 // is not looked at.
 ConfigParse ParseConfigSet(std::span<const std::uint8_t> bytes, std::uint32_t minConfigs = 0);
 
+// A configuration file or set, whichever its count says: ParseConfigSet
+// (with no least count) when it counts as a set, else ParseConfigFile.
+ConfigParse ParseConfigFileOrSet(std::span<const std::uint8_t> bytes);
+
 // "Save config set" with the file named: switches the unit to each of its
 // configurations, runs the full refresh and takes that configuration's
 // stored values; writes the file (replacing any old one only when complete),

@@ -124,6 +124,24 @@ TEST(ConfigSetFile, ParserFailures) {
   EXPECT_EQ(ParseConfigSet(Seal(b), 0).error, ConfigError::InvalidConfigType);
 }
 
+// The first word counts the configurations: 0 or 1 reads as one
+// configuration file, 2 or more as a set.
+TEST(ConfigSetFile, FirstWordTellsAFileFromASet) {
+  EXPECT_EQ(StoredConfigCount(Bytes{2, 0, 0}), std::nullopt);
+  EXPECT_EQ(StoredConfigCount(Bytes{2, 1, 0, 0, 7}), 258u);
+  EXPECT_FALSE(CountsAsConfigSet(Bytes{9, 0, 0}));
+  const Bytes single = BuildConfigFile({0, {}});
+  EXPECT_FALSE(CountsAsConfigSet(single));
+  EXPECT_TRUE(ParseConfigFileOrSet(single).ok());
+  for (std::uint32_t n : {2u, 8u}) {
+    const ConfigParse parsed = ParseConfigFileOrSet(SetByHand(n));
+    EXPECT_TRUE(CountsAsConfigSet(SetByHand(n))) << n;
+    ASSERT_TRUE(parsed.ok()) << n;
+    EXPECT_EQ(parsed.data.images.size(), n);
+  }
+  EXPECT_EQ(ParseConfigFileOrSet(Bytes{}).error, ConfigError::Truncated);
+}
+
 // ---- Saving
 
 TEST_F(ConfigSetTest, SaveOf8ConfigsWithOlderFirmwareWaitsAfterEverySwitch) {
