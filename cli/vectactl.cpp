@@ -13,6 +13,10 @@
 #include "review.h"
 #include "unit_tool.h"
 
+#ifndef VECTA_VERSION
+#error "VECTA_VERSION names the project's version"
+#endif
+
 namespace vecta::ctl {
 namespace {
 
@@ -149,6 +153,7 @@ struct Parser {
   Parser() {
     app.require_subcommand(1);
     app.fallthrough();
+    app.set_version_flag("--version", "vectactl " VECTA_VERSION);
     auto* serial = app.add_option("--serial", o.serialDevice,
                                   "serial port device (a real port, or the simulator's pty), or a terminal "
                                   "server's port: rfc2217://HOST:PORT");
@@ -191,6 +196,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       out << Usage();
     else
       out << p.app.help();
+    return kExitOk;
+  } catch (const CLI::CallForVersion& v) {
+    out << v.what() << "\n";
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     err << "vectactl: " << e.what() << "\n" << Usage();

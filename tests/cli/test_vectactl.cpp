@@ -398,6 +398,13 @@ TEST(VectactlHelp, CommandHelpListsTheCommandsOwnOptions) {
   }
 }
 
+TEST(VectactlHelp, VersionIsOneLineWithTheProgramsVersion) {
+  const CtlRun r = RunCtl({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "vectactl 2.7.3\n");
+  EXPECT_EQ(r.err, "");
+}
+
 // The signal is raised in this process when the unit receives the switch to
 // configuration 3; vectactl, running in-process, handles it.
 TEST(VectactlSignals, ASignalEndsASetTransferWithTheUnitReturnedAndTheHoldEnded) {
