@@ -36,6 +36,14 @@ link::CRavlenRemoteControl& Connector::Link() const { return *session_.Unit().li
 
 std::uint32_t Connector::LearnAddress() { return session_.LearnUnitAddress(); }
 
+SerialOpen Connector::OpenSerialPath(const std::string& path) {
+  int index = -1;
+  const std::vector<link::SerialPortInfo> ports = Link().SerialPorts();
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    if (ports[i].path == path) index = static_cast<int>(i);
+  return OpenSerial(index);
+}
+
 SerialOpen Connector::OpenSerial(int index) {
   SerialOpen open;
   std::lock_guard lock(link::LinkLock());
@@ -151,6 +159,15 @@ EthernetResult Connector::FinishEthernet(const std::function<bool()>& take) {
   LearnAddress();
   session_.NewConnection();
   return EthernetResult::Connected;
+}
+
+int Connector::ConnectEthernetAndWait(const std::string& ip, std::uint16_t port, int waitMs,
+                                      ConnectionKind previous) {
+  PrepareEthernet(ip, previous);
+  Link().SetTcpPort(port);
+  const int result = link::ConnectAndWait(Link(), waitMs);
+  if (result == link::kConnectOk) Probe();
+  return result;
 }
 
 }  // namespace vecta::app

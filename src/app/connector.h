@@ -123,6 +123,20 @@ class Connector {
   // otherwise a connection that answered is closed again.
   EthernetResult FinishEthernet(const std::function<bool()>& take = {});
 
+  // The Ethernet connect of a program with nothing to keep responsive and
+  // nothing to cancel (vectactl, a service): the connection of kind
+  // `previous` is closed, the link dials `ip` on `port` and waits up to
+  // `waitMs` for the connection, then probes the unit. link::kConnectOk,
+  // link::kConnectFailed, or -1 when the attempt had not ended in time (it is
+  // then called off).
+  int ConnectEthernetAndWait(const std::string& ip, std::uint16_t port, int waitMs,
+                             ConnectionKind previous = ConnectionKind::Rs232);
+
+  // Opens the serial port with the device path `path` (as the link's port
+  // list names it) under the link lock; a path the list lacks fails as an
+  // index that does not exist.
+  SerialOpen OpenSerialPath(const std::string& path);
+
  private:
   // Closes the open connection of kind `previous`; the caller holds the
   // poll lock and the link lock.

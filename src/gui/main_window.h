@@ -103,7 +103,7 @@ class MainWindow : public QMainWindow {
   app::Session& Session();
   params::UnitContext& Unit();
   link::CRavlenRemoteControl& Link();
-  app::PollThread* Poll() { return poll_.get(); }
+  app::PollThread* Poll() { return poll_; }
   OperationRunner& Runner() { return *runner_; }
   MainSettingsPage* Page() const { return page_; }
   AdvancedOptionsWindow* Advanced() const { return advanced_; }
@@ -233,7 +233,7 @@ class MainWindow : public QMainWindow {
   app::LaunchState launch_;
   std::shared_ptr<Core> core_;
   std::shared_ptr<Notifier> notifier_;
-  std::unique_ptr<app::PollThread> poll_;
+  app::PollThread* poll_ = nullptr;  // the connection's
   std::unique_ptr<params::Prompter> ownPrompter_;
   OperationRunner* runner_ = nullptr;
   UnappliedChanges* unapplied_ = nullptr;
