@@ -282,14 +282,6 @@ class MainWindow : public QMainWindow {
   bool finishingTransfer_ = false;
   bool transferDeadlinePassed_ = false;
   std::set<std::string> pendingPolled_;
-  // The Ethernet attempt in progress: its number (0 none), the link's handle
-  // and whether the operator cancelled it.
-  std::uint64_t ethernetAttempt_ = 0;
-  link::ConnectHandle connectHandle_ = 0;
-  bool ethernetCancelled_ = false;
-  // Whether the attempt's end was handled: a Connecting dialog that ends
-  // before that (however it was ended) cancels the attempt.
-  bool ethernetAttemptOver_ = false;
   // Set when the operator cancels the start-up scan; read by the scan.
   std::shared_ptr<std::atomic<bool>> scanCancelled_ = std::make_shared<std::atomic<bool>>(false);
 };

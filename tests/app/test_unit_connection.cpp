@@ -1,9 +1,11 @@
 // The connection a program builds for one unit: what its options set on the
-// link and the unit context, the poll thread only when asked for, and the
-// connects without a window.
+// link and the unit context, the poll thread only when asked for, the
+// connects without a window, and the Ethernet attempt the operator may call
+// off (a stale attempt, a cancel, the socket dropped after it).
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 
 #include "app/unit_connection.h"
 #include "link/link_errors.h"
@@ -28,6 +30,13 @@ class UnitConnectionTest : public ::testing::Test {
   // A unit at address 42 answers every request over TCP.
   void UnitOnTcp() {
     sockets->state->responder = [](const Bytes&) { return ReplyFrame(42, '1', "0042"); };
+  }
+  // Starts the Ethernet attempt `attempt` toward 10.0.0.9 and waits for its end.
+  void RunAttempt(app::Connector& connector, std::uint64_t attempt) {
+    connector.PrepareEthernet("10.0.0.9", app::ConnectionKind::Rs232);
+    std::promise<void> ended;
+    ASSERT_TRUE(connector.StartEthernetAttempt(attempt, [&ended] { ended.set_value(); }));
+    ASSERT_EQ(ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   }
 
   TempDir dir;
@@ -102,6 +111,61 @@ TEST_F(UnitConnectionTest, ASerialPortIsOpenedByItsPathAndAnUnknownPathOpensNoth
   EXPECT_EQ(serial->opened, std::vector<std::string>{"/dev/fake2"});
   EXPECT_NE(c->Connector().OpenSerialPath("/dev/ttyNONE").code, link::kLinkOk);
   EXPECT_EQ(serial->opened.size(), 1u);
+}
+
+// ------------------------------------------------- the Ethernet attempt
+
+TEST_F(UnitConnectionTest, OnlyTheAttemptBegunLastStartsAndCounts) {
+  auto c = Make();
+  app::Connector& connector = c->Connector();
+  const std::uint64_t old = connector.BeginEthernetAttempt();
+  const std::uint64_t current = connector.BeginEthernetAttempt();
+  EXPECT_FALSE(connector.StartEthernetAttempt(old, [] {}));
+  EXPECT_EQ(sockets->connects, 0);
+  EXPECT_FALSE(connector.EthernetAttemptLive(old));
+  UnitOnTcp();
+  RunAttempt(connector, current);
+  EXPECT_TRUE(connector.EthernetAttemptLive(current));
+  EXPECT_EQ(connector.FinishEthernet(), app::EthernetResult::Connected);
+  EXPECT_EQ(c->Unit().unitAddress, 42);
+}
+
+TEST_F(UnitConnectionTest, ADialogEndingBeforeTheAttemptWasHandledCallsItOff) {
+  struct Case {
+    bool accepted, handled, callsOff;
+  };
+  for (const Case k : {Case{true, true, false}, Case{true, false, true}, Case{false, true, true},
+                       Case{false, false, true}}) {
+    auto c = Make();
+    app::Connector& connector = c->Connector();
+    const std::uint64_t attempt = connector.BeginEthernetAttempt();
+    if (k.handled) connector.EthernetAttemptHandled();
+    TraceCapture trace;
+    EXPECT_EQ(connector.EthernetDialogEnded(k.accepted), k.callsOff) << k.accepted << k.handled;
+    EXPECT_EQ(connector.EthernetAttemptCancelled(), k.callsOff);
+    EXPECT_EQ(connector.EthernetAttemptLive(attempt), !k.callsOff);
+    EXPECT_EQ(trace.Count("Connection attempt cancelled by user\r\n"), k.callsOff ? 1 : 0);
+    // The next attempt starts afresh.
+    EXPECT_TRUE(connector.EthernetAttemptLive(connector.BeginEthernetAttempt()));
+  }
+}
+
+TEST_F(UnitConnectionTest, ASocketConnectedBeforeTheCancelIsDroppedUnlessAUnitWasTaken) {
+  for (const bool taken : {false, true}) {
+    auto c = Make();
+    app::Connector& connector = c->Connector();
+    UnitOnTcp();
+    const std::uint64_t attempt = connector.BeginEthernetAttempt();
+    RunAttempt(connector, attempt);
+    ASSERT_TRUE(c->Link().HasSocket());
+    if (taken) {
+      ASSERT_EQ(connector.FinishEthernet(), app::EthernetResult::Connected);
+      c->Session().SetConnected(true);
+    }
+    EXPECT_TRUE(connector.EthernetDialogEnded(false));
+    connector.DropCancelledEthernet();
+    EXPECT_EQ(c->Link().HasSocket(), taken) << taken;
+  }
 }
 
 }  // namespace
