@@ -97,23 +97,22 @@ std::string WireText(const params::RowDescriptor& row, const std::optional<param
 }
 
 Tool::Tool(const Options& o, std::ostream& out, std::ostream& err, Clock& clock)
-    : o_(o), out_(out), err_(err), clock_(clock), prompter_(err, o.yes, isatty(STDERR_FILENO) != 0) {}
+    : o_(o), out_(out), err_(err), clock_(clock), prompter_(err, o.yes, isatty(STDERR_FILENO) != 0),
+      connection_(ConnectionOptions(o, clock), view_, &prompter_) {}
+
+app::UnitConnectionOptions Tool::ConnectionOptions(const Options& o, Clock& clock) {
+  app::UnitConnectionOptions c;
+  c.environment.clock = &clock;
+  c.clock = &clock;
+  c.extraPorts = o.extraPorts;
+  if (!o.serialDevice.empty()) c.extraPorts.push_back(o.serialDevice);
+  c.logFile = o.logFile.empty() ? DefaultLogPath() : o.logFile;
+  c.baudRate = o.baud;
+  if (o.readTimeoutMs) c.timeouts.readTotalConstant = *o.readTimeoutMs;
+  return c;
+}
 
 int Tool::Connect() {
-  std::vector<std::string> extra = o_.extraPorts;
-  if (!o_.serialDevice.empty()) extra.push_back(o_.serialDevice);
-  ports_ = DiscoverSerialPorts(extra);
-  LinkEnvironment env;
-  env.serial = MakePosixSerialProvider(ports_);
-  env.clock = &clock_;
-  link_ = std::make_unique<CRavlenRemoteControl>(CRavlenRemoteControl::LinkLostNotify{}, env);
-  const std::string log = o_.logFile.empty() ? DefaultLogPath() : o_.logFile;
-  if (!log.empty()) link_->OpenLogFile(log);
-  unit_.link = link_.get();
-  unit_.clock = &clock_;
-  unit_.prompter = &prompter_;
-  unit_.tables = &tables_;
-  unit_.transfer = &transfer_;
   const int rc = o_.serialDevice.empty() ? ConnectTcp() : ConnectSerial();
   if (rc == kExitOk) session_.SetConnected(true);
   return rc;
@@ -315,16 +314,7 @@ int Tool::Refresh() {
 }
 
 int Tool::ConnectSerial() {
-  int index = -1;
-  for (std::size_t i = 0; i < ports_.size(); ++i)
-    if (ports_[i].path == o_.serialDevice) index = static_cast<int>(i);
-  link_->SetBaudRate(o_.baud);
-  if (o_.readTimeoutMs) {
-    SerialTimeouts t = link_->Timeouts();
-    t.readTotalConstant = *o_.readTimeoutMs;
-    link_->SetInitialTimeouts(t);
-  }
-  const app::SerialOpen open = connector_.OpenSerial(index);
+  const app::SerialOpen open = connector_.OpenSerialPath(o_.serialDevice);
   if (open.code != kLinkOk) {
     err_ << LinkErrorText(open.code);
     if (!open.reason.empty()) err_ << ": " << open.reason;
@@ -347,18 +337,11 @@ int Tool::ConnectTcp() {
     err_ << "Unable to connect: cannot resolve " << host << "\n";
     return kExitLinkError;
   }
-  connector_.PrepareEthernet(*ip, app::ConnectionKind::Rs232);
-  link_->SetTcpPort(port);
-  // As the desktop application does: a failed send or receive never closes
-  // the socket.
-  link_->SetCloseAfterSendFailure(false);
-  link_->SetCloseAfterReceiveFailure(false);
-  const int result = ConnectAndWait(*link_, kConnectWaitMs);
+  const int result = connector_.ConnectEthernetAndWait(*ip, port, kConnectWaitMs);
   if (result != kConnectOk) {
     err_ << "Unable to connect" << (result < 0 ? " (no answer within 30 s)" : "") << "\n";
     return kExitLinkError;
   }
-  connector_.Probe();
   return kExitOk;
 }
 

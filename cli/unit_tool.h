@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/connector.h"
 #include "app/session.h"
+#include "app/unit_connection.h"
 #include "cli_ui.h"
 #include "link/clock.h"
 #include "link/remote_control.h"
@@ -69,6 +69,9 @@ class Tool {
   int Refresh();
   int ConnectSerial();
   int ConnectTcp();
+  // The link over the ports found plus --port and --serial, the log, the
+  // serial speed and read time-out given.
+  static app::UnitConnectionOptions ConnectionOptions(const Options& o, link::Clock& clock);
   int LearnAddress();
 
   const Options& o_;
@@ -76,14 +79,14 @@ class Tool {
   std::ostream& err_;
   link::Clock& clock_;
   TerminalPrompter prompter_;
-  std::vector<link::SerialPortInfo> ports_;
-  std::unique_ptr<link::CRavlenRemoteControl> link_;
-  params::ParamTables tables_;
-  params::UnitContext unit_;
-  params::TransferControl transfer_;
   CliView view_;
-  app::Session session_{unit_, view_};
-  app::Connector connector_{session_};
+  app::UnitConnection connection_;
+  link::CRavlenRemoteControl* link_ = &connection_.Link();
+  params::ParamTables& tables_ = connection_.Tables();
+  params::UnitContext& unit_ = connection_.Unit();
+  params::TransferControl& transfer_ = connection_.Transfer();
+  app::Session& session_ = connection_.Session();
+  app::Connector& connector_ = connection_.Connector();
   bool addressKnown_ = false;
 };
 

@@ -9,6 +9,7 @@
 
 #include "link/link_lock.h"
 #include "link/tcp_socket.h"
+#include "link/trace.h"
 
 namespace vecta::app {
 
@@ -35,6 +36,14 @@ Connector::Connector(Session& session) : session_(session) {}
 link::CRavlenRemoteControl& Connector::Link() const { return *session_.Unit().link; }
 
 std::uint32_t Connector::LearnAddress() { return session_.LearnUnitAddress(); }
+
+SerialOpen Connector::OpenSerialPath(const std::string& path) {
+  int index = -1;
+  const std::vector<link::SerialPortInfo> ports = Link().SerialPorts();
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    if (ports[i].path == path) index = static_cast<int>(i);
+  return OpenSerial(index);
+}
 
 SerialOpen Connector::OpenSerial(int index) {
   SerialOpen open;
@@ -151,6 +160,50 @@ EthernetResult Connector::FinishEthernet(const std::function<bool()>& take) {
   LearnAddress();
   session_.NewConnection();
   return EthernetResult::Connected;
+}
+
+int Connector::ConnectEthernetAndWait(const std::string& ip, std::uint16_t port, int waitMs,
+                                      ConnectionKind previous) {
+  PrepareEthernet(ip, previous);
+  Link().SetTcpPort(port);
+  const int result = link::ConnectAndWait(Link(), waitMs);
+  if (result == link::kConnectOk) Probe();
+  return result;
+}
+
+// ------------------------------------------- the attempt the operator sees
+
+std::uint64_t Connector::BeginEthernetAttempt() {
+  attempt_.cancelled = false;
+  attempt_.over = false;
+  return ++attempt_.number;
+}
+
+bool Connector::StartEthernetAttempt(std::uint64_t attempt, std::function<void()> ended) {
+  if (attempt != attempt_.number) return false;
+  attempt_.handle = Link().StartConnectThread([ended = std::move(ended)](int) {
+    if (ended) ended();
+  });
+  return true;
+}
+
+bool Connector::EthernetAttemptLive(std::uint64_t attempt) const {
+  return attempt == attempt_.number && !attempt_.cancelled;
+}
+
+bool Connector::EthernetDialogEnded(bool accepted) {
+  if (accepted && attempt_.over) return false;
+  link::Trace("Connection attempt cancelled by user\r\n");
+  attempt_.cancelled = true;
+  StopEthernetAttempt();
+  return true;
+}
+
+void Connector::StopEthernetAttempt() { Link().CancelConnectThread(attempt_.handle); }
+
+void Connector::DropCancelledEthernet() {
+  link::PollAndLinkLock locks;
+  if (!session_.Connected()) Link().CloseEthernet();
 }
 
 }  // namespace vecta::app

@@ -1,8 +1,9 @@
 // Finding and connecting the unit: the start-up scan of the serial ports,
 // the serial connect and the Ethernet connect with their broadcast address
-// query, and the closing of whatever was open before. Qt-free: the main
-// window runs it on its operation thread and turns the outcomes into its
-// dialogs and labels; vectactl runs the same steps and prints them.
+// query, and the closing of whatever was open before; the Ethernet attempt
+// the operator may call off lives here whole. Qt-free: the main window runs
+// it on its operation thread and turns the outcomes into its dialogs and
+// labels; vectactl runs the same steps and prints them.
 //
 // A unit that is taken starts a new connection of the session: nothing read
 // from the unit before is kept.
@@ -22,6 +23,7 @@
 #include "app/session.h"
 #include "app/settings.h"
 #include "link/link_errors.h"
+#include "link/remote_control.h"
 
 namespace vecta::app {
 
@@ -123,6 +125,58 @@ class Connector {
   // otherwise a connection that answered is closed again.
   EthernetResult FinishEthernet(const std::function<bool()>& take = {});
 
+  // The Ethernet connect of a program with nothing to keep responsive and
+  // nothing to cancel (vectactl, a service): the connection of kind
+  // `previous` is closed, the link dials `ip` on `port` and waits up to
+  // `waitMs` for the connection, then probes the unit. link::kConnectOk,
+  // link::kConnectFailed, or -1 when the attempt had not ended in time (it is
+  // then called off).
+  int ConnectEthernetAndWait(const std::string& ip, std::uint16_t port, int waitMs,
+                             ConnectionKind previous = ConnectionKind::Rs232);
+
+  // Opens the serial port with the device path `path` (as the link's port
+  // list names it) under the link lock; a path the list lacks fails as an
+  // index that does not exist.
+  SerialOpen OpenSerialPath(const std::string& path);
+
+  // ---- an Ethernet connect attempt the operator may call off
+  //
+  // One at a time: the attempt begun last is the current one, and what the
+  // connect thread of an older one reports is not used. The window's steps:
+  // BeginEthernetAttempt, PrepareEthernet (the old connection closed), then
+  // StartEthernetAttempt and the "Connecting" dialog. When the thread tells
+  // the end, FinishEthernet probes the unit (if the attempt is still current)
+  // and EthernetAttemptHandled marks it done; a dialog that ends before that
+  // calls the attempt off (EthernetDialogEnded), and DropCancelledEthernet
+  // then closes a socket the thread stored just before the cancel.
+
+  // A new attempt: its number.
+  std::uint64_t BeginEthernetAttempt();
+  // Starts the connect thread of `attempt` toward the address PrepareEthernet
+  // gave the link; `ended` is told on the connect thread when it connected
+  // or failed, never after a cancel. False, starting nothing, when a newer
+  // attempt has begun.
+  bool StartEthernetAttempt(std::uint64_t attempt, std::function<void()> ended);
+  // Whether the end of `attempt` is to be handled: it is the current one and
+  // was not called off.
+  bool EthernetAttemptLive(std::uint64_t attempt) const;
+  bool EthernetAttemptCancelled() const { return attempt_.cancelled; }
+  // The attempt's end was handled: the dialog that ends now does not call it
+  // off.
+  void EthernetAttemptHandled() { attempt_.over = true; }
+  // The "Connecting" dialog ended, `accepted` when the window closed it.
+  // Before the attempt's end was handled, or not accepted (Cancel, Escape,
+  // closed by the window system), it calls the attempt off: the trace line
+  // "Connection attempt cancelled by user\r\n", the connect thread is told
+  // to stop and nothing it connects is used. True when it did.
+  bool EthernetDialogEnded(bool accepted);
+  // Tells the connect thread to stop, as when the program closes.
+  void StopEthernetAttempt();
+  // After a cancel: a socket the connect thread stored just before it is
+  // closed, unless a unit was taken meanwhile. Holds the poll lock and the
+  // link lock.
+  void DropCancelledEthernet();
+
  private:
   // Closes the open connection of kind `previous`; the caller holds the
   // poll lock and the link lock.
@@ -134,6 +188,17 @@ class Connector {
   link::CRavlenRemoteControl& Link() const;
 
   Session& session_;
+
+  // The Ethernet attempt in progress: its number (0 none), the link's handle
+  // of its connect thread, whether it was called off and whether its end
+  // was handled.
+  struct EthernetAttempt {
+    std::atomic<std::uint64_t> number{0};
+    std::atomic<link::ConnectHandle> handle{0};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> over{false};
+  };
+  EthernetAttempt attempt_;
 };
 
 }  // namespace vecta::app

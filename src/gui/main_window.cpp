@@ -27,9 +27,7 @@ using namespace main_window_detail;
 // ------------------------------------------------------------ construction
 
 MainWindow::MainWindow(MainWindowOptions options)
-    : options_(std::move(options)),
-      settings_(*options_.settings),
-      core_(std::make_shared<Core>(options_.clock ? *options_.clock : link::SystemClock())) {
+    : options_(std::move(options)), settings_(*options_.settings) {
   app::ApplyStartupDefaults(settings_, launch_);
   runner_ = new OperationRunner(this);
   // Operations started by other windows (the engineering window) make the
@@ -56,40 +54,24 @@ MainWindow::MainWindow(MainWindowOptions options)
   // The link: ports found in the system plus those named on the command
   // line and the last network port, the log, the serial settings; a failed
   // TCP send or receive never closes the socket.
-  link::LinkEnvironment env;
-  env.serial = options_.serialPorts ? options_.serialPorts
-                                    : link::MakePosixSerialProvider(link::DiscoverSerialPorts(
-                                          app::PortsToOffer(options_.extraPorts, options_.lastNetworkPortFile)));
+  app::UnitConnectionOptions connection;
+  connection.environment.serial = options_.serialPorts;
+  if (!connection.environment.serial)
+    connection.extraPorts = app::PortsToOffer(options_.extraPorts, options_.lastNetworkPortFile);
+  connection.environment.sockets = options_.sockets;
+  connection.clock = options_.clock;
+  connection.logFile = options_.logFile;
+  app::TakeSerialSettings(connection, settings_);
+  connection.tcpReceiveTimeoutMs = options_.tcpReceiveTimeoutMs;
+  connection.notifier = notifier_;
+  connection.pollThread = true;
+  connection.pollWaiter = options_.pollWaiter;
+  auto abandoned = std::make_shared<AbandonFlag>();
+  core_ = std::make_shared<Core>(abandoned, std::make_unique<GuiThreadPrompter>(*options_.prompter, abandoned),
+                                 std::make_unique<WorkerView>(this, abandoned), std::move(connection));
   core_->lastNetworkPortFile = options_.lastNetworkPortFile;
-  env.sockets = options_.sockets;
-  core_->link = std::make_shared<link::CRavlenRemoteControl>(app::LinkLostToNotifier(notifier_), env);
-  link::CRavlenRemoteControl& rc = *core_->link;
-  if (!options_.logFile.empty()) rc.OpenLogFile(options_.logFile);
-  link::SerialTimeouts timeouts;
-  timeouts.readInterval = static_cast<std::uint32_t>(settings_.readIntervalTimeoutMs);
-  timeouts.readTotalMultiplier = static_cast<std::uint32_t>(settings_.readTotalTimeoutMultiplier);
-  timeouts.readTotalConstant = static_cast<std::uint32_t>(settings_.readTotalTimeoutConstantMs);
-  timeouts.writeTotalMultiplier = static_cast<std::uint32_t>(settings_.writeTotalTimeoutMultiplier);
-  timeouts.writeTotalConstant = static_cast<std::uint32_t>(settings_.writeTotalTimeoutConstantMs);
-  rc.SetInitialTimeouts(timeouts);
-  rc.SetBaudRate(static_cast<std::uint32_t>(settings_.baudRate));
-  rc.SetCloseAfterSendFailure(false);
-  rc.SetCloseAfterReceiveFailure(false);
-  rc.SetTcpReceiveTimeout(options_.tcpReceiveTimeoutMs);
-
-  core_->prompter = std::make_unique<GuiThreadPrompter>(*options_.prompter, core_->abandoned);
-  core_->unit.link = core_->link.get();
-  core_->unit.clock = &core_->clock;
-  core_->unit.prompter = core_->prompter.get();
-  core_->unit.tables = core_->tables.get();
-  core_->unit.transfer = &core_->transfer;
   core_->unit.unitAddress = launch_.unitAddress;
-  core_->unit.setLamp = [notifier = notifier_](int lamp, int icon) { notifier->SetLamp(lamp, icon); };
-  core_->view = std::make_unique<WorkerView>(this, core_->abandoned);
-  core_->session = std::make_unique<app::Session>(core_->unit, *core_->view);
-  core_->connector = std::make_unique<app::Connector>(*core_->session);
-
-  poll_ = std::make_unique<app::PollThread>(core_->link, core_->tables, notifier_, options_.pollWaiter);
+  poll_ = core_->connection.Poll();
 
   icon_ = ResourceIcon(kIconApplication);
   if (settings_.iconPath && !settings_.iconPath->empty()) {
@@ -358,8 +340,7 @@ void MainWindow::Shutdown() {
   closing_ = true;
   // Whatever still talks to the unit is cut short: waits end, exchanges
   // give up at once, and a running operation no longer touches the windows.
-  core_->link->Interrupt();
-  core_->clock.Interrupt();
+  core_->connection.Interrupt();
   if (runner_->Running()) core_->abandoned->set = true;
   poll_->StopForClose();
   if (runner_->Running() && !runner_->Wait(kCloseWaitMs)) {

@@ -104,7 +104,7 @@ class MainWindow : public QMainWindow {
   app::Session& Session();
   params::UnitContext& Unit();
   link::CRavlenRemoteControl& Link();
-  app::PollThread* Poll() { return poll_.get(); }
+  app::PollThread* Poll() { return poll_; }
   OperationRunner& Runner() { return *runner_; }
   MainSettingsPage* Page() const { return page_; }
   AdvancedOptionsWindow* Advanced() const { return advanced_; }
@@ -232,7 +232,7 @@ class MainWindow : public QMainWindow {
   app::LaunchState launch_;
   std::shared_ptr<Core> core_;
   std::shared_ptr<Notifier> notifier_;
-  std::unique_ptr<app::PollThread> poll_;
+  app::PollThread* poll_ = nullptr;  // the connection's
   std::unique_ptr<params::Prompter> ownPrompter_;
   OperationRunner* runner_ = nullptr;
   UnappliedChanges* unapplied_ = nullptr;
@@ -281,14 +281,6 @@ class MainWindow : public QMainWindow {
   bool finishingTransfer_ = false;
   bool transferDeadlinePassed_ = false;
   std::set<std::string> pendingPolled_;
-  // The Ethernet attempt in progress: its number (0 none), the link's handle
-  // and whether the operator cancelled it.
-  std::uint64_t ethernetAttempt_ = 0;
-  link::ConnectHandle connectHandle_ = 0;
-  bool ethernetCancelled_ = false;
-  // Whether the attempt's end was handled: a Connecting dialog that ends
-  // before that (however it was ended) cancels the attempt.
-  bool ethernetAttemptOver_ = false;
   // Set when the operator cancels the start-up scan; read by the scan.
   std::shared_ptr<std::atomic<bool>> scanCancelled_ = std::make_shared<std::atomic<bool>>(false);
 };

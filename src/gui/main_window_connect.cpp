@@ -11,7 +11,6 @@
 #include "app/last_address.h"
 #include "app/last_network_port.h"
 #include "link/link_errors.h"
-#include "link/link_lock.h"
 #include "link/trace.h"
 #include "gui/main_window_parts.h"
 
@@ -206,23 +205,19 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
   }
   launch_.connection = app::ConnectionKind::Ethernet;
   launch_.ipAddress = ip;
-  const std::uint64_t attempt = ++ethernetAttempt_;
-  ethernetCancelled_ = false;
-  ethernetAttemptOver_ = false;
+  const std::uint64_t attempt = core_->connector->BeginEthernetAttempt();
   // Closing the old connection waits for the link, so it runs as an
   // operation; the connect thread starts when it is done.
   Run([previous, ip](Core& core) {
         core.connector->PrepareEthernet(ip, previous, [&core] { ShowConnectionClosed(core); });
       },
-      [this, attempt, ip] {
-        if (attempt == ethernetAttempt_) RunEthernetAttempt(attempt, ip);
-      });
+      [this, attempt, ip] { RunEthernetAttempt(attempt, ip); });
 }
 
 // The connect thread and the modal "Connecting" dialog while it runs.
 void MainWindow::RunEthernetAttempt(std::uint64_t attempt, const std::string& ip) {
   QPointer<MainWindow> self(this);
-  connectHandle_ = core_->link->StartConnectThread([self, attempt](int) {
+  const bool started = core_->connector->StartEthernetAttempt(attempt, [self, attempt] {
     // On the connect thread: hand the result to the window thread.
     QMetaObject::invokeMethod(
         qApp,
@@ -231,6 +226,7 @@ void MainWindow::RunEthernetAttempt(std::uint64_t attempt, const std::string& ip
         },
         Qt::QueuedConnection);
   });
+  if (!started) return;  // a newer attempt has begun
   // Busy for as long as the attempt lasts, not only while its steps run.
   SetBusy(true);
   ShowOperationStatus(QStringLiteral("Connecting to %1...").arg(Q(ip)));
@@ -242,7 +238,7 @@ void MainWindow::RunEthernetAttempt(std::uint64_t attempt, const std::string& ip
   setEnabled(true);
   SetBusy(false);
   if (closing_) {
-    core_->link->CancelConnectThread(connectHandle_);
+    core_->connector->StopEthernetAttempt();
     return;
   }
   EthernetDialogEnded(result, ip);
@@ -251,18 +247,10 @@ void MainWindow::RunEthernetAttempt(std::uint64_t attempt, const std::string& ip
 void MainWindow::EthernetDialogEnded(int result, const std::string& ip) {
   // A dialog that ended before the attempt did (Cancel, Escape, closed by
   // the window system) cancels it: nothing connects behind it.
-  if (result != QDialog::Accepted || !ethernetAttemptOver_) {
-    link::Trace("Connection attempt cancelled by user\r\n");
-    ethernetCancelled_ = true;
-    core_->link->CancelConnectThread(connectHandle_);
+  if (core_->connector->EthernetDialogEnded(result == QDialog::Accepted)) {
     ShowResult(QStringLiteral("Connection attempt cancelled"));
     // A socket the thread stored just before the cancel is dropped too.
-    auto closeIt = [this] {
-      Run([](Core& core) {
-        link::PollAndLinkLock locks;
-        if (!core.session->Connected()) core.link->CloseEthernet();
-      });
-    };
+    auto closeIt = [this] { Run([](Core& core) { core.connector->DropCancelledEthernet(); }); };
     if (runner_->Running())
       QObject::connect(runner_, &OperationRunner::runningChanged, this, closeIt, Qt::SingleShotConnection);
     else
@@ -277,12 +265,12 @@ void MainWindow::EthernetDialogEnded(int result, const std::string& ip) {
 }
 
 void MainWindow::EthernetAttemptEnded(std::uint64_t attempt) {
-  if (attempt != ethernetAttempt_ || ethernetCancelled_ || closing_) return;
+  if (!core_->connector->EthernetAttemptLive(attempt) || closing_) return;
   const std::string ip = launch_.ipAddress;
   const std::string lastAddressFile = options_.lastAddressFile;
   Run([ip, lastAddressFile](Core& core) { TakeEthernetConnection(core, ip, lastAddressFile); },
       [this] {
-        ethernetAttemptOver_ = true;
+        core_->connector->EthernetAttemptHandled();
         if (connecting_) connecting_->accept();
       });
 }
@@ -294,8 +282,8 @@ void MainWindow::TakeEthernetConnection(Core& core, const std::string& ip, const
   // Cancel is no longer offered.
   const app::EthernetResult result = core.connector->FinishEthernet([&core] {
     bool cancelled = false;
-    core.view->OnWindow([&cancelled](MainWindow& w) {
-      cancelled = w.ethernetCancelled_;
+    core.view->OnWindow([&cancelled, &core](MainWindow& w) {
+      cancelled = core.connector->EthernetAttemptCancelled();
       if (w.connecting_) w.connecting_->CancelButton()->setEnabled(false);
     });
     return !cancelled && !core.abandoned->set;
@@ -309,7 +297,7 @@ void MainWindow::TakeEthernetConnection(Core& core, const std::string& ip, const
   }
   core.session->SetConnected(true);
   core.view->OnWindow([](MainWindow& w) {
-    if (w.ethernetCancelled_) return;
+    if (w.core_->connector->EthernetAttemptCancelled()) return;
     w.shownBoard_.clear();
     w.SetUnitAddressEverywhere(w.core_->unit.unitAddress);
     w.ShowConnected(true);

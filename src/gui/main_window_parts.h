@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "app/connector.h"
+#include "app/unit_connection.h"
 #include "gui/cross_thread.h"
 #include "gui/dialog_units.h"
 #include "gui/main_window.h"
@@ -48,17 +48,20 @@ inline void SetCaption(QWidget* window, const QString& title) {
 // What an operation works with. Shared with the operation thread, so an
 // operation left running when the window closes still finds it all.
 struct MainWindow::Core {
-  explicit Core(link::Clock& base) : clock(base) {}
-  std::shared_ptr<AbandonFlag> abandoned = std::make_shared<AbandonFlag>();
-  std::shared_ptr<link::CRavlenRemoteControl> link;
-  std::shared_ptr<params::ParamTables> tables = std::make_shared<params::ParamTables>();
-  link::InterruptibleClock clock;
-  params::TransferControl transfer;
+  Core(std::shared_ptr<AbandonFlag> flag, std::unique_ptr<GuiThreadPrompter> guiPrompter,
+       std::unique_ptr<WorkerView> workerView, app::UnitConnectionOptions options);
+
+  std::shared_ptr<AbandonFlag> abandoned;
   std::unique_ptr<GuiThreadPrompter> prompter;
-  params::UnitContext unit;
   std::unique_ptr<WorkerView> view;
-  std::unique_ptr<app::Session> session;
-  std::unique_ptr<app::Connector> connector;
+  app::UnitConnection connection;
+  // The connection's parts, by the names the operations use.
+  const std::shared_ptr<link::CRavlenRemoteControl>& link = connection.SharedLink();
+  const std::shared_ptr<params::ParamTables>& tables = connection.SharedTables();
+  params::UnitContext& unit = connection.Unit();
+  params::TransferControl& transfer = connection.Transfer();
+  app::Session* const session = &connection.Session();
+  app::Connector* const connector = &connection.Connector();
   // Where a network serial port a unit answered on is kept ("" for nowhere).
   std::string lastNetworkPortFile;
 };
@@ -138,6 +141,13 @@ class MainWindow::WorkerView final : public app::SessionView {
   GuiThreadControlHost main_, advanced_, satmod_;
   std::vector<std::unique_ptr<GuiThreadControlHost>> pages_;
 };
+
+inline MainWindow::Core::Core(std::shared_ptr<AbandonFlag> flag, std::unique_ptr<GuiThreadPrompter> guiPrompter,
+                              std::unique_ptr<WorkerView> workerView, app::UnitConnectionOptions options)
+    : abandoned(std::move(flag)),
+      prompter(std::move(guiPrompter)),
+      view(std::move(workerView)),
+      connection(std::move(options), *view, prompter.get()) {}
 
 // The poll thread's and the link's notices, queued for the window thread.
 // Never waits; once the window is gone the notices are dropped.
