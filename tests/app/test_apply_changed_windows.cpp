@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/session.h"
+#include "params/control_ids.h"
 #include "support/fake_link.h"
 #include "support/recording_ui.h"
 
@@ -19,9 +20,7 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-constexpr int kUnitName = 1303;       // gnam
-constexpr int kDvbtFec = 1206;        // odfe
-constexpr int kSatModulation = 1251;  // smod
+namespace ids = params::ids;
 
 // A unit that answers reads by mnemonic and takes every write.
 class Unit {
@@ -97,7 +96,7 @@ class ApplyChangedWindows : public ::testing::Test {
 };
 
 TEST_F(ApplyChangedWindows, OneWindowRunsExactlyItsOwnApply) {
-  view.page.SetText(kUnitName, "B");
+  view.page.SetText(ids::kUnitName, "B");
   session.ApplyChangedWindows({true, {}, nullptr});
   ASSERT_FALSE(unit.requests.empty());
   EXPECT_EQ(unit.Writes(), Strings{"0007wgnam;B;"});
@@ -106,19 +105,19 @@ TEST_F(ApplyChangedWindows, OneWindowRunsExactlyItsOwnApply) {
   // board type and config reads.
   EXPECT_EQ(unit.Count("0007rgbty;;"), 0);
   EXPECT_EQ(unit.Count("0007rgnam;;"), 1);
-  EXPECT_EQ(view.page.Text(kUnitName), "B");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "B");
 }
 
 TEST_F(ApplyChangedWindows, NothingNamedSendsNothing) {
-  view.page.SetText(kUnitName, "B");
+  view.page.SetText(ids::kUnitName, "B");
   session.ApplyChangedWindows({});
   EXPECT_EQ(unit.requests, Strings{});
 }
 
 TEST_F(ApplyChangedWindows, SeveralWindowsAreAllWrittenBeforeOneFullRefresh) {
-  view.page.SetText(kUnitName, "B");
-  view.advanced.Select(kDvbtFec, 2);
-  view.satmod.Select(kSatModulation, 0);
+  view.page.SetText(ids::kUnitName, "B");
+  view.advanced.Select(ids::kDvbtFecRate, 2);
+  view.satmod.Select(ids::kSatModulation, 0);
   std::vector<params::ControlHost*> pages{&view.advanced};
   session.ApplyChangedWindows({true, pages, &view.satmod});
 
@@ -130,10 +129,10 @@ TEST_F(ApplyChangedWindows, SeveralWindowsAreAllWrittenBeforeOneFullRefresh) {
   EXPECT_LT(mainWrite, fullRefresh);
   EXPECT_EQ(unit.Count("0007rgbty;;"), 1);
   // Every window shows what the unit now holds.
-  EXPECT_EQ(view.page.Text(kUnitName), "B");
-  EXPECT_EQ(view.advanced.Text(kUnitName), "B");
-  EXPECT_EQ(view.advanced.Selected(kDvbtFec), 2);
-  EXPECT_EQ(view.satmod.SelectedText(kSatModulation), "QPSK");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "B");
+  EXPECT_EQ(view.advanced.Text(ids::kUnitName), "B");
+  EXPECT_EQ(view.advanced.Selected(ids::kDvbtFecRate), 2);
+  EXPECT_EQ(view.satmod.SelectedText(ids::kSatModulation), "QPSK");
   // In the busy state throughout, once.
   ASSERT_FALSE(view.busyChanges.empty());
   EXPECT_EQ(view.busyChanges.back(), false);
@@ -142,13 +141,13 @@ TEST_F(ApplyChangedWindows, SeveralWindowsAreAllWrittenBeforeOneFullRefresh) {
 TEST_F(ApplyChangedWindows, ASettingChangedInOneWindowIsNotWrittenBackFromAnother) {
   // Both windows show the unit name; only the Advanced options window's
   // copy was changed.
-  view.advanced.SetText(kUnitName, "C");
-  view.page.SetText(1301, "700.00");
+  view.advanced.SetText(ids::kUnitName, "C");
+  view.page.SetText(ids::kOutputFrequency, "700.00");
   std::vector<params::ControlHost*> pages{&view.advanced};
   session.ApplyChangedWindows({true, pages, nullptr});
   EXPECT_EQ(unit.Writes(), (Strings{"0007wgnam;C;", "0007wofre;700.00;"}));
   EXPECT_EQ(unit.values["gnam"], "C");
-  EXPECT_EQ(view.page.Text(kUnitName), "C");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "C");
 }
 
 TEST_F(ApplyChangedWindows, SeveralWindowsWithoutAConnectionSayNoConnection) {

@@ -16,6 +16,7 @@
 #include "support/fake_link.h"
 #include "support/sim_fixture.h"
 #include "params/config_file.h"
+#include "params/control_ids.h"
 #include "vectactl.h"
 
 using namespace vecta;
@@ -55,10 +56,12 @@ TEST_F(VectactlTest, DumpShowsTheRowsOfTheBoardType) {
   Serve("K610");
   CtlRun r = Ctl({"dump"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("owid  1204  8MHz  [2]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("olev  1300  6.02  [637]"), std::string::npos);
-  EXPECT_NE(r.out.find("ohls  1139"), std::string::npos);  // the K610 row
-  EXPECT_EQ(r.out.find("ohls  1205"), std::string::npos);  // not the others'
+  using params::ids::kK610OutputPower, params::ids::kModulationBandwidth, params::ids::kOutputAttenuationHigh,
+      params::ids::kOutputPower;
+  EXPECT_NE(r.out.find("owid  " + std::to_string(kModulationBandwidth) + "  8MHz  [2]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("olev  " + std::to_string(kOutputAttenuationHigh) + "  6.02  [637]"), std::string::npos);
+  EXPECT_NE(r.out.find("ohls  " + std::to_string(kK610OutputPower)), std::string::npos);  // the K610 row
+  EXPECT_EQ(r.out.find("ohls  " + std::to_string(kOutputPower)), std::string::npos);      // not the others'
   EXPECT_EQ(r.out.find("asrc "), std::string::npos);       // K240 only
   EXPECT_NE(r.out.find("# address 1, board K610, config 1"), std::string::npos);
   EXPECT_TRUE(Writes().empty());  // a dump only reads

@@ -12,6 +12,7 @@
 
 #include "params/config_document.h"
 #include "params/config_set.h"
+#include "params/control_ids.h"
 #include "params/memory_host.h"
 #include "params/refresh.h"
 #include "sim_options.h"
@@ -209,11 +210,11 @@ TEST(ConfigDocument, TheChosenBoardTypeDecidesTheRowsShown) {
   ConfigDocument doc = Opened(UnitFile("K100"));
   doc.SetVariant(Variant::Other);
   // dinp has one row per board family with its own list.
-  EXPECT_NE(doc.Table().Find("dinp", 1216)->Get(), std::nullopt);
-  EXPECT_EQ(doc.Table().Find("dinp", 1245)->Get(), std::nullopt);
+  EXPECT_NE(doc.Table().Find("dinp", ids::kDataInput)->Get(), std::nullopt);
+  EXPECT_EQ(doc.Table().Find("dinp", ids::kModeDataInput)->Get(), std::nullopt);
   doc.SetVariant(Variant::K240);
-  EXPECT_EQ(doc.Table().Find("dinp", 1216)->Get(), std::nullopt);
-  EXPECT_NE(doc.Table().Find("dinp", 1245)->Get(), std::nullopt);
+  EXPECT_EQ(doc.Table().Find("dinp", ids::kDataInput)->Get(), std::nullopt);
+  EXPECT_NE(doc.Table().Find("dinp", ids::kModeDataInput)->Get(), std::nullopt);
 }
 
 // ---- Editing one value
@@ -375,10 +376,10 @@ TEST(ConfigDocument, PageEditsBecomeTheParametersAnApplyWouldWrite) {
   ASSERT_EQ(doc.Set("owid", "8MHz"), std::nullopt);
   ASSERT_EQ(doc.Set("aenc", "Off"), std::nullopt);
   Page page(doc);
-  ASSERT_EQ(page.host.Selected(1230), 1);  // "DVBT" worked out from owid
-  page.host.Select(1230, 0);               // "Narrowband"
-  page.host.Select(1231, 1);               // audio "On"
-  page.host.SetText(1300, "3.00");         // output level, dB
+  ASSERT_EQ(page.host.Selected(ids::kBandwidthMode), 1);  // "DVBT" worked out from owid
+  page.host.Select(ids::kBandwidthMode, 0);  // "Narrowband"
+  page.host.Select(ids::kAudio, 1);          // audio "On"
+  page.host.SetText(ids::kOutputAttenuationHigh, "3.00");  // output level, dB
   EXPECT_EQ(doc.TakeFromPage(page.host, page.unit.rules), 3);
   const auto& owid = doc.Table().Find("owid");
   EXPECT_EQ(ShownValue(owid->Desc(), owid->Get()), "2.5MHz");
@@ -392,8 +393,8 @@ TEST(ConfigDocument, PageEditsBecomeTheParametersAnApplyWouldWrite) {
   // Texts no file can keep are left out, with the reason.
   const Bytes before = doc.Bytes();
   ShowStoredValues(page.unit, doc.Table(), page.host);  // as the window shows what it took
-  page.host.SetText(1300, "loud");
-  page.host.SetText(1303, "a;b");
+  page.host.SetText(ids::kOutputAttenuationHigh, "loud");
+  page.host.SetText(ids::kUnitName, "a;b");
   std::vector<std::string> refused;
   EXPECT_EQ(doc.TakeFromPage(page.host, page.unit.rules, &refused), 0);
   EXPECT_EQ(refused, (std::vector<std::string>{"'loud' is not a number; olev takes one", "A value for gnam cannot hold ';'"}));
