@@ -24,33 +24,7 @@ using namespace vecta::test;
 
 namespace {
 
-class VectactlTest : public ::testing::Test {
- protected:
-  void Serve(const std::string& board = "K610", bool satmod = false,
-             std::vector<sim::ParamSeed> seeds = {}) {
-    sim::SimOptions o = SimOverTcp();
-    o.unit.params = std::move(seeds);
-    o.unit.board = board;
-    o.unit.satmod = satmod;
-    transcript.Attach(o);
-    ASSERT_TRUE(StartSim(server, o));
-  }
-  CtlRun Ctl(std::vector<std::string> args) {
-    std::vector<std::string> full = {"--tcp", SimTcpTarget(server), "--log", dir.File("ctl.log")};
-    full.insert(full.end(), args.begin(), args.end());
-    return RunCtl(full, &clock);
-  }
-  static CtlRun Offline(const std::vector<std::string>& args) { return RunCtl(args); }
-  // The writes the unit received since the last call.
-  std::vector<std::string> Writes() { return transcript.NewWrites(); }
-  void ForgetWrites() { transcript.NewWrites(); }
-
-  // Before the server, so it outlives the server's threads that write it.
-  SimTranscript transcript;
-  sim::SimServer server;
-  FakeClock clock;  // the unit's protocol waits pass at once
-  TempDir dir;
-};
+using VectactlTest = CtlOverSimTest;
 
 TEST_F(VectactlTest, DumpShowsTheRowsOfTheBoardType) {
   Serve("K610");
