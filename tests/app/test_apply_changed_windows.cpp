@@ -12,6 +12,7 @@
 #include "app/session.h"
 #include "params/control_ids.h"
 #include "support/fake_link.h"
+#include "support/mnemonic_unit.h"
 #include "support/recording_ui.h"
 
 using namespace vecta;
@@ -22,50 +23,7 @@ namespace {
 
 namespace ids = params::ids;
 
-// A unit that answers reads by mnemonic and takes every write.
-class Unit {
- public:
-  std::map<std::string, std::string> values;
-  Strings requests;
-
-  void AnswerEveryRow() {
-    for (auto table : {params::MainTableRows(), params::SatmodTableRows()})
-    for (const auto& row : table) {
-      if (row.Derived() || values.count(row.mnemonic)) continue;
-      if (row.options)
-        values[row.mnemonic] = std::to_string(params::PositionToWire(*row.options, 0).value_or(0));
-      else
-        values[row.mnemonic] = row.kind == params::Kind::Check ? "0" : "1";
-    }
-  }
-  void Attach(FakeSerialState& line, int address) {
-    line.responder = [this, address](const link::Bytes& request) -> std::optional<link::Bytes> {
-      const std::string text(request.begin() + 1, request.end() - 2);
-      requests.push_back(text);
-      const std::string mnemonic = text.substr(5, 4);
-      if (text[4] == 'w') {
-        values[mnemonic] = text.substr(10, text.size() - 11);
-        return ReplyFrame(address, '1', values[mnemonic]);
-      }
-      auto it = values.find(mnemonic);
-      if (it == values.end()) return ReplyFrame(address, 'E', "");
-      return ReplyFrame(address, '1', it->second);
-    };
-  }
-  Strings Writes() const {
-    Strings w;
-    for (const auto& r : requests)
-      if (r[4] == 'w') w.push_back(r);
-    return w;
-  }
-  int Position(const std::string& request) const {
-    auto it = std::find(requests.begin(), requests.end(), request);
-    return it == requests.end() ? -1 : static_cast<int>(it - requests.begin());
-  }
-  int Count(const std::string& request) const {
-    return static_cast<int>(std::count(requests.begin(), requests.end(), request));
-  }
-};
+using Unit = MnemonicUnit;
 
 class ApplyChangedWindows : public ::testing::Test {
  protected:
@@ -78,7 +36,7 @@ class ApplyChangedWindows : public ::testing::Test {
     ctx.unitAddress = 7;
     unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"gnam", "A"}, {"odfe", "0"}, {"aenc", "0"},
                    {"smod", "2"},    {"scar", "1100"}};
-    unit.AnswerEveryRow();
+    unit.AnswerEveryRow(true);
     unit.Attach(f.line(), 7);
     session.SetConnected(true);
     view.advancedOpen = view.satmodOpen = true;
