@@ -16,10 +16,14 @@
 #include "params/memory_host.h"
 #include "params/refresh.h"
 #include "sim_options.h"
+#include "support/files.h"
 #include "unit_params.h"
 
 using namespace vecta::params;
 using Bytes = std::vector<std::uint8_t>;
+using vecta::test::FileBytes;
+using vecta::test::TempDir;
+using vecta::test::WriteBytes;
 namespace fs = std::filesystem;
 
 namespace {
@@ -105,29 +109,6 @@ void ExpectOnlyRecordChanged(const Bytes& original, const Bytes& edited, const s
   EXPECT_EQ(edited, expected);
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/vecta-doc-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
-
- private:
-  std::string path_;
-};
-
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const Bytes& b) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
 }  // namespace
 
 // ---- Opening and saving unchanged
@@ -137,7 +118,7 @@ TEST(ConfigDocument, FilesOfEveryBoardSaveUnchangedByteForByte) {
   for (const std::string board : {"K240", "K610", "K100"}) {
     const Bytes original = UnitFile(board);
     const std::string path = dir.File(board + ".cfg");
-    WriteAll(path, original);
+    WriteBytes(path, original);
     ConfigDocument doc;
     std::string error;
     ASSERT_TRUE(doc.Open(path, error)) << error;
@@ -145,7 +126,7 @@ TEST(ConfigDocument, FilesOfEveryBoardSaveUnchangedByteForByte) {
     EXPECT_FALSE(doc.Modified());
     EXPECT_EQ(doc.Bytes(), original) << board;
     ASSERT_TRUE(doc.Save(&error)) << error;
-    EXPECT_EQ(ReadAll(path), original) << board;
+    EXPECT_EQ(FileBytes(path), original) << board;
   }
 }
 
@@ -244,7 +225,7 @@ TEST(ConfigDocument, AnEditChangesItsRecordAndTheChecksumOnly) {
 TEST(ConfigDocument, TheMarkFollowsTheDifferenceFromTheFile) {
   TempDir dir;
   const std::string path = dir.File("a.cfg");
-  WriteAll(path, UnitFile("K610"));
+  WriteBytes(path, UnitFile("K610"));
   ConfigDocument doc;
   std::string error;
   ASSERT_TRUE(doc.Open(path, error));
@@ -407,7 +388,7 @@ TEST(ConfigDocument, SavesFollowLinksAndRefuseWhatIsNoFile) {
   TempDir dir;
   const std::string target = dir.File("real.cfg");
   const std::string link = dir.File("link.cfg");
-  WriteAll(target, UnitFile("K610"));
+  WriteBytes(target, UnitFile("K610"));
   fs::create_symlink(target, link);
   ConfigDocument doc;
   std::string error;
@@ -415,7 +396,7 @@ TEST(ConfigDocument, SavesFollowLinksAndRefuseWhatIsNoFile) {
   ASSERT_EQ(doc.Set("gnam", "Linked"), std::nullopt);
   ASSERT_TRUE(doc.Save(&error)) << error;
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadAll(target), doc.Bytes());
+  EXPECT_EQ(FileBytes(target), doc.Bytes());
 
   // A file replaced by a folder meanwhile is not replaced.
   fs::remove(target);
