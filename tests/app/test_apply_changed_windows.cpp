@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "app/session.h"
+#include "params/control_ids.h"
 #include "support/fake_link.h"
+#include "support/mnemonic_unit.h"
 #include "support/recording_ui.h"
 
 using namespace vecta;
@@ -19,54 +21,9 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-constexpr int kUnitName = 1303;       // gnam
-constexpr int kDvbtFec = 1206;        // odfe
-constexpr int kSatModulation = 1251;  // smod
+namespace ids = params::ids;
 
-// A unit that answers reads by mnemonic and takes every write.
-class Unit {
- public:
-  std::map<std::string, std::string> values;
-  Strings requests;
-
-  void AnswerEveryRow() {
-    for (auto table : {params::MainTableRows(), params::SatmodTableRows()})
-    for (const auto& row : table) {
-      if (row.Derived() || values.count(row.mnemonic)) continue;
-      if (row.options)
-        values[row.mnemonic] = std::to_string(params::PositionToWire(*row.options, 0).value_or(0));
-      else
-        values[row.mnemonic] = row.kind == params::Kind::Check ? "0" : "1";
-    }
-  }
-  void Attach(FakeSerialState& line, int address) {
-    line.responder = [this, address](const link::Bytes& request) -> std::optional<link::Bytes> {
-      const std::string text(request.begin() + 1, request.end() - 2);
-      requests.push_back(text);
-      const std::string mnemonic = text.substr(5, 4);
-      if (text[4] == 'w') {
-        values[mnemonic] = text.substr(10, text.size() - 11);
-        return ReplyFrame(address, '1', values[mnemonic]);
-      }
-      auto it = values.find(mnemonic);
-      if (it == values.end()) return ReplyFrame(address, 'E', "");
-      return ReplyFrame(address, '1', it->second);
-    };
-  }
-  Strings Writes() const {
-    Strings w;
-    for (const auto& r : requests)
-      if (r[4] == 'w') w.push_back(r);
-    return w;
-  }
-  int Position(const std::string& request) const {
-    auto it = std::find(requests.begin(), requests.end(), request);
-    return it == requests.end() ? -1 : static_cast<int>(it - requests.begin());
-  }
-  int Count(const std::string& request) const {
-    return static_cast<int>(std::count(requests.begin(), requests.end(), request));
-  }
-};
+using Unit = MnemonicUnit;
 
 class ApplyChangedWindows : public ::testing::Test {
  protected:
@@ -79,7 +36,7 @@ class ApplyChangedWindows : public ::testing::Test {
     ctx.unitAddress = 7;
     unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"gnam", "A"}, {"odfe", "0"}, {"aenc", "0"},
                    {"smod", "2"},    {"scar", "1100"}};
-    unit.AnswerEveryRow();
+    unit.AnswerEveryRow(true);
     unit.Attach(f.line(), 7);
     session.SetConnected(true);
     view.advancedOpen = view.satmodOpen = true;
@@ -97,7 +54,7 @@ class ApplyChangedWindows : public ::testing::Test {
 };
 
 TEST_F(ApplyChangedWindows, OneWindowRunsExactlyItsOwnApply) {
-  view.page.SetText(kUnitName, "B");
+  view.page.SetText(ids::kUnitName, "B");
   session.ApplyChangedWindows({true, {}, nullptr});
   ASSERT_FALSE(unit.requests.empty());
   EXPECT_EQ(unit.Writes(), Strings{"0007wgnam;B;"});
@@ -106,19 +63,19 @@ TEST_F(ApplyChangedWindows, OneWindowRunsExactlyItsOwnApply) {
   // board type and config reads.
   EXPECT_EQ(unit.Count("0007rgbty;;"), 0);
   EXPECT_EQ(unit.Count("0007rgnam;;"), 1);
-  EXPECT_EQ(view.page.Text(kUnitName), "B");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "B");
 }
 
 TEST_F(ApplyChangedWindows, NothingNamedSendsNothing) {
-  view.page.SetText(kUnitName, "B");
+  view.page.SetText(ids::kUnitName, "B");
   session.ApplyChangedWindows({});
   EXPECT_EQ(unit.requests, Strings{});
 }
 
 TEST_F(ApplyChangedWindows, SeveralWindowsAreAllWrittenBeforeOneFullRefresh) {
-  view.page.SetText(kUnitName, "B");
-  view.advanced.Select(kDvbtFec, 2);
-  view.satmod.Select(kSatModulation, 0);
+  view.page.SetText(ids::kUnitName, "B");
+  view.advanced.Select(ids::kDvbtFecRate, 2);
+  view.satmod.Select(ids::kSatModulation, 0);
   std::vector<params::ControlHost*> pages{&view.advanced};
   session.ApplyChangedWindows({true, pages, &view.satmod});
 
@@ -130,10 +87,10 @@ TEST_F(ApplyChangedWindows, SeveralWindowsAreAllWrittenBeforeOneFullRefresh) {
   EXPECT_LT(mainWrite, fullRefresh);
   EXPECT_EQ(unit.Count("0007rgbty;;"), 1);
   // Every window shows what the unit now holds.
-  EXPECT_EQ(view.page.Text(kUnitName), "B");
-  EXPECT_EQ(view.advanced.Text(kUnitName), "B");
-  EXPECT_EQ(view.advanced.Selected(kDvbtFec), 2);
-  EXPECT_EQ(view.satmod.SelectedText(kSatModulation), "QPSK");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "B");
+  EXPECT_EQ(view.advanced.Text(ids::kUnitName), "B");
+  EXPECT_EQ(view.advanced.Selected(ids::kDvbtFecRate), 2);
+  EXPECT_EQ(view.satmod.SelectedText(ids::kSatModulation), "QPSK");
   // In the busy state throughout, once.
   ASSERT_FALSE(view.busyChanges.empty());
   EXPECT_EQ(view.busyChanges.back(), false);
@@ -142,13 +99,13 @@ TEST_F(ApplyChangedWindows, SeveralWindowsAreAllWrittenBeforeOneFullRefresh) {
 TEST_F(ApplyChangedWindows, ASettingChangedInOneWindowIsNotWrittenBackFromAnother) {
   // Both windows show the unit name; only the Advanced options window's
   // copy was changed.
-  view.advanced.SetText(kUnitName, "C");
-  view.page.SetText(1301, "700.00");
+  view.advanced.SetText(ids::kUnitName, "C");
+  view.page.SetText(ids::kOutputFrequency, "700.00");
   std::vector<params::ControlHost*> pages{&view.advanced};
   session.ApplyChangedWindows({true, pages, nullptr});
   EXPECT_EQ(unit.Writes(), (Strings{"0007wgnam;C;", "0007wofre;700.00;"}));
   EXPECT_EQ(unit.values["gnam"], "C");
-  EXPECT_EQ(view.page.Text(kUnitName), "C");
+  EXPECT_EQ(view.page.Text(ids::kUnitName), "C");
 }
 
 TEST_F(ApplyChangedWindows, SeveralWindowsWithoutAConnectionSayNoConnection) {

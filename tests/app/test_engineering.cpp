@@ -12,6 +12,7 @@
 #include <set>
 
 #include "app/engineering.h"
+#include "app/engineering_ids.h"
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "sim_server.h"
@@ -391,9 +392,9 @@ TEST(EngPowerCal, ItemsAreFrequenciesThenLevels) {
                                                        "cfhi", "cpl1", "cpl2", "cpl3", "cpl5", "cpl6", "cpl7",
                                                        "cpl8", "cpl4"}));
   const auto eight = app::PowerCalItems(true);
-  EXPECT_EQ(eight[7].controlId, 1035);
-  EXPECT_EQ(eight[15].controlId, 1039);
-  EXPECT_EQ(eight[11].controlId, 1129);
+  EXPECT_EQ(eight[7].controlId, app::eng::kMaximumFreq);
+  EXPECT_EQ(eight[15].controlId, app::eng::kMaximumFreqLevel);
+  EXPECT_EQ(eight[11].controlId, app::eng::kIntermediateFreq3Level);
   EXPECT_TRUE(eight[8].level);
   EXPECT_FALSE(eight[7].level);
 }

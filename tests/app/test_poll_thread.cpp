@@ -84,15 +84,27 @@ class StepWaiter final : public PollWaiter {
   bool woken_ = false;
 };
 
+// A lamp and an icon by name ("lamp video-lock green"), a number where none fits.
+std::string LampName(int lamp) {
+  if (lamp == params::kLampVideoLock) return "video-lock";
+  if (lamp == params::kLampRfOutput) return "rf-output";
+  if (lamp == params::kLampConnection) return "connection";
+  return std::to_string(lamp);
+}
+std::string IconName(int icon) {
+  if (icon == params::kIconGreen) return "green";
+  if (icon == params::kIconRed) return "red";
+  if (icon == params::kIconGrey) return "grey";
+  return std::to_string(icon);
+}
+
 // Records every notification as text; "polled" carries the row's stored
 // value as the window would find it at that moment.
 class RecordingNotifier final : public PollNotifier {
  public:
   explicit RecordingNotifier(std::shared_ptr<ParamTables> tables) : tables_(std::move(tables)) {}
 
-  void SetLamp(int lamp, int icon) override {
-    Add("lamp " + std::to_string(lamp) + " " + std::to_string(icon));
-  }
+  void SetLamp(int lamp, int icon) override { Add("lamp " + LampName(lamp) + " " + IconName(icon)); }
   void ParameterPolled(std::string_view mnemonic) override {
     std::string stored = "-";
     if (const params::ParamRow* row = tables_->main.Find(mnemonic))
@@ -314,9 +326,9 @@ TEST(PollThread, GoodRepliesAreStoredThenAnnouncedInOrder) {
   // vloc 1, csta 2, oout 0. Each value is in its row before the window hears
   // of it; csta has no lamp.
   EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{
-                                    "lamp 1024 129", "polled vloc=1", "contact",
+                                    "lamp video-lock green", "polled vloc=1", "contact",
                                     "polled csta=2", "contact",
-                                    "lamp 1027 130", "polled oout=0", "contact"}));
+                                    "lamp rf-output red", "polled oout=0", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "vloc"), 1);
   EXPECT_EQ(Stored(*r.tables, "csta"), 2);
   EXPECT_EQ(Stored(*r.tables, "oout"), 0);
@@ -326,9 +338,9 @@ TEST(PollThread, GoodRepliesAreStoredThenAnnouncedInOrder) {
   r.values["oout"] = "1";
   r.NextCycle(2);
   EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{
-                                    "lamp 1024 130", "polled vloc=0", "contact",
+                                    "lamp video-lock red", "polled vloc=0", "contact",
                                     "polled csta=0", "contact",
-                                    "lamp 1027 129", "polled oout=1", "contact"}));
+                                    "lamp rf-output green", "polled oout=1", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "oout"), 1);
 
   // A value that is no option of the list leaves the lamp grey.
@@ -338,8 +350,8 @@ TEST(PollThread, GoodRepliesAreStoredThenAnnouncedInOrder) {
     r.NextCycle(r.waiter->Pauses().size() + 1);
     const auto events = r.notifier->Take();
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.front(), "lamp 1024 134") << unnamed;
-    EXPECT_NE(std::find(events.begin(), events.end(), "lamp 1027 134"), events.end()) << unnamed;
+    EXPECT_EQ(events.front(), "lamp video-lock grey") << unnamed;
+    EXPECT_NE(std::find(events.begin(), events.end(), "lamp rf-output grey"), events.end()) << unnamed;
   }
 }
 
@@ -367,7 +379,7 @@ TEST(PollThread, SilentUnitGivesOneLinkLostAndRestoresContactWhenItAnswersAgain)
   r.Open();
   r.Start();
   ASSERT_TRUE(r.waiter->AwaitPause(1));
-  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"}));
+  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp video-lock green", "polled vloc=1", "contact"}));
   r.NewRequests();
 
   // The unit falls silent: the link sends the request three times in all,
@@ -389,7 +401,7 @@ TEST(PollThread, SilentUnitGivesOneLinkLostAndRestoresContactWhenItAnswersAgain)
   r.silent = false;
   r.values["vloc"] = "0";
   r.NextCycle(4);
-  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp 1024 130", "polled vloc=0", "contact"}));
+  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp video-lock red", "polled vloc=0", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "vloc"), 0);
 }
 
@@ -422,7 +434,7 @@ TEST(PollThread, AHungUpPortIsALostLinkAndIsOpenedAgainEveryCycleUntilTheUnitAns
   r.NextCycle(4);
   EXPECT_EQ(r.f.serial->opened, (std::vector<std::string>{"/dev/fake0", "/dev/fake0"}));
   EXPECT_EQ(r.NewRequests(), std::vector<std::string>{"0001rvloc;;"});
-  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"}));
+  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp video-lock green", "polled vloc=1", "contact"}));
 }
 
 TEST(PollThread, KeepAliveNoticesAUnitThatComesBack) {
@@ -522,7 +534,7 @@ TEST(PollThreadTcp, ThreeFailedCyclesInARowAreALostLinkUntilAnAnswerComes) {
   r.Connect();
   r.Answer('1', "1");
   r.Start();
-  EXPECT_EQ(r.Cycle(1), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"}));
+  EXPECT_EQ(r.Cycle(1), (std::vector<std::string>{"lamp video-lock green", "polled vloc=1", "contact"}));
 
   // The unit is gone: two failed cycles say nothing yet, the third and
   // every one after it report the loss.
@@ -544,7 +556,7 @@ TEST(PollThreadTcp, ThreeFailedCyclesInARowAreALostLinkUntilAnAnswerComes) {
   }
   // Two failures, then a good reply: never three in a row.
   r.Answer('1', "0");
-  EXPECT_EQ(r.Cycle(n++), (std::vector<std::string>{"lamp 1024 130", "polled vloc=0", "contact"}));
+  EXPECT_EQ(r.Cycle(n++), (std::vector<std::string>{"lamp video-lock red", "polled vloc=0", "contact"}));
   r.Fail();
   EXPECT_EQ(r.Cycle(n++), kNothing);
   r.Fail();
@@ -579,7 +591,7 @@ TEST(PollThreadTcp, ACycleEndsAtItsFirstLinkErrorAndAnAnswerBeforeItResetsTheCou
   for (int i = 0; i < 4; ++i, ++n) {
     r.Answer('1', "1");  // "vloc"
     r.Fail();            // "csta"; "oout" is not asked
-    EXPECT_EQ(r.Cycle(n), (std::vector<std::string>{"lamp 1024 129", "polled vloc=1", "contact"})) << n;
+    EXPECT_EQ(r.Cycle(n), (std::vector<std::string>{"lamp video-lock green", "polled vloc=1", "contact"})) << n;
   }
 
   // Sends that fail count as much as receives that do.

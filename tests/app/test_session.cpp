@@ -13,6 +13,7 @@
 #include "link/link_errors.h"
 #include "link/link_lock.h"
 #include "support/fake_link.h"
+#include "support/mnemonic_unit.h"
 #include "support/recording_ui.h"
 #include "params/control_ids.h"
 
@@ -181,40 +182,7 @@ TEST_F(SessionTest, KeysAreWrittenMaskedInTheLog) {
   EXPECT_TRUE(prompter.messages.empty());  // outcomes are not reported
 }
 
-// A unit that answers by mnemonic: a value for reads, '1' for writes,
-// 'E' for what it does not know.
-class ScriptedUnit {
- public:
-  std::map<std::string, std::string> values;
-  std::vector<std::string> requests;
-
-  // A value for every row of the main table, as a real unit has.
-  void AnswerEveryRow() {
-    for (const auto& row : params::MainTableRows()) {
-      if (row.Derived() || values.count(row.mnemonic)) continue;
-      if (row.options)
-        values[row.mnemonic] = std::to_string(params::PositionToWire(*row.options, 0).value_or(0));
-      else
-        values[row.mnemonic] = row.kind == params::Kind::Check ? "0" : "1";
-    }
-  }
-
-  void Attach(FakeSerialState& line, int address) {
-    line.responder = [this, address](const link::Bytes& request) -> std::optional<link::Bytes> {
-      const std::string text(request.begin() + 1, request.end() - 2);
-      requests.push_back(text);
-      const std::string op = text.substr(4, 1), mnemonic = text.substr(5, 4);
-      if (op == "w") {
-        const auto value = text.substr(10, text.size() - 11);
-        values[mnemonic] = value;
-        return ReplyFrame(address, '1', value);
-      }
-      auto it = values.find(mnemonic);
-      if (it == values.end()) return ReplyFrame(address, 'E', "");
-      return ReplyFrame(address, '1', it->second);
-    };
-  }
-};
+using ScriptedUnit = MnemonicUnit;
 
 class FullRefreshTest : public SessionTest {
  protected:

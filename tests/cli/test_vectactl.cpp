@@ -16,6 +16,7 @@
 #include "support/fake_link.h"
 #include "support/sim_fixture.h"
 #include "params/config_file.h"
+#include "params/control_ids.h"
 #include "vectactl.h"
 
 using namespace vecta;
@@ -23,42 +24,18 @@ using namespace vecta::test;
 
 namespace {
 
-class VectactlTest : public ::testing::Test {
- protected:
-  void Serve(const std::string& board = "K610", bool satmod = false,
-             std::vector<sim::ParamSeed> seeds = {}) {
-    sim::SimOptions o = SimOverTcp();
-    o.unit.params = std::move(seeds);
-    o.unit.board = board;
-    o.unit.satmod = satmod;
-    transcript.Attach(o);
-    ASSERT_TRUE(StartSim(server, o));
-  }
-  CtlRun Ctl(std::vector<std::string> args) {
-    std::vector<std::string> full = {"--tcp", SimTcpTarget(server), "--log", dir.File("ctl.log")};
-    full.insert(full.end(), args.begin(), args.end());
-    return RunCtl(full, &clock);
-  }
-  static CtlRun Offline(const std::vector<std::string>& args) { return RunCtl(args); }
-  // The writes the unit received since the last call.
-  std::vector<std::string> Writes() { return transcript.NewWrites(); }
-  void ForgetWrites() { transcript.NewWrites(); }
-
-  // Before the server, so it outlives the server's threads that write it.
-  SimTranscript transcript;
-  sim::SimServer server;
-  FakeClock clock;  // the unit's protocol waits pass at once
-  TempDir dir;
-};
+using VectactlTest = CtlOverSimTest;
 
 TEST_F(VectactlTest, DumpShowsTheRowsOfTheBoardType) {
   Serve("K610");
   CtlRun r = Ctl({"dump"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("owid  1204  8MHz  [2]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("olev  1300  6.02  [637]"), std::string::npos);
-  EXPECT_NE(r.out.find("ohls  1139"), std::string::npos);  // the K610 row
-  EXPECT_EQ(r.out.find("ohls  1205"), std::string::npos);  // not the others'
+  using params::ids::kK610OutputPower, params::ids::kModulationBandwidth, params::ids::kOutputAttenuationHigh,
+      params::ids::kOutputPower;
+  EXPECT_NE(r.out.find("owid  " + std::to_string(kModulationBandwidth) + "  8MHz  [2]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("olev  " + std::to_string(kOutputAttenuationHigh) + "  6.02  [637]"), std::string::npos);
+  EXPECT_NE(r.out.find("ohls  " + std::to_string(kK610OutputPower)), std::string::npos);  // the K610 row
+  EXPECT_EQ(r.out.find("ohls  " + std::to_string(kOutputPower)), std::string::npos);      // not the others'
   EXPECT_EQ(r.out.find("asrc "), std::string::npos);       // K240 only
   EXPECT_NE(r.out.find("# address 1, board K610, config 1"), std::string::npos);
   EXPECT_TRUE(Writes().empty());  // a dump only reads

@@ -3,54 +3,14 @@
 // edits leave the file as it was.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
-#include "sim_server.h"
-#include "support/fake_link.h"
-#include "vectactl.h"
+#include "support/ctl_run.h"
 
 using namespace vecta;
 using namespace vecta::test;
 
 namespace {
 
-struct CtlRun {
-  int status;
-  std::string out, err;
-};
-
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-class EditConfigTest : public ::testing::Test {
- protected:
-  void Serve(const std::string& board) {
-    sim::SimOptions o;
-    o.tcpPort = 0;
-    o.unit.board = board;
-    std::string error;
-    ASSERT_TRUE(server.Start(o, error)) << error;
-    tcp = "127.0.0.1:" + std::to_string(server.TcpPort());
-  }
-  CtlRun Ctl(std::vector<std::string> args) {
-    std::vector<std::string> full = {"--tcp", tcp, "--log", dir.File("ctl.log")};
-    full.insert(full.end(), args.begin(), args.end());
-    return Offline(full);
-  }
-  CtlRun Offline(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int status = ctl::Run(args, out, err, &clock);
-    return {status, out.str(), err.str()};
-  }
-
-  sim::SimServer server;
-  FakeClock clock;
-  std::string tcp;
-  TempDir dir;
-};
+using EditConfigTest = CtlOverSimTest;
 
 TEST_F(EditConfigTest, AnEditedFileLoadsTheEditedValueIntoTheUnit) {
   Serve("K240");
@@ -74,18 +34,18 @@ TEST_F(EditConfigTest, AnEditedFileLoadsTheEditedValueIntoTheUnit) {
   EXPECT_EQ(Ctl({"get", "owid"}).out, "2.5MHz\n");
 
   // The same value again: nothing to save, the file is left alone.
-  const auto bytes = ReadAll(file);
+  const auto bytes = FileBytes(file);
   r = Offline({"edit-config", file, "owid", "2.5MHz"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "2.5MHz (unchanged)\n");
-  EXPECT_EQ(ReadAll(file), bytes);
+  EXPECT_EQ(FileBytes(file), bytes);
 }
 
 TEST_F(EditConfigTest, RefusedEditsLeaveTheFileUntouched) {
   Serve("K610");
   const std::string file = dir.File("a.cfg");
   ASSERT_EQ(Ctl({"save-config", file}).status, 0);
-  const auto bytes = ReadAll(file);
+  const auto bytes = FileBytes(file);
   const std::vector<std::tuple<std::vector<std::string>, std::string>> cases = {
       {{"edit-config", file, "asrc", "Digital"}, "No parameter asrc on a K610 board\n"},
       {{"edit-config", file, "owid", "9MHz"}, "'9MHz' is not a choice of owid: \"6MHz\""},
@@ -102,7 +62,7 @@ TEST_F(EditConfigTest, RefusedEditsLeaveTheFileUntouched) {
     EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty());
   }
-  EXPECT_EQ(ReadAll(file), bytes);
+  EXPECT_EQ(FileBytes(file), bytes);
 }
 
 TEST_F(EditConfigTest, OneConfigurationOfASetIsEdited) {

@@ -4,65 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <mutex>
-#include <sstream>
 
 #include "params/config_file.h"
-#include "sim_server.h"
-#include "support/fake_link.h"
-#include "vectactl.h"
+#include "support/ctl_run.h"
 
 using namespace vecta;
 using namespace vecta::test;
 
 namespace {
 
-struct CtlRun {
-  int status;
-  std::string out, err;
-};
-
-class VectactlReviewTest : public ::testing::Test {
- protected:
-  void Serve(const std::string& board, std::vector<sim::ParamSeed> params = {}) {
-    sim::SimOptions o;
-    o.tcpPort = 0;
-    o.unit.board = board;
-    o.unit.params = std::move(params);
-    o.transcript = [this](const std::string& line) {
-      std::lock_guard lock(m);
-      transcript.push_back(line);
-    };
-    std::string error;
-    ASSERT_TRUE(server.Start(o, error)) << error;
-    tcp = "127.0.0.1:" + std::to_string(server.TcpPort());
-  }
-  CtlRun Ctl(std::vector<std::string> args) {
-    std::vector<std::string> full = {"--tcp", tcp, "--log", dir.File("ctl.log")};
-    full.insert(full.end(), args.begin(), args.end());
-    std::ostringstream out, err;
-    const int status = ctl::Run(full, out, err, &clock);
-    return {status, out.str(), err.str()};
-  }
-  // The writes the unit received since the last call.
-  std::vector<std::string> Writes() {
-    std::lock_guard lock(m);
-    std::vector<std::string> w;
-    for (; seen < transcript.size(); ++seen) {
-      const std::string& line = transcript[seen];
-      if (line.rfind("rx ", 0) == 0 && line.size() > 7 && line[7] == 'w') w.push_back(line.substr(7));
-    }
-    return w;
-  }
-
-  sim::SimServer server;
-  FakeClock clock;
-  std::string tcp;
-  TempDir dir;
-  std::mutex m;
-  std::vector<std::string> transcript;
-  std::size_t seen = 0;
-};
+using VectactlReviewTest = CtlOverSimTest;
 
 TEST_F(VectactlReviewTest, DiffUnitExitsZeroWhenEqualAndOneWithTheDifferences) {
   Serve("K240");
@@ -90,7 +41,7 @@ TEST_F(VectactlReviewTest, DiffUnitExitsZeroWhenEqualAndOneWithTheDifferences) {
 // set just saved from it are the unit's.
 TEST_F(VectactlReviewTest, DiffUnitOfWhatWasJustSavedIsSameWhateverTheManualBoxAnswers) {
   for (const char* manual : {"1", "4500"}) {
-    Serve("K240", {{"evbr", manual}});
+    Serve("K240", false, {{"evbr", manual}});
     ASSERT_EQ(Ctl({"save-config", dir.File("a.cfg")}).status, 0);
     ASSERT_EQ(Ctl({"save-set", dir.File("set.cfg")}).status, 0);
     for (const char* file : {"a.cfg", "set.cfg"}) {

@@ -14,6 +14,7 @@
 #include "gui/main_window.h"
 #include "modal_driver.h"
 #include "params/config_file.h"
+#include "params/control_ids.h"
 #include "support_app.h"
 
 namespace vecta::test {
@@ -173,7 +174,7 @@ TEST(ConfigReviewWithUnit, ListsTheDifferencesThenCancelSendsNothingAndLoadSends
     return load;
   };
   rig.prompter.files = {path};
-  w.findChild<QPushButton*>("control1005")->click();
+  w.findChild<QPushButton*>(QStringLiteral("control%1").arg(params::ids::kLoadConfigFile))->click();
   ASSERT_TRUE(rig.Settle());
   AwaitQuiet(*sim);
   EXPECT_EQ(shown, (std::vector<std::string>{"Modulation bandwidth|6MHz|8MHz", "Unit name|Changed|Config 1"}));
@@ -190,7 +191,7 @@ TEST(ConfigReviewWithUnit, ListsTheDifferencesThenCancelSendsNothingAndLoadSends
   };
   before = Requests(*sim).size();
   rig.prompter.files = {path};
-  w.findChild<QPushButton*>("control1005")->click();
+  w.findChild<QPushButton*>(QStringLiteral("control%1").arg(params::ids::kLoadConfigFile))->click();
   ASSERT_TRUE(rig.Settle());
   AwaitQuiet(*sim);
   const std::vector<std::string> reviewed = From(*sim, before);

@@ -39,16 +39,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 std::string S(const QString& s) { return s.toStdString(); }
 
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const Bytes& b) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
 template <typename W>
 W* Control(QWidget* window, int id) {
   auto* w = qobject_cast<W*>(gui::QtControlHost(window).Find(id));
@@ -97,7 +87,7 @@ class OfflineEditorTest : public ::testing::Test {
   }
   OfflineEditorWindow* Open(const Bytes& bytes, const std::string& name = "b.cfg") {
     path = dir.File(name);
-    WriteAll(path, bytes);
+    WriteBytes(path, bytes);
     prompter.files.push_back(path);
     window->Action(gui::commands::kOpenConfigFile)->trigger();  // File -> "Open configuration file..."
     auto open = window->Offline().Windows();
@@ -120,7 +110,7 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   rig.Prompter().files.push_back(file);
   w.OnPageButton(gui::ids::kSaveConfigFile);
   ASSERT_TRUE(rig.Idle());
-  const Bytes saved = ReadAll(file);
+  const Bytes saved = FileBytes(file);
   ASSERT_FALSE(saved.empty());
   rig.Mark();
 
@@ -153,11 +143,11 @@ TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValu
   // Shown as a read value is.
   EXPECT_EQ(S(Control<QLineEdit>(advanced, gui::ids::kOutputAttenuationHigh)->text()), "3.50");
   EXPECT_TRUE(rig.Requests().empty()) << "nothing goes to the unit while editing";
-  EXPECT_EQ(ReadAll(file), saved);
+  EXPECT_EQ(FileBytes(file), saved);
 
   QTest::mouseClick(ed->SaveButton(), Qt::LeftButton);
   EXPECT_EQ(S(ed->windowTitle()), "event.cfg - Configuration file");
-  EXPECT_NE(ReadAll(file), saved);
+  EXPECT_NE(FileBytes(file), saved);
   EXPECT_TRUE(rig.Prompter().messages.empty());
   EXPECT_TRUE(rig.Requests().empty());
   ASSERT_TRUE(ed->close());
@@ -198,7 +188,7 @@ TEST_F(OfflineEditorTest, ClosingWithUnsavedEditsAsksToSaveDiscardOrStay) {
 
   prompter.answers = {Answer::No};
   EXPECT_TRUE(ed->close());
-  EXPECT_EQ(ReadAll(path), original);
+  EXPECT_EQ(FileBytes(path), original);
 
   ed = Open(original);
   ASSERT_NE(ed, nullptr);
@@ -209,7 +199,7 @@ TEST_F(OfflineEditorTest, ClosingWithUnsavedEditsAsksToSaveDiscardOrStay) {
   EXPECT_EQ(prompter.messages.size(), 1u);
   ConfigImage expected = K610Image(1);
   expected.records[2].number = 1;  // zscr ABS
-  EXPECT_EQ(ReadAll(path), params::BuildConfigFile(expected));
+  EXPECT_EQ(FileBytes(path), params::BuildConfigFile(expected));
 
   // Nothing changed: no question.
   ed = Open(original);
@@ -284,7 +274,7 @@ TEST_F(OfflineEditorTest, ASetShowsTheConfigurationChosenFromItsList) {
   ASSERT_TRUE(ed->Save());
 
   images[2].records[2].number = 4;  // zscr AES128 in configuration 3 only
-  EXPECT_EQ(ReadAll(path), params::BuildConfigSetFile(images));
+  EXPECT_EQ(FileBytes(path), params::BuildConfigSetFile(images));
   Choose(ed->ConfigList(), "Config 4");
   EXPECT_EQ(S(Control<QComboBox>(ed->Page(), gui::ids::kScrambling)->currentText()), "Off");
   ed->close();

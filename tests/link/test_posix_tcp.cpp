@@ -89,7 +89,19 @@ class PosixTcp : public ::testing::Test {
     return s;
   }
 
+  // Connects `socket_` to a loopback listener of its own; `peer_` is the
+  // accepted end, for the test to close.
+  void ConnectToListener() {
+    listener_ = std::make_unique<LoopbackPort>(true);
+    ASSERT_TRUE(listener_->ok());
+    socket_ = ConnectTo(*listener_, peer_);
+    ASSERT_NE(socket_, nullptr);
+  }
+
   std::shared_ptr<SocketFactory> factory_ = MakePosixSocketFactory();
+  std::unique_ptr<LoopbackPort> listener_;
+  std::unique_ptr<StreamSocket> socket_;
+  int peer_ = -1;
 };
 
 // A listener that never accepts and whose queue is full drops further SYNs,
@@ -120,11 +132,9 @@ TEST(PosixTcpConnect, GivesUpAfterItsConnectTimeout) {
 }
 
 TEST_F(PosixTcp, ReceiveWithinTakesWhatIsThereOrWaitsAtMostItsTime) {
-  LoopbackPort listener(true);
-  ASSERT_TRUE(listener.ok());
-  int peer = -1;
-  auto s = ConnectTo(listener, peer);
-  ASSERT_NE(s, nullptr);
+  ASSERT_NO_FATAL_FAILURE(ConnectToListener());
+  auto& s = socket_;
+  const int peer = peer_;
   std::uint8_t buf[16];
   int err = 0;
   EXPECT_EQ(s->ReceiveWithin(buf, sizeof buf, 0, err), -1);
@@ -141,11 +151,9 @@ TEST_F(PosixTcp, ReceiveWithinTakesWhatIsThereOrWaitsAtMostItsTime) {
 }
 
 TEST_F(PosixTcp, ConnectsToALoopbackListenerAndExchangesBytes) {
-  LoopbackPort listener(true);
-  ASSERT_TRUE(listener.ok());
-  int peer = -1;
-  auto s = ConnectTo(listener, peer);
-  ASSERT_NE(s, nullptr);
+  ASSERT_NO_FATAL_FAILURE(ConnectToListener());
+  auto& s = socket_;
+  const int peer = peer_;
   ASSERT_GE(peer, 0);
 
   const std::vector<std::uint8_t> request = {0x02, 'G', ';', '1', ';', 0x03, 0x00, 0xff};
@@ -193,11 +201,9 @@ TEST_F(PosixTcp, ConnectRejectsAnAddressThatIsNotADottedQuad) {
 }
 
 TEST_F(PosixTcp, ReceiveTimeoutExpiresWithEagainAndSocketIsBlockingAgain) {
-  LoopbackPort listener(true);
-  ASSERT_TRUE(listener.ok());
-  int peer = -1;
-  auto s = ConnectTo(listener, peer);
-  ASSERT_NE(s, nullptr);
+  ASSERT_NO_FATAL_FAILURE(ConnectToListener());
+  auto& s = socket_;
+  const int peer = peer_;
   int err = 0;
   ASSERT_TRUE(factory_->SetReceiveTimeout(*s, 50, err));
 
@@ -299,11 +305,9 @@ class SigpipeCounter {
 };
 
 TEST_F(PosixTcp, SendAfterThePeerClosedIsAnErrorNotASignal) {
-  LoopbackPort listener(true);
-  ASSERT_TRUE(listener.ok());
-  int peer = -1;
-  auto s = ConnectTo(listener, peer);
-  ASSERT_NE(s, nullptr);
+  ASSERT_NO_FATAL_FAILURE(ConnectToListener());
+  auto& s = socket_;
+  const int peer = peer_;
   ASSERT_GE(peer, 0);
   ::close(peer);
   SigpipeCounter sigpipe;
@@ -327,11 +331,9 @@ TEST_F(PosixTcp, SendAfterThePeerClosedIsAnErrorNotASignal) {
 }
 
 TEST_F(PosixTcp, ShutdownBothWakesAReceiveBlockedOnAnotherThread) {
-  LoopbackPort listener(true);
-  ASSERT_TRUE(listener.ok());
-  int peer = -1;
-  auto s = ConnectTo(listener, peer);
-  ASSERT_NE(s, nullptr);
+  ASSERT_NO_FATAL_FAILURE(ConnectToListener());
+  auto& s = socket_;
+  const int peer = peer_;
   int err = 0;
   // A safety net so a broken shutdown fails the test instead of hanging it.
   ASSERT_TRUE(factory_->SetReceiveTimeout(*s, 1500, err));
@@ -363,11 +365,9 @@ TEST_F(PosixTcp, ShutdownBothWakesAReceiveBlockedOnAnotherThread) {
 }
 
 TEST_F(PosixTcp, DestroyingTheSocketClosesTheConnection) {
-  LoopbackPort listener(true);
-  ASSERT_TRUE(listener.ok());
-  int peer = -1;
-  auto s = ConnectTo(listener, peer);
-  ASSERT_NE(s, nullptr);
+  ASSERT_NO_FATAL_FAILURE(ConnectToListener());
+  auto& s = socket_;
+  const int peer = peer_;
   ASSERT_GE(peer, 0);
   s.reset();
   pollfd p{peer, POLLIN, 0};

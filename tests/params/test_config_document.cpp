@@ -12,13 +12,18 @@
 
 #include "params/config_document.h"
 #include "params/config_set.h"
+#include "params/control_ids.h"
 #include "params/memory_host.h"
 #include "params/refresh.h"
 #include "sim_options.h"
+#include "support/files.h"
 #include "unit_params.h"
 
 using namespace vecta::params;
 using Bytes = std::vector<std::uint8_t>;
+using vecta::test::FileBytes;
+using vecta::test::TempDir;
+using vecta::test::WriteBytes;
 namespace fs = std::filesystem;
 
 namespace {
@@ -104,29 +109,6 @@ void ExpectOnlyRecordChanged(const Bytes& original, const Bytes& edited, const s
   EXPECT_EQ(edited, expected);
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/vecta-doc-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
-
- private:
-  std::string path_;
-};
-
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const Bytes& b) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
 }  // namespace
 
 // ---- Opening and saving unchanged
@@ -136,7 +118,7 @@ TEST(ConfigDocument, FilesOfEveryBoardSaveUnchangedByteForByte) {
   for (const std::string board : {"K240", "K610", "K100"}) {
     const Bytes original = UnitFile(board);
     const std::string path = dir.File(board + ".cfg");
-    WriteAll(path, original);
+    WriteBytes(path, original);
     ConfigDocument doc;
     std::string error;
     ASSERT_TRUE(doc.Open(path, error)) << error;
@@ -144,7 +126,7 @@ TEST(ConfigDocument, FilesOfEveryBoardSaveUnchangedByteForByte) {
     EXPECT_FALSE(doc.Modified());
     EXPECT_EQ(doc.Bytes(), original) << board;
     ASSERT_TRUE(doc.Save(&error)) << error;
-    EXPECT_EQ(ReadAll(path), original) << board;
+    EXPECT_EQ(FileBytes(path), original) << board;
   }
 }
 
@@ -209,11 +191,11 @@ TEST(ConfigDocument, TheChosenBoardTypeDecidesTheRowsShown) {
   ConfigDocument doc = Opened(UnitFile("K100"));
   doc.SetVariant(Variant::Other);
   // dinp has one row per board family with its own list.
-  EXPECT_NE(doc.Table().Find("dinp", 1216)->Get(), std::nullopt);
-  EXPECT_EQ(doc.Table().Find("dinp", 1245)->Get(), std::nullopt);
+  EXPECT_NE(doc.Table().Find("dinp", ids::kDataInput)->Get(), std::nullopt);
+  EXPECT_EQ(doc.Table().Find("dinp", ids::kModeDataInput)->Get(), std::nullopt);
   doc.SetVariant(Variant::K240);
-  EXPECT_EQ(doc.Table().Find("dinp", 1216)->Get(), std::nullopt);
-  EXPECT_NE(doc.Table().Find("dinp", 1245)->Get(), std::nullopt);
+  EXPECT_EQ(doc.Table().Find("dinp", ids::kDataInput)->Get(), std::nullopt);
+  EXPECT_NE(doc.Table().Find("dinp", ids::kModeDataInput)->Get(), std::nullopt);
 }
 
 // ---- Editing one value
@@ -243,7 +225,7 @@ TEST(ConfigDocument, AnEditChangesItsRecordAndTheChecksumOnly) {
 TEST(ConfigDocument, TheMarkFollowsTheDifferenceFromTheFile) {
   TempDir dir;
   const std::string path = dir.File("a.cfg");
-  WriteAll(path, UnitFile("K610"));
+  WriteBytes(path, UnitFile("K610"));
   ConfigDocument doc;
   std::string error;
   ASSERT_TRUE(doc.Open(path, error));
@@ -375,10 +357,10 @@ TEST(ConfigDocument, PageEditsBecomeTheParametersAnApplyWouldWrite) {
   ASSERT_EQ(doc.Set("owid", "8MHz"), std::nullopt);
   ASSERT_EQ(doc.Set("aenc", "Off"), std::nullopt);
   Page page(doc);
-  ASSERT_EQ(page.host.Selected(1230), 1);  // "DVBT" worked out from owid
-  page.host.Select(1230, 0);               // "Narrowband"
-  page.host.Select(1231, 1);               // audio "On"
-  page.host.SetText(1300, "3.00");         // output level, dB
+  ASSERT_EQ(page.host.Selected(ids::kBandwidthMode), 1);  // "DVBT" worked out from owid
+  page.host.Select(ids::kBandwidthMode, 0);  // "Narrowband"
+  page.host.Select(ids::kAudio, 1);          // audio "On"
+  page.host.SetText(ids::kOutputAttenuationHigh, "3.00");  // output level, dB
   EXPECT_EQ(doc.TakeFromPage(page.host, page.unit.rules), 3);
   const auto& owid = doc.Table().Find("owid");
   EXPECT_EQ(ShownValue(owid->Desc(), owid->Get()), "2.5MHz");
@@ -392,8 +374,8 @@ TEST(ConfigDocument, PageEditsBecomeTheParametersAnApplyWouldWrite) {
   // Texts no file can keep are left out, with the reason.
   const Bytes before = doc.Bytes();
   ShowStoredValues(page.unit, doc.Table(), page.host);  // as the window shows what it took
-  page.host.SetText(1300, "loud");
-  page.host.SetText(1303, "a;b");
+  page.host.SetText(ids::kOutputAttenuationHigh, "loud");
+  page.host.SetText(ids::kUnitName, "a;b");
   std::vector<std::string> refused;
   EXPECT_EQ(doc.TakeFromPage(page.host, page.unit.rules, &refused), 0);
   EXPECT_EQ(refused, (std::vector<std::string>{"'loud' is not a number; olev takes one", "A value for gnam cannot hold ';'"}));
@@ -406,7 +388,7 @@ TEST(ConfigDocument, SavesFollowLinksAndRefuseWhatIsNoFile) {
   TempDir dir;
   const std::string target = dir.File("real.cfg");
   const std::string link = dir.File("link.cfg");
-  WriteAll(target, UnitFile("K610"));
+  WriteBytes(target, UnitFile("K610"));
   fs::create_symlink(target, link);
   ConfigDocument doc;
   std::string error;
@@ -414,7 +396,7 @@ TEST(ConfigDocument, SavesFollowLinksAndRefuseWhatIsNoFile) {
   ASSERT_EQ(doc.Set("gnam", "Linked"), std::nullopt);
   ASSERT_TRUE(doc.Save(&error)) << error;
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadAll(target), doc.Bytes());
+  EXPECT_EQ(FileBytes(target), doc.Bytes());
 
   // A file replaced by a folder meanwhile is not replaced.
   fs::remove(target);

@@ -79,12 +79,6 @@ MemoryHost FullPage(const ParamTable& table) {
   return host;
 }
 
-constexpr int kFrequency = 1301;   // ofre, text
-constexpr int kScrambling = 1211;  // zscr, list
-constexpr int kUnitName = 1303;    // gnam, text
-constexpr int kAudioSwitch = 1231; // "0003", derived list
-constexpr int kSoftware = 1309;    // gver, read-only text
-
 // =========================================================== per kind
 
 TEST(ControlChanges, AFreshlyRefreshedPageHasNoChanges) {
@@ -93,57 +87,57 @@ TEST(ControlChanges, AFreshlyRefreshedPageHasNoChanges) {
   u.Load(page);
   EXPECT_EQ(u.Changed(page), Ids{});
   EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 0);
-  EXPECT_FALSE(page.IsMarked(kFrequency));
+  EXPECT_FALSE(page.IsMarked(ids::kOutputFrequency));
 }
 
 TEST(ControlChanges, TextListAndTickDifferFromTheStoredValueInTableOrder) {
   ScriptedUnit u("K240");
   MemoryHost page = FullPage(u.tables.main);
   u.Load(page);
-  ASSERT_EQ(page.Text(kFrequency), "1250.00");
-  const int unitScrambling = page.Selected(kScrambling);
+  ASSERT_EQ(page.Text(ids::kOutputFrequency), "1250.00");
+  const int unitScrambling = page.Selected(ids::kScrambling);
   ASSERT_GT(unitScrambling, 0);
   ASSERT_FALSE(page.Checked(ids::kManual));
 
-  page.SetText(kUnitName, "Studio");
-  page.Select(kScrambling, 0);
+  page.SetText(ids::kUnitName, "Studio");
+  page.Select(ids::kScrambling, 0);
   page.SetChecked(ids::kManual, true);
-  page.SetText(kFrequency, "1251");
+  page.SetText(ids::kOutputFrequency, "1251");
   // Table order: ofre, zscr, gnam ... evbr.
   const Ids changed = u.Changed(page);
-  EXPECT_EQ(changed, (Ids{kFrequency, kScrambling, kUnitName, ids::kManual}));
-  EXPECT_TRUE(ShownValueDiffers(u.Row(kScrambling), page));
+  EXPECT_EQ(changed, (Ids{ids::kOutputFrequency, ids::kScrambling, ids::kUnitName, ids::kManual}));
+  EXPECT_TRUE(ShownValueDiffers(u.Row(ids::kScrambling), page));
 
   EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 4);
-  EXPECT_TRUE(page.IsMarked(kFrequency));
-  EXPECT_EQ(page.MarkTip(kFrequency), "Unit's value: 1250.00");
-  EXPECT_EQ(page.MarkTip(kScrambling), "Unit's value: " + page.EntryText(kScrambling, unitScrambling));
-  EXPECT_EQ(page.MarkTip(kUnitName), "Unit's value: Unit 7");
+  EXPECT_TRUE(page.IsMarked(ids::kOutputFrequency));
+  EXPECT_EQ(page.MarkTip(ids::kOutputFrequency), "Unit's value: 1250.00");
+  EXPECT_EQ(page.MarkTip(ids::kScrambling), "Unit's value: " + page.EntryText(ids::kScrambling, unitScrambling));
+  EXPECT_EQ(page.MarkTip(ids::kUnitName), "Unit's value: Unit 7");
   EXPECT_EQ(page.MarkTip(ids::kManual), "Unit's value: not ticked");
-  EXPECT_FALSE(page.IsMarked(kSoftware));
+  EXPECT_FALSE(page.IsMarked(ids::kSoftwareVersion));
 }
 
 TEST(ControlChanges, AChangeBackToTheUnitsValueClearsItsMark) {
   ScriptedUnit u("K240");
   MemoryHost page = FullPage(u.tables.main);
   u.Load(page);
-  const int unitScrambling = page.Selected(kScrambling);
-  page.Select(kScrambling, unitScrambling + 1);
-  page.SetText(kUnitName, "Studio");
+  const int unitScrambling = page.Selected(ids::kScrambling);
+  page.Select(ids::kScrambling, unitScrambling + 1);
+  page.SetText(ids::kUnitName, "Studio");
   ASSERT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 2);
-  page.Select(kScrambling, unitScrambling);
+  page.Select(ids::kScrambling, unitScrambling);
   EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 1);
-  EXPECT_FALSE(page.IsMarked(kScrambling));
-  EXPECT_EQ(page.MarkTip(kScrambling), "");
-  EXPECT_TRUE(page.IsMarked(kUnitName));
+  EXPECT_FALSE(page.IsMarked(ids::kScrambling));
+  EXPECT_EQ(page.MarkTip(ids::kScrambling), "");
+  EXPECT_TRUE(page.IsMarked(ids::kUnitName));
 }
 
 TEST(ControlChanges, ARefreshAfterTheUnitTookTheChangeClearsEveryMark) {
   ScriptedUnit u("K240");
   MemoryHost page = FullPage(u.tables.main);
   u.Load(page);
-  page.SetText(kUnitName, "Studio");
-  page.Select(kScrambling, 0);
+  page.SetText(ids::kUnitName, "Studio");
+  page.Select(ids::kScrambling, 0);
   ASSERT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 2);
   ASSERT_GT(Apply(u.ctx, u.tables.main, page), 0);
   EXPECT_EQ(u.writes, (std::vector<std::string>{"zscr;0", "gnam;Studio"}));
@@ -151,18 +145,18 @@ TEST(ControlChanges, ARefreshAfterTheUnitTookTheChangeClearsEveryMark) {
   u.values["zscr"] = "0";
   u.Load(page);
   EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 0);
-  EXPECT_FALSE(page.IsMarked(kUnitName));
-  EXPECT_FALSE(page.IsMarked(kScrambling));
+  EXPECT_FALSE(page.IsMarked(ids::kUnitName));
+  EXPECT_FALSE(page.IsMarked(ids::kScrambling));
 }
 
 TEST(ControlChanges, ARefreshTheUnitRefusedShowsItsValueAgainAndClearsTheMark) {
   ScriptedUnit u("K240");
   MemoryHost page = FullPage(u.tables.main);
   u.Load(page);
-  page.SetText(kUnitName, "Studio");
-  ASSERT_EQ(u.Changed(page), Ids{kUnitName});
+  page.SetText(ids::kUnitName, "Studio");
+  ASSERT_EQ(u.Changed(page), Ids{ids::kUnitName});
   u.Load(page);  // the unit still holds "Unit 7"
-  EXPECT_EQ(page.Text(kUnitName), "Unit 7");
+  EXPECT_EQ(page.Text(ids::kUnitName), "Unit 7");
   EXPECT_EQ(u.Changed(page), Ids{});
 }
 
@@ -206,21 +200,21 @@ TEST(ControlChanges, ReadOnlyRowsAndRowsOfOtherVariantsNeverCount) {
   ScriptedUnit u("K240");
   MemoryHost page = FullPage(u.tables.main);
   u.Load(page);
-  page.SetText(kSoftware, "V9");          // read-only
+  page.SetText(ids::kSoftwareVersion, "V9");  // read-only
   page.Select(ids::kK610VideoInput, 3);   // K610 only
   EXPECT_EQ(u.Changed(page), Ids{});
-  EXPECT_TRUE(ShownValueDiffers(u.Row(kSoftware), page));  // it differs, but nobody can type there
+  EXPECT_TRUE(ShownValueDiffers(u.Row(ids::kSoftwareVersion), page));  // it differs, but nobody can type there
 }
 
 TEST(ControlChanges, AControlTheWindowLacksIsNoChange) {
   ScriptedUnit u("K240");
-  MemoryHost page(std::vector<int>{kUnitName});
+  MemoryHost page(std::vector<int>{ids::kUnitName});
   InitPage(page, u.tables.main);
   u.Load(page);
   EXPECT_EQ(u.Changed(page), Ids{});
-  EXPECT_FALSE(ShownValueDiffers(u.Row(kScrambling), page));
-  page.SetText(kUnitName, "Studio");
-  EXPECT_EQ(u.Changed(page), Ids{kUnitName});
+  EXPECT_FALSE(ShownValueDiffers(u.Row(ids::kScrambling), page));
+  page.SetText(ids::kUnitName, "Studio");
+  EXPECT_EQ(u.Changed(page), Ids{ids::kUnitName});
 }
 
 TEST(ControlChanges, TheAudioSwitchThatApplyRewritesIsNoOperatorChange) {
@@ -228,7 +222,7 @@ TEST(ControlChanges, TheAudioSwitchThatApplyRewritesIsNoOperatorChange) {
   u.values["aenc"] = "2";  // on, but not the setting "On" stands for
   MemoryHost page = FullPage(u.tables.main);
   u.Load(page);
-  ASSERT_EQ(page.Selected(kAudioSwitch), 1);
+  ASSERT_EQ(page.Selected(ids::kAudio), 1);
   EXPECT_EQ(u.Changed(page), Ids{});
   // Apply still rewrites it: that is its own rule, not the operator's.
   Apply(u.ctx, u.tables.main, page);
@@ -255,11 +249,11 @@ TEST(ControlChanges, TheResolutionShowingTheUnitsSmallSizeIsNoChange) {
 TEST(ControlChanges, WithNothingReadNoControlCountsWhateverItHolds) {
   ScriptedUnit u("K240");
   MemoryHost page = FullPage(u.tables.main);  // never refreshed
-  page.SetText(kUnitName, "Studio");
-  page.Select(kScrambling, 1);
+  page.SetText(ids::kUnitName, "Studio");
+  page.Select(ids::kScrambling, 1);
   EXPECT_EQ(u.Changed(page), Ids{});
   EXPECT_EQ(MarkUnappliedControls(u.tables.main, page, u.ctx.variant()), 0);
-  EXPECT_FALSE(page.IsMarked(kUnitName));
+  EXPECT_FALSE(page.IsMarked(ids::kUnitName));
 }
 
 TEST(ControlChanges, TheSatelliteModulatorTableCountsItsOwnControls) {
@@ -268,13 +262,13 @@ TEST(ControlChanges, TheSatelliteModulatorTableCountsItsOwnControls) {
   MemoryHost page = MemoryHost::ForTable(SatmodTableRows());
   InitPage(page, u.tables.satmod);
   Refresh(u.ctx, u.tables.satmod, page);
-  ASSERT_EQ(page.SelectedText(1251), "16QAM");
+  ASSERT_EQ(page.SelectedText(ids::kSatModulation), "16QAM");
   EXPECT_EQ(UnappliedControls(u.tables.satmod, page, u.ctx.variant()), Ids{});
-  page.Select(1251, 0);
-  page.SetChecked(1380, false);
+  page.Select(ids::kSatModulation, 0);
+  page.SetChecked(ids::kEnableDescriptors, false);
   EXPECT_EQ(MarkUnappliedControls(u.tables.satmod, page, u.ctx.variant()), 2);
-  EXPECT_EQ(page.MarkTip(1251), "Unit's value: 16QAM");
-  EXPECT_EQ(page.MarkTip(1380), "Unit's value: ticked");
+  EXPECT_EQ(page.MarkTip(ids::kSatModulation), "Unit's value: 16QAM");
+  EXPECT_EQ(page.MarkTip(ids::kEnableDescriptors), "Unit's value: ticked");
 }
 
 TEST(ControlChanges, TheCountReadsAsTheSystemSaysIt) {

@@ -457,13 +457,13 @@ TEST(Refresh, LampsFollowVideoLockAndOutput) {
   u.values["vloc"] = "1";
   MemoryHost page = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(u.lamps, (std::vector<std::pair<int, int>>{{1027, 130}, {1024, 129}}));
+  EXPECT_EQ(u.lamps, (std::vector<std::pair<int, int>>{{kLampRfOutput, kIconRed}, {kLampVideoLock, kIconGreen}}));
 
   u.lamps.clear();
   u.values["oout"] = "1";
   u.values["vloc"] = "3";  // no option of the list: grey
   Refresh(u.ctx, u.tables.main, page);
-  EXPECT_EQ(u.lamps, (std::vector<std::pair<int, int>>{{1027, 129}, {1024, 134}}));
+  EXPECT_EQ(u.lamps, (std::vector<std::pair<int, int>>{{kLampRfOutput, kIconGreen}, {kLampVideoLock, kIconGrey}}));
 
   u.lamps.clear();
   u.refused = {"vloc", "oout"};

@@ -25,6 +25,7 @@
 #include "link/frame.h"
 #include "link/link_cipher.h"
 #include "sim_server.h"
+#include "support/fake_link.h"
 #include "support/sim_fixture.h"
 #include "support/sim_process.h"
 
@@ -37,6 +38,7 @@ using vecta::test::SimOverPty;
 using vecta::test::SimOverTcp;
 using vecta::test::SimTranscript;
 using vecta::test::StartSim;
+using vecta::test::Wire;
 using Clock = std::chrono::steady_clock;
 
 long long MsSince(Clock::time_point t) {
@@ -52,16 +54,6 @@ Bytes Request(const std::string& text) {
   Bytes frame;
   EXPECT_TRUE(vecta::link::BuildRequestFrame(text, vecta::link::kMaxTcpRequestFrame, frame));
   return frame;
-}
-
-Bytes Wire(const std::string& text, std::uint8_t checksum) {
-  Bytes b;
-  b.reserve(64);
-  b.push_back(0x02);
-  b.insert(b.end(), text.begin(), text.end());
-  b.push_back(checksum);
-  b.push_back(0x03);
-  return b;
 }
 
 Bytes Seal(const Bytes& frame) { return vecta::link::SealEnvelope(Cipher(), frame.data(), frame.size()); }
@@ -160,14 +152,23 @@ class PtyClient {
   int fd_ = -1;
 };
 
+// A simulated unit on loopback TCP and one client connected to it.
+class SimServerTcp : public ::testing::Test {
+ protected:
+  void Serve(const SimOptions& options = SimOverTcp()) {
+    ASSERT_TRUE(StartSim(server, options));
+    ASSERT_TRUE(client.Connect(server.TcpPort()));
+  }
+
+  SimServer server;
+  TcpClient client;
+};
+
 // ---- TCP ----
 
-TEST(SimServerTcp, AnswersInOneEnvelopeByteExact) {
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, SimOverTcp()));
+TEST_F(SimServerTcp, AnswersInOneEnvelopeByteExact) {
+  ASSERT_NO_FATAL_FAILURE(Serve());
   ASSERT_NE(server.TcpPort(), 0);
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
   const Bytes envelope = client.ReceiveOnce();
   const Bytes expected = Wire("00011K610;", 0x8F);
@@ -177,11 +178,8 @@ TEST(SimServerTcp, AnswersInOneEnvelopeByteExact) {
   EXPECT_EQ(Open(envelope), expected);
 }
 
-TEST(SimServerTcp, ServesManyRequestsOnOneConnectionAndPipelined) {
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, SimOverTcp()));
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
+TEST_F(SimServerTcp, ServesManyRequestsOnOneConnectionAndPipelined) {
+  ASSERT_NO_FATAL_FAILURE(Serve());
   for (int i = 0; i < 5; ++i) {
     ASSERT_TRUE(client.Send(Seal(Request("0001rgadd;;"))));
     EXPECT_EQ(Open(client.ReceiveOnce()), Wire("000110001;", 0xEE)) << i;
@@ -205,11 +203,8 @@ TEST(SimServerTcp, ServesManyRequestsOnOneConnectionAndPipelined) {
   EXPECT_EQ(Open(client.ReceiveOnce()), Wire("000113.4.0.0;", 0xFE));
 }
 
-TEST(SimServerTcp, LongReplyFitsOneReceive) {
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, SimOverTcp()));
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
+TEST_F(SimServerTcp, LongReplyFitsOneReceive) {
+  ASSERT_NO_FATAL_FAILURE(Serve());
   ASSERT_TRUE(client.Send(Seal(Request("0001rgrea;;"))));
   const Bytes envelope = client.ReceiveOnce();
   EXPECT_EQ(envelope.size(), 152u);  // 1 + 144 bytes, padded to 19 blocks
@@ -219,11 +214,8 @@ TEST(SimServerTcp, LongReplyFitsOneReceive) {
   EXPECT_EQ(frame[12], 0x03);
 }
 
-TEST(SimServerTcp, SilenceForOtherUnitsAndBrokenEnvelopes) {
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, SimOverTcp()));
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
+TEST_F(SimServerTcp, SilenceForOtherUnitsAndBrokenEnvelopes) {
+  ASSERT_NO_FATAL_FAILURE(Serve());
   ASSERT_TRUE(client.Send(Seal(Request("0002rgbty;;"))));
   EXPECT_TRUE(client.ReceiveOnce(50).empty());
   Bytes bad = Request("0001rgbty;;");
@@ -236,8 +228,7 @@ TEST(SimServerTcp, SilenceForOtherUnitsAndBrokenEnvelopes) {
   EXPECT_EQ(Open(client.ReceiveOnce()), Wire("00011K610;", 0x8F));
 }
 
-TEST(SimServerTcp, ClientsInTurnAndSideBySide) {
-  SimServer server;
+TEST_F(SimServerTcp, ClientsInTurnAndSideBySide) {
   ASSERT_TRUE(StartSim(server, SimOverTcp()));
   {
     TcpClient first;
@@ -255,10 +246,9 @@ TEST(SimServerTcp, ClientsInTurnAndSideBySide) {
   EXPECT_EQ(server.TcpConnections(), 3);
 }
 
-TEST(SimServerTcp, CloseAfterClosesOnTheNextRequestPerConnection) {
+TEST_F(SimServerTcp, CloseAfterClosesOnTheNextRequestPerConnection) {
   SimOptions o = SimOverTcp();
   o.faults.closeAfter = 2;
-  SimServer server;
   ASSERT_TRUE(StartSim(server, o));
   for (int round = 0; round < 2; ++round) {
     TcpClient client;
@@ -275,14 +265,11 @@ TEST(SimServerTcp, CloseAfterClosesOnTheNextRequestPerConnection) {
   EXPECT_EQ(server.Unit()->RequestCount(), 4);
 }
 
-TEST(SimServerTcp, SplitReplyArrivesInTwoParts) {
+TEST_F(SimServerTcp, SplitReplyArrivesInTwoParts) {
   SimOptions o = SimOverTcp();
   o.faults.splitReply = true;
   o.faults.splitPauseMs = 40;
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, o));
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
+  ASSERT_NO_FATAL_FAILURE(Serve(o));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
   const Bytes first = client.ReceiveOnce();
   const auto t = Clock::now();
@@ -294,13 +281,10 @@ TEST(SimServerTcp, SplitReplyArrivesInTwoParts) {
   EXPECT_EQ(whole, Seal(Wire("00011K610;", 0x8F)));
 }
 
-TEST(SimServerTcp, DelayHoldsTheReplyBack) {
+TEST_F(SimServerTcp, DelayHoldsTheReplyBack) {
   SimOptions o = SimOverTcp();
   o.faults.delayMs = 60;
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, o));
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
+  ASSERT_NO_FATAL_FAILURE(Serve(o));
   const auto t = Clock::now();
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
   EXPECT_TRUE(client.ReceiveOnce(30).empty());
@@ -308,14 +292,11 @@ TEST(SimServerTcp, DelayHoldsTheReplyBack) {
   EXPECT_GE(MsSince(t), 60);
 }
 
-TEST(SimServerTcp, ReplyFaultsTravelInsideTheEnvelope) {
+TEST_F(SimServerTcp, ReplyFaultsTravelInsideTheEnvelope) {
   SimOptions o = SimOverTcp();
   o.faults.noEtx = true;
   o.faults.garbage = 3;
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, o));
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
+  ASSERT_NO_FATAL_FAILURE(Serve(o));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
   Bytes expected{'@', 'A', 'B'};
   const Bytes good = Wire("00011K610;", 0x8F);
@@ -323,13 +304,10 @@ TEST(SimServerTcp, ReplyFaultsTravelInsideTheEnvelope) {
   EXPECT_EQ(Open(client.ReceiveOnce()), expected);
 }
 
-TEST(SimServerTcp, StopReturnsPromptlyMidDelayWithClientConnected) {
+TEST_F(SimServerTcp, StopReturnsPromptlyMidDelayWithClientConnected) {
   SimOptions o = SimOverTcp();
   o.faults.delayMs = 10000;
-  SimServer server;
-  ASSERT_TRUE(StartSim(server, o));
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(server.TcpPort()));
+  ASSERT_NO_FATAL_FAILURE(Serve(o));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgbty;;"))));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it start waiting
   const auto t = Clock::now();
@@ -341,7 +319,7 @@ TEST(SimServerTcp, StopReturnsPromptlyMidDelayWithClientConnected) {
   EXPECT_TRUE(client.Closed());
 }
 
-TEST(SimServerTcp, StartFailsOnATakenPortABadAddressNoTransportOrWhileRunning) {
+TEST_F(SimServerTcp, StartFailsOnATakenPortABadAddressNoTransportOrWhileRunning) {
   SimServer first;
   ASSERT_TRUE(StartSim(first, SimOverTcp()));
   std::string error;
@@ -367,7 +345,7 @@ TEST(SimServerTcp, StartFailsOnATakenPortABadAddressNoTransportOrWhileRunning) {
   EXPECT_TRUE(first.Start(SimOverTcp(), error)) << error;  // and again after a stop
 }
 
-TEST(SimServerTcp, TranscriptListsRequestsAndReplies) {
+TEST_F(SimServerTcp, TranscriptListsRequestsAndReplies) {
   SimOptions o = SimOverTcp();
   SimTranscript log;
   log.Attach(o);

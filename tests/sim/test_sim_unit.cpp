@@ -11,6 +11,7 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "sim_unit.h"
+#include "support/fake_link.h"
 
 namespace {
 
@@ -20,23 +21,12 @@ using vecta::sim::ParamSeed;
 using vecta::sim::SimReply;
 using vecta::sim::SimUnit;
 using vecta::sim::UnitOptions;
+using vecta::test::Wire;
 
 Bytes Request(const std::string& text) {
   Bytes frame;
   EXPECT_TRUE(vecta::link::BuildRequestFrame(text, vecta::link::kMaxSerialRequestFrame, frame));
   return frame;
-}
-
-// STX + text + checksum + ETX with the checksum given literally (worked out
-// by hand, not by the code under test).
-Bytes Wire(const std::string& text, std::uint8_t checksum) {
-  Bytes b;
-  b.reserve(64);
-  b.push_back(0x02);
-  b.insert(b.end(), text.begin(), text.end());
-  b.push_back(checksum);
-  b.push_back(0x03);
-  return b;
 }
 
 std::string Value(const SimReply& r) {

@@ -287,6 +287,16 @@ Bytes IndependentFrame(const std::string& text) {
   return b;
 }
 
+Bytes Wire(const std::string& text, std::uint8_t checksum) {
+  Bytes b;
+  b.reserve(64);
+  b.push_back(0x02);
+  b.insert(b.end(), text.begin(), text.end());
+  b.push_back(checksum);
+  b.push_back(0x03);
+  return b;
+}
+
 Bytes ReplyFrame(int address, char status, const std::string& value) {
   char head[8];
   std::snprintf(head, sizeof head, "%04d%c", address, status);

@@ -167,6 +167,9 @@ Bytes IndependentFrame(const std::string& text);
 
 // A valid reply frame from `address` with `status` and `value`.
 Bytes ReplyFrame(int address, char status, const std::string& value);
+// STX, `text`, `checksum`, ETX: a frame whose checksum is given literally,
+// worked out by hand and not by the code under test.
+Bytes Wire(const std::string& text, std::uint8_t checksum);
 Bytes ToBytes(const std::string& s);
 // Each byte as the log and the console write it: "%2x ".
 std::string HexDump(const Bytes& bytes);
