@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
+  if (cl.action == CommandLine::Action::Version) {
+    std::puts("vecta-sim " VECTA_VERSION);
+    return 0;
+  }
   if (cl.action == CommandLine::Action::Error) {
     std::fprintf(stderr, "vecta-sim: %s\n%s", cl.error.c_str(), UsageText().c_str());
     return 2;

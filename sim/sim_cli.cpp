@@ -64,7 +64,8 @@ std::string UsageText() {
          "\n"
          "Other:\n"
          "  --transcript          print every request and reply on stdout\n"
-         "  --help                this text\n";
+         "  --help                this text\n"
+         "  --version             the program's version\n";
 }
 
 namespace {
@@ -275,6 +276,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     Option op(args, i);
     if (op.name == "--help" || op.name == "-h") {
       cl.action = CommandLine::Action::Help;
+      return cl;
+    }
+    if (op.name == "--version") {
+      cl.action = CommandLine::Action::Version;
       return cl;
     }
     std::string error;

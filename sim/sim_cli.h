@@ -9,7 +9,7 @@
 namespace vecta::sim {
 
 struct CommandLine {
-  enum class Action { Run, Help, Error };
+  enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
   SimOptions options;
   bool transcript = false;  // print the transcript on stdout

@@ -77,12 +77,18 @@ Env SystemEnv() {
   return env;
 }
 
-// An installed program lives in a system folder; even when that folder is
-// writable (run as root) its settings belong to the user, not beside it.
-static bool InSystemFolder(const std::string& folder) {
+// An installed program lives in a system folder, or under the user's home
+// in one of the folders its programs are installed into (~/.local/bin, the
+// prefix `cmake --install --prefix ~/.local` uses, and ~/bin); even when that
+// folder is writable its settings belong in the user's folders, not beside it.
+static bool InstalledFolder(const std::string& folder, const Env& env) {
   for (const char* prefix : {"/usr/", "/bin", "/sbin", "/opt/", "/lib"})
     if (folder.rfind(prefix, 0) == 0) return true;
-  return folder == "/usr" || folder == "/opt";
+  if (folder == "/usr" || folder == "/opt") return true;
+  const auto home = env.get("HOME");
+  if (!home || home->empty() || home->front() != '/') return false;
+  const std::string local = Join(*home, ".local");
+  return folder == local || folder.rfind(local + "/", 0) == 0 || folder == Join(*home, "bin");
 }
 
 AppPaths ResolveAppPaths(const std::string& executablePath,
@@ -95,7 +101,7 @@ AppPaths ResolveAppPaths(const std::string& executablePath,
       return p;
     }
     p.configDir = p.logDir = *configDir;
-  } else if (!executablePath.empty() && !InSystemFolder(FolderOfExecutable(executablePath)) &&
+  } else if (!executablePath.empty() && !InstalledFolder(FolderOfExecutable(executablePath), env) &&
              env.isWritableDir(FolderOfExecutable(executablePath))) {
     p.configDir = p.logDir = FolderOfExecutable(executablePath);
   } else {

@@ -1,6 +1,8 @@
 // Where the settings file and the communication log live.
 //
-// Portable use: both lie beside the executable when its folder is writable.
+// Portable use: both lie beside the executable when its folder is writable
+// and is no folder programs are installed into (system folders, ~/.local/...,
+// ~/bin).
 // Otherwise the settings file goes to the user's configuration folder
 // ($XDG_CONFIG_HOME, else ~/.config, subfolder "vecta_tx_ctrl") and the log
 // to the user's state folder ($XDG_STATE_HOME, else ~/.local/state, same

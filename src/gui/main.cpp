@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr char kVersion[] = "2.7.3";
+constexpr char kVersion[] = VECTA_VERSION;
 
 struct CommandLine {
   QCommandLineParser parser;

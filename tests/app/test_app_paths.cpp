@@ -207,3 +207,13 @@ TEST_F(PathsTest, InstalledProgramKeepsItsFilesInTheHomeFoldersEvenWhenItsFolder
     EXPECT_EQ(p.logFile, home + "/.local/state/vecta_tx_ctrl/vecta_tx_ctrl_v2.7.3.log") << installed;
   }
 }
+
+TEST_F(PathsTest, ProgramInstalledUnderTheHomeUsesTheHomeFolders) {
+  // cmake --install --prefix ~/.local, or a copy in ~/bin: an installed program.
+  for (const std::string& folder : {home + "/.local/bin", home + "/bin"}) {
+    fake.writable.insert(folder);
+    const AppPaths p = ResolveAppPaths(folder + "/vecta_tx_ctrl", std::nullopt, fake.Get());
+    EXPECT_EQ(p.settingsFile, home + "/.config/vecta_tx_ctrl/vecta_tx_ctrl_v2.7.3.ini") << folder;
+    EXPECT_EQ(p.logFile, home + "/.local/state/vecta_tx_ctrl/vecta_tx_ctrl_v2.7.3.log") << folder;
+  }
+}

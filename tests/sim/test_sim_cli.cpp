@@ -135,6 +135,7 @@ TEST(SimCommandLine, MistakesAreErrors) {
 
 TEST(SimCommandLine, HelpWins) {
   EXPECT_EQ(Parse({"--address", "3", "--help", "--bogus"}).action, CommandLine::Action::Help);
+  EXPECT_EQ(Parse({"--address", "3", "--version", "--bogus"}).action, CommandLine::Action::Version);
   for (const char* option : {"--pace-baud", "--satmod", "--settle-ms", "--vloc-toggle-ms", "--state"})
     EXPECT_NE(vecta::sim::UsageText().find(option), std::string::npos) << option;
 }

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -676,6 +677,17 @@ TEST(SimProgram, BadOptionsExitWithUsage) {
   const int help = std::system(VECTA_SIM_PATH " --help >/dev/null");
   ASSERT_TRUE(WIFEXITED(help));
   EXPECT_EQ(WEXITSTATUS(help), 0);
+}
+
+TEST(SimProgram, VersionIsOneLine) {
+  FILE* out = ::popen(VECTA_SIM_PATH " --version", "r");
+  ASSERT_NE(out, nullptr);
+  std::string text(256, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  const int status = ::pclose(out);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(std::regex_match(text, std::regex("vecta-sim [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << text;
 }
 
 }  // namespace
