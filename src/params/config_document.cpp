@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "params/config_set.h"
+#include "params/derived_rows.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
 #include "params/typed_value.h"
@@ -14,14 +15,6 @@ namespace vecta::params {
 namespace {
 
 constexpr Variant kVariants[] = {Variant::K240, Variant::K610, Variant::Other};
-
-// The encoder setting the derived audio switches stand for (as apply writes
-// it): "16kHz 8bit Stereo" on K240 and other units, Layer 2 48 kHz stereo
-// for each of the K610's encoders.
-constexpr std::int32_t kAudioOnK610 = 3;
-constexpr std::int32_t kAudioOnOther = 5;
-constexpr int kDvbtBandwidthWire = 2;        // 8 MHz
-constexpr int kNarrowbandBandwidthWire = 3;  // 2.5 MHz
 
 // A record can only be one the file writer makes: a writable unit
 // parameter (no derived choice) of that board.
@@ -293,17 +286,11 @@ std::optional<std::string> ConfigDocument::Set(std::string_view mnemonic, std::s
 }
 
 int ConfigDocument::TakeDerived(const ParamRow& row, std::int32_t s) {
-  const std::string_view m = row.Mnemonic();
-  const std::int32_t audioOn = variant_ == Variant::K610 ? kAudioOnK610 : kAudioOnOther;
-  if (m == "0000") return SetWire("owid", std::to_string(s == 1 ? kDvbtBandwidthWire : kNarrowbandBandwidthWire));
-  if (m == "0003") return SetWire("aenc", std::to_string(s == 1 ? audioOn : 0));
-  if (m == "0004" || m == "0005") {
-    const bool first = m == "0004";
-    int n = SetWire(first ? "a1en" : "a2en", std::to_string(s >= 1 ? kAudioOnK610 : 0));
-    if (s >= 1) n += SetWire(first ? "a1in" : "a2in", std::to_string(s - 1));
-    return n;
-  }
-  return 0;
+  const DerivedRule* rule = FindDerivedRule(row.Mnemonic());
+  int changed = 0;
+  if (rule)
+    for (const DerivedWrite& write : rule->writes(s)) changed += SetWire(write.mnemonic, std::to_string(write.value));
+  return changed;
 }
 
 int ConfigDocument::TakeList(const ParamRow& row, const ControlHost& window, const RuleMemory& rules) {
