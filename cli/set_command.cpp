@@ -10,6 +10,7 @@
 #include "params/convert.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
+#include "params/typed_value.h"
 #include "unit_tool.h"
 
 namespace vecta::ctl {
@@ -17,16 +18,6 @@ namespace vecta::ctl {
 using namespace vecta::link;
 
 namespace {
-
-// The longest value a write frame carries over either link.
-constexpr std::size_t kMaxValueLength = kMaxTcpRequestFrame - 24;
-
-
-bool NumericRow(const params::RowDescriptor& desc) {
-  using namespace params::flag;
-  return desc.Has(kLevel | kTenths | kTenthsToo | kNegativeTenths | kHundredths | kThousandths |
-                  kTwoDecimals | kTrim | kBitratePair);
-}
 
 // What the unit should hold once the page's control is applied, as the
 // wire text; "" when that cannot be told (derived rows).
@@ -51,7 +42,7 @@ std::string AskedWire(const params::RowDescriptor& desc, const params::ControlHo
 // Numbers compare by value: the unit may give 4.500 for 4.5.
 bool SameWire(const params::RowDescriptor& desc, const std::string& held, const std::string& asked) {
   if (held == asked) return true;
-  if (desc.kind != params::Kind::Text || !NumericRow(desc) || held.empty()) return false;
+  if (!desc.Numeric() || held.empty()) return false;
   return std::fabs(std::strtod(held.c_str(), nullptr) - std::strtod(asked.c_str(), nullptr)) < 1e-9;
 }
 
@@ -73,7 +64,7 @@ std::string HeldWire(const params::RowDescriptor& desc, const params::ParamRow& 
 // pages use: mode changes wait for the unit, derived rows write the
 // mnemonics behind them. The unit's value is read back and compared.
 int Tool::Set(const std::string& mnemonic, const std::string& text) {
-  if (auto problem = ValueProblem(mnemonic, text)) {
+  if (auto problem = params::TypedTextProblem(mnemonic, text)) {
     err_ << *problem << "\n";
     return kExitUsage;
   }
@@ -87,7 +78,7 @@ int Tool::Set(const std::string& mnemonic, const std::string& text) {
   std::vector<int> controls;
   params::MemoryHost page = PageFor(desc, *table, controls);
   std::int32_t askedPosition = -1;
-  if (int rc = EnterValue(page, desc, controls, mnemonic, text, askedPosition)) return rc;
+  if (int rc = EnterValue(page, desc, controls, text, askedPosition)) return rc;
   const std::string asked = AskedWire(desc, page, askedPosition);
   {
     OperationLock operation;
@@ -148,20 +139,25 @@ params::MemoryHost Tool::PageFor(const params::RowDescriptor& desc, const params
 // The typed value into the page's control, as the operator would enter
 // it; the exit code when it is not one the control takes.
 int Tool::EnterValue(params::MemoryHost& page, const params::RowDescriptor& desc, const std::vector<int>& controls,
-                     const std::string& mnemonic, const std::string& text, std::int32_t& askedPosition) {
+                     const std::string& text, std::int32_t& askedPosition) {
+  std::vector<std::string> offered;
+  params::TypedContext context;
+  if (desc.kind == params::Kind::List) context.offered = &(offered = OfferedNow(page, desc));
+  // The "Manual" box turned on writes the bitrate its edit shows.
+  if (controls.size() > 1) context.bitrate = std::atof(page.Text(controls[1]).c_str());
+  const params::TypedValue typed = params::TypedToWire(desc, text, context);
+  if (!typed.ok()) {
+    err_ << typed.problem << "\n";
+    return kExitUsage;
+  }
   switch (desc.kind) {
     case params::Kind::List:
-      return SelectChoice(page, desc, mnemonic, text, askedPosition);
-    case params::Kind::Check: {
-      const bool on = text == "1" || text == "on" || text == "yes" || text == "true";
-      const bool off = text == "0" || text == "off" || text == "no" || text == "false";
-      if (!on && !off) {
-        err_ << mnemonic << " is a check box: give on or off\n";
-        return kExitUsage;
-      }
-      page.SetChecked(desc.control, on);
+      askedPosition = typed.position;
+      page.Select(desc.control, askedPosition);
       return kExitOk;
-    }
+    case params::Kind::Check:
+      page.SetChecked(desc.control, typed.ticked);
+      return kExitOk;
     case params::Kind::Address:
       page.SetAddress(desc.control, params::ParseAddress(text));
       page.SetText(desc.control, text);
@@ -176,8 +172,8 @@ int Tool::EnterValue(params::MemoryHost& page, const params::RowDescriptor& desc
   }
 }
 
-int Tool::SelectChoice(params::MemoryHost& page, const params::RowDescriptor& desc, const std::string& mnemonic,
-                       const std::string& text, std::int32_t& askedPosition) {
+// The entries the row's list offers now, in the page too.
+std::vector<std::string> Tool::OfferedNow(params::MemoryHost& page, const params::RowDescriptor& desc) {
   auto offered = params::OfferedOptions(*desc.options);
   // MPEG4 offers the two small sizes after the four fixed ones.
   const bool k240Resolution =
@@ -189,38 +185,7 @@ int Tool::SelectChoice(params::MemoryHost& page, const params::RowDescriptor& de
     page.ClearList(desc.control);
     for (std::size_t i = 0; i < offered.size(); ++i) page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
   }
-  auto it = std::find(offered.begin(), offered.end(), text);
-  if (it == offered.end()) {
-    err_ << "'" << text << "' is not a choice of " << mnemonic << ":";
-    for (std::size_t i = 0; i < offered.size() && i < 40; ++i) err_ << " \"" << offered[i] << "\"";
-    if (offered.size() > 40) err_ << " ... (" << offered.size() << " choices)";
-    err_ << "\n";
-    return kExitUsage;
-  }
-  askedPosition = static_cast<int>(it - offered.begin());
-  page.Select(desc.control, askedPosition);
-  return kExitOk;
-}
-
-// Why a typed value cannot go to the unit, before anything is sent.
-std::optional<std::string> Tool::ValueProblem(const std::string& mnemonic, const std::string& text) {
-  for (unsigned char c : text) {
-    if (c == ';') return "A value for " + mnemonic + " cannot hold ';'";
-    if (c < 0x20 || c == 0x7f) return "A value for " + mnemonic + " cannot hold a control character";
-  }
-  if (text.size() > kMaxValueLength)
-    return "The value for " + mnemonic + " is longer than " + std::to_string(kMaxValueLength) + " characters";
-  for (params::ParamTable* table : tables_.All())
-    for (const auto& row : table->Rows()) {
-      const params::RowDescriptor& desc = row.Desc();
-      if (row.Mnemonic() != mnemonic || desc.kind != params::Kind::Text || !NumericRow(desc)) continue;
-      char* end = nullptr;
-      const double number = std::strtod(text.c_str(), &end);
-      if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(number) ||
-          std::isspace(static_cast<unsigned char>(text.front())))
-        return "'" + text + "' is not a number; " + mnemonic + " takes one";
-    }
-  return std::nullopt;
+  return offered;
 }
 
 // The row of the mnemonic that the unit uses now: of two rate lists, the

@@ -56,10 +56,8 @@ class Tool {
   params::MemoryHost PageFor(const params::RowDescriptor& desc, const params::ParamTable& table,
                              std::vector<int>& controls);
   int EnterValue(params::MemoryHost& page, const params::RowDescriptor& desc, const std::vector<int>& controls,
-                 const std::string& mnemonic, const std::string& text, std::int32_t& askedPosition);
-  int SelectChoice(params::MemoryHost& page, const params::RowDescriptor& desc, const std::string& mnemonic,
-                   const std::string& text, std::int32_t& askedPosition);
-  std::optional<std::string> ValueProblem(const std::string& mnemonic, const std::string& text);
+                 const std::string& text, std::int32_t& askedPosition);
+  std::vector<std::string> OfferedNow(params::MemoryHost& page, const params::RowDescriptor& desc);
   params::ParamRow* RowToSet(const std::string& mnemonic, params::ParamTable*& table);
 
   int LinkError(std::uint32_t code);

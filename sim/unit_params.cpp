@@ -132,9 +132,7 @@ std::string TextSeed(const UnitParam& p, int configuration, const UnitOptions& u
   const RowDescriptor& row = *p.rows.front();
   if (row.Has(flag::kLevel)) return "1274";
   if (row.Has(flag::kTwoDecimals)) return "0.00";
-  if (row.Has(flag::kTrim) || row.Has(flag::kTenths) || row.Has(flag::kTenthsToo) ||
-      row.Has(flag::kNegativeTenths) || row.Has(flag::kHundredths) || row.Has(flag::kThousandths))
-    return "0";
+  if (row.Numeric()) return "0";
   return "";
 }
 

@@ -12,6 +12,7 @@
 #include "params/control_changes.h"
 #include "params/control_ids.h"
 #include "params/convert.h"
+#include "params/derived_rows.h"
 #include "params/page_rules.h"
 
 namespace vecta::params {
@@ -26,18 +27,6 @@ constexpr int kLongReplyWaitMs = 2000;
 // How long the "Please wait" window stays up after the audio switch: the
 // time the unit takes to settle after any audio encoder change.
 constexpr std::int64_t kAudioSwitchWaitMs = kAudioEncoderWaitMs;
-
-// The encoder setting written for "audio on": "16kHz 8bit Stereo" (aenc 5)
-// on K240 and other units, "MPEG Layer 2 48kHz Stereo" (a1en/a2en 3) for the
-// K610's two encoders.
-constexpr std::int32_t kAudioOnK610 = 3;
-constexpr std::int32_t kAudioOnOther = 5;
-
-// The DVB-T bandwidths (6, 7, 8 MHz) sit at positions 0-2 of owid, the
-// narrow ones (2.5 MHz, 1.25 MHz, 625 kHz) above.
-bool IsDvbtBandwidth(std::int32_t position) { return position < 3; }
-constexpr int kDvbtBandwidthWire = 2;        // 8 MHz
-constexpr int kNarrowbandBandwidthWire = 3;  // 2.5 MHz
 
 // While a K610 is set to encode "MPEG4 ASP", its bandwidth is not written.
 constexpr std::int32_t kK610AspEncoder = 1;
@@ -54,7 +43,6 @@ class Run {
       : main(unit.tables ? unit.tables->main : table),
         variant(unit.variant()),
         rules(unit.rules),
-        audioOn(variant == Variant::K610 ? kAudioOnK610 : kAudioOnOther),
         unit_(unit) {}
 
   // A write request. The refresh that follows every apply shows what the
@@ -98,7 +86,6 @@ class Run {
   const Variant variant;
   RuleMemory& rules;
   std::uint8_t count = 0;
-  std::int32_t audioOn;
   bool modeChange = false;     // the next write moves the unit to another mode
   bool longReplyWait = false;  // the next write's reply comes late
   double bitrate = 0;          // the bitrate text, once its row has been passed
@@ -160,81 +147,14 @@ void WriteRow(Run& run, std::string_view mnemonic, const std::string& value) {
 
 // ------------------------------------------------------ derived rows
 
-// The band ("Narrowband" / "DVBT"): the bandwidth that opens it, and only when the band
-// really changes.
-bool WriteBand(Run& run, std::int32_t selected) {
-  if (!run.modeChange) return false;
-  run.Write("owid", selected == 1 ? kDvbtBandwidthWire : kNarrowbandBandwidthWire);
+// The writes the choice stands for, counted as one, then the unit's wait.
+void WriteDerived(Run& run, const DerivedRule& rule, std::int32_t selected) {
+  for (const DerivedWrite& write : rule.writes(selected)) run.Write(write.mnemonic, write.value);
   ++run.count;
-  run.PleaseWait(kModeChangeWaitMs);
-  return true;
-}
-
-// The audio switch: the encoder's audio-on setting or off.
-bool WriteAudioSwitch(Run& run, std::int32_t selected) {
-  run.Write("aenc", selected == 1 ? run.audioOn : 0);
-  ++run.count;
-  run.PleaseWait(kAudioSwitchWaitMs);
-  return true;
-}
-
-// The sources of the K610's two encoders: the encoder on
-// (audio-on setting) and its input, or the encoder off.
-void WriteEncoderSource(Run& run, std::string_view encoder, std::string_view input, std::int32_t selected) {
-  if (selected >= 1) {
-    run.Write(encoder, run.audioOn);
-    run.Write(input, selected - 1);  // 0 embedded, 1 analogue
-  } else {
-    run.Write(encoder, 0);
-  }
-  ++run.count;
-}
-bool WriteFirstSource(Run& run, std::int32_t selected) {
-  WriteEncoderSource(run, "a1en", "a1in", selected);
-  return true;
-}
-bool WriteSecondSource(Run& run, std::int32_t selected) {
-  WriteEncoderSource(run, "a2en", "a2in", selected);
-  return true;
-}
-
-// The audio switches are rewritten whenever the unit's encoder setting is
-// not the one they stand for.
-bool AudioSwitchStale(Run& run) {
-  const std::int32_t aenc = run.main.StoredListPosition("aenc");
-  return aenc >= 1 && aenc < run.audioOn;
-}
-bool SourceStale(Run& run, std::string_view encoder) {
-  run.audioOn = kAudioOnK610;  // the sources stand for the K610's encoders
-  const std::int32_t position = run.main.StoredListPosition(encoder);
-  return position == 1 || position == 2;
-}
-bool FirstSourceStale(Run& run) { return SourceStale(run, "a1en"); }
-bool SecondSourceStale(Run& run) { return SourceStale(run, "a2en"); }
-
-// A derived row stands for parameters the unit holds under other mnemonics.
-struct DerivedRule {
-  std::string_view row;
-  bool (*stale)(Run&);                // written even when unchanged; null: never
-  bool (*write)(Run&, std::int32_t);  // false when nothing was written
-};
-
-constexpr DerivedRule kDerivedRules[] = {
-    {derived::kBandwidthMode, nullptr, WriteBand},
-    {derived::kAudio, AudioSwitchStale, WriteAudioSwitch},
-    {derived::kAudioEncoder1, FirstSourceStale, WriteFirstSource},
-    {derived::kAudioEncoder2, SecondSourceStale, WriteSecondSource},
-};
-
-const DerivedRule* FindDerivedRule(std::string_view row) {
-  for (const DerivedRule& rule : kDerivedRules)
-    if (rule.row == row) return &rule;
-  return nullptr;
-}
-
-void WriteDerived(Run& run, std::string_view row, std::int32_t selected) {
-  const DerivedRule* rule = FindDerivedRule(row);
-  if (rule && !rule->write(run, selected)) return;
+  if (rule.changesMode)
+    run.PleaseWait(kModeChangeWaitMs);
+  else if (rule.settles)
+    run.PleaseWait(kAudioSwitchWaitMs);
   run.ClearWriteFlags();
 }
 
@@ -262,8 +182,8 @@ Change TextChange(Run& run, const ParamRow& row, ControlHost& window) {
 // Whether moving a list from `stored` to `selected` moves the unit to another
 // mode.
 bool ChangesMode(std::string_view mnemonic, std::int32_t selected, std::int32_t stored) {
-  if (mnemonic == "owid") return IsDvbtBandwidth(selected) != IsDvbtBandwidth(stored);
-  if (mnemonic == derived::kBandwidthMode) return true;
+  if (mnemonic == "owid") return OwidCrossesBoundary(selected, stored);
+  if (const DerivedRule* rule = FindDerivedRule(mnemonic)) return rule->changesMode;
   if (mnemonic == "aenc") return (selected == 0) != (stored == 0);  // audio on or off
   return false;
 }
@@ -301,7 +221,7 @@ std::optional<Change> ListChange(Run& run, const ParamRow& row, ControlHost& win
   }
   if (ControlDiffers(row, window)) ListValueChanged(run, row, change);
   if (desc.Derived())
-    if (const DerivedRule* rule = FindDerivedRule(m); rule && rule->stale && rule->stale(run)) change.marked = true;
+    if (const DerivedRule* rule = FindDerivedRule(m); rule && rule->stale && rule->stale(run.main)) change.marked = true;
   return change;
 }
 
@@ -359,10 +279,10 @@ std::uint8_t Apply(UnitContext& unit, ParamTable& table, ControlHost& window) {
       change = WhatChanged(run, row, window);
     }
     if (!change || !change->marked || !desc.writable) continue;
-    if (desc.Derived())
-      WriteDerived(run, desc.mnemonic, change->selected);
-    else
+    if (!desc.Derived())
       WriteRow(run, desc.mnemonic, change->value);
+    else if (const DerivedRule* rule = FindDerivedRule(desc.mnemonic))
+      WriteDerived(run, *rule, change->selected);
   }
   return run.count;
 }

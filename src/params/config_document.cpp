@@ -1,28 +1,20 @@
 #include "params/config_document.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "link/frame.h"
 #include "params/config_set.h"
+#include "params/derived_rows.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
+#include "params/typed_value.h"
 #include "platform/atomic_file.h"
 
 namespace vecta::params {
 namespace {
 
 constexpr Variant kVariants[] = {Variant::K240, Variant::K610, Variant::Other};
-
-// The encoder setting the derived audio switches stand for (as apply writes
-// it): "16kHz 8bit Stereo" on K240 and other units, Layer 2 48 kHz stereo
-// for each of the K610's encoders.
-constexpr std::int32_t kAudioOnK610 = 3;
-constexpr std::int32_t kAudioOnOther = 5;
-constexpr int kDvbtBandwidthWire = 2;        // 8 MHz
-constexpr int kNarrowbandBandwidthWire = 3;  // 2.5 MHz
 
 // A record can only be one the file writer makes: a writable unit
 // parameter (no derived choice) of that board.
@@ -53,35 +45,6 @@ std::string BitrateShown(std::string_view kbits) {
   while (!s.empty() && s.back() == '0') s.pop_back();
   if (!s.empty() && s.back() == '.') s.pop_back();
   return s;
-}
-
-bool NumericRow(const RowDescriptor& desc) {
-  using namespace flag;
-  return desc.Has(kLevel | kTenths | kTenthsToo | kNegativeTenths | kHundredths | kThousandths | kTwoDecimals |
-                  kTrim | kBitratePair);
-}
-
-// Why a typed text cannot travel in a write request; none when it can.
-std::optional<std::string> UncarriableText(std::string_view mnemonic, std::string_view text) {
-  for (unsigned char c : text) {
-    if (c == ';') return "A value for " + std::string(mnemonic) + " cannot hold ';'";
-    if (c < 0x20 || c == 0x7f) return "A value for " + std::string(mnemonic) + " cannot hold a control character";
-  }
-  ConfigImage probe;
-  probe.records.push_back({std::string(mnemonic), RecordKind::Text, std::string(text), 0});
-  const std::size_t frame = std::min(link::kMaxSerialRequestFrame, link::kMaxTcpRequestFrame);
-  if (CheckRequestsFit(std::span(&probe, 1), 9999, frame) != ConfigError::None)
-    return "The value for " + std::string(mnemonic) + " is too long for a request to the unit";
-  return std::nullopt;
-}
-
-std::optional<std::string> NotANumber(std::string_view mnemonic, std::string_view text) {
-  const std::string s(text);
-  char* end = nullptr;
-  const double v = std::strtod(s.c_str(), &end);
-  if (s.empty() || end != s.c_str() + s.size() || !std::isfinite(v) || std::isspace(static_cast<unsigned char>(s[0])))
-    return "'" + s + "' is not a number; " + std::string(mnemonic) + " takes one";
-  return std::nullopt;
 }
 
 // The record a row of this kind makes for a wire text.
@@ -292,20 +255,6 @@ const ParamRow* ConfigDocument::RowFor(std::string_view mnemonic, std::string_vi
   return first;
 }
 
-std::optional<std::string> ConfigDocument::WireFor(const ParamRow& row, std::string_view typed) const {
-  const RowDescriptor& desc = row.Desc();
-  if (desc.kind == Kind::List) {
-    const auto offered = OfferedOptions(*desc.options);
-    const auto it = std::find(offered.begin(), offered.end(), typed);
-    if (it == offered.end()) return std::nullopt;
-    const auto wire = PositionToWire(*desc.options, static_cast<std::int32_t>(it - offered.begin()));
-    return wire ? std::optional(std::to_string(*wire)) : std::nullopt;
-  }
-  if (desc.kind == Kind::Check) return ScaledIntegerText(std::atof(std::string(typed).c_str()), 1000.0);
-  if (desc.kind == Kind::Address) return FormatAddress(ParseAddress(typed));
-  return FormTextValue(desc, typed);
-}
-
 std::optional<std::string> ConfigDocument::Set(std::string_view mnemonic, std::string_view typed) {
   const std::string m(mnemonic);
   // The video bitrate is kept in the file as the manual bitrate box's value.
@@ -320,46 +269,23 @@ std::optional<std::string> ConfigDocument::Set(std::string_view mnemonic, std::s
   if (desc.Derived()) return m + " is worked out from other settings; set those instead";
   if (!desc.writable) return m + " is shown only; it cannot be set";
   if (!KeptInFile(desc)) return m + " is not kept in configuration files";
-  if (auto problem = UncarriableText(mnemonic, typed)) return problem;
-  std::string wire;
-  if (desc.Has(flag::kBitratePair) && !bitrate) {
-    // The box: off hands the bitrate back to the encoder; on needs one.
-    if (typed == "off" || typed == "0") {
-      wire = "0";
-    } else {
-      const auto held = tables_.main.Find("evid") ? tables_.main.Find("evid")->Text() : std::nullopt;
-      const bool on = typed == "on" || typed == "1" || typed == "yes" || typed == "true";
-      if (!on || !held) return "Give the manual video bitrate with evid (Mbit/s), or evbr off";
-      wire = ScaledIntegerText(std::atof(held->c_str()), 1000.0);
-    }
-  } else {
-    if ((desc.kind == Kind::Text && NumericRow(desc)) || bitrate)
-      if (auto problem = NotANumber(mnemonic, typed)) return problem;
-    const auto formed = WireFor(*row, typed);
-    if (!formed) {
-      std::string choices;
-      for (const auto& o : OfferedOptions(*desc.options)) choices += choices.size() < 400 ? " \"" + o + "\"" : "";
-      return "'" + std::string(typed) + "' is not a choice of " + m + ":" + choices;
-    }
-    wire = *formed;
-  }
-  SetWire(desc.mnemonic, wire);
+  // The box turned on writes the bitrate the file holds.
+  const ParamRow* rate = tables_.main.Find("evid");
+  TypedContext context;
+  if (const auto held = rate ? rate->Text() : std::nullopt) context.bitrate = std::atof(held->c_str());
+  const TypedValue value = TypedToWire(bitrate && rate ? rate->Desc() : desc, typed, context);
+  if (!value.ok()) return value.problem;
+  SetWire(desc.mnemonic, value.wire);
   Reload();
   return std::nullopt;
 }
 
 int ConfigDocument::TakeDerived(const ParamRow& row, std::int32_t s) {
-  const std::string_view m = row.Mnemonic();
-  const std::int32_t audioOn = variant_ == Variant::K610 ? kAudioOnK610 : kAudioOnOther;
-  if (m == "0000") return SetWire("owid", std::to_string(s == 1 ? kDvbtBandwidthWire : kNarrowbandBandwidthWire));
-  if (m == "0003") return SetWire("aenc", std::to_string(s == 1 ? audioOn : 0));
-  if (m == "0004" || m == "0005") {
-    const bool first = m == "0004";
-    int n = SetWire(first ? "a1en" : "a2en", std::to_string(s >= 1 ? kAudioOnK610 : 0));
-    if (s >= 1) n += SetWire(first ? "a1in" : "a2in", std::to_string(s - 1));
-    return n;
-  }
-  return 0;
+  const DerivedRule* rule = FindDerivedRule(row.Mnemonic());
+  int changed = 0;
+  if (rule)
+    for (const DerivedWrite& write : rule->writes(s)) changed += SetWire(write.mnemonic, std::to_string(write.value));
+  return changed;
 }
 
 int ConfigDocument::TakeList(const ParamRow& row, const ControlHost& window, const RuleMemory& rules) {
@@ -395,13 +321,12 @@ int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& ru
         const auto stored = row.Text();
         // An empty edit of a parameter the file does not hold stays out.
         if ((stored && *stored == text) || (!stored && text.empty())) break;
-        auto problem = UncarriableText(desc.mnemonic, text);
-        if (!problem && NumericRow(desc)) problem = NotANumber(desc.mnemonic, text);
-        if (problem) {
-          if (refused) refused->push_back(*problem);
+        const TypedValue value = TypedToWire(desc, text);
+        if (!value.ok()) {
+          if (refused) refused->push_back(value.problem);
           break;
         }
-        changed += SetWire(desc.mnemonic, FormTextValue(desc, text));
+        changed += SetWire(desc.mnemonic, value.wire);
         break;
       }
       case Kind::List:

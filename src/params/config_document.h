@@ -102,7 +102,6 @@ class ConfigDocument {
   bool SetWire(std::string_view mnemonic, const std::string& wire);
   void Reload();
   const ParamRow* RowFor(std::string_view mnemonic, std::string_view typed) const;
-  std::optional<std::string> WireFor(const ParamRow& row, std::string_view typed) const;
   int TakeList(const ParamRow& row, const ControlHost& window, const RuleMemory& rules);
   int TakeDerived(const ParamRow& row, std::int32_t selected);
 

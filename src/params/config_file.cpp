@@ -398,8 +398,6 @@ UnitValues ReadUnitValues(UnitContext& unit, std::span<const ConfigRecord> recor
   return values;
 }
 
-bool OwidCrossesBoundary(long long a, long long b) { return (((a + 1) ^ (b + 1)) & 4) != 0; }
-
 void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid, int currentEenc,
                       bool hold) {
   link::OperationLock operation;

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "params/convert.h"
+#include "params/derived_rows.h"
 #include "params/descriptor.h"
 #include "params/prompter.h"
 #include "params/unit_context.h"
@@ -226,10 +227,6 @@ bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefr
 // examined. The caller holds the poll lock.
 void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid,
                       int currentEenc, bool hold);
-
-// True when two owid values lie on different sides of the 0-2 / 3-5 boundary
-// (narrowband and DVB-T bandwidths): bit 2 of (a + 1) XOR (b + 1).
-bool OwidCrossesBoundary(long long a, long long b);
 
 // Reads a parameter and takes its value as a decimal integer; 0 when the read
 // fails or is refused. Under the link lock.

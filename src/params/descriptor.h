@@ -70,6 +70,13 @@ struct RowDescriptor {
 
   bool Has(std::uint32_t f) const { return (flags & f) != 0; }
   bool Derived() const { return Has(flag::kDerived); }
+  // A text row that holds a number: a level, a frequency, a scaled or
+  // trimmed value, the video bitrate. What is typed into it must read as one.
+  bool Numeric() const {
+    using namespace flag;
+    return kind == Kind::Text && Has(kLevel | kTwoDecimals | kTenths | kTenthsToo | kNegativeTenths | kHundredths |
+                                     kThousandths | kTrim | kBitratePair);
+  }
   // The companion control: no row of either table has one.
   int Companion() const { return 0; }
 };

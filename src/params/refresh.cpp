@@ -8,6 +8,7 @@
 #include "link/request.h"
 #include "params/control_ids.h"
 #include "params/convert.h"
+#include "params/derived_rows.h"
 #include "params/page_rules.h"
 
 namespace vecta::params {
@@ -42,26 +43,9 @@ void PostLamp(UnitContext& unit, const ParamRow& row, std::string_view replyText
 
 }  // namespace
 
-// The choices the unit does not hold as parameters of their own are worked
-// out from the positions of the parameters behind them, as last read.
-// None when there is nothing to show yet.
 std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamTable& main) {
-  constexpr std::int32_t kLow16 = 0xFFFF;
-  const derived::Row which = derived::RowOf(mnemonic);
-  if (which == derived::Row::BandwidthMode) {
-    // 6, 7 and 8 MHz are DVB-T; the narrow bandwidths are narrowband.
-    const std::int32_t owid = main.StoredListPosition("owid");
-    if (owid == kNoStoredPosition) return std::nullopt;
-    return owid < 3 ? 1 : 0;
-  }
-  if (which == derived::Row::Audio) return main.StoredListPosition("aenc") != 0 ? 1 : 0;
-  if (derived::IsAudioEncoderRow(mnemonic)) {
-    const bool first = which == derived::Row::AudioEncoder1;
-    const std::int32_t encoder = main.StoredListPosition(first ? "a1en" : "a2en");
-    if ((encoder & kLow16) == 0) return 0;  // encoder off
-    return (main.StoredListPosition(first ? "a1in" : "a2in") & kLow16) + 1;
-  }
-  return std::nullopt;
+  const DerivedRule* rule = FindDerivedRule(mnemonic);
+  return rule ? rule->read(main) : std::nullopt;
 }
 
 void InitPage(ControlHost& window, const ParamTable& table) {

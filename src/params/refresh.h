@@ -37,8 +37,9 @@ Answered RefreshRows(UnitContext& unit, ParamTable& table, std::span<const std::
 // that is no longer the one connected.
 void ClearShownValues(const ParamTable& table, ControlHost& window);
 
-// The value of a derived row ("0000" .. "0005"), worked out from the stored
-// positions of the main table; none when there is nothing to show yet.
+// The value of a derived row, worked out from the stored positions of the
+// main table by its rule (derived_rows.h); none when there is nothing to
+// show yet.
 std::optional<std::int32_t> DerivedValue(std::string_view mnemonic, const ParamTable& main);
 
 }  // namespace vecta::params

@@ -17,6 +17,7 @@
 #include "support/sim_fixture.h"
 #include "params/config_file.h"
 #include "params/control_ids.h"
+#include "params/typed_value.h"
 #include "vectactl.h"
 
 using namespace vecta;
@@ -325,6 +326,19 @@ TEST_F(VectactlTest, BadValuesAreRefusedWithNothingSent) {
     EXPECT_FALSE(r.err.empty());
   }
   EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(VectactlTest, TheLongestValueARequestCarriesIsSent) {
+  Serve("K610");
+  ForgetWrites();
+  const std::string longest(params::MaxValueLength(), 'n');
+  CtlRun r = Ctl({"set", "gnam", longest + "n"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("The value for gnam is too long for a request to the unit"), std::string::npos) << r.err;
+  EXPECT_TRUE(Writes().empty());
+  r = Ctl({"set", "gnam", longest});
+  EXPECT_EQ(r.status, 1) << r.err;  // the unit keeps shorter names
+  EXPECT_EQ(Writes(), std::vector<std::string>{"wgnam;" + longest + ";"});
 }
 
 TEST_F(VectactlTest, ValueTheUnitRefusesOrChangesIsReported) {

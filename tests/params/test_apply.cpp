@@ -15,6 +15,8 @@
 #include "link/frame.h"
 #include "link/link_lock.h"
 #include "params/apply.h"
+#include "params/config_document.h"
+#include "params/config_file.h"
 #include "params/control_ids.h"
 #include "params/memory_host.h"
 #include "params/page_rules.h"
@@ -727,3 +729,55 @@ TEST(Apply, AddressRowsWriteTheDottedAddressWhenItDiffers) {
 }
 
 }  // namespace
+
+// ---- The offline editor
+
+// A derived choice made in the offline editor changes in the file what
+// Apply writes to the unit for the same choice on the same page.
+TEST(Apply, DerivedChoicesWriteWhatTheEditorKeeps) {
+  const struct {
+    const char* board;
+    int control;
+    int choices;
+  } cases[] = {{"K240", ids::kBandwidthMode, 2},
+               {"K240", ids::kAudio, 2},
+               {"K610", ids::kAudioEncoder1Source, 3},
+               {"K610", ids::kAudioEncoder2Source, 3}};
+  std::size_t written = 0;
+  for (const auto& c : cases)
+    for (int choice = 0; choice < c.choices; ++choice) {
+      SCOPED_TRACE(std::string(c.board) + " control " + std::to_string(c.control) + " entry " + std::to_string(choice));
+      ScriptedUnit u(c.board);
+      MemoryHost page = PageOf(kMainPage);
+      u.Load(page);
+      const Variant variant = VariantOf(c.board);
+      ConfigImage image;
+      image.number = 1;
+      image.records = RecordsFromTable(u.tables.main, variant);
+      ConfigDocument doc;
+      std::string error;
+      ASSERT_TRUE(doc.OpenBytes(BuildConfigFile(image), "unused.cfg", error)) << error;
+      doc.SetVariant(variant);
+      UnitContext offline;
+      offline.tables = &doc.Tables();
+      offline.boardType = c.board;
+      MemoryHost editor = MemoryHost::ForTable(MainTableRows());
+      InitPage(editor, doc.Table());
+      ShowStoredValues(offline, doc.Table(), editor);
+
+      page.Select(c.control, choice);
+      editor.Select(c.control, choice);
+      u.Apply(page);
+      doc.TakeFromPage(editor, offline.rules);
+
+      std::map<std::string, std::string> applied, kept, before;
+      for (const std::string& event : u.timeline)
+        if (event.starts_with("w ")) applied[event.substr(2, 4)] = event.substr(7);
+      for (const ConfigRecord& r : image.records) before[r.mnemonic] = r.ValueText();
+      for (const ConfigRecord& r : doc.Image().records)
+        if (before[r.mnemonic] != r.ValueText() || applied.count(r.mnemonic)) kept[r.mnemonic] = r.ValueText();
+      EXPECT_EQ(applied, kept);
+      written += applied.size();
+    }
+  EXPECT_EQ(written, 8u);
+}

@@ -15,6 +15,7 @@
 #include "params/control_ids.h"
 #include "params/memory_host.h"
 #include "params/refresh.h"
+#include "params/typed_value.h"
 #include "sim_options.h"
 #include "support/files.h"
 #include "unit_params.h"
@@ -268,6 +269,36 @@ TEST(ConfigDocument, ValuesThatCannotBeKeptAreRefusedAndChangeNothing) {
 
   ConfigDocument k610 = Opened(UnitFile("K610"));
   EXPECT_EQ(k610.Set("abmb", "on"), "abmb is not kept in configuration files");
+}
+
+// The editor takes what `vectactl set` takes, and refuses it in the same words.
+TEST(ConfigDocument, TypedValuesAreJudgedAsASetJudgesThem) {
+  ConfigDocument doc = Opened(UnitFile("K610"));
+  const auto wire = [&doc](const std::string& mnemonic) {
+    for (const ConfigRecord& r : doc.Image().records)
+      if (r.mnemonic == mnemonic) return r.ValueText();
+    return std::string("(none)");
+  };
+  // The longest name a write request carries is kept; one more is refused.
+  const std::string longest(MaxValueLength(), 'n');
+  EXPECT_EQ(MaxValueLength(), 233u);
+  ASSERT_EQ(doc.Set("gnam", longest), std::nullopt);
+  EXPECT_EQ(wire("gnam"), longest);
+  EXPECT_EQ(doc.Set("gnam", longest + "n"), "The value for gnam is too long for a request to the unit");
+  // Every word a check box takes.
+  for (const char* off : {"no", "false"}) {
+    ASSERT_EQ(doc.Set("evid", "4.5"), std::nullopt);
+    ASSERT_EQ(doc.Set("evbr", "yes"), std::nullopt);
+    EXPECT_EQ(wire("evbr"), "4500");
+    EXPECT_EQ(doc.Set("evbr", off), std::nullopt) << off;
+    EXPECT_EQ(wire("evbr"), "0") << off;
+  }
+  // A long list names its first 40 choices and counts them all.
+  const auto problem = doc.Set("pvid", "9999");
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_EQ(problem->substr(0, 30), "'9999' is not a choice of pvid");
+  EXPECT_EQ(std::count(problem->begin(), problem->end(), '"'), 80);
+  EXPECT_TRUE(problem->ends_with(" ... (8191 choices)")) << *problem;
 }
 
 TEST(ConfigDocument, AParameterTheFileLacksIsAddedInTableOrder) {
