@@ -31,8 +31,6 @@ constexpr const char* kBoardNames[] = {"K240", "K610", "Other"};
 constexpr int kUnitButtons[] = {ids::kMainApply, ids::kMainRefresh, ids::kSaveConfigFile,
                                 ids::kLoadConfigFile, ids::kWriteKey, ids::kSatmod};
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
 int BoardIndex(Variant v) {
   for (int i = 0; i < 3; ++i)
     if (kBoards[i] == v) return i;
