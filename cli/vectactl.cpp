@@ -73,12 +73,14 @@ struct Options {
 std::string DefaultLogPath() {
   namespace fs = std::filesystem;
   fs::path base;
+  // NOLINTBEGIN(concurrency-mt-unsafe): nothing in the tool changes its environment.
   if (const char* s = std::getenv("XDG_STATE_HOME"); s && *s)
     base = s;
   else if (const char* h = std::getenv("HOME"); h && *h)
     base = fs::path(h) / ".local" / "state";
   else
     return {};
+  // NOLINTEND(concurrency-mt-unsafe)
   std::error_code ec;
   fs::create_directories(base / "vecta_tx_ctrl", ec);
   return (base / "vecta_tx_ctrl" / "vectactl.log").string();
@@ -321,6 +323,7 @@ class Tool {
     const int rc = command();
     const int signal = signals.Received();
     if (signal == 0) return rc;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): only this thread names signals.
     err_ << "vectactl: " << strsignal(signal) << ": the transfer was ended early\n";
     return 128 + signal;
   }
@@ -468,6 +471,7 @@ class Tool {
         const double number = std::strtod(text.c_str(), &end);
         if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(number) ||
             std::isspace(static_cast<unsigned char>(text.front())))
+          // NOLINTNEXTLINE(performance-inefficient-string-concatenation): one error text.
           return "'" + text + "' is not a number; " + mnemonic + " takes one";
       }
     return std::nullopt;
