@@ -36,12 +36,14 @@ constexpr int kConnectWaitMs = 30000;
 std::string DefaultLogPath() {
   namespace fs = std::filesystem;
   fs::path base;
+  // NOLINTBEGIN(concurrency-mt-unsafe): nothing in the tool changes its environment.
   if (const char* s = std::getenv("XDG_STATE_HOME"); s && *s)
     base = s;
   else if (const char* h = std::getenv("HOME"); h && *h)
     base = fs::path(h) / ".local" / "state";
   else
     return {};
+  // NOLINTEND(concurrency-mt-unsafe)
   std::error_code ec;
   fs::create_directories(base / "vecta_tx_ctrl", ec);
   return (base / "vecta_tx_ctrl" / "vectactl.log").string();
@@ -242,6 +244,7 @@ int Tool::Switching(const std::function<int()>& command) {
   const int rc = command();
   const int signal = signals.Received();
   if (signal == 0) return rc;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): only this thread names signals.
   err_ << "vectactl: " << strsignal(signal) << ": the transfer was ended early\n";
   return 128 + signal;
 }

@@ -83,6 +83,7 @@ class InterruptScope {
 
 std::string WatchHeader(const std::vector<StatusRow>& rows) {
   std::vector<std::string> cells;
+  cells.reserve(rows.size());
   for (const auto& row : rows) cells.push_back(HeaderCell(row));
   return Line(rows, "time", cells);
 }

@@ -48,7 +48,7 @@ double StatusDrift::Noise(std::string_view mnemonic, std::int64_t driftMs) const
 std::optional<std::string> StatusDrift::Value(std::string_view m, std::string_view base,
                                               std::int64_t elapsedMs) const {
   const std::int64_t driftMs = std::max<std::int64_t>(0, elapsedMs) * speed_;
-  const double t = driftMs / 1000.0;  // seconds of drift time
+  const double t = static_cast<double>(driftMs) / 1000.0;  // seconds of drift time
   const double b = std::strtod(std::string(base).c_str(), nullptr);
   // A slow wander with a phase of the seed's own.
   auto wander = [&](double periodS) { return std::sin(2 * kPi * t / periodS + Uniform(Key(m), -1) * 2 * kPi); };

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "link/frame.h"
+#include "platform/error_text.h"
 
 namespace vecta::sim {
 
@@ -37,7 +38,7 @@ constexpr std::size_t kMaxTcpPending = 4096;
 // before the reply is given up.
 constexpr int kWriteTimeoutMs = 1000;
 
-std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string Errno(const char* what) { return std::string(what) + ": " + platform::ErrorText(errno); }
 
 bool SetNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL);

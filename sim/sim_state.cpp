@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/error_text.h"
+
 namespace vecta::sim {
 
 namespace {
@@ -89,7 +91,7 @@ bool SaveUnitState(const std::string& path, const UnitState& state, std::string&
   const std::string temp = path + ".tmp" + std::to_string(getpid());
   std::FILE* f = std::fopen(temp.c_str(), "wb");
   if (!f) {
-    error = temp + ": " + std::strerror(errno);
+    error = temp + ": " + platform::ErrorText(errno);
     return false;
   }
   const bool written = std::fwrite(body.data(), 1, body.size(), f) == body.size();
@@ -100,7 +102,7 @@ bool SaveUnitState(const std::string& path, const UnitState& state, std::string&
     return false;
   }
   if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = path + ": " + std::strerror(errno);
+    error = path + ": " + platform::ErrorText(errno);
     std::remove(temp.c_str());
     return false;
   }

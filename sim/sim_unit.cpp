@@ -142,7 +142,7 @@ ParamStore BuildStore(const ParamCatalogue& catalogue, const UnitOptions& unit, 
 
 }  // namespace
 
-SimUnit::SimUnit(UnitOptions unit, FaultOptions faults)
+SimUnit::SimUnit(const UnitOptions& unit, FaultOptions faults)
     : faults_(faults),
       catalogue_(unit.board, unit.satmod),
       address_(unit.address),
@@ -362,7 +362,7 @@ SimUnit::Built SimUnit::Write(const std::string& mnemonic, const std::string& va
       const params::RowDescriptor* row = param->rows.empty() ? nullptr : param->rows.front();
       if (row && row->Has(params::flag::kBitratePair) && row->kind == params::Kind::Check) {
         char rate[32];
-        std::snprintf(rate, sizeof rate, "%.3f", std::stoll(*accepted) / 1000.0);
+        std::snprintf(rate, sizeof rate, "%.3f", static_cast<double>(std::stoll(*accepted)) / 1000.0);
         const auto& defaults = store_.Defaults(store_.Current());
         auto automatic = defaults.find("evid");
         if (automatic != defaults.end())

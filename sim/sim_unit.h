@@ -53,7 +53,7 @@ class SimUnit {
  public:
   using Clock = std::chrono::steady_clock;
 
-  explicit SimUnit(UnitOptions unit = {}, FaultOptions faults = {});
+  explicit SimUnit(const UnitOptions& unit = {}, FaultOptions faults = {});
   ~SimUnit();  // saves the state file if a save after a change failed
 
   // Handles one request frame (STX .. ETX, nothing before or after).

@@ -58,6 +58,7 @@ bool EnsureFolder(const std::string& dir, std::string& error) {
 Env SystemEnv() {
   Env env;
   env.get = [](const std::string& name) -> std::optional<std::string> {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the program changes its environment.
     if (const char* v = std::getenv(name.c_str())) return std::string(v);
     if (name == "HOME") {
       std::vector<char> buf(16384);

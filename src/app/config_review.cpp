@@ -169,7 +169,7 @@ std::string SettingCaption(const RowDescriptor& row, Variant variant) {
     for (const pages::Entry& e : page.entries) {
       if (e.control != row.control || !e.ControlOn(variant) || e.caption.text.empty()) continue;
       if (!e.CaptionIsOwnText() && !e.CaptionOn(variant)) continue;
-      const std::string caption(e.caption.text);
+      std::string caption(e.caption.text);
       if (const auto group = GroupOf(page, e, variant)) return *group + ": " + caption;
       return caption;
     }

@@ -10,6 +10,7 @@
 #include "link/link_lock.h"
 #include "link/tcp_socket.h"
 #include "link/trace.h"
+#include "platform/error_text.h"
 
 namespace vecta::app {
 
@@ -20,7 +21,7 @@ std::string EthernetFailureReason(int error) {
     case ETIMEDOUT: return "no answer within " + std::to_string(link::kConnectTimeoutMs / 1000) + " s";
     default: break;
   }
-  std::string text = std::strerror(error);
+  std::string text = platform::ErrorText(error);
   if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   return text;
 }

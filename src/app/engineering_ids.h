@@ -7,6 +7,7 @@
 #pragma once
 
 namespace vecta::app::eng {
+// clang-format off
 
 inline constexpr int kTabs = 1013;
 // Diagnostic
@@ -52,4 +53,5 @@ inline constexpr int kUnitAddress = 1300;      // General
 inline constexpr int kBaudRate = 1200;         // Serial control
 inline constexpr int kFirstTimeout = 1300;     // 1300..1304
 
+// clang-format on
 }  // namespace vecta::app::eng

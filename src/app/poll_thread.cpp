@@ -172,6 +172,7 @@ bool PollThread::Start(const AppSettings& settings, int unitAddress) {
   return true;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the thread owns its share of the state.
 void PollThread::Run(std::shared_ptr<State> state) {
   State& s = *state;
   while (!s.stop.load()) {

@@ -542,7 +542,7 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
 
   DecodedReply decoded = DecodeReply(buf, length);
   if (decoded.code) return Fail(decoded.code);
-  reply.status = decoded.status;
+  reply.status = static_cast<unsigned char>(decoded.status);  // '1' or 'E'
   reply.value = std::move(decoded.value);
   unitHasAnswered_ = true;
   return Fail(kLinkOk);

@@ -17,6 +17,7 @@
 
 #include "link/frame.h"
 #include "link/trace.h"
+#include "platform/error_text.h"
 
 namespace vecta::link {
 namespace {
@@ -169,7 +170,7 @@ NetworkSerialDevice::Received NetworkSerialDevice::Receive(std::int64_t waitMs) 
     return Received::Closed;
   }
   if (err == EAGAIN || err == EWOULDBLOCK) return Received::Quiet;
-  Trace("Network serial port %s: receive failed: %s\r\n", where_.c_str(), std::strerror(err));
+  Trace("Network serial port %s: receive failed: %s\r\n", where_.c_str(), platform::ErrorText(err).c_str());
   closed_ = true;
   return Received::Failed;
 }
@@ -321,7 +322,7 @@ bool NetworkSerialDevice::SendAll(const Bytes& bytes) {
     int err = 0;
     const long n = socket_->Send(bytes.data() + done, bytes.size() - done, err);
     if (n <= 0) {
-      Trace("Network serial port %s: send failed: %s\r\n", where_.c_str(), std::strerror(err));
+      Trace("Network serial port %s: send failed: %s\r\n", where_.c_str(), platform::ErrorText(err).c_str());
       closed_ = true;
       return false;
     }
@@ -532,7 +533,7 @@ std::unique_ptr<SerialDevice> OpenNetworkSerialDevice(const std::string& name, s
   std::unique_ptr<StreamSocket> socket = sockets->Create(err);
   if (socket && !sockets->Connect(*socket, *ip, address->port, err, nullptr)) socket.reset();
   if (!socket) {
-    error = "cannot connect to " + where + ": " + std::strerror(err);
+    error = "cannot connect to " + where + ": " + platform::ErrorText(err);
     return nullptr;
   }
   auto device = std::make_unique<NetworkSerialDevice>(std::move(socket), env.clock ? *env.clock : SystemClock(), where);

@@ -2,6 +2,7 @@
 
 #include "link/rfc2217.h"
 #include "link/serial_speed.h"
+#include "platform/error_text.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -406,7 +407,7 @@ std::unique_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, std
   if (fd < 0) {
     const int e = errno;
     // A tty another program has marked exclusive refuses the open itself.
-    error = e == EBUSY ? "the port is in use by another program" : std::strerror(e);
+    error = e == EBUSY ? "the port is in use by another program" : platform::ErrorText(e);
     return nullptr;
   }
   if (!::isatty(fd)) {
@@ -422,7 +423,7 @@ std::unique_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, std
     const int e = errno;
     ::close(fd);
     error = (e == EWOULDBLOCK || e == EAGAIN) ? "the port is in use by another program"
-                                              : std::strerror(e);
+                                              : platform::ErrorText(e);
     return nullptr;
   }
   ::ioctl(fd, TIOCEXCL);  // best effort

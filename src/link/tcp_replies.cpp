@@ -22,7 +22,7 @@ namespace {
 // Bytes one exchange takes from the socket besides its own reply before it
 // gives the peer up: room for 64 late replies of the longest kind from a
 // unit that fell far behind, a blink for a peer that floods the link.
-constexpr std::size_t kMaxUnaskedBytes = 16 * 1024;
+constexpr std::size_t kMaxUnaskedBytes = std::size_t{16} * 1024;
 
 // Dropped envelopes traced one by one in one exchange; past these a flood
 // would only fill the trace.

@@ -45,6 +45,7 @@ constexpr Entry Own(std::string_view text, K kind, const char* mnemonic, int con
   return {Cap(text, shown), kind, mnemonic, control, shown, place, byRule, 0};
 }
 
+// clang-format off
 // The main settings page: the most used settings of the current config and
 // the buttons that drive everything else. The first video input list and the
 // "Audio" list give way on K610 to the K610 list and the two encoder lists;
@@ -238,6 +239,7 @@ constexpr Entry kAdvancedWindow[] = {
     Own("Apply", K::PushButton, nullptr, ids::kWindowApply, kAll, In(Area::Below, 0, 0)),
     Own("Refresh", K::PushButton, nullptr, ids::kWindowRefresh, kAll, In(Area::Below, 0, 1)),
 };
+// clang-format on
 
 const std::array<PageLayout, 7> kPages = {{
     {PageId::MainSettings, WindowId::MainSettings, 104, "", kMainSettings},

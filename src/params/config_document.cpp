@@ -358,6 +358,7 @@ int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& ru
 
 std::vector<std::uint8_t> ConfigDocument::Bytes() const {
   std::vector<std::uint8_t> out;
+  out.reserve(4);
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(count_ >> (8 * i)));
   for (const ConfigImage& image : images_) AppendConfigImage(out, image);
   out.insert(out.end(), tail_.begin(), tail_.end());

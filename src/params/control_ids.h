@@ -14,6 +14,7 @@
 
 namespace vecta::params {
 namespace ids {
+// clang-format off
 
 // ---- Main settings page
 inline constexpr int kOutputFrequency = 1301;           // ofre; also on the Modulation page
@@ -200,6 +201,7 @@ inline constexpr int kPollingLabel = 1006;
 inline constexpr int kConnectionLabel = 1031;  // the connected-to line
 inline constexpr int kLogo = 1007;
 
+// clang-format on
 }  // namespace ids
 
 // The derived rows: main-table rows computed from other rows and written as

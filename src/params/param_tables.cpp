@@ -97,6 +97,7 @@ using namespace flag;
 // need no start-up code of their own.
 
 // The main table.
+// clang-format off
 const RowDescriptor kMainRows[] = {
   {"oout", ids::kModulationOutput, true, Kind::List, kStatusLamp, &kOffOn},
   {"ofec", ids::kNarrowbandFec, true, Kind::List, kNone, &kOfecOptions},
@@ -211,6 +212,7 @@ const RowDescriptor kSatmodRows[] = {
   {"swef", ids::kWestEastFlag, true, Kind::List, kNone, &kSwefOptions},
   {"spla", ids::kPolarization, true, Kind::List, kNone, &kSplaOptions},
 };
+// clang-format on
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "platform/atomic_file.h"
+#include "platform/error_text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -91,6 +92,7 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& base) 
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return;
   const int dfd = ::dirfd(dir);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this call's own.
   while (const dirent* e = ::readdir(dir)) {
     const pid_t pid = TempOwner(e->d_name, base);
     if (pid == 0 || pid == ::getpid()) continue;
@@ -110,7 +112,7 @@ AtomicFile::~AtomicFile() { Discard(); }
 
 bool AtomicFile::Fail(const std::string& what, int err) {
   errno_ = err;
-  error_ = what + ": " + std::strerror(err);
+  error_ = what + ": " + ErrorText(err);
   return false;
 }
 
@@ -138,7 +140,7 @@ bool AtomicFile::Open(const std::string& path) {
     std::string text;
     if (!ReadLink(target, text)) return Fail("cannot read the link " + target, errno);
     if (text.empty()) return Fail("cannot follow " + target, ENOENT);
-    target = text.front() == '/' ? text : FolderOf(target) + "/" + text;
+    target = text.front() == '/' ? text : FolderOf(target).append("/").append(text);
   }
   target_ = target;
 
@@ -174,7 +176,10 @@ bool AtomicFile::Open(const std::string& path) {
   if (!unnamed_ && !OpenNamed(folder)) return false;
   if (exists) {
     // The owner first: changing it may clear the set-id bits.
-    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)::fchown(fd_, st.st_uid, st.st_gid);
+    // Only a privileged process may give the file away; otherwise it stays ours.
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
+      [[maybe_unused]] const int given = ::fchown(fd_, st.st_uid, st.st_gid);
+    }
     if (::fchmod(fd_, st.st_mode & 07777) != 0) {
       const int err = errno;
       Discard();

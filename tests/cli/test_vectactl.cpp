@@ -356,7 +356,7 @@ TEST_F(VectactlTest, ValueTheUnitRefusesOrChangesIsReported) {
 TEST(VectactlFiles, DiffComparesRepeatedMnemonicsRecordByRecord) {
   using namespace vecta::params;
   TempDir dir;
-  auto write = [&](const std::string& name, long long second) {
+  auto write = [&](const std::string& name, std::uint32_t second) {
     const ConfigImage image{1, {{"ampr", RecordKind::Number, "", 4}, {"ampr", RecordKind::Number, "", second}}};
     WriteBytes(dir.File(name), BuildConfigFile(image));
     return dir.File(name);

@@ -103,7 +103,7 @@ class OfflineEditorTest : public ::testing::Test {
 
 TEST(OfflineEditorWithUnit, AnOfflineEditSavedAndLoadedGivesTheUnitTheEditedValues) {
   pages_rig::PagesRig rig;
-  ASSERT_TRUE(rig.Start({"K240"}));
+  ASSERT_TRUE(rig.Start({"K240", false, {}}));
   gui::MainWindow& w = rig.Window();
   TempDir dir;
   const std::string file = dir.File("event.cfg");
