@@ -34,10 +34,10 @@
 #include <string>
 #include <vector>
 
-#include "gui/paint_watch.h"
 #include "app/poll_thread.h"
 #include "app/settings.h"
 #include "gui/main_window.h"
+#include "gui/paint_watch.h"
 #include "gui/settings_windows.h"
 #include "link/serial_port.h"
 #include "sim_server.h"
@@ -98,7 +98,8 @@ struct ConnectedK610 {
     window = std::make_unique<gui::MainWindow>(std::move(options));
     window->show();
     window->Start();
-    if (!window->WaitIdle(30000) || !window->Session().Connected()) return error = "the K610 did not connect", false;
+    if (!window->WaitIdle(30000) || !window->Session().Connected())
+      return error = "the K610 did not connect", false;
     return true;
   }
 
@@ -174,7 +175,8 @@ std::string ReadShownLine(int fd, int timeoutMs) {
     const auto nl = text.find('\n');
     if (nl != std::string::npos) return text.substr(0, nl);
     pollfd p{fd, POLLIN, 0};
-    const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+    const int left =
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     if (poll(&p, 1, std::max(left, 1)) <= 0) continue;
     char buf[256];
     const ssize_t n = read(fd, buf, sizeof buf);
@@ -302,9 +304,11 @@ int main(int argc, char** argv) {
   std::printf("\n");
   std::printf("open Advanced options (K610), median of %zu: %.1f ms (goal 50 ms)\n",
               s.count("open-advanced") ? s.at("open-advanced").size() : 0, median("open-advanced"));
-  std::printf("process start to main window shown, median of %zu: %.1f ms (goal 400 ms; the program's own count %.1f ms)\n",
-              s.count("start-to-shown") ? s.at("start-to-shown").size() : 0, median("start-to-shown"),
-              median("start-to-shown-own"));
+  std::printf(
+      "process start to main window shown, median of %zu: %.1f ms (goal 400 ms; the program's own count %.1f "
+      "ms)\n",
+      s.count("start-to-shown") ? s.at("start-to-shown").size() : 0, median("start-to-shown"),
+      median("start-to-shown-own"));
   std::printf("resident memory, K610 connected, Advanced options open: %.1f MiB\n", median("rss-kib") / 1024.0);
   benchmark::Shutdown();
   return 0;

@@ -214,8 +214,7 @@ void BM_Exchanges9600Baud(benchmark::State& state) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i)
       if (link->SendCommand(kRequest, reply) != 0) return state.SkipWithError("exchange failed");
-    const double took =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(took);
     state.counters["wire_s"] = wireSeconds;
     state.counters["over_wire"] = took / wireSeconds;

@@ -98,9 +98,10 @@ void Sampling(benchmark::State& state, bool tcp) {
   state.counters["cpu_ms_per_sample"] = perSample;
   state.counters["core_pct_at_1s"] = percent;
   state.SetItemsProcessed(state.iterations());
-  std::printf("%s: %.3f ms CPU per sample of %zu rows = %.3f %% of a core at a 1 s interval (goal < %.0f %%): %s\n",
-              tcp ? "TCP" : "pty", perSample, rows.size(), percent, kGoalPercent,
-              percent < kGoalPercent ? "met" : "NOT MET");
+  std::printf(
+      "%s: %.3f ms CPU per sample of %zu rows = %.3f %% of a core at a 1 s interval (goal < %.0f %%): %s\n",
+      tcp ? "TCP" : "pty", perSample, rows.size(), percent, kGoalPercent,
+      percent < kGoalPercent ? "met" : "NOT MET");
 }
 
 void BM_MonitorSampleTcp(benchmark::State& state) { Sampling(state, true); }
@@ -139,13 +140,15 @@ void BM_MonitorWindowSampleAndDraw(benchmark::State& state) {
   auto sampleAndDraw = [&] {
     const std::size_t before = window->History().Samples().size();
     window->SampleNow();
-    while (window->History().Samples().size() == before) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (window->History().Samples().size() == before)
+      QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     for (int i = 0; window->Chart(i); ++i) window->Chart(i)->repaint();
   };
   for (int i = 0; i < 3600; ++i) {
     window->SampleNow();
     const std::size_t before = window->History().Samples().size();
-    while (window->History().Samples().size() == before) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (window->History().Samples().size() == before)
+      QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   double cpuMs = 0;
   for (auto _ : state) {
@@ -156,8 +159,9 @@ void BM_MonitorWindowSampleAndDraw(benchmark::State& state) {
   const double perSample = cpuMs / static_cast<double>(state.iterations());
   state.counters["cpu_ms_per_sample"] = perSample;
   state.counters["core_pct_at_1s"] = perSample / kIntervalMs * 100.0;
-  std::printf("window: %.3f ms CPU on the window thread per sample drawn (%zu samples shown) = %.3f %% of a core at 1 s\n",
-              perSample, window->History().Samples().size(), perSample / kIntervalMs * 100.0);
+  std::printf(
+      "window: %.3f ms CPU on the window thread per sample drawn (%zu samples shown) = %.3f %% of a core at 1 s\n",
+      perSample, window->History().Samples().size(), perSample / kIntervalMs * 100.0);
   window->close();
   QApplication::processEvents();
 }

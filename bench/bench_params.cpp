@@ -79,8 +79,13 @@ void BM_SendCommandTcp(benchmark::State& state) {
   if (!u.Start(true, 0, error)) return state.SkipWithError(error.c_str());
   link::LinkReply reply;
   for (auto _ : state)
-    if (link::Exchange(*u.link, "\x02" "0001rgbty;;", reply) != 0) return state.SkipWithError("exchange failed");
-  state.counters["exchanges_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    if (link::Exchange(*u.link,
+                       "\x02"
+                       "0001rgbty;;",
+                       reply) != 0)
+      return state.SkipWithError("exchange failed");
+  state.counters["exchanges_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_FullRefreshTcp(benchmark::State& state) {
@@ -95,7 +100,8 @@ void BM_FullRefreshTcp(benchmark::State& state) {
     for (const auto& row : u.tables.main.Rows())
       if (!row.Desc().Derived() && params::RowExists(row.Desc(), u.context.variant())) ++exchanges;
   }
-  state.counters["exchanges_per_s"] = benchmark::Counter(static_cast<double>(exchanges), benchmark::Counter::kIsRate);
+  state.counters["exchanges_per_s"] =
+      benchmark::Counter(static_cast<double>(exchanges), benchmark::Counter::kIsRate);
 }
 
 // At 9600 baud every byte on the line takes 10 / 9600 s, in both directions.

@@ -13,8 +13,8 @@ namespace vecta::ctl {
 TerminalPrompter::TerminalPrompter(std::ostream& err, bool assumeYes, bool progressBar)
     : err_(err), assumeYes_(assumeYes), progressBar_(progressBar) {}
 
-params::Answer TerminalPrompter::Message(std::string_view title, std::string_view text,
-                                         params::MessageIcon, params::MessageButtons buttons) {
+params::Answer TerminalPrompter::Message(std::string_view title, std::string_view text, params::MessageIcon,
+                                         params::MessageButtons buttons) {
   if (inProgress_ && progressBar_) err_ << "\n";
   if (title == "Error") errorShown_ = true;
   err_ << title << ": " << text;
@@ -38,7 +38,8 @@ params::Answer TerminalPrompter::Message(std::string_view title, std::string_vie
 
 bool TerminalPrompter::ReviewLoad(const params::ConfigReview& review) {
   const std::string text = params::ReviewText(review) + "Load this file into the unit?";
-  return Message("Alert", text, params::MessageIcon::Question, params::MessageButtons::YesNo) == params::Answer::Yes;
+  return Message("Alert", text, params::MessageIcon::Question, params::MessageButtons::YesNo) ==
+         params::Answer::Yes;
 }
 
 void TerminalPrompter::BeginProgress(std::string_view title, std::string_view text, int maximum) {

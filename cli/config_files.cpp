@@ -20,8 +20,8 @@ std::optional<params::ConfigFileData> ReadConfigFile(const std::string& path, st
   bool tooLarge = false;
   const auto bytes = params::ReadFileBounded(path, params::kMaxConfigFileSize, tooLarge);
   if (!bytes) {
-    err << path << ": "
-        << (tooLarge ? params::config_text::kTooLarge : params::config_text::kOpenForReading) << "\n";
+    err << path << ": " << (tooLarge ? params::config_text::kTooLarge : params::config_text::kOpenForReading)
+        << "\n";
     return std::nullopt;
   }
   const params::ConfigParse parsed = params::ParseConfigFileOrSet(*bytes);
@@ -70,8 +70,9 @@ std::string ShownRecord(const params::ConfigRecord& record) {
 int ShowConfig(const std::string& path, std::ostream& out, std::ostream& err) {
   const auto data = ReadConfigFile(path, err);
   if (!data) return kExitUsage;
-  out << path << ": " << (data->images.size() == 1 && data->count <= 1 ? "configuration file" : "configuration set")
-      << ", " << data->images.size() << " configuration" << (data->images.size() == 1 ? "" : "s")
+  out << path << ": "
+      << (data->images.size() == 1 && data->count <= 1 ? "configuration file" : "configuration set") << ", "
+      << data->images.size() << " configuration" << (data->images.size() == 1 ? "" : "s")
       << ", checksum correct\n";
   for (const auto& image : data->images) {
     out << "config " << image.number << ": " << image.records.size() << " records\n";

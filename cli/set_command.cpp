@@ -21,8 +21,7 @@ namespace {
 
 // What the unit should hold once the page's control is applied, as the
 // wire text; "" when that cannot be told (derived rows).
-std::string AskedWire(const params::RowDescriptor& desc, const params::ControlHost& page,
-                      std::int32_t position) {
+std::string AskedWire(const params::RowDescriptor& desc, const params::ControlHost& page, std::int32_t position) {
   if (desc.Derived()) return {};
   switch (desc.kind) {
     case params::Kind::Text:
@@ -31,7 +30,8 @@ std::string AskedWire(const params::RowDescriptor& desc, const params::ControlHo
       if (position > 3 && desc.control == params::ids::kResolution) return {};  // held in ecmd
       return params::FormListValue(desc, position).value_or("");
     case params::Kind::Check:
-      return desc.Has(params::flag::kBitratePair) ? std::string() : params::FormCheckValue(page.Checked(desc.control));
+      return desc.Has(params::flag::kBitratePair) ? std::string()
+                                                  : params::FormCheckValue(page.Checked(desc.control));
     case params::Kind::Address:
       return params::FormatAddress(page.Address(desc.control));
     default:
@@ -101,7 +101,8 @@ int Tool::Set(const std::string& mnemonic, const std::string& text) {
 
 // Why a row cannot be set now, as the exit code after saying so; 0 when
 // it can.
-int Tool::CheckSettable(const std::string& mnemonic, const params::RowDescriptor& desc, const params::ParamTable& table) {
+int Tool::CheckSettable(const std::string& mnemonic, const params::RowDescriptor& desc,
+                        const params::ParamTable& table) {
   // The manual bitrate is typed in its edit and written through the box.
   if (!desc.writable && !desc.Has(params::flag::kBitratePair)) {
     err_ << mnemonic << " is shown only; it cannot be set\n";
@@ -176,14 +177,14 @@ int Tool::EnterValue(params::MemoryHost& page, const params::RowDescriptor& desc
 std::vector<std::string> Tool::OfferedNow(params::MemoryHost& page, const params::RowDescriptor& desc) {
   auto offered = params::OfferedOptions(*desc.options);
   // MPEG4 offers the two small sizes after the four fixed ones.
-  const bool k240Resolution =
-      unit_.variant() != params::Variant::K610 && desc.control == params::ids::kResolution;
+  const bool k240Resolution = unit_.variant() != params::Variant::K610 && desc.control == params::ids::kResolution;
   if (k240Resolution && unit_.rules.encoderIndex == 1) {
     offered.resize(std::min<std::size_t>(offered.size(), 4));
     offered.push_back("SIF");
     offered.push_back("QSIF");
     page.ClearList(desc.control);
-    for (std::size_t i = 0; i < offered.size(); ++i) page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
+    for (std::size_t i = 0; i < offered.size(); ++i)
+      page.InsertEntry(desc.control, static_cast<int>(i), offered[i]);
   }
   return offered;
 }

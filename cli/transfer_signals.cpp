@@ -25,7 +25,8 @@ constexpr auto kWatchSlice = std::chrono::milliseconds(20);
 
 }  // namespace
 
-TransferSignals::TransferSignals(link::CRavlenRemoteControl& link, params::TransferControl& transfer, int cleanupMs)
+TransferSignals::TransferSignals(link::CRavlenRemoteControl& link, params::TransferControl& transfer,
+                                 int cleanupMs)
     : link_(link), transfer_(transfer) {
   gReceived = 0;
   gTransfer = &transfer;

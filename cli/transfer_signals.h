@@ -34,7 +34,7 @@ class TransferSignals {
 
   link::CRavlenRemoteControl& link_;
   params::TransferControl& transfer_;
-  struct sigaction old_[3] {};
+  struct sigaction old_[3]{};
   std::mutex m_;
   std::condition_variable cv_;
   bool done_ = false;

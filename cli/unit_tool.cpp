@@ -99,7 +99,11 @@ std::string WireText(const params::RowDescriptor& row, const std::optional<param
 }
 
 Tool::Tool(const Options& o, std::ostream& out, std::ostream& err, Clock& clock)
-    : o_(o), out_(out), err_(err), clock_(clock), prompter_(err, o.yes, isatty(STDERR_FILENO) != 0),
+    : o_(o),
+      out_(out),
+      err_(err),
+      clock_(clock),
+      prompter_(err, o.yes, isatty(STDERR_FILENO) != 0),
       connection_(ConnectionOptions(o, clock), view_, &prompter_) {}
 
 app::UnitConnectionOptions Tool::ConnectionOptions(const Options& o, Clock& clock) {
@@ -287,7 +291,8 @@ int Tool::LinkError(std::uint32_t code) {
 }
 
 int Tool::NoSuchRow(const std::string& mnemonic) {
-  err_ << "No parameter " << mnemonic << " on a " << (unit_.boardType.empty() ? "unit of unknown board type" : unit_.boardType) << "\n";
+  err_ << "No parameter " << mnemonic << " on a "
+       << (unit_.boardType.empty() ? "unit of unknown board type" : unit_.boardType) << "\n";
   return kExitUsage;
 }
 

@@ -52,7 +52,8 @@ class Tool {
 
  private:
   // set (set_command.cpp).
-  int CheckSettable(const std::string& mnemonic, const params::RowDescriptor& desc, const params::ParamTable& table);
+  int CheckSettable(const std::string& mnemonic, const params::RowDescriptor& desc,
+                    const params::ParamTable& table);
   params::MemoryHost PageFor(const params::RowDescriptor& desc, const params::ParamTable& table,
                              std::vector<int>& controls);
   int EnterValue(params::MemoryHost& page, const params::RowDescriptor& desc, const std::vector<int>& controls,

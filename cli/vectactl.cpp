@@ -69,16 +69,19 @@ void KeyArguments(CLI::App& sub, Options& o) {
 
 int ListPorts(const Call& c) {
   const auto ports = link::DiscoverSerialPorts(c.o.extraPorts);
-  for (std::size_t i = 0; i < ports.size(); ++i) c.out << i << " " << ports[i].name << " " << ports[i].path << "\n";
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    c.out << i << " " << ports[i].name << " " << ports[i].path << "\n";
   return kExitOk;
 }
 
 // The commands, in the order the usage text lists them.
 const Command kCommands[] = {
-    {"probe", "print the unit's address and board type", nullptr,
-     [](const Call& c) { return c.tool->Probe(); }, Needs::Unit},
+    {"probe", "print the unit's address and board type", nullptr, [](const Call& c) { return c.tool->Probe(); },
+     Needs::Unit},
     {"raw", "send TEXT after the unit address (for example rgbty;;) and print the bytes",
-     [](CLI::App& sub, Options& o) { sub.add_option("TEXT", o.text, "the request after the address")->required(); },
+     [](CLI::App& sub, Options& o) {
+       sub.add_option("TEXT", o.text, "the request after the address")->required();
+     },
      [](const Call& c) { return c.tool->Raw(c.o.text); }, Needs::Unit},
     {"ports", "list the serial ports found, with their index", nullptr, ListPorts, Needs::Nothing},
     {"dump", "read every setting and print it as the pages show it, with the wire value",
@@ -181,7 +184,8 @@ struct Parser {
 
 std::string Usage() {
   Parser p;
-  return p.app.help() + "\nexit status: 0 success, 1 link error, 2 bad usage; diff-unit: 0 same, 1 different, 2 error\n";
+  return p.app.help() +
+         "\nexit status: 0 success, 1 link error, 2 bad usage; diff-unit: 0 same, 1 different, 2 error\n";
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, link::Clock* clock,

@@ -3,9 +3,9 @@
 
 #include <iosfwd>
 
-#include "link/clock.h"
 #include <string>
 #include <vector>
+#include "link/clock.h"
 
 namespace vecta::app {
 class UtcClock;
@@ -22,8 +22,8 @@ inline constexpr int kExitUsage = 2;
 // `out` and errors to `err`. Returns the exit status. `clock` times the
 // unit's protocol waits (the real clock unless given); `utc` gives the
 // time stamps of `watch` (the system's unless given).
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        link::Clock* clock = nullptr, app::UtcClock* utc = nullptr);
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, link::Clock* clock = nullptr,
+        app::UtcClock* utc = nullptr);
 
 // The usage text.
 std::string Usage();

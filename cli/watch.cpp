@@ -52,7 +52,8 @@ void Cell(std::string& line, std::string_view text, std::size_t width, bool righ
   if (!right) line.append(pad, ' ');
 }
 
-std::string Line(const std::vector<StatusRow>& rows, std::string_view time, const std::vector<std::string>& cells) {
+std::string Line(const std::vector<StatusRow>& rows, std::string_view time,
+                 const std::vector<std::string>& cells) {
   std::string line(time);
   line.append(Columns(app::FormatUtcTime(0)) - std::min(Columns(time), Columns(app::FormatUtcTime(0))), ' ');
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -91,7 +92,8 @@ std::string WatchHeader(const std::vector<StatusRow>& rows) {
 std::string WatchTableLine(const std::vector<StatusRow>& rows, const StatusSample& sample) {
   std::vector<std::string> cells;
   for (std::size_t i = 0; i < rows.size(); ++i)
-    cells.emplace_back(i < sample.values.size() && sample.values[i] ? std::string_view(sample.values[i]->shown) : kGap);
+    cells.emplace_back(i < sample.values.size() && sample.values[i] ? std::string_view(sample.values[i]->shown)
+                                                                    : kGap);
   return Line(rows, app::FormatUtcTime(sample.utcMs), cells);
 }
 

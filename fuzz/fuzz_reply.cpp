@@ -89,7 +89,11 @@ void Check(std::uint32_t rc, const LinkReply& reply, CRavlenRemoteControl& link)
       if (reply.status != '1' && reply.status != 'E') std::abort();
       if (reply.value.size() > 255) std::abort();
       break;
-    case kErrRead: case kErrTimedOut: case kErrInvalidReply: case kErrBadChecksum: case kErrNoEtx:
+    case kErrRead:
+    case kErrTimedOut:
+    case kErrInvalidReply:
+    case kErrBadChecksum:
+    case kErrNoEtx:
       break;
     default:
       std::abort();
@@ -182,15 +186,22 @@ void OverTcp(Way way, std::int64_t pace, const Bytes& bytes, const char* request
 void OverSerial(Way way, std::int64_t pace, const Bytes& bytes, const char* request, bool longRead) {
   FakeLink& f = SerialLink();
   switch (way) {
-    case kReply: f.line().Reply(bytes); break;
-    case kStale: f.line().Reply(Good()); f.line().Reply(bytes); break;
+    case kReply:
+      f.line().Reply(bytes);
+      break;
+    case kStale:
+      f.line().Reply(Good());
+      f.line().Reply(bytes);
+      break;
     case kFlood: {
       Bytes flood;
       while (flood.size() <= kMaxSerialReply) flood.insert(flood.end(), bytes.begin(), bytes.end());
       f.line().Reply(flood);
       break;
     }
-    case kTrickle: f.line().Reply(bytes, 2340 + pace); break;  // 2350..2500 ms
+    case kTrickle:
+      f.line().Reply(bytes, 2340 + pace);
+      break;  // 2350..2500 ms
   }
   // A silent unit is tried three times; each try within the whole reply's bound.
   const SerialTimeouts t;

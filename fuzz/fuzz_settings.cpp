@@ -15,15 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const AppSettings s = ParseSettings(data, size);
   // The two paths have no default text, so whatever they hold came out of
   // the input.
-  const std::size_t paths =
-      (s.iconPath ? s.iconPath->size() : 0) + (s.logoPath ? s.logoPath->size() : 0);
+  const std::size_t paths = (s.iconPath ? s.iconPath->size() : 0) + (s.logoPath ? s.logoPath->size() : 0);
   if (paths > size) std::abort();
 
   std::vector<std::uint8_t> image;
   if (!SerializeSettings(s, image)) std::abort();
   if (image.size() != kSettingsFixedBytes + (s.iconPath ? s.iconPath->size() : 0) +
-                          (s.appTitle ? s.appTitle->size() : 0) +
-                          (s.logoPath ? s.logoPath->size() : 0))
+                          (s.appTitle ? s.appTitle->size() : 0) + (s.logoPath ? s.logoPath->size() : 0))
     std::abort();
   // Loading that file gives the same record, except that a string not set
   // (written as the count 0) comes back set and empty; writing it again

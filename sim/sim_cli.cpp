@@ -11,8 +11,7 @@ namespace {
 bool ParseInt(const std::string& text, long long min, long long max, long long& out) {
   long long v = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < min || v > max)
-    return false;
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < min || v > max) return false;
   out = v;
   return true;
 }
@@ -90,7 +89,9 @@ class Option {
     value = args_[++i_];
     return true;
   }
-  bool TakeInt(long long min, long long max, long long& out) { return TakeValue() && ParseInt(value, min, max, out); }
+  bool TakeInt(long long min, long long max, long long& out) {
+    return TakeValue() && ParseInt(value, min, max, out);
+  }
   // The value after '=', or the next argument when it is not an option.
   bool TakeOptionalValue() {
     if (hasValue) return true;
@@ -220,8 +221,10 @@ bool ReadTransportOption(Option& op, SimOptions& o, Transports& transports, std:
     o.pty = transports.any = true;
     if (op.TakeOptionalValue()) o.ptyLink = op.value;
   } else if (op.name == "--serial") {
-    if (!op.TakeValue() || op.value.empty()) error = "--serial needs a device";
-    else o.serialDevice = op.value;
+    if (!op.TakeValue() || op.value.empty())
+      error = "--serial needs a device";
+    else
+      o.serialDevice = op.value;
     transports.any = true;
   } else {
     return false;
@@ -246,14 +249,20 @@ void ReadParam(Option& op, SimOptions& o, std::string& error) {
 
 bool ReadTextOption(Option& op, SimOptions& o, std::string& error) {
   if (op.name == "--board") {
-    if (!op.TakeValue() || op.value.empty() || op.value.size() > 8) error = "--board needs 1..8 characters";
-    else o.unit.board = op.value;
+    if (!op.TakeValue() || op.value.empty() || op.value.size() > 8)
+      error = "--board needs 1..8 characters";
+    else
+      o.unit.board = op.value;
   } else if (op.name == "--firmware") {
-    if (!op.TakeValue() || op.value.empty()) error = "--firmware needs a version";
-    else o.unit.firmware = op.value;
+    if (!op.TakeValue() || op.value.empty())
+      error = "--firmware needs a version";
+    else
+      o.unit.firmware = op.value;
   } else if (op.name == "--state") {
-    if (!op.TakeValue() || op.value.empty()) error = "--state needs a file";
-    else o.unit.stateFile = op.value;
+    if (!op.TakeValue() || op.value.empty())
+      error = "--state needs a file";
+    else
+      o.unit.stateFile = op.value;
   } else if (op.name == "--param") {
     ReadParam(op, o, error);
   } else {

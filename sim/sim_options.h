@@ -13,8 +13,8 @@
 namespace vecta::sim {
 
 struct UnitOptions {
-  int address = 1;                  // 0..9998; 9999 is the broadcast address
-  std::string board = "K610";       // at most 8 characters
+  int address = 1;             // 0..9998; 9999 is the broadcast address
+  std::string board = "K610";  // at most 8 characters
   std::string firmware = "3.4.0.0";
   // 0: by board type (16 for K240 and K610, 8 otherwise).
   int configurations = 0;
@@ -51,19 +51,19 @@ struct UnitOptions {
 // silent to because of a fault is still carried out: the fault loses the
 // reply, not the request.
 struct FaultOptions {
-  bool silent = false;           // never answer
-  int silentAfter = -1;          // >= 0: answer requests 1..N, then never again
-  bool everyOther = false;       // answer requests 1, 3, 5, ...; drop 2, 4, 6, ...
-  int delayMs = 0;               // wait this long before each reply
-  bool badChecksum = false;      // every checksum of the reply off by one (bit 0 flipped)
-  bool noEtx = false;            // reply without its final ETX
-  bool badStatus = false;        // status byte 'X', checksums computed over it correctly
-  int garbage = 0;               // this many bytes ('@'..'Z' repeating) before STX
-  bool splitReply = false;       // TCP: first 8 envelope bytes, pause, the rest;
-                                 // serial: first half of the frame, pause, the rest
+  bool silent = false;       // never answer
+  int silentAfter = -1;      // >= 0: answer requests 1..N, then never again
+  bool everyOther = false;   // answer requests 1, 3, 5, ...; drop 2, 4, 6, ...
+  int delayMs = 0;           // wait this long before each reply
+  bool badChecksum = false;  // every checksum of the reply off by one (bit 0 flipped)
+  bool noEtx = false;        // reply without its final ETX
+  bool badStatus = false;    // status byte 'X', checksums computed over it correctly
+  int garbage = 0;           // this many bytes ('@'..'Z' repeating) before STX
+  bool splitReply = false;   // TCP: first 8 envelope bytes, pause, the rest;
+                             // serial: first half of the frame, pause, the rest
   int splitPauseMs = 50;
-  int closeAfter = -1;           // >= 0: TCP connection closed when its request N+1 arrives
-  int paceBaud = 0;              // > 0: serial output paced as at this baud rate (10 bits/byte)
+  int closeAfter = -1;  // >= 0: TCP connection closed when its request N+1 arrives
+  int paceBaud = 0;     // > 0: serial output paced as at this baud rate (10 bits/byte)
 };
 
 struct SimOptions {
@@ -75,9 +75,9 @@ struct SimOptions {
   std::uint16_t tcpPort = 9999;  // 0: any free port
 
   bool pty = false;
-  std::string ptyLink;           // when not empty, a symlink to the slave, removed at stop
+  std::string ptyLink;  // when not empty, a symlink to the slave, removed at stop
 
-  std::string serialDevice;      // a real serial device, raw 8N1
+  std::string serialDevice;  // a real serial device, raw 8N1
   std::uint32_t serialBaud = 9600;
 
   // Partial serial input older than this is dropped before the next frame.

@@ -47,18 +47,30 @@ bool SetNonBlocking(int fd) {
 
 speed_t SpeedFor(std::uint32_t baud) {
   switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return 0;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return 0;
   }
 }
 
@@ -148,8 +160,7 @@ void SimServer::CloseAll() {
     // Only remove the link if it is still ours.
     char target[PATH_MAX];
     const ssize_t n = readlink(ptyLink_.c_str(), target, sizeof target - 1);
-    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == ptyPath_)
-      unlink(ptyLink_.c_str());
+    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == ptyPath_) unlink(ptyLink_.c_str());
     ptyLink_.clear();
   }
   ptyPath_.clear();
@@ -401,7 +412,8 @@ bool SimServer::HandleEnvelope(int fd, const Bytes& envelope, int envelopeNumber
     return false;
   }
   SimReply reply = unit_->Handle(frame, length);
-  if (options_.transcript) Transcript(FormatTranscript("rx", frame, length, reply.answer ? std::string() : reply.note));
+  if (options_.transcript)
+    Transcript(FormatTranscript("rx", frame, length, reply.answer ? std::string() : reply.note));
   if (!reply.answer) return true;
 
   // The length byte cannot count past 255: garbage in front gives way first.
@@ -409,8 +421,7 @@ bool SimServer::HandleEnvelope(int fd, const Bytes& envelope, int envelopeNumber
     reply.bytes.erase(reply.bytes.begin(),
                       reply.bytes.begin() + static_cast<std::ptrdiff_t>(reply.bytes.size() - 255));
   const Bytes sealed = link::SealEnvelope(cipher_, reply.bytes.data(), reply.bytes.size());
-  if (options_.faults.delayMs > 0 &&
-      !WaitUntil(Clock::now() + std::chrono::milliseconds(options_.faults.delayMs)))
+  if (options_.faults.delayMs > 0 && !WaitUntil(Clock::now() + std::chrono::milliseconds(options_.faults.delayMs)))
     return false;
   if (options_.transcript) Transcript(FormatTranscript("tx", reply.bytes.data(), reply.bytes.size(), reply.note));
   if (options_.faults.splitReply) {
@@ -489,7 +500,8 @@ void SimServer::SerialLoop(SerialLine* line) {
 
 void SimServer::HandleSerialFrame(const SerialLine& line, const Bytes& frame, Clock::time_point firstByte) {
   SimReply reply = unit_->Handle(frame);
-  if (options_.transcript) Transcript(FormatTranscript("rx", frame.data(), frame.size(), reply.answer ? std::string() : reply.note));
+  if (options_.transcript)
+    Transcript(FormatTranscript("rx", frame.data(), frame.size(), reply.answer ? std::string() : reply.note));
   if (!reply.answer) return;
   auto earliest = Clock::now();
   if (options_.faults.paceBaud > 0) {

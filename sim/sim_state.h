@@ -21,8 +21,8 @@
 namespace vecta::sim {
 
 struct UnitState {
-  int address = -1;  // -1: not in the file
-  int current = 0;   // 0: not in the file
+  int address = -1;                                                  // -1: not in the file
+  int current = 0;                                                   // 0: not in the file
   std::map<int, std::map<std::string, std::string>> configurations;  // 1-based
   std::map<std::string, std::string> unit;
 };

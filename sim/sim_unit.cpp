@@ -96,7 +96,7 @@ bool IsTrimKey(std::string_view key) {
 
 // Factory trims: small offsets, as unsigned bytes (254 is -2).
 const ParamStore::Values& TrimDefaults() {
-  static const ParamStore::Values trims = {{"ciqi1", "3"}, {"ciqi2", "0"},   {"ciqi3", "254"},
+  static const ParamStore::Values trims = {{"ciqi1", "3"},   {"ciqi2", "0"}, {"ciqi3", "254"},
                                            {"ciqq1", "252"}, {"ciqq2", "1"}, {"ciqq3", "4"}};
   return trims;
 }
@@ -247,8 +247,7 @@ SimReply SimUnit::Handle(const std::uint8_t* frame, std::size_t size) {
   return reply;
 }
 
-SimUnit::Built SimUnit::Execute(char op, const std::string& mnemonic, const std::string& value,
-                                bool& known) {
+SimUnit::Built SimUnit::Execute(char op, const std::string& mnemonic, const std::string& value, bool& known) {
   known = true;
   if (op == 'r') return Read(mnemonic, known);
   if (op == 'w') return Write(mnemonic, value, known);

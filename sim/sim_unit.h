@@ -122,7 +122,7 @@ class SimUnit {
   bool holdSupported_ = false;  // girb: firmware 3.4.0.0 and later
   bool hold_ = false;           // mode changes wait for the hold to end
   bool heldModeChange_ = false;
-  int trimPoint_ = 0;           // citr: 0 normal operation, 1..3 a calibration point
+  int trimPoint_ = 0;                                     // citr: 0 normal operation, 1..3 a calibration point
   std::map<std::string, std::string, std::less<>> keys_;  // scrambling keys, never read back
 
   std::string stateFile_;

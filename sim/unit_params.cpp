@@ -29,10 +29,9 @@ bool ServedByUnit(std::string_view m) { return m == "glod"; }
 // back to that row's first offered option.
 const std::map<std::string, int, std::less<>>& ListDefaults() {
   static const std::map<std::string, int, std::less<>> defaults = {
-      {"oout", 1}, {"ofec", 1}, {"ogua", 1}, {"owid", 2}, {"ohls", 1}, {"odfe", 1},
-      {"odmo", 1}, {"vinp", 2}, {"aenc", 15}, {"a1en", 3}, {"ampr", 8}, {"a1br", 8},
-      {"a2br", 8}, {"a2in", 1}, {"dbau", 3}, {"vhdf", 3}, {"ssig", 1}, {"scod", 3},
-      {"sfec", 6},
+      {"oout", 1}, {"ofec", 1},  {"ogua", 1}, {"owid", 2}, {"ohls", 1}, {"odfe", 1}, {"odmo", 1},
+      {"vinp", 2}, {"aenc", 15}, {"a1en", 3}, {"ampr", 8}, {"a1br", 8}, {"a2br", 8}, {"a2in", 1},
+      {"dbau", 3}, {"vhdf", 3},  {"ssig", 1}, {"scod", 3}, {"sfec", 6},
   };
   return defaults;
 }
@@ -92,7 +91,8 @@ bool ValidAddress(std::string_view text) {
   for (;;) {
     const std::size_t dot = text.find('.', start);
     long long octet = 0;
-    const std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    const std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
     if (!ParsePlainDecimal(part, 3, octet) || octet > 255) return false;
     ++parts;
     if (dot == std::string_view::npos) break;
@@ -142,8 +142,10 @@ std::string FrequencySeed(std::string_view m, Variant variant) {
   constexpr double kLow = 470.0, kHigh = 862.0;
   const int points = variant == Variant::K240 ? 8 : 4;
   int index = 0;
-  if (m == "cfhi") index = points - 1;
-  else if (m != "cflo") index = m[3] - '0';
+  if (m == "cfhi")
+    index = points - 1;
+  else if (m != "cflo")
+    index = m[3] - '0';
   return Format("%.2f", kLow + (kHigh - kLow) / (points - 1) * index);
 }
 

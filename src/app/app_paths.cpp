@@ -32,8 +32,7 @@ std::string FolderOfExecutable(const std::string& exe) {
 
 // An XDG base folder: the variable when it holds an absolute path (relative
 // values are to be ignored), else the fallback under the home folder.
-std::optional<std::string> BaseFolder(const Env& env, const char* variable,
-                                      const char* underHome) {
+std::optional<std::string> BaseFolder(const Env& env, const char* variable, const char* underHome) {
   if (auto v = env.get(variable); v && !v->empty() && v->front() == '/') return *v;
   auto home = env.get("HOME");
   if (!home || home->empty()) return std::nullopt;
@@ -48,8 +47,7 @@ bool EnsureFolder(const std::string& dir, std::string& error) {
   fs::create_directories(dir, ec);
   std::error_code check;
   if (fs::is_directory(dir, check)) return true;
-  if (error.empty())
-    error = "cannot create the folder " + dir + (ec ? ": " + ec.message() : "");
+  if (error.empty()) error = "cannot create the folder " + dir + (ec ? ": " + ec.message() : "");
   return false;
 }
 
@@ -64,16 +62,15 @@ Env SystemEnv() {
       std::vector<char> buf(16384);
       struct passwd pw;
       struct passwd* found = nullptr;
-      if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found &&
-          found->pw_dir && *found->pw_dir)
+      if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+          *found->pw_dir)
         return std::string(found->pw_dir);
     }
     return std::nullopt;
   };
   env.isWritableDir = [](const std::string& dir) {
     struct stat st;
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           ::access(dir.c_str(), W_OK | X_OK) == 0;
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(dir.c_str(), W_OK | X_OK) == 0;
   };
   return env;
 }
@@ -92,8 +89,8 @@ static bool InstalledFolder(const std::string& folder, const Env& env) {
   return folder == local || folder.rfind(local + "/", 0) == 0 || folder == Join(*home, "bin");
 }
 
-AppPaths ResolveAppPaths(const std::string& executablePath,
-                         const std::optional<std::string>& configDir, const Env& env) {
+AppPaths ResolveAppPaths(const std::string& executablePath, const std::optional<std::string>& configDir,
+                         const Env& env) {
   const std::string base = kSettingsBaseName;
   AppPaths p;
   if (configDir) {

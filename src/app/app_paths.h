@@ -47,8 +47,8 @@ struct AppPaths {
 // `executablePath` is the running program's full path (may be empty when
 // unknown, which rules out portable use); `configDir` is the --config-dir
 // argument when one was given.
-AppPaths ResolveAppPaths(const std::string& executablePath,
-                         const std::optional<std::string>& configDir, const Env& env);
+AppPaths ResolveAppPaths(const std::string& executablePath, const std::optional<std::string>& configDir,
+                         const Env& env);
 
 // The running executable's full path from /proc/self/exe; empty when it
 // cannot be read.

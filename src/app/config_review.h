@@ -40,8 +40,8 @@ std::string SettingCaption(const params::RowDescriptor& row, params::Variant var
 // One configuration of the file against the unit's values of it. Records
 // of "glod" are left out (a load never writes it); a record repeated with
 // the same value (one per rate list) counts once.
-params::ConfigurationReview CompareConfiguration(const params::ConfigImage& image,
-                                                 const params::UnitValues& unit, params::Variant variant);
+params::ConfigurationReview CompareConfiguration(const params::ConfigImage& image, const params::UnitValues& unit,
+                                                 params::Variant variant);
 
 // A checked single-configuration file against the unit's current
 // configuration, read now.

@@ -16,10 +16,14 @@ namespace vecta::app {
 
 std::string EthernetFailureReason(int error) {
   switch (error) {
-    case 0: return "no unit answered";
-    case ECONNREFUSED: return "the connection was refused";
-    case ETIMEDOUT: return "no answer within " + std::to_string(link::kConnectTimeoutMs / 1000) + " s";
-    default: break;
+    case 0:
+      return "no unit answered";
+    case ECONNREFUSED:
+      return "the connection was refused";
+    case ETIMEDOUT:
+      return "no answer within " + std::to_string(link::kConnectTimeoutMs / 1000) + " s";
+    default:
+      break;
   }
   std::string text = platform::ErrorText(error);
   if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));

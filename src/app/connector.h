@@ -66,9 +66,9 @@ struct PortNotOpened {
 
 // How the start-up scan ended.
 struct ScanResult {
-  int found = -1;         // the port index where a unit answered, -1 for none
-  int comPortIndex = -1;  // what the stored port index becomes
-  bool cancelled = false; // the operator called the search off
+  int found = -1;                        // the port index where a unit answered, -1 for none
+  int comPortIndex = -1;                 // what the stored port index becomes
+  bool cancelled = false;                // the operator called the search off
   std::vector<PortNotOpened> notOpened;  // each once, in the order tried
 };
 

@@ -129,8 +129,7 @@ DiagnosticResult SendDiagnostic(link::CRavlenRemoteControl& link, std::string_vi
   std::lock_guard lock(link::LinkLock());
   const std::size_t limit = DiagnosticCommandLimit(link.Kind());
   link::Bytes frame;
-  if (command.size() > limit ||
-      !link::BuildRequestFrame(request, limit + kDiagnosticFrameOverhead, frame)) {
+  if (command.size() > limit || !link::BuildRequestFrame(request, limit + kDiagnosticFrameOverhead, frame)) {
     result.code = link::kErrInvalidCommand;
     result.message = DiagnosticTooLongText(command.size(), limit);
     return result;
@@ -195,8 +194,8 @@ std::optional<std::string> ReadFrequency(link::CRavlenRemoteControl& link, int a
 }
 
 // Tunes to a calibration point's frequency: the page then shows it, locked.
-void TuneToPoint(link::CRavlenRemoteControl& link, int address, const std::string& wireText,
-                 double mhz, IqTrimView& view) {
+void TuneToPoint(link::CRavlenRemoteControl& link, int address, const std::string& wireText, double mhz,
+                 IqTrimView& view) {
   Write(link, address, "ofre", wireText);
   view.written.emplace_back("ofre");
   view.frequency = FormatFrequency(mhz);
@@ -294,9 +293,9 @@ std::optional<std::string> DiagnosticWrite(std::string_view command) {
 
 namespace {
 constexpr PowerCalItem kFourPoint[] = {
-    {"cflo", eng::kMinimumFreq, false},       {"cfl1", eng::kIntermediateFreq1, false},
-    {"cfl2", eng::kIntermediateFreq2, false}, {"cfhi", eng::kMaximumFreq, false},
-    {"cpl1", eng::kMinimumFreqLevel, true},   {"cpl2", eng::kIntermediateFreq1Level, true},
+    {"cflo", eng::kMinimumFreq, false},           {"cfl1", eng::kIntermediateFreq1, false},
+    {"cfl2", eng::kIntermediateFreq2, false},     {"cfhi", eng::kMaximumFreq, false},
+    {"cpl1", eng::kMinimumFreqLevel, true},       {"cpl2", eng::kIntermediateFreq1Level, true},
     {"cpl3", eng::kIntermediateFreq2Level, true}, {"cpl4", eng::kMaximumFreqLevel, true},
 };
 constexpr PowerCalItem kEightPoint[] = {
@@ -386,8 +385,7 @@ void LinkSerialSettings::SetCommTimeout(int which, std::uint32_t value) {
   link_.SetCommTimeout(which, value);
 }
 
-std::array<std::uint32_t, kTimeoutCount> TimeoutsFromTexts(
-    const std::array<std::string, kTimeoutCount>& texts) {
+std::array<std::uint32_t, kTimeoutCount> TimeoutsFromTexts(const std::array<std::string, kTimeoutCount>& texts) {
   std::array<std::uint32_t, kTimeoutCount> values{};
   for (int i = 0; i < kTimeoutCount; ++i) values[i] = LeadingDigits(Head(texts[i], kTimeoutChars));
   return values;
@@ -395,9 +393,8 @@ std::array<std::uint32_t, kTimeoutCount> TimeoutsFromTexts(
 
 void StoreTimeouts(AppSettings& settings, const std::array<std::uint32_t, kTimeoutCount>& t) {
   std::int32_t* items[kTimeoutCount] = {
-      &settings.readIntervalTimeoutMs, &settings.readTotalTimeoutMultiplier,
-      &settings.readTotalTimeoutConstantMs, &settings.writeTotalTimeoutMultiplier,
-      &settings.writeTotalTimeoutConstantMs};
+      &settings.readIntervalTimeoutMs, &settings.readTotalTimeoutMultiplier, &settings.readTotalTimeoutConstantMs,
+      &settings.writeTotalTimeoutMultiplier, &settings.writeTotalTimeoutConstantMs};
   for (int i = 0; i < kTimeoutCount; ++i) *items[i] = static_cast<std::int32_t>(t[i]);
 }
 

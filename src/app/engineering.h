@@ -43,8 +43,8 @@ std::size_t DiagnosticCommandLimit(link::TransportKind transport);
 std::string DiagnosticTooLongText(std::size_t typed, std::size_t limit);
 
 struct DiagnosticResult {
-  std::uint32_t code = 0;   // 0 or the link error code
-  bool sent = false;        // false: refused before anything was sent
+  std::uint32_t code = 0;  // 0 or the link error code
+  bool sent = false;       // false: refused before anything was sent
   // What the operator is told instead of the link error's own text ("" for
   // that text): why nothing was sent.
   std::string message;
@@ -215,8 +215,7 @@ class LinkSerialSettings final : public SerialLineSettings {
 
 // The five edits (1300..1304) as numbers: at most 7 characters each, their
 // leading digits (0 when none).
-std::array<std::uint32_t, kTimeoutCount> TimeoutsFromTexts(
-    const std::array<std::string, kTimeoutCount>& texts);
+std::array<std::uint32_t, kTimeoutCount> TimeoutsFromTexts(const std::array<std::string, kTimeoutCount>& texts);
 // Items 5 to 9 of the settings record.
 void StoreTimeouts(AppSettings& settings, const std::array<std::uint32_t, kTimeoutCount>& timeouts);
 

@@ -49,7 +49,8 @@ bool SaveLastNetworkPort(const std::string& path, const std::string& name, std::
       path, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()), error);
 }
 
-std::vector<std::string> PortsToOffer(std::vector<std::string> extraPorts, const std::string& lastNetworkPortFile) {
+std::vector<std::string> PortsToOffer(std::vector<std::string> extraPorts,
+                                      const std::string& lastNetworkPortFile) {
   const auto last = LoadLastNetworkPort(lastNetworkPortFile);
   if (last && std::find(extraPorts.begin(), extraPorts.end(), *last) == extraPorts.end())
     extraPorts.push_back(*last);

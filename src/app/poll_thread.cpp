@@ -120,8 +120,10 @@ CycleOutcome Cycle(PollThread::State& s, bool& tcp) {
         answered = true;
         // A refusal is still an answer: the unit is there, but its value
         // is not taken.
-        if (reply.status == '1') Polled(s, entry, reply);
-        else s.notifier->ContactConfirmed();
+        if (reply.status == '1')
+          Polled(s, entry, reply);
+        else
+          s.notifier->ContactConfirmed();
       }
       // Over TCP a unit that is gone costs a whole receive time-out per
       // request: the cycle ends at its first link error, so the loss shows
@@ -152,8 +154,8 @@ void CountFailedCycles(PollThread::State& s, CycleOutcome outcome, bool tcp) {
 }  // namespace
 
 PollThread::PollThread(std::shared_ptr<link::CRavlenRemoteControl> link,
-                       std::shared_ptr<params::ParamTables> tables,
-                       std::shared_ptr<PollNotifier> notifier, std::shared_ptr<PollWaiter> waiter)
+                       std::shared_ptr<params::ParamTables> tables, std::shared_ptr<PollNotifier> notifier,
+                       std::shared_ptr<PollWaiter> waiter)
     : state_(std::make_shared<State>()) {
   state_->link = std::move(link);
   state_->tables = std::move(tables);
@@ -200,8 +202,10 @@ bool PollThread::Stop(std::chrono::milliseconds grace) {
   }
   // A thread stuck in a long exchange is left to finish it; it holds its own
   // reference to everything it uses and ends at its next stop check.
-  if (ended) thread_.join();
-  else thread_.detach();
+  if (ended)
+    thread_.join();
+  else
+    thread_.detach();
   return ended;
 }
 

@@ -102,9 +102,8 @@ class PollThread {
   // `link`, `tables` and `notifier` are shared with the thread, so a thread
   // that outlives Stop's grace period still finds them. `waiter` defaults to
   // a CondVarPollWaiter.
-  PollThread(std::shared_ptr<link::CRavlenRemoteControl> link,
-             std::shared_ptr<params::ParamTables> tables, std::shared_ptr<PollNotifier> notifier,
-             std::shared_ptr<PollWaiter> waiter = nullptr);
+  PollThread(std::shared_ptr<link::CRavlenRemoteControl> link, std::shared_ptr<params::ParamTables> tables,
+             std::shared_ptr<PollNotifier> notifier, std::shared_ptr<PollWaiter> waiter = nullptr);
   // Stops the thread (with the grace period) if it still runs.
   ~PollThread();
   PollThread(const PollThread&) = delete;

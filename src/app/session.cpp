@@ -148,8 +148,7 @@ void Session::FullRefresh(const FullRefreshOptions& options) {
       params::ClearShownValues(unit_.tables->satmod, *satmod);
   }
   // A window built anew is filled from what was just read, as one that opens.
-  const auto answered =
-      ReadConfigAndPages(options.refreshAdvanced && !newUnit ? view_.AdvancedWindow() : nullptr);
+  const auto answered = ReadConfigAndPages(options.refreshAdvanced && !newUnit ? view_.AdvancedWindow() : nullptr);
   if (newUnit) {
     newUnit_ = false;
     view_.RebuildSettingsWindows(unit_.boardType);
@@ -273,9 +272,8 @@ void Session::ChangeUnitAddress(int newAddress) {
 
 void Session::RestoreDefaults() {
   if (!RequireConnection()) return;
-  if (!unit_.prompter ||
-      unit_.prompter->Message("Alert", "Are you sure you want to restore defaults", MessageIcon::Question,
-                              MessageButtons::YesNo) != Answer::Yes)
+  if (!unit_.prompter || unit_.prompter->Message("Alert", "Are you sure you want to restore defaults",
+                                                 MessageIcon::Question, MessageButtons::YesNo) != Answer::Yes)
     return;
   // Busy from the reset through the refresh that follows it, and left on
   // every way out.
@@ -305,14 +303,16 @@ void Session::ToggleRfOutput() {
 KeyType Session::InitialKeyType() const {
   // The position among the offered modes: Off, ABS, AES128, AES256, ...
   switch (unit_.tables->main.StoredListPosition("zscr")) {
-    case 2: return KeyType::Aes128;
-    case 3: return KeyType::Aes256;
-    default: return KeyType::Abs;
+    case 2:
+      return KeyType::Aes128;
+    case 3:
+      return KeyType::Aes256;
+    default:
+      return KeyType::Abs;
   }
 }
 
-std::optional<std::string> Session::CheckKey(KeyType type, const std::string& first,
-                                             const std::string& second) {
+std::optional<std::string> Session::CheckKey(KeyType type, const std::string& first, const std::string& second) {
   auto hex = [](const std::string& s) {
     for (unsigned char c : s)
       if (!std::isxdigit(c)) return false;
@@ -321,10 +321,12 @@ std::optional<std::string> Session::CheckKey(KeyType type, const std::string& fi
   switch (type) {
     case KeyType::Abs:
       if (first.size() < 8) return "ABS key must be 8 hex digits";
-      return hex(first.substr(0, 8)) ? std::nullopt : std::optional<std::string>("Invalid characters in hex field");
+      return hex(first.substr(0, 8)) ? std::nullopt
+                                     : std::optional<std::string>("Invalid characters in hex field");
     case KeyType::Aes128:
       if (first.size() < 32) return "AES key must be 32 hex digits";
-      return hex(first.substr(0, 32)) ? std::nullopt : std::optional<std::string>("Invalid characters in hex field");
+      return hex(first.substr(0, 32)) ? std::nullopt
+                                      : std::optional<std::string>("Invalid characters in hex field");
     case KeyType::Aes256:
       if (first.size() < 32 || second.size() < 32) return "AES key must be 32 hex digits in each field";
       if (!hex(first.substr(0, 32)) || !hex(second.substr(0, 32))) return "Invalid characters in hex field";

@@ -150,8 +150,7 @@ class Session {
   // dialog's checks (the message to show, or none when the key is good),
   // and the requests, masked in the communication log.
   KeyType InitialKeyType() const;
-  static std::optional<std::string> CheckKey(KeyType type, const std::string& first,
-                                             const std::string& second);
+  static std::optional<std::string> CheckKey(KeyType type, const std::string& first, const std::string& second);
   void WriteKey(KeyType type, const std::string& first, const std::string& second);
 
  private:

@@ -22,8 +22,7 @@ class Reader {
   bool Int(std::int32_t& v) {
     if (Left() < 4) return false;
     const std::uint32_t u = std::uint32_t{data_[pos_]} | std::uint32_t{data_[pos_ + 1]} << 8 |
-                            std::uint32_t{data_[pos_ + 2]} << 16 |
-                            std::uint32_t{data_[pos_ + 3]} << 24;
+                            std::uint32_t{data_[pos_ + 2]} << 16 | std::uint32_t{data_[pos_ + 3]} << 24;
     v = static_cast<std::int32_t>(u);
     pos_ += 4;
     return true;
@@ -36,8 +35,7 @@ class Reader {
   bool String(std::optional<std::string>& v) {
     if (Left() < 4) return false;
     const std::uint32_t n = std::uint32_t{data_[pos_]} | std::uint32_t{data_[pos_ + 1]} << 8 |
-                            std::uint32_t{data_[pos_ + 2]} << 16 |
-                            std::uint32_t{data_[pos_ + 3]} << 24;
+                            std::uint32_t{data_[pos_ + 2]} << 16 | std::uint32_t{data_[pos_ + 3]} << 24;
     if (n > kMaxSettingsString || n > Left() - 4) return false;
     pos_ += 4;
     v.emplace(reinterpret_cast<const char*>(data_ + pos_), n);
@@ -71,14 +69,12 @@ AppSettings ParseSettings(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr) size = 0;
   Reader r(data, size);
   // Each item in file order; the first one missing ends the parse.
-  (void)(r.Int(s.comPortIndex) && r.Flags({&s.pollingEnabled}) && r.String(s.iconPath) &&
-         r.Int(s.baudRate) && r.Int(s.readIntervalTimeoutMs) &&
-         r.Int(s.readTotalTimeoutMultiplier) && r.Int(s.readTotalTimeoutConstantMs) &&
-         r.Int(s.writeTotalTimeoutMultiplier) && r.Int(s.writeTotalTimeoutConstantMs) &&
-         r.Int(s.pollingIntervalMs) &&
-         r.Flags({&s.pollVideoLock, &s.pollChainingStatus, &s.pollRfOutput}) &&
-         r.String(s.appTitle) && r.String(s.logoPath) && r.Int(s.logoWidth) &&
-         r.Int(s.logoHeight));
+  (void)(r.Int(s.comPortIndex) && r.Flags({&s.pollingEnabled}) && r.String(s.iconPath) && r.Int(s.baudRate) &&
+         r.Int(s.readIntervalTimeoutMs) && r.Int(s.readTotalTimeoutMultiplier) &&
+         r.Int(s.readTotalTimeoutConstantMs) && r.Int(s.writeTotalTimeoutMultiplier) &&
+         r.Int(s.writeTotalTimeoutConstantMs) && r.Int(s.pollingIntervalMs) &&
+         r.Flags({&s.pollVideoLock, &s.pollChainingStatus, &s.pollRfOutput}) && r.String(s.appTitle) &&
+         r.String(s.logoPath) && r.Int(s.logoWidth) && r.Int(s.logoHeight));
   return s;
 }
 
@@ -104,8 +100,8 @@ bool SerializeSettings(const AppSettings& s, std::vector<std::uint8_t>& out) {
   out.clear();
   for (const auto* str : {&s.iconPath, &s.appTitle, &s.logoPath})
     if (*str && (*str)->size() > kMaxSettingsString) return false;
-  out.reserve(kSettingsFixedBytes + (s.iconPath ? s.iconPath->size() : 0) +
-              (s.appTitle ? s.appTitle->size() : 0) + (s.logoPath ? s.logoPath->size() : 0));
+  out.reserve(kSettingsFixedBytes + (s.iconPath ? s.iconPath->size() : 0) + (s.appTitle ? s.appTitle->size() : 0) +
+              (s.logoPath ? s.logoPath->size() : 0));
   PutInt(out, s.comPortIndex);
   out.push_back(s.pollingEnabled ? 1 : 0);
   PutString(out, s.iconPath);

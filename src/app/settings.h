@@ -29,23 +29,23 @@ inline constexpr std::uint32_t kMaxSettingsString = 1u << 20;
 // The persisted settings, one process-wide record read at start and written
 // at exit. Members are in file order and start at their defaults.
 struct AppSettings {
-  std::int32_t comPortIndex = -1;              // 1: last port a unit answered on; -1 none
-  bool pollingEnabled = true;                  // 2
-  std::optional<std::string> iconPath;         // 3: nullopt = not set
-  std::int32_t baudRate = 9600;                // 4: written back as read
-  std::int32_t readIntervalTimeoutMs = 500;    // 5
-  std::int32_t readTotalTimeoutMultiplier = 1; // 6
-  std::int32_t readTotalTimeoutConstantMs = 2500;  // 7
-  std::int32_t writeTotalTimeoutMultiplier = 1;    // 8
-  std::int32_t writeTotalTimeoutConstantMs = 1000; // 9
-  std::int32_t pollingIntervalMs = 2000;       // 10
-  bool pollVideoLock = true;                   // 11, first byte
-  bool pollChainingStatus = true;              // 11, second byte
-  bool pollRfOutput = true;                    // 11, third byte
+  std::int32_t comPortIndex = -1;                                       // 1: last port a unit answered on; -1 none
+  bool pollingEnabled = true;                                           // 2
+  std::optional<std::string> iconPath;                                  // 3: nullopt = not set
+  std::int32_t baudRate = 9600;                                         // 4: written back as read
+  std::int32_t readIntervalTimeoutMs = 500;                             // 5
+  std::int32_t readTotalTimeoutMultiplier = 1;                          // 6
+  std::int32_t readTotalTimeoutConstantMs = 2500;                       // 7
+  std::int32_t writeTotalTimeoutMultiplier = 1;                         // 8
+  std::int32_t writeTotalTimeoutConstantMs = 1000;                      // 9
+  std::int32_t pollingIntervalMs = 2000;                                // 10
+  bool pollVideoLock = true;                                            // 11, first byte
+  bool pollChainingStatus = true;                                       // 11, second byte
+  bool pollRfOutput = true;                                             // 11, third byte
   std::optional<std::string> appTitle = std::string(kDefaultAppTitle);  // 12
-  std::optional<std::string> logoPath;         // 13
-  std::int32_t logoWidth = -1;                 // 14: -1 means 70
-  std::int32_t logoHeight = -1;                // 15: -1 means 70
+  std::optional<std::string> logoPath;                                  // 13
+  std::int32_t logoWidth = -1;                                          // 14: -1 means 70
+  std::int32_t logoHeight = -1;                                         // 15: -1 means 70
 
   bool operator==(const AppSettings&) const = default;
 };
@@ -77,8 +77,7 @@ bool SerializeSettings(const AppSettings& s, std::vector<std::uint8_t>& out);
 // link to the file it names, keeping that file's permission bits, and never
 // over a read-only file or anything that is not a regular file. Returns
 // false when anything fails; `error` (if given) then says what.
-bool SaveSettings(const std::string& path, const AppSettings& s,
-                  std::string* error = nullptr);
+bool SaveSettings(const std::string& path, const AppSettings& s, std::string* error = nullptr);
 
 // The start-up steps that touch only the record and the launch values: no
 // title text at all gets the default title (a stored empty title stays), the

@@ -34,18 +34,14 @@ struct MonitoredValue {
 };
 
 constexpr MonitoredValue kMonitored[] = {
-    {"vloc", false, "Video lock", ""},
-    {"oout", false, "RF output", ""},
-    {"csta", false, "Chaining", ""},
-    {"gtmp", false, "FPGA core temp", "\u00b0C"},
-    {"gvnt", false, "FPGA core voltage", "V"},
-    {"gvax", false, "FPGA aux voltage", "V"},
-    {"gvba", false, "Battery voltage", "V"},
-    {"stmp", true, "Modulator temperature", "\u00b0C"},
+    {"vloc", false, "Video lock", ""},         {"oout", false, "RF output", ""},
+    {"csta", false, "Chaining", ""},           {"gtmp", false, "FPGA core temp", "\u00b0C"},
+    {"gvnt", false, "FPGA core voltage", "V"}, {"gvax", false, "FPGA aux voltage", "V"},
+    {"gvba", false, "Battery voltage", "V"},   {"stmp", true, "Modulator temperature", "\u00b0C"},
 };
 
-const params::RowDescriptor* FindDescriptor(std::span<const params::RowDescriptor> table, std::string_view mnemonic,
-                                params::Variant variant) {
+const params::RowDescriptor* FindDescriptor(std::span<const params::RowDescriptor> table,
+                                            std::string_view mnemonic, params::Variant variant) {
   for (const params::RowDescriptor& row : table)
     if (mnemonic == row.mnemonic && params::RowExists(row, variant)) return &row;
   return nullptr;
@@ -158,7 +154,8 @@ UnitIdentity IdentifyUnit(link::CRavlenRemoteControl& link, int unitAddress) {
   id.answered = true;
   if (reply.status == '1') id.boardType = reply.value.substr(0, 8);
   if (params::VariantOf(id.boardType) != params::Variant::K240) return id;
-  if (link::PollExchange(link, link::ReadRequest(unitAddress, "sver"), reply) == link::kLinkOk && reply.status == '1')
+  if (link::PollExchange(link, link::ReadRequest(unitAddress, "sver"), reply) == link::kLinkOk &&
+      reply.status == '1')
     id.modulator = !reply.value.empty();
   return id;
 }

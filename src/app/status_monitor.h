@@ -52,8 +52,8 @@ struct StatusRow {
     State,   // a list row: one of its options, drawn as steps
   };
   const params::RowDescriptor* descriptor = nullptr;  // the table row it is read and converted by
-  std::string_view name;                       // "Battery voltage"
-  std::string_view unit;                       // "V", "°C"; empty for a state
+  std::string_view name;                              // "Battery voltage"
+  std::string_view unit;                              // "V", "°C"; empty for a state
   Form form = Form::Number;
   // For a state: the texts of its levels 0, 1, ... (the offered options).
   std::vector<std::string> levels;

@@ -5,8 +5,8 @@
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QComboBox>
 #include <QChildEvent>
+#include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,9 +70,7 @@ QAccessibleInterface* ListFactory(const QString& className, QObject* object) {
 // ------------------------------------------------------------ tab order
 
 // Controls Tab stops at; the parts of a list or a spin box are not.
-bool IsStop(const QWidget* w) {
-  return (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && !w->isWindow();
-}
+bool IsStop(const QWidget* w) { return (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && !w->isWindow(); }
 bool IsWhole(const QWidget* w) {
   return qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
          qobject_cast<const QAbstractItemView*>(w) || qobject_cast<const QTabBar*>(w);
@@ -88,14 +86,14 @@ std::vector<QWidget*> ReadingOrder(const std::vector<QWidget*>& shown) {
                    [](const QWidget* a, const QWidget* b) { return a->geometry().top() < b->geometry().top(); });
   std::vector<std::vector<QWidget*>> rows;
   for (QWidget* w : byTop) {
-    if (rows.empty() || w->geometry().center().y() > rows.back().front()->geometry().bottom())
-      rows.emplace_back();
+    if (rows.empty() || w->geometry().center().y() > rows.back().front()->geometry().bottom()) rows.emplace_back();
     rows.back().push_back(w);
   }
   std::vector<QWidget*> out;
   for (auto& row : rows) {
-    std::stable_sort(row.begin(), row.end(),
-                     [](const QWidget* a, const QWidget* b) { return a->geometry().left() < b->geometry().left(); });
+    std::stable_sort(row.begin(), row.end(), [](const QWidget* a, const QWidget* b) {
+      return a->geometry().left() < b->geometry().left();
+    });
     out.insert(out.end(), row.begin(), row.end());
   }
   return out;
@@ -150,7 +148,8 @@ class TabOrderKeeper final : public QObject {
     switch (event->type()) {
       case QEvent::ChildAdded:
       case QEvent::ChildPolished:
-        if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child()); child && !child->isWindow())
+        if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child());
+            child && !child->isWindow())
           Watch(child);
         Soon();
         break;

@@ -51,8 +51,8 @@ void ConnectDialog::showEvent(QShowEvent* event) {
 }
 
 bool ConnectDialog::eventFilter(QObject* watched, QEvent* event) {
-  if (isVisible() && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
-                      event->type() == QEvent::Show))
+  if (isVisible() &&
+      (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show))
     CentreOverParent();
   return QDialog::eventFilter(watched, event);
 }

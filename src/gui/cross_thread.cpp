@@ -123,13 +123,13 @@ void GuiThreadControlHost::SetMarked(int id, bool marked, std::string_view toolt
 GuiThreadPrompter::GuiThreadPrompter(params::Prompter& target, std::shared_ptr<AbandonFlag> abandoned)
     : target_(target), abandoned_(std::move(abandoned)) {}
 
-params::Answer GuiThreadPrompter::Message(std::string_view title, std::string_view text,
-                                          params::MessageIcon icon, params::MessageButtons buttons) {
-  params::Answer answer = buttons == params::MessageButtons::YesNo ? params::Answer::No
-                          : buttons == params::MessageButtons::YesNoCancel ||
-                                  buttons == params::MessageButtons::ApplyDiscardCancel
-                              ? params::Answer::Cancel
-                              : params::Answer::Ok;
+params::Answer GuiThreadPrompter::Message(std::string_view title, std::string_view text, params::MessageIcon icon,
+                                          params::MessageButtons buttons) {
+  params::Answer answer =
+      buttons == params::MessageButtons::YesNo ? params::Answer::No
+      : buttons == params::MessageButtons::YesNoCancel || buttons == params::MessageButtons::ApplyDiscardCancel
+          ? params::Answer::Cancel
+          : params::Answer::Ok;
   if (Abandoned()) return answer;
   CallOnGuiThread([&] {
     if (!Abandoned()) answer = target_.Message(title, text, icon, buttons);
@@ -147,8 +147,8 @@ bool GuiThreadPrompter::ReviewLoad(const params::ConfigReview& review) {
   return load;
 }
 
-void GuiThreadPrompter::MessageWithReason(std::string_view title, std::string_view text,
-                                          std::string_view reason, params::MessageIcon icon) {
+void GuiThreadPrompter::MessageWithReason(std::string_view title, std::string_view text, std::string_view reason,
+                                          params::MessageIcon icon) {
   if (Abandoned()) return;
   CallOnGuiThread([&] {
     if (!Abandoned()) target_.MessageWithReason(title, text, reason, icon);

@@ -34,8 +34,7 @@ struct AbandonFlag {
 // between gives none: the call then does nothing).
 class GuiThreadControlHost final : public params::ControlHost {
  public:
-  GuiThreadControlHost(std::function<params::ControlHost*()> target,
-                       std::shared_ptr<AbandonFlag> abandoned);
+  GuiThreadControlHost(std::function<params::ControlHost*()> target, std::shared_ptr<AbandonFlag> abandoned);
 
   bool HasControl(int id) const override;
   void SetText(int id, std::string_view text) override;

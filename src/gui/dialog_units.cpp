@@ -1,9 +1,9 @@
 #include "gui/dialog_units.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QFont>
 #include <QFontMetrics>
-#include <QBoxLayout>
 #include <QGridLayout>
 #include <QSpacerItem>
 #include <QWidget>
@@ -27,8 +27,8 @@ constexpr int kTitleBarExtraLines = 6;
 
 DialogBaseUnits BaseUnitsOf(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int letters = metrics.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return {(letters / 26 + 1) / 2, metrics.height()};
 }
 

@@ -42,9 +42,7 @@ QPushButton* NewButton(QWidget* parent, int id, const char* caption) {
   return b;
 }
 
-QLabel* NewLabel(QWidget* parent, const char* caption) {
-  return new QLabel(QString::fromUtf8(caption), parent);
-}
+QLabel* NewLabel(QWidget* parent, const char* caption) { return new QLabel(QString::fromUtf8(caption), parent); }
 
 // The caption left of `control`, which it names.
 QLabel* CaptionFor(QWidget* control, const char* caption) {
@@ -58,17 +56,14 @@ std::string Latin1(const QString& s) {
   return std::string(b.constData(), static_cast<std::size_t>(b.size()));
 }
 
-QString FromLatin1(std::string_view s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
+QString FromLatin1(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 
-EngineeringWindow::EngineeringWindow(std::shared_ptr<link::CRavlenRemoteControl> link,
-                                     std::string boardType, app::AppSettings& settings,
-                                     params::Prompter& prompter, std::function<bool()> connected,
-                                     std::function<int()> unitAddress, OperationRunner& runner,
-                                     const QIcon& icon)
+EngineeringWindow::EngineeringWindow(std::shared_ptr<link::CRavlenRemoteControl> link, std::string boardType,
+                                     app::AppSettings& settings, params::Prompter& prompter,
+                                     std::function<bool()> connected, std::function<int()> unitAddress,
+                                     OperationRunner& runner, const QIcon& icon)
     : QWidget(nullptr, Qt::Window),
       link_(std::move(link)),
       boardType_(std::move(boardType)),
@@ -102,8 +97,7 @@ EngineeringWindow::EngineeringWindow(std::shared_ptr<link::CRavlenRemoteControl>
   // The power calibration table and the IQ trim page read the unit when
   // the window opens; while another operation runs they wait for it.
   connect(&runner_, &OperationRunner::runningChanged, this, [this](bool running) {
-    if (!running && openingReadsPending_)
-      QTimer::singleShot(0, this, [this] { RunOpeningReads(); });
+    if (!running && openingReadsPending_) QTimer::singleShot(0, this, [this] { RunOpeningReads(); });
   });
   RunOpeningReads();
 }
@@ -180,7 +174,8 @@ void EngineeringWindow::SendDiagnostic() {
   const std::string address = Latin1(sendAddress_->text());
   const std::string command = Latin1(command_->text());
   auto result = std::make_shared<app::DiagnosticResult>();
-  Run([link, address, command, result, readBack = readBack_] {
+  Run(
+      [link, address, command, result, readBack = readBack_] {
         *result = app::SendDiagnostic(*link, address, command);
         const auto written = app::DiagnosticWrite(command);
         if (result->sent && written && readBack) readBack({*written});
@@ -205,9 +200,8 @@ QWidget* EngineeringWindow::BuildPowerCal() {
   grid->addWidget(NewLabel(page, "Level (dB)"), 0, 2);
   static constexpr const char* kFourRows[] = {"Minimum freq", "Intermediate freq 1", "Intermediate freq 2",
                                               "Maximum freq"};
-  static constexpr const char* kEightRows[] = {"Minimum freq",        "Intermediate freq 1",
-                                               "Intermediate freq 2", "Intermediate freq 3",
-                                               "Intermediate freq 4", "Intermediate freq 5",
+  static constexpr const char* kEightRows[] = {"Minimum freq",        "Intermediate freq 1", "Intermediate freq 2",
+                                               "Intermediate freq 3", "Intermediate freq 4", "Intermediate freq 5",
                                                "Intermediate freq 6", "Maximum freq"};
   const auto items = app::PowerCalItems(eightPoint_);
   const std::size_t rows = items.size() / 2;
@@ -430,7 +424,8 @@ void EngineeringWindow::RunIqStep(std::function<app::IqTrimView(link::CRavlenRem
   auto link = link_;
   const int address = unitAddress_();
   auto view = std::make_shared<app::IqTrimView>();
-  Run([link, address, step = std::move(step), view, readBack = readBack_] {
+  Run(
+      [link, address, step = std::move(step), view, readBack = readBack_] {
         *view = step(*link, address);
         if (readBack && !view->written.empty()) readBack(view->written);
       },
@@ -560,7 +555,8 @@ void EngineeringWindow::ApplyAdvanced() {
   }
   if (runner_.Running()) return;
   std::array<std::string, app::kTimeoutCount> texts;
-  for (int i = 0; i < app::kTimeoutCount; ++i) texts[static_cast<std::size_t>(i)] = Latin1(timeoutEdits_[static_cast<std::size_t>(i)]->text());
+  for (int i = 0; i < app::kTimeoutCount; ++i)
+    texts[static_cast<std::size_t>(i)] = Latin1(timeoutEdits_[static_cast<std::size_t>(i)]->text());
   const auto timeouts = app::TimeoutsFromTexts(texts);
   // Kept in the settings even where the port refuses them (or no port is
   // open): they reach the link at the next start.

@@ -48,9 +48,8 @@ class EngineeringWindow : public QWidget {
   enum class Page { Diagnostic, PowerCalibration, IqTrim, Advanced, General, SerialControl };
 
   EngineeringWindow(std::shared_ptr<link::CRavlenRemoteControl> link, std::string boardType,
-                    app::AppSettings& settings, params::Prompter& prompter,
-                    std::function<bool()> connected, std::function<int()> unitAddress,
-                    OperationRunner& runner, const QIcon& icon);
+                    app::AppSettings& settings, params::Prompter& prompter, std::function<bool()> connected,
+                    std::function<int()> unitAddress, OperationRunner& runner, const QIcon& icon);
   ~EngineeringWindow() override;
 
   QTabWidget* Tabs() const { return tabs_; }

@@ -90,7 +90,8 @@ QLineEdit* IpAddressEdit::Field(int index) const {
 
 void IpAddressEdit::NameFields(const QString& caption) {
   for (int i = 0; i < 4; ++i)
-    fields_[static_cast<std::size_t>(i)]->setAccessibleName(QStringLiteral("%1, field %2").arg(caption).arg(i + 1));
+    fields_[static_cast<std::size_t>(i)]->setAccessibleName(
+        QStringLiteral("%1, field %2").arg(caption).arg(i + 1));
 }
 
 void IpAddressEdit::MoveTo(int index, bool selectAll) {

@@ -1,4 +1,6 @@
 // vecta_tx_ctrl: the desktop program that runs one transmitter unit.
+#include <fcntl.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDialog>
@@ -13,8 +15,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "app/app_paths.h"
 #include "app/settings.h"

@@ -10,15 +10,15 @@
 #include <QTimer>
 #include <mutex>
 
-#include "gui/accessibility.h"
 #include "app/last_network_port.h"
+#include "gui/accessibility.h"
 #include "gui/icons.h"
+#include "gui/main_window_parts.h"
 #include "gui/offline_editor.h"
 #include "gui/qt_prompter.h"
 #include "gui/unapplied_changes.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
-#include "gui/main_window_parts.h"
 
 namespace vecta::gui {
 
@@ -26,8 +26,7 @@ using namespace main_window_detail;
 
 // ------------------------------------------------------------ construction
 
-MainWindow::MainWindow(MainWindowOptions options)
-    : options_(std::move(options)), settings_(*options_.settings) {
+MainWindow::MainWindow(MainWindowOptions options) : options_(std::move(options)), settings_(*options_.settings) {
   app::ApplyStartupDefaults(settings_, launch_);
   runner_ = new OperationRunner(this);
   // Operations started by other windows (the engineering window) make the
@@ -106,7 +105,8 @@ bool MainWindow::Run(std::function<void(Core&)> work, std::function<void()> done
     if (operationStatusShown_) ShowResult({});
     // A value the unit would not take returns to the unit's own on the
     // page; the status line says which.
-    if (const std::string refused = app::TakeRefusedWritesText(core_->unit); !refused.empty()) ShowResult(Q(refused));
+    if (const std::string refused = app::TakeRefusedWritesText(core_->unit); !refused.empty())
+      ShowResult(Q(refused));
     if (!closing_) unapplied_->UpdateAll();
     if (!closing_ && done) done();
   };
@@ -163,8 +163,7 @@ void MainWindow::SetBusy(bool busy) {
   connect_->setEnabled(enable);
   saveSet_->setEnabled(enable);
   loadSet_->setEnabled(enable);
-  for (int id : {ids::kAdvanced, ids::kSaveConfigFile, ids::kLoadConfigFile, ids::kMainApply,
-                 ids::kMainRefresh})
+  for (int id : {ids::kAdvanced, ids::kSaveConfigFile, ids::kLoadConfigFile, ids::kMainApply, ids::kMainRefresh})
     page_->Host().Enable(id, enable);
   if (advanced_)
     for (int id : {ids::kWindowRefresh, ids::kWindowApply}) advanced_->Host().Enable(id, enable);
@@ -217,7 +216,9 @@ void MainWindow::OnSetLamp(int lamp, int icon) {
     NameIconButton(rfLamp_, RfOutputButtonName(icon));
     return;
   }
-  QLabel* label = lamp == params::kLampVideoLock ? videoLamp_ : lamp == params::kLampConnection ? connectionLamp_ : nullptr;
+  QLabel* label = lamp == params::kLampVideoLock    ? videoLamp_
+                  : lamp == params::kLampConnection ? connectionLamp_
+                                                    : nullptr;
   if (label) label->setPixmap(image.pixmap(QSize(kLampSize, kLampSize), devicePixelRatioF()));
 }
 
@@ -257,7 +258,8 @@ void MainWindow::OnContactConfirmed() {
         core.session->NewConnection();
         core.session->FullRefresh();
       },
-      [this] { connectionHandlerRunning_ = false; }, QStringLiteral("Connection restored: reading the unit's settings..."));
+      [this] { connectionHandlerRunning_ = false; },
+      QStringLiteral("Connection restored: reading the unit's settings..."));
 }
 
 // A connect closes the connection that was open before it tries the new
@@ -283,8 +285,9 @@ void MainWindow::OnLinkLost() {
   OnSetLamp(params::kLampVideoLock, params::kIconGrey);
   OnSetLamp(params::kLampRfOutput, params::kIconGrey);
   // A serial device that went away is opened again at every poll.
-  ShowResult(core_->link->SerialPortLost() ? QStringLiteral("The serial port went away; it is tried again at every poll")
-                                           : QStringLiteral("The unit stopped answering"));
+  ShowResult(core_->link->SerialPortLost()
+                 ? QStringLiteral("The serial port went away; it is tried again at every poll")
+                 : QStringLiteral("The unit stopped answering"));
 }
 // ---------------------------------------------------------------- closing
 

@@ -19,9 +19,9 @@
 #include "app/last_address.h"
 #include "gui/accessibility.h"
 #include "gui/icons.h"
+#include "gui/main_window_parts.h"
 #include "gui/offline_editor.h"
 #include "gui/qt_control_host.h"
-#include "gui/main_window_parts.h"
 
 namespace vecta::gui {
 
@@ -113,7 +113,6 @@ QHBoxLayout* MainWindow::BuildConnectionPanel(QWidget* central) {
   sets->addStretch(1);
   top->addLayout(sets);
   return top;
-
 }
 
 // The config tabs with the main settings page in their display area.
@@ -133,7 +132,6 @@ void MainWindow::BuildConfigArea(QWidget* central, QVBoxLayout* outer) {
   page_->SetAdvancedHost([this]() -> ControlHost* { return advanced_ ? &advanced_->Host() : nullptr; });
   frameLayout->addWidget(page_);
   outer->addWidget(frame, 1);
-
 }
 
 // The polling and connection labels, the three lamps and the logo frame.
@@ -182,7 +180,6 @@ QHBoxLayout* MainWindow::BuildStatusRow(QWidget* central) {
   settings_.logoWidth = std::clamp(app::LogoPixels(settings_.logoWidth), 0, logoFrame.width());
   settings_.logoHeight = std::clamp(app::LogoPixels(settings_.logoHeight), 0, logoFrame.height());
   return status;
-
 }
 
 // The logo, at its stored size (-1 is 70) limited to the frame and centred
@@ -202,7 +199,8 @@ void MainWindow::PlaceLogo() {
   if (size.isEmpty())
     logo_->clear();
   else
-    logo_->setPixmap(logo.size() == size ? logo : logo.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo_->setPixmap(logo.size() == size ? logo
+                                         : logo.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   const QSize outer = size + QSize(2 * kLogoEdge, 2 * kLogoEdge);
   const QSize area = logoArea_->size();
   logo_->setGeometry(area.width() / 2 - outer.width() / 2, area.height() / 2 - outer.height() / 2, outer.width(),
@@ -228,20 +226,24 @@ void MainWindow::BuildMenus() {
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   offline_ = std::make_unique<OfflineEditors>(*options_.prompter, icon_, this);
-  add(file, kOpenConfigFile, QString::fromUtf8(offline_text::kOpenCommand), "Ctrl+O", [this] { offline_->Open(); });
+  add(file, kOpenConfigFile, QString::fromUtf8(offline_text::kOpenCommand), "Ctrl+O",
+      [this] { offline_->Open(); });
   file->addSeparator();
   add(file, kSetIconSource, QStringLiteral("Set &icon source"), nullptr, &MainWindow::OnSetIconSource);
   add(file, kSetLogoSource, QStringLiteral("Set &logo source"), nullptr, &MainWindow::OnSetLogoSource);
   add(file, kSetLogoSize, QStringLiteral("Set logo &size"), nullptr, &MainWindow::OnSetLogoSize);
-  add(file, kSetApplicationTitle, QStringLiteral("Set &application title"), nullptr, &MainWindow::OnSetApplicationTitle);
+  add(file, kSetApplicationTitle, QStringLiteral("Set &application title"), nullptr,
+      &MainWindow::OnSetApplicationTitle);
   file->addSeparator();
   add(file, kExit, QStringLiteral("E&xit"), nullptr, &QWidget::close);
   QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
   add(options, kEngineering, QStringLiteral("Engineering\tCtrl+E"), "Ctrl+E", &MainWindow::OnEngineering);
   add(options, kTogglePolling, QStringLiteral("Polling enabled\tCtrl+P"), "Ctrl+P", &MainWindow::OnTogglePolling);
-  add(options, kPollingOptions, QStringLiteral("Polling options\tCtrl+L"), "Ctrl+L", &MainWindow::OnPollingOptions);
+  add(options, kPollingOptions, QStringLiteral("Polling options\tCtrl+L"), "Ctrl+L",
+      &MainWindow::OnPollingOptions);
   add(options, kWriteKey, QStringLiteral("Write encryption key\tCtrl+K"), "Ctrl+K", &MainWindow::OnWriteKey);
-  add(options, kRestoreDefaults, QStringLiteral("Restore defaults\tCtrl+D"), "Ctrl+D", &MainWindow::OnRestoreDefaults);
+  add(options, kRestoreDefaults, QStringLiteral("Restore defaults\tCtrl+D"), "Ctrl+D",
+      &MainWindow::OnRestoreDefaults);
   add(options, kStatusMonitor, QStringLiteral("Status monitor"), nullptr, &MainWindow::OnStatusMonitor);
   // What the system menu of the window holds elsewhere.
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -268,11 +270,13 @@ void MainWindow::BuildMenus() {
   button(kEngineering, kIconEngineering, QStringLiteral("Engineering"), &MainWindow::OnEngineering);
   button(kEnablePolling, kIconEnablePolling, QStringLiteral("Enable polling"), &MainWindow::OnTogglePolling);
   button(kDisablePolling, kIconDisablePolling, QStringLiteral("Disable polling"), &MainWindow::OnTogglePolling);
-  button(kPollingOptions, kIconPollingOptions, QStringLiteral("Edit polling options"), &MainWindow::OnPollingOptions);
+  button(kPollingOptions, kIconPollingOptions, QStringLiteral("Edit polling options"),
+         &MainWindow::OnPollingOptions);
   toolbar_->addSeparator();
   button(kWriteKey, kIconKey, QStringLiteral("Write encryption key"), &MainWindow::OnWriteKey);
   toolbar_->addSeparator();
-  button(kRestoreDefaults, kIconRestoreDefaults, QStringLiteral("Restore defaults"), &MainWindow::OnRestoreDefaults);
+  button(kRestoreDefaults, kIconRestoreDefaults, QStringLiteral("Restore defaults"),
+         &MainWindow::OnRestoreDefaults);
   toolbar_->addSeparator();
   button(kStatusMonitor, kIconStatusMonitor, QStringLiteral("Status monitor"), &MainWindow::OnStatusMonitor);
   ShowPollingState();

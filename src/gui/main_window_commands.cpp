@@ -9,10 +9,10 @@
 
 #include "gui/engineering_window.h"
 #include "gui/icons.h"
+#include "gui/main_window_parts.h"
 #include "gui/offline_editor.h"
 #include "gui/shell_dialogs.h"
 #include "gui/status_monitor_window.h"
-#include "gui/main_window_parts.h"
 
 namespace vecta::gui {
 
@@ -88,8 +88,8 @@ void MainWindow::OnSetLogoSize() {
 }
 
 void MainWindow::OnSetApplicationTitle() {
-  EnterValueDialog dialog(QStringLiteral("Enter the new application title"), Q(settings_.appTitle.value_or("")), 32,
-                          this);
+  EnterValueDialog dialog(QStringLiteral("Enter the new application title"), Q(settings_.appTitle.value_or("")),
+                          32, this);
   if (dialog.exec() != QDialog::Accepted) return;
   settings_.appTitle = dialog.Value().toStdString();
   SetCaption(this, dialog.Value());
@@ -102,10 +102,13 @@ void MainWindow::OnTogglePolling() {
 }
 
 void MainWindow::OnPollingOptions() {
-  PollingOptionsDialog dialog(settings_, *options_.prompter, [this] {
-    poll_->TakePollingFlags(settings_);
-    poll_->SetIntervalMs(settings_.pollingIntervalMs);
-  }, this);
+  PollingOptionsDialog dialog(
+      settings_, *options_.prompter,
+      [this] {
+        poll_->TakePollingFlags(settings_);
+        poll_->SetIntervalMs(settings_.pollingIntervalMs);
+      },
+      this);
   dialog.exec();
 }
 
@@ -136,13 +139,11 @@ void MainWindow::OnEngineering() {
   }
   auto* window = new EngineeringWindow(
       core_->link, core_->unit.boardType, settings_, *options_.prompter,
-      [this] { return core_->session->Connected(); }, [this] { return core_->unit.unitAddress; }, *runner_,
-      icon_);
+      [this] { return core_->session->Connected(); }, [this] { return core_->unit.unitAddress; }, *runner_, icon_);
   engineering_ = window;
   // What it writes of the settings pages every page shows as the unit holds it.
-  window->SetReadBack([core = core_](const std::vector<std::string>& written) {
-    core->session->ReadBackRows(written);
-  });
+  window->SetReadBack(
+      [core = core_](const std::vector<std::string>& written) { core->session->ReadBackRows(written); });
   connect(window, &EngineeringWindow::UnitAddressChanged, this, &MainWindow::OnUnitAddressChanged);
   window->show();
   window->raise();
@@ -160,8 +161,9 @@ void MainWindow::OnStatusMonitor() {
     options_.prompter->Message("Error", "No connection currently", params::MessageIcon::Exclamation);
     return;
   }
-  monitor_ = OpenStatusMonitor(core_->link, core_->unit.boardType, core_->tables->main,
-                               [this] { return core_->unit.unitAddress; }, *options_.prompter, icon_);
+  monitor_ = OpenStatusMonitor(
+      core_->link, core_->unit.boardType, core_->tables->main, [this] { return core_->unit.unitAddress; },
+      *options_.prompter, icon_);
 }
 
 void MainWindow::OnUnitAddressChanged(int address) {
@@ -172,8 +174,9 @@ void MainWindow::OnUnitAddressChanged(int address) {
     return;
   // An operation runs: the change follows it rather than being lost.
   if (!closing_)
-    connect(runner_, &OperationRunner::runningChanged, this, [this, address] { OnUnitAddressChanged(address); },
-            Qt::SingleShotConnection);
+    connect(
+        runner_, &OperationRunner::runningChanged, this, [this, address] { OnUnitAddressChanged(address); },
+        Qt::SingleShotConnection);
 }
 
 void MainWindow::OnAbout() {

@@ -10,9 +10,9 @@
 
 #include "app/last_address.h"
 #include "app/last_network_port.h"
+#include "gui/main_window_parts.h"
 #include "link/link_errors.h"
 #include "link/trace.h"
-#include "gui/main_window_parts.h"
 
 namespace vecta::gui {
 
@@ -208,9 +208,8 @@ void MainWindow::StartEthernetConnect(const std::string& ip) {
   const std::uint64_t attempt = core_->connector->BeginEthernetAttempt();
   // Closing the old connection waits for the link, so it runs as an
   // operation; the connect thread starts when it is done.
-  Run([previous, ip](Core& core) {
-        core.connector->PrepareEthernet(ip, previous, [&core] { ShowConnectionClosed(core); });
-      },
+  Run([previous,
+       ip](Core& core) { core.connector->PrepareEthernet(ip, previous, [&core] { ShowConnectionClosed(core); }); },
       [this, attempt, ip] { RunEthernetAttempt(attempt, ip); });
 }
 

@@ -6,12 +6,12 @@
 #include <QTabBar>
 
 #include "app/config_review.h"
+#include "gui/main_window_parts.h"
 #include "gui/unapplied_changes.h"
 #include "params/config_file.h"
 #include "params/config_set.h"
 #include "params/page_rules.h"
 #include "params/refresh.h"
-#include "gui/main_window_parts.h"
 
 namespace vecta::gui {
 
@@ -49,23 +49,33 @@ void MainWindow::OnPageButton(int id) {
       Run([](Core& core) { core.session->ApplyRequest(); }, {}, QStringLiteral("Writing the settings..."));
       return;
     case ids::kMainRefresh:
-      Run([](Core& core) { core.session->RefreshRequest(); }, {}, QStringLiteral("Reading the unit's settings..."));
+      Run([](Core& core) { core.session->RefreshRequest(); }, {},
+          QStringLiteral("Reading the unit's settings..."));
       return;
     case ids::kSaveConfigFile:
       Run([](Core& core) { params::SaveConfigToFile(core.unit, core.session->CurrentConfig()); }, {},
           QStringLiteral("Saving the configuration to a file..."));
       return;
     case ids::kLoadConfigFile:
-      Run([](Core& core) { app::LoadConfigFromFileReviewed(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
-          QStringLiteral("Loading a configuration from a file..."));
+      Run(
+          [](Core& core) {
+            app::LoadConfigFromFileReviewed(core.unit, [&core] { core.session->FullRefreshWithinOperation(); });
+          },
+          {}, QStringLiteral("Loading a configuration from a file..."));
       return;
     case ids::kSaveConfigSet:
-      Run([](Core& core) { params::SaveConfigSet(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
-          QStringLiteral("Saving the configuration set..."));
+      Run(
+          [](Core& core) {
+            params::SaveConfigSet(core.unit, [&core] { core.session->FullRefreshWithinOperation(); });
+          },
+          {}, QStringLiteral("Saving the configuration set..."));
       return;
     case ids::kLoadConfigSet:
-      Run([](Core& core) { app::LoadConfigSetReviewed(core.unit, [&core] { core.session->FullRefreshWithinOperation(); }); }, {},
-          QStringLiteral("Loading the configuration set..."));
+      Run(
+          [](Core& core) {
+            app::LoadConfigSetReviewed(core.unit, [&core] { core.session->FullRefreshWithinOperation(); });
+          },
+          {}, QStringLiteral("Loading the configuration set..."));
       return;
     case ids::kWriteKey:
       OnWriteKey();
@@ -128,10 +138,12 @@ void MainWindow::CloseSatmodWithoutModulator() {
 void MainWindow::OnAdvancedButton(int id) {
   if (runner_->Running() || !advanced_) return;
   if (id == ids::kWindowApply) {
-    Run([](Core& core) {
-      const std::vector<ControlHost*> pages = core.view->AdvancedPages();
-      core.session->ApplyAdvancedWindow(pages);
-    }, {}, QStringLiteral("Writing the settings..."));
+    Run(
+        [](Core& core) {
+          const std::vector<ControlHost*> pages = core.view->AdvancedPages();
+          core.session->ApplyAdvancedWindow(pages);
+        },
+        {}, QStringLiteral("Writing the settings..."));
   } else if (id == ids::kWindowRefresh) {
     Run([](Core& core) { core.session->FullRefresh(); }, {}, QStringLiteral("Reading the unit's settings..."));
   }

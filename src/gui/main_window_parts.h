@@ -116,8 +116,12 @@ class MainWindow::WorkerView final : public app::SessionView {
     OnWindow([](MainWindow& w) { w.CloseSatmodWithoutModulator(); });
   }
   ControlHost& MainPage() override { return main_; }
-  ControlHost* AdvancedWindow() override { return IsOpen([](MainWindow& w) { return bool(w.advanced_); }) ? &advanced_ : nullptr; }
-  ControlHost* SatmodWindow() override { return IsOpen([](MainWindow& w) { return bool(w.satmod_); }) ? &satmod_ : nullptr; }
+  ControlHost* AdvancedWindow() override {
+    return IsOpen([](MainWindow& w) { return bool(w.advanced_); }) ? &advanced_ : nullptr;
+  }
+  ControlHost* SatmodWindow() override {
+    return IsOpen([](MainWindow& w) { return bool(w.satmod_); }) ? &satmod_ : nullptr;
+  }
 
   // The pages of the Advanced options window, in tab order; empty when it
   // is not open.

@@ -28,8 +28,8 @@ constexpr const char* kBoardNames[] = {"K240", "K610", "Other"};
 
 // What the settings pages offer that only a unit can do: apply, refresh,
 // the unit's own file buttons, the key and the satellite modulator.
-constexpr int kUnitButtons[] = {ids::kMainApply, ids::kMainRefresh, ids::kSaveConfigFile,
-                                ids::kLoadConfigFile, ids::kWriteKey, ids::kSatmod};
+constexpr int kUnitButtons[] = {ids::kMainApply,      ids::kMainRefresh, ids::kSaveConfigFile,
+                                ids::kLoadConfigFile, ids::kWriteKey,    ids::kSatmod};
 
 int BoardIndex(Variant v) {
   for (int i = 0; i < 3; ++i)
@@ -182,7 +182,8 @@ void OfflineEditorWindow::OpenAdvanced() {
   }
   advanced_ = new AdvancedOptionsWindow(unit_, icon_);
   MarkUnitWindow(advanced_, false);  // it shows a file: a unit's operation does not hold it back
-  advanced_->setWindowTitle(QStringLiteral("Advanced options - ") + QFileInfo(QString::fromStdString(doc_->Path())).fileName());
+  advanced_->setWindowTitle(QStringLiteral("Advanced options - ") +
+                            QFileInfo(QString::fromStdString(doc_->Path())).fileName());
   for (auto* b : advanced_->findChildren<QPushButton*>()) {
     const int id = ControlIdOf(b);
     if (id == ids::kWindowApply || id == ids::kWindowRefresh) b->hide();
@@ -211,9 +212,12 @@ bool OfflineEditorWindow::MayClose() {
   const std::string name = QFileInfo(QString::fromStdString(doc_->Path())).fileName().toStdString();
   switch (prompter_.Message(params::config_text::kAlert, "Save the changes to " + name + "?",
                             params::MessageIcon::Question, params::MessageButtons::YesNoCancel)) {
-    case params::Answer::Yes: return Save();
-    case params::Answer::No: return true;
-    default: return false;
+    case params::Answer::Yes:
+      return Save();
+    case params::Answer::No:
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -33,7 +33,8 @@ inline constexpr char kOpenCommand[] = "&Open configuration file...\tCtrl+O";
 inline constexpr char kOpenTitle[] = "Select a configuration file to edit";
 inline constexpr char kBoardCaption[] = "Board type";
 inline constexpr char kConfigCaption[] = "Configuration";
-inline constexpr char kChooseBoard[] = "The file does not tell its board type: choose the board it was saved from.";
+inline constexpr char kChooseBoard[] =
+    "The file does not tell its board type: choose the board it was saved from.";
 inline constexpr char kSave[] = "&Save";
 inline constexpr char kFileTitle[] = "Configuration file";
 inline constexpr char kSetTitle[] = "Configuration set";

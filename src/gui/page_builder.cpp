@@ -244,7 +244,8 @@ class PageBuilder {
       if (QWidget* control = MakeControl(*e)) Place(*e, control);
     MakeUnplacedCaptions();
     for (const Entry* e : order)
-      if (const Entry* beside = BesideOf(layout_, *e); beside && made_.count(beside->control) && made_.count(e->control))
+      if (const Entry* beside = BesideOf(layout_, *e);
+          beside && made_.count(beside->control) && made_.count(e->control))
         new PlaceKeeper(made_[beside->control], made_[e->control]);
     below_->addStretch(1);
     below_->setObjectName(QString::fromLatin1(kBelowButtonsLayout));
@@ -334,12 +335,23 @@ class PageBuilder {
     const QString ownText = e.CaptionIsOwnText() ? Q(e.caption.text) : QString();
     QWidget* control = nullptr;
     switch (e.kind) {
-      case ControlKind::Edit: control = MakeEdit(e.control); break;
-      case ControlKind::List: control = MakeList(e); break;
-      case ControlKind::Check: control = MakeCheck(e.control, ownText); break;
-      case ControlKind::PushButton: control = MakeButton(e, ownText); break;
-      case ControlKind::GroupBox: PlaceGroupBox(e, ownText); return nullptr;
-      case ControlKind::TabControl: return nullptr;
+      case ControlKind::Edit:
+        control = MakeEdit(e.control);
+        break;
+      case ControlKind::List:
+        control = MakeList(e);
+        break;
+      case ControlKind::Check:
+        control = MakeCheck(e.control, ownText);
+        break;
+      case ControlKind::PushButton:
+        control = MakeButton(e, ownText);
+        break;
+      case ControlKind::GroupBox:
+        PlaceGroupBox(e, ownText);
+        return nullptr;
+      case ControlKind::TabControl:
+        return nullptr;
     }
     SetControlId(control, e.control);
     control->setObjectName(QStringLiteral("control%1").arg(e.control));
@@ -436,7 +448,8 @@ class PageBuilder {
     // Rows of one height; lists and edits as wide as the widest list of
     // their column needs.
     control->setFixedHeight(sizes_->rowHeight);
-    if (e.kind == ControlKind::List || e.kind == ControlKind::Edit) control->setFixedWidth(sizes_->control[column]);
+    if (e.kind == ControlKind::List || e.kind == ControlKind::Edit)
+      control->setFixedWidth(sizes_->control[column]);
     grid_->addWidget(control, row, kControlColumn[column]);
     if (e.CaptionIsOwnText() || e.caption.text.empty()) return;
     QLabel* caption = nullptr;
@@ -539,9 +552,8 @@ void ShowForVariant(QWidget* page, const PageLayout& layout, Variant variant) {
     const bool on = e.ControlOn(variant);
     // A control listed twice (the same id on other rows for other variants)
     // is shown when either entry shows it.
-    if (on || !std::any_of(layout.entries.begin(), layout.entries.end(), [&](const Entry& o) {
-          return o.control == e.control && o.ControlOn(variant);
-        }))
+    if (on || !std::any_of(layout.entries.begin(), layout.entries.end(),
+                           [&](const Entry& o) { return o.control == e.control && o.ControlOn(variant); }))
       host.Show(e.control, on);
     if (!e.CaptionIsOwnText() && e.caption.id > 0) {
       const bool captionOn = e.CaptionOn(variant);

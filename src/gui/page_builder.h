@@ -27,10 +27,10 @@ namespace vecta::gui {
 // What a page tells its window about the operator's actions. Programmatic
 // changes (refresh, the page rules) are never reported.
 struct PageEvents {
-  std::function<void(int id)> listChanged;   // a list entry was picked
-  std::function<void(int id)> editChanged;   // an edit's text was typed
-  std::function<void(int id)> checkClicked;  // a check box was clicked
-  std::function<void(int id)> buttonClicked; // a push button was pressed
+  std::function<void(int id)> listChanged;    // a list entry was picked
+  std::function<void(int id)> editChanged;    // an edit's text was typed
+  std::function<void(int id)> checkClicked;   // a check box was clicked
+  std::function<void(int id)> buttonClicked;  // a push button was pressed
 };
 
 // The object name of the row of buttons under a page's settings (a
@@ -46,8 +46,8 @@ QStringListModel* NewPidListModel(QObject* parent);
 // placed where `variant` has it). Every control is created, whatever the
 // variant; ShowForVariant decides what shows. PID lists use `pidModel`
 // when given.
-void BuildPage(QWidget* page, const pages::PageLayout& layout, pages::Variant variant,
-               const PageEvents& events, QStringListModel* pidModel = nullptr);
+void BuildPage(QWidget* page, const pages::PageLayout& layout, pages::Variant variant, const PageEvents& events,
+               QStringListModel* pidModel = nullptr);
 
 // Shows the controls and captions of `layout` that the variant shows and
 // hides the rest, and gives captions their variant's reading. Controls whose

@@ -7,10 +7,10 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPalette>
-#include <QVariant>
 #include <QPlainTextEdit>
-#include <QStringListModel>
 #include <QSet>
+#include <QStringListModel>
+#include <QVariant>
 #include <algorithm>
 #include <atomic>
 

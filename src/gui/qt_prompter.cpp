@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStringList>
 #include <QVBoxLayout>
 
@@ -22,9 +22,12 @@ namespace {
 
 QMessageBox::Icon ToQtIcon(params::MessageIcon icon) {
   switch (icon) {
-    case params::MessageIcon::Exclamation: return QMessageBox::Warning;
-    case params::MessageIcon::Information: return QMessageBox::Information;
-    case params::MessageIcon::Question: return QMessageBox::Question;
+    case params::MessageIcon::Exclamation:
+      return QMessageBox::Warning;
+    case params::MessageIcon::Information:
+      return QMessageBox::Information;
+    case params::MessageIcon::Question:
+      return QMessageBox::Question;
   }
   return QMessageBox::NoIcon;
 }
@@ -62,9 +65,12 @@ params::Answer AskYesNoCancel(QWidget* parent, std::string_view title, std::stri
   box->setDefaultButton(QMessageBox::Yes);
   box->setEscapeButton(QMessageBox::Cancel);
   switch (Exec(box)) {
-    case QMessageBox::Yes: return params::Answer::Yes;
-    case QMessageBox::No: return params::Answer::No;
-    default: return params::Answer::Cancel;
+    case QMessageBox::Yes:
+      return params::Answer::Yes;
+    case QMessageBox::No:
+      return params::Answer::No;
+    default:
+      return params::Answer::Cancel;
   }
 }
 
@@ -102,9 +108,11 @@ params::Answer AskApplyDiscardCancel(QWidget* parent, std::string_view title, st
 params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_view text,
                            params::MessageIcon icon, params::MessageButtons buttons) {
   if (buttons == params::MessageButtons::YesNoCancel) return AskYesNoCancel(parent, title, text, icon);
-  if (buttons == params::MessageButtons::ApplyDiscardCancel) return AskApplyDiscardCancel(parent, title, text, icon);
+  if (buttons == params::MessageButtons::ApplyDiscardCancel)
+    return AskApplyDiscardCancel(parent, title, text, icon);
   const bool yesNo = buttons == params::MessageButtons::YesNo;
-  QMessageBox* box = NewBox(parent, title, text, icon, yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
+  QMessageBox* box =
+      NewBox(parent, title, text, icon, yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
   if (yesNo) {
     // The only questions ask before something that cannot be undone
     // (restore defaults): Enter must not say yes to them.
@@ -116,8 +124,8 @@ params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_
   return clicked == QMessageBox::Yes ? params::Answer::Yes : params::Answer::No;
 }
 
-void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text,
-                           std::string_view reason, params::MessageIcon icon) {
+void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text, std::string_view reason,
+                           params::MessageIcon icon) {
   QMessageBox* box = NewBox(parent, title, text, icon, QMessageBox::Ok);
   if (!reason.empty()) box->setInformativeText(Q(reason));
   Exec(box);
@@ -148,8 +156,8 @@ QWidget* QtPrompter::WindowInUse() const {
   return active;
 }
 
-params::Answer QtPrompter::Message(std::string_view title, std::string_view text,
-                                   params::MessageIcon icon, params::MessageButtons buttons) {
+params::Answer QtPrompter::Message(std::string_view title, std::string_view text, params::MessageIcon icon,
+                                   params::MessageButtons buttons) {
   return ShowMessage(WindowInUse(), title, text, icon, buttons);
 }
 

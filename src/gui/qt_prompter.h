@@ -21,12 +21,11 @@ inline constexpr int kProgressBarId = 1041;
 // the icon (exclamation as QMessageBox::Warning) and OK or Yes/No. Closing
 // a Yes/No box without choosing answers No.
 params::Answer ShowMessage(QWidget* parent, std::string_view title, std::string_view text,
-                           params::MessageIcon icon,
-                           params::MessageButtons buttons = params::MessageButtons::Ok);
+                           params::MessageIcon icon, params::MessageButtons buttons = params::MessageButtons::Ok);
 
 // The same with `reason` as the box's informative text, under the message.
-void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text,
-                           std::string_view reason, params::MessageIcon icon);
+void ShowMessageWithReason(QWidget* parent, std::string_view title, std::string_view text, std::string_view reason,
+                           params::MessageIcon icon);
 
 // The operator's message for a link error code: caption "Error", the
 // exclamation icon and OK. Returns when the box is closed. Not for code 0.

@@ -36,7 +36,9 @@ QLabel* AddUnappliedLabel(QWidget* parent, QHBoxLayout* row) {
   return label;
 }
 
-QHBoxLayout* BelowButtons(QWidget* page) { return page->findChild<QHBoxLayout*>(QString::fromLatin1(kBelowButtonsLayout)); }
+QHBoxLayout* BelowButtons(QWidget* page) {
+  return page->findChild<QHBoxLayout*>(QString::fromLatin1(kBelowButtonsLayout));
+}
 
 }  // namespace
 
@@ -140,7 +142,8 @@ bool ForwardedEdit(int id) { return id == ids::kOutputAttenuationHigh || id == i
 
 QHBoxLayout* AddWindowButtons(QWidget* window, QVBoxLayout* layout, const std::function<void(int)>& pressed) {
   auto* row = new QHBoxLayout;
-  for (const auto& [id, text] : {std::pair{ids::kWindowApply, "Apply"}, std::pair{ids::kWindowRefresh, "Refresh"}}) {
+  for (const auto& [id, text] :
+       {std::pair{ids::kWindowApply, "Apply"}, std::pair{ids::kWindowRefresh, "Refresh"}}) {
     auto* b = new QPushButton(QString::fromUtf8(text), window);
     b->setAutoDefault(false);
     SetControlId(b, id);

@@ -130,7 +130,8 @@ WriteKeyDialog::WriteKeyDialog(app::KeyType initial, params::Prompter& prompter,
   secondField_ = new QLineEdit(this);
   SetControlId(secondField_, kSecondFieldId);
   secondField_->setMaxLength(kAesKeyLength);
-  const int fieldWidth = firstField_->fontMetrics().horizontalAdvance(QString(kAesKeyLength + 2, QLatin1Char('D')));
+  const int fieldWidth =
+      firstField_->fontMetrics().horizontalAdvance(QString(kAesKeyLength + 2, QLatin1Char('D')));
   firstField_->setMinimumWidth(fieldWidth);
   secondField_->setMinimumWidth(fieldWidth);
   auto* typeCaption = new QLabel(QStringLiteral("Key type"), this);
@@ -167,10 +168,12 @@ void WriteKeyDialog::ShowType(app::KeyType type) {
   const bool upper = type == app::KeyType::Aes256;
   secondField_->setVisible(upper);
   secondLabel_->setVisible(upper);
-  if (abs && firstField_->text().size() > kAbsKeyLength) firstField_->setText(firstField_->text().left(kAbsKeyLength));
+  if (abs && firstField_->text().size() > kAbsKeyLength)
+    firstField_->setText(firstField_->text().left(kAbsKeyLength));
   firstField_->setMaxLength(abs ? kAbsKeyLength : kAesKeyLength);
-  firstLabel_->setText(abs ? QStringLiteral("ABS key")
-                           : upper ? QStringLiteral("AES256 key (lower)") : QStringLiteral("AES128 key"));
+  firstLabel_->setText(abs     ? QStringLiteral("ABS key")
+                       : upper ? QStringLiteral("AES256 key (lower)")
+                               : QStringLiteral("AES128 key"));
   // Back to the size of what shows now: a window keeps its size when a
   // field goes, so the space of the second field would stay empty.
   layout()->activate();

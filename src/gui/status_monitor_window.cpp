@@ -230,7 +230,8 @@ void StatusMonitorWindow::RunSampler(std::shared_ptr<Shared> shared) {
     // Queued while the window lives (it cannot go while this lock is
     // held); a call queued for a window that then goes is dropped.
     StatusMonitorWindow* window = s.window;
-    PostToGuiThread(window, [window, sample = std::move(sample)]() mutable { window->AddSample(std::move(sample)); });
+    PostToGuiThread(window,
+                    [window, sample = std::move(sample)]() mutable { window->AddSample(std::move(sample)); });
   }
   s.done = true;
   s.cv.notify_all();
@@ -305,8 +306,9 @@ void StatusMonitorWindow::AddSample(app::StatusSample sample) {
   }
   const QString at = QDateTime::fromMSecsSinceEpoch(last).toString(QStringLiteral("HH:mm:ss"));
   status_->setText(samples.back().answered
-                       ? (samples.size() == 1 ? QStringLiteral("1 sample, the last at %1").arg(at)
-                                              : QStringLiteral("%1 samples, the last at %2").arg(samples.size()).arg(at))
+                       ? (samples.size() == 1
+                              ? QStringLiteral("1 sample, the last at %1").arg(at)
+                              : QStringLiteral("%1 samples, the last at %2").arg(samples.size()).arg(at))
                        : QStringLiteral("No answer from the unit at %1").arg(at));
   emit SampleAdded();
 }
@@ -357,7 +359,8 @@ void StatusMonitorWindow::Redraw(std::size_t index) {
   v.open = false;
   const bool state = options_.rows[index].form == app::StatusRow::Form::State;
   const auto& samples = history_.Samples();
-  const std::size_t bucket = state ? 1 : std::max<std::size_t>(1, (samples.size() + kRedrawBuckets - 1) / kRedrawBuckets);
+  const std::size_t bucket =
+      state ? 1 : std::max<std::size_t>(1, (samples.size() + kRedrawBuckets - 1) / kRedrawBuckets);
   auto valueAt = [&](std::size_t k) -> const std::optional<app::StatusValue>& { return samples[k].values[index]; };
   std::size_t k = 0;
   while (k < samples.size()) {
@@ -420,15 +423,15 @@ void StatusMonitorWindow::UpdateRanges(RowView& v, std::size_t index) {
 
 void StatusMonitorWindow::ExportCsv() {
   if (!options_.prompter) return;
-  const auto path = options_.prompter->ChooseFile(
-      {true, params::kSaveFileTitle, kCsvFilter, kCsvSuffix});
+  const auto path = options_.prompter->ChooseFile({true, params::kSaveFileTitle, kCsvFilter, kCsvSuffix});
   if (!path) return;
   std::string error;
   bool openFailed = false;
   if (app::SaveStatusCsv(*path, history_.Rows(), history_.Samples(), &error, &openFailed)) return;
   options_.prompter->MessageWithReason(
-      params::config_text::kError, openFailed ? params::config_text::kOpenForWriting : params::config_text::kWriteFailed,
-      error, params::MessageIcon::Exclamation);
+      params::config_text::kError,
+      openFailed ? params::config_text::kOpenForWriting : params::config_text::kWriteFailed, error,
+      params::MessageIcon::Exclamation);
 }
 
 QChartView* StatusMonitorWindow::Chart(int row) const {
@@ -438,7 +441,8 @@ QLabel* StatusMonitorWindow::NameLabel(int row) const {
   return row >= 0 && row < static_cast<int>(views_.size()) ? views_[static_cast<std::size_t>(row)]->name : nullptr;
 }
 QLabel* StatusMonitorWindow::ValueLabel(int row) const {
-  return row >= 0 && row < static_cast<int>(views_.size()) ? views_[static_cast<std::size_t>(row)]->value : nullptr;
+  return row >= 0 && row < static_cast<int>(views_.size()) ? views_[static_cast<std::size_t>(row)]->value
+                                                           : nullptr;
 }
 
 std::vector<std::vector<QPointF>> StatusMonitorWindow::Segments(int row) const {

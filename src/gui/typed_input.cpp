@@ -29,9 +29,9 @@ TypedChoiceWatch::TypedChoiceWatch(QComboBox* list) : QObject(list) {
 }
 
 bool TypedChoiceWatch::eventFilter(QObject*, QEvent* event) {
-  const bool enter = event->type() == QEvent::KeyPress &&
-                     (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
-                      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter);
+  const bool enter =
+      event->type() == QEvent::KeyPress && (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                                            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter);
   if (enter || event->type() == QEvent::FocusOut) {
     typed_ = true;
     QTimer::singleShot(0, this, [this] { typed_ = false; });

@@ -20,7 +20,8 @@ int Mark(params::UnitContext& unit, const params::ParamTable& table, QtControlHo
 
 std::string UnappliedQuestion(int count, const std::string& where, const std::string& before) {
   const bool one = count == 1;
-  std::string text = one ? "There is 1 unapplied change" : "There are " + std::to_string(count) + " unapplied changes";
+  std::string text =
+      one ? "There is 1 unapplied change" : "There are " + std::to_string(count) + " unapplied changes";
   if (!where.empty()) text += " in the " + where;
   text += one ? ". Apply it before " : ". Apply them before ";
   return text + before + "?";
@@ -97,9 +98,9 @@ std::function<void()> UnappliedChanges::IfWritten(Windows windows, std::function
 }
 
 UnappliedChanges::Choice UnappliedChanges::Ask(int count, const std::string& where, const std::string& before) {
-  const params::Answer answer = hooks_.prompter->Message("Alert", UnappliedQuestion(count, where, before),
-                                                         params::MessageIcon::Question,
-                                                         params::MessageButtons::ApplyDiscardCancel);
+  const params::Answer answer =
+      hooks_.prompter->Message("Alert", UnappliedQuestion(count, where, before), params::MessageIcon::Question,
+                               params::MessageButtons::ApplyDiscardCancel);
   if (answer == params::Answer::Apply) return Choice::Apply;
   if (answer == params::Answer::Discard) return Choice::Discard;
   return Choice::Stay;  // Cancel, or a prompter that cannot ask

@@ -36,8 +36,8 @@ class UnappliedChanges : public QObject {
 
   // What the controller needs of the main window.
   struct Hooks {
-    std::function<bool()> busy;       // an operation runs
-    std::function<bool()> closing;    // the program is closing: nothing is asked
+    std::function<bool()> busy;     // an operation runs
+    std::function<bool()> closing;  // the program is closing: nothing is asked
     // Starts the applies of `windows`; `then` runs on the window thread once
     // they are done. False when nothing could be started.
     std::function<bool(Windows windows, std::function<void()> then)> apply;

@@ -93,8 +93,7 @@ void CommLog::MaskedChars(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-void CommLog::HexHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin,
-                        std::size_t maskEnd) {
+void CommLog::HexHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin, std::size_t maskEnd) {
   if (!file_) return;
   maskBegin = std::min(maskBegin, size);
   maskEnd = std::clamp(maskEnd, maskBegin, size);
@@ -103,8 +102,7 @@ void CommLog::HexHiding(const std::uint8_t* data, std::size_t size, std::size_t 
   Hex(data + maskEnd, size - maskEnd);
 }
 
-void CommLog::RawHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin,
-                        std::size_t maskEnd) {
+void CommLog::RawHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin, std::size_t maskEnd) {
   if (!file_) return;
   maskBegin = std::min(maskBegin, size);
   maskEnd = std::clamp(maskEnd, maskBegin, size);

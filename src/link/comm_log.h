@@ -41,10 +41,8 @@ class CommLog {
   void MaskedChars(const std::uint8_t* data, std::size_t size);
   // Received bytes with the positions [maskBegin, maskEnd) hidden: each as
   // "** " in the hexadecimal part, as "*" in the character part.
-  void HexHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin,
-                 std::size_t maskEnd);
-  void RawHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin,
-                 std::size_t maskEnd);
+  void HexHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin, std::size_t maskEnd);
+  void RawHiding(const std::uint8_t* data, std::size_t size, std::size_t maskBegin, std::size_t maskEnd);
   // "Returning OK\r\n" or "Returning with error code %x\r\n", then a flush;
   // the end of a record, where the file may move aside for a new one.
   void Outcome(std::uint32_t code);

@@ -41,8 +41,7 @@ ByteSpan ReplyValueSpan(const std::uint8_t* data, std::size_t size) {
   const std::size_t stx = static_cast<std::size_t>(std::find(data, data + etx, kStx) - data);
   if (stx == etx || stx + 6 > etx) return {};
   const std::size_t begin = stx + 6;
-  const std::uint8_t* sep =
-      std::find(data + begin, data + etx, static_cast<std::uint8_t>(kSeparator));
+  const std::uint8_t* sep = std::find(data + begin, data + etx, static_cast<std::uint8_t>(kSeparator));
   std::size_t end = static_cast<std::size_t>(sep - data);
   if (end == etx && etx < size) end = etx > begin ? etx - 1 : begin;  // keep the checksum
   return {begin, std::max(begin, end)};
@@ -123,10 +122,8 @@ std::size_t EnvelopeSize(const LinkCipher& cipher, const std::uint8_t* raw, std:
   return (length + 1 + 7) / 8 * 8;
 }
 
-void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::size_t size,
-                        std::size_t capacity) {
-  for (std::size_t off = 0; off < size && off + 8 <= capacity; off += 8)
-    cipher.DecryptBlock(buffer + off);
+void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::size_t size, std::size_t capacity) {
+  for (std::size_t off = 0; off < size && off + 8 <= capacity; off += 8) cipher.DecryptBlock(buffer + off);
 }
 
 }  // namespace vecta::link

@@ -50,9 +50,9 @@ bool BuildRequestFrame(std::string_view text, std::size_t maxFrame, Bytes& out);
 bool IsLongReadFrame(const std::uint8_t* frame, std::size_t size);
 
 struct DecodedReply {
-  std::uint32_t code = 0;   // 0 or the link error code
-  char status = 0;          // '1' or 'E' when code is 0
-  std::string value;        // text from STX+6 up to the next ';' or zero byte
+  std::uint32_t code = 0;  // 0 or the link error code
+  char status = 0;         // '1' or 'E' when code is 0
+  std::string value;       // text from STX+6 up to the next ';' or zero byte
 };
 
 // Offset of the first ETX in the bytes, or size when there is none.
@@ -82,8 +82,7 @@ void SealEnvelope(const LinkCipher& cipher, const std::uint8_t* frame, std::size
 // bytes of `buffer`. `capacity` is the buffer's whole size; a last partial
 // block is deciphered together with the bytes that follow it in the buffer,
 // which must therefore extend to the next multiple of 8.
-void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::size_t size,
-                        std::size_t capacity);
+void OpenEnvelopeBlocks(const LinkCipher& cipher, std::uint8_t* buffer, std::size_t size, std::size_t capacity);
 
 // The size of the enciphered envelope that starts `raw`, from its length
 // byte: the length plus one, rounded up to a multiple of 8 (8 for a length

@@ -13,8 +13,7 @@ namespace {
 constexpr std::array<std::uint8_t, kLinkKeySize> kKey = {VECTA_LINK_KEY_BYTES};
 
 std::uint32_t LoadLe(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-         std::uint32_t(p[3]) << 24;
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 void StoreLe(std::uint32_t v, std::uint8_t* p) {
   p[0] = std::uint8_t(v);

@@ -12,8 +12,8 @@ std::recursive_mutex& PollLock() {
   return m;
 }
 
-std::uint32_t Exchange(CRavlenRemoteControl& link, std::string_view request, LinkReply& reply,
-                       int logLevel, int waitBeforeReadMs) {
+std::uint32_t Exchange(CRavlenRemoteControl& link, std::string_view request, LinkReply& reply, int logLevel,
+                       int waitBeforeReadMs) {
   std::lock_guard lock(LinkLock());
   return link.SendCommand(request, reply, logLevel, waitBeforeReadMs);
 }

@@ -16,8 +16,8 @@ std::recursive_mutex& LinkLock();
 std::recursive_mutex& PollLock();
 
 // One exchange under the link lock.
-std::uint32_t Exchange(CRavlenRemoteControl& link, std::string_view request, LinkReply& reply,
-                       int logLevel = 1, int waitBeforeReadMs = 0);
+std::uint32_t Exchange(CRavlenRemoteControl& link, std::string_view request, LinkReply& reply, int logLevel = 1,
+                       int waitBeforeReadMs = 0);
 
 // One exchange as the poll thread makes it: the poll lock, then the link
 // lock, both for this exchange only, so an operation that holds the poll

@@ -79,8 +79,7 @@ struct CRavlenRemoteControl::TcpShared {
 CRavlenRemoteControl::CRavlenRemoteControl(LinkLostNotify onLinkLost, LinkEnvironment env)
     : onLinkLost_(std::move(onLinkLost)),
       clock_(env.clock ? env.clock : &SystemClock()),
-      serialProvider_(env.serial ? std::move(env.serial)
-                                 : MakePosixSerialProvider(DiscoverSerialPorts())),
+      serialProvider_(env.serial ? std::move(env.serial) : MakePosixSerialProvider(DiscoverSerialPorts())),
       sockets_(env.sockets ? std::move(env.sockets) : MakePosixSocketFactory()),
       tcp_(std::make_shared<TcpShared>()) {
   tcp_->factory = sockets_;
@@ -109,9 +108,7 @@ CRavlenRemoteControl::~CRavlenRemoteControl() {
   log_.Close();
 }
 
-void CRavlenRemoteControl::SetLinkLostNotify(LinkLostNotify onLinkLost) {
-  onLinkLost_ = std::move(onLinkLost);
-}
+void CRavlenRemoteControl::SetLinkLostNotify(LinkLostNotify onLinkLost) { onLinkLost_ = std::move(onLinkLost); }
 
 void CRavlenRemoteControl::OpenLogFile(const std::string& path, std::int64_t capBytes) {
   log_.Open(path, capBytes);
@@ -124,9 +121,7 @@ std::uint32_t CRavlenRemoteControl::Fail(std::uint32_t code) {
 
 // ---------------------------------------------------------------- serial
 
-std::vector<SerialPortInfo> CRavlenRemoteControl::SerialPorts() const {
-  return serialProvider_->Ports();
-}
+std::vector<SerialPortInfo> CRavlenRemoteControl::SerialPorts() const { return serialProvider_->Ports(); }
 
 std::uint32_t CRavlenRemoteControl::OpenSerialPort(int index) {
   kind_ = TransportKind::Serial;
@@ -289,7 +284,7 @@ void CRavlenRemoteControl::CancelConnectThread(ConnectHandle handle) {
 }
 
 void CRavlenRemoteControl::RunConnectThread(std::shared_ptr<TcpShared> shared,
-                                           std::shared_ptr<ConnectRequest> req) {
+                                            std::shared_ptr<ConnectRequest> req) {
   int result = kConnectOk;
   auto finish = [&] {
     shared->Remove(req.get());
@@ -317,8 +312,7 @@ void CRavlenRemoteControl::RunConnectThread(std::shared_ptr<TcpShared> shared,
   if (!req->cancelled && !shared->factory->SetReceiveTimeout(*socket, req->receiveTimeoutMs, err))
     Trace("setsockopt failed error %d\r\n", err);
   if (!req->cancelled) {
-    if (!shared->factory->Connect(*socket, req->ip, req->port, err, &req->cancelled) &&
-        !req->cancelled) {
+    if (!shared->factory->Connect(*socket, req->ip, req->port, err, &req->cancelled) && !req->cancelled) {
       Trace("Failed to connect. Error %ld\r\n", static_cast<long>(err));
       socket.reset();
       shared->lastConnectError = err;
@@ -433,8 +427,8 @@ std::int64_t CRavlenRemoteControl::SerialReplyTimeoutMs(bool longRead) const {
 // The reply byte by byte, each read within the per-byte time-out, the whole
 // reply within SerialReplyTimeoutMs: a reply cut off by either ends with what
 // arrived, as a silent line does.
-std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging, bool mask,
-                                                    std::uint8_t* buf, std::size_t& count) {
+std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging, bool mask, std::uint8_t* buf,
+                                                    std::size_t& count) {
   const std::int64_t start = clock_->NowMs();
   const std::int64_t deadline = start + SerialReplyTimeoutMs(longRead);
   count = 0;
@@ -472,8 +466,8 @@ std::uint32_t CRavlenRemoteControl::ReadSerialReply(bool longRead, bool logging,
   return kLinkOk;
 }
 
-std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkReply& reply,
-                                                int logLevel, int waitBeforeReadMs) {
+std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkReply& reply, int logLevel,
+                                                int waitBeforeReadMs) {
   const bool serial = kind_ == TransportKind::Serial;
   if (interrupted_ || (serial ? !serial_ : !HasSocket())) return Fail(kErrNotConnected);
 
@@ -522,8 +516,7 @@ std::uint32_t CRavlenRemoteControl::SendCommand(std::string_view request, LinkRe
 
   const std::size_t etx = FindEtx(buf, count);
   if (etx == count) {
-    Trace(serial ? "No ETX. dwBytesRead = %d\r\n" : "No ETX. nBytesRead = %d\r\n",
-          static_cast<int>(count));
+    Trace(serial ? "No ETX. dwBytesRead = %d\r\n" : "No ETX. nBytesRead = %d\r\n", static_cast<int>(count));
     return Fail(kErrNoEtx);
   }
   const std::size_t length = etx + 1;

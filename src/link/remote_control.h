@@ -27,22 +27,22 @@ namespace vecta::link {
 enum class TransportKind { Serial = 0, Tcp = 1 };
 
 // Result of a connect thread.
-inline constexpr int kConnectOk = 0;        // connected (or cancelled: then nothing is sent)
+inline constexpr int kConnectOk = 0;  // connected (or cancelled: then nothing is sent)
 inline constexpr int kConnectFailed = 255;
 
 using ConnectHandle = std::uint32_t;
 
 // What the link needs from the outside world; each part can be replaced.
 struct LinkEnvironment {
-  Clock* clock = nullptr;                        // default: SystemClock()
-  std::shared_ptr<SerialPortProvider> serial;    // default: ports found in sysfs
-  std::shared_ptr<SocketFactory> sockets;        // default: BSD sockets
+  Clock* clock = nullptr;                      // default: SystemClock()
+  std::shared_ptr<SerialPortProvider> serial;  // default: ports found in sysfs
+  std::shared_ptr<SocketFactory> sockets;      // default: BSD sockets
 };
 
 // The reply of a successful exchange.
 struct LinkReply {
-  int status = 0;      // '1' accepted, 'E' refused by the unit
-  std::string value;   // value text; its size is the value length
+  int status = 0;     // '1' accepted, 'E' refused by the unit
+  std::string value;  // value text; its size is the value length
 };
 
 class CRavlenRemoteControl {
@@ -162,10 +162,8 @@ class CRavlenRemoteControl {
   std::uint32_t SendSerial(const std::vector<std::uint8_t>& frame);
   std::uint32_t SendTcp(const std::vector<std::uint8_t>& frame);
   std::int64_t SerialReplyTimeoutMs(bool longRead) const;
-  std::uint32_t ReadSerialReply(bool longRead, bool logging, bool mask, std::uint8_t* buf,
-                                std::size_t& count);
-  std::uint32_t ReadTcpReply(bool logging, bool mask, std::uint8_t* buf, std::size_t capacity,
-                             std::size_t& count);
+  std::uint32_t ReadSerialReply(bool longRead, bool logging, bool mask, std::uint8_t* buf, std::size_t& count);
+  std::uint32_t ReadTcpReply(bool logging, bool mask, std::uint8_t* buf, std::size_t capacity, std::size_t& count);
   void LogReplyHex(const std::uint8_t* buf, std::size_t count, bool mask);
   void ResyncFor(const StreamSocket* socket);
   std::uint32_t DropStale(StreamSocket& socket);
@@ -175,11 +173,10 @@ class CRavlenRemoteControl {
   void AfterPlainReceive(const std::uint8_t* raw, long received, std::size_t etxAt, bool mask);
   bool TakeOwnReply(int& dropped, std::uint8_t* buf, std::size_t capacity, std::size_t& count);
   void AfterOwedTimeout(int err, int dropped, bool mask);
-  std::uint32_t ReadOwedThenReply(StreamSocket& socket, bool logging, bool mask,
-                                  std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+  std::uint32_t ReadOwedThenReply(StreamSocket& socket, bool logging, bool mask, std::uint8_t* buf,
+                                  std::size_t capacity, std::size_t& count);
   std::shared_ptr<ConnectRequest> NewConnectRequest();
-  static void RunConnectThread(std::shared_ptr<TcpShared> shared,
-                               std::shared_ptr<ConnectRequest> request);
+  static void RunConnectThread(std::shared_ptr<TcpShared> shared, std::shared_ptr<ConnectRequest> request);
   std::uint32_t HandleTcpFailure(bool closeFlag);
   std::uint32_t Reconnect();
   void LogSendingLine(const std::vector<std::uint8_t>& frame, int logLevel);
@@ -211,7 +208,7 @@ class CRavlenRemoteControl {
   int retryCount_ = 0;
   std::string lastOpenError_;
   std::vector<std::uint8_t> frame_, envelope_;  // work areas of SendCommand
-  std::shared_ptr<TcpShared> tcp_;  // the socket slot and the connect requests
+  std::shared_ptr<TcpShared> tcp_;              // the socket slot and the connect requests
   // Keeping replies in step over TCP (tcp_replies.cpp). A reply that comes
   // late, or the tail of a split one, is still on its way when the next
   // request goes out; the unit answers in order, so the first `owed_`

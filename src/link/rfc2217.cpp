@@ -23,14 +23,13 @@ namespace vecta::link {
 namespace {
 
 // Telnet commands and options.
-constexpr std::uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
-                       kSe = 240;
+constexpr std::uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250, kSe = 240;
 constexpr std::uint8_t kBinary = 0, kSuppressGoAhead = 3, kComPort = 44;
 
 // COM port commands as the client sends them; the server answers with the
 // same code plus 100.
-constexpr std::uint8_t kSignature = 0, kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3,
-                       kSetStopSize = 4, kSetControl = 5, kPurgeData = 12;
+constexpr std::uint8_t kSignature = 0, kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4,
+                       kSetControl = 5, kPurgeData = 12;
 constexpr std::uint8_t kServerCode = 100;
 constexpr std::uint8_t kParityNone = 1, kOneStopBit = 1, kDtrOn = 8, kRtsOn = 11;
 constexpr std::uint8_t kPurgeReceiveBuffer = 1;
@@ -310,7 +309,8 @@ void NetworkSerialDevice::OnComPortAnswer(std::uint8_t code, const std::uint8_t*
         purgeOwed_ = false;
       }
       break;
-    default: break;  // line and modem state notices, flow control (a frame is a few bytes)
+    default:
+      break;  // line and modem state notices, flow control (a frame is a few bytes)
   }
 }
 
@@ -335,8 +335,10 @@ std::string NetworkSerialDevice::CloseReason() const {
   std::string text;
   for (const std::uint8_t c : data_) {
     if (text.size() == kMaxCloseText) break;
-    if (c >= 0x20 && c < 0x7F) text += static_cast<char>(c);
-    else if (!text.empty() && text.back() != ' ') text += ' ';
+    if (c >= 0x20 && c < 0x7F)
+      text += static_cast<char>(c);
+    else if (!text.empty() && text.back() != ' ')
+      text += ' ';
   }
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return where_ + " closed the connection" + (text.empty() ? "" : ": " + text);
@@ -352,15 +354,17 @@ bool NetworkSerialDevice::Negotiate(std::string& error) {
     error = "cannot send to " + where_;
     return false;
   }
-  const Wait agreed = WaitFor([this] { return comPort_ != ComPort::Asked; },
-                              clock_.NowMs() + kServerAnswerTimeoutMs);
+  const Wait agreed =
+      WaitFor([this] { return comPort_ != ComPort::Asked; }, clock_.NowMs() + kServerAnswerTimeoutMs);
   if (agreed == Wait::Done && comPort_ == ComPort::Refused) {
-    error = where_ + " refuses serial port control (RFC 2217): set the server's port up for it "
-                     "(ser2net: accepter telnet(rfc2217),tcp,PORT)";
+    error = where_ +
+            " refuses serial port control (RFC 2217): set the server's port up for it "
+            "(ser2net: accepter telnet(rfc2217),tcp,PORT)";
     return false;
   }
   if (agreed == Wait::TimedOut) {
-    error = "no answer from " + where_ + " to the request for serial port control (RFC 2217): "
+    error = "no answer from " + where_ +
+            " to the request for serial port control (RFC 2217): "
             "is it a terminal server port with RFC 2217?";
     return false;
   }
@@ -407,8 +411,7 @@ bool NetworkSerialDevice::SetLine(std::uint32_t baud) {
   // The server reports what the port took; anything else is a failure, as a
   // local driver that keeps its old rate is.
   const auto took = [&] {
-    return baud_ && CloseTo(*baud_, baud) && dataSize_ == 8 && parity_ == kParityNone &&
-           stopSize_ == kOneStopBit;
+    return baud_ && CloseTo(*baud_, baud) && dataSize_ == 8 && parity_ == kParityNone && stopSize_ == kOneStopBit;
   };
   if (WaitFor(took, clock_.NowMs() + kServerAnswerTimeoutMs) == Wait::Done) return true;
   Trace("Network serial port %s: %u baud 8N1 not confirmed (speed reported: %u)\r\n", where_.c_str(), baud,
@@ -429,8 +432,7 @@ void NetworkSerialDevice::PurgeInput() {
   // before it would make a server that delays small writes (Nagle) hold the
   // reply back until our acknowledgement of the confirmation, tens of ms.
   purgeOwed_ = true;
-  const Wait confirmed =
-      WaitFor([this] { return !purgeOwed_; }, clock_.NowMs() + kServerAnswerTimeoutMs);
+  const Wait confirmed = WaitFor([this] { return !purgeOwed_; }, clock_.NowMs() + kServerAnswerTimeoutMs);
   if (confirmed == Wait::TimedOut) {
     acksPurge_ = false;
     Trace("Network serial port %s: a purge was not confirmed; purges are no longer waited for\r\n",
@@ -536,7 +538,8 @@ std::unique_ptr<SerialDevice> OpenNetworkSerialDevice(const std::string& name, s
     error = "cannot connect to " + where + ": " + platform::ErrorText(err);
     return nullptr;
   }
-  auto device = std::make_unique<NetworkSerialDevice>(std::move(socket), env.clock ? *env.clock : SystemClock(), where);
+  auto device =
+      std::make_unique<NetworkSerialDevice>(std::move(socket), env.clock ? *env.clock : SystemClock(), where);
   if (!device->Negotiate(error)) return nullptr;
   error.clear();
   return device;

@@ -46,31 +46,48 @@ std::int64_t SerialTimeouts::WriteTimeoutMs(std::size_t bytes) const {
 
 std::int64_t SerialTimeouts::ReplyTimeoutMs(std::uint32_t baud, std::size_t bytes) const {
   const auto n = static_cast<std::int64_t>(bytes);
-  const std::int64_t lineMs = (n * 10 * 1000 + std::max<std::uint32_t>(baud, 1) - 1) /
-                              std::max<std::uint32_t>(baud, 1);
+  const std::int64_t lineMs =
+      (n * 10 * 1000 + std::max<std::uint32_t>(baud, 1) - 1) / std::max<std::uint32_t>(baud, 1);
   if (readTotalMultiplier == 0 && readTotalConstant == 0) return lineMs + readInterval;
   return lineMs + static_cast<std::int64_t>(readTotalMultiplier) * n + readTotalConstant;
 }
 
 std::uint32_t SerialTimeouts::Get(int which) const {
   switch (which) {
-    case 0: return readInterval;
-    case 1: return readTotalMultiplier;
-    case 2: return readTotalConstant;
-    case 3: return writeTotalMultiplier;
-    case 4: return writeTotalConstant;
-    default: return 0;
+    case 0:
+      return readInterval;
+    case 1:
+      return readTotalMultiplier;
+    case 2:
+      return readTotalConstant;
+    case 3:
+      return writeTotalMultiplier;
+    case 4:
+      return writeTotalConstant;
+    default:
+      return 0;
   }
 }
 
 bool SerialTimeouts::Set(int which, std::uint32_t value) {
   switch (which) {
-    case 0: readInterval = value; return true;
-    case 1: readTotalMultiplier = value; return true;
-    case 2: readTotalConstant = value; return true;
-    case 3: writeTotalMultiplier = value; return true;
-    case 4: writeTotalConstant = value; return true;
-    default: return false;
+    case 0:
+      readInterval = value;
+      return true;
+    case 1:
+      readTotalMultiplier = value;
+      return true;
+    case 2:
+      readTotalConstant = value;
+      return true;
+    case 3:
+      writeTotalMultiplier = value;
+      return true;
+    case 4:
+      writeTotalConstant = value;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -81,8 +98,7 @@ using SteadyClock = std::chrono::steady_clock;
 // Milliseconds left until `deadline`, rounded up so a wait never ends before
 // it, and clamped to what poll() accepts.
 int RemainingMs(SteadyClock::time_point deadline) {
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   if (left <= 0) return 0;
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
@@ -98,14 +114,12 @@ SteadyClock::time_point DeadlineIn(std::int64_t ms) {
 
 bool BaudToSpeed(std::uint32_t baud, speed_t& speed) {
   static constexpr std::pair<std::uint32_t, speed_t> kRates[] = {
-      {50, B50},           {75, B75},           {110, B110},         {134, B134},
-      {150, B150},         {200, B200},         {300, B300},         {600, B600},
-      {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-      {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-      {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-      {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-      {3500000, B3500000}, {4000000, B4000000},
+      {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+      {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+      {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+      {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+      {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
   };
   for (const auto& [rate, code] : kRates) {
     if (rate == baud) {
@@ -151,8 +165,7 @@ class PosixSerialDevice final : public SerialDevice {
     // Raw bytes both ways: no break/parity marking, no stripping, no CR/NL
     // translation, no XON/XOFF interpretation of the data (a frame may carry
     // any byte), no output processing, no echo, no line editing, no signals.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                          ICRNL | IXON);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     // 8N1, receiver on, modem status lines ignored. Hardware flow control and
@@ -163,8 +176,7 @@ class PosixSerialDevice final : public SerialDevice {
     // VMIN bytes before reporting input.
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (standard && (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0))
-      return false;
+    if (standard && (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0)) return false;
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
     // Both speeds once more as the kernel holds them, so that one left over
     // from an arbitrary rate cannot stay behind.
@@ -275,8 +287,7 @@ class PosixSerialDevice final : public SerialDevice {
         continue;  // a slice ended: look at the flag, then wait on
       }
       // Hang-up or error with nothing left to read.
-      if ((p.revents & POLLIN) == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-        return ReadFailed(EIO);
+      if ((p.revents & POLLIN) == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return ReadFailed(EIO);
     }
   }
 
@@ -393,8 +404,8 @@ std::vector<SerialPortInfo> DiscoverSerialPorts(const std::vector<std::string>& 
   for (auto& name : names) ports.push_back({"/dev/" + name, name});
   for (const auto& path : extraPaths) {
     if (path.empty()) continue;
-    const bool listed = std::any_of(ports.begin(), ports.end(),
-                                    [&](const SerialPortInfo& p) { return p.path == path; });
+    const bool listed =
+        std::any_of(ports.begin(), ports.end(), [&](const SerialPortInfo& p) { return p.path == path; });
     if (!listed) ports.push_back({path, path});
   }
   return ports;
@@ -422,8 +433,7 @@ std::unique_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, std
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     ::close(fd);
-    error = (e == EWOULDBLOCK || e == EAGAIN) ? "the port is in use by another program"
-                                              : platform::ErrorText(e);
+    error = (e == EWOULDBLOCK || e == EAGAIN) ? "the port is in use by another program" : platform::ErrorText(e);
     return nullptr;
   }
   ::ioctl(fd, TIOCEXCL);  // best effort

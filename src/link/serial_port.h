@@ -3,8 +3,8 @@
 // writes each bounded by the five serial time-outs.
 #pragma once
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,11 +15,11 @@ namespace vecta::link {
 // The five serial time-outs, in the order of the Serial control page and of
 // the `which` argument of SetCommTimeout.
 struct SerialTimeouts {
-  std::uint32_t readInterval = 500;        // 0: ms between bytes
-  std::uint32_t readTotalMultiplier = 1;   // 1: ms per byte
-  std::uint32_t readTotalConstant = 2500;  // 2: ms
-  std::uint32_t writeTotalMultiplier = 1;  // 3: ms per byte
-  std::uint32_t writeTotalConstant = 1000; // 4: ms
+  std::uint32_t readInterval = 500;         // 0: ms between bytes
+  std::uint32_t readTotalMultiplier = 1;    // 1: ms per byte
+  std::uint32_t readTotalConstant = 2500;   // 2: ms
+  std::uint32_t writeTotalMultiplier = 1;   // 3: ms per byte
+  std::uint32_t writeTotalConstant = 1000;  // 4: ms
 
   // A reply is read one byte per read, so each read may wait
   // multiplier x 1 + constant. When both are 0 the interval time-out bounds

@@ -111,8 +111,8 @@ std::uint32_t CRavlenRemoteControl::DropStale(StreamSocket& socket) {
 
 // After an ordinary receive: a time-out leaves its reply owed, and a reply
 // cut short leaves the rest of its envelope owed.
-void CRavlenRemoteControl::AfterPlainReceive(const std::uint8_t* raw, long received,
-                                             std::size_t etxAt, bool mask) {
+void CRavlenRemoteControl::AfterPlainReceive(const std::uint8_t* raw, long received, std::size_t etxAt,
+                                             bool mask) {
   if (received < 0) {
     ++owed_;
     owedMasked_ = owedMasked_ || mask;
@@ -182,9 +182,9 @@ void CRavlenRemoteControl::AfterOwedTimeout(int err, int dropped, bool mask) {
 // The receive of an exchange while earlier replies are owed: the owed
 // envelopes are dropped as they come, and the next one is this exchange's
 // reply. The whole wait is bounded by the receive time-out.
-std::uint32_t CRavlenRemoteControl::ReadOwedThenReply(StreamSocket& socket, bool logging,
-                                                      bool mask, std::uint8_t* buf,
-                                                      std::size_t capacity, std::size_t& count) {
+std::uint32_t CRavlenRemoteControl::ReadOwedThenReply(StreamSocket& socket, bool logging, bool mask,
+                                                      std::uint8_t* buf, std::size_t capacity,
+                                                      std::size_t& count) {
   count = 0;
   int dropped = 0;
   std::size_t taken = 0;
@@ -234,8 +234,8 @@ std::uint32_t CRavlenRemoteControl::SendTcp(const std::vector<std::uint8_t>& fra
   return HandleTcpFailure(closeAfterSendFailure_) ? kErrRead : kErrWrite;
 }
 
-std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, bool mask, std::uint8_t* buf,
-                                                 std::size_t capacity, std::size_t& count) {
+std::uint32_t CRavlenRemoteControl::ReadTcpReply(bool logging, bool mask, std::uint8_t* buf, std::size_t capacity,
+                                                 std::size_t& count) {
   count = 0;
   auto socket = CurrentSocket();
   ResyncFor(socket.get());

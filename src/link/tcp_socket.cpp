@@ -81,9 +81,7 @@ class PosixStreamSocket final : public StreamSocket {
   int fd_;
 };
 
-PosixStreamSocket* Native(StreamSocket& socket) {
-  return dynamic_cast<PosixStreamSocket*>(&socket);
-}
+PosixStreamSocket* Native(StreamSocket& socket) { return dynamic_cast<PosixStreamSocket*>(&socket); }
 
 bool Cancelled(const std::atomic<bool>* cancel) {
   return cancel != nullptr && cancel->load(std::memory_order_acquire);
@@ -162,18 +160,15 @@ class PosixSocketFactory final : public SocketFactory {
  private:
   // Starts the connect and waits for it, at most `timeoutMs`; 0 when
   // connected, else the error (ETIMEDOUT when the time ran out).
-  static int Wait(int fd, const sockaddr_in& addr, const std::atomic<bool>* cancel,
-                  int timeoutMs) {
+  static int Wait(int fd, const sockaddr_in& addr, const std::atomic<bool>* cancel, int timeoutMs) {
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return 0;
     // EINTR leaves the connect going on asynchronously, as EINPROGRESS does.
     if (errno != EINPROGRESS && errno != EINTR) return errno;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
       if (Cancelled(cancel)) return ECANCELED;
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
       if (left <= 0) return ETIMEDOUT;
       pollfd p{fd, POLLOUT, 0};
       const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kCancelSliceMs)));

@@ -34,9 +34,7 @@ class Variants {
  public:
   constexpr Variants() = default;
   constexpr explicit Variants(std::uint8_t bits) : bits_(bits) {}
-  static constexpr std::uint8_t Bit(Variant v) {
-    return v == Variant::K240 ? 1 : v == Variant::K610 ? 2 : 4;
-  }
+  static constexpr std::uint8_t Bit(Variant v) { return v == Variant::K240 ? 1 : v == Variant::K610 ? 2 : 4; }
   constexpr bool Has(Variant v) const { return (bits_ & Bit(v)) != 0; }
   constexpr bool Empty() const { return bits_ == 0; }
   constexpr std::uint8_t Bits() const { return bits_; }
@@ -141,7 +139,7 @@ struct PageLayout {
 struct WindowLayout {
   WindowId id;
   int dialogTemplate;
-  std::string_view title;          // empty for the main settings page, a child page
+  std::string_view title;           // empty for the main settings page, a child page
   std::span<const Entry> controls;  // the window's own controls, outside its pages
   std::span<const PageId> pages;    // in tab order
 };

@@ -40,17 +40,15 @@ constexpr std::int32_t kLastFixedSize = 3;
 class Run {
  public:
   Run(UnitContext& unit, const ParamTable& table)
-      : main(unit.tables ? unit.tables->main : table),
-        variant(unit.variant()),
-        rules(unit.rules),
-        unit_(unit) {}
+      : main(unit.tables ? unit.tables->main : table), variant(unit.variant()), rules(unit.rules), unit_(unit) {}
 
   // A write request. The refresh that follows every apply shows what the
   // unit took; a write it refused is kept for the operator, by the row the
   // write was for.
   void Write(std::string_view mnemonic, std::string_view value, int waitBeforeReadMs = 0) {
     link::LinkReply reply;
-    const std::uint32_t rc = Send(link::WriteRequest(unit_.unitAddress, mnemonic, value), waitBeforeReadMs, &reply);
+    const std::uint32_t rc =
+        Send(link::WriteRequest(unit_.unitAddress, mnemonic, value), waitBeforeReadMs, &reply);
     if (rc != link::kLinkOk || reply.status != 'E' || !row) return;
     auto& refused = unit_.refusedWrites;
     if (std::find(refused.begin(), refused.end(), row) == refused.end()) refused.push_back(row);
@@ -86,9 +84,9 @@ class Run {
   const Variant variant;
   RuleMemory& rules;
   std::uint8_t count = 0;
-  bool modeChange = false;     // the next write moves the unit to another mode
-  bool longReplyWait = false;  // the next write's reply comes late
-  double bitrate = 0;          // the bitrate text, once its row has been passed
+  bool modeChange = false;             // the next write moves the unit to another mode
+  bool longReplyWait = false;          // the next write's reply comes late
+  double bitrate = 0;                  // the bitrate text, once its row has been passed
   const RowDescriptor* row = nullptr;  // the row being applied
 
  private:
@@ -117,12 +115,9 @@ struct WriteRule {
 };
 
 constexpr WriteRule kWriteRules[] = {
-    {"ofre", kTuningWaitMs, false, nullptr},
-    {"owid", kTuningWaitMs, false, nullptr},
-    {"aenc", kAudioEncoderWaitMs, false, nullptr},
-    {"a1en", kAudioEncoderWaitMs, false, nullptr},
-    {"a2en", kAudioEncoderWaitMs, false, nullptr},
-    {"eenc", 0, true, nullptr},
+    {"ofre", kTuningWaitMs, false, nullptr},       {"owid", kTuningWaitMs, false, nullptr},
+    {"aenc", kAudioEncoderWaitMs, false, nullptr}, {"a1en", kAudioEncoderWaitMs, false, nullptr},
+    {"a2en", kAudioEncoderWaitMs, false, nullptr}, {"eenc", 0, true, nullptr},
     {"cinp", 0, false, WriteKeepingCalibration},
 };
 
@@ -221,7 +216,8 @@ std::optional<Change> ListChange(Run& run, const ParamRow& row, ControlHost& win
   }
   if (ControlDiffers(row, window)) ListValueChanged(run, row, change);
   if (desc.Derived())
-    if (const DerivedRule* rule = FindDerivedRule(m); rule && rule->stale && rule->stale(run.main)) change.marked = true;
+    if (const DerivedRule* rule = FindDerivedRule(m); rule && rule->stale && rule->stale(run.main))
+      change.marked = true;
   return change;
 }
 
@@ -253,11 +249,16 @@ Change CheckChange(Run& run, const ParamRow& row, ControlHost& window) {
 // Called with the row's lock held.
 std::optional<Change> WhatChanged(Run& run, const ParamRow& row, ControlHost& window) {
   switch (row.GetKind()) {
-    case Kind::Text: return TextChange(run, row, window);
-    case Kind::List: return ListChange(run, row, window);
-    case Kind::Address: return AddressChange(row, window);
-    case Kind::Check: return CheckChange(run, row, window);
-    case Kind::StatusList: break;  // shown only; the unit sets these
+    case Kind::Text:
+      return TextChange(run, row, window);
+    case Kind::List:
+      return ListChange(run, row, window);
+    case Kind::Address:
+      return AddressChange(row, window);
+    case Kind::Check:
+      return CheckChange(run, row, window);
+    case Kind::StatusList:
+      break;  // shown only; the unit sets these
   }
   return Change{};
 }

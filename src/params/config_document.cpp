@@ -78,10 +78,18 @@ ConfigRecord WithWire(ConfigRecord r, const std::string& wire) {
 void ClearShown(const RowDescriptor& desc, ControlHost& host) {
   switch (desc.kind) {
     case Kind::Text:
-    case Kind::StatusList: host.SetText(desc.control, ""); break;
-    case Kind::List: host.Select(desc.control, -1); break;
-    case Kind::Check: host.SetChecked(desc.control, false); break;
-    case Kind::Address: host.SetAddress(desc.control, 0); break;
+    case Kind::StatusList:
+      host.SetText(desc.control, "");
+      break;
+    case Kind::List:
+      host.Select(desc.control, -1);
+      break;
+    case Kind::Check:
+      host.SetChecked(desc.control, false);
+      break;
+    case Kind::Address:
+      host.SetAddress(desc.control, 0);
+      break;
   }
 }
 
@@ -101,9 +109,12 @@ std::optional<Variant> VariantFromRecords(std::span<const ConfigRecord> records)
 
 std::string BoardTypeText(Variant variant) {
   switch (variant) {
-    case Variant::K240: return "K240";
-    case Variant::K610: return "K610";
-    case Variant::Other: return "";
+    case Variant::K240:
+      return "K240";
+    case Variant::K610:
+      return "K610";
+    case Variant::Other:
+      return "";
   }
   return "";
 }
@@ -137,7 +148,8 @@ bool ConfigDocument::OpenBytes(std::span<const std::uint8_t> bytes, const std::s
   if (rc == ConfigError::None && count > kMaxConfigs) rc = ConfigError::IncorrectConfigCount;
   std::vector<ConfigImage> images;
   std::size_t pos = 4;
-  const ConfigError missingMarker = count >= 2 ? ConfigError::InvalidConfigType : ConfigError::NotTransmitterConfig;
+  const ConfigError missingMarker =
+      count >= 2 ? ConfigError::InvalidConfigType : ConfigError::NotTransmitterConfig;
   for (std::uint32_t i = 0; rc == ConfigError::None && i < std::max<std::uint32_t>(count, 1); ++i) {
     ConfigImage image;
     rc = ParseConfigImage(data, pos, missingMarker, image);
@@ -263,7 +275,8 @@ std::optional<std::string> ConfigDocument::Set(std::string_view mnemonic, std::s
   if (!row) {
     for (const RowDescriptor& desc : SatmodTableRows())
       if (desc.mnemonic == mnemonic) return m + " is a satellite modulator setting; configuration files hold none";
-    return "No parameter " + m + " on a " + (variant_ == Variant::Other ? "board of the other type" : BoardTypeText(variant_) + " board");
+    return "No parameter " + m + " on a " +
+           (variant_ == Variant::Other ? "board of the other type" : BoardTypeText(variant_) + " board");
   }
   const RowDescriptor& desc = row->Desc();
   if (desc.Derived()) return m + " is worked out from other settings; set those instead";
@@ -284,7 +297,8 @@ int ConfigDocument::TakeDerived(const ParamRow& row, std::int32_t s) {
   const DerivedRule* rule = FindDerivedRule(row.Mnemonic());
   int changed = 0;
   if (rule)
-    for (const DerivedWrite& write : rule->writes(s)) changed += SetWire(write.mnemonic, std::to_string(write.value));
+    for (const DerivedWrite& write : rule->writes(s))
+      changed += SetWire(write.mnemonic, std::to_string(write.value));
   return changed;
 }
 
@@ -294,10 +308,12 @@ int ConfigDocument::TakeList(const ParamRow& row, const ControlHost& window, con
   if (s < 0) return 0;
   // The encoding mode list is not taken for MPEG2, nor while SIF or QSIF
   // (held in ecmd) is the resolution.
-  if (variant_ != Variant::K610 && row.Mnemonic() == "ecmd" && (rules.encoderIndex == 0 || rules.resolutionIndex > 3))
+  if (variant_ != Variant::K610 && row.Mnemonic() == "ecmd" &&
+      (rules.encoderIndex == 0 || rules.resolutionIndex > 3))
     return 0;
   int changed = 0;
-  if (row.Mnemonic() == "ehor" && desc.control == ids::kResolution && s > 3) changed += SetWire("ecmd", std::to_string(s));
+  if (row.Mnemonic() == "ehor" && desc.control == ids::kResolution && s > 3)
+    changed += SetWire("ecmd", std::to_string(s));
   const auto stored = row.Position();
   if (stored && *stored == s) return changed;
   if (desc.Derived()) return changed + (stored ? TakeDerived(row, s) : 0);
@@ -305,7 +321,8 @@ int ConfigDocument::TakeList(const ParamRow& row, const ControlHost& window, con
   return changed;
 }
 
-int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& rules, std::vector<std::string>* refused) {
+int ConfigDocument::TakeFromPage(const ControlHost& window, const RuleMemory& rules,
+                                 std::vector<std::string>* refused) {
   int changed = 0;
   double bitrate = 0;
   for (const ParamRow& row : tables_.main.Rows()) {

@@ -85,7 +85,8 @@ class ConfigDocument {
   // text cannot be kept (not a number where one is needed, a ';') is left
   // out, its reason added to `refused` when given. Returns how many
   // parameters changed.
-  int TakeFromPage(const ControlHost& window, const RuleMemory& rules, std::vector<std::string>* refused = nullptr);
+  int TakeFromPage(const ControlHost& window, const RuleMemory& rules,
+                   std::vector<std::string>* refused = nullptr);
 
   // True while the records differ from the file as last read or saved.
   bool Modified() const { return images_ != saved_; }

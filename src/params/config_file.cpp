@@ -86,7 +86,9 @@ long long LeadingInteger(std::string_view text) {
 }
 
 // A stored text in its wire form: the write conversion of a typed value.
-std::string StoredTextToWire(const RowDescriptor& row, const std::string& text) { return FormTextValue(row, text); }
+std::string StoredTextToWire(const RowDescriptor& row, const std::string& text) {
+  return FormTextValue(row, text);
+}
 
 ConfigRecord TextRecord(std::string_view mnemonic, std::string text) {
   ConfigRecord r;
@@ -168,7 +170,8 @@ std::vector<ConfigRecord> RecordsFromTable(const ParamTable& table, Variant vari
           // while the bitrate is unknown, so loading keeps the unit's own.
           const ParamRow* evid = table.Find("evid");
           const std::optional<std::string> rate = evid ? evid->Text() : std::nullopt;
-          if (rate) records.push_back(TextRecord(desc.mnemonic, ScaledIntegerText(std::atof(rate->c_str()), 1000.0)));
+          if (rate)
+            records.push_back(TextRecord(desc.mnemonic, ScaledIntegerText(std::atof(rate->c_str()), 1000.0)));
         }
         break;
       case Kind::StatusList:
@@ -218,18 +221,30 @@ std::vector<std::uint8_t> BuildConfigFile(const ConfigImage& image) {
 std::string_view ConfigErrorText(ConfigError error) {
   using namespace config_text;
   switch (error) {
-    case ConfigError::None: return {};
-    case ConfigError::Truncated: return kTruncated;
-    case ConfigError::TooLarge: return kTooLarge;
-    case ConfigError::Checksum: return kChecksum;
-    case ConfigError::MoreThanOneConfig: return kMoreThanOne;
-    case ConfigError::NotTransmitterConfig: return kNotTransmitter;
-    case ConfigError::IncorrectConfigCount: return kIncorrectCount;
-    case ConfigError::InvalidConfigType: return kInvalidConfigType;
-    case ConfigError::BadRecordKind: return kBadRecordKind;
-    case ConfigError::BadMnemonic: return kBadMnemonic;
-    case ConfigError::BadValue: return kBadValue;
-    case ConfigError::ValueTooLong: return kValueTooLong;
+    case ConfigError::None:
+      return {};
+    case ConfigError::Truncated:
+      return kTruncated;
+    case ConfigError::TooLarge:
+      return kTooLarge;
+    case ConfigError::Checksum:
+      return kChecksum;
+    case ConfigError::MoreThanOneConfig:
+      return kMoreThanOne;
+    case ConfigError::NotTransmitterConfig:
+      return kNotTransmitter;
+    case ConfigError::IncorrectConfigCount:
+      return kIncorrectCount;
+    case ConfigError::InvalidConfigType:
+      return kInvalidConfigType;
+    case ConfigError::BadRecordKind:
+      return kBadRecordKind;
+    case ConfigError::BadMnemonic:
+      return kBadMnemonic;
+    case ConfigError::BadValue:
+      return kBadValue;
+    case ConfigError::ValueTooLong:
+      return kValueTooLong;
   }
   return {};
 }
@@ -412,15 +427,15 @@ void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, 
       // The unit resets the chaining flow when the chaining input changes:
       // keep what it had.
       link::LinkReply flow;
-      const std::uint32_t rc =
-          link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, "cflo"), flow, 1);
+      const std::uint32_t rc = link::Exchange(*unit.link, link::ReadRequest(unit.unitAddress, "cflo"), flow, 1);
       WriteUnitParameter(unit, r.mnemonic, value, reply);
       if (rc == link::kLinkOk && flow.status != 'E') WriteUnitParameter(unit, "cflo", flow.value, reply);
     } else {
       WriteUnitParameter(unit, r.mnemonic, value, reply);
     }
     if (hold || r.kind == RecordKind::Address) continue;
-    const long long written = r.kind == RecordKind::Number ? static_cast<long long>(r.number) : LeadingInteger(r.text);
+    const long long written =
+        r.kind == RecordKind::Number ? static_cast<long long>(r.number) : LeadingInteger(r.text);
     // Changing the encoder or crossing between narrowband and DVB-T
     // bandwidths restarts the modulator or encoder.
     if ((r.mnemonic == "eenc" && written != currentEenc) ||
@@ -472,8 +487,8 @@ std::optional<ConfigFileData> ReadConfigFileToLoad(UnitContext& unit, const std:
   }
   ConfigParse parsed = ParseConfigFile(*bytes);
   if (parsed.ok()) {
-    const std::size_t maxFrame = unit.link->Kind() == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame
-                                                                                 : link::kMaxSerialRequestFrame;
+    const std::size_t maxFrame =
+        unit.link->Kind() == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame : link::kMaxSerialRequestFrame;
     parsed.error = CheckRequestsFit(parsed.data.images, unit.unitAddress, maxFrame);
   }
   if (!parsed.ok()) {

@@ -127,8 +127,8 @@ std::vector<std::uint8_t> BuildConfigFile(const ConfigImage& image);
 
 enum class ConfigError {
   None,
-  Truncated,             // the data ends inside a field, or a stream lacks "----"
-  TooLarge,              // beyond kMaxConfigFileSize or kMaxRecordsPerConfig
+  Truncated,  // the data ends inside a field, or a stream lacks "----"
+  TooLarge,   // beyond kMaxConfigFileSize or kMaxRecordsPerConfig
   Checksum,
   MoreThanOneConfig,     // a set offered as a single configuration
   NotTransmitterConfig,  // no "TXS" in a single-configuration file
@@ -173,13 +173,12 @@ ConfigParse ParseConfigFile(std::span<const std::uint8_t> bytes);
 
 // Shared with the set parser: reads one image (from "TXS" through "----") at
 // `pos`, advancing it. `missingMarker` is the error for a missing "TXS".
-ConfigError ParseConfigImage(std::span<const std::uint8_t> data, std::size_t& pos,
-                             ConfigError missingMarker, ConfigImage& image);
+ConfigError ParseConfigImage(std::span<const std::uint8_t> data, std::size_t& pos, ConfigError missingMarker,
+                             ConfigImage& image);
 
 // Every write request of the images fits a frame of `maxFrame` bytes when
 // sent to `unitAddress`: ConfigError::None or ValueTooLong.
-ConfigError CheckRequestsFit(std::span<const ConfigImage> images, int unitAddress,
-                             std::size_t maxFrame);
+ConfigError CheckRequestsFit(std::span<const ConfigImage> images, int unitAddress, std::size_t maxFrame);
 
 // ---- Files
 
@@ -225,8 +224,8 @@ bool LoadConfigFromFile(UnitContext& unit, const std::function<void()>& fullRefr
 // eenc write of a number other than `currentEenc` and after an owid write
 // that crosses between 0-2 and 3-5 from `currentOwid`. Results are not
 // examined. The caller holds the poll lock.
-void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid,
-                      int currentEenc, bool hold);
+void SendRecordStream(UnitContext& unit, std::span<const ConfigRecord> records, int currentOwid, int currentEenc,
+                      bool hold);
 
 // Reads a parameter and takes its value as a decimal integer; 0 when the read
 // fails or is refused. Under the link lock.

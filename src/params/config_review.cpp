@@ -73,8 +73,8 @@ std::string ReviewText(const ConfigReview& review) {
   for (const ConfigurationReview& c : review.configs) {
     if (review.set || !c.read) out += ConfigName(c) + ": " + CountsText(c) + "\n";
     for (const ReviewLine& line : c.differing)
-      out += "  " + line.caption + " [" + line.mnemonic + "]: unit " + line.unitValue + ", file " + line.fileValue +
-             "\n";
+      out += "  " + line.caption + " [" + line.mnemonic + "]: unit " + line.unitValue + ", file " +
+             line.fileValue + "\n";
   }
   out += CountsText(review) + "\n";
   return out;

@@ -35,10 +35,10 @@ struct ConfigurationReview {
 enum class ReviewBasis { Unit, LastSave };
 
 struct ConfigReview {
-  std::string file;  // the file's path
-  bool set = false;  // a configuration set
-  std::string unitBoard;  // the board type the unit reports
-  std::string fileBoard;  // the board type the file's settings belong to
+  std::string file;         // the file's path
+  bool set = false;         // a configuration set
+  std::string unitBoard;    // the board type the unit reports
+  std::string fileBoard;    // the board type the file's settings belong to
   bool otherBoard = false;  // fileBoard is not the unit's board type
   ReviewBasis basis = ReviewBasis::Unit;
   std::string lastSavePath;  // LastSave: the set file saved then

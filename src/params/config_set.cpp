@@ -244,8 +244,8 @@ std::optional<ConfigFileData> ReadConfigSetToLoad(UnitContext& unit, const std::
   }
   ConfigParse parsed = ParseConfigSet(*bytes, static_cast<std::uint32_t>(ConfigCount(unit.variant())));
   if (parsed.ok()) {
-    const std::size_t maxFrame = unit.link->Kind() == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame
-                                                                                 : link::kMaxSerialRequestFrame;
+    const std::size_t maxFrame =
+        unit.link->Kind() == link::TransportKind::Tcp ? link::kMaxTcpRequestFrame : link::kMaxSerialRequestFrame;
     parsed.error = CheckRequestsFit(parsed.data.images, unit.unitAddress, maxFrame);
   }
   if (!parsed.ok()) {

@@ -117,7 +117,8 @@ std::vector<const ParamRow*> ChangedRows(const ParamTable& table, ControlHost& w
   std::set<int> seen;
   for (const ParamRow& row : table.Rows()) {
     if (!Counts(row, window, variant) || seen.count(row.Control())) continue;
-    if (!Differs(row, window, LoadedPosition(row, table)) && !(IsManualBox(row) && ManualBitrateDiffers(table, window)))
+    if (!Differs(row, window, LoadedPosition(row, table)) &&
+        !(IsManualBox(row) && ManualBitrateDiffers(table, window)))
       continue;
     seen.insert(row.Control());
     rows.push_back(&row);

@@ -232,9 +232,7 @@ std::optional<std::int32_t> NamedOption(const RowDescriptor& row, std::string_vi
   return static_cast<std::int32_t>(wire);
 }
 
-std::string UnknownReplyText(std::string_view replyText) {
-  return "Unknown (" + std::string(replyText) + ")";
-}
+std::string UnknownReplyText(std::string_view replyText) { return "Unknown (" + std::string(replyText) + ")"; }
 
 std::string ShownValue(const ParamRow& row) {
   std::lock_guard lock(row.Lock());

@@ -79,8 +79,7 @@ ParamRow* ParamTable::FindControl(int control) {
 
 std::int32_t ParamTable::StoredListPosition(std::string_view mnemonic, int control) const {
   const ParamRow* row = Find(mnemonic, control);
-  if (!row || (row->GetKind() != Kind::List && row->GetKind() != Kind::StatusList))
-    return kNoStoredPosition;
+  if (!row || (row->GetKind() != Kind::List && row->GetKind() != Kind::StatusList)) return kNoStoredPosition;
   return row->Position().value_or(kNoStoredPosition);
 }
 

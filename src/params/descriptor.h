@@ -31,13 +31,13 @@ enum class Kind : std::uint8_t {
 // Row flags.
 namespace flag {
 inline constexpr std::uint32_t kNone = 0;
-inline constexpr std::uint32_t kTrim = 0x4;            // drop leading and trailing fractional zeros
-inline constexpr std::uint32_t kTwoDecimals = 0x10;    // shown with two decimals, written as typed
-inline constexpr std::uint32_t kMarker40 = 0x40;       // K240 ehor; tested by nothing
-inline constexpr std::uint32_t kMarker80 = 0x80;       // both eenc rows; tested by nothing
+inline constexpr std::uint32_t kTrim = 0x4;          // drop leading and trailing fractional zeros
+inline constexpr std::uint32_t kTwoDecimals = 0x10;  // shown with two decimals, written as typed
+inline constexpr std::uint32_t kMarker40 = 0x40;     // K240 ehor; tested by nothing
+inline constexpr std::uint32_t kMarker80 = 0x80;     // both eenc rows; tested by nothing
 inline constexpr std::uint32_t kHideIfUnanswered = 0x200;
-inline constexpr std::uint32_t kLevel = 0x400;         // linear level number shown in dB
-inline constexpr std::uint32_t kDerived = 0x800;       // computed from other rows, never sent
+inline constexpr std::uint32_t kLevel = 0x400;    // linear level number shown in dB
+inline constexpr std::uint32_t kDerived = 0x800;  // computed from other rows, never sent
 inline constexpr std::uint32_t kStatusLamp = 0x1000;
 inline constexpr std::uint32_t kBitratePair = 0x2000;  // evid text and the evbr "Manual" box
 inline constexpr std::uint32_t kVersion = 0x4000;      // also parsed as the firmware version

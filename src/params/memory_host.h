@@ -24,8 +24,8 @@ class MemoryHost : public ControlHost {
     bool enabled = true;
     bool readOnly = false;
     std::uint32_t address = 0;
-    bool marked = false;   // changed and not applied
-    std::string markTip;   // the tooltip of the mark
+    bool marked = false;  // changed and not applied
+    std::string markTip;  // the tooltip of the mark
   };
 
   MemoryHost() = default;

@@ -33,8 +33,7 @@ void ShowHdInputFormatFor(ControlHost& host, std::int32_t videoInputPosition) {
   host.Show(ids::kHdInputFormat, videoInputPosition == 11 || videoInputPosition == 12);
 }
 
-void RefitResolutionSizes(const RuleMemory& rules, ControlHost& advanced,
-                          std::int32_t videoInputPosition) {
+void RefitResolutionSizes(const RuleMemory& rules, ControlHost& advanced, std::int32_t videoInputPosition) {
   if (!advanced.HasControl(ids::kResolution)) return;
   const PictureSizes& sizes = PictureSizesFor(videoInputPosition);
   for (int i = 0; i < kFixedSizes; ++i) {
@@ -97,8 +96,7 @@ void OnResolutionChanged(UnitContext& unit, ControlHost& advanced, std::int32_t 
   advanced.Enable(ids::kMpeg4EncodingMode, rules.resolutionIndex <= 3 && rules.encoderIndex != 0);
 }
 
-void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced,
-                             int controlId) {
+void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced, int controlId) {
   if (controlId == ids::kK610VideoInput) {
     ShowHdInputFormatFor(mainPage, mainPage.Selected(ids::kK610VideoInput));
   } else if (controlId == ids::kVideoInput) {
@@ -147,8 +145,7 @@ void LoadResolution(UnitContext& unit, ControlHost& host, std::int32_t position,
   RuleMemory& rules = unit.rules;
   const PictureSizes& sizes = PictureSizesFor(StoredPosition(unit, "vinp", ids::kVideoInput));
   host.ClearList(ids::kResolution);
-  for (int i = 0; i < kFixedSizes; ++i)
-    host.InsertEntry(ids::kResolution, i, sizes[static_cast<std::size_t>(i)]);
+  for (int i = 0; i < kFixedSizes; ++i) host.InsertEntry(ids::kResolution, i, sizes[static_cast<std::size_t>(i)]);
   host.Select(ids::kResolution, position);
   rules.resolutionIndex = position;
   if (rules.encoderIndex == 1) {

@@ -38,8 +38,7 @@ inline constexpr std::string_view kQsifEntry = "QSIF";
 // list beside it; the other refits the Advanced options window's "Resolution"
 // sizes when that window exists.
 // `advanced` is the Advanced options window, or none.
-void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced,
-                             int controlId);
+void OnMainVideoInputChanged(UnitContext& unit, ControlHost& mainPage, ControlHost* advanced, int controlId);
 
 // Advanced options window, list or edit change forwarded by a page: the
 // video input, the audio encoder, the resolution and the MPEG mode lists.
@@ -55,8 +54,7 @@ void OnAdvancedCheckClicked(UnitContext& unit, ControlHost& advanced, int contro
 void ShowHdInputFormatFor(ControlHost& host, std::int32_t videoInputPosition);
 // Replaces the four picture sizes of "Resolution" in the Advanced options
 // window, leaving "SIF"/"QSIF", and selects the remembered resolution index.
-void RefitResolutionSizes(const RuleMemory& rules, ControlHost& advanced,
-                          std::int32_t videoInputPosition);
+void RefitResolutionSizes(const RuleMemory& rules, ControlHost& advanced, std::int32_t videoInputPosition);
 // The bitrate edit is enabled exactly while "Manual" is ticked.
 void EnableBitrateByManual(ControlHost& advanced);
 // Layer 1 rate list for "Off" to "MPEG Layer 1 48KHz Mono"
@@ -79,15 +77,13 @@ void RememberLoadedValue(RuleMemory& rules, const ParamRow& row);
 // Loads the K240 / other "Resolution" list (ids::kResolution) with `position`.
 // `windowOpening` adds what a newly opened Advanced options window does to
 // "MPEG4 encoding mode".
-void LoadResolution(UnitContext& unit, ControlHost& host, std::int32_t position,
-                    bool windowOpening = false);
+void LoadResolution(UnitContext& unit, ControlHost& host, std::int32_t position, bool windowOpening = false);
 
 // What follows the plain showing of a loaded row in a refresh: vinp shows
 // or hides the HD input format list (in `window` only), aenc, a1en and a2en
 // pick their rate lists in `window` and `advanced`, and evbr sets the
 // bitrate edit in `advanced`. Rows without a load rule do nothing.
-void LoadRuleAfter(UnitContext& unit, const ParamRow& row, ControlHost& window,
-                   ControlHost* advanced);
+void LoadRuleAfter(UnitContext& unit, const ParamRow& row, ControlHost& window, ControlHost* advanced);
 
 // Fills a newly opened Advanced options window from the values cached by the
 // last refresh, without any exchange with the unit: every row of the main

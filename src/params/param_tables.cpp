@@ -21,29 +21,97 @@ const OptionList kOdguOptions = {"1/32", "1/16", "1/8", "1/4"};
 const OptionList kOdmoOptions = {"QPSK", "16QAM", "64QAM"};
 const OptionList kNormalInverted = {"Normal", "Inverted"};
 const OptionList kO4koOptions = {"None", "+4KHz", "-4KHz"};
-const OptionList kZscrOptions = {"Off", "ABS", "/empty/", "/empty/", "AES128", "/empty/", "AES256", "/empty/", "BCrypt128", "/empty/", "BCrypt256"};
-const OptionList kVideoInputOptions = {"Off", "/empty/", "PAL", "NTSC", "NTSC no ped", "S-Video PAL", "S-Video NTSC", "S-Video NTSC no ped", "SDI PAL", "SDI NTSC"};
-const OptionList kK610VideoInputOptions = {"Off", "/empty/", "Comp PAL", "Comp NTSC", "Comp NTSC (No Pedestal)", "Comp PAL S-vid", "Comp NTSC S-vid", "Comp NTSC S-Vid (No Pedestal)", "SDI PAL", "SDI NTSC", "HDMI PAL", "HDMI NTSC", "HD-SDI", "HD HDMI"};
-const OptionList kAencOptions = {"Off", "32kHz 12bit Stereo", "32kHz 12bit Mono", "32kHz 8bit Stereo", "32kHz 8bit Mono", "16kHz 8bit Stereo", "16kHz 8bit Mono", "8kHz 8bit Stereo", "8kHz 8bit Mono", "MPEG Layer 1 32KHz Stereo", "MPEG Layer 1 32KHz Mono", "MPEG Layer 1 48KHz Stereo", "MPEG Layer 1 48KHz Mono", "MPEG Layer 2 32kHz Stereo", "MPEG Layer 2 32kHz Mono", "MPEG Layer 2 48kHz Stereo", "MPEG Layer 2 48kHz Mono"};
-const OptionList kAudioEncoderOptions = {"Off", "MPEG Layer 1 48kHz Stereo", "MPEG Layer 1 48kHz Mono", "MPEG Layer 2 48kHz Stereo", "MPEG Layer 2 48kHz Mono"};
-const OptionList kLayer1RateOptions = {"/empty/", "32kbits/s", "64kbits/s", "96kbits/s", "128kbits/s", "160kbits/s", "192kbits/s", "224kbits/s", "256kbits/s", "288kbits/s", "320kbits/s", "352kbits/s", "384kbits/s", "416kbits/s", "448kbits/s"};
-const OptionList kLayer2RateOptions = {"/empty/", "32kbits/s", "48kbits/s", "56kbits/s", "64kbits/s", "80kbits/s", "96kbits/s", "112kbits/s", "128kbits/s", "160kbits/s", "192kbits/s", "224kbits/s", "256kbits/s", "320kbits/s", "384kbits/s"};
+const OptionList kZscrOptions = {"Off",    "ABS",     "/empty/",   "/empty/", "AES128",   "/empty/",
+                                 "AES256", "/empty/", "BCrypt128", "/empty/", "BCrypt256"};
+const OptionList kVideoInputOptions = {"Off",         "/empty/",     "PAL",          "NTSC",
+                                       "NTSC no ped", "S-Video PAL", "S-Video NTSC", "S-Video NTSC no ped",
+                                       "SDI PAL",     "SDI NTSC"};
+const OptionList kK610VideoInputOptions = {"Off",
+                                           "/empty/",
+                                           "Comp PAL",
+                                           "Comp NTSC",
+                                           "Comp NTSC (No Pedestal)",
+                                           "Comp PAL S-vid",
+                                           "Comp NTSC S-vid",
+                                           "Comp NTSC S-Vid (No Pedestal)",
+                                           "SDI PAL",
+                                           "SDI NTSC",
+                                           "HDMI PAL",
+                                           "HDMI NTSC",
+                                           "HD-SDI",
+                                           "HD HDMI"};
+const OptionList kAencOptions = {"Off",
+                                 "32kHz 12bit Stereo",
+                                 "32kHz 12bit Mono",
+                                 "32kHz 8bit Stereo",
+                                 "32kHz 8bit Mono",
+                                 "16kHz 8bit Stereo",
+                                 "16kHz 8bit Mono",
+                                 "8kHz 8bit Stereo",
+                                 "8kHz 8bit Mono",
+                                 "MPEG Layer 1 32KHz Stereo",
+                                 "MPEG Layer 1 32KHz Mono",
+                                 "MPEG Layer 1 48KHz Stereo",
+                                 "MPEG Layer 1 48KHz Mono",
+                                 "MPEG Layer 2 32kHz Stereo",
+                                 "MPEG Layer 2 32kHz Mono",
+                                 "MPEG Layer 2 48kHz Stereo",
+                                 "MPEG Layer 2 48kHz Mono"};
+const OptionList kAudioEncoderOptions = {"Off", "MPEG Layer 1 48kHz Stereo", "MPEG Layer 1 48kHz Mono",
+                                         "MPEG Layer 2 48kHz Stereo", "MPEG Layer 2 48kHz Mono"};
+const OptionList kLayer1RateOptions = {"/empty/",    "32kbits/s",  "64kbits/s",  "96kbits/s",  "128kbits/s",
+                                       "160kbits/s", "192kbits/s", "224kbits/s", "256kbits/s", "288kbits/s",
+                                       "320kbits/s", "352kbits/s", "384kbits/s", "416kbits/s", "448kbits/s"};
+const OptionList kLayer2RateOptions = {"/empty/",    "32kbits/s",  "48kbits/s",  "56kbits/s",  "64kbits/s",
+                                       "80kbits/s",  "96kbits/s",  "112kbits/s", "128kbits/s", "160kbits/s",
+                                       "192kbits/s", "224kbits/s", "256kbits/s", "320kbits/s", "384kbits/s"};
 const OptionList kAudioLevelOptions = {"0dB", "12dB", "24dB", "36dB", "48dB"};
-const OptionList kK610AudioLevelOptions = {"0dB", "12dB", "24dB", "36dB", "48dB", "60dB", "72dB", "84dB", "96dB", "108dB", "120dB"};
+const OptionList kK610AudioLevelOptions = {"0dB",  "12dB", "24dB", "36dB",  "48dB", "60dB",
+                                           "72dB", "84dB", "96dB", "108dB", "120dB"};
 const OptionList kAsrcOptions = {"Analogue", "Digital", "Embedded"};
 const OptionList kAudioInputOptions = {"Digital embedded", "Analogue"};
 const OptionList kDisabledEnabled = {"Disabled", "Enabled"};
 const OptionList kNoYes = {"No", "Yes"};
 const OptionList kDataInputOptions = {"Off", "On", "On even parity", "On odd parity"};
-const OptionList kK240DataInputOptions = {"Off", "Mode 1 8b No Parity", "Mode 1 8b Even Parity", "Mode 1 8b Odd Parity", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "/empty/", "Mode 2 8b No Parity", "Mode 2 8b Even Parity", "Mode 2 8b Odd Parity", "/empty/", "Mode 2 7b No Parity", "Mode 2 7b Even Parity", "Mode 2 7b Odd Parity"};
+const OptionList kK240DataInputOptions = {"Off",
+                                          "Mode 1 8b No Parity",
+                                          "Mode 1 8b Even Parity",
+                                          "Mode 1 8b Odd Parity",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "/empty/",
+                                          "Mode 2 8b No Parity",
+                                          "Mode 2 8b Even Parity",
+                                          "Mode 2 8b Odd Parity",
+                                          "/empty/",
+                                          "Mode 2 7b No Parity",
+                                          "Mode 2 7b Even Parity",
+                                          "Mode 2 7b Odd Parity"};
 const OptionList kDbauOptions = {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
 const OptionList kCinpOptions = {"Off", "On", "Relay"};
 const OptionList kCchaOptions = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
-const OptionList kGoswOptions = {"ASI in, ASI out", "/empty/", "/empty/", "/empty/", "Chaining in, ASI out", "/empty/", "/empty/", "/empty/", "ASI in, Chaining out", "/empty/", "/empty/", "/empty/", "Chaining in, Chaining out", "/empty/", "/empty/", "/empty/"};
-const OptionList kVhdfOptions = {"720p 50Hz", "720p 59.94Hz", "720p 60Hz", "1080i 50Hz", "1080i 59.94Hz", "1080i 60Hz", "1080p 23.976Hz", "1080p 24Hz", "1080p 25Hz", "1080p 29.97Hz", "1080p 30Hz", "1080psf 23.976Hz", "1080psf 24Hz", "1080psf 25Hz", "1080psf 29.97Hz", "1080psf 30Hz"};
+const OptionList kGoswOptions = {"ASI in, ASI out",           "/empty/", "/empty/", "/empty/",
+                                 "Chaining in, ASI out",      "/empty/", "/empty/", "/empty/",
+                                 "ASI in, Chaining out",      "/empty/", "/empty/", "/empty/",
+                                 "Chaining in, Chaining out", "/empty/", "/empty/", "/empty/"};
+const OptionList kVhdfOptions = {"720p 50Hz",     "720p 59.94Hz",  "720p 60Hz",       "1080i 50Hz",
+                                 "1080i 59.94Hz", "1080i 60Hz",    "1080p 23.976Hz",  "1080p 24Hz",
+                                 "1080p 25Hz",    "1080p 29.97Hz", "1080p 30Hz",      "1080psf 23.976Hz",
+                                 "1080psf 24Hz",  "1080psf 25Hz",  "1080psf 29.97Hz", "1080psf 30Hz"};
 const OptionList kEncoderOptions = {"MPEG2", "MPEG4"};
 const OptionList kK610EncoderOptions = {"/empty/", "MPEG4 ASP", "MPEG4 AVC H.264"};
-const OptionList kEncoderModeOptions = {"Low delay interlaced", "Standard delay interlaced", "Low delay progressive", "Standard delay progressive"};
+const OptionList kEncoderModeOptions = {"Low delay interlaced", "Standard delay interlaced",
+                                        "Low delay progressive", "Standard delay progressive"};
 const OptionList kK610HorizontalOptions = {"full", "3/4", "2/3", "1/2", "1/4"};
 const OptionList kVerticalOptions = {"full", "1/2", "1/4"};
 const OptionList kHorizontalOptions = {"704", "528", "480", "352"};
@@ -55,11 +123,14 @@ const OptionList kCstaOptions = {"Not active", "Active", "Overflow"};
 const OptionList kGosdOptions = {"Off", "Video source", "Service name"};
 const OptionList kBandOptions = {"Narrowband", "DVBT"};
 const OptionList kAudioSourceOptions = {"Off", "Embedded", "Analogue"};
-const OptionList kOtxmOptions = {"None selected", "Short range", "Medium range", "Long range", "Ultra long range", "Extra long range 1", "Extra long range 2"};
-const OptionList kVpgnOptions = {"Auto Pattern", "Auto Black Screen", "Moving Pattern", "Static Pattern", "A/V Sync", "Disabled"};
+const OptionList kOtxmOptions = {"None selected",    "Short range",        "Medium range",      "Long range",
+                                 "Ultra long range", "Extra long range 1", "Extra long range 2"};
+const OptionList kVpgnOptions = {"Auto Pattern",   "Auto Black Screen", "Moving Pattern",
+                                 "Static Pattern", "A/V Sync",          "Disabled"};
 const OptionList kSmodOptions = {"QPSK", "8PSK", "16QAM", "16APSK", "32APSK"};
 const OptionList kScodOptions = {"DVBS", "DSNG", "Intelsat", "DVBS2N", "DVBS2S"};
-const OptionList kSfecOptions = {"1/4", "1/3", "2/5", "1/2", "3/5", "2/3", "3/4", "4/5", "5/6", "7/8", "8/9", "9/10", "ACM"};
+const OptionList kSfecOptions = {"1/4", "1/3", "2/5", "1/2", "3/5",  "2/3", "3/4",
+                                 "4/5", "5/6", "7/8", "8/9", "9/10", "ACM"};
 const OptionList kSwefOptions = {"West", "East"};
 const OptionList kSplaOptions = {"Linear horizontal", "Linear vertical", "Circular left", "Circular right"};
 

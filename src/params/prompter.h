@@ -52,10 +52,10 @@ class Prompter {
   // folder as well. By default only the filter reaches the dialog.
   struct FileRequest {
     bool save = false;
-    std::string_view title;          // the dialog's caption; "" for its standard one
-    std::string_view filter;         // as above, or "description|pattern|...||"
-    std::string_view defaultSuffix;  // added to a name typed without one; "" for none
-    std::string_view initialName = {};  // the name the dialog starts with ("*.ico"); "" for none
+    std::string_view title;               // the dialog's caption; "" for its standard one
+    std::string_view filter;              // as above, or "description|pattern|...||"
+    std::string_view defaultSuffix;       // added to a name typed without one; "" for none
+    std::string_view initialName = {};    // the name the dialog starts with ("*.ico"); "" for none
     std::string_view initialFolder = {};  // the folder it starts in; "" for the dialog's own choice
   };
   virtual std::optional<std::string> ChooseFile(const FileRequest& request) {

@@ -35,8 +35,10 @@ void ShowLoaded(UnitContext& unit, const ParamRow& row, ControlHost& host) {
 
 void PostLamp(UnitContext& unit, const ParamRow& row, std::string_view replyText) {
   int lamp = 0;
-  if (row.Mnemonic() == "oout") lamp = kLampRfOutput;
-  else if (row.Mnemonic() == "vloc") lamp = kLampVideoLock;
+  if (row.Mnemonic() == "oout")
+    lamp = kLampRfOutput;
+  else if (row.Mnemonic() == "vloc")
+    lamp = kLampVideoLock;
   if (lamp == 0 || !unit.setLamp) return;
   unit.setLamp(lamp, LampIcon(row.Desc(), replyText));
 }
@@ -54,8 +56,7 @@ void InitPage(ControlHost& window, const ParamTable& table) {
     if (!window.HasControl(desc.control)) continue;
     if (desc.writable) {
       window.Enable(desc.control, true);
-    } else if ((desc.kind == Kind::Text || desc.kind == Kind::StatusList) &&
-               !desc.Has(flag::kBitratePair)) {
+    } else if ((desc.kind == Kind::Text || desc.kind == Kind::StatusList) && !desc.Has(flag::kBitratePair)) {
       window.SetReadOnly(desc.control, true);
     } else {
       window.Enable(desc.control, false);
@@ -104,8 +105,8 @@ bool ReadRow(UnitContext& unit, ParamRow& row, ControlHost& window, ControlHost*
 // only when what it stands for has changed, so an operator's choice there
 // stays.
 template <typename Wanted>
-Answered RefreshWhere(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced,
-                      bool whole, Wanted wanted) {
+Answered RefreshWhere(UnitContext& unit, ParamTable& table, ControlHost& window, ControlHost* advanced, bool whole,
+                      Wanted wanted) {
   const Variant variant = unit.variant();
   const ParamTable& main = unit.tables ? unit.tables->main : table;
   Answered answered;
@@ -146,10 +147,18 @@ void ClearShownValues(const ParamTable& table, ControlHost& window) {
     if (!window.HasControl(id)) continue;
     switch (row.GetKind()) {
       case Kind::Text:
-      case Kind::StatusList: window.SetText(id, ""); break;
-      case Kind::List: window.Select(id, -1); break;
-      case Kind::Address: window.SetAddress(id, 0); break;
-      case Kind::Check: window.SetChecked(id, false); break;
+      case Kind::StatusList:
+        window.SetText(id, "");
+        break;
+      case Kind::List:
+        window.Select(id, -1);
+        break;
+      case Kind::Address:
+        window.SetAddress(id, 0);
+        break;
+      case Kind::Check:
+        window.SetChecked(id, false);
+        break;
     }
   }
 }

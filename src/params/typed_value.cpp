@@ -30,7 +30,8 @@ bool IsNumber(std::string_view typed) {
          !std::isspace(static_cast<unsigned char>(s.front()));
 }
 
-std::string NotAChoice(std::string_view mnemonic, std::string_view typed, const std::vector<std::string>& offered) {
+std::string NotAChoice(std::string_view mnemonic, std::string_view typed,
+                       const std::vector<std::string>& offered) {
   std::string text = "'" + std::string(typed) + "' is not a choice of " + std::string(mnemonic) + ":";
   for (std::size_t i = 0; i < offered.size() && i < kChoicesListed; ++i) text += " \"" + offered[i] + "\"";
   if (offered.size() > kChoicesListed) text += " ... (" + std::to_string(offered.size()) + " choices)";

@@ -189,9 +189,7 @@ bool AtomicFile::Open(const std::string& path) {
   return true;
 }
 
-std::string AtomicFile::TempLabel() const {
-  return temp_.empty() ? "the temporary file of " + target_ : temp_;
-}
+std::string AtomicFile::TempLabel() const { return temp_.empty() ? "the temporary file of " + target_ : temp_; }
 
 bool AtomicFile::OpenNamed(const std::string& folder) {
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -128,7 +128,11 @@ TEST_F(PathsTest, ConfigDirOptionWinsAndIsCreated) {
 
 TEST_F(PathsTest, FolderThatCannotBeCreatedIsReported) {
   const std::string file = tmp.File("plain");
-  { std::FILE* f = std::fopen(file.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  {
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+  }
 
   // --config-dir below a plain file.
   AppPaths p = ResolveAppPaths(exe, file + "/sub", fake.Get());
@@ -188,7 +192,11 @@ TEST(SystemPaths, RunningExecutableAndWritableCheck) {
   const Env env = SystemEnv();
   EXPECT_TRUE(env.isWritableDir(tmp.path()));
   const std::string file = tmp.File("f");
-  { std::FILE* f = std::fopen(file.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  {
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+  }
   EXPECT_FALSE(env.isWritableDir(file));
   EXPECT_FALSE(env.isWritableDir(tmp.File("missing")));
   ASSERT_EQ(::setenv("VECTA_PATHS_PROBE", "x1", 1), 0);
@@ -199,7 +207,8 @@ TEST(SystemPaths, RunningExecutableAndWritableCheck) {
 
 TEST_F(PathsTest, InstalledProgramKeepsItsFilesInTheHomeFoldersEvenWhenItsFolderIsWritable) {
   // Run as root, /usr/bin is writable; the settings still belong to the user.
-  for (const char* installed : {"/usr/bin/vecta_tx_ctrl", "/usr/local/bin/vecta_tx_ctrl", "/opt/vecta/vecta_tx_ctrl"}) {
+  for (const char* installed :
+       {"/usr/bin/vecta_tx_ctrl", "/usr/local/bin/vecta_tx_ctrl", "/opt/vecta/vecta_tx_ctrl"}) {
     const std::string folder = fs::path(installed).parent_path().string();
     fake.writable.insert(folder);
     const AppPaths p = ResolveAppPaths(installed, std::nullopt, fake.Get());

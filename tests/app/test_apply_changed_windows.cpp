@@ -34,8 +34,8 @@ class ApplyChangedWindows : public ::testing::Test {
     ctx.prompter = &prompter;
     ctx.tables = &tables;
     ctx.unitAddress = 7;
-    unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"gnam", "A"}, {"odfe", "0"}, {"aenc", "0"},
-                   {"smod", "2"},    {"scar", "1100"}};
+    unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"gnam", "A"},   {"odfe", "0"},
+                   {"aenc", "0"},    {"smod", "2"}, {"scar", "1100"}};
     unit.AnswerEveryRow(true);
     unit.Attach(f.line(), 7);
     session.SetConnected(true);

@@ -95,9 +95,9 @@ class ConfigReviewTest : public ::testing::Test {
 ConfigImage K240File() {
   ConfigImage image;
   image.number = 3;
-  image.records = {Num("oout", 1),  Txt("ofre", "650.00"), Num("owid", 2),     Num("zscr", 4),
-                   Txt("olev", "637"), Num("a1en", 3),     Txt("gnam", "Unit 7"), Num("aenc", 15),
-                   Num("ampr", 2),  Num("ampr", 2),        Txt("glod", "3"),     Txt("evbr", "4500")};
+  image.records = {Num("oout", 1),     Txt("ofre", "650.00"), Num("owid", 2),        Num("zscr", 4),
+                   Txt("olev", "637"), Num("a1en", 3),        Txt("gnam", "Unit 7"), Num("aenc", 15),
+                   Num("ampr", 2),     Num("ampr", 2),        Txt("glod", "3"),      Txt("evbr", "4500")};
   return image;
 }
 
@@ -130,7 +130,7 @@ TEST_F(ConfigReviewTest, ListsExactlyTheDifferingRecordsAsThePagesShowThem) {
                        "aenc|Audio encoder|MPEG Layer 2 32kHz Stereo|MPEG Layer 2 48kHz Stereo",
                        "evbr|Manual|Off|On, 4.5 Mbit/s",
                    }));
-  EXPECT_EQ(c.equal, 4);  // oout, owid, gnam, ampr
+  EXPECT_EQ(c.equal, 4);       // oout, owid, gnam, ampr
   EXPECT_EQ(c.notOnBoard, 1);  // a1en
   EXPECT_EQ(CountsText(review), "5 differing, 4 equal, 1 not on this board");
   EXPECT_FALSE(review.otherBoard);
@@ -212,7 +212,8 @@ TEST_F(ConfigReviewTest, FileFromAnotherBoardTypeIsNamed) {
 
 ConfigFileData ThreeConfigs() {
   ConfigFileData data;
-  for (std::uint32_t i = 1; i <= 3; ++i) data.images.push_back({i, {Num("owid", i), Txt("gnam", "C" + std::to_string(i))}});
+  for (std::uint32_t i = 1; i <= 3; ++i)
+    data.images.push_back({i, {Num("owid", i), Txt("gnam", "C" + std::to_string(i))}});
   return data;
 }
 
@@ -272,8 +273,8 @@ TEST_F(ConfigReviewTest, SetComparedWithTheSetSavedLastReadsNothing) {
 }
 
 TEST_F(ConfigReviewTest, LoadAfterReviewSendsWhatAPlainLoadSends) {
-  const std::map<std::string, std::string> values = {{"owid", "5"}, {"eenc", "0"}, {"aenc", "0"}, {"gnam", "Old"},
-                                                     {"cinp", "0"}, {"cflo", "7"}};
+  const std::map<std::string, std::string> values = {{"owid", "5"},   {"eenc", "0"}, {"aenc", "0"},
+                                                     {"gnam", "Old"}, {"cinp", "0"}, {"cflo", "7"}};
   ConfigImage image{1, {Num("owid", 2), Txt("gnam", "New"), Num("cinp", 1), Txt("glod", "1")}};
   WriteFile("in.cfg", BuildConfigFile(image));
 

@@ -253,7 +253,8 @@ TEST_F(ConnectorTest, SerialConnectClosesTheOpenPortFirstAndASilentPortAfterward
   // Both ports closed are in the log.
   const std::string log = ReadFile(dir.File("c.log"));
   std::size_t closes = 0;
-  for (auto at = log.find("Port closed\r\n"); at != std::string::npos; at = log.find("Port closed\r\n", at + 1)) ++closes;
+  for (auto at = log.find("Port closed\r\n"); at != std::string::npos; at = log.find("Port closed\r\n", at + 1))
+    ++closes;
   EXPECT_EQ(closes, 2u);
 }
 

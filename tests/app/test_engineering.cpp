@@ -37,8 +37,7 @@ std::string Chars(const Bytes& b) {
 }
 
 std::string Transcript(const Bytes& request, const Bytes& reply) {
-  return "Sending: " + HexDump(request) + Chars(request) + "\r\nReply: " + HexDump(reply) + Chars(reply) +
-         "\r\n";
+  return "Sending: " + HexDump(request) + Chars(request) + "\r\nReply: " + HexDump(reply) + Chars(reply) + "\r\n";
 }
 
 // ---------------------------------------------------------------- the sim
@@ -81,8 +80,15 @@ TEST_F(EngSimLink, DiagnosticGoodReplyGivesBothLinesExactly) {
 TEST(DiagnosticTranscript, LineBreakingBytesStayInsideTheirLine) {
   // A TCP length of 0x0d, a checksum of 0x0a, STX, ETX and DEL: one line each
   // way, every control byte a '.', the printable ones as they are.
-  const std::string request("\x0d\x02" "0001rgadd;;\x0a\x03", 15);
-  const std::string reply("\x02" "0001" "1;A.b\x7f\x0d\x03", 13);
+  const std::string request(
+      "\x0d\x02"
+      "0001rgadd;;\x0a\x03",
+      15);
+  const std::string reply(
+      "\x02"
+      "0001"
+      "1;A.b\x7f\x0d\x03",
+      13);
   EXPECT_EQ(app::DiagnosticTranscript(request, reply),
             "Sending:  d  2 30 30 30 31 72 67 61 64 64 3b 3b  a  3 ..0001rgadd;;..\r\n"
             "Reply:  2 30 30 30 31 31 3b 41 2e 62 7f  d  3 .00011;A.b...\r\n");
@@ -131,7 +137,8 @@ TEST_F(EngSimLink, DiagnosticRefusesWhatNoSerialFrameCarries) {
   EXPECT_EQ(r.code, kErrInvalidCommand);
   EXPECT_EQ(r.transcript, "");
   // Said as what it is: nothing was sent, and how much fits.
-  EXPECT_EQ(r.message, "The command is too long: 247 characters, at most 246 fit in one request. Nothing was sent.");
+  EXPECT_EQ(r.message,
+            "The command is too long: 247 characters, at most 246 fit in one request. Nothing was sent.");
   EXPECT_EQ(app::SendDiagnostic(*unit, "0001", std::string(297, 'r')).message,
             "The command is too long: 297 characters, at most 246 fit in one request. Nothing was sent.");
   EXPECT_EQ(unit->LastRequest(), before);  // nothing went out
@@ -176,9 +183,15 @@ TEST_F(EngSimLink, ElevenPointTrimAgainstTheUnit) {
 }
 
 TEST(EngDiagnosticRequest, TakesTheFieldsAsTyped) {
-  EXPECT_EQ(app::DiagnosticRequest("0042", "rgbty;;"), "\x02" "0042rgbty;;");
-  EXPECT_EQ(app::DiagnosticRequest("12345", "x"), "\x02" "1234x");
-  EXPECT_EQ(app::DiagnosticRequest("7", "r"), "\x02" "0007r");  // a short address is padded
+  EXPECT_EQ(app::DiagnosticRequest("0042", "rgbty;;"),
+            "\x02"
+            "0042rgbty;;");
+  EXPECT_EQ(app::DiagnosticRequest("12345", "x"),
+            "\x02"
+            "1234x");
+  EXPECT_EQ(app::DiagnosticRequest("7", "r"),
+            "\x02"
+            "0007r");  // a short address is padded
   EXPECT_EQ(app::DiagnosticRequest("0001", std::string(300, 'a')).size(), 1u + 4 + 255);
 }
 
@@ -227,10 +240,9 @@ class EngScripted : public ::testing::Test {
 
 TEST_F(EngScripted, SinglePointTrimClearsUpperAndMidThenStaysAtLower) {
   const app::IqTrimView v = app::IqSinglePointTrim(L(), 7);
-  EXPECT_EQ(unit.requests,
-            (std::vector<std::string>{"0007wcitr;3;", "0007wciqi;0;", "0007wciqq;0;", "0007wcitr;2;",
-                                      "0007wciqi;0;", "0007wciqq;0;", "0007wcitr;1;", "0007rciqi;;",
-                                      "0007rciqq;;", "0007rofre;;"}));
+  EXPECT_EQ(unit.requests, (std::vector<std::string>{
+                               "0007wcitr;3;", "0007wciqi;0;", "0007wciqq;0;", "0007wcitr;2;", "0007wciqi;0;",
+                               "0007wciqq;0;", "0007wcitr;1;", "0007rciqi;;", "0007rciqq;;", "0007rofre;;"}));
   // The writes of 0 replaced the stored trims; the unit echoes what it holds.
   EXPECT_TRUE(v.trimsRead);
   EXPECT_EQ(v.iTrim, 0);
@@ -368,8 +380,7 @@ TEST(EngIqTrimValues, TrimEntry) {
   EXPECT_EQ(e.message, "Value 200 is invalid.\nAllowed range is -128 to 127.");
   EXPECT_EQ(app::ParseTrimEntry("-129").message, "Value -129 is invalid.\nAllowed range is -128 to 127.");
   // Seven characters are read; the eighth is not.
-  EXPECT_EQ(app::ParseTrimEntry("12345678").message,
-            "Value 1234567 is invalid.\nAllowed range is -128 to 127.");
+  EXPECT_EQ(app::ParseTrimEntry("12345678").message, "Value 1234567 is invalid.\nAllowed range is -128 to 127.");
   EXPECT_EQ(app::ParseTrimEntry("-128").value, -128);
   EXPECT_EQ(app::ParseTrimEntry("127").value, 127);
   EXPECT_EQ(app::ParseTrimEntry("+5x").value, 5);
@@ -388,9 +399,9 @@ std::vector<std::string> Mnemonics(bool eight) {
 TEST(EngPowerCal, ItemsAreFrequenciesThenLevels) {
   EXPECT_EQ(Mnemonics(false),
             (std::vector<std::string>{"cflo", "cfl1", "cfl2", "cfhi", "cpl1", "cpl2", "cpl3", "cpl4"}));
-  EXPECT_EQ(Mnemonics(true), (std::vector<std::string>{"cflo", "cfl1", "cfl2", "cfl3", "cfl4", "cfl5", "cfl6",
-                                                       "cfhi", "cpl1", "cpl2", "cpl3", "cpl5", "cpl6", "cpl7",
-                                                       "cpl8", "cpl4"}));
+  EXPECT_EQ(Mnemonics(true),
+            (std::vector<std::string>{"cflo", "cfl1", "cfl2", "cfl3", "cfl4", "cfl5", "cfl6", "cfhi", "cpl1",
+                                      "cpl2", "cpl3", "cpl5", "cpl6", "cpl7", "cpl8", "cpl4"}));
   const auto eight = app::PowerCalItems(true);
   EXPECT_EQ(eight[7].controlId, app::eng::kMaximumFreq);
   EXPECT_EQ(eight[15].controlId, app::eng::kMaximumFreqLevel);
@@ -422,8 +433,8 @@ TEST_F(EngScripted, PowerCalApplyWritesAllThenReadsAll) {
     const auto items = app::PowerCalItems(eight);
     std::vector<std::string> texts;
     for (const auto& item : items) texts.push_back(item.level ? "-6.00" : "470.00");
-    texts[items.size() - 1] = "";                 // the maximum freq's level
-    texts[0] = "1234.5678";                       // seven characters go
+    texts[items.size() - 1] = "";  // the maximum freq's level
+    texts[0] = "1234.5678";        // seven characters go
     app::WritePowerCal(L(), 3, eight, texts);
     const auto read = app::ReadPowerCal(L(), 3, eight);
 

@@ -41,10 +41,10 @@ TEST(LastAddressFile, RoundTripIsOneLine) {
 TEST(LastAddressFile, BadContentsGiveNoAddress) {
   TempDir dir;
   const std::string path = dir.File("last");
-  for (const std::string& bad : std::vector<std::string>{
-           "", "\n", "192.168.0", "192.168.0.", "192.168.0.256", "192.168..1", "1.2.3.4.5", "a.b.c.d",
-        "01.2.3.4", "1.2.3.4x", "1.2.3.4 5.6.7.8", "1234.1.1.1", "-1.2.3.4", " 1 .2.3.4",
-        std::string("1.2.3.4\0", 8), std::string(200, '1')}) {
+  for (const std::string& bad :
+       std::vector<std::string>{"", "\n", "192.168.0", "192.168.0.", "192.168.0.256", "192.168..1", "1.2.3.4.5",
+                                "a.b.c.d", "01.2.3.4", "1.2.3.4x", "1.2.3.4 5.6.7.8", "1234.1.1.1", "-1.2.3.4",
+                                " 1 .2.3.4", std::string("1.2.3.4\0", 8), std::string(200, '1')}) {
     WriteFile(path, bad);
     EXPECT_EQ(LoadLastAddress(path), std::nullopt) << "'" << bad << "'";
   }

@@ -124,9 +124,8 @@ class RecordingNotifier final : public PollNotifier {
   }
   bool AwaitEvent(const std::string& event) {
     std::unique_lock lock(m_);
-    return cv_.wait_for(lock, kAwait, [&] {
-      return std::find(events_.begin(), events_.end(), event) != events_.end();
-    });
+    return cv_.wait_for(lock, kAwait,
+                        [&] { return std::find(events_.begin(), events_.end(), event) != events_.end(); });
   }
 
   std::function<void()> onContact;  // set before the thread starts
@@ -325,10 +324,9 @@ TEST(PollThread, GoodRepliesAreStoredThenAnnouncedInOrder) {
   ASSERT_TRUE(r.waiter->AwaitPause(1));
   // vloc 1, csta 2, oout 0. Each value is in its row before the window hears
   // of it; csta has no lamp.
-  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{
-                                    "lamp video-lock green", "polled vloc=1", "contact",
-                                    "polled csta=2", "contact",
-                                    "lamp rf-output red", "polled oout=0", "contact"}));
+  EXPECT_EQ(r.notifier->Take(),
+            (std::vector<std::string>{"lamp video-lock green", "polled vloc=1", "contact", "polled csta=2",
+                                      "contact", "lamp rf-output red", "polled oout=0", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "vloc"), 1);
   EXPECT_EQ(Stored(*r.tables, "csta"), 2);
   EXPECT_EQ(Stored(*r.tables, "oout"), 0);
@@ -337,10 +335,9 @@ TEST(PollThread, GoodRepliesAreStoredThenAnnouncedInOrder) {
   r.values["csta"] = "0";
   r.values["oout"] = "1";
   r.NextCycle(2);
-  EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{
-                                    "lamp video-lock red", "polled vloc=0", "contact",
-                                    "polled csta=0", "contact",
-                                    "lamp rf-output green", "polled oout=1", "contact"}));
+  EXPECT_EQ(r.notifier->Take(),
+            (std::vector<std::string>{"lamp video-lock red", "polled vloc=0", "contact", "polled csta=0",
+                                      "contact", "lamp rf-output green", "polled oout=1", "contact"}));
   EXPECT_EQ(Stored(*r.tables, "oout"), 1);
 
   // A value that is no option of the list leaves the lamp grey.
@@ -686,8 +683,7 @@ TEST(PollThread, ZeroOrNegativeIntervalNeverBecomesThePause) {
     EXPECT_FALSE(r.poll->SetIntervalMs(stored));
     EXPECT_EQ(r.poll->IntervalMs(), 300);
     r.NextCycle(3);
-    EXPECT_EQ(r.waiter->Pauses(), (std::vector<std::int64_t>{app::kDefaultPollIntervalMs, 300, 300}))
-        << stored;
+    EXPECT_EQ(r.waiter->Pauses(), (std::vector<std::int64_t>{app::kDefaultPollIntervalMs, 300, 300})) << stored;
   }
 }
 
@@ -714,7 +710,7 @@ TEST(PollThread, StopDuringAPauseReturnsAtOnce) {
   EXPECT_LT(took, 500ms);
   EXPECT_FALSE(poll.Running());
   EXPECT_EQ(f.line().writes.size(), 3u);  // one cycle, nothing after the stop
-  EXPECT_TRUE(poll.Stop());  // again: nothing to do
+  EXPECT_TRUE(poll.Stop());               // again: nothing to do
 }
 
 TEST(PollThread, StopLeavesThePollListAtOnce) {

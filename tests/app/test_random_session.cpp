@@ -52,7 +52,8 @@ struct Unit {
   // What it holds now, read behind the session's back.
   std::optional<std::string> Peek(std::string_view m) {
     if (refused.count(m)) return std::nullopt;
-    const sim::SimReply r = sim->Handle(IndependentFrame(sim::AddressText(sim->Address()) + "r" + std::string(m) + ";;"));
+    const sim::SimReply r =
+        sim->Handle(IndependentFrame(sim::AddressText(sim->Address()) + "r" + std::string(m) + ";;"));
     const link::DecodedReply d = link::DecodeReply(r.bytes.data(), r.bytes.size());
     return r.answer && d.code == 0 && d.status == '1' ? std::optional(d.value) : std::nullopt;
   }
@@ -63,7 +64,8 @@ enum Window { kMain, kAdvanced, kSatmod };
 // The main window's windows without a screen, laid out as the real ones.
 class Windows final : public app::SessionView {
  public:
-  explicit Windows(params::UnitContext& unit) : unit_(unit), main(Ids(std::array{pages::PageId::MainSettings}, {})) {
+  explicit Windows(params::UnitContext& unit)
+      : unit_(unit), main(Ids(std::array{pages::PageId::MainSettings}, {})) {
     params::InitPage(main, unit.tables->main);
   }
   template <typename Pages>
@@ -107,10 +109,14 @@ class Windows final : public app::SessionView {
 std::string Key(const MemoryHost& w, const ParamRow& row) {
   const int id = row.Control();
   switch (row.GetKind()) {
-    case params::Kind::List: return "l" + std::to_string(w.Selected(id));
-    case params::Kind::Check: return w.Checked(id) ? "c1" : "c0";
-    case params::Kind::Address: return "a" + std::to_string(w.Address(id));
-    default: return "t" + w.Text(id);
+    case params::Kind::List:
+      return "l" + std::to_string(w.Selected(id));
+    case params::Kind::Check:
+      return w.Checked(id) ? "c1" : "c0";
+    case params::Kind::Address:
+      return "a" + std::to_string(w.Address(id));
+    default:
+      return "t" + w.Text(id);
   }
 }
 bool Blank(const std::string& key) { return key == "t" || key == "l-1" || key == "c0" || key == "a0"; }
@@ -118,7 +124,7 @@ bool Blank(const std::string& key) { return key == "t" || key == "l-1" || key ==
 // The mnemonics a control's change writes besides its own.
 const std::map<std::string, std::vector<std::string>, std::less<>> kAlsoWritten = {
     {"0000", {"owid"}}, {"0003", {"aenc"}}, {"0004", {"a1en", "a1in"}}, {"0005", {"a2en", "a2in"}},
-    {"ehor", {"ecmd"}}, {"cinp", {"cflo"}},   {"evid", {"evbr"}}};
+    {"ehor", {"ecmd"}}, {"cinp", {"cflo"}}, {"evid", {"evbr"}}};
 
 class RandomSession {
  public:
@@ -170,24 +176,30 @@ class RandomSession {
     if (r < 40) return Change(k % 3);
     if (r < 55) return Apply(k % 3);
     if (r < 60) return Act("refresh", {}, [&] { session_.RefreshRequest(); });
-    if (r < 65) return Act("config " + std::to_string(k % 8 + 1), {"glod"}, [&] { session_.ChangeConfigTab(k % 8); });
-    if (r < 80) return Act("open or close window " + std::to_string(1 + r % 2), {}, [&] {
-      typed_[1 + r % 2].clear();
-      if (r % 2 == 0 && (view_.advanced || session_.Connected()))
-        view_.advanced ? view_.advanced.reset() : view_.OpenAdvanced();
-      if (r % 2 == 0 || !(view_.satmod || (session_.Connected() && view_.satmodButton))) return;
-      if (view_.satmod) return view_.satmod.reset();
-      view_.satmod.emplace(MemoryHost::ForTable(params::SatmodTableRows()));
-      params::InitPage(*view_.satmod, tables_.satmod);
-      session_.ReadSatmodWindow(*view_.satmod);
-    });
-    if (r < 90) return Act(r < 85 ? "save file" : "load file", {r < 85 ? "" : "*"}, [&] {
-      prompter_.files.push_back(dir_.File("saved.cfg"));
-      if (r < 85) params::SaveConfigToFile(ctx_, session_.CurrentConfig());
-      else app::LoadConfigFromFileReviewed(ctx_, [&] { session_.FullRefreshWithinOperation(); });
-    });
+    if (r < 65)
+      return Act("config " + std::to_string(k % 8 + 1), {"glod"}, [&] { session_.ChangeConfigTab(k % 8); });
+    if (r < 80)
+      return Act("open or close window " + std::to_string(1 + r % 2), {}, [&] {
+        typed_[1 + r % 2].clear();
+        if (r % 2 == 0 && (view_.advanced || session_.Connected()))
+          view_.advanced ? view_.advanced.reset() : view_.OpenAdvanced();
+        if (r % 2 == 0 || !(view_.satmod || (session_.Connected() && view_.satmodButton))) return;
+        if (view_.satmod) return view_.satmod.reset();
+        view_.satmod.emplace(MemoryHost::ForTable(params::SatmodTableRows()));
+        params::InitPage(*view_.satmod, tables_.satmod);
+        session_.ReadSatmodWindow(*view_.satmod);
+      });
+    if (r < 90)
+      return Act(r < 85 ? "save file" : "load file", {r < 85 ? "" : "*"}, [&] {
+        prompter_.files.push_back(dir_.File("saved.cfg"));
+        if (r < 85)
+          params::SaveConfigToFile(ctx_, session_.CurrentConfig());
+        else
+          app::LoadConfigFromFileReviewed(ctx_, [&] { session_.FullRefreshWithinOperation(); });
+      });
     Act("IQ trim point " + std::to_string(k + 1), {"citr", "ofre"}, [&] {
-      if (session_.Connected()) session_.ReadBackRows(app::IqElevenPointTrim(*f_.link, ctx_.unitAddress, k + 1).written);
+      if (session_.Connected())
+        session_.ReadBackRows(app::IqElevenPointTrim(*f_.link, ctx_.unitAddress, k + 1).written);
     });
   }
 
@@ -218,16 +230,24 @@ class RandomSession {
     MemoryHost* host = view_.Host(w);
     std::vector<const ParamRow*> rows;
     for (const ParamRow& row : Table(w).Rows())
-      if (host && host->HasControl(row.Control()) && row.Desc().writable && params::RowExists(row.Desc(), ctx_.variant()))
+      if (host && host->HasControl(row.Control()) && row.Desc().writable &&
+          params::RowExists(row.Desc(), ctx_.variant()))
         rows.push_back(&row);
     if (rows.empty()) return;
     const ParamRow& row = *rows[static_cast<std::size_t>(Draw(static_cast<int>(rows.size())))];
     const int id = row.Control(), n = host->EntryCount(id);
     switch (row.GetKind()) {
-      case params::Kind::List: host->Select(id, n ? Draw(n) : -1); break;
-      case params::Kind::Check: host->SetChecked(id, !host->Checked(id)); break;
-      case params::Kind::Address: host->SetAddress(id, static_cast<std::uint32_t>(rng_())); break;
-      default: host->SetText(id, std::vector<std::string>{"7", "12.5", "Studio"}[static_cast<std::size_t>(Draw(3))]);
+      case params::Kind::List:
+        host->Select(id, n ? Draw(n) : -1);
+        break;
+      case params::Kind::Check:
+        host->SetChecked(id, !host->Checked(id));
+        break;
+      case params::Kind::Address:
+        host->SetAddress(id, static_cast<std::uint32_t>(rng_()));
+        break;
+      default:
+        host->SetText(id, std::vector<std::string>{"7", "12.5", "Studio"}[static_cast<std::size_t>(Draw(3))]);
     }
     typed_[w][id] = Key(*host, row);
     story_.push_back("window " + std::to_string(w) + ": control " + std::to_string(id) + " = " + typed_[w][id]);
@@ -262,8 +282,8 @@ class RandomSession {
     for (int i = 0; i < 4; ++i)
       for (std::size_t w = before[i]; w < units_[i].writes.size(); ++w)
         if (&units_[i] != connected || !(asked.count("*") || asked.count(units_[i].writes[w].substr(0, 4))))
-          unasked_ = "unit " + std::to_string(i) + (&units_[i] == connected ? "" : ", not connected,") +
-                     " got w" + units_[i].writes[w];
+          unasked_ = "unit " + std::to_string(i) + (&units_[i] == connected ? "" : ", not connected,") + " got w" +
+                     units_[i].writes[w];
   }
 
   // What the shown unit holds now, as a refresh would store it.
@@ -276,10 +296,12 @@ class RandomSession {
         if (auto v = shown_->Peek(row.Mnemonic())) params::StoreReply(row, *v);
       }
     for (ParamRow& row : truth_.main.Rows())
-      if (auto v = row.Desc().Derived() ? params::DerivedValue(row.Mnemonic(), truth_.main) : std::nullopt) row.Set(*v);
+      if (auto v = row.Desc().Derived() ? params::DerivedValue(row.Mnemonic(), truth_.main) : std::nullopt)
+        row.Set(*v);
     // SIF and QSIF are the unit's encoding mode, shown in the resolution list.
     const std::int32_t mode = truth_.main.StoredListPosition("ecmd", params::ids::kMpeg4EncodingMode);
-    if (truth_.main.StoredListPosition("eenc", params::ids::kMpegMode) == 1 && mode >= 4 && mode != params::kNoStoredPosition)
+    if (truth_.main.StoredListPosition("eenc", params::ids::kMpegMode) == 1 && mode >= 4 &&
+        mode != params::kNoStoredPosition)
       truth_.main.Find("ehor", params::ids::kResolution)->Set(mode);
   }
 
@@ -312,8 +334,9 @@ class RandomSession {
       const std::string key = Key(host, *row);
       if (host.IsVisible(id) && (differs || !held) && !Blank(key) && typed_[w][id] != key &&
           !(id == params::ids::kBatteryVoltage && key == "tNot available"))
-        return "window " + std::to_string(w) + " control " + std::to_string(id) + " (" + std::string(row->Mnemonic()) +
-               ") shows " + key + ", unit " + shown_->board + " holds " + (held ? params::ShownValue(row->Desc(), row->Get()) : "nothing");
+        return "window " + std::to_string(w) + " control " + std::to_string(id) + " (" +
+               std::string(row->Mnemonic()) + ") shows " + key + ", unit " + shown_->board + " holds " +
+               (held ? params::ShownValue(row->Desc(), row->Get()) : "nothing");
     }
     const std::size_t counted = params::UnappliedControls(Table(w), host, variant).size();
     if (static_cast<int>(counted) == differing) return {};

@@ -12,10 +12,10 @@
 #include "link/frame.h"
 #include "link/link_errors.h"
 #include "link/link_lock.h"
+#include "params/control_ids.h"
 #include "support/fake_link.h"
 #include "support/mnemonic_unit.h"
 #include "support/recording_ui.h"
-#include "params/control_ids.h"
 
 using namespace vecta;
 using namespace vecta::test;
@@ -106,7 +106,8 @@ TEST_F(SessionTest, AddressChangeIsSentFromTheOldAddress) {
   session.SetConnected(true);
   f.line().Reply(ReplyFrame(7, '1', "0012"));
   session.ChangeUnitAddress(12);
-  EXPECT_EQ(Sent().at(0), Frame("\x02" "0007wgadd;0012;"));
+  EXPECT_EQ(Sent().at(0), Frame("\x02"
+                                "0007wgadd;0012;"));
   EXPECT_EQ(unit.unitAddress, 12);
   EXPECT_EQ(view.shownAddress, 12);
   // Not connected: nothing sent, the address still changes.
@@ -135,8 +136,7 @@ TEST_F(SessionTest, KeyLengthAndHexDigitsAreCheckedPerKeyType) {
   EXPECT_EQ(Session::CheckKey(KeyType::Abs, "0123ABcd", ""), std::nullopt);
   EXPECT_EQ(Session::CheckKey(KeyType::Abs, "0123ABcg", ""), "Invalid characters in hex field");
   EXPECT_EQ(Session::CheckKey(KeyType::Aes128, std::string(31, 'a'), ""), "AES key must be 32 hex digits");
-  EXPECT_EQ(Session::CheckKey(KeyType::Aes128, std::string(31, 'a') + "g", ""),
-            "Invalid characters in hex field");
+  EXPECT_EQ(Session::CheckKey(KeyType::Aes128, std::string(31, 'a') + "g", ""), "Invalid characters in hex field");
   EXPECT_EQ(Session::CheckKey(KeyType::Aes128, k32, ""), std::nullopt);
   EXPECT_EQ(Session::CheckKey(KeyType::Aes256, k32, std::string(31, 'b')),
             "AES key must be 32 hex digits in each field");
@@ -147,9 +147,9 @@ TEST_F(SessionTest, KeyLengthAndHexDigitsAreCheckedPerKeyType) {
 
 TEST_F(SessionTest, InitialKeyTypeFollowsTheScramblingMode) {
   EXPECT_EQ(session.InitialKeyType(), KeyType::Abs);  // never read
-  const std::pair<const char*, KeyType> cases[] = {{"0", KeyType::Abs},   {"1", KeyType::Abs},
+  const std::pair<const char*, KeyType> cases[] = {{"0", KeyType::Abs},    {"1", KeyType::Abs},
                                                    {"4", KeyType::Aes128}, {"6", KeyType::Aes256},
-                                                   {"8", KeyType::Abs},   {"10", KeyType::Abs}};
+                                                   {"8", KeyType::Abs},    {"10", KeyType::Abs}};
   for (const auto& [wire, type] : cases) {
     params::StoreReply(*tables.main.Find("zscr"), wire);
     EXPECT_EQ(session.InitialKeyType(), type) << wire;
@@ -176,8 +176,13 @@ TEST_F(SessionTest, KeysAreWrittenMaskedInTheLog) {
   EXPECT_EQ(log.find(lower), std::string::npos);
   EXPECT_EQ(log.find(upper), std::string::npos);
   EXPECT_EQ(log.find("0123ABCD"), std::string::npos);
-  EXPECT_NE(log.find("\x02" "0007wzkez;" + std::string(32, '*') + ";"), std::string::npos);
-  EXPECT_NE(log.find("\x02" "0007wzkey;********;"), std::string::npos);
+  EXPECT_NE(log.find("\x02"
+                     "0007wzkez;" +
+                     std::string(32, '*') + ";"),
+            std::string::npos);
+  EXPECT_NE(log.find("\x02"
+                     "0007wzkey;********;"),
+            std::string::npos);
   EXPECT_NE(log.find(" 7a 6b 65 7a 3b ** ** "), std::string::npos);
   EXPECT_TRUE(prompter.messages.empty());  // outcomes are not reported
 }
@@ -343,24 +348,35 @@ TEST_F(FullRefreshTest, RestoreDefaultsAnsweredYes) {
 TEST_F(FullRefreshTest, EveryBusyStateEnteredIsLeft) {
   enum class Unit { Answering, Refusing, Silent };
   const std::vector<std::pair<const char*, std::function<void()>>> commands = {
-      {"apply", [&] { view.page.SetText(ids::kUnitName, "Changed"); session.ApplyRequest(); }},
+      {"apply",
+       [&] {
+         view.page.SetText(ids::kUnitName, "Changed");
+         session.ApplyRequest();
+       }},
       {"refresh", [&] { session.RefreshRequest(); }},
-      {"restore defaults", [&] { prompter.answers = {params::Answer::Yes}; session.RestoreDefaults(); }},
+      {"restore defaults",
+       [&] {
+         prompter.answers = {params::Answer::Yes};
+         session.RestoreDefaults();
+       }},
       {"RF output", [&] { session.ToggleRfOutput(); }},
       {"config tab", [&] { session.ChangeConfigTab(2); }},
       {"satellite apply", [&] { session.ApplySatmodWindow(view.page); }},
   };
   for (const Unit kind : {Unit::Answering, Unit::Refusing, Unit::Silent}) {
     for (const auto& [name, run] : commands) {
-      SCOPED_TRACE(std::string(name) + (kind == Unit::Answering ? ", answering"
-                                        : kind == Unit::Refusing ? ", refusing" : ", silent"));
+      SCOPED_TRACE(std::string(name) + (kind == Unit::Answering  ? ", answering"
+                                        : kind == Unit::Refusing ? ", refusing"
+                                                                 : ", silent"));
       unit.values = {{"gbty", "K240"}, {"glod", "1"}, {"oout", "1"}, {"gnam", "A"}};
       unit.AnswerEveryRow();
       unit.Attach(f.line(), 7);
       session.SetConnected(true);
       session.FullRefresh();  // something stored to compare and toggle
       if (kind == Unit::Refusing)
-        f.line().responder = [](const link::Bytes&) -> std::optional<link::Bytes> { return ReplyFrame(7, 'E', ""); };
+        f.line().responder = [](const link::Bytes&) -> std::optional<link::Bytes> {
+          return ReplyFrame(7, 'E', "");
+        };
       if (kind == Unit::Silent)
         f.line().responder = [](const link::Bytes&) -> std::optional<link::Bytes> { return std::nullopt; };
       view.busyChanges.clear();
@@ -444,7 +460,8 @@ bool PollLockHeldDuringTheFirstRequest(FakeSerialState& line, const std::functio
 TEST_F(FullRefreshTest, TakesTheOperationLockUnlessTheCallerHoldsIt) {
   unit.values = {{"gbty", "K240"}, {"glod", "1"}};
   EXPECT_TRUE(PollLockHeldDuringTheFirstRequest(f.line(), [&] { session.FullRefresh(); }));
-  EXPECT_FALSE(PollLockHeldDuringTheFirstRequest(f.line(), [&] { session.FullRefresh({.operationLockHeld = true}); }));
+  EXPECT_FALSE(
+      PollLockHeldDuringTheFirstRequest(f.line(), [&] { session.FullRefresh({.operationLockHeld = true}); }));
   EXPECT_FALSE(PollLockHeldDuringTheFirstRequest(f.line(), [&] { session.FullRefreshWithinOperation(); }));
   // Within an operation that holds it, the refresh runs under it all along.
   EXPECT_TRUE(PollLockHeldDuringTheFirstRequest(f.line(), [&] {
@@ -466,7 +483,8 @@ TEST(RefusedWrites, NamedByTheirCaptionsAndTakenOnce) {
   EXPECT_EQ(app::TakeRefusedWritesText(unit), "");
   unit.refusedWrites = {&tables.main.Find("ofre")->Desc(), &tables.main.FindControl(ids::kBandwidthMode)->Desc(),
                         &tables.satmod.Find("scar")->Desc()};
-  EXPECT_EQ(app::TakeRefusedWritesText(unit), "The unit refused: Output frequency, Bandwidth mode, Carrier frequency");
+  EXPECT_EQ(app::TakeRefusedWritesText(unit),
+            "The unit refused: Output frequency, Bandwidth mode, Carrier frequency");
   EXPECT_TRUE(unit.refusedWrites.empty());
 }
 

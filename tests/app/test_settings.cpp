@@ -28,13 +28,12 @@ void PrintTo(const AppSettings& s, std::ostream* os) {
   const auto str = [](const std::optional<std::string>& v) {
     return v ? "\"" + *v + "\"" : std::string("(not set)");
   };
-  *os << "{com " << s.comPortIndex << ", polling " << s.pollingEnabled << ", icon "
-      << str(s.iconPath) << ", baud " << s.baudRate << ", timeouts " << s.readIntervalTimeoutMs
-      << "/" << s.readTotalTimeoutMultiplier << "/" << s.readTotalTimeoutConstantMs << "/"
-      << s.writeTotalTimeoutMultiplier << "/" << s.writeTotalTimeoutConstantMs << ", interval "
-      << s.pollingIntervalMs << ", lists " << s.pollVideoLock << s.pollChainingStatus
-      << s.pollRfOutput << ", title " << str(s.appTitle) << ", logo " << str(s.logoPath) << " "
-      << s.logoWidth << "x" << s.logoHeight << "}";
+  *os << "{com " << s.comPortIndex << ", polling " << s.pollingEnabled << ", icon " << str(s.iconPath) << ", baud "
+      << s.baudRate << ", timeouts " << s.readIntervalTimeoutMs << "/" << s.readTotalTimeoutMultiplier << "/"
+      << s.readTotalTimeoutConstantMs << "/" << s.writeTotalTimeoutMultiplier << "/"
+      << s.writeTotalTimeoutConstantMs << ", interval " << s.pollingIntervalMs << ", lists " << s.pollVideoLock
+      << s.pollChainingStatus << s.pollRfOutput << ", title " << str(s.appTitle) << ", logo " << str(s.logoPath)
+      << " " << s.logoWidth << "x" << s.logoHeight << "}";
 }
 }  // namespace vecta::app
 using vecta::test::ReadFile;
@@ -53,8 +52,7 @@ void AppendLe32(Bytes& b, std::uint32_t v) {
 
 std::vector<std::string> FolderEntries(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -75,11 +73,10 @@ const Bytes kFirstRunNoUnit = {
     0xd0, 0x07, 0x00, 0x00,  // polling interval 2000 ms
     0x01, 0x01, 0x01,        // video lock, chaining status, RF output
     0x19, 0x00, 0x00, 0x00,  // title: 25 bytes
-    'V', 'e', 'c', 't', 'a', ' ', 't', 'r', 'a', 'n', 's', 'm', 'i', 't', 't', 'e', 'r', ' ',
-    'c', 'o', 'n', 't', 'r', 'o', 'l',
-    0x00, 0x00, 0x00, 0x00,  // logo path: not set
-    0xff, 0xff, 0xff, 0xff,  // logo width -1
-    0xff, 0xff, 0xff, 0xff,  // logo height -1
+    'V',  'e',  'c',  't',  'a', ' ', 't', 'r', 'a', 'n', 's',  'm',  'i',  't',  't',
+    'e',  'r',  ' ',  'c',  'o', 'n', 't', 'r', 'o', 'l', 0x00, 0x00, 0x00, 0x00,  // logo path: not set
+    0xff, 0xff, 0xff, 0xff,                                                        // logo width -1
+    0xff, 0xff, 0xff, 0xff,                                                        // logo height -1
 };
 
 }  // namespace
@@ -169,10 +166,8 @@ TEST(SettingsFile, StringsAndNegativeValuesLayout) {
   EXPECT_EQ(Bytes(image.begin(), image.begin() + 4), (Bytes{0x04, 0x03, 0x02, 0x01}));
   EXPECT_EQ(Bytes(image.begin() + 5, image.begin() + 12), (Bytes{3, 0, 0, 0, 'a', 0, 'b'}));
   // title: count 0 alone, then the logo path
-  EXPECT_EQ(Bytes(image.begin() + 43, image.begin() + 53),
-            (Bytes{0, 0, 0, 0, 2, 0, 0, 0, 'x', 'y'}));
-  EXPECT_EQ(Bytes(image.begin() + 53, image.end()),
-            (Bytes{0x00, 0x00, 0x00, 0x80, 0xfe, 0xff, 0xff, 0xff}));
+  EXPECT_EQ(Bytes(image.begin() + 43, image.begin() + 53), (Bytes{0, 0, 0, 0, 2, 0, 0, 0, 'x', 'y'}));
+  EXPECT_EQ(Bytes(image.begin() + 53, image.end()), (Bytes{0x00, 0x00, 0x00, 0x80, 0xfe, 0xff, 0xff, 0xff}));
 }
 
 // ---- loading
@@ -199,8 +194,8 @@ TEST(SettingsLoad, RoundTripOfEveryItem) {
   TempDir dir;
   ASSERT_TRUE(SaveSettings(dir.File("s.ini"), s));
   EXPECT_EQ(LoadSettings(dir.File("s.ini")), s);
-  EXPECT_EQ(ReadFile(dir.File("s.ini")).size(), 56u + s.iconPath->size() +
-                                                     s.appTitle->size() + s.logoPath->size());
+  EXPECT_EQ(ReadFile(dir.File("s.ini")).size(),
+            56u + s.iconPath->size() + s.appTitle->size() + s.logoPath->size());
 }
 
 TEST(SettingsLoad, EveryTruncationKeepsTheDefaultsOfMissingItems) {
@@ -236,7 +231,8 @@ TEST(SettingsLoad, EveryTruncationKeepsTheDefaultsOfMissingItems) {
       {37, [&](AppSettings& s) { s.writeTotalTimeoutMultiplier = full.writeTotalTimeoutMultiplier; }},
       {41, [&](AppSettings& s) { s.writeTotalTimeoutConstantMs = full.writeTotalTimeoutConstantMs; }},
       {45, [&](AppSettings& s) { s.pollingIntervalMs = full.pollingIntervalMs; }},
-      {48, [&](AppSettings& s) {
+      {48,
+       [&](AppSettings& s) {
          s.pollVideoLock = full.pollVideoLock;
          s.pollChainingStatus = full.pollChainingStatus;
          s.pollRfOutput = full.pollRfOutput;

@@ -137,7 +137,7 @@ TEST_F(MonitorTest, OneSampleReadsEveryRowUnderThePollLock) {
   EXPECT_EQ(Requests(), (std::vector<std::string>{"0001rvloc;;", "0001roout;;", "0001rcsta;;", "0001rgtmp;;",
                                                   "0001rgvnt;;", "0001rgvax;;", "0001rgvba;;"}));
   const std::vector<std::optional<StatusValue>> expected = {
-      StatusValue{"Yes", 1}, StatusValue{"On", 1},    StatusValue{"Not active", 0}, StatusValue{"38", 38},
+      StatusValue{"Yes", 1},     StatusValue{"On", 1},    StatusValue{"Not active", 0}, StatusValue{"38", 38},
       StatusValue{"12.1", 12.1}, StatusValue{"5.0", 5.0}, StatusValue{"14.20", 14.2}};
   EXPECT_EQ(s.values, expected);
 }
@@ -273,8 +273,8 @@ TEST(StatusCsvTest, FieldsWithCommasQuotesOrLineBreaksAreQuoted) {
   const auto rows = app::StatusRowsFor(params::Variant::K240, false);
   StatusSample s;
   s.utcMs = kT0;
-  s.values = {StatusValue{"a,b", 0}, StatusValue{"say \"hi\"", 0}, StatusValue{"two\nlines", 0}, std::nullopt,
-              StatusValue{"1", 1}, StatusValue{"", 0}};
+  s.values = {StatusValue{"a,b", 0}, StatusValue{"say \"hi\"", 0}, StatusValue{"two\nlines", 0},
+              std::nullopt,          StatusValue{"1", 1},          StatusValue{"", 0}};
   EXPECT_EQ(app::StatusCsv(rows, {s}),
             "time,vloc,oout,csta,gtmp,gvnt,gvax\r\n"
             "2026-12-08T22:20:05.000Z,\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",,1,\r\n");

@@ -134,8 +134,8 @@ TEST_F(UnitConnectionTest, ADialogEndingBeforeTheAttemptWasHandledCallsItOff) {
   struct Case {
     bool accepted, handled, callsOff;
   };
-  for (const Case k : {Case{true, true, false}, Case{true, false, true}, Case{false, true, true},
-                       Case{false, false, true}}) {
+  for (const Case k :
+       {Case{true, true, false}, Case{true, false, true}, Case{false, true, true}, Case{false, false, true}}) {
     auto c = Make();
     app::Connector& connector = c->Connector();
     const std::uint64_t attempt = connector.BeginEthernetAttempt();

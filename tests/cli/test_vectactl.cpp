@@ -6,18 +6,18 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <fstream>
 #include <sstream>
 
+#include "params/config_file.h"
+#include "params/control_ids.h"
+#include "params/typed_value.h"
 #include "sim_server.h"
 #include "support/ctl_run.h"
 #include "support/fake_link.h"
 #include "support/sim_fixture.h"
-#include "params/config_file.h"
-#include "params/control_ids.h"
-#include "params/typed_value.h"
 #include "vectactl.h"
 
 using namespace vecta;
@@ -33,11 +33,12 @@ TEST_F(VectactlTest, DumpShowsTheRowsOfTheBoardType) {
   ASSERT_EQ(r.status, 0) << r.err;
   using params::ids::kK610OutputPower, params::ids::kModulationBandwidth, params::ids::kOutputAttenuationHigh,
       params::ids::kOutputPower;
-  EXPECT_NE(r.out.find("owid  " + std::to_string(kModulationBandwidth) + "  8MHz  [2]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("owid  " + std::to_string(kModulationBandwidth) + "  8MHz  [2]"), std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("olev  " + std::to_string(kOutputAttenuationHigh) + "  6.02  [637]"), std::string::npos);
   EXPECT_NE(r.out.find("ohls  " + std::to_string(kK610OutputPower)), std::string::npos);  // the K610 row
   EXPECT_EQ(r.out.find("ohls  " + std::to_string(kOutputPower)), std::string::npos);      // not the others'
-  EXPECT_EQ(r.out.find("asrc "), std::string::npos);       // K240 only
+  EXPECT_EQ(r.out.find("asrc "), std::string::npos);                                      // K240 only
   EXPECT_NE(r.out.find("# address 1, board K610, config 1"), std::string::npos);
   EXPECT_TRUE(Writes().empty());  // a dump only reads
 
@@ -204,7 +205,7 @@ TEST_F(VectactlTest, RestoreDefaultsAnsweredNoAndKeysChecked) {
   r = Ctl({"write-key", "aes256", std::string(32, 'a'), std::string(32, 'b')});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Writes(), (std::vector<std::string>{"wzkez;" + std::string(32, 'a') + ";",
-                                                 "wzkex;" + std::string(32, 'b') + ";"}));
+                                                "wzkex;" + std::string(32, 'b') + ";"}));
   const std::string log = ReadFile(dir.File("ctl.log"));
   EXPECT_EQ(log.find(std::string(32, 'a')), std::string::npos);
   EXPECT_NE(log.find("wzkex;" + std::string(32, '*') + ";"), std::string::npos);
@@ -370,7 +371,6 @@ TEST(VectactlFiles, DiffComparesRepeatedMnemonicsRecordByRecord) {
   EXPECT_EQ(ctl::Run({"diff-config", a, c}, same, err), 0);
   EXPECT_EQ(same.str(), "no differences\n");
 }
-
 
 TEST(VectactlHelp, CommandHelpListsTheCommandsOwnOptions) {
   const struct {

@@ -59,7 +59,8 @@ TEST_F(VectactlReviewTest, DryRunPrintsTheReviewAndWritesNothing) {
   Writes();
   CtlRun r = Ctl({"load-config", "--dry-run", dir.File("a.cfg")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("  Modulation bandwidth [owid]: unit 6MHz, file 8MHz\n1 differing, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  Modulation bandwidth [owid]: unit 6MHz, file 8MHz\n1 differing, "), std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("dry run: nothing was written\n"), std::string::npos);
   EXPECT_TRUE(Writes().empty());
   EXPECT_EQ(Ctl({"get", "owid"}).out, "6MHz\n");

@@ -111,7 +111,8 @@ TEST_F(WatchCli, AModulatorThatAnswersAddsItsTemperature) {
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "time                      vloc  oout  csta        gtmp \u00b0C   gvnt V   gvax V  stmp \u00b0C");
+  EXPECT_EQ(lines[0],
+            "time                      vloc  oout  csta        gtmp \u00b0C   gvnt V   gvax V  stmp \u00b0C");
   EXPECT_EQ(lines[1], "2026-12-08T22:20:05.000Z  Yes   On    Not active       38     12.1      5.0     41.2");
 }
 
@@ -120,8 +121,8 @@ TEST_F(WatchCli, ThreeSilentSamplesInARowEndTheWatchWithStatus1) {
   // The board type, then two whole samples of seven rows.
   o.faults.silentAfter = 1 + 2 * 7;
   Serve(o);
-  std::vector<std::string> args = {"--serial", server.PtyPath(), "--address", "1", "--read-timeout", "20",
-                                   "watch", "--interval", "1000"};
+  std::vector<std::string> args = {"--serial", server.PtyPath(), "--address",  "1",   "--read-timeout",
+                                   "20",       "watch",          "--interval", "1000"};
   const CtlRun r = Ctl(args);
   EXPECT_EQ(r.status, 1);
   const auto lines = Lines(r.out);
@@ -156,9 +157,7 @@ class WatchLoop : public ::testing::Test {
       return r.bytes;
     };
   }
-  int Watch(const ctl::WatchOptions& o) {
-    return ctl::RunWatch(*f.link, 1, rows, o, out, err, f.clock, utc);
-  }
+  int Watch(const ctl::WatchOptions& o) { return ctl::RunWatch(*f.link, 1, rows, o, out, err, f.clock, utc); }
 
   FakeLink f;
   UtcOf utc{f.clock};

@@ -33,7 +33,10 @@ class ModalDriver {
     check_(w);
     if (w->isVisible()) {
       ADD_FAILURE() << "the check left the modal window open";
-      if (auto* d = qobject_cast<QDialog*>(w)) d->reject(); else w->close();
+      if (auto* d = qobject_cast<QDialog*>(w))
+        d->reject();
+      else
+        w->close();
     }
   }
 

@@ -221,8 +221,7 @@ SimProcess* AppRig::AddSim(const SimSetup& setup) {
     return nullptr;
   }
   if (setup.pty && setup.addPort)
-    ports->Add(setup.ptyLink.empty() ? sim->PtyPath() : setup.ptyLink,
-               "sim" + std::to_string(sims.size() + 1));
+    ports->Add(setup.ptyLink.empty() ? sim->PtyPath() : setup.ptyLink, "sim" + std::to_string(sims.size() + 1));
   sims.push_back(std::move(sim));
   return sims.back().get();
 }

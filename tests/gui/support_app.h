@@ -79,21 +79,42 @@ class RecordingSerialProvider final : public link::SerialPortProvider {
 struct SimSetup {
   std::string board = "K610";
   bool satmod = false;
-  bool pty = true;            // served on a pseudo-terminal
-  std::string ptyLink;        // with a symlink to it, when not empty
-  std::string tcp;            // "ADDR:PORT" to serve TCP too; "" none
+  bool pty = true;      // served on a pseudo-terminal
+  std::string ptyLink;  // with a symlink to it, when not empty
+  std::string tcp;      // "ADDR:PORT" to serve TCP too; "" none
   int address = 1;
-  bool addPort = true;        // its pty joins the window's port list
+  bool addPort = true;                 // its pty joins the window's port list
   std::vector<std::string> extraArgs;  // faults, --param, --state, ...
 
   // Chained settings: SimSetup().Board("K240").Args({"--silent"}).
-  SimSetup& Board(std::string b) { board = std::move(b); return *this; }
-  SimSetup& Satmod() { satmod = true; return *this; }
-  SimSetup& NoPty() { pty = false; return *this; }
-  SimSetup& PtyLink(std::string link) { ptyLink = std::move(link); return *this; }
-  SimSetup& Tcp(std::string at) { tcp = std::move(at); return *this; }
-  SimSetup& Address(int a) { address = a; return *this; }
-  SimSetup& NotAPort() { addPort = false; return *this; }
+  SimSetup& Board(std::string b) {
+    board = std::move(b);
+    return *this;
+  }
+  SimSetup& Satmod() {
+    satmod = true;
+    return *this;
+  }
+  SimSetup& NoPty() {
+    pty = false;
+    return *this;
+  }
+  SimSetup& PtyLink(std::string link) {
+    ptyLink = std::move(link);
+    return *this;
+  }
+  SimSetup& Tcp(std::string at) {
+    tcp = std::move(at);
+    return *this;
+  }
+  SimSetup& Address(int a) {
+    address = a;
+    return *this;
+  }
+  SimSetup& NotAPort() {
+    addPort = false;
+    return *this;
+  }
   SimSetup& Args(std::vector<std::string> more) {
     extraArgs.insert(extraArgs.end(), more.begin(), more.end());
     return *this;

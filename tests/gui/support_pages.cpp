@@ -90,8 +90,8 @@ PagesRig::~PagesRig() {
   window_->Start();
   if (!Idle()) return ::testing::AssertionFailure() << "the start-up scan did not end";
   if (!window_->Session().Connected())
-    return ::testing::AssertionFailure() << "not connected to the simulator; messages: "
-                                         << ::testing::PrintToString(prompter_.Texts());
+    return ::testing::AssertionFailure()
+           << "not connected to the simulator; messages: " << ::testing::PrintToString(prompter_.Texts());
   if (!waiter_->WaitPauses(1, 10000)) return ::testing::AssertionFailure() << "the poll thread made no cycle";
   Pump();
   if (!prompter_.messages.empty())

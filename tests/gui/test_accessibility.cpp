@@ -45,7 +45,8 @@ bool PartOfAControl(QWidget* w, QWidget* window) {
 std::vector<QWidget*> TabStops(QWidget* window) {
   std::vector<QWidget*> stops;
   for (QWidget* w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain())
-    if ((w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && w->isVisibleTo(window) && !PartOfAControl(w, window))
+    if ((w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && w->isVisibleTo(window) &&
+        !PartOfAControl(w, window))
       stops.push_back(w);
   return stops;
 }

@@ -126,7 +126,8 @@ TEST(ConfigReviewWindow, EnterLoadsOnlyFromTheLoadButtonAndEscapeCancels) {
 // The requests from position `from` on.
 std::vector<std::string> From(SimProcess& sim, std::size_t from) {
   const auto all = Requests(sim);
-  return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
+  return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())),
+                                  all.end());
 }
 
 // The review's reads: one per setting of the file, glod left out.
@@ -196,8 +197,9 @@ TEST(ConfigReviewWithUnit, ListsTheDifferencesThenCancelSendsNothingAndLoadSends
   AwaitQuiet(*sim);
   const std::vector<std::string> reviewed = From(*sim, before);
   ASSERT_GT(reviewed.size(), reads.size());
-  EXPECT_EQ(std::vector<std::string>(reviewed.begin(), reviewed.begin() + static_cast<std::ptrdiff_t>(reads.size())),
-            reads);
+  EXPECT_EQ(
+      std::vector<std::string>(reviewed.begin(), reviewed.begin() + static_cast<std::ptrdiff_t>(reads.size())),
+      reads);
   EXPECT_EQ(w.Unit().tables->main.Find("gnam")->Text(), "Config 1");
 
   // The same load without review, from the same unit state.

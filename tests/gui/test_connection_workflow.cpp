@@ -34,8 +34,8 @@ using namespace vecta;
 using gui::MainWindow;
 using params::MessageIcon;
 using test::AppRig;
-using test::ExpectConnected;
 using test::Bytes;
+using test::ExpectConnected;
 using test::FindRequest;
 using test::PumpFor;
 using test::PumpUntil;
@@ -105,8 +105,8 @@ int Distance(const QPoint& a, const QPoint& b) { return (a - b).manhattanLength(
 TEST(StartupConnectingDialog, CancelStopsTheScanAfterThePortBeingTried) {
   struct Case {
     const char* name;
-    int stored;         // the stored COM port index
-    bool unitAnswers;   // the unit on the port being tried answers after Cancel
+    int stored;        // the stored COM port index
+    bool unitAnswers;  // the unit on the port being tried answers after Cancel
     std::string opened;
     int comPortAfter;
     int selectedAfter;  // the port Connect then takes: the stored one, else the first
@@ -315,7 +315,8 @@ TEST(EthernetLinkLost, ThreeFailedPollsLoseTheLinkAndConnectReconnectsTheSameAdd
   const int probe = test::AwaitRequest(*sim, "9999rgadd;;", before);
   ASSERT_GE(probe, 0) << "no new connection";
   EXPECT_GT(test::AwaitRequest(*sim, "0003rgbty;;", static_cast<std::size_t>(probe)), probe);
-  EXPECT_EQ(w.ConnectedToLabel()->text(), QString::fromStdString("Connected to " + Address(1) + ", unit address 3, K240"));
+  EXPECT_EQ(w.ConnectedToLabel()->text(),
+            QString::fromStdString("Connected to " + Address(1) + ", unit address 3, K240"));
 
   // Lost again: the first good poll restores the connection and re-reads.
   loseTheLink();
@@ -360,18 +361,26 @@ TEST(BusyCursorAndStatusLine, ShowWhileEachOperationRunsAndGoWhenItEnds) {
     EXPECT_EQ(w.StatusText(), "");
     EXPECT_TRUE(w.ConnectButton()->isEnabled());
   };
-  check("connect", [&] {
-    w.Rs232Button()->click();
-    w.PortList()->setCurrentIndex(0);
-    ClickConnect(w);
-  }, "Connecting to sim1...");
-  check("refresh", [&] { w.OnPageButton(gui::ids::kMainRefresh); }, "Reading the unit's settings...");
-  check("apply", [&] { w.OnPageButton(gui::ids::kMainApply); }, "Writing the settings...");
+  check(
+      "connect",
+      [&] {
+        w.Rs232Button()->click();
+        w.PortList()->setCurrentIndex(0);
+        ClickConnect(w);
+      },
+      "Connecting to sim1...");
+  check(
+      "refresh", [&] { w.OnPageButton(gui::ids::kMainRefresh); }, "Reading the unit's settings...");
+  check(
+      "apply", [&] { w.OnPageButton(gui::ids::kMainApply); }, "Writing the settings...");
   rig.prompter.answers.push_back(params::Answer::Yes);
-  check("restore defaults", [&] { w.OnRestoreDefaults(); }, "Restoring the unit's defaults...");
-  check("config tab", [&] { w.ConfigTabs()->setCurrentIndex(2); }, "Loading config 3...");
+  check(
+      "restore defaults", [&] { w.OnRestoreDefaults(); }, "Restoring the unit's defaults...");
+  check(
+      "config tab", [&] { w.ConfigTabs()->setCurrentIndex(2); }, "Loading config 3...");
   rig.prompter.files.push_back(rig.dir.File("saved.cfg"));
-  check("save config", [&] { w.OnPageButton(gui::ids::kSaveConfigFile); }, "Saving the configuration to a file...");
+  check(
+      "save config", [&] { w.OnPageButton(gui::ids::kSaveConfigFile); }, "Saving the configuration to a file...");
   EXPECT_TRUE(std::ifstream(rig.dir.File("saved.cfg")).good()) << "nothing was saved";
   EXPECT_TRUE(rig.prompter.messages.size() == 1u) << ::testing::PrintToString(rig.prompter.Texts());
 
@@ -384,7 +393,8 @@ TEST(BusyCursorAndStatusLine, ShowWhileEachOperationRunsAndGoWhenItEnds) {
   std::snprintf(address, sizeof address, "%04d", w.Unit().unitAddress);
   eng->Host(gui::EngineeringWindow::Page::Diagnostic).SetText(gui::eng::kSendAddress, address);
   eng->Host(gui::EngineeringWindow::Page::Diagnostic).SetText(gui::eng::kCommand, "rgbty;;");
-  check("engineering", [&] { eng->SendDiagnostic(); }, "Working with the unit...");
+  check(
+      "engineering", [&] { eng->SendDiagnostic(); }, "Working with the unit...");
   eng->close();
 }
 
@@ -457,12 +467,14 @@ TEST(ConnectedToLine, NamesThePortOrAddressTheUnitAddressAndTheBoard) {
   ConnectEthernet(w, Address(2));
   ASSERT_TRUE(rig.Settle());
   ExpectConnected(w);
-  EXPECT_EQ(w.ConnectedToLabel()->text(), QString::fromStdString("Connected to " + Address(2) + ", unit address 4, K800"));
+  EXPECT_EQ(w.ConnectedToLabel()->text(),
+            QString::fromStdString("Connected to " + Address(2) + ", unit address 4, K800"));
 
   // A new unit address shows at once.
   w.OnUnitAddressChanged(9);
   ASSERT_TRUE(rig.Settle());
-  EXPECT_EQ(w.ConnectedToLabel()->text(), QString::fromStdString("Connected to " + Address(2) + ", unit address 9, K800"));
+  EXPECT_EQ(w.ConnectedToLabel()->text(),
+            QString::fromStdString("Connected to " + Address(2) + ", unit address 9, K800"));
 
   // Back to the serial unit; a failed connect leaves nothing named.
   w.Rs232Button()->click();

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLabel>
-#include <QGridLayout>
-#include <QVBoxLayout>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include "gui/dialog_units.h"

@@ -76,9 +76,8 @@ class EngWindow : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(f.link->OpenSerialPort(0), 0u);
     unit.Attach(f.line());
-    unit.values = {{"gbty", "K240"}, {"ciqi", "3"},    {"ciqq", "252"},  {"ofre", "474"},
-                   {"cflo", "400"},  {"cfhi", "500"},  {"cfl1", "420.5"}, {"cpl1", "637"},
-                   {"cpl4", "1274"}, {"cpl2", "2542"}};
+    unit.values = {{"gbty", "K240"}, {"ciqi", "3"},     {"ciqq", "252"}, {"ofre", "474"},  {"cflo", "400"},
+                   {"cfhi", "500"},  {"cfl1", "420.5"}, {"cpl1", "637"}, {"cpl4", "1274"}, {"cpl2", "2542"}};
   }
   void TearDown() override {
     runner.Wait(5000);
@@ -86,8 +85,9 @@ class EngWindow : public ::testing::Test {
   }
 
   EngineeringWindow* Open(const std::string& board) {
-    window = new EngineeringWindow(link, board, settings, prompter, [this] { return connected; },
-                                   [this] { return address; }, runner, QIcon());
+    window = new EngineeringWindow(
+        link, board, settings, prompter, [this] { return connected; }, [this] { return address; }, runner,
+        QIcon());
     window->show();
     EXPECT_TRUE(runner.Wait(5000));
     return window;
@@ -223,11 +223,12 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   EXPECT_EQ(H(Page::PowerCalibration).Text(eng::kPowerCalApply), "Apply");
 
   const QStringList iq = Labels(window->PageWidget(Page::IqTrim));
-  for (const char* c : {"Frequency (MHz)", "I trim", "Q trim", "Calibration point"}) EXPECT_TRUE(iq.contains(c)) << c;
-  const std::pair<int, const char*> iqButtons[] = {{eng::kFrequencyApply, "Apply"}, {eng::kIMinus, "-"},
-                                                   {eng::kIPlus, "+"},  {eng::kIApply, "Apply"},
-                                                   {eng::kQMinus, "-"}, {eng::kQPlus, "+"},
-                                                   {eng::kQApply, "Apply"}};
+  for (const char* c : {"Frequency (MHz)", "I trim", "Q trim", "Calibration point"})
+    EXPECT_TRUE(iq.contains(c)) << c;
+  const std::pair<int, const char*> iqButtons[] = {
+      {eng::kFrequencyApply, "Apply"}, {eng::kIMinus, "-"}, {eng::kIPlus, "+"},
+      {eng::kIApply, "Apply"},         {eng::kQMinus, "-"}, {eng::kQPlus, "+"},
+      {eng::kQApply, "Apply"}};
   for (const auto& [id, caption] : iqButtons) EXPECT_EQ(H(Page::IqTrim).Text(id), caption) << id;
   auto* slider = Find<QSlider>(Page::IqTrim, eng::kISlider);
   ASSERT_NE(slider, nullptr);
@@ -254,9 +255,9 @@ TEST_F(EngWindow, ControlsAndCaptions) {
   const char* timeouts[] = {"500", "1", "2500", "1", "1000"};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(H(Page::SerialControl).Text(eng::kFirstTimeout + i), timeouts[i]);
   const QStringList serial = Labels(window->PageWidget(Page::SerialControl));
-  for (const char* c : {"Baudrate", "Read interval timeout (ms)", "Read total timeout multiplier",
-                        "Read total timeout constant (ms)", "Write total timeout multiplier",
-                        "Write total timeout constant (ms)"})
+  for (const char* c :
+       {"Baudrate", "Read interval timeout (ms)", "Read total timeout multiplier",
+        "Read total timeout constant (ms)", "Write total timeout multiplier", "Write total timeout constant (ms)"})
     EXPECT_TRUE(serial.contains(c)) << c;
   // The time-out edits take digits only, seven of them.
   auto* e = Find<QLineEdit>(Page::SerialControl, eng::kFirstTimeout);
@@ -317,9 +318,10 @@ TEST_F(EngWindow, DiagnosticAppendsTheTranscriptAndShowsLinkErrors) {
   const Bytes request = IndependentFrame("0042rgbty;;");
   const Bytes reply = ReplyFrame(42, '1', "K240");
   // STX, ETX and the checksums (0x80 and up) show as '.' in the character part.
-  const QString first = "Sending: " + QString::fromLatin1(HexDump(request)) + ".0042rgbty;;..\nReply: " +
-                        QString::fromLatin1(HexDump(reply)) + "." +
-                        QString::fromLatin1(reinterpret_cast<const char*>(reply.data()) + 1, reply.size() - 3) + "..\n";
+  const QString first = "Sending: " + QString::fromLatin1(HexDump(request)) +
+                        ".0042rgbty;;..\nReply: " + QString::fromLatin1(HexDump(reply)) + "." +
+                        QString::fromLatin1(reinterpret_cast<const char*>(reply.data()) + 1, reply.size() - 3) +
+                        "..\n";
   EXPECT_EQ(box->toPlainText(), first);
 
   // A bad checksum: the message, then the rejected reply all the same.
@@ -523,8 +525,8 @@ TEST_F(EngWindow, NothingStartsWhileAnotherOperationRuns) {
   ASSERT_TRUE(runner.Start([&] {
     while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }));
-  window = new EngineeringWindow(link, "K610", settings, prompter, [this] { return connected; },
-                                 [this] { return address; }, runner, QIcon());
+  window = new EngineeringWindow(
+      link, "K610", settings, prompter, [this] { return connected; }, [this] { return address; }, runner, QIcon());
   EXPECT_TRUE(unit.requests.empty());  // the opening reads wait
   window->SendDiagnostic();
   window->ApplyPowerCal();

@@ -43,7 +43,8 @@ class FileRequestPrompter : public RecordingPrompter {
 };
 
 // A bitmap file of `size` whose four quarters have different colours.
-std::string QuarteredBitmap(const test::TempDir& dir, const std::string& name, QSize size, QImage* image = nullptr) {
+std::string QuarteredBitmap(const test::TempDir& dir, const std::string& name, QSize size,
+                            QImage* image = nullptr) {
   QImage picture(size, QImage::Format_RGB32);
   picture.fill(Qt::red);
   QPainter painter(&picture);
@@ -83,8 +84,8 @@ TEST_F(MainCommands, MenusCarryEveryCommandWithItsTextAndShortcut) {
   EXPECT_EQ(menus[1]->text(), "&Options");
   QStringList file;
   for (QAction* a : menus[0]->menu()->actions()) file << (a->isSeparator() ? QStringLiteral("-") : a->text());
-  EXPECT_EQ(file, QStringList({"&Open configuration file...\tCtrl+O", "-", "Set &icon source", "Set &logo source", "Set logo &size", "Set &application title",
-                               "-", "E&xit"}));
+  EXPECT_EQ(file, QStringList({"&Open configuration file...\tCtrl+O", "-", "Set &icon source", "Set &logo source",
+                               "Set logo &size", "Set &application title", "-", "E&xit"}));
   QStringList options;
   for (QAction* a : menus[1]->menu()->actions()) options << a->text();
   EXPECT_EQ(options, QStringList({"Engineering\tCtrl+E", "Disable polling\tCtrl+P", "Polling options\tCtrl+L",
@@ -137,7 +138,7 @@ TEST_F(MainCommands, StartsFromAStoredDisabledPollingFlag) {
 
 TEST_F(MainCommands, CommandsThatNeedAUnitSayThereIsNone) {
   auto w = Make();
-  w->Action(commands::kWriteKey)->trigger();  // Write encryption key
+  w->Action(commands::kWriteKey)->trigger();         // Write encryption key
   w->Action(commands::kRestoreDefaults)->trigger();  // Restore defaults
   ASSERT_TRUE(w->WaitIdle(2000));
   w->Action(commands::kStatusMonitor)->trigger();  // Status monitor
@@ -170,7 +171,8 @@ TEST_F(MainCommands, LogoShowsAtItsSizeCentredInASunkenEdgeInAFrameOfDialogUnits
   EXPECT_EQ(logo->contentsRect().size(), QSize(70, 70));
   // Centred: the frame's left plus half its width less half the logo's.
   const QPoint contents = logo->mapTo(area, logo->contentsRect().topLeft());
-  EXPECT_EQ(contents, QPoint(logo->frameWidth() + frame.width() / 2 - 35, logo->frameWidth() + frame.height() / 2 - 35));
+  EXPECT_EQ(contents,
+            QPoint(logo->frameWidth() + frame.width() / 2 - 35, logo->frameWidth() + frame.height() / 2 - 35));
   // The picture itself, pixel for pixel.
   ASSERT_FALSE(logo->pixmap().isNull());
   EXPECT_EQ(logo->pixmap().size(), QSize(70, 70));
@@ -254,7 +256,9 @@ TEST_F(MainCommands, StartLimitsTheStoredLogoSize) {
     if (c.withLogo) settings.logoPath = QuarteredBitmap(dir, "logo.bmp", QSize(10, 10));
     auto w = Make();
     const QSize frame = LogoFrame(*w);
-    auto expected = [](std::int32_t stored, int limit) { return std::clamp(stored == -1 ? 70 : stored, 0, limit); };
+    auto expected = [](std::int32_t stored, int limit) {
+      return std::clamp(stored == -1 ? 70 : stored, 0, limit);
+    };
     EXPECT_EQ(settings.logoWidth, expected(c.width, frame.width()));
     EXPECT_EQ(settings.logoHeight, expected(c.height, frame.height()));
   }

@@ -165,7 +165,8 @@ TEST(MainCommandsWithUnit, AnIqTrimPointShowsTheUnitsFrequencyOnThePages) {
   w.OnPageButton(gui::ids::kAdvanced);
   w.OnEngineering();
   ASSERT_TRUE(rig.Settle());
-  gui::QtControlHost& iq = qobject_cast<gui::EngineeringWindow*>(w.Engineering())->Host(gui::EngineeringWindow::Page::IqTrim);
+  gui::QtControlHost& iq =
+      qobject_cast<gui::EngineeringWindow*>(w.Engineering())->Host(gui::EngineeringWindow::Page::IqTrim);
   iq.Select(app::eng::kPointList, 6);
   qobject_cast<QPushButton*>(iq.Find(app::eng::kSelectPoint))->click();
   ASSERT_TRUE(rig.Settle());

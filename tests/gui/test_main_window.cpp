@@ -98,8 +98,7 @@ TEST(MainWindowStartupScan, FindsUnitOnPtyLearnsAddressAndShowsItsConfig) {
   EXPECT_EQ(requests.at(1), "0007rgbty;;");
   EXPECT_EQ(requests.at(2), "0007rglod;;");
   EXPECT_GT(requests.size(), 20u) << "the pages were not refreshed";
-  for (std::size_t i = 1; i < requests.size(); ++i)
-    EXPECT_EQ(requests[i].substr(0, 4), "0007") << requests[i];
+  for (std::size_t i = 1; i < requests.size(); ++i) EXPECT_EQ(requests[i].substr(0, 4), "0007") << requests[i];
 }
 
 TEST(MainWindowStartupScan, StoredPortIsTriedFirstAndOtherBoardsGetEightTabs) {
@@ -536,10 +535,12 @@ TEST(MainWindowPolling, LampsFollowVideoLockAndRfOutput) {
   ASSERT_EQ(rig.Exchange("0001woout;0;"), 0u);
   const std::size_t before = Requests(*sim).size();
   ASSERT_TRUE(rig.StepPoll());
-  EXPECT_TRUE(PumpUntil([&] {
-    return w.LampIcon(params::kLampVideoLock) == params::kIconRed &&
-           w.LampIcon(params::kLampRfOutput) == params::kIconRed;
-  }, 2000));
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return w.LampIcon(params::kLampVideoLock) == params::kIconRed &&
+               w.LampIcon(params::kLampRfOutput) == params::kIconRed;
+      },
+      2000));
   ASSERT_GE(AwaitRequest(*sim, "0001roout;;", before), 0);
   const std::vector<std::string> all = Requests(*sim);
   const std::vector<std::string> cycle(all.begin() + static_cast<long>(before), all.end());
@@ -548,10 +549,12 @@ TEST(MainWindowPolling, LampsFollowVideoLockAndRfOutput) {
   ASSERT_EQ(rig.Exchange("0001wvinp;2;"), 0u);
   ASSERT_EQ(rig.Exchange("0001woout;1;"), 0u);
   ASSERT_TRUE(rig.StepPoll());
-  EXPECT_TRUE(PumpUntil([&] {
-    return w.LampIcon(params::kLampVideoLock) == params::kIconGreen &&
-           w.LampIcon(params::kLampRfOutput) == params::kIconGreen;
-  }, 2000));
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return w.LampIcon(params::kLampVideoLock) == params::kIconGreen &&
+               w.LampIcon(params::kLampRfOutput) == params::kIconGreen;
+      },
+      2000));
   EXPECT_EQ(rig.waiter->Lengths().front(), 2000);
 }
 
@@ -645,9 +648,8 @@ TEST(MainWindowBusyState, ActionsDisabledAndInputHeldWhileAnOperationRuns) {
   auto listOpen = [&] { return list->view() && list->view()->isVisible(); };
   ASSERT_FALSE(listOpen());
 
-  const std::vector<int> pageButtons = {gui::ids::kAdvanced, gui::ids::kSaveConfigFile,
-                                        gui::ids::kLoadConfigFile, gui::ids::kMainApply,
-                                        gui::ids::kMainRefresh};
+  const std::vector<int> pageButtons = {gui::ids::kAdvanced, gui::ids::kSaveConfigFile, gui::ids::kLoadConfigFile,
+                                        gui::ids::kMainApply, gui::ids::kMainRefresh};
   auto expectEnabled = [&](bool enabled) {
     EXPECT_EQ(w.ConnectButton()->isEnabled(), enabled);
     EXPECT_EQ(w.SaveSetButton()->isEnabled(), enabled);
@@ -735,10 +737,13 @@ TEST(MainWindowClosing, ReturnsPromptlyWhileTheUnitIsSilent) {
   MainWindow& w = rig.MakeWindow();
   w.Start();
   // The start-up refresh is now waiting for an answer that never comes.
-  ASSERT_TRUE(PumpUntil([&] {
-    const std::vector<std::string> r = Requests(*sim);
-    return r.size() == 6 && r.back().find("(silent after 5)") != std::string::npos;
-  }, 3000)) << ::testing::PrintToString(Requests(*sim));
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const std::vector<std::string> r = Requests(*sim);
+        return r.size() == 6 && r.back().find("(silent after 5)") != std::string::npos;
+      },
+      3000))
+      << ::testing::PrintToString(Requests(*sim));
   ASSERT_TRUE(w.Busy());
 
   QElapsedTimer timer;

@@ -223,7 +223,8 @@ std::map<std::string, QRect> Geometries(QWidget* page) {
   for (QWidget* w : page->findChildren<QWidget*>()) {
     if (!w->isVisibleTo(page) || w->parentWidget() != page) continue;
     std::string key = std::to_string(gui::ControlIdOf(w));
-    if (auto* label = qobject_cast<QLabel*>(w); label && gui::ControlIdOf(w) < 0) key = label->text().toStdString();
+    if (auto* label = qobject_cast<QLabel*>(w); label && gui::ControlIdOf(w) < 0)
+      key = label->text().toStdString();
     out[key] = QRect(w->mapTo(page, QPoint(0, 0)), w->size());
   }
   return out;
@@ -315,9 +316,7 @@ int TextRoom(QComboBox* combo) {
   QStyleOptionComboBox option;
   option.initFrom(combo);
   option.rect = combo->rect();
-  return combo->style()
-      ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo)
-      .width();
+  return combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
 }
 int Longest(QComboBox* combo) {
   int widest = 0;
@@ -343,10 +342,9 @@ std::map<int, int> ExpectListsFitAndAlike(const std::vector<ShownPage>& shown, V
   std::map<int, std::set<int>> lefts;
   for (std::size_t i = 0; i < shown.size(); ++i) {
     show(static_cast<int>(i));
-    const bool framed = std::any_of(pages::Layout(shown[i].layout).entries.begin(),
-                                    pages::Layout(shown[i].layout).entries.end(), [&](const pages::Entry& e) {
-                                      return e.kind == pages::ControlKind::GroupBox && e.ControlOn(v);
-                                    });
+    const bool framed = std::any_of(
+        pages::Layout(shown[i].layout).entries.begin(), pages::Layout(shown[i].layout).entries.end(),
+        [&](const pages::Entry& e) { return e.kind == pages::ControlKind::GroupBox && e.ControlOn(v); });
     for (const Placed& p : RowControls(shown[i].page, shown[i].layout, v)) {
       const int column = p.entry->place.column;
       if (auto* combo = qobject_cast<QComboBox*>(p.widget)) {
@@ -365,8 +363,8 @@ std::map<int, int> ExpectListsFitAndAlike(const std::vector<ShownPage>& shown, V
   for (const auto& [column, set] : widths) {
     EXPECT_EQ(set.size(), 1u) << "column " << column << " has lists and edits of " << set.size() << " widths";
     if (!lefts[column].empty()) {
-      EXPECT_EQ(lefts[column].size(), 1u) << "column " << column << " starts at " << lefts[column].size()
-                                          << " places";
+      EXPECT_EQ(lefts[column].size(), 1u)
+          << "column " << column << " starts at " << lefts[column].size() << " places";
     }
   }
   return spare;
@@ -425,7 +423,8 @@ TEST(ListsAndRows, AdvancedListsAreAsWideAsTheirLongestEntryAndAlikeAcrossTheTab
     adv.window->resize(adv.window->width() + 200, adv.window->height());
     std::vector<ShownPage> shown;
     const auto& tabs = pages::Window(pages::WindowId::AdvancedOptions).pages;
-    for (std::size_t i = 0; i < tabs.size(); ++i) shown.push_back({adv.window->Page(static_cast<int>(i)), tabs[i]});
+    for (std::size_t i = 0; i < tabs.size(); ++i)
+      shown.push_back({adv.window->Page(static_cast<int>(i)), tabs[i]});
     ExpectNoSpareRoom(ExpectListsFitAndAlike(shown, v, [&](int i) { adv.Tab(i); }));
   }
 }
@@ -458,7 +457,8 @@ TEST(ListsAndRows, MainPageAndSatmodListsAreAsWideAsTheirLongestEntryAndAlike) {
   window.show();
   window.resize(window.width() + 200, window.height());
   QApplication::processEvents();
-  ExpectNoSpareRoom(ExpectListsFitAndAlike({{&window, pages::PageId::SatelliteModulator}}, Variant::K240, [](int) {}));
+  ExpectNoSpareRoom(
+      ExpectListsFitAndAlike({{&window, pages::PageId::SatelliteModulator}}, Variant::K240, [](int) {}));
 }
 
 // Every row control has one height, and on a page without frames the rows
@@ -467,15 +467,15 @@ void ExpectRowsOfOneHeight(QWidget* page, pages::PageId layout, Variant v, std::
   std::set<int> tops;
   for (const Placed& p : RowControls(page, layout, v)) {
     if (!heights.empty()) {
-      EXPECT_EQ(p.widget->height(), *heights.begin()) << "control " << p.entry->control << " on page " << int(layout);
+      EXPECT_EQ(p.widget->height(), *heights.begin())
+          << "control " << p.entry->control << " on page " << int(layout);
     }
     heights.insert(p.widget->height());
     tops.insert(p.widget->mapTo(page, QPoint(0, 0)).y());
   }
-  const bool framed = std::any_of(pages::Layout(layout).entries.begin(), pages::Layout(layout).entries.end(),
-                                  [&](const pages::Entry& e) {
-                                    return e.kind == pages::ControlKind::GroupBox && e.ControlOn(v);
-                                  });
+  const bool framed =
+      std::any_of(pages::Layout(layout).entries.begin(), pages::Layout(layout).entries.end(),
+                  [&](const pages::Entry& e) { return e.kind == pages::ControlKind::GroupBox && e.ControlOn(v); });
   if (framed || tops.size() < 3) return;
   std::set<int> pitches;
   for (auto it = std::next(tops.begin()); it != tops.end(); ++it) pitches.insert(*it - *std::prev(it));
@@ -599,7 +599,8 @@ TEST(ListsAndRows, NothingTouchesTheEdgeOfTheMainPageOrTheSatmodWindow) {
   for (QWidget* w : window.findChildren<QWidget*>()) {
     if (!w->isVisibleTo(&window) || w->layout()) continue;  // the body holding the rows
     const QRect at(w->mapTo(&window, QPoint(0, 0)), w->size());
-    EXPECT_TRUE(window.rect().adjusted(kGap, kGap, -kGap, -kGap).contains(at)) << "control " << gui::ControlIdOf(w);
+    EXPECT_TRUE(window.rect().adjusted(kGap, kGap, -kGap, -kGap).contains(at))
+        << "control " << gui::ControlIdOf(w);
   }
 }
 

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QClipboard>
-#include <QSignalSpy>
-#include <QTest>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,8 +11,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QSignalSpy>
 #include <QStringListModel>
 #include <QTabWidget>
+#include <QTest>
 #include <QVBoxLayout>
 #include <memory>
 #include <vector>
@@ -31,9 +31,8 @@ using vecta::params::MemoryHost;
 
 namespace {
 
-constexpr int kEdit = 1001, kLabel = 1002, kPlain = 1003, kCombo = 1004, kCheck = 1005,
-              kAddress = 1006, kPage2Edit = 1007, kRadio = 1008, kPage2Combo = 1009,
-              kMissing = 4242;
+constexpr int kEdit = 1001, kLabel = 1002, kPlain = 1003, kCombo = 1004, kCheck = 1005, kAddress = 1006,
+              kPage2Edit = 1007, kRadio = 1008, kPage2Combo = 1009, kMissing = 4242;
 
 // A window like a settings page: an edit, a caption, a multi-line edit, a
 // drop-down list, a check box, an address control and a tab widget whose
@@ -156,15 +155,20 @@ TEST(QtControlHost, TextOnEditsLabelsAndMultiLineEdits) {
   host.SetText(kEdit, "1234.5");
   host.SetText(kLabel, "Board K240");
   host.SetText(kPlain, "line 1\nline 2");
-  host.SetText(kPage2Edit, "25 \xC2\xB0" "C");  // UTF-8 survives the round trip
+  host.SetText(kPage2Edit,
+               "25 \xC2\xB0"
+               "C");  // UTF-8 survives the round trip
   EXPECT_EQ(w.edit->text(), QStringLiteral("1234.5"));
   EXPECT_EQ(w.label->text(), QStringLiteral("Board K240"));
   EXPECT_EQ(w.plain->toPlainText(), QStringLiteral("line 1\nline 2"));
-  EXPECT_EQ(w.page2Edit->text(), QString::fromUtf8("25 \xC2\xB0" "C"));
+  EXPECT_EQ(w.page2Edit->text(), QString::fromUtf8("25 \xC2\xB0"
+                                                   "C"));
   EXPECT_EQ(host.Text(kEdit), "1234.5");
   EXPECT_EQ(host.Text(kLabel), "Board K240");
   EXPECT_EQ(host.Text(kPlain), "line 1\nline 2");
-  EXPECT_EQ(host.Text(kPage2Edit), "25 \xC2\xB0" "C");
+  EXPECT_EQ(host.Text(kPage2Edit),
+            "25 \xC2\xB0"
+            "C");
   // What the operator typed is what Text reads.
   w.edit->setText(QStringLiteral("99"));
   EXPECT_EQ(host.Text(kEdit), "99");

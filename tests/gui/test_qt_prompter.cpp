@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -9,13 +8,14 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 
 #include "gui/qt_control_host.h"
 #include "gui/qt_prompter.h"
 #include "link/link_errors.h"
-#include "params/config_file.h"
 #include "modal_driver.h"
+#include "params/config_file.h"
 #include "support/fake_link.h"
 
 using vecta::gui::QtControlHost;
@@ -66,8 +66,7 @@ TEST(QtPrompter, ErrorBoxHasExclamationIconAndOk) {
   QtPrompter prompter(&parent);
   Seen seen;
   auto driver = AnswerNext(seen, QMessageBox::Ok);
-  EXPECT_EQ(prompter.Message("Error", "Unable to open file for writing", MessageIcon::Exclamation),
-            Answer::Ok);
+  EXPECT_EQ(prompter.Message("Error", "Unable to open file for writing", MessageIcon::Exclamation), Answer::Ok);
   ASSERT_TRUE(driver->Ran());
   EXPECT_EQ(seen.title, QStringLiteral("Error"));
   EXPECT_EQ(seen.text, QStringLiteral("Unable to open file for writing"));
@@ -117,8 +116,7 @@ TEST(QtPrompter, QuestionAnswersYesOrNo) {
   {
     Seen seen;
     auto driver = AnswerNext(seen, QMessageBox::Yes);
-    EXPECT_EQ(prompter.Message("Alert", "Overwrite?", MessageIcon::Question, MessageButtons::YesNo),
-              Answer::Yes);
+    EXPECT_EQ(prompter.Message("Alert", "Overwrite?", MessageIcon::Question, MessageButtons::YesNo), Answer::Yes);
     ASSERT_TRUE(driver->Ran());
     EXPECT_EQ(seen.title, QStringLiteral("Alert"));
     EXPECT_EQ(seen.text, QStringLiteral("Overwrite?"));
@@ -128,16 +126,14 @@ TEST(QtPrompter, QuestionAnswersYesOrNo) {
   {
     Seen seen;
     auto driver = AnswerNext(seen, QMessageBox::No);
-    EXPECT_EQ(prompter.Message("Alert", "Overwrite?", MessageIcon::Question, MessageButtons::YesNo),
-              Answer::No);
+    EXPECT_EQ(prompter.Message("Alert", "Overwrite?", MessageIcon::Question, MessageButtons::YesNo), Answer::No);
     ASSERT_TRUE(driver->Ran());
     EXPECT_EQ(seen.buttons, yesNo);
   }
   {
     Seen seen;  // closed without choosing
     auto driver = AnswerNext(seen, QMessageBox::NoButton);
-    EXPECT_EQ(prompter.Message("Alert", "Overwrite?", MessageIcon::Question, MessageButtons::YesNo),
-              Answer::No);
+    EXPECT_EQ(prompter.Message("Alert", "Overwrite?", MessageIcon::Question, MessageButtons::YesNo), Answer::No);
     ASSERT_TRUE(driver->Ran());
   }
 }
@@ -147,9 +143,9 @@ TEST(QtPrompter, SaveQuestionAnswersYesNoOrCancel) {
   QtPrompter prompter(&parent);
   const QMessageBox::StandardButtons three = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
   const std::pair<QMessageBox::StandardButton, Answer> cases[] = {{QMessageBox::Yes, Answer::Yes},
-                                                                   {QMessageBox::No, Answer::No},
-                                                                   {QMessageBox::Cancel, Answer::Cancel},
-                                                                   {QMessageBox::NoButton, Answer::Cancel}};
+                                                                  {QMessageBox::No, Answer::No},
+                                                                  {QMessageBox::Cancel, Answer::Cancel},
+                                                                  {QMessageBox::NoButton, Answer::Cancel}};
   for (const auto& [button, answer] : cases) {
     Seen seen;
     auto driver = AnswerNext(seen, button);
@@ -379,8 +375,8 @@ TEST(QtPrompter, FileDialogsStartInTheRequestedFolderWithTheInitialName) {
     ASSERT_NE(dialog, nullptr) << "not a file dialog";
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     ASSERT_NE(name, nullptr) << "no file name edit";
-    seen = {dialog->windowTitle(), dialog->defaultSuffix(), dialog->directory().absolutePath(), name->text(),
-            dialog->nameFilters(), dialog->acceptMode()};
+    seen = {dialog->windowTitle(), dialog->defaultSuffix(), dialog->directory().absolutePath(),
+            name->text(),          dialog->nameFilters(),   dialog->acceptMode()};
     dialog->reject();
   });
   vecta::params::Prompter::FileRequest request;
@@ -396,7 +392,8 @@ TEST(QtPrompter, FileDialogsStartInTheRequestedFolderWithTheInitialName) {
   EXPECT_EQ(seen.suffix, QStringLiteral("bmp"));
   EXPECT_EQ(seen.folder, QDir(QString::fromStdString(folder)).absolutePath());
   EXPECT_EQ(seen.name, QStringLiteral("*.bmp"));
-  EXPECT_EQ(seen.filters, QStringList({QStringLiteral("Bitmap files (*.bmp)"), QStringLiteral("All files (*.*)")}));
+  EXPECT_EQ(seen.filters,
+            QStringList({QStringLiteral("Bitmap files (*.bmp)"), QStringLiteral("All files (*.*)")}));
   EXPECT_EQ(seen.mode, QFileDialog::AcceptOpen);
 }
 

@@ -233,8 +233,7 @@ class SettingsPages : public ::testing::Test {
 // The main settings page shows the unit's values: every list offers its
 // descriptor's options and selects the unit's, the edits show its text.
 TEST_F(SettingsPages, K240MainPageShowsTheUnitsValuesAndItsLayout) {
-  Connect({"K240", false,
-           {"ofre=612.50", "owid=4", "otxm=4", "vinp=8", "aenc=0", "zscr=6"}});
+  Connect({"K240", false, {"ofre=612.50", "owid=4", "otxm=4", "vinp=8", "aenc=0", "zscr=6"}});
   QtControlHost& page = Main();
 
   EXPECT_EQ(S(Widget<QLineEdit>(page, ids::kOutputFrequency)->text()), "612.50");
@@ -259,7 +258,8 @@ TEST_F(SettingsPages, K240MainPageShowsTheUnitsValuesAndItsLayout) {
 }
 
 TEST_F(SettingsPages, K610MainPageShowsTheUnitsValuesAndItsLayout) {
-  Connect({"K610", false,
+  Connect({"K610",
+           false,
            {"ofre=500.25", "owid=1", "otxm=2", "vinp=13", "vhdf=8", "a1en=3", "a1in=1", "a2en=4", "a2in=0",
             "zscr=4"}});
   QtControlHost& page = Main();
@@ -270,7 +270,8 @@ TEST_F(SettingsPages, K610MainPageShowsTheUnitsValuesAndItsLayout) {
     EXPECT_EQ(Entries(Widget<QComboBox>(page, id)), Offered(id)) << id;
   EXPECT_EQ(S(Widget<QComboBox>(page, ids::kBandwidthMode)->currentText()), "DVBT");  // 7 MHz
   EXPECT_EQ(S(Widget<QComboBox>(page, ids::kPresetTransmitMode)->currentText()), "Medium range");
-  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kK610VideoInput)->currentText()), OptionForWire(ids::kK610VideoInput, 13));
+  EXPECT_EQ(S(Widget<QComboBox>(page, ids::kK610VideoInput)->currentText()),
+            OptionForWire(ids::kK610VideoInput, 13));
   EXPECT_EQ(S(Widget<QComboBox>(page, ids::kK610VideoInput)->currentText()), "HD HDMI");
   EXPECT_EQ(S(Widget<QComboBox>(page, ids::kHdInputFormat)->currentText()), "1080p 25Hz");
   EXPECT_EQ(S(Widget<QComboBox>(page, ids::kAudioEncoder1Source)->currentText()),
@@ -286,7 +287,8 @@ TEST_F(SettingsPages, K610MainPageShowsTheUnitsValuesAndItsLayout) {
   for (int id :
        {ids::kAudioEncoder1Source, ids::kAudioEncoder2Source, ids::kAudioEncoder2Caption, ids::kK610VideoInput})
     ExpectVisible(MainPage(), id, true);
-  for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption}) ExpectVisible(MainPage(), id, false);
+  for (int id : {ids::kVideoInput, ids::kAudio, ids::kPresetTransmitModeCaption})
+    ExpectVisible(MainPage(), id, false);
   ExpectVisible(MainPage(), ids::kPresetTransmitMode, true);  // the list stays, its caption goes
   EXPECT_EQ(S(Widget<QLabel>(page, ids::kAudioCaption)->text()), "Audio encoder 1");
   EXPECT_EQ(S(Widget<QLabel>(page, ids::kAudioEncoder2Caption)->text()), "Audio encoder 2");
@@ -367,7 +369,8 @@ TEST_F(SettingsPages, OtherVariantAdvancedPagesShowTheirVariantsControls) {
   ASSERT_NE(adv, nullptr);
   for (int tab = 0; tab < 5; ++tab) {
     ShowTab(adv, tab);
-    ExpectLayout(adv->Page(tab), kAdvancedPages[tab], Variant::Other, {ids::kLayer1AudioRate, ids::kLayer2AudioRate});
+    ExpectLayout(adv->Page(tab), kAdvancedPages[tab], Variant::Other,
+                 {ids::kLayer1AudioRate, ids::kLayer2AudioRate});
   }
   // A Layer 2 encoder: the Layer 2 rates.
   ExpectVisible(adv->Page(kTabAudio), ids::kLayer1AudioRate, false);
@@ -427,7 +430,7 @@ TEST_F(SettingsPages, MainApplyWritesOnlyTheTwoChangedControlsThenReadsBack) {
   rig.Mark();
 
   PickText(Widget<QComboBox>(Main(), ids::kPresetTransmitMode), "Long range");  // otxm 3
-  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");      // zscr 4
+  PickText(Widget<QComboBox>(Main(), ids::kScrambling), "AES128");              // zscr 4
   Press(Main(), vecta::gui::ids::kMainApply);
   ASSERT_TRUE(rig.Idle());
 
@@ -737,7 +740,8 @@ TEST_F(SettingsPages, R8LayerTwoEncoderShowsTheLayerTwoRatesOnLoad) {
   QWidget* page = adv->Page(kTabAudio);
   ExpectVisible(page, ids::kLayer2AudioRate, true);
   ExpectVisible(page, ids::kLayer1AudioRate, false);
-  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kLayer2AudioRate)->currentText()), OptionForWire(ids::kLayer2AudioRate, 3));
+  EXPECT_EQ(S(Widget<QComboBox>(Adv(), ids::kLayer2AudioRate)->currentText()),
+            OptionForWire(ids::kLayer2AudioRate, 3));
   EXPECT_EQ(S(Widget<QComboBox>(Main(), ids::kAudio)->currentText()), "On");
 
   // The unit moves to a Layer 1 encoder; the page's Refresh loads the open

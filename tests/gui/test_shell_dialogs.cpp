@@ -2,8 +2,8 @@
 // size, "Enter value" and the About box.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFontMetrics>
@@ -39,7 +39,8 @@ TEST(PollingOptionsDialog, OpensWithTheSettingsAndAppliesFlagsAndInterval) {
   settings.pollingIntervalMs = 2000;
   RecordingPrompter prompter;
   int applied = 0;
-  PollingOptionsDialog dialog(settings, prompter, [&] { ++applied; }, nullptr);
+  PollingOptionsDialog dialog(
+      settings, prompter, [&] { ++applied; }, nullptr);
 
   EXPECT_EQ(dialog.Tabs()->tabText(0), "Polling list");
   EXPECT_EQ(dialog.Tabs()->tabText(1), "Miscellaneous");
@@ -221,7 +222,8 @@ TEST(AboutDialog, VersionLineIsTheTitleAndTheVersion) {
   AboutDialog dialog(QStringLiteral("Vecta transmitter control"), QIcon(), nullptr);
   EXPECT_EQ(dialog.windowTitle(), "About transmitter control");
   EXPECT_EQ(dialog.VersionLine(), "Vecta transmitter control v2.7.3");
-  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(AboutDialog::kVersionId))->text(), dialog.VersionLine());
+  EXPECT_EQ(qobject_cast<QLabel*>(QtControlHost(&dialog).Find(AboutDialog::kVersionId))->text(),
+            dialog.VersionLine());
 }
 
 // ------------------------------------------------------------ dialog sizes
@@ -236,7 +238,8 @@ bool IsControl(QWidget* w) {
 // A window, a group box, a page of a tab widget or a frame with a border.
 bool IsFramed(QWidget* w, QWidget* window) {
   if (w == window || qobject_cast<QGroupBox*>(w)) return true;
-  if (qobject_cast<QStackedWidget*>(w->parentWidget()) && qobject_cast<QTabWidget*>(w->parentWidget()->parentWidget()))
+  if (qobject_cast<QStackedWidget*>(w->parentWidget()) &&
+      qobject_cast<QTabWidget*>(w->parentWidget()->parentWidget()))
     return true;
   auto* frame = qobject_cast<QFrame*>(w);
   return frame && !qobject_cast<QLabel*>(w) && frame->frameShape() != QFrame::NoFrame;
@@ -263,8 +266,8 @@ void ExpectSizedToContent(QWidget* window) {
     if (!w->isVisibleTo(window) || !IsControl(w)) continue;
     const std::string what = w->metaObject()->className() + std::string(" ") +
                              (qobject_cast<QAbstractButton*>(w) ? qobject_cast<QAbstractButton*>(w)->text()
-                              : qobject_cast<QLabel*>(w)       ? qobject_cast<QLabel*>(w)->text()
-                                                               : QString())
+                              : qobject_cast<QLabel*>(w)        ? qobject_cast<QLabel*>(w)->text()
+                                                                : QString())
                                  .toStdString();
     if (auto* button = qobject_cast<QPushButton*>(w)) {
       EXPECT_LT(button->width(), window->width() / 2) << what;
@@ -286,7 +289,8 @@ TEST(DialogSizes, EachSmallDialogIsSizedToItsContentAndCaption) {
   ExpectSizedToContent(std::make_unique<EnterValueDialog>(QStringLiteral("Enter the new application title"),
                                                           QStringLiteral("Vecta transmitter control"), 32, nullptr)
                            .get());
-  ExpectSizedToContent(std::make_unique<AboutDialog>(QStringLiteral("Vecta transmitter control"), QIcon(), nullptr).get());
+  ExpectSizedToContent(
+      std::make_unique<AboutDialog>(QStringLiteral("Vecta transmitter control"), QIcon(), nullptr).get());
   {
     PollingOptionsDialog polling(settings, prompter, nullptr, nullptr);
     ExpectSizedToContent(&polling);

@@ -43,7 +43,7 @@ class FakeUtc final : public app::UtcClock {
 struct ScriptedUnit {
   std::mutex m;
   std::condition_variable cv;
-  std::map<std::string, std::string> values = {{"vloc", "1"}, {"oout", "1"},  {"csta", "0"},    {"gtmp", "38"},
+  std::map<std::string, std::string> values = {{"vloc", "1"},   {"oout", "1"},  {"csta", "0"},    {"gtmp", "38"},
                                                {"gvnt", "121"}, {"gvax", "50"}, {"gvba", "14.20"}};
   bool silent = false;
   int requests = 0;
@@ -178,11 +178,12 @@ TEST_F(MonitorWindow, SamplesArriveAsLinesStepsAndTheLastValue) {
 
   const double t0 = kT0, t1 = kT0 + 5000, t2 = kT0 + 10000;
   // A number is a line through its samples.
-  EXPECT_EQ(window->Segments(6), (std::vector<std::vector<QPointF>>{
-                                     {QPointF(t0, 14.2), QPointF(t1, 14.1), QPointF(t2, 14.0)}}));
+  EXPECT_EQ(window->Segments(6),
+            (std::vector<std::vector<QPointF>>{{QPointF(t0, 14.2), QPointF(t1, 14.1), QPointF(t2, 14.0)}}));
   // A state holds its level until the next sample.
-  EXPECT_EQ(window->Segments(0), (std::vector<std::vector<QPointF>>{{QPointF(t0, 1), QPointF(t1, 1), QPointF(t1, 0),
-                                                                     QPointF(t2, 0), QPointF(t2, 1)}}));
+  EXPECT_EQ(window->Segments(0),
+            (std::vector<std::vector<QPointF>>{
+                {QPointF(t0, 1), QPointF(t1, 1), QPointF(t1, 0), QPointF(t2, 0), QPointF(t2, 1)}}));
 }
 
 TEST_F(MonitorWindow, LongRunsAreDrawnWithFewerPointsKeepingSpikesAndGaps) {
@@ -234,7 +235,8 @@ TEST_F(MonitorWindow, ASilentUnitIsAGapNotZeros) {
   ASSERT_TRUE(Sample());
   EXPECT_EQ(window->ValueLabel(6)->text(), "\u2014");
   EXPECT_EQ(window->ValueLabel(0)->text(), "\u2014");
-  EXPECT_TRUE(window->StatusLabel()->text().startsWith("No answer from the unit")) << window->StatusLabel()->text().toStdString();
+  EXPECT_TRUE(window->StatusLabel()->text().startsWith("No answer from the unit"))
+      << window->StatusLabel()->text().toStdString();
   unit.Silence(false);
   ASSERT_TRUE(Sample());
   EXPECT_EQ(window->ValueLabel(6)->text(), "14.20 V");

@@ -372,7 +372,8 @@ TEST_F(UnappliedChanges, ClosingTheSatelliteModulatorWithApplyWritesThenCloses) 
   PickText(Widget<QComboBox>(satmod->Host(), ids::kSatModulation), "QPSK");
   Reply(Answer::Apply);
   EXPECT_FALSE(satmod->close());
-  ExpectAsked("There is 1 unapplied change in the Satellite modulator window. Apply it before closing the window?");
+  ExpectAsked(
+      "There is 1 unapplied change in the Satellite modulator window. Apply it before closing the window?");
   ASSERT_TRUE(rig.Idle());
   PagesRig::Pump();
   EXPECT_EQ(W().Satmod(), nullptr);
@@ -480,8 +481,8 @@ TEST(QtControlHostMarks, ASharedCaptionIsBoldWhileAnyOfItsListsIsMarked) {
   QWidget* caption = vecta::gui::CaptionOf(host.Find(ids::kAudio));
   ASSERT_NE(caption, nullptr);
   ASSERT_EQ(caption, vecta::gui::CaptionOf(host.Find(ids::kAudioEncoder1Source)));
-  for (const auto& [first, second] : {std::pair{ids::kAudio, ids::kAudioEncoder1Source},
-                                      std::pair{ids::kAudioEncoder1Source, ids::kAudio}}) {
+  for (const auto& [first, second] :
+       {std::pair{ids::kAudio, ids::kAudioEncoder1Source}, std::pair{ids::kAudioEncoder1Source, ids::kAudio}}) {
     host.SetMarked(first, true, "first");
     host.SetMarked(second, true, "second");
     host.SetMarked(first, false, {});
@@ -528,8 +529,9 @@ TEST(ApplyDiscardCancelQuestion, OffersApplyDiscardAndCancelAndGivesTheOneClicke
       for (QAbstractButton* b : box->buttons())
         if (b->text() == QString::fromUtf8(click)) b->click();
     });
-    const Answer answer = prompter.Message("Alert", "There is 1 unapplied change. Apply it before closing the program?",
-                                           MessageIcon::Question, MessageButtons::ApplyDiscardCancel);
+    const Answer answer =
+        prompter.Message("Alert", "There is 1 unapplied change. Apply it before closing the program?",
+                         MessageIcon::Question, MessageButtons::ApplyDiscardCancel);
     EXPECT_TRUE(driver.Ran());
     EXPECT_EQ(answer, expected) << click;
     buttons.sort();
@@ -546,7 +548,8 @@ TEST(ApplyDiscardCancelQuestion, EscapeAndEnterStay) {
   for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
     ModalDriver driver([key](QWidget* w) { QTest::keyClick(w, key); });
     EXPECT_EQ(prompter.Message("Alert", "?", MessageIcon::Question, MessageButtons::ApplyDiscardCancel),
-              Answer::Cancel) << key;
+              Answer::Cancel)
+        << key;
     EXPECT_TRUE(driver.Ran());
   }
 }

@@ -21,10 +21,11 @@ Bytes Frame(std::string_view text, std::size_t max = kMaxSerialRequestFrame) {
 DecodedReply Decode(const Bytes& b) { return DecodeReply(b.data(), b.size()); }
 
 TEST(RequestFrame, BroadcastQueryWithAndWithoutStx) {
-  const Bytes expected = {0x02, 0x39, 0x39, 0x39, 0x39, 0x72, 0x67, 0x61,
-                          0x64, 0x64, 0x3B, 0x3B, 0xDC, 0x03};
+  const Bytes expected = {0x02, 0x39, 0x39, 0x39, 0x39, 0x72, 0x67, 0x61, 0x64, 0x64, 0x3B, 0x3B, 0xDC, 0x03};
   EXPECT_EQ(Frame("9999rgadd;;"), expected);
-  EXPECT_EQ(Frame("\x02" "9999rgadd;;"), expected);
+  EXPECT_EQ(Frame("\x02"
+                  "9999rgadd;;"),
+            expected);
 }
 
 TEST(RequestFrame, ChecksumIsSumWithBit7Set) {
@@ -88,7 +89,9 @@ TEST(ReplyDecoding, OtherStatusIsInvalidEvenWithGoodChecksum) {
 }
 
 TEST(ReplyDecoding, NoSeparatorGivesEmptyValue) {
-  Bytes f = ToBytes("\x02" "00011ABC");
+  Bytes f = ToBytes(
+      "\x02"
+      "00011ABC");
   f.push_back(Checksum(f.data() + 1, f.size() - 1));
   f.push_back(kEtx);
   const DecodedReply r = Decode(f);
@@ -98,11 +101,17 @@ TEST(ReplyDecoding, NoSeparatorGivesEmptyValue) {
 
 TEST(ReplyDecoding, ValueEndsAtItsFirstZeroByte) {
   // The checksum covers the zero byte and what follows it; only the value is cut.
-  DecodedReply r = Decode(ReplyFrame(1, '1', std::string("05\0" "80", 5)));
+  DecodedReply r = Decode(ReplyFrame(1, '1',
+                                     std::string("05\0"
+                                                 "80",
+                                                 5)));
   EXPECT_EQ(r.code, 0u);
   EXPECT_EQ(r.value, "05");
   EXPECT_EQ(r.value.size(), 2u);
-  r = Decode(ReplyFrame(1, 'E', std::string("\0" "12", 3)));
+  r = Decode(ReplyFrame(1, 'E',
+                        std::string("\0"
+                                    "12",
+                                    3)));
   EXPECT_EQ(r.code, 0u);
   EXPECT_EQ(r.status, 'E');
   EXPECT_EQ(r.value, "");
@@ -128,17 +137,29 @@ TEST(ReplyDecoding, GarbageBeforeStxAndBytesAfterEtxAreIgnored) {
 }
 
 TEST(ReplyDecoding, MalformedShapes) {
-  EXPECT_EQ(Decode(ToBytes("\x02" "00011abc;")).code, kErrNoEtx);
+  EXPECT_EQ(Decode(ToBytes("\x02"
+                           "00011abc;"))
+                .code,
+            kErrNoEtx);
   EXPECT_EQ(Decode({}).code, kErrNoEtx);
   EXPECT_EQ(Decode(ToBytes("00011abc;\x90\x03")).code, kErrInvalidReply);  // no STX
   EXPECT_EQ(Decode({kStx, kEtx}).code, kErrInvalidReply);
   EXPECT_EQ(Decode({kEtx}).code, kErrInvalidReply);
-  EXPECT_EQ(Decode(ToBytes("\x02" "0001\x03")).code, kErrInvalidReply);  // no status
+  EXPECT_EQ(Decode(ToBytes("\x02"
+                           "0001\x03"))
+                .code,
+            kErrInvalidReply);  // no status
   // A status but no checksum byte before ETX: the status doubles as the
   // checksum position and cannot match.
-  EXPECT_EQ(Decode(ToBytes("\x02" "00011\x03")).code, kErrBadChecksum);
+  EXPECT_EQ(Decode(ToBytes("\x02"
+                           "00011\x03"))
+                .code,
+            kErrBadChecksum);
   // STX after the first ETX does not count.
-  EXPECT_EQ(Decode(ToBytes("abc\x03\x02" "00011;\xb2\x03")).code, kErrInvalidReply);
+  EXPECT_EQ(Decode(ToBytes("abc\x03\x02"
+                           "00011;\xb2\x03"))
+                .code,
+            kErrInvalidReply);
 }
 
 TEST(Envelope, PaddingToWholeBlocks) {
@@ -255,9 +276,7 @@ TEST(Blowfish, BlockWordsAreLeastSignificantByteFirst) {
   (void)cipher;
 }
 
-TEST(Blowfish, BuiltInKeyIsFiftyTwoBytes) {
-  EXPECT_EQ(BuiltInLinkKey().size(), 52u);
-}
+TEST(Blowfish, BuiltInKeyIsFiftyTwoBytes) { EXPECT_EQ(BuiltInLinkKey().size(), 52u); }
 
 TEST(LinkErrors, EachCodeHasItsOperatorTextUnknownOnesTheSendError) {
   EXPECT_STREQ(LinkErrorText(kErrNoEtx), LinkErrorText(kErrInvalidReply));

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <climits>
 #include <functional>
-#include <utility>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "link/frame.h"
 #include "link/link_cipher.h"

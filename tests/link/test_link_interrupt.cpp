@@ -71,7 +71,9 @@ class SilentPty {
     pollfd p{master_, POLLIN, 0};
     return ::poll(&p, 1, ms) == 0;
   }
-  void Write(const Bytes& bytes) { ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void Write(const Bytes& bytes) {
+    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
 
  private:
   int master_ = -1;

@@ -37,7 +37,9 @@ struct SimUnitFixture {
     return StartSim(sim, o);
   }
   // A controller whose port list is the simulator's pseudo-terminal.
-  void MakeLink() { link = MakeSimLink(sim, &clock, transcript, [this] { ++linkLost; }); }
+  void MakeLink() {
+    link = MakeSimLink(sim, &clock, transcript, [this] { ++linkLost; });
+  }
   std::uint32_t OpenPty() { return link->OpenSerialPort(0); }
 };
 
@@ -76,7 +78,9 @@ TEST_F(OverPty, BroadcastQueryThenBoardType) {
   ASSERT_EQ(Send("9999rgadd;;"), 0u);
   EXPECT_EQ(reply.status, '1');
   EXPECT_EQ(std::atoi(reply.value.c_str()), 42);
-  ASSERT_EQ(Send("\x02" "0042rgbty;;"), 0u);
+  ASSERT_EQ(Send("\x02"
+                 "0042rgbty;;"),
+            0u);
   EXPECT_EQ(reply.value, "K240");
   EXPECT_EQ(Send("0042rqqqq;;"), 0u);  // a mnemonic the unit does not know
   EXPECT_EQ(reply.status, 'E');
@@ -92,9 +96,10 @@ TEST_F(OverPty, LogRecordIsByteExact) {
       "Opening COM1\r\n"
       "Returning OK\r\n"
       "12:34:56 Sending message:  2 30 30 30 31 72 67 62 74 79 3b 3b df  3 "
-      "\x02" "0001rgbty;;\xdf\x03\r\n"
-      "Response: 13 bytes (0.00s) " + hex + std::string(replyFrame.begin(), replyFrame.end()) +
-      std::string(1, '\0') + "\r\nReturning OK\r\n";
+      "\x02"
+      "0001rgbty;;\xdf\x03\r\n"
+      "Response: 13 bytes (0.00s) " +
+      hex + std::string(replyFrame.begin(), replyFrame.end()) + std::string(1, '\0') + "\r\nReturning OK\r\n";
   EXPECT_EQ(ReadFile(dir.File("pty.log")), expected);
 }
 
@@ -129,7 +134,9 @@ TEST_F(OverPty, ConfigSwitchAcceptsItsRangeOnly) {
 
 TEST_F(OverPty, LongReadGetsItsWholeBlock) {
   Serve();
-  ASSERT_EQ(Send("\x02" "0001rgrea;;"), 0u);
+  ASSERT_EQ(Send("\x02"
+                 "0001rgrea;;"),
+            0u);
   EXPECT_EQ(reply.status, '1');
   const std::string log = ReadFile(dir.File("pty.log"));
   const auto at = log.find("Response: ");
@@ -155,8 +162,8 @@ TEST_F(OverPty, EveryOtherReplyLostIsRecoveredByTheRetry) {
   SimOptions o;
   o.faults.everyOther = true;
   Serve(o);
-  ASSERT_EQ(Send("0001rgadd;;"), 0u);   // request 1: answered
-  EXPECT_EQ(Send("0001rgbty;;"), 0u);   // request 2 lost, its retry (3) answered
+  ASSERT_EQ(Send("0001rgadd;;"), 0u);  // request 1: answered
+  EXPECT_EQ(Send("0001rgbty;;"), 0u);  // request 2 lost, its retry (3) answered
   EXPECT_EQ(reply.value, "K610");
   EXPECT_NE(ReadFile(dir.File("pty.log")).find("Retry sending message"), std::string::npos);
 }
@@ -361,16 +368,17 @@ TEST(Vectactl, ProbeAndRawOverBothTransports) {
   r = Ctl({"--serial", sim.PtyPath(), "--log", dir.File("b.log"), "probe"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "address 12\nboard K240\n");
-  EXPECT_NE(ReadFile(dir.File("b.log")).find("Sending message:  2 39 39 39 39 72 67 61 64 64"),
-            std::string::npos);
+  EXPECT_NE(ReadFile(dir.File("b.log")).find("Sending message:  2 39 39 39 39 72 67 61 64 64"), std::string::npos);
 
   r = Ctl({"--serial", sim.PtyPath(), "--address", "12", "--log", dir.File("c.log"), "raw", "rgbty;;"});
   EXPECT_EQ(r.status, 0) << r.err;
   const Bytes reply = ReplyFrame(12, '1', "K240");
   const std::string hex = HexDump(reply);
   EXPECT_EQ(r.out,
-            "Sending:  2 30 30 31 32 72 67 62 74 79 3b 3b e1  3 \x02" "0012rgbty;;\xe1\x03\n"
-            "Reply: " + hex + std::string(reply.begin(), reply.end()) + "\n");
+            "Sending:  2 30 30 31 32 72 67 62 74 79 3b 3b e1  3 \x02"
+            "0012rgbty;;\xe1\x03\n"
+            "Reply: " +
+                hex + std::string(reply.begin(), reply.end()) + "\n");
 }
 
 TEST(Vectactl, LinkErrorsAndBadUsage) {

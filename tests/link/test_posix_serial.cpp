@@ -72,7 +72,7 @@ TEST(SerialTimeouts, WriteScalesWithSizeAndHasAFloorWhenUnset) {
   t.writeTotalConstant = 0;
   EXPECT_EQ(t.WriteTimeoutMs(10), 30);
   t.writeTotalMultiplier = 0;
-  EXPECT_EQ(t.WriteTimeoutMs(10), 1000);      // both 0: bounded, not unbounded
+  EXPECT_EQ(t.WriteTimeoutMs(10), 1000);  // both 0: bounded, not unbounded
   EXPECT_EQ(t.WriteTimeoutMs(100000), 1000);
 }
 
@@ -257,7 +257,7 @@ TEST_F(PosixSerial, SetLineSetsRate8N1AndKeepsFlowControl) {
 }
 
 TEST_F(PosixSerial, SetLineRefusesRatesItCannotSetAndLeavesTheLineAlone) {
-  OpenDevice();  // 9600
+  OpenDevice();                       // 9600
   EXPECT_FALSE(device_->SetLine(0));  // B0 would hang the line up
   termios now{};
   ASSERT_EQ(::tcgetattr(watch_, &now), 0);
@@ -503,14 +503,14 @@ TEST_F(SerialDiscovery, ListsHardwareInNaturalOrderAndSkipsTheRest) {
   AddTty("ttyS0", "link");         // no type attribute: kept
   AddTty("ttyACM0", "link");
   AddTty("ttyAMA0", "dir");
-  AddTty("tty0", "");              // virtual console
+  AddTty("tty0", "");  // virtual console
   AddTty("ptmx", "");
   AddTty("console", "");
   std::ofstream(root_ / "class" / "ttyUSB9");  // a stray file, not a tty entry
 
   const auto ports = DiscoverSerialPorts({}, Root());
-  EXPECT_EQ(Names(ports), (std::vector<std::string>{"ttyACM0", "ttyAMA0", "ttyS0", "ttyS2",
-                                                     "ttyS10", "ttyUSB0", "ttyUSB1"}));
+  EXPECT_EQ(Names(ports),
+            (std::vector<std::string>{"ttyACM0", "ttyAMA0", "ttyS0", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1"}));
   for (const auto& p : ports) EXPECT_EQ(p.path, "/dev/" + p.name);
 }
 
@@ -519,15 +519,13 @@ TEST_F(SerialDiscovery, NaturalOrderComparesNumbersByValue) {
     AddTty(n, "link");
   }
   EXPECT_EQ(Names(DiscoverSerialPorts({}, Root())),
-            (std::vector<std::string>{"ttyS1", "ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB10",
-                                      "ttyUSB100"}));
+            (std::vector<std::string>{"ttyS1", "ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB10", "ttyUSB100"}));
 }
 
 TEST_F(SerialDiscovery, ExtraPathsFollowInTheOrderGivenWithoutDuplicates) {
   AddTty("ttyUSB0", "link");
   const std::string link = (root_ / "unit-link").string();
-  const auto ports =
-      DiscoverSerialPorts({"/dev/pts/7", "/dev/ttyUSB0", link, "/dev/pts/7", ""}, Root());
+  const auto ports = DiscoverSerialPorts({"/dev/pts/7", "/dev/ttyUSB0", link, "/dev/pts/7", ""}, Root());
   ASSERT_EQ(ports.size(), 3u);
   EXPECT_EQ(ports[0].path, "/dev/ttyUSB0");
   EXPECT_EQ(ports[0].name, "ttyUSB0");
@@ -548,8 +546,7 @@ TEST_F(SerialDiscovery, MissingSysfsGivesOnlyTheExtraPaths) {
 // Provider
 
 TEST_F(PosixSerial, ProviderOpensByIndexAndExplainsBadIndexes) {
-  auto provider = MakePosixSerialProvider(
-      {{slavePath_, "pty"}, {"/dev/vecta-no-such-port", "missing"}});
+  auto provider = MakePosixSerialProvider({{slavePath_, "pty"}, {"/dev/vecta-no-such-port", "missing"}});
   const auto ports = provider->Ports();
   ASSERT_EQ(ports.size(), 2u);
   EXPECT_EQ(ports[0].path, slavePath_);
@@ -568,13 +565,12 @@ TEST_F(PosixSerial, ProviderOpensByIndexAndExplainsBadIndexes) {
   EXPECT_TRUE(device->SetLine(19200));
 }
 
-
 // Every rate the Serial control page offers, the four outside the standard
 // termios table included.
 TEST_F(PosixSerial, EveryRateOfTheSerialControlPageIsSet) {
   OpenDevice();
-  for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u,
-                             38400u, 56000u, 57600u, 115200u, 128000u, 256000u}) {
+  for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u, 56000u, 57600u,
+                             115200u, 128000u, 256000u}) {
     EXPECT_TRUE(device_->SetLine(baud)) << baud;
     std::uint32_t in = 0, out = 0;
     ASSERT_TRUE(ReadLineSpeeds(watch_, in, out));

@@ -82,8 +82,7 @@ class PosixTcp : public ::testing::Test {
     auto s = NewSocket();
     if (!s) return nullptr;
     int err = 0;
-    EXPECT_TRUE(factory_->Connect(*s, "127.0.0.1", listener.port(), err, nullptr))
-        << std::strerror(err);
+    EXPECT_TRUE(factory_->Connect(*s, "127.0.0.1", listener.port(), err, nullptr)) << std::strerror(err);
     peer = listener.Accept();
     EXPECT_GE(peer, 0);
     return s;
@@ -246,8 +245,7 @@ TEST_F(PosixTcp, CancelFlagLeftFalseDoesNotStopAConnect) {
   ASSERT_NE(s, nullptr);
   const std::atomic<bool> cancel{false};
   int err = 0;
-  EXPECT_TRUE(factory_->Connect(*s, "127.0.0.1", listener.port(), err, &cancel))
-      << std::strerror(err);
+  EXPECT_TRUE(factory_->Connect(*s, "127.0.0.1", listener.port(), err, &cancel)) << std::strerror(err);
   const int peer = listener.Accept();
   EXPECT_GE(peer, 0);
   if (peer >= 0) ::close(peer);

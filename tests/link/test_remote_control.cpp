@@ -25,9 +25,7 @@ class SerialLink : public ::testing::Test {
     f.link->OpenLogFile(log);
     ASSERT_EQ(f.link->OpenSerialPort(0), 0u);
   }
-  std::uint32_t Send(const std::string& text, int level = 1) {
-    return f.link->SendCommand(text, reply, level);
-  }
+  std::uint32_t Send(const std::string& text, int level = 1) { return f.link->SendCommand(text, reply, level); }
   // One answered exchange so the unit counts as alive.
   void Answer() {
     f.line().Reply(ReplyFrame(1, '1', "1"));
@@ -50,8 +48,7 @@ TEST(LinkController, NotConnectedSendsNothing) {
   EXPECT_EQ(f.link->SendCommand("0001rgbty;;", r), kErrNotConnected);
   EXPECT_EQ(r.status, 'x');
   EXPECT_TRUE(f.line().writes.empty());
-  EXPECT_EQ(ReadFile(dir.File("a.log")),
-            "Log file opened\r\nReturning with error code 80000004\r\n");
+  EXPECT_EQ(ReadFile(dir.File("a.log")), "Log file opened\r\nReturning with error code 80000004\r\n");
   f.link->SetEthernetAddress("127.0.0.1");  // TCP selected, no socket
   EXPECT_EQ(f.link->SendCommand("0001rgbty;;", r), kErrNotConnected);
 }
@@ -59,13 +56,16 @@ TEST(LinkController, NotConnectedSendsNothing) {
 TEST_F(SerialLink, SuccessfulExchangeIsLoggedByteForByte) {
   const Bytes replyFrame = ReplyFrame(1, '1', "K610");
   f.line().Reply(replyFrame, 2);  // 2 ms per byte on the line
-  ASSERT_EQ(Send("\x02" "0001rgbty;;"), 0u);
+  ASSERT_EQ(Send("\x02"
+                 "0001rgbty;;"),
+            0u);
   EXPECT_EQ(reply.status, '1');
   EXPECT_EQ(reply.value, "K610");
   EXPECT_TRUE(f.link->UnitHasAnswered());
 
   const Bytes sent = f.line().writes.at(0);
-  EXPECT_EQ(Str(sent), std::string("\x02" "0001rgbty;;\xdf\x03"));
+  EXPECT_EQ(Str(sent), std::string("\x02"
+                                   "0001rgbty;;\xdf\x03"));
   std::string expected =
       "Log file opened\r\n"
       "Opening COM1\r\n"
@@ -88,8 +88,7 @@ TEST_F(SerialLink, FirstSilenceFailsAtOnceWithoutRetry) {
   EXPECT_EQ(f.linkLost, 1);
   const std::string log = Log();
   EXPECT_EQ(log.find("Retry sending message"), std::string::npos);
-  EXPECT_NE(log.find("Response: 0 bytes (2.50s) Returning with error code 80000009\r\n"),
-            std::string::npos)
+  EXPECT_NE(log.find("Response: 0 bytes (2.50s) Returning with error code 80000009\r\n"), std::string::npos)
       << log;
   EXPECT_TRUE(f.link->SerialOpen());  // the port is never closed by an exchange
 }
@@ -181,8 +180,7 @@ TEST_F(SerialLink, CutOffReplyEndsAfterOneTimeoutWithNoEtx) {
   EXPECT_EQ(f.line().silentReads, 1);
   EXPECT_EQ(trace.Count("No ETX. dwBytesRead = 10\r\n"), 1);
   const std::string log = Log();
-  EXPECT_NE(log.find("31 31 32 33 34 Returning with error code 8000000f\r\n"), std::string::npos)
-      << log;
+  EXPECT_NE(log.find("31 31 32 33 34 Returning with error code 8000000f\r\n"), std::string::npos) << log;
   EXPECT_EQ(f.link->LastReply(), "");  // nothing was copied: no ETX
 }
 
@@ -224,7 +222,9 @@ TEST_F(SerialLink, LongReadReadsPastEarlyEtxUntil135Bytes) {
 TEST_F(SerialLink, LongReadWaitIsBoundedWhenTheUnitFallsSilent) {
   Bytes part = ReplyFrame(1, '1', "R");  // ends in ETX, but only 9 bytes
   f.line().Reply(part);
-  EXPECT_EQ(Send("\x02" "0001rgrea;;"), 0u);
+  EXPECT_EQ(Send("\x02"
+                 "0001rgrea;;"),
+            0u);
   EXPECT_EQ(f.line().silentReads, 3);
   EXPECT_EQ(reply.value, "R");
 }
@@ -279,14 +279,19 @@ TEST_F(SerialLink, MaskedSendingLineAtLevelTwo) {
   ASSERT_EQ(Send("0001wzkey;AB12;", 2), 0u);
   const std::string log = Log();
   EXPECT_NE(log.find(" 2 30 30 30 31 77 7a 6b 65 79 3b ** ** ** ** 3b "), std::string::npos) << log;
-  EXPECT_NE(log.find("\x02" "0001wzkey;****;"), std::string::npos);
+  EXPECT_NE(log.find("\x02"
+                     "0001wzkey;****;"),
+            std::string::npos);
   EXPECT_EQ(log.find("AB12"), std::string::npos);
   // The frame on the line is not masked.
   EXPECT_EQ(Str(f.line().writes.back()).substr(10, 6), ";AB12;");
 }
 
 TEST_F(SerialLink, ValueIsCutAtAZeroByteInTheReply) {
-  f.line().Reply(ReplyFrame(1, '1', std::string("K6\0" "10", 5)));
+  f.line().Reply(ReplyFrame(1, '1',
+                            std::string("K6\0"
+                                        "10",
+                                        5)));
   ASSERT_EQ(Send("0001rgbty;;"), 0u);
   EXPECT_EQ(reply.value, "K6");
   EXPECT_EQ(reply.value.size(), 2u);
@@ -307,31 +312,33 @@ TEST_F(SerialLink, LevelTwoMasksTheEchoedValueOfTheReply) {
   hex.replace(hex.find("41 42 31 32 "), 12, "** ** ** ** ");
   std::string chars = Str(echo);
   chars.replace(6, 4, "****");
-  EXPECT_NE(log.find("Response: 13 bytes (0.01s) " + hex + chars + std::string(1, '\0') +
-                     "\r\nReturning OK\r\n"),
+  EXPECT_NE(log.find("Response: 13 bytes (0.01s) " + hex + chars + std::string(1, '\0') + "\r\nReturning OK\r\n"),
             std::string::npos)
       << log;
 }
 
 TEST_F(SerialLink, LevelTwoMasksAReplyValueWithoutSeparatorUpToTheChecksum) {
-  Bytes echo = ToBytes("\x02" "00011AB12");
+  Bytes echo = ToBytes(
+      "\x02"
+      "00011AB12");
   echo.push_back(Checksum(echo.data() + 1, echo.size() - 1));
   echo.push_back(kEtx);
   f.line().Reply(echo);
   ASSERT_EQ(Send("0001wzkey;AB12;", 2), 0u);
   const std::string log = Log();
   EXPECT_EQ(log.find("AB12"), std::string::npos) << log;
-  EXPECT_NE(log.find(" 2 30 30 30 31 31 ** ** ** ** " + HexDump({echo[10], kEtx})), std::string::npos)
-      << log;
-  EXPECT_NE(log.find("\x02" "00011****" + std::string(1, char(echo[10])) + "\x03"), std::string::npos);
+  EXPECT_NE(log.find(" 2 30 30 30 31 31 ** ** ** ** " + HexDump({echo[10], kEtx})), std::string::npos) << log;
+  EXPECT_NE(log.find("\x02"
+                     "00011****" +
+                     std::string(1, char(echo[10])) + "\x03"),
+            std::string::npos);
 }
 
 TEST_F(SerialLink, LevelOneReplyIsLoggedInClear) {
   f.line().Reply(ReplyFrame(1, '1', "AB12"));
   ASSERT_EQ(Send("0001wgnam;AB12;", 1), 0u);
   const std::string log = Log();
-  EXPECT_NE(log.find(HexDump(ReplyFrame(1, '1', "AB12")) + Str(ReplyFrame(1, '1', "AB12"))),
-            std::string::npos);
+  EXPECT_NE(log.find(HexDump(ReplyFrame(1, '1', "AB12")) + Str(ReplyFrame(1, '1', "AB12"))), std::string::npos);
 }
 
 TEST_F(SerialLink, OverlongRequestIsRefusedBeforeSending) {
@@ -530,8 +537,8 @@ TEST_F(TcpLink, ExchangeLogsTheDecipheredEnvelope) {
   const std::string log = ReadFile(this->log);
   // Length byte and padding are logged; the reply characters start with the
   // length byte and end at the first ETX.
-  const std::string expectedTail = "Response: " + hex + std::string(1, char(frame.size())) +
-                                   Str(frame) + std::string(1, '\0') + "\r\nReturning OK\r\n";
+  const std::string expectedTail = "Response: " + hex + std::string(1, char(frame.size())) + Str(frame) +
+                                   std::string(1, '\0') + "\r\nReturning OK\r\n";
   ASSERT_GE(log.size(), expectedTail.size());
   EXPECT_EQ(log.substr(log.size() - expectedTail.size()), expectedTail);
   EXPECT_EQ(f.link->LastReply(), std::string(1, char(frame.size())) + Str(frame));
@@ -551,8 +558,7 @@ TEST_F(TcpLink, LevelTwoMasksTheEchoedValueOfTheReply) {
     hex += (i >= 7 && i < 23) ? "** " : HexDump({env[i]});  // length byte, STX, 0001, '1' before
   std::string chars = std::string(1, char(frame.size())) + Str(frame);
   chars.replace(7, 16, std::string(16, '*'));
-  const std::string expectedTail =
-      "Response: " + hex + chars + std::string(1, '\0') + "\r\nReturning OK\r\n";
+  const std::string expectedTail = "Response: " + hex + chars + std::string(1, '\0') + "\r\nReturning OK\r\n";
   ASSERT_GE(log.size(), expectedTail.size());
   EXPECT_EQ(log.substr(log.size() - expectedTail.size()), expectedTail);
 }

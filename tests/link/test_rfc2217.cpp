@@ -31,10 +31,10 @@ Bytes Escaped(const Bytes& b) {
 struct Server {
   enum class ComPort { Agree, Refuse, Silent } comPort = ComPort::Agree;
   bool confirmsPurge = true, answersLine = true;
-  std::optional<std::uint32_t> portSpeed;  // reported whatever rate is asked for
-  std::string closeText;                   // sent on the option request, then it closes
-  Bytes staleBeforePurgeAnswer;            // data on its way when a purge arrives
-  std::function<Bytes(const Bytes&)> unit; // the unit's reply to a frame
+  std::optional<std::uint32_t> portSpeed;        // reported whatever rate is asked for
+  std::string closeText;                         // sent on the option request, then it closes
+  Bytes staleBeforePurgeAnswer;                  // data on its way when a purge arrives
+  std::function<Bytes(const Bytes&)> unit;       // the unit's reply to a frame
   std::vector<Bytes> options, commands, frames;  // IAC cmd opt; code + value; unescaped data
   std::deque<std::uint8_t> out;
   bool closed = false;
@@ -50,7 +50,8 @@ struct Server {
     if (c[0] == 12 && confirmsPurge) Put(staleBeforePurgeAnswer);
     if (c[0] == 1 && (portSpeed || v == Bytes{0, 0, 0, 0})) {
       const std::uint32_t s = portSpeed.value_or(9600);
-      v = {Bytes::value_type(s >> 24), Bytes::value_type(s >> 16), Bytes::value_type(s >> 8), Bytes::value_type(s)};
+      v = {Bytes::value_type(s >> 24), Bytes::value_type(s >> 16), Bytes::value_type(s >> 8),
+           Bytes::value_type(s)};
     }
     // Line settings (1..4) and purges (12) are answered; control (5) never.
     if ((c[0] == 12 && confirmsPurge) || (answersLine && c[0] >= 1 && c[0] <= 4)) {
@@ -96,7 +97,9 @@ class ServerSocket final : public StreamSocket {
     s_.Receive(data, size);
     return static_cast<long>(size);
   }
-  long Receive(std::uint8_t* data, std::size_t size, int& err) override { return ReceiveWithin(data, size, 0, err); }
+  long Receive(std::uint8_t* data, std::size_t size, int& err) override {
+    return ReceiveWithin(data, size, 0, err);
+  }
   long ReceiveWithin(std::uint8_t* data, std::size_t size, int waitMs, int& err) override {
     std::size_t n = 0;
     for (; n < size && !s_.out.empty(); s_.out.pop_front()) data[n++] = s_.out.front();
@@ -116,7 +119,8 @@ class ServerFactory final : public SocketFactory {
   explicit ServerFactory(Server& s) : s_(s) {}
   std::unique_ptr<StreamSocket> Create(int&) override { return std::make_unique<ServerSocket>(s_); }
   bool SetReceiveTimeout(StreamSocket&, int, int&) override { return true; }
-  bool Connect(StreamSocket&, const std::string& ip, std::uint16_t port, int& err, const std::atomic<bool>*) override {
+  bool Connect(StreamSocket&, const std::string& ip, std::uint16_t port, int& err,
+               const std::atomic<bool>*) override {
     err = ECONNREFUSED;
     if (ip != "127.0.0.1" || port != 4001) return false;
     // ser2net's opening: its own requests, the COM port option among them.

@@ -22,10 +22,10 @@ namespace {
 
 // What the unit does with request number n (counted from 0).
 struct Answer {
-  std::int64_t delayMs = 3;        // after the request arrives
-  bool lost = false;               // never answered
-  std::size_t splitAt = 0;         // nonzero: the envelope comes in two pieces
-  std::int64_t tailAfterMs = 0;    // when the second piece follows the first
+  std::int64_t delayMs = 3;      // after the request arrives
+  bool lost = false;             // never answered
+  std::size_t splitAt = 0;       // nonzero: the envelope comes in two pieces
+  std::int64_t tailAfterMs = 0;  // when the second piece follows the first
 };
 
 struct TimedUnitState {
@@ -95,15 +95,12 @@ class TimedUnitSocket final : public StreamSocket {
 class TimedUnitFactory final : public SocketFactory {
  public:
   explicit TimedUnitFactory(TimedUnitState& s) : s_(s) {}
-  std::unique_ptr<StreamSocket> Create(int&) override {
-    return std::make_unique<TimedUnitSocket>(s_);
-  }
+  std::unique_ptr<StreamSocket> Create(int&) override { return std::make_unique<TimedUnitSocket>(s_); }
   bool SetReceiveTimeout(StreamSocket&, int ms, int&) override {
     s_.receiveTimeoutMs = ms;
     return true;
   }
-  bool Connect(StreamSocket&, const std::string&, std::uint16_t, int&,
-               const std::atomic<bool>*) override {
+  bool Connect(StreamSocket&, const std::string&, std::uint16_t, int&, const std::atomic<bool>*) override {
     return true;
   }
 
@@ -113,11 +110,10 @@ class TimedUnitFactory final : public SocketFactory {
 
 // The rows a full refresh of a K240 reads, in table order.
 const std::vector<std::string> kRefresh = {
-    "oout", "ofec", "ogua", "omod", "ofre", "owid", "ohls", "olev", "ollv", "odfe", "odgu",
-    "odmo", "ospe", "o4ko", "zscr", "vinp", "aenc", "ampr", "a1br", "a2br", "alev", "asrc",
-    "a1in", "a2in", "aen2", "gnam", "gsle", "dinp", "dbau", "dpln", "cinp", "ccha", "cout",
-    "gosw", "evid", "evbr", "eenc", "ecmd", "ehor", "ever", "efrm", "esha", "eper", "epts",
-    "epro", "gdna", "gblo", "glod", "vloc", "gver", "gfpg", "gser", "csta", "gtmp", "gvnt"};
+    "oout", "ofec", "ogua", "omod", "ofre", "owid", "ohls", "olev", "ollv", "odfe", "odgu", "odmo", "ospe", "o4ko",
+    "zscr", "vinp", "aenc", "ampr", "a1br", "a2br", "alev", "asrc", "a1in", "a2in", "aen2", "gnam", "gsle", "dinp",
+    "dbau", "dpln", "cinp", "ccha", "cout", "gosw", "evid", "evbr", "eenc", "ecmd", "ehor", "ever", "efrm", "esha",
+    "eper", "epts", "epro", "gdna", "gblo", "glod", "vloc", "gver", "gfpg", "gser", "csta", "gtmp", "gvnt"};
 
 class TcpInStep : public ::testing::Test {
  protected:
@@ -183,8 +179,7 @@ TEST_F(TcpInStep, LateReplyBackToBackCostsOnlyItsOwnExchange) {
     EXPECT_EQ(got[i].value, "v" + kRefresh[i]) << i;
   }
   // The late reply went out after the next request and was dropped.
-  EXPECT_NE(trace.Text().find("Dropped a late reply of 16 bytes:"), std::string::npos)
-      << trace.Text();
+  EXPECT_NE(trace.Text().find("Dropped a late reply of 16 bytes:"), std::string::npos) << trace.Text();
   // The log holds no trace of it: each record is the ordinary one.
   const std::string log = ReadFile(dir.File("tcp.log"));
   EXPECT_EQ(log.find("v" + kRefresh[kLate]), std::string::npos);  // the late reply's value
@@ -266,8 +261,7 @@ TEST_F(TcpInStep, OrdinaryExchangesLogExactlyAsBefore) {
   const Bytes frame = ReplyFrame(1, '1', "vgbty");
   const Bytes env = PlainEnvelope(frame.data(), frame.size());
   const std::string tail = "Response: " + HexDump(env) + std::string(1, char(frame.size())) +
-                           std::string(frame.begin(), frame.end()) + std::string(1, '\0') +
-                           "\r\nReturning OK\r\n";
+                           std::string(frame.begin(), frame.end()) + std::string(1, '\0') + "\r\nReturning OK\r\n";
   const std::string log = ReadFile(dir.File("tcp.log"));
   ASSERT_GE(log.size(), tail.size());
   EXPECT_EQ(log.substr(log.size() - tail.size()), tail);

@@ -19,16 +19,14 @@
 using namespace vecta;
 using namespace vecta::pages;
 using params::Kind;
-using params::RowExists;
 using params::RowDescriptor;
+using params::RowExists;
 namespace ids = vecta::params::ids;
 namespace derived = vecta::params::derived;
 
 namespace {
 
-std::string Name(Variant v) {
-  return v == Variant::K240 ? "K240" : v == Variant::K610 ? "K610" : "other";
-}
+std::string Name(Variant v) { return v == Variant::K240 ? "K240" : v == Variant::K610 ? "K610" : "other"; }
 
 std::string Name(PageId p) { return std::string(Layout(p).title.empty() ? "main settings" : Layout(p).title); }
 
@@ -49,14 +47,14 @@ struct Listed {
 const Listed kListed[] = {
     {PageId::MainSettings, "Output frequency (MHz)", 0, ids::kOutputFrequency, "ofre", 7},
     {PageId::MainSettings, "Bandwidth mode", 0, ids::kBandwidthMode, derived::kBandwidthMode, 7},
-    {PageId::MainSettings, "Preset transmit mode", ids::kPresetTransmitModeCaption, ids::kPresetTransmitMode, "otxm",
-     7},
+    {PageId::MainSettings, "Preset transmit mode", ids::kPresetTransmitModeCaption, ids::kPresetTransmitMode,
+     "otxm", 7},
     {PageId::MainSettings, "Video input", 0, ids::kVideoInput, "vinp", 5},
     {PageId::MainSettings, "Video input", 0, ids::kK610VideoInput, "vinp", 2},
     {PageId::MainSettings, "", 0, ids::kHdInputFormat, "vhdf", 2},
     {PageId::MainSettings, "Audio", ids::kAudioCaption, ids::kAudio, derived::kAudio, 5},
-    {PageId::MainSettings, "Audio encoder 1", ids::kAudioCaption, ids::kAudioEncoder1Source, derived::kAudioEncoder1,
-     2},
+    {PageId::MainSettings, "Audio encoder 1", ids::kAudioCaption, ids::kAudioEncoder1Source,
+     derived::kAudioEncoder1, 2},
     {PageId::MainSettings, "Audio encoder 2", ids::kAudioEncoder2Caption, ids::kAudioEncoder2Source,
      derived::kAudioEncoder2, 2},
     {PageId::MainSettings, "Scrambling", 0, ids::kScrambling, "zscr", 7},
@@ -119,12 +117,12 @@ const Listed kListed[] = {
     {PageId::Video, "Video input", 0, ids::kK610VideoInput, "vinp", 2},
     {PageId::Video, "MPEG mode", ids::kK610MpegModeCaption, ids::kK610MpegMode, "eenc", 2},
     {PageId::Video, "HD input format", ids::kHdInputFormatCaption, ids::kHdInputFormat, "vhdf", 2},
-    {PageId::Video, "Sub horizontal resolution", ids::kSubHorizontalResolutionCaption, ids::kSubHorizontalResolution,
-     "ehor", 2},
+    {PageId::Video, "Sub horizontal resolution", ids::kSubHorizontalResolutionCaption,
+     ids::kSubHorizontalResolution, "ehor", 2},
     {PageId::Video, "Encoding mode", ids::kEncodingModeCaption, ids::kK610EncodingMode, "ecmd", 2},
     {PageId::Video, "Frame rate", ids::kFrameRateCaption, ids::kFrameRate, "efrm", 2},
-    {PageId::Video, "Sub vertical resolution", ids::kSubVerticalResolutionCaption, ids::kSubVerticalResolution, "ever",
-     2},
+    {PageId::Video, "Sub vertical resolution", ids::kSubVerticalResolutionCaption, ids::kSubVerticalResolution,
+     "ever", 2},
     {PageId::Video, "GOP length", ids::kGopLengthCaption, ids::kGopLength, "eper", 2},
     {PageId::Video, "DTS delay (ms)", ids::kDtsDelayCaption, ids::kDtsDelay, "edts", 2},
     {PageId::Video, "Use as total PTS offset", 0, ids::kTotalPtsOffset, "epts", 2},
@@ -138,7 +136,8 @@ const Listed kListed[] = {
     {PageId::UnitParameters, "Data", 0, ids::kDataInput, "dinp", 4},
     {PageId::UnitParameters, "Data", 0, ids::kModeDataInput, "dinp", 3},
     {PageId::UnitParameters, "Data baud rate", 0, ids::kDataBaudRate, "dbau", 7},
-    {PageId::UnitParameters, "Data packet length", ids::kDataPacketLengthCaption, ids::kDataPacketLength, "dpln", 2},
+    {PageId::UnitParameters, "Data packet length", ids::kDataPacketLengthCaption, ids::kDataPacketLength, "dpln",
+     2},
     {PageId::UnitParameters, "Transport stream control", ids::kTransportStreamControlCaption,
      ids::kTransportStreamControl, "gosw", 1},
     {PageId::UnitParameters, "Chaining input", 0, ids::kChainingInput, "cinp", 7},
@@ -239,10 +238,18 @@ TEST(Layouts, BoundControlsAreRowsOfTheirTableWithThatMnemonicAndKind) {
       EXPECT_STREQ(row->mnemonic, e.mnemonic);
       switch (row->kind) {
         case Kind::Text:
-        case Kind::StatusList: EXPECT_EQ(e.kind, ControlKind::Edit); break;
-        case Kind::List: EXPECT_EQ(e.kind, ControlKind::List); break;
-        case Kind::Check: EXPECT_EQ(e.kind, ControlKind::Check); break;
-        case Kind::Address: ADD_FAILURE() << "no page has an address control"; break;
+        case Kind::StatusList:
+          EXPECT_EQ(e.kind, ControlKind::Edit);
+          break;
+        case Kind::List:
+          EXPECT_EQ(e.kind, ControlKind::List);
+          break;
+        case Kind::Check:
+          EXPECT_EQ(e.kind, ControlKind::Check);
+          break;
+        case Kind::Address:
+          ADD_FAILURE() << "no page has an address control";
+          break;
       }
     }
   }
@@ -292,9 +299,10 @@ TEST(Layouts, EveryRowIsShownWhereItExistsAndNowhereElse) {
   for (const auto table : {params::MainTableRows(), params::SatmodTableRows()}) {
     for (const auto& row : table) {
       for (Variant v : kEveryVariant) {
-        const bool hiddenByLayout = std::any_of(std::begin(kHiddenRows), std::end(kHiddenRows), [&](const HiddenRow& h) {
-          return h.control == row.control && h.mnemonic == std::string_view(row.mnemonic) && h.variant == v;
-        });
+        const bool hiddenByLayout =
+            std::any_of(std::begin(kHiddenRows), std::end(kHiddenRows), [&](const HiddenRow& h) {
+              return h.control == row.control && h.mnemonic == std::string_view(row.mnemonic) && h.variant == v;
+            });
         const bool expected = RowExists(row, v) && !hiddenByLayout;
         EXPECT_EQ(ShownAnywhere(row, v), expected) << row.mnemonic << " " << row.control << " on " << Name(v);
       }
@@ -390,13 +398,14 @@ std::set<int> AdvancedIdsAfterInit(Variant v) {
   }
   if (v == Variant::K610)
     hide({ids::kVideoInput, ids::kResolutionCaption, ids::kResolution, ids::kMpegModeCaption, ids::kMpegMode,
-          ids::kMpeg4EncodingMode, ids::kVideoSharpness, ids::kAudioSource, ids::kAudioEncoder, ids::kLayer1AudioRate,
-          ids::kLayer2AudioRate, ids::kAudioInputLevel, ids::kDvbtServiceNameCaption, ids::kDvbtServiceName,
-          ids::kOutputPower});
+          ids::kMpeg4EncodingMode, ids::kVideoSharpness, ids::kAudioSource, ids::kAudioEncoder,
+          ids::kLayer1AudioRate, ids::kLayer2AudioRate, ids::kAudioInputLevel, ids::kDvbtServiceNameCaption,
+          ids::kDvbtServiceName, ids::kOutputPower});
   else
-    hide({ids::kK610VideoInput, ids::kHdInputFormatCaption, ids::kHdInputFormat, ids::kSubHorizontalResolutionCaption,
-          ids::kSubHorizontalResolution, ids::kSubVerticalResolutionCaption, ids::kSubVerticalResolution,
-          ids::kK610EncodingMode, ids::kK610VideoSharpness, ids::kK610MpegModeCaption, ids::kK610MpegMode});
+    hide({ids::kK610VideoInput, ids::kHdInputFormatCaption, ids::kHdInputFormat,
+          ids::kSubHorizontalResolutionCaption, ids::kSubHorizontalResolution, ids::kSubVerticalResolutionCaption,
+          ids::kSubVerticalResolution, ids::kK610EncodingMode, ids::kK610VideoSharpness, ids::kK610MpegModeCaption,
+          ids::kK610MpegMode});
   return shownIds;
 }
 
@@ -450,13 +459,15 @@ TEST(Layouts, OnK610TheMainPageHidesThePresetCaptionButKeepsItsList) {
   EXPECT_TRUE(preset->CaptionOn(Variant::K240));
   EXPECT_TRUE(preset->CaptionOn(Variant::Other));
   EXPECT_EQ(CaptionText(PageId::MainSettings, ids::kPresetTransmitModeCaption, Variant::K610), "");
-  EXPECT_EQ(CaptionText(PageId::MainSettings, ids::kPresetTransmitModeCaption, Variant::K240), "Preset transmit mode");
+  EXPECT_EQ(CaptionText(PageId::MainSettings, ids::kPresetTransmitModeCaption, Variant::K240),
+            "Preset transmit mode");
 }
 
 TEST(Layouts, OnTheOtherVariantTheK240ControlsAreHiddenAndDataHasFourEntries) {
   const Variant o = Variant::Other;
-  for (const char* caption : {"Video profile", "Second stereo audio pair", "Transport stream control", "Audio source",
-                              "Mux bitrate (Mbit/s)", "FPGA core temp", "FPGA core voltage", "FPGA aux voltage"}) {
+  for (const char* caption :
+       {"Video profile", "Second stereo audio pair", "Transport stream control", "Audio source",
+        "Mux bitrate (Mbit/s)", "FPGA core temp", "FPGA core voltage", "FPGA aux voltage"}) {
     for (PageId p : kAdvanced)
       for (const Entry* e : EntriesFor(p, o)) EXPECT_NE(e->caption.text, caption) << Name(p);
   }
@@ -464,8 +475,8 @@ TEST(Layouts, OnTheOtherVariantTheK240ControlsAreHiddenAndDataHasFourEntries) {
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(FindControl(PageId::UnitParameters, ids::kModeDataInput, o), nullptr);
   const auto table = params::MainTableRows();
-  const auto row =
-      std::find_if(table.begin(), table.end(), [](const RowDescriptor& r) { return r.control == ids::kDataInput; });
+  const auto row = std::find_if(table.begin(), table.end(),
+                                [](const RowDescriptor& r) { return r.control == ids::kDataInput; });
   ASSERT_NE(row, table.end());
   EXPECT_EQ(row->options->size(), 4u);
   // On K240 and K610 the long list stands in the same place.
@@ -639,8 +650,10 @@ TEST(Layouts, WindowsPagesTitlesAndTheirButtons) {
     const char* title;
     int dialogTemplate;
   } tabs[] = {
-      {PageId::UnitInformation, "Unit information", 124}, {PageId::Modulation, "Modulation", 125},
-      {PageId::Audio, "Audio", 126}, {PageId::Video, "Video", 127},
+      {PageId::UnitInformation, "Unit information", 124},
+      {PageId::Modulation, "Modulation", 125},
+      {PageId::Audio, "Audio", 126},
+      {PageId::Video, "Video", 127},
       {PageId::UnitParameters, "Unit parameters", 142},
   };
   ASSERT_EQ(adv.pages.size(), std::size(tabs));
@@ -683,8 +696,9 @@ TEST(Layouts, SatelliteModulatorWindowListsItsControlsTopToBottom) {
     last = e->place.row;
     shown.push_back(e->mnemonic);
   }
-  const std::vector<std::string> expected = {"scar", "ssym", "spol", "srol", "smod", "scod", "sfec", "slev", "ssig",
-                                             "scwt", "sver", "stmp", "sdel", "sfre", "sorb", "swef", "spla"};
+  const std::vector<std::string> expected = {"scar", "ssym", "spol", "srol", "smod", "scod",
+                                             "sfec", "slev", "ssig", "scwt", "sver", "stmp",
+                                             "sdel", "sfre", "sorb", "swef", "spla"};
   EXPECT_EQ(shown, expected);
   std::set<std::string> table;
   for (const auto& r : params::SatmodTableRows()) table.insert(r.mnemonic);

@@ -90,22 +90,20 @@ struct ScriptedUnit {
   }
 
   static std::map<std::string, std::string> TypicalValues() {
-    return {{"oout", "1"},   {"ofec", "1"},  {"ogua", "1"},   {"omod", "0"},    {"ofre", "1250"},
-            {"owid", "2"},   {"ohls", "1"},  {"olev", "637"}, {"ollv", "1274"}, {"odfe", "0"},
-            {"odgu", "0"},   {"odmo", "0"},  {"ospe", "0"},   {"o4ko", "0"},    {"zscr", "0"},
-            {"vinp", "2"},   {"aenc", "13"}, {"a1en", "3"},   {"a2en", "3"},    {"ampr", "2"},
-            {"a1br", "2"},   {"a2br", "2"},  {"alev", "1"},   {"asrc", "0"},    {"a1in", "0"},
-            {"a2in", "1"},   {"aen2", "0"},  {"abmb", "0"},   {"gnam", "Unit 7"}, {"gsle", "0"},
-            {"dinp", "0"},   {"dbau", "3"},  {"dpln", "0"},   {"cinp", "0"},    {"ccha", "0"},
-            {"cout", "0"},   {"gosw", "4"},  {"evid", "4.5"}, {"evbr", "0"},    {"vhdf", "0"},
-            {"eenc", "0"},   {"ecmd", "0"},  {"ehor", "0"},   {"ever", "0"},    {"efrm", "0"},
-            {"esha", "0"},   {"eper", "0"},  {"edts", "100"}, {"epts", "0"},    {"epro", "0"},
-            {"gdna", "Svc"}, {"gnet", "Net"}, {"gblo", "0"},  {"glod", "3"},    {"vloc", "1"},
-            {"gver", "3.4"}, {"gfpg", "12"}, {"gser", "A1"},  {"csta", "1"},    {"gtmp", "45"},
-            {"gvnt", "12"},  {"gvax", "33"}, {"meta", "0"},   {"gosd", "0"},    {"pmpd", "0"},
-            {"pcpd", "0"},   {"pvid", "0"},  {"pau1", "0"},   {"pau2", "0"},    {"pdat", "0"},
-            {"mbit", "1500"}, {"sver", ""},  {"otxm", "0"},   {"gvba", "1234"}, {"oplv", "637"},
-            {"vpgn", "0"},   {"cflo", "77"}};
+    return {
+        {"oout", "1"},  {"ofec", "1"},    {"ogua", "1"},    {"omod", "0"},   {"ofre", "1250"},   {"owid", "2"},
+        {"ohls", "1"},  {"olev", "637"},  {"ollv", "1274"}, {"odfe", "0"},   {"odgu", "0"},      {"odmo", "0"},
+        {"ospe", "0"},  {"o4ko", "0"},    {"zscr", "0"},    {"vinp", "2"},   {"aenc", "13"},     {"a1en", "3"},
+        {"a2en", "3"},  {"ampr", "2"},    {"a1br", "2"},    {"a2br", "2"},   {"alev", "1"},      {"asrc", "0"},
+        {"a1in", "0"},  {"a2in", "1"},    {"aen2", "0"},    {"abmb", "0"},   {"gnam", "Unit 7"}, {"gsle", "0"},
+        {"dinp", "0"},  {"dbau", "3"},    {"dpln", "0"},    {"cinp", "0"},   {"ccha", "0"},      {"cout", "0"},
+        {"gosw", "4"},  {"evid", "4.5"},  {"evbr", "0"},    {"vhdf", "0"},   {"eenc", "0"},      {"ecmd", "0"},
+        {"ehor", "0"},  {"ever", "0"},    {"efrm", "0"},    {"esha", "0"},   {"eper", "0"},      {"edts", "100"},
+        {"epts", "0"},  {"epro", "0"},    {"gdna", "Svc"},  {"gnet", "Net"}, {"gblo", "0"},      {"glod", "3"},
+        {"vloc", "1"},  {"gver", "3.4"},  {"gfpg", "12"},   {"gser", "A1"},  {"csta", "1"},      {"gtmp", "45"},
+        {"gvnt", "12"}, {"gvax", "33"},   {"meta", "0"},    {"gosd", "0"},   {"pmpd", "0"},      {"pcpd", "0"},
+        {"pvid", "0"},  {"pau1", "0"},    {"pau2", "0"},    {"pdat", "0"},   {"mbit", "1500"},   {"sver", ""},
+        {"otxm", "0"},  {"gvba", "1234"}, {"oplv", "637"},  {"vpgn", "0"},   {"cflo", "77"}};
   }
 
   std::optional<Bytes> Answer(const Bytes& req) {
@@ -552,11 +550,11 @@ TEST(Apply, TextRowsAreWrittenInTheUnitsForm) {
   MemoryHost page = MemoryHost::ForTable(MainTableRows());
   u.Load(page);
   ASSERT_EQ(page.Text(ids::kOutputAttenuationHigh), "6.02");
-  page.SetText(ids::kOutputAttenuationHigh, "0");          // level: 0 dB
-  page.SetText(ids::kUnitName, "New name");   // as typed
-  page.SetText(ids::kMuxBitrate, "2.25");       // thousandths
-  page.SetText(ids::kSoftwareVersion, "9.9");        // gver: display only
-  page.Select(ids::kChaining, 0);             // csta: display only
+  page.SetText(ids::kOutputAttenuationHigh, "0");  // level: 0 dB
+  page.SetText(ids::kUnitName, "New name");        // as typed
+  page.SetText(ids::kMuxBitrate, "2.25");          // thousandths
+  page.SetText(ids::kSoftwareVersion, "9.9");      // gver: display only
+  page.Select(ids::kChaining, 0);                  // csta: display only
   EXPECT_EQ(u.Apply(page), 3);
   EXPECT_EQ(u.timeline, (Timeline{"w olev;1274", "w gnam;New name", "w mbit;2250"}));
 }
@@ -600,7 +598,7 @@ TEST(Apply, CountsEveryWriteAndUsesTheUnitAddress) {
   u.Load(page);
   page.Select(ids::kModulationOutput, 0);
   page.Select(ids::kNarrowbandModulation, 1);
-  page.Select(ids::kNarrowbandFec, 0);  // "2/3" is wire 1 ... it was already 1
+  page.Select(ids::kNarrowbandFec, 0);            // "2/3" is wire 1 ... it was already 1
   page.Select(ids::kNarrowbandGuardInterval, 1);  // "1/8", wire 2
   EXPECT_EQ(u.Apply(page), 3);
   EXPECT_EQ(u.f.line().writes,
@@ -612,8 +610,8 @@ TEST(Apply, SkipsRowsOfOtherVariantsAndMissingControls) {
   ScriptedUnit u("K610");
   MemoryHost page = PageOf(kModulationPage);
   u.Load(page);
-  page.Select(ids::kOutputPower, 0);  // K240/other ohls
-  page.Select(ids::kK610OutputPower, 4);  // K610 ohls
+  page.Select(ids::kOutputPower, 0);                // K240/other ohls
+  page.Select(ids::kK610OutputPower, 4);            // K610 ohls
   page.SetText(ids::kDvbtServiceName, "DVB name");  // gdna: not on K610
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w ohls;4"}));
@@ -668,7 +666,7 @@ TEST(Apply, BandwidthKeptForTheK610AspEncoderLeavesItsModeChangeToTheNextWrite) 
   MemoryHost page = PageOf(kModulationPage);
   u.Load(page);
   page.Select(ids::kModulationBandwidth, 3);  // 8MHz -> 2.5MHz: another mode, but not written
-  page.Select(ids::kK610OutputPower, 4);  // 100mW
+  page.Select(ids::kK610OutputPower, 4);      // 100mW
   EXPECT_EQ(u.Apply(page), 1);
   EXPECT_EQ(u.timeline, (Timeline{"w ohls;4", kBegin, "sleep 5000", "end"}));
 }
@@ -746,7 +744,8 @@ TEST(Apply, DerivedChoicesWriteWhatTheEditorKeeps) {
   std::size_t written = 0;
   for (const auto& c : cases)
     for (int choice = 0; choice < c.choices; ++choice) {
-      SCOPED_TRACE(std::string(c.board) + " control " + std::to_string(c.control) + " entry " + std::to_string(choice));
+      SCOPED_TRACE(std::string(c.board) + " control " + std::to_string(c.control) + " entry " +
+                   std::to_string(choice));
       ScriptedUnit u(c.board);
       MemoryHost page = PageOf(kMainPage);
       u.Load(page);

@@ -308,7 +308,8 @@ TEST(ConfigDocument, AParameterTheFileLacksIsAddedInTableOrder) {
   ConfigDocument doc = Opened(BuildConfigFile(image));
   ASSERT_EQ(doc.Set("ofre", "474.00"), std::nullopt);
   const auto& records = doc.Image().records;
-  const auto at = std::find_if(records.begin(), records.end(), [](const ConfigRecord& r) { return r.mnemonic == "ofre"; });
+  const auto at =
+      std::find_if(records.begin(), records.end(), [](const ConfigRecord& r) { return r.mnemonic == "ofre"; });
   ASSERT_NE(at, records.end());
   EXPECT_EQ(at->text, "474.00");  // two decimals: written as typed
   EXPECT_EQ(std::prev(at)->mnemonic, "omod");
@@ -347,7 +348,8 @@ TEST(ConfigDocument, ASetChangesOnlyTheChosenConfiguration) {
 
   // Switching configurations keeps the edit and shows each one's values.
   doc.SelectConfig(0);
-  EXPECT_EQ(doc.Table().Find("owid")->Position(), ConfigDocument(Opened(original)).Table().Find("owid")->Position());
+  EXPECT_EQ(doc.Table().Find("owid")->Position(),
+            ConfigDocument(Opened(original)).Table().Find("owid")->Position());
   doc.SelectConfig(4);
   EXPECT_EQ(ShownValue(doc.Table().Find("owid")->Desc(), doc.Table().Find("owid")->Get()), other);
 }
@@ -388,9 +390,9 @@ TEST(ConfigDocument, PageEditsBecomeTheParametersAnApplyWouldWrite) {
   ASSERT_EQ(doc.Set("owid", "8MHz"), std::nullopt);
   ASSERT_EQ(doc.Set("aenc", "Off"), std::nullopt);
   Page page(doc);
-  ASSERT_EQ(page.host.Selected(ids::kBandwidthMode), 1);  // "DVBT" worked out from owid
-  page.host.Select(ids::kBandwidthMode, 0);  // "Narrowband"
-  page.host.Select(ids::kAudio, 1);          // audio "On"
+  ASSERT_EQ(page.host.Selected(ids::kBandwidthMode), 1);   // "DVBT" worked out from owid
+  page.host.Select(ids::kBandwidthMode, 0);                // "Narrowband"
+  page.host.Select(ids::kAudio, 1);                        // audio "On"
   page.host.SetText(ids::kOutputAttenuationHigh, "3.00");  // output level, dB
   EXPECT_EQ(doc.TakeFromPage(page.host, page.unit.rules), 3);
   const auto& owid = doc.Table().Find("owid");
@@ -409,7 +411,8 @@ TEST(ConfigDocument, PageEditsBecomeTheParametersAnApplyWouldWrite) {
   page.host.SetText(ids::kUnitName, "a;b");
   std::vector<std::string> refused;
   EXPECT_EQ(doc.TakeFromPage(page.host, page.unit.rules, &refused), 0);
-  EXPECT_EQ(refused, (std::vector<std::string>{"'loud' is not a number; olev takes one", "A value for gnam cannot hold ';'"}));
+  EXPECT_EQ(refused, (std::vector<std::string>{"'loud' is not a number; olev takes one",
+                                               "A value for gnam cannot hold ';'"}));
   EXPECT_EQ(doc.Bytes(), before);
 }
 

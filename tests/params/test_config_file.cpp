@@ -56,23 +56,23 @@ TEST_F(ConfigFileTest, WriterMatchesFileBuiltByHandForK240) {
   Row("owid").Set(std::int32_t{3});
   Row("ohls", ids::kOutputPower).Set(std::int32_t{1});
   Row("ohls", ids::kK610OutputPower).Set(std::int32_t{2});  // K610 only: left out
-  Row("olev").Set(std::string("6.02"));    // level: linear 637
-  Row("ollv").Set(std::string("0.00"));    // 1274
-  Row("omod").Set(std::int32_t{9});        // no option behind it: left out
-  Row("zscr").Set(std::int32_t{3});        // AES256: wire 6
+  Row("olev").Set(std::string("6.02"));                     // level: linear 637
+  Row("ollv").Set(std::string("0.00"));                     // 1274
+  Row("omod").Set(std::int32_t{9});                         // no option behind it: left out
+  Row("zscr").Set(std::int32_t{3});                         // AES256: wire 6
   Row("gnam").Set(std::string("Unit A"));
-  Row("dinp", ids::kDataInput).Set(std::int32_t{1});  // other variant only: left out
+  Row("dinp", ids::kDataInput).Set(std::int32_t{1});      // other variant only: left out
   Row("dinp", ids::kModeDataInput).Set(std::int32_t{4});  // past 13 "/empty/": wire 17
-  Row("gosw").Set(std::int32_t{2});        // wire 8
-  Row("evid").Set(std::string("2.300"));   // display only: no record of its own
-  Row("evbr").Set(std::uint8_t{1});        // manual: bitrate x 1000
+  Row("gosw").Set(std::int32_t{2});                       // wire 8
+  Row("evid").Set(std::string("2.300"));                  // display only: no record of its own
+  Row("evbr").Set(std::uint8_t{1});                       // manual: bitrate x 1000
   Row("gblo").Set(std::int32_t{1});
   Row("glod").Set(std::string("3"));
-  Row("vloc").Set(std::int32_t{1});        // status list: nothing
-  Row("gver").Set(std::string("3.4"));     // display only
-  Row("mbit").Set(std::string("1.001"));   // thousandths: 1001, not 1000
-  Row(derived::kBandwidthMode).Set(std::int32_t{1});        // derived: never saved
-  Row("epts").Set(std::uint8_t{1});        // K610 only
+  Row("vloc").Set(std::int32_t{1});                   // status list: nothing
+  Row("gver").Set(std::string("3.4"));                // display only
+  Row("mbit").Set(std::string("1.001"));              // thousandths: 1001, not 1000
+  Row(derived::kBandwidthMode).Set(std::int32_t{1});  // derived: never saved
+  Row("epts").Set(std::uint8_t{1});                   // K610 only
 
   ASSERT_TRUE(SaveConfigFile(unit, dir.File("a.cfg"), 5));
   EXPECT_TRUE(prompter.messages.empty());
@@ -107,7 +107,7 @@ TEST_F(ConfigFileTest, WriterOnK610LeavesOutCheckBoxesAndWritesBitrateOff) {
   Row("evid").Set(std::string("4.000"));
   Row("evbr").Set(std::uint8_t{0});
   Row("eenc", ids::kK610MpegMode).Set(std::int32_t{1});  // "/empty/" first: wire 2
-  Row("oplv").Set(std::string("inf"));     // no output at all: linear 0
+  Row("oplv").Set(std::string("inf"));                   // no output at all: linear 0
 
   Bytes want = Head(1, 16);
   NumRec(want, "ohls", 6);
@@ -128,8 +128,8 @@ TEST_F(ConfigFileTest, ManualBitrateWithoutAKnownBitrateIsLeftOut) {
 
 TEST_F(ConfigFileTest, EmptyTableGivesHeaderAndMarkersOnly) {
   // Every byte written out, the checksum worked out apart from this code.
-  const Bytes want = {0x01, 0, 0, 0, 'T', 'X', 'S', 0x02, 0,    0,    0,   '-',
-                      '-',  '-', '-', '/', '/', '/', 0xBF, 0x39, 0x83, 0xFF};
+  const Bytes want = {0x01, 0,   0,   0,   'T', 'X', 'S', 0x02, 0,    0,    0,
+                      '-',  '-', '-', '-', '/', '/', '/', 0xBF, 0x39, 0x83, 0xFF};
   ASSERT_TRUE(SaveConfigFile(unit, dir.File("e.cfg"), 2));
   EXPECT_EQ(FileBytes(dir.File("e.cfg")), want);
 }
@@ -138,7 +138,9 @@ TEST_F(ConfigFileTest, EmptyTableGivesHeaderAndMarkersOnly) {
 
 TEST_F(ConfigFileTest, SaveAsksForTheFileAndCancelWritesNothing) {
   EXPECT_FALSE(SaveConfigToFile(unit, 1));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
+  EXPECT_EQ(prompter.filters,
+            std::vector<std::string>{
+                "save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
@@ -373,7 +375,8 @@ TEST(ConfigParser, DamagedStructuresBehindAGoodChecksum) {
     Tail(b);
     add("bad mnemonic", b, ConfigError::BadMnemonic);
   }
-  for (const std::string& text : {std::string("a;b"), std::string("a\0b", 3), std::string("\x02"), std::string("\x03")}) {
+  for (const std::string& text :
+       {std::string("a;b"), std::string("a\0b", 3), std::string("\x02"), std::string("\x03")}) {
     Bytes b = Head();
     TextRec(b, "gnam", text);
     Tail(b);
@@ -432,8 +435,8 @@ TEST(ConfigParser, RequestsMustFitTheLinksFrame) {
 
 TEST_F(ConfigFileTest, LoadSendsEveryRecordInOrderThenRefreshes) {
   Bytes b = Head(1, 3);
-  NumRec(b, "owid", 4);    // from 1: crosses into the DVB-T bandwidths
-  NumRec(b, "eenc", 1);    // from 0: another encoder
+  NumRec(b, "owid", 4);  // from 1: crosses into the DVB-T bandwidths
+  NumRec(b, "eenc", 1);  // from 0: another encoder
   NumRec(b, "cinp", 2);
   TextRec(b, "gnam", "X");
   NumRec(b, "gipa", 0x0A000001, 2);
@@ -455,10 +458,9 @@ TEST_F(ConfigFileTest, LoadSendsEveryRecordInOrderThenRefreshes) {
       }
     }).join();
   }));
-  const std::vector<std::string> want = {
-      "0001rowid;;",  "0001reenc;;",  "0001raenc;;",  "0001wowid;4;",
-      "0001weenc;1;", "0001rcflo;;",  "0001wcinp;2;", "0001wcflo;7;",
-      "0001wgnam;X;", "0001wgipa;10.0.0.1;", "0001wohls;1;"};
+  const std::vector<std::string> want = {"0001rowid;;",  "0001reenc;;",         "0001raenc;;",  "0001wowid;4;",
+                                         "0001weenc;1;", "0001rcflo;;",         "0001wcinp;2;", "0001wcflo;7;",
+                                         "0001wgnam;X;", "0001wgipa;10.0.0.1;", "0001wohls;1;"};
   EXPECT_EQ(Requests(), want);
   EXPECT_EQ(atRefresh, want) << "the refresh runs after every record";
   EXPECT_FALSE(pollLockFree) << "the poll lock is held throughout";
@@ -485,11 +487,10 @@ TEST_F(ConfigFileTest, ModeChangeWaits) {
     std::vector<std::int64_t> slept;
   };
   const Case cases[] = {
-      {1, 0, 2, 0, {}},          // 0-2 to 0-2, same encoder
-      {2, 0, 3, 0, {5000}},      // across the boundary
-      {3, 1, 5, 1, {}},          // 3-5 to 3-5
-      {5, 1, 0, 0, {5000, 5000}},
-      {0, 2, 0, 1, {5000}},      // encoder only
+      {1, 0, 2, 0, {}},                                  // 0-2 to 0-2, same encoder
+      {2, 0, 3, 0, {5000}},                              // across the boundary
+      {3, 1, 5, 1, {}},                                  // 3-5 to 3-5
+      {5, 1, 0, 0, {5000, 5000}}, {0, 2, 0, 1, {5000}},  // encoder only
   };
   for (const Case& c : cases) {
     f.clock.slept.clear();
@@ -517,7 +518,8 @@ TEST_F(ConfigFileTest, RefusedChainingFlowReadIsNotWrittenBack) {
 }
 
 TEST_F(ConfigFileTest, FailedChainingFlowReadIsNotWrittenBack) {
-  const std::vector<ConfigRecord> records = {{"cinp", RecordKind::Number, "", 1}, {"gsle", RecordKind::Number, "", 0}};
+  const std::vector<ConfigRecord> records = {{"cinp", RecordKind::Number, "", 1},
+                                             {"gsle", RecordKind::Number, "", 0}};
   Bytes bad = ReplyFrame(1, '1', "9");
   bad[bad.size() - 2] ^= 0x01;  // checksum broken: a link error
   f.line().Reply(bad);
@@ -633,7 +635,9 @@ TEST_F(ConfigFileTest, LoadWithoutAUnitSaysNoConnection) {
 
 TEST_F(ConfigFileTest, LoadAsksForTheFileAndCancelDoesNothing) {
   EXPECT_FALSE(LoadConfigFromFile(unit, refresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
+  EXPECT_EQ(prompter.filters,
+            std::vector<std::string>{
+                "open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 

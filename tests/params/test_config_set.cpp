@@ -84,8 +84,9 @@ TEST(ConfigSetFile, BuildAndParseSetsOf8And16) {
   for (std::uint32_t n : {8u, 16u}) {
     std::vector<ConfigImage> images;
     for (std::uint32_t i = 1; i <= n; ++i)
-      images.push_back({i, {{"owid", RecordKind::Number, "", i % 6},
-                            {"gnam", RecordKind::Text, "Config " + std::to_string(i), 0}}});
+      images.push_back({i,
+                        {{"owid", RecordKind::Number, "", i % 6},
+                         {"gnam", RecordKind::Text, "Config " + std::to_string(i), 0}}});
     EXPECT_EQ(BuildConfigSetFile(images), SetByHand(n)) << n;
     const ConfigParse p = ParseConfigSet(SetByHand(n), n);
     ASSERT_TRUE(p.ok()) << ConfigErrorText(p.error);
@@ -206,8 +207,8 @@ TEST_F(ConfigSetTest, FailedSwitchKeepsTheOldFileAndClearsTheHold) {
   EXPECT_FALSE(SaveConfigSetFile(unit, dir.File("set.cfg"), RefreshFromUnit()));
   EXPECT_EQ(Requests(), (std::vector<std::string>{"0001wgirb;1;", "0001wglod;1;", "0001wglod;2;", "0001wglod;3;",
                                                   "0001wgirb;0;"}));
-  EXPECT_EQ(prompter.progress, (std::vector<std::string>{"begin Please wait|" + kSaveText + "|9", "set 1", "set 2",
-                                                         "end"}));
+  EXPECT_EQ(prompter.progress,
+            (std::vector<std::string>{"begin Please wait|" + kSaveText + "|9", "set 1", "set 2", "end"}));
   ExpectOnlyError("Unable to switch config");
   EXPECT_EQ(FileBytes(dir.File("set.cfg")), old);
   EXPECT_EQ(DirEntries(), 1) << "no temporary file is left";
@@ -288,7 +289,9 @@ TEST_F(ConfigSetTest, SaveThroughALinkReplacesTheFileItNames) {
 
 TEST_F(ConfigSetTest, SaveAsksForTheFile) {
   EXPECT_FALSE(SaveConfigSet(unit, countRefresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
+  EXPECT_EQ(prompter.filters,
+            std::vector<std::string>{
+                "save Select a file to save to [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 
@@ -394,8 +397,10 @@ TEST_F(ConfigSetTest, EveryFileFailureStopsBeforeTheUnitIsTouched) {
   Bytes badType = SetByHand(16);
   {
     std::size_t at = 0;
-    for (int k = 0; k < 6; ++k) at = std::search(badType.begin() + static_cast<long>(at) + 1, badType.end(),
-                                                 std::begin("TXS"), std::begin("TXS") + 3) - badType.begin();
+    for (int k = 0; k < 6; ++k)
+      at = std::search(badType.begin() + static_cast<long>(at) + 1, badType.end(), std::begin("TXS"),
+                       std::begin("TXS") + 3) -
+           badType.begin();
     badType[at] = 'X';  // "TXS" of the sixth image
   }
   Bytes truncated;
@@ -451,7 +456,9 @@ TEST_F(ConfigSetTest, EveryFileFailureStopsBeforeTheUnitIsTouched) {
 
 TEST_F(ConfigSetTest, LoadAsksForTheFileAndCancelDoesNothing) {
   EXPECT_FALSE(LoadConfigSet(unit, countRefresh));
-  EXPECT_EQ(prompter.filters, std::vector<std::string>{"open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
+  EXPECT_EQ(prompter.filters,
+            std::vector<std::string>{
+                "open Select a file to load from [cfg] Config files (*.cfg)|*.cfg|All files (*)|*||"});
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_TRUE(f.line().writes.empty());
 

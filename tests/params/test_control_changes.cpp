@@ -58,17 +58,17 @@ struct ScriptedUnit {
   UnitContext ctx;
   // Wire values of a unit at rest.
   std::map<std::string, std::string> values = {
-      {"oout", "1"},   {"ofec", "1"},   {"ogua", "1"},    {"omod", "0"},      {"ofre", "1250"},
-      {"owid", "2"},   {"ohls", "1"},   {"olev", "637"},  {"ollv", "1274"},   {"odfe", "0"},
-      {"odgu", "0"},   {"odmo", "0"},   {"ospe", "0"},    {"o4ko", "0"},      {"zscr", "3"},
-      {"vinp", "1"},   {"aenc", "13"},  {"a1en", "3"},    {"a2en", "3"},      {"ampr", "2"},
-      {"alev", "1"},   {"asrc", "0"},   {"a1in", "0"},    {"a2in", "1"},      {"aen2", "0"},
-      {"gnam", "Unit 7"}, {"gsle", "0"}, {"dinp", "0"},   {"dbau", "3"},      {"cinp", "0"},
-      {"ccha", "0"},   {"cout", "0"},   {"gosw", "0"},    {"evid", "4.5"},    {"evbr", "0"},
-      {"eenc", "0"},   {"ecmd", "0"},   {"ehor", "1"},    {"efrm", "0"},      {"esha", "0"},
-      {"epro", "0"},   {"gdna", "Svc"}, {"gblo", "0"},    {"glod", "003"},    {"vloc", "1"},
-      {"gver", "V3.10.2.1"}, {"gfpg", "12"}, {"gser", "A1"}, {"csta", "2"},  {"gtmp", "45"},
-      {"gvnt", "12"},  {"gvax", "33"},  {"meta", "0"},    {"mbit", "1500"},   {"sver", ""},
+      {"oout", "1"},         {"ofec", "1"},   {"ogua", "1"},   {"omod", "0"},    {"ofre", "1250"},
+      {"owid", "2"},         {"ohls", "1"},   {"olev", "637"}, {"ollv", "1274"}, {"odfe", "0"},
+      {"odgu", "0"},         {"odmo", "0"},   {"ospe", "0"},   {"o4ko", "0"},    {"zscr", "3"},
+      {"vinp", "1"},         {"aenc", "13"},  {"a1en", "3"},   {"a2en", "3"},    {"ampr", "2"},
+      {"alev", "1"},         {"asrc", "0"},   {"a1in", "0"},   {"a2in", "1"},    {"aen2", "0"},
+      {"gnam", "Unit 7"},    {"gsle", "0"},   {"dinp", "0"},   {"dbau", "3"},    {"cinp", "0"},
+      {"ccha", "0"},         {"cout", "0"},   {"gosw", "0"},   {"evid", "4.5"},  {"evbr", "0"},
+      {"eenc", "0"},         {"ecmd", "0"},   {"ehor", "1"},   {"efrm", "0"},    {"esha", "0"},
+      {"epro", "0"},         {"gdna", "Svc"}, {"gblo", "0"},   {"glod", "003"},  {"vloc", "1"},
+      {"gver", "V3.10.2.1"}, {"gfpg", "12"},  {"gser", "A1"},  {"csta", "2"},    {"gtmp", "45"},
+      {"gvnt", "12"},        {"gvax", "33"},  {"meta", "0"},   {"mbit", "1500"}, {"sver", ""},
       {"otxm", "0"}};
   std::vector<std::string> writes;
 };
@@ -201,7 +201,7 @@ TEST(ControlChanges, ReadOnlyRowsAndRowsOfOtherVariantsNeverCount) {
   MemoryHost page = FullPage(u.tables.main);
   u.Load(page);
   page.SetText(ids::kSoftwareVersion, "V9");  // read-only
-  page.Select(ids::kK610VideoInput, 3);   // K610 only
+  page.Select(ids::kK610VideoInput, 3);       // K610 only
   EXPECT_EQ(u.Changed(page), Ids{});
   EXPECT_TRUE(ShownValueDiffers(u.Row(ids::kSoftwareVersion), page));  // it differs, but nobody can type there
 }

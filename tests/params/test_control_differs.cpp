@@ -13,10 +13,8 @@ namespace {
 
 const OptionList kChoices = {"Off", "On", "Auto"};
 const RowDescriptor kRows[] = {
-    {"ttxt", 1, true, Kind::Text, 0, nullptr},
-    {"tlst", 2, true, Kind::List, 0, &kChoices},
-    {"tchk", 3, true, Kind::Check, 0, nullptr},
-    {"tadr", 4, true, Kind::Address, 0, nullptr},
+    {"ttxt", 1, true, Kind::Text, 0, nullptr},          {"tlst", 2, true, Kind::List, 0, &kChoices},
+    {"tchk", 3, true, Kind::Check, 0, nullptr},         {"tadr", 4, true, Kind::Address, 0, nullptr},
     {"tsta", 5, false, Kind::StatusList, 0, &kChoices},
 };
 

@@ -60,7 +60,8 @@ TEST(PictureSizes, PalInputsUseThe576LineSet) {
 
 TEST(PageRules, K610VideoInputShowsHdFormatOnlyForHdInputs) {
   Rig r;
-  for (auto [position, shown] : std::vector<std::pair<int, bool>>{{12, true}, {7, false}, {11, true}, {10, false}, {0, false}}) {
+  for (auto [position, shown] :
+       std::vector<std::pair<int, bool>>{{12, true}, {7, false}, {11, true}, {10, false}, {0, false}}) {
     r.mainPage.Select(ids::kK610VideoInput, position);
     OnMainVideoInputChanged(r.ctx, r.mainPage, nullptr, ids::kK610VideoInput);
     EXPECT_EQ(r.mainPage.IsVisible(ids::kHdInputFormat), shown) << position;
@@ -260,8 +261,8 @@ TEST(PageRules, OtherNotificationsDoNothing) {
   LoadResolution(r.ctx, r.advanced, 3);
   const Entries before = r.Resolution();
   r.advanced.Select(ids::kModulationBandwidth, 4);
-  for (int id : {ids::kModulationBandwidth, ids::kModulationOutput, ids::kOutputAttenuationHigh, ids::kOutputFrequency,
-                 ids::kMpeg4EncodingMode, ids::kEncoder1AudioEncoder})
+  for (int id : {ids::kModulationBandwidth, ids::kModulationOutput, ids::kOutputAttenuationHigh,
+                 ids::kOutputFrequency, ids::kMpeg4EncodingMode, ids::kEncoder1AudioEncoder})
     OnAdvancedNotification(r.ctx, r.advanced, id);
   OnMainVideoInputChanged(r.ctx, r.mainPage, &r.advanced, ids::kPresetTransmitMode);
   EXPECT_EQ(r.Resolution(), before);

@@ -81,29 +81,40 @@ TEST(Tables, FlagWordsKeepTheirBits) {
     std::uint32_t flags;
   };
   const Pinned main[] = {
-      {"oout", 0, 0x1000},      {"ofec", 0, 0x0},           {"ofre", 0, 0x10},
-      {"ohls", ids::kOutputPower, 0x2000000},               {"olev", 0, 0x400},
-      {"ampr", ids::kLayer1AudioRate, 0x2080000},           {"a1br", ids::kEncoder1Layer2Rate, 0x1100000},
-      {"asrc", 0, 0x2200000},   {"dinp", ids::kModeDataInput, 0x200000},
-      {"dinp", ids::kDataInput, 0x400000},                  {"evbr", 0, 0x2200},
-      {"eenc", ids::kMpegMode, 0x2000080},                  {"eenc", ids::kK610MpegMode, 0x1000080},
-      {"edts", 0, 0x1000004},   {"gvnt", 0, 0x8000},        {"mbit", 0, 0xA00000},
-      {derived::kBandwidthMode, 0, 0x800},                  {derived::kAudio, 0, 0x2000800},
-      {derived::kAudioEncoder2, 0, 0x1000800},              {"gvba", 0, 0x1000010},
+      {"oout", 0, 0x1000},
+      {"ofec", 0, 0x0},
+      {"ofre", 0, 0x10},
+      {"ohls", ids::kOutputPower, 0x2000000},
+      {"olev", 0, 0x400},
+      {"ampr", ids::kLayer1AudioRate, 0x2080000},
+      {"a1br", ids::kEncoder1Layer2Rate, 0x1100000},
+      {"asrc", 0, 0x2200000},
+      {"dinp", ids::kModeDataInput, 0x200000},
+      {"dinp", ids::kDataInput, 0x400000},
+      {"evbr", 0, 0x2200},
+      {"eenc", ids::kMpegMode, 0x2000080},
+      {"eenc", ids::kK610MpegMode, 0x1000080},
+      {"edts", 0, 0x1000004},
+      {"gvnt", 0, 0x8000},
+      {"mbit", 0, 0xA00000},
+      {derived::kBandwidthMode, 0, 0x800},
+      {derived::kAudio, 0, 0x2000800},
+      {derived::kAudioEncoder2, 0, 0x1000800},
+      {"gvba", 0, 0x1000010},
       {"oplv", 0, 0x1000400},
   };
-  for (const Pinned& p : main) EXPECT_EQ(Row(p.mnemonic, p.control).flags, p.flags) << p.mnemonic << " " << p.control;
+  for (const Pinned& p : main)
+    EXPECT_EQ(Row(p.mnemonic, p.control).flags, p.flags) << p.mnemonic << " " << p.control;
   const Pinned satmod[] = {
       {"stmp", 0, 0x10000}, {"scar", 0, 0x4}, {"srol", 0, 0x40000}, {"slev", 0, 0x20000}, {"spol", 0, 0x0},
   };
   for (const Pinned& p : satmod) EXPECT_EQ(Row(p.mnemonic, p.control).flags, p.flags) << p.mnemonic;
   // No row carries a bit that has no name.
-  const std::uint32_t named = flag::kTrim | flag::kTwoDecimals | flag::kMarker40 | flag::kMarker80 |
-                              flag::kHideIfUnanswered | flag::kLevel | flag::kDerived | flag::kStatusLamp |
-                              flag::kBitratePair | flag::kVersion | flag::kTenths | flag::kTenthsToo |
-                              flag::kNegativeTenths | flag::kHundredths | flag::kLayer1Rates | flag::kLayer2Rates |
-                              flag::kK240OrK610 | flag::kOtherOnly | flag::kThousandths | flag::kK610Only |
-                              flag::kNotK610;
+  const std::uint32_t named =
+      flag::kTrim | flag::kTwoDecimals | flag::kMarker40 | flag::kMarker80 | flag::kHideIfUnanswered |
+      flag::kLevel | flag::kDerived | flag::kStatusLamp | flag::kBitratePair | flag::kVersion | flag::kTenths |
+      flag::kTenthsToo | flag::kNegativeTenths | flag::kHundredths | flag::kLayer1Rates | flag::kLayer2Rates |
+      flag::kK240OrK610 | flag::kOtherOnly | flag::kThousandths | flag::kK610Only | flag::kNotK610;
   for (auto rows : {MainTableRows(), SatmodTableRows()})
     for (const RowDescriptor& r : rows) EXPECT_EQ(r.flags & ~named, 0u) << r.mnemonic << " " << r.control;
 }

@@ -87,21 +87,21 @@ struct ScriptedUnit {
 
 // Wire values of a unit at rest.
 std::map<std::string, std::string> TypicalValues() {
-  return {{"oout", "1"},   {"ofec", "1"},      {"ogua", "1"},    {"omod", "0"},    {"ofre", "1250"},
-          {"owid", "2"},   {"ohls", "1"},      {"olev", "637"},  {"ollv", "1274"}, {"odfe", "0"},
-          {"odgu", "0"},   {"odmo", "0"},      {"ospe", "0"},    {"o4ko", "0"},    {"zscr", "6"},
-          {"vinp", "2"},   {"aenc", "13"},     {"a1en", "3"},    {"a2en", "3"},    {"ampr", "2"},
-          {"a1br", "2"},   {"a2br", "2"},      {"alev", "1"},    {"asrc", "0"},    {"a1in", "0"},
-          {"a2in", "1"},   {"aen2", "0"},      {"abmb", "1"},    {"gnam", "Unit 7"}, {"gsle", "0"},
-          {"dinp", "0"},   {"dbau", "3"},      {"dpln", "0"},    {"cinp", "0"},    {"ccha", "0"},
-          {"cout", "0"},   {"gosw", "0"},      {"evid", "4.5"},  {"evbr", "0"},    {"vhdf", "0"},
-          {"eenc", "0"},   {"ecmd", "0"},      {"ehor", "0"},    {"ever", "0"},    {"efrm", "0"},
-          {"esha", "0"},   {"eper", "0"},      {"edts", "0100"}, {"epts", "0"},    {"epro", "0"},
-          {"gdna", "Svc"}, {"gnet", "Net"},    {"gblo", "0"},    {"glod", "003"},  {"vloc", "1"},
-          {"gver", "V3.10.2.1"}, {"gfpg", "12"}, {"gser", "A1"}, {"csta", "2"},    {"gtmp", "45"},
-          {"gvnt", "12"},  {"gvax", "33"},     {"meta", "0"},    {"gosd", "0"},    {"pmpd", "0"},
-          {"pcpd", "0"},   {"pvid", "0"},      {"pau1", "0"},    {"pau2", "0"},    {"pdat", "0"},
-          {"mbit", "1500"}, {"sver", ""},      {"otxm", "0"},    {"gvba", "1234"}, {"oplv", "637"},
+  return {{"oout", "1"},         {"ofec", "1"},   {"ogua", "1"},    {"omod", "0"},      {"ofre", "1250"},
+          {"owid", "2"},         {"ohls", "1"},   {"olev", "637"},  {"ollv", "1274"},   {"odfe", "0"},
+          {"odgu", "0"},         {"odmo", "0"},   {"ospe", "0"},    {"o4ko", "0"},      {"zscr", "6"},
+          {"vinp", "2"},         {"aenc", "13"},  {"a1en", "3"},    {"a2en", "3"},      {"ampr", "2"},
+          {"a1br", "2"},         {"a2br", "2"},   {"alev", "1"},    {"asrc", "0"},      {"a1in", "0"},
+          {"a2in", "1"},         {"aen2", "0"},   {"abmb", "1"},    {"gnam", "Unit 7"}, {"gsle", "0"},
+          {"dinp", "0"},         {"dbau", "3"},   {"dpln", "0"},    {"cinp", "0"},      {"ccha", "0"},
+          {"cout", "0"},         {"gosw", "0"},   {"evid", "4.5"},  {"evbr", "0"},      {"vhdf", "0"},
+          {"eenc", "0"},         {"ecmd", "0"},   {"ehor", "0"},    {"ever", "0"},      {"efrm", "0"},
+          {"esha", "0"},         {"eper", "0"},   {"edts", "0100"}, {"epts", "0"},      {"epro", "0"},
+          {"gdna", "Svc"},       {"gnet", "Net"}, {"gblo", "0"},    {"glod", "003"},    {"vloc", "1"},
+          {"gver", "V3.10.2.1"}, {"gfpg", "12"},  {"gser", "A1"},   {"csta", "2"},      {"gtmp", "45"},
+          {"gvnt", "12"},        {"gvax", "33"},  {"meta", "0"},    {"gosd", "0"},      {"pmpd", "0"},
+          {"pcpd", "0"},         {"pvid", "0"},   {"pau1", "0"},    {"pau2", "0"},      {"pdat", "0"},
+          {"mbit", "1500"},      {"sver", ""},    {"otxm", "0"},    {"gvba", "1234"},   {"oplv", "637"},
           {"vpgn", "0"}};
 }
 
@@ -124,12 +124,12 @@ TEST(InitPage, EnablesWritableControlsAndLocksDisplayOnlyOnes) {
   MemoryHost host = MemoryHost::ForTable(MainTableRows());
   host.Enable(ids::kModulationBandwidth, false);
   InitPage(host, tables.main);
-  EXPECT_TRUE(host.IsEnabled(ids::kModulationBandwidth));          // owid, writable
+  EXPECT_TRUE(host.IsEnabled(ids::kModulationBandwidth));  // owid, writable
   EXPECT_FALSE(host.IsReadOnly(ids::kModulationBandwidth));
-  EXPECT_TRUE(host.IsReadOnly(ids::kSoftwareVersion));         // gver, display-only text
+  EXPECT_TRUE(host.IsReadOnly(ids::kSoftwareVersion));  // gver, display-only text
   EXPECT_TRUE(host.IsEnabled(ids::kSoftwareVersion));
-  EXPECT_TRUE(host.IsReadOnly(ids::kChaining));         // csta, status list
-  EXPECT_FALSE(host.IsReadOnly(ids::kVideoBitrate));        // evid: display-only bitrate text is disabled instead
+  EXPECT_TRUE(host.IsReadOnly(ids::kChaining));       // csta, status list
+  EXPECT_FALSE(host.IsReadOnly(ids::kVideoBitrate));  // evid: display-only bitrate text is disabled instead
   EXPECT_FALSE(host.IsEnabled(ids::kVideoBitrate));
 }
 
@@ -139,10 +139,10 @@ TEST(InitPage, FillsListsWithOfferedOptionsOnly) {
   EXPECT_EQ(host.Find(ids::kScrambling)->entries,
             (std::vector<std::string>{"Off", "ABS", "AES128", "AES256", "BCrypt128", "BCrypt256"}));
   EXPECT_EQ(host.Find(ids::kNarrowbandFec)->entries, (std::vector<std::string>{"2/3", "1/3"}));
-  EXPECT_EQ(host.EntryCount(ids::kTransportStreamControl), 4);       // gosw
-  EXPECT_EQ(host.EntryCount(ids::kPmtPid), 8191);    // the PID list
-  EXPECT_EQ(host.EntryCount(ids::kVideoLocked), 0);       // vloc, status list: no entries
-  EXPECT_EQ(host.EntryCount(ids::kUnitName), 0);       // gnam, text
+  EXPECT_EQ(host.EntryCount(ids::kTransportStreamControl), 4);  // gosw
+  EXPECT_EQ(host.EntryCount(ids::kPmtPid), 8191);               // the PID list
+  EXPECT_EQ(host.EntryCount(ids::kVideoLocked), 0);             // vloc, status list: no entries
+  EXPECT_EQ(host.EntryCount(ids::kUnitName), 0);                // gnam, text
 }
 
 TEST(InitPage, SkipsRowsWhoseControlThePageLacks) {
@@ -176,8 +176,8 @@ TEST(Refresh, ReadsEveryExistingRowOnceInTableOrderWithExactFrames) {
   // and the derived rows are never asked for.
   for (const char* m : {"ohls", "vinp", "aenc", "alev", "esha", "asrc", "aen2", "epro", "dinp", "gdna"})
     EXPECT_EQ(u.ReadsOf(m), 1) << m;
-  for (const char* m : {"a1en", "a2en", "abmb", "vhdf", "gnet", "gvba", "oplv", "vpgn", "edts", derived::kBandwidthMode,
-                        derived::kAudio})
+  for (const char* m : {"a1en", "a2en", "abmb", "vhdf", "gnet", "gvba", "oplv", "vpgn", "edts",
+                        derived::kBandwidthMode, derived::kAudio})
     EXPECT_EQ(u.ReadsOf(m), 0) << m;
   EXPECT_EQ(u.ReadsOf("ehor"), 1);
   EXPECT_EQ(u.ReadsOf("ecmd"), 1);
@@ -231,16 +231,16 @@ TEST(Refresh, ShowsEachKindInBothWindows) {
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
   for (MemoryHost* h : {&page, &adv}) {
-    EXPECT_EQ(h->Text(ids::kUnitName), "Unit 7");         // text as sent
-    EXPECT_EQ(h->Text(ids::kOutputFrequency), "1250.00");        // two decimals
-    EXPECT_EQ(h->Text(ids::kOutputAttenuationHigh), "6.02");           // level in dB
+    EXPECT_EQ(h->Text(ids::kUnitName), "Unit 7");             // text as sent
+    EXPECT_EQ(h->Text(ids::kOutputFrequency), "1250.00");     // two decimals
+    EXPECT_EQ(h->Text(ids::kOutputAttenuationHigh), "6.02");  // level in dB
     EXPECT_EQ(h->Text(ids::kOutputAttenuationLow), "0.00");
-    EXPECT_EQ(h->Text(ids::kCurrentConfig), "3");              // trimmed
-    EXPECT_EQ(h->Text(ids::kMuxBitrate), "1.500");          // thousandths
-    EXPECT_EQ(h->Text(ids::kFpgaCoreVoltage), "1.2");            // tenths
+    EXPECT_EQ(h->Text(ids::kCurrentConfig), "3");            // trimmed
+    EXPECT_EQ(h->Text(ids::kMuxBitrate), "1.500");           // thousandths
+    EXPECT_EQ(h->Text(ids::kFpgaCoreVoltage), "1.2");        // tenths
     EXPECT_EQ(h->SelectedText(ids::kScrambling), "AES256");  // list: wire 6
     EXPECT_EQ(h->SelectedText(ids::kNarrowbandFec), "1/3");
-    EXPECT_EQ(h->Text(ids::kChaining), "Overflow");       // status list csta 2
+    EXPECT_EQ(h->Text(ids::kChaining), "Overflow");  // status list csta 2
     EXPECT_EQ(h->Text(ids::kVideoLocked), "Yes");
     EXPECT_FALSE(h->Checked(ids::kManual));
   }
@@ -284,7 +284,7 @@ TEST(Refresh, StatusListBeyondItsOptionsAndChecks) {
   page.SetChecked(ids::kTotalPtsOffset, true);
   Refresh(u.ctx, u.tables.main, page);
   EXPECT_EQ(page.Text(ids::kChaining), "Unknown (7)");
-  EXPECT_TRUE(page.Checked(ids::kMicInputBias));   // any non-zero value ticks
+  EXPECT_TRUE(page.Checked(ids::kMicInputBias));     // any non-zero value ticks
   EXPECT_FALSE(page.Checked(ids::kTotalPtsOffset));  // 0 clears
   EXPECT_EQ(u.tables.main.Find("abmb")->Check(), 1);
 }
@@ -537,8 +537,8 @@ TEST(Refresh, ResolutionListWithMpeg4AtQsif) {
   MemoryHost adv = FullPage(u.tables.main);
   Refresh(u.ctx, u.tables.main, page, &adv);
   for (MemoryHost* h : {&page, &adv}) {
-    EXPECT_EQ(h->Find(ids::kResolution)->entries, (std::vector<std::string>{"704 x 576", "528 x 576", "480 x 576",
-                                                                "352 x 576", "SIF", "QSIF"}));
+    EXPECT_EQ(h->Find(ids::kResolution)->entries,
+              (std::vector<std::string>{"704 x 576", "528 x 576", "480 x 576", "352 x 576", "SIF", "QSIF"}));
     EXPECT_EQ(h->SelectedText(ids::kResolution), "QSIF");
   }
   EXPECT_EQ(u.ctx.rules.encoderIndex, 1);

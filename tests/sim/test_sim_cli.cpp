@@ -61,13 +61,39 @@ TEST(SimCommandLine, TransportsAreServedAsGiven) {
 }
 
 TEST(SimCommandLine, UnitAndFaultValues) {
-  const CommandLine cl = Parse({"--address", "42", "--board", "K240", "--firmware=1.2.3.4", "--param",
-                                "gabc=x=y", "--silent-after", "3", "--every-other", "--delay-ms=15",
-                                "--bad-checksum", "--no-etx", "--bad-status", "--garbage", "4",
-                                "--split-reply", "--split-pause-ms", "20", "--close-after", "0",
-                                "--pace-baud", "2400", "--configurations", "5", "--satmod",
-                                "--settle-ms", "700", "--vloc-toggle-ms=250", "--state", "/tmp/u.state",
-                                "--param", "a1en=3"});
+  const CommandLine cl = Parse({"--address",
+                                "42",
+                                "--board",
+                                "K240",
+                                "--firmware=1.2.3.4",
+                                "--param",
+                                "gabc=x=y",
+                                "--silent-after",
+                                "3",
+                                "--every-other",
+                                "--delay-ms=15",
+                                "--bad-checksum",
+                                "--no-etx",
+                                "--bad-status",
+                                "--garbage",
+                                "4",
+                                "--split-reply",
+                                "--split-pause-ms",
+                                "20",
+                                "--close-after",
+                                "0",
+                                "--pace-baud",
+                                "2400",
+                                "--configurations",
+                                "5",
+                                "--satmod",
+                                "--settle-ms",
+                                "700",
+                                "--vloc-toggle-ms=250",
+                                "--state",
+                                "/tmp/u.state",
+                                "--param",
+                                "a1en=3"});
   ASSERT_EQ(cl.action, CommandLine::Action::Run) << cl.error;
   const auto& o = cl.options;
   EXPECT_EQ(o.unit.address, 42);

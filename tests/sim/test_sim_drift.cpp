@@ -31,7 +31,8 @@ struct Unit {
   }
   std::string Read(const std::string& mnemonic) {
     Bytes frame;
-    EXPECT_TRUE(vecta::link::BuildRequestFrame("0001r" + mnemonic + ";;", vecta::link::kMaxSerialRequestFrame, frame));
+    EXPECT_TRUE(
+        vecta::link::BuildRequestFrame("0001r" + mnemonic + ";;", vecta::link::kMaxSerialRequestFrame, frame));
     const auto reply = unit->Handle(frame);
     EXPECT_TRUE(reply.answer);
     const auto d = vecta::link::DecodeReply(reply.bytes.data(), reply.bytes.size());

@@ -65,7 +65,6 @@ UnitOptions Board(const std::string& board, bool satmod = false) {
 
 const char* const kBoards[] = {"K240", "K610", "X100"};
 
-
 // Every non-derived row of both tables, with whether its mnemonic exists for
 // the board (some row of it does).
 std::vector<const RowDescriptor*> AllRows() {
@@ -180,8 +179,8 @@ TEST(SimParamWrites, ListValuesMustBeOfferedPositions) {
       EXPECT_EQ(ok.status, '1') << board << " " << m;
       EXPECT_EQ(ok.value, std::to_string(last)) << board << " " << m;
       EXPECT_EQ(Read(unit, m).value, std::to_string(last)) << board << " " << m;
-      for (const std::string& bad : {std::to_string(size), std::string("-1"), std::string("x"), std::string(""),
-                                    std::string("1.0")})
+      for (const std::string& bad :
+           {std::to_string(size), std::string("-1"), std::string("x"), std::string(""), std::string("1.0")})
         EXPECT_EQ(Write(unit, m, bad).status, 'E') << board << " " << m << " " << bad;
       for (long long wire = 0; wire < size; ++wire)
         if (!ValidWire(*row, wire)) {
@@ -377,20 +376,16 @@ struct SettleCase {
 
 TEST(SimParamSettle, ModeChangesSilenceTheUnitForTheSettleTime) {
   const SettleCase cases[] = {
-      {"K240", "", "owid", "1", false},       // 8 -> 7 MHz: same kind of channel
-      {"K240", "", "owid", "3", true},        // 8 -> 2.5 MHz: narrowband
-      {"K240", "owid=3", "owid", "5", false}, // narrow to narrow
-      {"K240", "", "eenc", "0", false},       // unchanged
-      {"K240", "", "eenc", "1", true},
-      {"K240", "", "aenc", "5", false},       // still on
-      {"K240", "", "aenc", "0", true},        // off
-      {"K610", "", "a1en", "0", true},
-      {"K610", "", "a2en", "3", true},
-      {"K610", "", "a2in", "0", false},
-      {"K240", "", "glod", "2", true},
+      {"K240", "", "owid", "1", false},        // 8 -> 7 MHz: same kind of channel
+      {"K240", "", "owid", "3", true},         // 8 -> 2.5 MHz: narrowband
+      {"K240", "owid=3", "owid", "5", false},  // narrow to narrow
+      {"K240", "", "eenc", "0", false},        // unchanged
+      {"K240", "", "eenc", "1", true},        {"K240", "", "aenc", "5", false},  // still on
+      {"K240", "", "aenc", "0", true},                                           // off
+      {"K610", "", "a1en", "0", true},        {"K610", "", "a2en", "3", true},
+      {"K610", "", "a2in", "0", false},       {"K240", "", "glod", "2", true},
       {"K240", "owid=3", "gdef", "1", true},  // defaults bring the DVB-T bandwidth back
-      {"K240", "", "gdef", "1", false},
-      {"K240", "", "gnam", "x", false},
+      {"K240", "", "gdef", "1", false},       {"K240", "", "gnam", "x", false},
   };
   for (const SettleCase& c : cases) {
     ManualClock clock;
@@ -571,8 +566,8 @@ TEST_F(SimParamState, AForeignFileIsRefusedAndLeftAlone) {
 }
 
 TEST_F(SimParamState, EscapingRoundTrips) {
-  for (const std::string& value : {std::string(""), std::string("plain"), std::string("a b%c"),
-                                  std::string("\x01\x7f\xff", 3)}) {
+  for (const std::string& value :
+       {std::string(""), std::string("plain"), std::string("a b%c"), std::string("\x01\x7f\xff", 3)}) {
     const std::string escaped = vecta::sim::EscapeStateValue(value);
     EXPECT_EQ(escaped.find(' '), std::string::npos);
     std::string back;

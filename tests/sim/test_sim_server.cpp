@@ -359,9 +359,9 @@ TEST_F(SimServerTcp, TranscriptListsRequestsAndReplies) {
   ASSERT_TRUE(client.Send(Seal(Request("0003rgbty;;"))));
   ASSERT_TRUE(client.Send(Seal(Request("0001rgver;;"))));
   ASSERT_FALSE(client.ReceiveOnce().empty());
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"rx 0001rgbty;;", "tx 00011K610;",
-                                                   "rx 0003rgbty;; (not addressed)", "rx 0001rgver;;",
-                                                   "tx 000113.4.0.0;"}));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"rx 0001rgbty;;", "tx 00011K610;", "rx 0003rgbty;; (not addressed)",
+                                      "rx 0001rgver;;", "tx 000113.4.0.0;"}));
 }
 
 // ---- pseudo-terminal ----
@@ -451,7 +451,11 @@ TEST(SimServerPty, SymlinkLivesAsLongAsTheServer) {
   EXPECT_NE(lstat(link.c_str(), &st), 0);
 
   // A regular file in the way is not replaced.
-  { FILE* f = fopen(link.c_str(), "w"); ASSERT_NE(f, nullptr); fclose(f); }
+  {
+    FILE* f = fopen(link.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+  }
   SimServer server;
   std::string error;
   EXPECT_FALSE(server.Start(o, error));

@@ -138,8 +138,8 @@ TEST(SimUnitParams, WriteStoresAndEchoesValue) {
 
 TEST(SimUnitParams, UnknownAndReadOnlyMnemonicsAreRefused) {
   SimUnit unit;
-  for (const char* text : {"0001rqqqq;;", "0001wqqqq;5;", "0001wgbty;K240;", "0001wgver;1.0;",
-                           "0001wgrea;1;", "0001rgdef;;", "0001wgser;1;", "0001wvloc;1;", "0001wevid;1;"}) {
+  for (const char* text : {"0001rqqqq;;", "0001wqqqq;5;", "0001wgbty;K240;", "0001wgver;1.0;", "0001wgrea;1;",
+                           "0001rgdef;;", "0001wgser;1;", "0001wvloc;1;", "0001wevid;1;"}) {
     const SimReply r = unit.Handle(Request(text));
     EXPECT_EQ(Status(r), 'E') << text;
     EXPECT_EQ(Value(r), "") << text;
@@ -218,8 +218,7 @@ TEST(SimUnitParams, ConfigurationRangeFollowsBoard) {
     EXPECT_EQ(Value(unit.Handle(Request("0001wglod;" + last + ";"))), last) << c.board;
     EXPECT_EQ(Status(unit.Handle(Request("0001wglod;" + past + ";"))), 'E') << c.board;
     for (const char* bad : {"0", "", "abc", "-1", "+2", "2x", " 2", "99999"})
-      EXPECT_EQ(Status(unit.Handle(Request(std::string("0001wglod;") + bad + ";"))), 'E')
-          << c.board << " " << bad;
+      EXPECT_EQ(Status(unit.Handle(Request(std::string("0001wglod;") + bad + ";"))), 'E') << c.board << " " << bad;
     // Refused switches left the configuration alone.
     EXPECT_EQ(Value(unit.Handle(Request("0001rglod;;"))), last) << c.board;
   }
@@ -257,7 +256,10 @@ TEST(SimUnitLongRead, LayoutIsAsDocumented) {
   const Bytes& b = r.bytes;
   ASSERT_EQ(b.size(), vecta::sim::kLongReplySize);
   EXPECT_GE(b.size(), vecta::link::kLongReadLength);
-  EXPECT_EQ(std::string(b.begin(), b.begin() + 11), "\x02" "00121" "0128;");
+  EXPECT_EQ(std::string(b.begin(), b.begin() + 11),
+            "\x02"
+            "00121"
+            "0128;");
   EXPECT_EQ(b[12], 0x03);
   for (std::size_t k = 0; k < 128; ++k) ASSERT_EQ(b[13 + k], k + 1) << k;
   EXPECT_EQ(b[141], ';');
@@ -394,11 +396,11 @@ TEST(SimUnitFaults, GarbageGoesBeforeStxAndNeverLooksLikeFraming) {
 
 TEST(SimUnitFaults, AllReplyFaultsTogetherMarkOneReply) {
   SimUnit unit({}, Faults([](FaultOptions& f) {
-    f.badStatus = true;
-    f.badChecksum = true;
-    f.noEtx = true;
-    f.garbage = 2;
-  }));
+                 f.badStatus = true;
+                 f.badChecksum = true;
+                 f.noEtx = true;
+                 f.garbage = 2;
+               }));
   const SimReply r = unit.Handle(Request("0001rgadd;;"));
   EXPECT_EQ(r.bytes, (Bytes{'@', 'A', 0x02, '0', '0', '0', '1', 'X', '0', '0', '0', '1', ';', 0x94}));
   EXPECT_EQ(r.note, "bad-status, bad-checksum, no-etx, garbage 2");

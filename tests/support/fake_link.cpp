@@ -1,8 +1,8 @@
 #include "support/fake_link.h"
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,9 +20,7 @@ void FakeSerialState::Reply(const Bytes& bytes, std::int64_t msPerByte) {
   replies.push_back(std::move(events));
 }
 void FakeSerialState::ReplySilence() { replies.push_back({}); }
-void FakeSerialState::ReplyEvents(std::deque<ReadEvent> events) {
-  replies.push_back(std::move(events));
-}
+void FakeSerialState::ReplyEvents(std::deque<ReadEvent> events) { replies.push_back(std::move(events)); }
 
 namespace {
 
@@ -72,8 +70,10 @@ class FakeSerialDevice final : public link::SerialDevice {
     const bool late = !s_->pending.empty() && s_->pending.front().kind == ReadEvent::Byte &&
                       s_->pending.front().afterMs > maxWaitMs;
     if (s_->pending.empty() || s_->pending.front().kind == ReadEvent::Silence || late) {
-      if (late) s_->pending.front().afterMs -= wait;
-      else if (!s_->pending.empty()) s_->pending.pop_front();
+      if (late)
+        s_->pending.front().afterMs -= wait;
+      else if (!s_->pending.empty())
+        s_->pending.pop_front();
       ++s_->silentReads;
       if (s_->clock) s_->clock->now += wait;
       return link::ReadOutcome::Timeout;
@@ -172,8 +172,7 @@ class FakeSocket final : public link::StreamSocket {
 
 std::vector<link::SerialPortInfo> FakeSerialProvider::Ports() const {
   std::vector<link::SerialPortInfo> v;
-  for (int i = 0; i < ports_; ++i)
-    v.push_back({"/dev/fake" + std::to_string(i), "fake" + std::to_string(i)});
+  for (int i = 0; i < ports_; ++i) v.push_back({"/dev/fake" + std::to_string(i), "fake" + std::to_string(i)});
   return v;
 }
 
@@ -204,8 +203,8 @@ bool FakeSocketFactory::SetReceiveTimeout(link::StreamSocket&, int ms, int& err)
   return true;
 }
 
-bool FakeSocketFactory::Connect(link::StreamSocket&, const std::string& ip, std::uint16_t port,
-                                int& err, const std::atomic<bool>* cancel) {
+bool FakeSocketFactory::Connect(link::StreamSocket&, const std::string& ip, std::uint16_t port, int& err,
+                                const std::atomic<bool>* cancel) {
   {
     std::lock_guard lock(m);
     targets.push_back(ip + ":" + std::to_string(port));

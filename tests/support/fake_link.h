@@ -9,8 +9,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,10 +48,10 @@ struct ReadEvent {
 
 // What a fake serial port has seen and will answer, shared with the test.
 struct FakeSerialState {
-  std::vector<Bytes> writes;                 // every frame written
-  std::deque<std::deque<ReadEvent>> replies; // one script per write, in order
-  std::deque<ReadEvent> pending;             // what the line holds now
-  int reads = 0;                             // ReadByte calls
+  std::vector<Bytes> writes;                  // every frame written
+  std::deque<std::deque<ReadEvent>> replies;  // one script per write, in order
+  std::deque<ReadEvent> pending;              // what the line holds now
+  int reads = 0;                              // ReadByte calls
   int silentReads = 0;
   int purges = 0;
   bool failWrite = false, failSetLine = false, failSetTimeouts = false;
@@ -67,7 +67,7 @@ struct FakeSerialState {
 
   // Queues the bytes the unit sends after the next write.
   void Reply(const Bytes& bytes, std::int64_t msPerByte = 1);
-  void ReplySilence();                    // the next write meets silence
+  void ReplySilence();  // the next write meets silence
   void ReplyEvents(std::deque<ReadEvent> events);
 };
 
@@ -89,17 +89,17 @@ class FakeSerialProvider final : public link::SerialPortProvider {
 // ---- TCP
 
 struct FakeReceive {
-  Bytes bytes;  // plaintext envelope bytes, enciphered before delivery
-  int err = 0;  // nonzero: the receive fails with this error
-  bool raw = false;  // deliver `bytes` as they are, without enciphering
+  Bytes bytes;         // plaintext envelope bytes, enciphered before delivery
+  int err = 0;         // nonzero: the receive fails with this error
+  bool raw = false;    // deliver `bytes` as they are, without enciphering
   bool early = false;  // already there before the request is sent
 };
 
 struct FakeSocketState {
   std::mutex m;
-  std::vector<Bytes> sends;            // enciphered envelopes as sent
-  std::deque<FakeReceive> receives;    // what each receive returns
-  int failSendErr = 0;                 // nonzero: every send fails
+  std::vector<Bytes> sends;          // enciphered envelopes as sent
+  std::deque<FakeReceive> receives;  // what each receive returns
+  int failSendErr = 0;               // nonzero: every send fails
   // Answers each request frame sent (deciphered) by queueing its reply; none
   // is silence. Lets a test play a unit over TCP that answers by the request.
   std::function<std::optional<Bytes>(const Bytes& frame)> responder;
@@ -124,10 +124,10 @@ class FakeSocketFactory final : public link::SocketFactory {
   void Release();
 
   std::shared_ptr<FakeSocketState> state = std::make_shared<FakeSocketState>();
-  int createErr = 0;       // nonzero: Create fails
-  int timeoutErr = 0;      // nonzero: SetReceiveTimeout fails
-  int connectErr = 0;      // nonzero: Connect fails
-  bool blockConnect = false;    // Connect waits until Release (or cancel, if honoured)
+  int createErr = 0;          // nonzero: Create fails
+  int timeoutErr = 0;         // nonzero: SetReceiveTimeout fails
+  int connectErr = 0;         // nonzero: Connect fails
+  bool blockConnect = false;  // Connect waits until Release (or cancel, if honoured)
   bool honourCancel = true;
   std::atomic<int> connects{0};
   std::vector<std::string> targets;  // "ip:port" of every connect

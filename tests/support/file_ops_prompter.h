@@ -16,7 +16,8 @@ struct FileOpsPrompter final : params::Prompter {
     std::string title, text;
     params::MessageIcon icon;
   };
-  params::Answer Message(std::string_view title, std::string_view text, params::MessageIcon icon, params::MessageButtons) override {
+  params::Answer Message(std::string_view title, std::string_view text, params::MessageIcon icon,
+                         params::MessageButtons) override {
     messages.push_back({std::string(title), std::string(text), icon});
     return params::Answer::Ok;
   }

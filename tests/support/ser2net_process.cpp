@@ -111,8 +111,10 @@ class Ser2netProcess::Relay {
       if (fds[0].revents & POLLIN) {
         const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         const int server = UnixSocket(path_);
-        if (client >= 0 && server >= 0) pairs_.emplace_back(client, server);
-        else ::close(client), ::close(server);
+        if (client >= 0 && server >= 0)
+          pairs_.emplace_back(client, server);
+        else
+          ::close(client), ::close(server);
       }
     }
   }

@@ -51,10 +51,10 @@ class SimTranscript {
   // What the unit has done with the n-th request it received (from 1).
   struct Handling {
     bool received = false;
-    bool silent = false;          // it stays silent
-    bool cutShort = false;        // it answered without the final ETX
-    std::size_t replyBytes = 0;   // the bytes of that reply
-    int delayMs = 0;              // how long each reply waits
+    bool silent = false;         // it stays silent
+    bool cutShort = false;       // it answered without the final ETX
+    std::size_t replyBytes = 0;  // the bytes of that reply
+    int delayMs = 0;             // how long each reply waits
   };
   Handling Request(std::size_t n) const;
   std::vector<std::string> Lines() const;

@@ -20,7 +20,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
-#include <QComboBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
@@ -28,21 +27,20 @@
 #include <optional>
 #include <string>
 
+#include "app/app_paths.h"
 #include "app/config_review.h"
+#include "app/settings.h"
 #include "gui/config_review_window.h"
 #include "gui/engineering_window.h"
-#include "gui/paint_watch.h"
-#include "gui/shell_dialogs.h"
-#include "app/app_paths.h"
-#include "app/settings.h"
 #include "gui/main_window.h"
 #include "gui/offline_editor.h"
-#include "params/config_file.h"
-#include "platform/atomic_file.h"
+#include "gui/paint_watch.h"
+#include "gui/shell_dialogs.h"
 #include "gui/status_monitor_window.h"
 #include "link/serial_port.h"
 #include "params/config_file.h"
 #include "params/config_set.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -131,7 +129,8 @@ bool SaveUnappliedMain(vecta::gui::MainWindow& window, const QString& out, const
   const int other = scrambling->currentIndex() == 1 ? 2 : 1;
   scrambling->setCurrentIndex(other);
   emit scrambling->activated(other);
-  const QString typed = frequency->text() == QStringLiteral("1300.00") ? QStringLiteral("1400.00") : QStringLiteral("1300.00");
+  const QString typed =
+      frequency->text() == QStringLiteral("1300.00") ? QStringLiteral("1400.00") : QStringLiteral("1300.00");
   frequency->setText(typed);
   emit frequency->textEdited(typed);
   Pump(200, [] { return false; });
@@ -196,8 +195,9 @@ bool SaveReviews(vecta::params::UnitContext& unit, QWidget* parent, const QStrin
   for (bool set : {false, true}) {
     vecta::gui::ConfigReviewWindow review(EventReview(unit, set), parent);
     ShowPainted(&review);
-    failures += !Save(&review, out, prefix + (set ? QStringLiteral("-review-config-set.png")
-                                                   : QStringLiteral("-review-config-file.png")));
+    failures += !Save(
+        &review, out,
+        prefix + (set ? QStringLiteral("-review-config-set.png") : QStringLiteral("-review-config-file.png")));
   }
   return failures == 0;
 }
@@ -237,7 +237,8 @@ bool SaveStatusMonitor(vecta::gui::MainWindow& window, vecta::params::Prompter& 
 
 // The configuration file editor on a file saved from the unit's values, with
 // one setting changed, and its Advanced options window.
-bool SaveOfflineEditor(vecta::gui::MainWindow& window, const QString& work, const QString& out, const QString& prefix) {
+bool SaveOfflineEditor(vecta::gui::MainWindow& window, const QString& work, const QString& out,
+                       const QString& prefix) {
   vecta::params::ConfigImage image;
   image.number = 1;
   image.records = vecta::params::RecordsFromTable(window.Unit().tables->main, window.Unit().variant());
@@ -275,12 +276,13 @@ int main(int argc, char** argv) {
   QApplication::setCursorFlashTime(0);
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Saves PNG pictures of the application's windows, connected to one unit."));
+  parser.setApplicationDescription(
+      QStringLiteral("Saves PNG pictures of the application's windows, connected to one unit."));
   parser.addHelpOption();
   QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("The unit's serial device."),
                                 QStringLiteral("DEVICE"));
-  QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the PNG files."), QStringLiteral("DIR"),
-                               QStringLiteral("."));
+  QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the PNG files."),
+                               QStringLiteral("DIR"), QStringLiteral("."));
   QCommandLineOption prefixOption(QStringLiteral("prefix"), QStringLiteral("File name prefix."),
                                   QStringLiteral("NAME"), QStringLiteral("unit"));
   QCommandLineOption configDirOption(QStringLiteral("config-dir"),
@@ -354,8 +356,9 @@ int main(int argc, char** argv) {
       for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         Pump(150, [] { return false; });
-        failures += !Save(advanced, out,
-                          QStringLiteral("%1-advanced-%2-%3.png").arg(prefix).arg(i + 1).arg(Slug(tabs->tabText(i))));
+        failures +=
+            !Save(advanced, out,
+                  QStringLiteral("%1-advanced-%2-%3.png").arg(prefix).arg(i + 1).arg(Slug(tabs->tabText(i))));
       }
     } else {
       std::fprintf(stderr, "vecta-screenshots: the Advanced options window did not open\n");
@@ -387,12 +390,14 @@ int main(int argc, char** argv) {
       for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         Pump(150, [] { return false; });
-        const QString name = QStringLiteral("%1-engineering-%2-%3").arg(prefix).arg(i + 1).arg(Slug(tabs->tabText(i)));
+        const QString name =
+            QStringLiteral("%1-engineering-%2-%3").arg(prefix).arg(i + 1).arg(Slug(tabs->tabText(i)));
         if (tabs->widget(i)->isAncestorOf(eng->AdvancedTabs()) && eng->AdvancedTabs()->count() > 1) {
           for (int j = 0; j < eng->AdvancedTabs()->count(); ++j) {
             eng->AdvancedTabs()->setCurrentIndex(j);
             Pump(150, [] { return false; });
-            failures += !Save(eng, out, QStringLiteral("%1-%2.png").arg(name, Slug(eng->AdvancedTabs()->tabText(j))));
+            failures +=
+                !Save(eng, out, QStringLiteral("%1-%2.png").arg(name, Slug(eng->AdvancedTabs()->tabText(j))));
           }
         } else {
           failures += !Save(eng, out, name + QStringLiteral(".png"));
@@ -410,8 +415,9 @@ int main(int argc, char** argv) {
       for (int i = 0; i < 2; ++i) {
         dialog.Tabs()->setCurrentIndex(i);
         ShowPainted(&dialog);
-        failures += !Save(&dialog, out,
-                          QStringLiteral("%1-polling-options-%2.png").arg(prefix).arg(Slug(dialog.Tabs()->tabText(i))));
+        failures +=
+            !Save(&dialog, out,
+                  QStringLiteral("%1-polling-options-%2.png").arg(prefix).arg(Slug(dialog.Tabs()->tabText(i))));
       }
     }
     {
@@ -427,8 +433,8 @@ int main(int argc, char** argv) {
     }
     failures += !SaveReviews(window.Unit(), &window, out, prefix);
 
-    failures += !SaveOfflineEditor(window, QFileInfo(QString::fromStdString(paths.settingsFile)).absolutePath(), out,
-                                   prefix);
+    failures += !SaveOfflineEditor(window, QFileInfo(QString::fromStdString(paths.settingsFile)).absolutePath(),
+                                   out, prefix);
 
     return CloseAndExitCode(window, failures);
   }
