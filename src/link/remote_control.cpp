@@ -114,6 +114,10 @@ void CRavlenRemoteControl::OpenLogFile(const std::string& path, std::int64_t cap
   log_.Open(path, capBytes);
 }
 
+void CRavlenRemoteControl::LogNote(std::string_view text) {
+  log_.Raw(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
 std::uint32_t CRavlenRemoteControl::Fail(std::uint32_t code) {
   log_.Outcome(code);
   return code;

@@ -65,6 +65,10 @@ class CRavlenRemoteControl {
 
   // Communication log, kept under `capBytes` (comm_log.h).
   void OpenLogFile(const std::string& path, std::int64_t capBytes = kCommLogCapBytes);
+  // Writes `text` into the communication log as it stands, when the log is
+  // open; the caller holds the link lock. A program that serves several
+  // peers puts whose exchange follows in front of its record.
+  void LogNote(std::string_view text);
 
   // Serial transport. Port indexes are positions in the provider's list.
   std::uint32_t OpenSerialPort(int index);
