@@ -1,0 +1,110 @@
+#include "gateway/gateway_options.h"
+
+#include <charconv>
+
+namespace vecta::gateway {
+namespace {
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& out) {
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParsePort(std::string_view text, std::uint16_t& port) {
+  unsigned value = 0;
+  if (!ParseNumber(text, value) || value == 0 || value > 65535) return false;
+  port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+// HOST or HOST:PORT with a dotted-quad host; the port stays as it is when
+// none is given.
+bool ParseHostPort(std::string_view text, std::string& host, std::uint16_t& port, std::string& error) {
+  const std::size_t colon = text.find(':');
+  const std::string_view hostText = text.substr(0, colon);
+  std::uint32_t ignored = 0;
+  if (!ParseIpv4(hostText, ignored)) {
+    error = "not an IPv4 address: " + std::string(hostText);
+    return false;
+  }
+  if (colon != std::string_view::npos && !ParsePort(text.substr(colon + 1), port)) {
+    error = "not a port number: " + std::string(text.substr(colon + 1));
+    return false;
+  }
+  host = std::string(hostText);
+  return true;
+}
+
+}  // namespace
+
+bool ParseIpv4(std::string_view text, std::uint32_t& out) {
+  std::uint32_t value = 0;
+  for (int part = 0; part < 4; ++part) {
+    const std::size_t dot = part < 3 ? text.find('.') : text.size();
+    if (dot == std::string_view::npos) return false;
+    const std::string_view digits = text.substr(0, dot);
+    unsigned byte = 0;
+    if (digits.size() > 3 || !ParseNumber(digits, byte) || byte > 255) return false;
+    value = value << 8 | byte;
+    text.remove_prefix(part < 3 ? dot + 1 : dot);
+  }
+  out = value;
+  return true;
+}
+
+bool ParseUnitTarget(std::string_view text, UnitTarget& out, std::string& error) {
+  error.clear();
+  if (text.starts_with("serial:") && text.size() > 7) {
+    out = UnitTarget{};
+    out.path = std::string(text.substr(7));
+    return true;
+  }
+  if (text.starts_with("tcp:")) {
+    UnitTarget target;
+    target.kind = UnitTarget::Kind::Tcp;
+    if (!ParseHostPort(text.substr(4), target.host, target.port, error)) return false;
+    out = target;
+    return true;
+  }
+  error = "the unit is serial:PATH or tcp:HOST[:PORT], not " + std::string(text);
+  return false;
+}
+
+bool ParseListen(std::string_view text, std::string& host, std::uint16_t& port, std::string& error) {
+  error.clear();
+  std::string h;
+  std::uint16_t p = port;
+  if (!ParseHostPort(text, h, p, error)) return false;
+  host = h;
+  port = p;
+  return true;
+}
+
+bool ParseCidr(std::string_view text, Cidr& out, std::string& error) {
+  error.clear();
+  const std::size_t slash = text.find('/');
+  std::uint32_t address = 0;
+  int prefix = 32;
+  if (!ParseIpv4(text.substr(0, slash), address) ||
+      (slash != std::string_view::npos &&
+       (!ParseNumber(text.substr(slash + 1), prefix) || prefix < 0 || prefix > 32))) {
+    error = "not an address range (A.B.C.D/N): " + std::string(text);
+    return false;
+  }
+  const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
+  out = {address & mask, prefix};
+  return true;
+}
+
+bool Allowed(const std::vector<Cidr>& allow, std::uint32_t address) {
+  if (allow.empty()) return true;
+  for (const Cidr& range : allow) {
+    const std::uint32_t mask = range.prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - range.prefix);
+    if ((address & mask) == range.network) return true;
+  }
+  return false;
+}
+
+}  // namespace vecta::gateway

@@ -1,0 +1,51 @@
+// The gateway's command line, as values: which unit, where to listen, how
+// many clients, who may connect. Parsing is kept apart from the program so
+// each form is tested on its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gateway/gateway.h"
+
+namespace vecta::gateway {
+
+// --unit serial:PATH or tcp:HOST[:PORT] (HOST a dotted quad; PORT 9999).
+struct UnitTarget {
+  enum class Kind { Serial, Tcp } kind = Kind::Serial;
+  std::string path;  // serial
+  std::string host;  // TCP
+  std::uint16_t port = 9999;
+};
+
+// An IPv4 range: the addresses whose first `prefix` bits equal `network`'s.
+struct Cidr {
+  std::uint32_t network = 0;  // host byte order, bits past the prefix clear
+  int prefix = 32;
+};
+
+struct GatewayOptions {
+  UnitTarget unit;
+  std::string listenHost = "127.0.0.1";
+  std::uint16_t listenPort = 9999;
+  int maxClients = kDefaultMaxClients;
+  std::vector<Cidr> allow;  // empty: every address may connect
+  int replyDeadlineMs = kDefaultReplyDeadlineMs;
+  std::string logFile;  // the communication log; "" for none
+};
+
+// Each returns false with `error` saying what is wrong ("" on success).
+bool ParseUnitTarget(std::string_view text, UnitTarget& out, std::string& error);
+// HOST:PORT or HOST (port 9999), HOST a dotted quad.
+bool ParseListen(std::string_view text, std::string& host, std::uint16_t& port, std::string& error);
+// A.B.C.D/N or A.B.C.D (a single address).
+bool ParseCidr(std::string_view text, Cidr& out, std::string& error);
+
+// A dotted quad as a number in host byte order; false when it is none.
+bool ParseIpv4(std::string_view text, std::uint32_t& out);
+// Whether `address` (host byte order) may connect.
+bool Allowed(const std::vector<Cidr>& allow, std::uint32_t address);
+
+}  // namespace vecta::gateway

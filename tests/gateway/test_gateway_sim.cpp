@@ -1,0 +1,120 @@
+// The gateway between real link controllers and the simulated unit, all on
+// loopback: the clients get the unit's own answers, and a client that sends
+// garbage or comes one too many is sent away without the others noticing.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "gateway/gateway_server.h"
+#include "gateway/gateway_unit.h"
+#include "link/link_errors.h"
+#include "link/link_lock.h"
+#include "link/request.h"
+#include "support/files.h"
+#include "support/sim_fixture.h"
+
+namespace vecta::gateway {
+namespace {
+
+struct GatewaySimTest : ::testing::Test {
+  void SetUp() override {
+    ASSERT_TRUE(test::StartSim(sim, test::SimOverTcp()));
+    options.unit.kind = UnitTarget::Kind::Tcp;
+    options.unit.host = "127.0.0.1";
+    options.unit.port = sim.TcpPort();
+    options.listenPort = 0;
+    options.maxClients = 2;
+    options.logFile = dir.File("gateway.log");
+    unit = std::make_unique<GatewayUnit>(options, app::UnitConnectionOptions{}, nullptr);
+    std::string error;
+    ASSERT_TRUE(unit->Open(error)) << error;
+    server = std::make_unique<GatewayServer>(*scheduler, options);
+    ASSERT_TRUE(server->Listen(error)) << error;
+    server->Start(unit->Port());
+  }
+  void TearDown() override {
+    if (server) server->Stop();
+  }
+  std::unique_ptr<link::CRavlenRemoteControl> Client() {
+    auto link = std::make_unique<link::CRavlenRemoteControl>();
+    link->SetEthernetAddress("127.0.0.1");
+    link->SetTcpPort(server->Port());
+    link->SetCloseAfterSendFailure(false);
+    link->SetCloseAfterReceiveFailure(false);
+    EXPECT_EQ(link::ConnectAndWait(*link, 5000), link::kConnectOk);
+    return link;
+  }
+  std::string Ask(link::CRavlenRemoteControl& link, const std::string& request) {
+    link::LinkReply reply;
+    const std::uint32_t code = link.SendCommand(request, reply);
+    return code ? "error " + std::to_string(code) : std::string(1, static_cast<char>(reply.status)) + reply.value;
+  }
+
+  test::TempDir dir;
+  sim::SimServer sim;
+  GatewayOptions options;
+  std::unique_ptr<GatewayUnit> unit;
+  std::unique_ptr<Scheduler> scheduler = std::make_unique<Scheduler>(link::SystemClock());
+  std::unique_ptr<GatewayServer> server;
+};
+
+TEST_F(GatewaySimTest, TwoClientsGetTheUnitsOwnAnswers) {
+  auto direct = std::make_unique<link::CRavlenRemoteControl>();
+  ASSERT_EQ(test::ConnectSimTcp(*direct, sim), link::kConnectOk);
+  const std::string address = Ask(*direct, "9999rgadd;;");
+  const std::string board = Ask(*direct, link::ReadRequest(1, "gbty"));
+  ASSERT_EQ(address.substr(0, 1), "1");
+
+  auto a = Client(), b = Client();
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(Ask(*a, "9999rgadd;;"), address);
+    EXPECT_EQ(Ask(*b, link::ReadRequest(1, "gbty")), board);
+  }
+  Ask(*a, "0001wzkey;1234;");  // logged masked, whatever the client's own log does
+
+  // Each record in the unit link's log begins with its client's address.
+  const std::string log = test::ReadFile(options.logFile);
+  const std::size_t records = [&] {
+    std::size_t n = 0;
+    for (std::size_t at = log.find("[127.0.0.1:"); at != std::string::npos; at = log.find("[127.0.0.1:", at + 1))
+      ++n;
+    return n;
+  }();
+  EXPECT_EQ(records, 7u) << log;
+  EXPECT_NE(log.find("wzkey;****;"), std::string::npos) << log;
+  EXPECT_EQ(log.find("1234"), std::string::npos) << log;
+}
+
+TEST_F(GatewaySimTest, GarbageAndOneClientTooManyAreSentAwayAndTheOthersCarryOn) {
+  auto a = Client();
+  ASSERT_EQ(Ask(*a, "9999rgadd;;").substr(0, 1), "1");
+
+  const int garbage = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(server->Port());
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(garbage, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const timeval wait{5, 0};  // a bound for a broken gateway only
+  setsockopt(garbage, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  // Three envelopes that hold no frame (length byte 0): disconnected.
+  const link::LinkCipher cipher;
+  for (int i = 0; i < 3; ++i) {
+    const link::Bytes empty = link::SealEnvelope(cipher, nullptr, 0);
+    ASSERT_EQ(send(garbage, empty.data(), empty.size(), MSG_NOSIGNAL), 8);
+  }
+  std::uint8_t byte = 0;
+  EXPECT_EQ(recv(garbage, &byte, 1, 0), 0);  // closed by the gateway, nothing sent
+  close(garbage);
+
+  auto b = Client();  // the second of two
+  EXPECT_EQ(Ask(*b, "9999rgadd;;").substr(0, 1), "1");
+  auto c = Client();  // a third: accepted and closed at once
+  EXPECT_NE(Ask(*c, "9999rgadd;;").substr(0, 1), "1");
+  EXPECT_EQ(Ask(*a, "9999rgadd;;").substr(0, 1), "1");
+}
+
+}  // namespace
+}  // namespace vecta::gateway
