@@ -1,6 +1,7 @@
-// The gateway between real link controllers and the simulated unit, all on
-// loopback: the clients get the unit's own answers, and a client that sends
-// garbage or comes one too many is sent away without the others noticing.
+// The gateway between real link controllers and the simulated unit on TCP
+// or on a pseudo-terminal: the clients get the unit's own answers, and a
+// client that sends garbage or comes one too many is sent away without the
+// others noticing.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,10 +19,13 @@
 namespace vecta::gateway {
 namespace {
 
-struct GatewaySimTest : ::testing::Test {
+// The unit behind the gateway on TCP, or on a pseudo-terminal (true).
+struct GatewaySimTest : ::testing::TestWithParam<bool> {
   void SetUp() override {
-    ASSERT_TRUE(test::StartSim(sim, test::SimOverTcp()));
-    options.unit.kind = UnitTarget::Kind::Tcp;
+    const bool serial = GetParam();
+    ASSERT_TRUE(test::StartSim(sim, serial ? test::SimOverPty() : test::SimOverTcp()));
+    options.unit.kind = serial ? UnitTarget::Kind::Serial : UnitTarget::Kind::Tcp;
+    options.unit.path = sim.PtyPath();
     options.unit.host = "127.0.0.1";
     options.unit.port = sim.TcpPort();
     options.listenPort = 0;
@@ -60,12 +64,9 @@ struct GatewaySimTest : ::testing::Test {
   std::unique_ptr<GatewayServer> server;
 };
 
-TEST_F(GatewaySimTest, TwoClientsGetTheUnitsOwnAnswers) {
-  auto direct = std::make_unique<link::CRavlenRemoteControl>();
-  ASSERT_EQ(test::ConnectSimTcp(*direct, sim), link::kConnectOk);
-  const std::string address = Ask(*direct, "9999rgadd;;");
-  const std::string board = Ask(*direct, link::ReadRequest(1, "gbty"));
-  ASSERT_EQ(address.substr(0, 1), "1");
+TEST_P(GatewaySimTest, TwoClientsGetTheUnitsOwnAnswers) {
+  // The simulator's own: status 1, address 0001, its board type.
+  const std::string address = "10001", board = "1" + sim::SimOptions{}.unit.board;
 
   auto a = Client(), b = Client();
   for (int round = 0; round < 3; ++round) {
@@ -87,7 +88,7 @@ TEST_F(GatewaySimTest, TwoClientsGetTheUnitsOwnAnswers) {
   EXPECT_EQ(log.find("1234"), std::string::npos) << log;
 }
 
-TEST_F(GatewaySimTest, GarbageAndOneClientTooManyAreSentAwayAndTheOthersCarryOn) {
+TEST_P(GatewaySimTest, GarbageAndOneClientTooManyAreSentAwayAndTheOthersCarryOn) {
   auto a = Client();
   ASSERT_EQ(Ask(*a, "9999rgadd;;").substr(0, 1), "1");
 
@@ -115,6 +116,9 @@ TEST_F(GatewaySimTest, GarbageAndOneClientTooManyAreSentAwayAndTheOthersCarryOn)
   EXPECT_NE(Ask(*c, "9999rgadd;;").substr(0, 1), "1");
   EXPECT_EQ(Ask(*a, "9999rgadd;;").substr(0, 1), "1");
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, GatewaySimTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Serial" : "Tcp"; });
 
 }  // namespace
 }  // namespace vecta::gateway
