@@ -88,27 +88,48 @@ TEST_P(GatewaySimTest, TwoClientsGetTheUnitsOwnAnswers) {
   EXPECT_EQ(log.find("1234"), std::string::npos) << log;
 }
 
-TEST_P(GatewaySimTest, GarbageAndOneClientTooManyAreSentAwayAndTheOthersCarryOn) {
+// A plain socket to the gateway, for bytes no link controller would send.
+int RawClient(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const timeval wait{5, 0};  // a bound for a broken gateway only
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  return fd;
+}
+
+// Sends `bytes`, then reads until the gateway closes: the bytes it sent back.
+long SendUntilClosed(int fd, const link::Bytes& bytes) {
+  EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<long>(bytes.size()));
+  long total = 0;
+  std::uint8_t buf[4096];
+  for (long n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) total += n;
+  close(fd);
+  return total;
+}
+
+TEST_P(GatewaySimTest, GarbageFloodsAndOneClientTooManyAreSentAwayAndTheOthersCarryOn) {
   auto a = Client();
   ASSERT_EQ(Ask(*a, "9999rgadd;;").substr(0, 1), "1");
 
-  const int garbage = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(server->Port());
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(garbage, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  const timeval wait{5, 0};  // a bound for a broken gateway only
-  setsockopt(garbage, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  // Three envelopes that hold no frame (length byte 0): disconnected.
+  // Three envelopes that hold no frame (length byte 0): disconnected, no reply.
   const link::LinkCipher cipher;
-  for (int i = 0; i < 3; ++i) {
-    const link::Bytes empty = link::SealEnvelope(cipher, nullptr, 0);
-    ASSERT_EQ(send(garbage, empty.data(), empty.size(), MSG_NOSIGNAL), 8);
-  }
-  std::uint8_t byte = 0;
-  EXPECT_EQ(recv(garbage, &byte, 1, 0), 0);  // closed by the gateway, nothing sent
-  close(garbage);
+  const link::Bytes empty = link::SealEnvelope(cipher, nullptr, 0);
+  link::Bytes garbage;
+  for (int i = 0; i < 3; ++i) garbage.insert(garbage.end(), empty.begin(), empty.end());
+  EXPECT_EQ(SendUntilClosed(RawClient(server->Port()), garbage), 0);
+
+  // Far more requests at once than a client waiting for its replies sends:
+  // cut off after a few replies at most.
+  link::Bytes frame, flood;
+  link::BuildRequestFrame("9999rgadd;;", 255, frame);
+  const link::Bytes one = link::SealEnvelope(cipher, frame.data(), frame.size());
+  for (std::size_t i = 0; i < 4 * kMaxQueuedFrames; ++i) flood.insert(flood.end(), one.begin(), one.end());
+  EXPECT_LE(SendUntilClosed(RawClient(server->Port()), flood), static_cast<long>(2 * one.size()));
+  EXPECT_EQ(Ask(*a, "9999rgadd;;").substr(0, 1), "1");
 
   auto b = Client();  // the second of two
   EXPECT_EQ(Ask(*b, "9999rgadd;;").substr(0, 1), "1");
