@@ -2,8 +2,11 @@
 // the unit's own Ethernet protocol. Runs until SIGINT or SIGTERM; losses and
 // returns of the unit, refused connections and clients cut off go to stderr.
 #include <signal.h>
+#include <time.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "app/settings.h"
 #include "gateway/gateway_server.h"
 #include "gateway/gateway_unit.h"
+#include "gateway/service_notify.h"
 
 using namespace vecta;
 
@@ -91,9 +95,22 @@ int main(int argc, char** argv) {
   Journal("listening on " + options.listenHost + ":" + std::to_string(server.Port()));
   server.Start(unit.Port());
 
-  int sig = 0;
-  while (sigwait(&stopSignals, &sig) != 0) {
+  // Ready once listening; then alive at each watchdog interval until a
+  // stop signal comes.
+  const gateway::ServiceNotifier manager(std::getenv("NOTIFY_SOCKET"), std::getenv("WATCHDOG_USEC"));
+  manager.Notify("READY=1");
+  const std::int64_t ping = manager.WatchdogPingMs();
+  for (;;) {
+    if (ping <= 0) {
+      int sig = 0;
+      if (sigwait(&stopSignals, &sig) == 0) break;
+      continue;
+    }
+    const timespec wait{static_cast<time_t>(ping / 1000), static_cast<long>(ping % 1000) * 1000000};
+    if (sigtimedwait(&stopSignals, nullptr, &wait) >= 0) break;
+    if (errno == EAGAIN) manager.Notify("WATCHDOG=1");
   }
+  manager.Notify("STOPPING=1");
   unit.Interrupt();
   server.Stop();
   return 0;
