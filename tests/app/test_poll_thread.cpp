@@ -203,6 +203,17 @@ struct PollRig {
     return out;
   }
 
+  // Polls the video lock alone, losses reported to the notifier, and runs
+  // the thread into its first pause.
+  void StartVideoLockOnlyWithLossReports() {
+    settings.pollChainingStatus = false;
+    settings.pollRfOutput = false;
+    link->SetLinkLostNotify(app::LinkLostToNotifier(notifier));
+    Open();
+    Start();
+    ASSERT_TRUE(waiter->AwaitPause(1));
+  }
+
   // Runs the thread through its next cycle: out of pause n-1, into pause n.
   void NextCycle(std::size_t n) {
     waiter->Release();
@@ -370,12 +381,7 @@ TEST(PollThread, RefusedRequestKeepsTheRowAndPostsNoValue) {
 
 TEST(PollThread, SilentUnitGivesOneLinkLostAndRestoresContactWhenItAnswersAgain) {
   PollRig r;
-  r.settings.pollChainingStatus = false;
-  r.settings.pollRfOutput = false;
-  r.link->SetLinkLostNotify(app::LinkLostToNotifier(r.notifier));
-  r.Open();
-  r.Start();
-  ASSERT_TRUE(r.waiter->AwaitPause(1));
+  ASSERT_NO_FATAL_FAILURE(r.StartVideoLockOnlyWithLossReports());
   EXPECT_EQ(r.notifier->Take(), (std::vector<std::string>{"lamp video-lock green", "polled vloc=1", "contact"}));
   r.NewRequests();
 
@@ -404,12 +410,7 @@ TEST(PollThread, SilentUnitGivesOneLinkLostAndRestoresContactWhenItAnswersAgain)
 
 TEST(PollThread, AHungUpPortIsALostLinkAndIsOpenedAgainEveryCycleUntilTheUnitAnswers) {
   PollRig r;
-  r.settings.pollChainingStatus = false;
-  r.settings.pollRfOutput = false;
-  r.link->SetLinkLostNotify(app::LinkLostToNotifier(r.notifier));
-  r.Open();
-  r.Start();
-  ASSERT_TRUE(r.waiter->AwaitPause(1));
+  ASSERT_NO_FATAL_FAILURE(r.StartVideoLockOnlyWithLossReports());
   r.notifier->Take();
   r.NewRequests();
 
