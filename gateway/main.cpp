@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
   const gateway::ServiceNotifier manager(std::getenv("NOTIFY_SOCKET"), std::getenv("WATCHDOG_USEC"));
   manager.Notify("READY=1");
   const std::int64_t ping = manager.WatchdogPingMs();
+  bool stuckTold = false;
   for (;;) {
     if (ping <= 0) {
       int sig = 0;
@@ -108,7 +109,16 @@ int main(int argc, char** argv) {
     }
     const timespec wait{static_cast<time_t>(ping / 1000), static_cast<long>(ping % 1000) * 1000000};
     if (sigtimedwait(&stopSignals, nullptr, &wait) >= 0) break;
-    if (errno == EAGAIN) manager.Notify("WATCHDOG=1");
+    if (errno != EAGAIN) continue;
+    // Alive only while both threads come round: a thread stuck for good
+    // stops the pings and the service manager restarts the gateway.
+    if (server.BothMovedSinceLastAsked()) {
+      manager.Notify("WATCHDOG=1");
+      stuckTold = false;
+    } else if (!stuckTold) {
+      Journal("a thread has not come round for " + std::to_string(ping) + " ms; no watchdog ping");
+      stuckTold = true;
+    }
   }
   manager.Notify("STOPPING=1");
   unit.Interrupt();

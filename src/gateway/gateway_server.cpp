@@ -20,6 +20,8 @@ namespace {
 // How long the unit thread sleeps when nothing is waiting before it looks
 // after the unit link again.
 constexpr int kIdleWaitMs = 200;
+// The longest the IO thread waits in poll() before it comes round again.
+constexpr int kIoBeatMs = 1000;
 
 std::string Errno(const std::string& what) { return what + ": " + platform::ErrorText(errno); }
 
@@ -91,10 +93,18 @@ void GatewayServer::Stop() {
 
 void GatewayServer::UnitLoop(UnitPort& unit) {
   while (!scheduler_.Stopped()) {
+    ++unitBeats_;
     const bool ran = scheduler_.RunOne(unit, *this);
     unit.Maintain();
     if (!ran) scheduler_.WaitForWork(kIdleWaitMs);
   }
+}
+
+bool GatewayServer::BothMovedSinceLastAsked() {
+  const Beats now = Heartbeats();
+  const bool moved = now.io != lastAsked_.io && now.unit != lastAsked_.unit;
+  lastAsked_ = now;
+  return moved;
 }
 
 void GatewayServer::Deliver(ClientId client, const link::Bytes& replyFrame) {
@@ -112,13 +122,14 @@ void GatewayServer::IoLoop() {
   std::vector<pollfd> fds;
   std::vector<ClientId> ids;
   while (!stopping_) {
+    ++ioBeats_;
     fds.assign({{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}});
     ids.clear();
     for (auto& [id, client] : clients_) {
       fds.push_back({client.fd, static_cast<short>(POLLIN | (client.out.empty() ? 0 : POLLOUT)), 0});
       ids.push_back(id);
     }
-    if (poll(fds.data(), fds.size(), -1) < 0) {
+    if (poll(fds.data(), fds.size(), kIoBeatMs) < 0) {
       if (errno == EINTR) continue;
       Notice(Errno("poll"));
       break;

@@ -45,6 +45,19 @@ class GatewayServer final : public ReplySink {
 
   int ClientCount() const { return clientCount_; }
 
+  // How often each thread has come round its loop: the IO thread at least
+  // once a second, the unit thread between transactions.
+  struct Beats {
+    std::uint64_t io = 0;
+    std::uint64_t unit = 0;
+  };
+  Beats Heartbeats() const { return {ioBeats_.load(), unitBeats_.load()}; }
+  // For the watchdog: whether both threads have come round since the last
+  // call (the first call compares with the start). A thread stuck in a
+  // wait that never ends stops the pings, and the service manager restarts
+  // the gateway.
+  bool BothMovedSinceLastAsked();
+
  private:
   struct Client {
     int fd = -1;
@@ -74,6 +87,8 @@ class GatewayServer final : public ReplySink {
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> clientCount_{0};
+  std::atomic<std::uint64_t> ioBeats_{0}, unitBeats_{0};
+  Beats lastAsked_;  // the caller's thread only
   std::thread io_, unit_;
   std::map<ClientId, Client> clients_;  // IO thread only
   ClientId nextId_ = 1;
