@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,9 +66,7 @@ int ParseArguments(int argc, char** argv, gateway::GatewayOptions& o) {
   return -1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   gateway::GatewayOptions options;
   if (const int code = ParseArguments(argc, argv, options); code >= 0) return code;
 
@@ -97,6 +96,7 @@ int main(int argc, char** argv) {
 
   // Ready once listening; then alive at each watchdog interval until a
   // stop signal comes.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the program changes its environment.
   const gateway::ServiceNotifier manager(std::getenv("NOTIFY_SOCKET"), std::getenv("WATCHDOG_USEC"));
   manager.Notify("READY=1");
   const std::int64_t ping = manager.WatchdogPingMs();
@@ -124,4 +124,17 @@ int main(int argc, char** argv) {
   unit.Interrupt();
   server.Stop();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vecta-gateway: %s\n", e.what());
+  } catch (...) {
+    std::fputs("vecta-gateway: stopped by an unknown error\n", stderr);
+  }
+  return 1;
 }
