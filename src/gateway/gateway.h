@@ -69,7 +69,7 @@ inline constexpr int kMaxBadFramesInARow = 3;
 inline constexpr std::size_t kMaxQueuedFrames = 16;
 // Replies are at most one envelope of 256 bytes; a client that lets this
 // much pile up unread is not reading.
-inline constexpr std::size_t kMaxUnsentBytes = 16 * 1024;
+inline constexpr std::size_t kMaxUnsentBytes = std::size_t{16} * 1024;
 // Read from one client per wake-up of the IO thread.
 inline constexpr std::size_t kReadChunk = 4096;
 // The unit link is tried again this often while it is down.

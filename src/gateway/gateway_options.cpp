@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <vector>
 
 #include "app/engineering.h"
 #include "app/settings.h"
 #include "app/unit_connection.h"
 #include "link/serial_speed.h"
+#include "platform/error_text.h"
 
 namespace vecta::gateway {
 namespace {
@@ -59,7 +59,7 @@ constexpr std::size_t kMaxSettingsBytes = app::kSettingsFixedBytes + 3 * std::si
 bool ReadSettingsBytes(const std::string& path, std::vector<std::uint8_t>& data, std::string& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    error = "cannot read the settings file " + path + ": " + std::strerror(errno);
+    error = "cannot read the settings file " + path + ": " + platform::ErrorText(errno);
     return false;
   }
   struct stat st {};
@@ -70,7 +70,7 @@ bool ReadSettingsBytes(const std::string& path, std::vector<std::uint8_t>& data,
     data.resize(std::min(kMaxSettingsBytes, have + 4096));
     const ssize_t got = ::read(fd, data.data() + have, data.size() - have);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) error = "cannot read the settings file " + path + ": " + std::strerror(errno);
+    if (got < 0) error = "cannot read the settings file " + path + ": " + platform::ErrorText(errno);
     ok = got >= 0;
     if (got <= 0) break;
     have += static_cast<std::size_t>(got);
