@@ -12,9 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
-#include "app/settings.h"
+#include "gateway/gateway_command_line.h"
 #include "gateway/gateway_server.h"
 #include "gateway/gateway_unit.h"
 #include "gateway/service_notify.h"
@@ -30,40 +28,14 @@ void Journal(const std::string& line) {
 
 // The command line into options; an exit code when the program ends here.
 int ParseArguments(int argc, char** argv, gateway::GatewayOptions& o) {
-  CLI::App app{"Shares one transmitter unit among programs over TCP", "vecta-gateway"};
-  std::string unit, listen = "127.0.0.1:9999";
-  std::vector<std::string> allow;
-  app.add_option("--unit", unit, "the unit: serial:PATH or tcp:HOST[:PORT]")->required();
-  app.add_option("--listen", listen, "where clients connect: ADDRESS[:PORT]")->capture_default_str();
-  app.add_option("--max-clients", o.maxClients, "clients served at once")
-      ->capture_default_str()
-      ->check(CLI::Range(1, 1000));
-  app.add_option("--allow", allow, "an address range that may connect (A.B.C.D/N), repeatable");
-  app.add_option("--reply-timeout", o.replyDeadlineMs, "ms a client waits for a reply")
-      ->capture_default_str()
-      ->check(CLI::Range(100, 60000));
-  app.add_option("--log", o.logFile, "the communication log of the unit link");
-  app.set_version_flag("--version", "vecta-gateway " VECTA_VERSION);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+  const gateway::CommandLineResult r = gateway::ParseCommandLine({argv + 1, argv + argc}, o);
+  std::fputs(r.output.c_str(), stdout);
+  if (!r.error.empty() && r.error.back() == '\n') {
+    std::fputs(r.error.c_str(), stderr);  // CLI11's own text, with the usage
+  } else if (!r.error.empty()) {
+    Journal(r.error);
   }
-  std::string error;
-  if (!gateway::ParseUnitTarget(unit, o.unit, error) ||
-      !gateway::ParseListen(listen, o.listenHost, o.listenPort, error)) {
-    Journal(error);
-    return 2;
-  }
-  for (const std::string& range : allow) {
-    gateway::Cidr cidr;
-    if (!gateway::ParseCidr(range, cidr, error)) {
-      Journal(error);
-      return 2;
-    }
-    o.allow.push_back(cidr);
-  }
-  return -1;
+  return r.exitCode;
 }
 
 int Run(int argc, char** argv) {
@@ -79,7 +51,8 @@ int Run(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   app::UnitConnectionOptions linkOptions;
-  app::TakeSerialSettings(linkOptions, app::AppSettings{});
+  linkOptions.baudRate = options.baudRate;
+  linkOptions.timeouts = options.timeouts;
   gateway::GatewayUnit unit(options, std::move(linkOptions), Journal);
   std::string error;
   if (!unit.Open(error)) Journal(error + "; trying again every 2 s");

@@ -64,7 +64,8 @@ std::size_t ClientDecoder::TakeOne(std::vector<ClientFrame>& out) {
   link::OpenEnvelopeBlocks(cipher_, plain.data(), plain.size(), plain.size());
   ClientFrame result;
   result.fault = CheckRequestFrame(plain.data() + 1, length);
-  if (result.fault == FrameFault::None) result.frame.assign(plain.begin() + 1, plain.begin() + 1 + static_cast<std::ptrdiff_t>(length));
+  if (result.fault == FrameFault::None)
+    result.frame.assign(plain.begin() + 1, plain.begin() + 1 + static_cast<std::ptrdiff_t>(length));
   out.push_back(std::move(result));
   return total;
 }

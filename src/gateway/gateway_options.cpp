@@ -1,6 +1,19 @@
 #include "gateway/gateway_options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <vector>
+
+#include "app/engineering.h"
+#include "app/settings.h"
+#include "app/unit_connection.h"
+#include "link/serial_speed.h"
+#include "platform/error_text.h"
 
 namespace vecta::gateway {
 namespace {
@@ -37,7 +50,69 @@ bool ParseHostPort(std::string_view text, std::string& host, std::uint16_t& port
   return true;
 }
 
+// The most a settings file can hold: the fixed items and three strings of
+// the longest length the application writes.
+constexpr std::size_t kMaxSettingsBytes = app::kSettingsFixedBytes + 3 * std::size_t{app::kMaxSettingsString};
+
+// The whole of a regular file, at most kMaxSettingsBytes of it (what lies
+// beyond cannot belong to the record).
+bool ReadSettingsBytes(const std::string& path, std::vector<std::uint8_t>& data, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    error = "cannot read the settings file " + path + ": " + platform::ErrorText(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (!ok) error = "cannot read the settings file " + path + ": not a regular file";
+  std::size_t have = 0;
+  while (ok && have < kMaxSettingsBytes) {
+    data.resize(std::min(kMaxSettingsBytes, have + 4096));
+    const ssize_t got = ::read(fd, data.data() + have, data.size() - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = "cannot read the settings file " + path + ": " + platform::ErrorText(errno);
+    ok = got >= 0;
+    if (got <= 0) break;
+    have += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  data.resize(have);
+  return ok;
+}
+
 }  // namespace
+
+bool SupportedBaudRate(std::uint32_t baud) {
+  return link::IsStandardBaudRate(baud) || app::BaudRateIndex(baud) >= 0;
+}
+
+bool ParseBaudRate(std::string_view text, std::uint32_t& baud, std::string& error) {
+  error.clear();
+  std::uint32_t value = 0;
+  if (!ParseNumber(text, value) || !SupportedBaudRate(value)) {
+    error = "not a baud rate the serial link supports: " + std::string(text);
+    return false;
+  }
+  baud = value;
+  return true;
+}
+
+bool ReadSerialSettings(const std::string& path, GatewayOptions& o, std::string& error) {
+  error.clear();
+  std::vector<std::uint8_t> data;
+  if (!ReadSettingsBytes(path, data, error)) return false;
+  const app::AppSettings settings = app::ParseSettings(data.data(), data.size());
+  if (settings.baudRate <= 0 || !SupportedBaudRate(static_cast<std::uint32_t>(settings.baudRate))) {
+    error = "the settings file " + path +
+            " holds a baud rate the serial link does not support: " + std::to_string(settings.baudRate);
+    return false;
+  }
+  app::UnitConnectionOptions line;
+  app::TakeSerialSettings(line, settings);
+  o.baudRate = line.baudRate;
+  o.timeouts = line.timeouts;
+  return true;
+}
 
 bool ParseIpv4(std::string_view text, std::uint32_t& out) {
   std::uint32_t value = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gateway/gateway.h"
+#include "link/serial_port.h"
 
 namespace vecta::gateway {
 
@@ -34,6 +35,10 @@ struct GatewayOptions {
   std::vector<Cidr> allow;  // empty: every address may connect
   int replyDeadlineMs = kDefaultReplyDeadlineMs;
   std::string logFile;  // the communication log; "" for none
+  // The serial line: the built-in defaults, those of --settings FILE, a
+  // rate given with --baud over either.
+  std::uint32_t baudRate = 9600;
+  link::SerialTimeouts timeouts;
 };
 
 // Each returns false with `error` saying what is wrong ("" on success).
@@ -42,6 +47,17 @@ bool ParseUnitTarget(std::string_view text, UnitTarget& out, std::string& error)
 bool ParseListen(std::string_view text, std::string& host, std::uint16_t& port, std::string& error);
 // A.B.C.D/N or A.B.C.D (a single address).
 bool ParseCidr(std::string_view text, Cidr& out, std::string& error);
+
+// A line speed the serial link can be set to: one of the terminal's
+// standard rates or one the application's Serial control page offers.
+bool SupportedBaudRate(std::uint32_t baud);
+// A decimal rate that SupportedBaudRate accepts.
+bool ParseBaudRate(std::string_view text, std::uint32_t& baud, std::string& error);
+// The baud rate and the five serial time-outs of the application's settings
+// file at `path`, read as the application reads it (a file that ends early
+// leaves the rest at their defaults). A file that cannot be opened or read,
+// or whose baud rate the link cannot use, is an error; `o` is then unchanged.
+bool ReadSerialSettings(const std::string& path, GatewayOptions& o, std::string& error);
 
 // A dotted quad as a number in host byte order; false when it is none.
 bool ParseIpv4(std::string_view text, std::uint32_t& out);

@@ -130,6 +130,15 @@ bool BaudToSpeed(std::uint32_t baud, speed_t& speed) {
   return false;
 }
 
+}  // namespace
+
+bool IsStandardBaudRate(std::uint32_t baud) {
+  speed_t ignored = 0;
+  return BaudToSpeed(baud, ignored);
+}
+
+namespace {
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   explicit PosixSerialDevice(int fd) : fd_(fd) {}

@@ -21,6 +21,10 @@ bool RestoreLine(int fd, const SavedLine& saved);
 // an arbitrary rate. False when the driver refuses the request.
 bool SetLineSpeed(int fd, std::uint32_t baud, unsigned code);
 
+// One of the terminal's standard rates (those with a termios constant);
+// others go through the arbitrary-rate interface above.
+bool IsStandardBaudRate(std::uint32_t baud);
+
 // The speeds the driver reports, in bits per second.
 bool ReadLineSpeeds(int fd, std::uint32_t& input, std::uint32_t& output);
 

@@ -1,8 +1,15 @@
 // The gateway's command-line values: unit targets, listening addresses and
-// allowed ranges, good and bad.
+// allowed ranges, the serial speed and time-outs, good and bad; and the
+// options of the example service configuration.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
+#include "app/settings.h"
+#include "gateway/gateway_command_line.h"
 #include "gateway/gateway_options.h"
+#include "support/files.h"
 
 namespace vecta::gateway {
 namespace {
@@ -75,6 +82,96 @@ TEST(GatewayOptions, AllowedRanges) {
   std::string error;
   for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "10.0.0.0.1/8", "1.2.3.4/-1", ""})
     EXPECT_FALSE(ParseCidr(bad, cidr, error)) << bad;
+}
+
+// The serial line comes from the built-in defaults, the application's
+// settings file and --baud, in that order; what cannot be used ends the
+// program with code 2 before anything is opened.
+TEST(GatewayOptions, SerialSpeedAndTimeOuts) {
+  test::TempDir dir;
+  auto settingsFile = [&](const char* name, std::int32_t baud, std::size_t keep = 0) {
+    app::AppSettings s;
+    s.baudRate = baud;
+    s.readIntervalTimeoutMs = 40;
+    s.readTotalTimeoutMultiplier = 2;
+    s.readTotalTimeoutConstantMs = 700;
+    s.writeTotalTimeoutMultiplier = 3;
+    s.writeTotalTimeoutConstantMs = 800;
+    std::vector<std::uint8_t> bytes;
+    EXPECT_TRUE(app::SerializeSettings(s, bytes));
+    if (keep) bytes.resize(keep);
+    test::WriteBytes(dir.File(name), link::Bytes(bytes.begin(), bytes.end()));
+    return dir.File(name);
+  };
+  const std::string full = settingsFile("full.ini", 19200);
+  const std::string odd = settingsFile("odd.ini", 12345);
+  const std::string upToBaud = settingsFile("short.ini", 57600, 13);  // ends after the baud rate
+  const std::string missing = dir.File("none.ini");
+  const link::SerialTimeouts defaults, fromFile{40, 2, 700, 3, 800};
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::uint32_t baud;
+    link::SerialTimeouts timeouts;
+  } cases[] = {
+      {{}, -1, 9600, defaults},
+      {{"--baud", "115200"}, -1, 115200, defaults},
+      {{"--baud", "14400"}, -1, 14400, defaults},  // set through the arbitrary-rate interface
+      {{"--baud", "12345"}, 2, 0, {}},
+      {{"--baud", "0"}, 2, 0, {}},
+      {{"--baud", "96OO"}, 2, 0, {}},
+      {{"--settings", full}, -1, 19200, fromFile},
+      {{"--settings", full, "--baud", "38400"}, -1, 38400, fromFile},
+      {{"--settings", upToBaud}, -1, 57600, defaults},
+      {{"--settings", odd}, 2, 0, {}},
+      {{"--settings", odd, "--baud", "9600"}, 2, 0, {}},
+      {{"--settings", missing}, 2, 0, {}},
+      {{"--settings", dir.path()}, 2, 0, {}},
+      {{"--max-clients", "0"}, 2, 0, {}},  // refused by the option parser itself: 2 as well
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--unit", "serial:/dev/ttyUSB0"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string what = ::testing::PrintToString(c.args);
+    GatewayOptions o;
+    const CommandLineResult r = ParseCommandLine(args, o);
+    EXPECT_EQ(r.exitCode, c.exitCode) << what;
+    EXPECT_EQ(r.error.empty(), c.exitCode == -1) << what << r.error;
+    if (c.exitCode != -1) {
+      EXPECT_EQ(o.baudRate, 9600u) << what;  // nothing taken from a refused line
+      continue;
+    }
+    EXPECT_EQ(o.baudRate, c.baud) << what;
+    for (int which = 0; which < 5; ++which) EXPECT_EQ(o.timeouts.Get(which), c.timeouts.Get(which)) << what;
+  }
+  GatewayOptions o;
+  EXPECT_NE(ParseCommandLine({"--unit", "serial:/dev/ttyS0", "--settings", missing}, o).error.find(missing),
+            std::string::npos);
+  EXPECT_EQ(ParseCommandLine({"--baud", "9600"}, o).exitCode, 2);  // no --unit
+  const CommandLineResult version = ParseCommandLine({"--version"}, o);
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output.rfind("vecta-gateway ", 0), 0u) << version.output;
+}
+
+// Every GATEWAY_OPTIONS line of the example configuration, the commented
+// ones too, is a command line the gateway takes (split at blanks, as the
+// service manager splits $GATEWAY_OPTIONS).
+TEST(GatewayOptions, ExampleServiceConfigurationIsAccepted) {
+  std::ifstream in(VECTA_GATEWAY_EXAMPLE_CONF);
+  ASSERT_TRUE(in) << VECTA_GATEWAY_EXAMPLE_CONF;
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t at = line.find("GATEWAY_OPTIONS=");
+    if (at == std::string::npos || line.find_first_not_of('#') != at) continue;
+    std::istringstream words(line.substr(at + 16));
+    std::vector<std::string> args;
+    for (std::string word; words >> word;) args.push_back(word);
+    GatewayOptions o;
+    const CommandLineResult r = ParseCommandLine(args, o);
+    EXPECT_EQ(r.exitCode, -1) << line << "\n" << r.error;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 3);
 }
 
 }  // namespace
