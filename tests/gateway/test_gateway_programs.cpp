@@ -60,8 +60,8 @@ struct GatewayProgramsTest : ::testing::Test {
 std::string Values(const std::string& line) { return line.substr(std::min(line.find(' '), line.size())); }
 
 TEST_F(GatewayProgramsTest, TwoWatchesAndADumpThroughOneGatewayReadWhatTheUnitHolds) {
-  StartSim();
-  StartGateway("serial:" + unitLink);
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  ASSERT_NO_FATAL_FAILURE(StartGateway("serial:" + unitLink));
   const std::vector<std::string> watch{"watch", "--count", "3", "--interval", "100"};
   auto first = Ctl(watch), second = Ctl(watch), dump = Ctl({"dump"});
   auto directDump = Ctl({"dump"}, sim.TcpPort()), directWatch = Ctl({"watch", "--count", "1"}, sim.TcpPort());
@@ -85,19 +85,21 @@ TEST_F(GatewayProgramsTest, TwoWatchesAndADumpThroughOneGatewayReadWhatTheUnitHo
 struct GatewayUnitReturnTest : GatewayProgramsTest, ::testing::WithParamInterface<bool> {};
 
 TEST_P(GatewayUnitReturnTest, ClientsThatStayedSeeTheUnitReturnOnTheSameLink) {
-  StartSim();
+  ASSERT_NO_FATAL_FAILURE(StartSim());
   const std::uint16_t simPort = sim.TcpPort();
-  StartGateway(GetParam() ? "serial:" + unitLink : "tcp:127.0.0.1:" + std::to_string(simPort));
+  ASSERT_NO_FATAL_FAILURE(
+      StartGateway(GetParam() ? "serial:" + unitLink : "tcp:127.0.0.1:" + std::to_string(simPort)));
   EnvelopeClient client(port);
   ASSERT_EQ(client.Ask("9999rgadd;;"), "10001");
 
+  ASSERT_GT(sim.Pid(), 0);
   kill(sim.Pid(), SIGKILL);
   sim.Terminate();
   // Asked while the unit is gone: no reply, and the loss in the journal.
   ASSERT_TRUE(client.SendRequest("0001rgbty;;"));
   EXPECT_TRUE(gateway.WaitErr("vecta-gateway: The unit stopped answering\n", 10000)) << gateway.Err();
 
-  StartSim(simPort);
+  ASSERT_NO_FATAL_FAILURE(StartSim(simPort));
   EXPECT_TRUE(gateway.WaitErr("vecta-gateway: The unit link is open again\n", 10000)) << gateway.Err();
   // This request's own reply, on the connection the client kept.
   EXPECT_EQ(client.Ask("9999rgadd;;"), "10001");
@@ -108,8 +110,8 @@ INSTANTIATE_TEST_SUITE_P(Links, GatewayUnitReturnTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Pty" : "Tcp"; });
 
 TEST_F(GatewayProgramsTest, ClientsThatMisbehaveOrMayNotConnectAreSentAwayAndAPollerCarriesOn) {
-  StartSim();
-  StartGateway("serial:" + unitLink, {"--max-clients", "2", "--allow", "127.0.0.1/32"});
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  ASSERT_NO_FATAL_FAILURE(StartGateway("serial:" + unitLink, {"--max-clients", "2", "--allow", "127.0.0.1/32"}));
   EnvelopeClient poller(port);
   const std::string board = "1" + sim::SimOptions{}.unit.board;
   ASSERT_EQ(poller.Ask("0001rgbty;;"), board);
