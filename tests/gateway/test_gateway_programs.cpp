@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "gateway/gateway.h"
 #include "sim_options.h"
 #include "support/child_process.h"
 #include "support/envelope_client.h"
@@ -120,7 +121,8 @@ TEST_F(GatewayProgramsTest, ClientsThatMisbehaveOrMayNotConnectAreSentAwayAndAPo
   const link::Bytes one = EnvelopeClient::Sealed("9999rgadd;;");
   link::Bytes garbage, flood;
   for (int i = 0; i < 3; ++i) garbage.insert(garbage.end(), empty.begin(), empty.end());
-  for (int i = 0; i < 64; ++i) flood.insert(flood.end(), one.begin(), one.end());
+  // One read's worth: far more than the unit could serve while they are taken.
+  while (flood.size() < gateway::kReadChunk) flood.insert(flood.end(), one.begin(), one.end());
   const struct {
     const char* name;
     std::string source;
