@@ -25,16 +25,17 @@ bool ParseNumber(std::string_view text, T& out) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-bool ParsePort(std::string_view text, std::uint16_t& port) {
+bool ParsePort(std::string_view text, std::uint16_t& port, unsigned lowest) {
   unsigned value = 0;
-  if (!ParseNumber(text, value) || value == 0 || value > 65535) return false;
+  if (!ParseNumber(text, value) || value < lowest || value > 65535) return false;
   port = static_cast<std::uint16_t>(value);
   return true;
 }
 
 // HOST or HOST:PORT with a dotted-quad host; the port stays as it is when
-// none is given.
-bool ParseHostPort(std::string_view text, std::string& host, std::uint16_t& port, std::string& error) {
+// none is given. Port 0 only where the system picks one (`lowestPort` 0).
+bool ParseHostPort(std::string_view text, std::string& host, std::uint16_t& port, std::string& error,
+                   unsigned lowestPort = 1) {
   const std::size_t colon = text.find(':');
   const std::string_view hostText = text.substr(0, colon);
   std::uint32_t ignored = 0;
@@ -42,7 +43,7 @@ bool ParseHostPort(std::string_view text, std::string& host, std::uint16_t& port
     error = "not an IPv4 address: " + std::string(hostText);
     return false;
   }
-  if (colon != std::string_view::npos && !ParsePort(text.substr(colon + 1), port)) {
+  if (colon != std::string_view::npos && !ParsePort(text.substr(colon + 1), port, lowestPort)) {
     error = "not a port number: " + std::string(text.substr(colon + 1));
     return false;
   }
@@ -151,7 +152,7 @@ bool ParseListen(std::string_view text, std::string& host, std::uint16_t& port, 
   error.clear();
   std::string h;
   std::uint16_t p = port;
-  if (!ParseHostPort(text, h, p, error)) return false;
+  if (!ParseHostPort(text, h, p, error, 0)) return false;
   host = h;
   port = p;
   return true;

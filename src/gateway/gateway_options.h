@@ -43,7 +43,8 @@ struct GatewayOptions {
 
 // Each returns false with `error` saying what is wrong ("" on success).
 bool ParseUnitTarget(std::string_view text, UnitTarget& out, std::string& error);
-// HOST:PORT or HOST (port 9999), HOST a dotted quad.
+// HOST:PORT or HOST (port 9999), HOST a dotted quad; port 0 listens on a
+// free port the system picks (the "listening on" line names it).
 bool ParseListen(std::string_view text, std::string& host, std::uint16_t& port, std::string& error);
 // A.B.C.D/N or A.B.C.D (a single address).
 bool ParseCidr(std::string_view text, Cidr& out, std::string& error);

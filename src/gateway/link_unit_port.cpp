@@ -36,6 +36,10 @@ link::Bytes LinkUnitPort::Transact(const link::Bytes& frame, int logLevel, const
     // passed on as the unit gave it: the client's own link judges it.
     if (code == link::kLinkOk || code == link::kErrInvalidReply || code == link::kErrBadChecksum)
       replyFrame = ReplyFrameOf(link_.LastReply());
+    // No reply from a TCP unit: it may have closed the connection (gone
+    // away), which the link takes for a reply without ETX. Given up, so the
+    // unit thread dials again, as after a failed send or receive.
+    if (replyFrame.empty() && link_.Kind() == link::TransportKind::Tcp) link_.CloseEthernet();
   }
   Answered(!replyFrame.empty());
   return replyFrame;

@@ -52,6 +52,8 @@ TEST(GatewayOptions, ListenAddressKeepsItsPortUnlessGivenOne) {
   EXPECT_EQ(port, 9999);
   ASSERT_TRUE(ParseListen("127.0.0.1:10000", host, port, error));
   EXPECT_EQ(port, 10000);
+  ASSERT_TRUE(ParseListen("127.0.0.1:0", host, port, error)) << error;  // a free port, picked at bind
+  EXPECT_EQ(port, 0);
   EXPECT_FALSE(ParseListen("localhost:10000", host, port, error));
   EXPECT_FALSE(ParseListen("127.0.0.1:", host, port, error));
   EXPECT_EQ(host, "127.0.0.1");  // unchanged by a refusal
