@@ -1,0 +1,243 @@
+// The vecta-gateway program shared by many clients over a slow unit: the
+// simulator on a pseudo-terminal paced at 9600 baud, the real gateway as a
+// child process in front of it, and in this process:
+// - a refresh alone: one client reads kRefreshRows rows of the main table
+//   one after the other (a full refresh shortened to keep the run short; the
+//   ratio does not depend on its length);
+// - the same refresh while 16 clients poll the three status rows every 2 s,
+//   their cycles spread over the interval as independent programs' are.
+// Reported: both refresh times and their ratio; the poll transactions that
+// fell within the mixed refresh and the time they need on the line, so the
+// refresh's ratio against "alone plus the polls' own line time" (the
+// scheduler's share of the slowdown); the worst poll's time from request to
+// reply in mean transactions of the refresh alone (1 is its own; 2 one
+// other before it); the gateway's VmHWM and VmRSS from /proc/PID/status.
+//
+//   build/default/bench/bench_gateway_mix
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/remote_control.h"
+#include "link/request.h"
+#include "params/descriptor.h"
+#include "sim_server.h"
+
+using namespace vecta;
+using Steady = std::chrono::steady_clock;
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kRefreshRows = 60;
+constexpr int kPollers = 16;
+constexpr auto kPollInterval = std::chrono::milliseconds(2000);
+const char* const kPolled[] = {"vloc", "csta", "oout"};
+
+// A loopback port free now, for the gateway to listen on.
+std::uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::perror("bind");
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+// vecta-gateway as a child process, ready once it says it is listening.
+class GatewayProcess {
+ public:
+  bool Start(const std::string& ptyPath) {
+    int err[2];
+    if (pipe2(err, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    const std::string unit = "serial:" + ptyPath;
+    const std::string listen = "127.0.0.1:" + std::to_string(FreePort());
+    const char* argv[] = {VECTA_GATEWAY_PATH, "--unit",        unit.c_str(), "--listen",
+                          listen.c_str(),     "--max-clients", "20",         nullptr};
+    const int rc = posix_spawn(&pid_, VECTA_GATEWAY_PATH, &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(err[1]);
+    err_ = err[0];
+    return rc == 0 && ReadPort();
+  }
+  ~GatewayProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (err_ >= 0) close(err_);
+  }
+  std::uint16_t Port() const { return port_; }
+  // What it wrote to its journal up to then.
+  const std::string& Journal() const { return text_; }
+  // A "VmHWM:" or "VmRSS:" line of /proc/PID/status, in KiB.
+  long StatusKiB(const std::string& field) const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+    return -1;
+  }
+
+ private:
+  bool ReadPort() {
+    std::string& text = text_;
+    const std::string marker = "listening on 127.0.0.1:";
+    for (const auto until = Steady::now() + std::chrono::seconds(10); Steady::now() < until;) {
+      pollfd p{err_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buf[256];
+      const ssize_t n = read(err_, buf, sizeof buf);
+      if (n <= 0) return false;
+      text.append(buf, static_cast<std::size_t>(n));
+      const std::size_t at = text.find(marker);
+      if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
+        port_ = static_cast<std::uint16_t>(std::stoi(text.substr(at + marker.size())));
+        return true;
+      }
+    }
+    return false;
+  }
+  pid_t pid_ = -1;
+  int err_ = -1;
+  std::string text_;
+  std::uint16_t port_ = 0;
+};
+
+std::unique_ptr<link::CRavlenRemoteControl> Client(std::uint16_t port) {
+  auto client = std::make_unique<link::CRavlenRemoteControl>();
+  client->SetEthernetAddress("127.0.0.1");
+  client->SetTcpPort(port);
+  return link::ConnectAndWait(*client, 5000) == link::kConnectOk ? std::move(client) : nullptr;
+}
+
+// The rows a refresh reads: the main table's own mnemonics, each once.
+std::vector<std::string> RefreshRequests() {
+  std::vector<std::string> requests;
+  std::set<std::string> seen;
+  for (const params::RowDescriptor& row : params::MainTableRows()) {
+    if (row.Derived() || !seen.insert(row.mnemonic).second) continue;
+    requests.push_back(link::ReadRequest(1, row.mnemonic));
+    if (requests.size() == kRefreshRows) break;
+  }
+  return requests;
+}
+
+double Refresh(link::CRavlenRemoteControl& client, const std::vector<std::string>& requests) {
+  link::LinkReply reply;
+  const auto start = Steady::now();
+  for (const std::string& r : requests) client.SendCommand(r, reply);
+  return std::chrono::duration<double>(Steady::now() - start).count();
+}
+
+// The pollers: each a client of its own, polling the three rows once per
+// interval from its own offset into it.
+struct Pollers {
+  struct Poll {
+    Steady::time_point start, end;
+  };
+  void Run(std::uint16_t port) {
+    for (int i = 0; i < kPollers; ++i)
+      threads.emplace_back([this, port, i] {
+        auto client = Client(port);
+        if (!client) return;
+        link::LinkReply reply;
+        for (auto next = Steady::now() + kPollInterval * i / kPollers; !stop; next += kPollInterval) {
+          std::this_thread::sleep_until(next);
+          for (const char* mnemonic : kPolled) {
+            const auto start = Steady::now();
+            const bool ok = client->SendCommand(link::ReadRequest(1, mnemonic), reply) == 0;
+            std::lock_guard lock(m);
+            failed += ok ? 0 : 1;
+            polls.push_back({start, Steady::now()});
+          }
+        }
+      });
+  }
+  void Stop() {
+    stop = true;
+    for (auto& t : threads) t.join();
+  }
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  std::mutex m;
+  std::vector<Poll> polls;
+  int failed = 0;  // polls without a good reply
+};
+
+void BM_RefreshAmongPollers(benchmark::State& state) {
+  sim::SimServer sim;
+  sim::SimOptions o;
+  o.tcp = false;
+  o.pty = true;
+  o.faults.paceBaud = 9600;
+  std::string error;
+  if (!sim.Start(o, error)) return state.SkipWithError(error.c_str());
+  GatewayProcess gateway;
+  if (!gateway.Start(sim.PtyPath()))
+    return state.SkipWithError(("vecta-gateway did not start: " + gateway.Journal()).c_str());
+  auto refresher = Client(gateway.Port());
+  if (!refresher) return state.SkipWithError("connect failed");
+  const std::vector<std::string> requests = RefreshRequests();
+
+  for (auto _ : state) {
+    const double alone = Refresh(*refresher, requests);
+    const double transaction = alone / static_cast<double>(requests.size());
+    Pollers pollers;
+    pollers.Run(gateway.Port());
+    std::this_thread::sleep_for(kPollInterval);  // every poller at its pace
+    const auto start = Steady::now();
+    const double mixed = Refresh(*refresher, requests);
+    const auto end = Steady::now();
+    pollers.Stop();
+
+    std::size_t within = 0;
+    double worst = 0;
+    for (const auto& p : pollers.polls) {
+      worst = std::max(worst, std::chrono::duration<double>(p.end - p.start).count() / transaction);
+      if (p.end > start && p.start < end) ++within;
+    }
+    state.SetIterationTime(mixed);
+    state.counters["alone_s"] = alone;
+    state.counters["mixed_s"] = mixed;
+    state.counters["ratio"] = mixed / alone;
+    state.counters["polls_within"] = static_cast<double>(within);
+    state.counters["ratio_vs_line"] = mixed / (alone + static_cast<double>(within) * transaction);
+    state.counters["worst_poll_tx"] = worst;
+    state.counters["polls"] = static_cast<double>(pollers.polls.size());
+    state.counters["polls_failed"] = pollers.failed;
+  }
+  state.counters["VmHWM_KiB"] = static_cast<double>(gateway.StatusKiB("VmHWM:"));
+  state.counters["VmRSS_KiB"] = static_cast<double>(gateway.StatusKiB("VmRSS:"));
+}
+
+BENCHMARK(BM_RefreshAmongPollers)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
