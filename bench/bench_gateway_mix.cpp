@@ -11,7 +11,10 @@
 // refresh's ratio against "alone plus the polls' own line time" (the
 // scheduler's share of the slowdown); the worst poll's time from request to
 // reply in mean transactions of the refresh alone (1 is its own; 2 one
-// other before it); the gateway's VmHWM and VmRSS from /proc/PID/status.
+// other before it), and the most transactions of other clients a poll waited
+// for (the replies the unit began between its request and its reply, not
+// counting one already on the line when it asked); the gateway's VmHWM and
+// VmRSS from /proc/PID/status.
 //
 //   build/default/bench/bench_gateway_mix
 #include <benchmark/benchmark.h>
@@ -196,6 +199,14 @@ void BM_RefreshAmongPollers(benchmark::State& state) {
   o.tcp = false;
   o.pty = true;
   o.faults.paceBaud = 9600;
+  // When each reply began on the line: the transactions a poll waited for.
+  std::mutex repliesMutex;
+  std::vector<Steady::time_point> replies;
+  o.transcript = [&](const std::string& line) {
+    if (line.rfind("tx", 0) != 0) return;
+    std::lock_guard lock(repliesMutex);
+    replies.push_back(Steady::now());
+  };
   std::string error;
   if (!sim.Start(o, error)) return state.SkipWithError(error.c_str());
   GatewayProcess gateway;
@@ -217,10 +228,16 @@ void BM_RefreshAmongPollers(benchmark::State& state) {
     pollers.Stop();
 
     std::size_t within = 0;
+    long waited = 0;
     double worst = 0;
+    std::lock_guard lock(repliesMutex);
     for (const auto& p : pollers.polls) {
       worst = std::max(worst, std::chrono::duration<double>(p.end - p.start).count() / transaction);
       if (p.end > start && p.start < end) ++within;
+      // Replies begun after the poll asked, its own (the last) not counted.
+      const auto first = std::upper_bound(replies.begin(), replies.end(), p.start);
+      const auto last = std::lower_bound(first, replies.end(), p.end);
+      waited = std::max(waited, static_cast<long>(last - first) - 1);
     }
     state.SetIterationTime(mixed);
     state.counters["alone_s"] = alone;
@@ -229,6 +246,7 @@ void BM_RefreshAmongPollers(benchmark::State& state) {
     state.counters["polls_within"] = static_cast<double>(within);
     state.counters["ratio_vs_line"] = mixed / (alone + static_cast<double>(within) * transaction);
     state.counters["worst_poll_tx"] = worst;
+    state.counters["worst_poll_waited"] = static_cast<double>(waited);
     state.counters["polls"] = static_cast<double>(pollers.polls.size());
     state.counters["polls_failed"] = pollers.failed;
   }
