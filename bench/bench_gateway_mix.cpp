@@ -1,9 +1,9 @@
 // The vecta-gateway program shared by many clients over a slow unit: the
 // simulator on a pseudo-terminal paced at 9600 baud, the real gateway as a
 // child process in front of it, and in this process:
-// - a refresh alone: one client reads kRefreshRows rows of the main table
-//   one after the other (a full refresh shortened to keep the run short; the
-//   ratio does not depend on its length);
+// - a refresh alone: one client reads every row of the main table one after
+//   the other (each mnemonic once; the three polled rows are left to the
+//   pollers, so the unit's transcript tells the refresh's requests apart);
 // - the same refresh while 16 clients poll the three status rows every 2 s,
 //   their cycles spread over the interval as independent programs' are.
 // Reported: both refresh times and their ratio; the poll transactions that
@@ -11,10 +11,11 @@
 // refresh's ratio against "alone plus the polls' own line time" (the
 // scheduler's share of the slowdown); the worst poll's time from request to
 // reply in mean transactions of the refresh alone (1 is its own; 2 one
-// other before it), and the most transactions of other clients a poll waited
+// other before it); the most transactions of other clients a poll waited
 // for (the replies the unit began between its request and its reply, not
-// counting one already on the line when it asked); the gateway's VmHWM and
-// VmRSS from /proc/PID/status.
+// counting one already on the line when it asked), and of those the most that
+// were the refresh's (requests of the refresh the unit received meanwhile);
+// the gateway's VmHWM and VmRSS from /proc/PID/status.
 //
 //   build/default/bench/bench_gateway_mix
 #include <benchmark/benchmark.h>
@@ -37,6 +38,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -52,10 +54,9 @@ extern char** environ;
 
 namespace {
 
-constexpr std::size_t kRefreshRows = 60;
 constexpr int kPollers = 16;
 constexpr auto kPollInterval = std::chrono::milliseconds(2000);
-const char* const kPolled[] = {"vloc", "csta", "oout"};
+const std::string_view kPolled[] = {"vloc", "csta", "oout"};
 
 // A loopback port free now, for the gateway to listen on.
 std::uint16_t FreePort() {
@@ -139,14 +140,15 @@ std::unique_ptr<link::CRavlenRemoteControl> Client(std::uint16_t port) {
   return link::ConnectAndWait(*client, 5000) == link::kConnectOk ? std::move(client) : nullptr;
 }
 
+bool IsPolled(std::string_view mnemonic) { return std::ranges::find(kPolled, mnemonic) != std::end(kPolled); }
+
 // The rows a refresh reads: the main table's own mnemonics, each once.
 std::vector<std::string> RefreshRequests() {
   std::vector<std::string> requests;
   std::set<std::string> seen;
   for (const params::RowDescriptor& row : params::MainTableRows()) {
-    if (row.Derived() || !seen.insert(row.mnemonic).second) continue;
+    if (row.Derived() || IsPolled(row.mnemonic) || !seen.insert(row.mnemonic).second) continue;
     requests.push_back(link::ReadRequest(1, row.mnemonic));
-    if (requests.size() == kRefreshRows) break;
   }
   return requests;
 }
@@ -172,7 +174,7 @@ struct Pollers {
         link::LinkReply reply;
         for (auto next = Steady::now() + kPollInterval * i / kPollers; !stop; next += kPollInterval) {
           std::this_thread::sleep_until(next);
-          for (const char* mnemonic : kPolled) {
+          for (const std::string_view mnemonic : kPolled) {
             const auto start = Steady::now();
             const bool ok = client->SendCommand(link::ReadRequest(1, mnemonic), reply) == 0;
             std::lock_guard lock(m);
@@ -199,13 +201,15 @@ void BM_RefreshAmongPollers(benchmark::State& state) {
   o.tcp = false;
   o.pty = true;
   o.faults.paceBaud = 9600;
-  // When each reply began on the line: the transactions a poll waited for.
-  std::mutex repliesMutex;
-  std::vector<Steady::time_point> replies;
+  // When each reply began on the line, and when each request of the refresh
+  // arrived ("rx 0001rMNEM;;"): the transactions a poll waited for.
+  std::mutex transcriptMutex;
+  std::vector<Steady::time_point> replies, refreshRequests;
   o.transcript = [&](const std::string& line) {
-    if (line.rfind("tx", 0) != 0) return;
-    std::lock_guard lock(repliesMutex);
-    replies.push_back(Steady::now());
+    std::lock_guard lock(transcriptMutex);
+    if (line.rfind("tx", 0) == 0) replies.push_back(Steady::now());
+    if (line.rfind("rx", 0) == 0 && line.size() >= 12 && !IsPolled(std::string_view(line).substr(8, 4)))
+      refreshRequests.push_back(Steady::now());
   };
   std::string error;
   if (!sim.Start(o, error)) return state.SkipWithError(error.c_str());
@@ -228,16 +232,24 @@ void BM_RefreshAmongPollers(benchmark::State& state) {
     pollers.Stop();
 
     std::size_t within = 0;
-    long waited = 0;
+    long waited = 0, waitedForRefresh = 0;
     double worst = 0;
-    std::lock_guard lock(repliesMutex);
+    std::lock_guard lock(transcriptMutex);
+    // Stamps in (from, to).
+    const auto between = [](const std::vector<Steady::time_point>& v, Steady::time_point from,
+                            Steady::time_point to) {
+      return static_cast<long>(std::lower_bound(v.begin(), v.end(), to) -
+                               std::upper_bound(v.begin(), v.end(), from));
+    };
     for (const auto& p : pollers.polls) {
       worst = std::max(worst, std::chrono::duration<double>(p.end - p.start).count() / transaction);
       if (p.end > start && p.start < end) ++within;
-      // Replies begun after the poll asked, its own (the last) not counted.
-      const auto first = std::upper_bound(replies.begin(), replies.end(), p.start);
-      const auto last = std::lower_bound(first, replies.end(), p.end);
-      waited = std::max(waited, static_cast<long>(last - first) - 1);
+      // Its own reply is the last one begun before it arrived; the refresh's
+      // next request may reach the unit before the poller's thread runs again.
+      const auto own = std::lower_bound(replies.begin(), replies.end(), p.end);
+      if (own == replies.begin()) continue;
+      waited = std::max(waited, between(replies, p.start, p.end) - 1);
+      waitedForRefresh = std::max(waitedForRefresh, between(refreshRequests, p.start, *std::prev(own)));
     }
     state.SetIterationTime(mixed);
     state.counters["alone_s"] = alone;
@@ -247,6 +259,7 @@ void BM_RefreshAmongPollers(benchmark::State& state) {
     state.counters["ratio_vs_line"] = mixed / (alone + static_cast<double>(within) * transaction);
     state.counters["worst_poll_tx"] = worst;
     state.counters["worst_poll_waited"] = static_cast<double>(waited);
+    state.counters["worst_poll_waited_refresh"] = static_cast<double>(waitedForRefresh);
     state.counters["polls"] = static_cast<double>(pollers.polls.size());
     state.counters["polls_failed"] = pollers.failed;
   }
