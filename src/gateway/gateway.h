@@ -12,13 +12,16 @@
 //   socket and an eventfd with poll(). It accepts (or refuses) connections,
 //   reads what clients send with a bound per wake-up, decodes it
 //   (ClientDecoder), hands whole frames to the scheduler and writes the
-//   replies the unit thread leaves for it. It never waits for the unit.
+//   replies the unit thread queues for it. It never waits for the unit.
 // - The unit thread takes one request at a time from the scheduler and runs
 //   it as one transaction on the unit (UnitPort::Transact: one SendCommand
-//   under the link lock), then leaves the reply for the IO thread and wakes
-//   it through the eventfd. Between requests, and after a transaction found
-//   the unit gone, it keeps the unit link up (UnitPort::Maintain: the serial
-//   device opened again, TCP connected again, every 2 s).
+//   under the link lock), then sends the reply straight to its client's
+//   socket without blocking when nothing of that client's waits before it;
+//   otherwise it queues the reply behind the rest and wakes the IO thread
+//   through the eventfd to send it. Between requests, and after a
+//   transaction found the unit gone, it keeps the unit link up
+//   (UnitPort::Maintain: the serial device opened again, TCP connected
+//   again, every 2 s).
 //
 // Queues: each client has its own queue of whole frames. The scheduler
 // serves clients in turn (round robin): one transaction for one client, then

@@ -108,14 +108,45 @@ bool GatewayServer::BothMovedSinceLastAsked() {
 }
 
 void GatewayServer::Deliver(ClientId client, const link::Bytes& replyFrame) {
+  const link::Bytes sealed = link::SealEnvelope(cipher_, replyFrame.data(), replyFrame.size());
+  std::shared_ptr<Outlet> outlet;
   {
-    std::lock_guard lock(repliesMutex_);
-    replies_.emplace_back(client, link::SealEnvelope(cipher_, replyFrame.data(), replyFrame.size()));
+    std::lock_guard lock(outletsMutex_);
+    const auto it = outlets_.find(client);
+    if (it == outlets_.end()) return;  // gone: its reply goes nowhere
+    outlet = it->second;
+  }
+  {
+    std::lock_guard lock(outlet->mutex);
+    if (outlet->fd < 0 || Post(*outlet, sealed)) return;
   }
   const std::uint64_t one = 1;
   if (write(wakeFd_, &one, sizeof one) < 0) {
     // Already signalled: the counter only overflows after 2^64 writes.
   }
+}
+
+bool GatewayServer::Post(Outlet& outlet, const link::Bytes& sealed) {
+  std::size_t sent = 0;
+  if (outlet.out.empty()) {
+    // Nothing waits before it: straight out, saving the IO thread's turn.
+    // A send that fails leaves the reply queued; the IO thread's flush meets
+    // the failure and drops the client.
+    const ssize_t n = send(outlet.fd, sealed.data(), sealed.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == static_cast<ssize_t>(sealed.size())) return true;
+    if (n > 0) sent = static_cast<std::size_t>(n);
+  }
+  if (outlet.out.size() + sealed.size() - sent > kMaxUnsentBytes) {
+    outlet.overflow = true;
+    return false;
+  }
+  outlet.out.insert(outlet.out.end(), sealed.begin() + static_cast<std::ptrdiff_t>(sent), sealed.end());
+  return false;
+}
+
+bool GatewayServer::HasOutput(const Client& client) const {
+  std::lock_guard lock(client.outlet->mutex);
+  return !client.outlet->out.empty();
 }
 
 void GatewayServer::IoLoop() {
@@ -126,7 +157,7 @@ void GatewayServer::IoLoop() {
     fds.assign({{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}});
     ids.clear();
     for (auto& [id, client] : clients_) {
-      fds.push_back({client.fd, static_cast<short>(POLLIN | (client.out.empty() ? 0 : POLLOUT)), 0});
+      fds.push_back({client.fd, static_cast<short>(POLLIN | (HasOutput(client) ? POLLOUT : 0)), 0});
       ids.push_back(id);
     }
     if (poll(fds.data(), fds.size(), kIoBeatMs) < 0) {
@@ -139,7 +170,7 @@ void GatewayServer::IoLoop() {
       if (read(wakeFd_, &count, sizeof count) < 0) {
         // Nothing to take: woken by another fd.
       }
-      TakeReplies();
+      DropOverflowing();
     }
     if (fds[1].revents & POLLIN) Accept();
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -172,7 +203,13 @@ void GatewayServer::Accept() {
   }
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  clients_.emplace(nextId_++, Client{fd, label, ClientDecoder(cipher_), 0, {}});
+  auto outlet = std::make_shared<Outlet>();
+  outlet->fd = fd;
+  {
+    std::lock_guard lock(outletsMutex_);
+    outlets_.emplace(nextId_, outlet);
+  }
+  clients_.emplace(nextId_++, Client{fd, label, ClientDecoder(cipher_), 0, std::move(outlet)});
   clientCount_ = static_cast<int>(clients_.size());
 }
 
@@ -206,38 +243,42 @@ bool GatewayServer::TakeFrames(ClientId id, Client& client, std::vector<ClientFr
 }
 
 bool GatewayServer::Flush(Client& client) {
-  while (!client.out.empty()) {
-    const ssize_t n = send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL);
+  Outlet& outlet = *client.outlet;
+  std::lock_guard lock(outlet.mutex);
+  while (!outlet.out.empty()) {
+    const ssize_t n = send(outlet.fd, outlet.out.data(), outlet.out.size(), MSG_NOSIGNAL);
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-    client.out.erase(client.out.begin(), client.out.begin() + n);
+    outlet.out.erase(outlet.out.begin(), outlet.out.begin() + n);
   }
   return true;
 }
 
-void GatewayServer::TakeReplies() {
-  std::vector<std::pair<ClientId, link::Bytes>> replies;
-  {
-    std::lock_guard lock(repliesMutex_);
-    replies.swap(replies_);
+void GatewayServer::DropOverflowing() {
+  std::vector<ClientId> overflowing;
+  for (auto& [id, client] : clients_) {
+    std::lock_guard lock(client.outlet->mutex);
+    if (client.outlet->overflow) overflowing.push_back(id);
   }
-  for (auto& [id, sealed] : replies) {
-    const auto it = clients_.find(id);
-    if (it == clients_.end()) continue;  // gone: its reply goes nowhere
-    Client& client = it->second;
-    if (client.out.size() + sealed.size() > kMaxUnsentBytes) {
-      Drop(id, "Disconnected " + client.label + ": it does not read its replies");
-      continue;
-    }
-    client.out.insert(client.out.end(), sealed.begin(), sealed.end());
-    if (!Flush(client)) Drop(id, "");
-  }
+  for (const ClientId id : overflowing)
+    Drop(id, "Disconnected " + clients_.at(id).label + ": it does not read its replies");
 }
 
 void GatewayServer::Drop(ClientId id, const std::string& why) {
   const auto it = clients_.find(id);
   if (it == clients_.end()) return;
   if (!why.empty()) Notice(why);
-  close(it->second.fd);
+  {
+    std::lock_guard lock(outletsMutex_);
+    outlets_.erase(id);
+  }
+  {
+    // Closed under the outlet's lock: a reply the unit thread is sending
+    // right now goes out before, never after, to a descriptor reused.
+    Outlet& outlet = *it->second.outlet;
+    std::lock_guard lock(outlet.mutex);
+    close(outlet.fd);
+    outlet.fd = -1;
+  }
   clients_.erase(it);
   scheduler_.RemoveClient(id);
   clientCount_ = static_cast<int>(clients_.size());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,8 +40,9 @@ class GatewayServer final : public ReplySink {
   void Start(UnitPort& unit);
   void Stop();
 
-  // Unit thread: the reply for `client`, sent by the IO thread; dropped when
-  // that client has gone.
+  // Unit thread: the reply for `client`, sent at once when nothing of that
+  // client's waits to be sent before it (never blocking), otherwise queued
+  // for the IO thread; dropped when that client has gone.
   void Deliver(ClientId client, const link::Bytes& replyFrame) override;
 
   int ClientCount() const { return clientCount_; }
@@ -59,12 +61,22 @@ class GatewayServer final : public ReplySink {
   bool BothMovedSinceLastAsked();
 
  private:
+  // Where a client's replies go: its socket and what is not sent yet, shared
+  // by the IO thread and the unit thread. The socket is closed only under
+  // the lock, so the unit thread never sends on a descriptor that has been
+  // closed and given to another client.
+  struct Outlet {
+    std::mutex mutex;
+    int fd = -1;            // -1 once the client is dropped: nothing more goes out
+    link::Bytes out;        // enciphered replies not yet sent, in order
+    bool overflow = false;  // a reply did not fit: the IO thread cuts the client off
+  };
   struct Client {
     int fd = -1;
     std::string label;  // ADDRESS:PORT
     ClientDecoder decoder;
     int badInARow = 0;
-    link::Bytes out;  // enciphered replies not yet sent
+    std::shared_ptr<Outlet> outlet;
   };
 
   void IoLoop();
@@ -74,7 +86,12 @@ class GatewayServer final : public ReplySink {
   bool ReadFrom(ClientId id, Client& client);
   bool TakeFrames(ClientId id, Client& client, std::vector<ClientFrame>& frames);
   bool Flush(Client& client);
-  void TakeReplies();
+  // Under the outlet's lock: sends `sealed` or queues it behind what waits;
+  // true when the IO thread has nothing to do for it.
+  static bool Post(Outlet& outlet, const link::Bytes& sealed);
+  // IO thread: cuts off the clients whose replies did not fit.
+  void DropOverflowing();
+  bool HasOutput(const Client& client) const;
   void Drop(ClientId id, const std::string& why);
   void Notice(const std::string& line) const;
 
@@ -83,7 +100,7 @@ class GatewayServer final : public ReplySink {
   std::function<void(const std::string&)> notice_;
   link::LinkCipher cipher_;
   int listenFd_ = -1;
-  int wakeFd_ = -1;  // eventfd: replies waiting, or stop
+  int wakeFd_ = -1;  // eventfd: replies queued, or stop
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> clientCount_{0};
@@ -92,8 +109,8 @@ class GatewayServer final : public ReplySink {
   std::thread io_, unit_;
   std::map<ClientId, Client> clients_;  // IO thread only
   ClientId nextId_ = 1;
-  std::mutex repliesMutex_;
-  std::vector<std::pair<ClientId, link::Bytes>> replies_;  // sealed, for the IO thread
+  std::mutex outletsMutex_;
+  std::map<ClientId, std::shared_ptr<Outlet>> outlets_;  // the unit thread's way to a client
 };
 
 }  // namespace vecta::gateway

@@ -8,10 +8,14 @@
 namespace vecta::gateway {
 
 bool Scheduler::Submit(ClientId client, link::Bytes frame, std::string label) {
-  std::lock_guard lock(mutex_);
-  auto& queue = queues_[client];
-  if (queue.size() >= kMaxQueuedFrames) return false;
-  queue.push_back({std::move(frame), clock_.NowMs() + deadlineMs_, std::move(label)});
+  {
+    std::lock_guard lock(mutex_);
+    auto& queue = queues_[client];
+    if (queue.size() >= kMaxQueuedFrames) return false;
+    queue.push_back({std::move(frame), clock_.NowMs() + deadlineMs_, std::move(label)});
+  }
+  // Woken after the lock is let go, the unit thread does not wake only to
+  // wait for it again.
   work_.notify_one();
   return true;
 }
