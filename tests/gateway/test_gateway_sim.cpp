@@ -123,13 +123,15 @@ TEST_P(GatewaySimTest, GarbageFloodsAndOneClientTooManyAreSentAwayAndTheOthersCa
   EXPECT_EQ(SendUntilClosed(RawClient(server->Port()), garbage), 0);
 
   // Far more requests at once than a client waiting for its replies sends:
-  // cut off after a few replies at most.
+  // cut off, with replies to at most the requests it may have waiting (each
+  // reply envelope no longer than two of its request's).
   link::Bytes frame, flood;
   link::BuildRequestFrame("9999rgadd;;", 255, frame);
   const link::Bytes one = link::SealEnvelope(cipher, frame.data(), frame.size());
   // One read's worth, so a busy machine cannot serve them all as they are taken.
   while (flood.size() < kReadChunk) flood.insert(flood.end(), one.begin(), one.end());
-  EXPECT_LE(SendUntilClosed(RawClient(server->Port()), flood), static_cast<long>(2 * one.size()));
+  EXPECT_LE(SendUntilClosed(RawClient(server->Port()), flood),
+            static_cast<long>(kMaxQueuedFrames * 2 * one.size()));
   EXPECT_EQ(Ask(*a, "9999rgadd;;").substr(0, 1), "1");
 
   auto b = Client();  // the second of two
