@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +16,12 @@
 #include "gateway/gateway_command_line.h"
 #include "gateway/gateway_server.h"
 #include "gateway/gateway_unit.h"
+#include "gateway/metrics/metrics_http.h"
+#include "gateway/metrics/sampler.h"
 #include "gateway/service_notify.h"
 
 using namespace vecta;
+namespace metrics = vecta::gateway::metrics;
 
 namespace {
 
@@ -37,6 +41,38 @@ int ParseArguments(int argc, char** argv, gateway::GatewayOptions& o) {
   }
   return r.exitCode;
 }
+
+// The metrics, when --metrics asks for them: the link's health, the
+// sampler in the unit thread's round robin, and the HTTP side.
+struct Metrics {
+  metrics::LinkHealth health;
+  std::unique_ptr<metrics::StatusSampler> sampler;
+  std::unique_ptr<metrics::MetricsHttp> http;
+
+  // Before the server starts; false when the address cannot be had.
+  bool Start(const gateway::GatewayOptions& o, gateway::Scheduler& scheduler, gateway::GatewayServer& server,
+             gateway::GatewayUnit& unit) {
+    if (!o.metrics) return true;
+    unit.WatchHealth(health);
+    sampler = std::make_unique<metrics::StatusSampler>(scheduler, link::SystemClock(), app::SystemUtcClock(),
+                                                       o.sampleIntervalMs);
+    server.SetInternalClient(sampler.get());
+    http = std::make_unique<metrics::MetricsHttp>([this, &server, stamps = o.sampleTimestamps] {
+      return metrics::MetricsSnapshot{sampler->Last(), health.Counts(), server.ClientCount(), stamps};
+    });
+    std::string error;
+    if (!http->Listen(o.metricsHost, o.metricsPort, error)) {
+      Journal(error);
+      return false;
+    }
+    Journal("metrics on http://" + o.metricsHost + ":" + std::to_string(http->Port()) + "/metrics");
+    http->Start();
+    return true;
+  }
+  void Stop() {
+    if (http) http->Stop();
+  }
+};
 
 int Run(int argc, char** argv) {
   gateway::GatewayOptions options;
@@ -59,12 +95,14 @@ int Run(int argc, char** argv) {
 
   link::Clock& clock = link::SystemClock();
   gateway::Scheduler scheduler(clock, options.replyDeadlineMs);
+  Metrics metrics;  // outlives the server's threads, which tick its sampler
   gateway::GatewayServer server(scheduler, options, Journal);
   if (!server.Listen(error)) {
     Journal(error);
     return 1;
   }
   Journal("listening on " + options.listenHost + ":" + std::to_string(server.Port()));
+  if (!metrics.Start(options, scheduler, server, unit)) return 1;
   server.Start(unit.Port());
 
   // Ready once listening; then alive at each watchdog interval until a
@@ -94,6 +132,7 @@ int Run(int argc, char** argv) {
     }
   }
   manager.Notify("STOPPING=1");
+  metrics.Stop();
   unit.Interrupt();
   server.Stop();
   return 0;

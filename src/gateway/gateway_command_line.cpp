@@ -11,7 +11,9 @@ namespace vecta::gateway {
 namespace {
 
 struct Texts {
-  std::string unit, listen = "127.0.0.1:9999", baud, settings;
+  std::string unit, listen = "127.0.0.1:9999", baud, settings, metrics;
+  int sampleSeconds = 10;
+  bool noTimestamps = false;
   std::vector<std::string> allow;
 };
 
@@ -28,6 +30,12 @@ void AddOptions(CLI::App& app, Texts& t, GatewayOptions& o) {
   app.add_option("--log", o.logFile, "the communication log of the unit link");
   app.add_option("--baud", t.baud, "serial speed (default 9600, or that of --settings)");
   app.add_option("--settings", t.settings, "the application's settings file: serial speed and time-outs");
+  app.add_option("--metrics", t.metrics, "serve Prometheus metrics over HTTP on ADDRESS:PORT (or PORT on 127.0.0.1)");
+  app.add_option("--sample-interval", t.sampleSeconds, "seconds between samples of the unit's status for --metrics")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 3600));
+  app.add_flag("--no-sample-timestamps", t.noTimestamps,
+               "status rows without the time of their answer, so a scraper marks a row stale when it goes");
   app.set_version_flag("--version", "vecta-gateway " VECTA_VERSION);
 }
 
@@ -41,6 +49,10 @@ bool TakeTexts(const Texts& t, GatewayOptions& o, std::string& error) {
     if (!ParseCidr(range, cidr, error)) return false;
     o.allow.push_back(cidr);
   }
+  if (!t.metrics.empty() && !ParseMetricsAddress(t.metrics, o.metricsHost, o.metricsPort, error)) return false;
+  o.metrics = !t.metrics.empty();
+  o.sampleIntervalMs = t.sampleSeconds * 1000;
+  o.sampleTimestamps = !t.noTimestamps;
   if (!t.settings.empty() && !ReadSerialSettings(t.settings, o, error)) return false;
   return t.baud.empty() || ParseBaudRate(t.baud, o.baudRate, error);
 }

@@ -158,6 +158,25 @@ bool ParseListen(std::string_view text, std::string& host, std::uint16_t& port, 
   return true;
 }
 
+bool ParseMetricsAddress(std::string_view text, std::string& host, std::uint16_t& port, std::string& error) {
+  error.clear();
+  if (text.find(':') == std::string_view::npos) {
+    // A port alone: on loopback.
+    if (!ParsePort(text, port, 0)) {
+      error = "not ADDRESS:PORT or PORT: " + std::string(text);
+      return false;
+    }
+    host = "127.0.0.1";
+    return true;
+  }
+  std::string h;
+  std::uint16_t p = 0;
+  if (!ParseHostPort(text, h, p, error, 0)) return false;
+  host = h;
+  port = p;
+  return true;
+}
+
 bool ParseCidr(std::string_view text, Cidr& out, std::string& error) {
   error.clear();
   const std::size_t slash = text.find('/');

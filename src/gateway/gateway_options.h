@@ -35,6 +35,13 @@ struct GatewayOptions {
   std::vector<Cidr> allow;  // empty: every address may connect
   int replyDeadlineMs = kDefaultReplyDeadlineMs;
   std::string logFile;  // the communication log; "" for none
+  // The metrics over HTTP (--metrics): off unless asked for; the status rows
+  // are sampled only then, every `sampleIntervalMs`.
+  bool metrics = false;
+  std::string metricsHost = "127.0.0.1";
+  std::uint16_t metricsPort = 0;
+  int sampleIntervalMs = 10000;
+  bool sampleTimestamps = true;  // each row stamped with its answer's time
   // The serial line: the built-in defaults, those of --settings FILE, a
   // rate given with --baud over either.
   std::uint32_t baudRate = 9600;
@@ -46,6 +53,9 @@ bool ParseUnitTarget(std::string_view text, UnitTarget& out, std::string& error)
 // HOST:PORT or HOST (port 9999), HOST a dotted quad; port 0 listens on a
 // free port the system picks (the "listening on" line names it).
 bool ParseListen(std::string_view text, std::string& host, std::uint16_t& port, std::string& error);
+// Where the metrics are served: ADDRESS:PORT, or PORT alone on loopback
+// (127.0.0.1); port 0 picks a free one.
+bool ParseMetricsAddress(std::string_view text, std::string& host, std::uint16_t& port, std::string& error);
 // A.B.C.D/N or A.B.C.D (a single address).
 bool ParseCidr(std::string_view text, Cidr& out, std::string& error);
 

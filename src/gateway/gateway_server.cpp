@@ -96,6 +96,7 @@ void GatewayServer::UnitLoop(UnitPort& unit) {
     ++unitBeats_;
     const bool ran = scheduler_.RunOne(unit, *this);
     unit.Maintain();
+    if (internal_) internal_->Tick();
     if (!ran) scheduler_.WaitForWork(kIdleWaitMs);
   }
 }
@@ -107,7 +108,15 @@ bool GatewayServer::BothMovedSinceLastAsked() {
   return moved;
 }
 
+void GatewayServer::NoReply(ClientId client) {
+  if (client == kInternalClient && internal_) internal_->NoReply(client);
+}
+
 void GatewayServer::Deliver(ClientId client, const link::Bytes& replyFrame) {
+  if (client == kInternalClient) {
+    if (internal_) internal_->Deliver(client, replyFrame);
+    return;
+  }
   const link::Bytes sealed = link::SealEnvelope(cipher_, replyFrame.data(), replyFrame.size());
   std::shared_ptr<Outlet> outlet;
   {

@@ -36,6 +36,10 @@ class GatewayServer final : public ReplySink {
   // The bound port (another than asked for when that was 0).
   std::uint16_t Port() const { return port_; }
 
+  // The gateway's own client (kInternalClient), ticked by the unit thread
+  // and given its replies; set before Start, may be null.
+  void SetInternalClient(InternalClient* client) { internal_ = client; }
+
   // Starts the IO thread and the unit thread (on `unit`); Stop ends both.
   void Start(UnitPort& unit);
   void Stop();
@@ -44,6 +48,7 @@ class GatewayServer final : public ReplySink {
   // client's waits to be sent before it (never blocking), otherwise queued
   // for the IO thread; dropped when that client has gone.
   void Deliver(ClientId client, const link::Bytes& replyFrame) override;
+  void NoReply(ClientId client) override;
 
   int ClientCount() const { return clientCount_; }
 
@@ -96,6 +101,7 @@ class GatewayServer final : public ReplySink {
   void Notice(const std::string& line) const;
 
   Scheduler& scheduler_;
+  InternalClient* internal_ = nullptr;
   GatewayOptions options_;
   std::function<void(const std::string&)> notice_;
   link::LinkCipher cipher_;

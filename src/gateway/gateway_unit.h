@@ -27,6 +27,9 @@ class GatewayUnit {
   // unit link is not up yet (the unit thread keeps trying).
   bool Open(std::string& error);
   UnitPort& Port() { return *port_; }
+  // Counts every exchange and loss of the unit into `health`; before the
+  // unit thread starts.
+  void WatchHealth(metrics::LinkHealth& health) { port_->SetHealth(&health); }
   app::UnitConnection& Connection() { return *connection_; }
   // Exchanges in progress give up at once: the program is closing.
   void Interrupt() { connection_->Interrupt(); }

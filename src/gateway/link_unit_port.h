@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/metrics/link_health.h"
 #include "gateway/scheduler.h"
 #include "link/clock.h"
 #include "link/remote_control.h"
@@ -36,6 +37,9 @@ class LinkUnitPort final : public UnitPort {
   // While the link is down, tries to bring it back every
   // kReconnectIntervalMs.
   void Maintain() override;
+  // Where each exchange and each loss of the unit is counted; set before the
+  // unit thread starts, may be null.
+  void SetHealth(metrics::LinkHealth* health) { health_ = health; }
 
  private:
   void Answered(bool answered);
@@ -43,6 +47,7 @@ class LinkUnitPort final : public UnitPort {
   link::CRavlenRemoteControl& link_;
   link::Clock& clock_;
   UnitLinkHooks hooks_;
+  metrics::LinkHealth* health_ = nullptr;
   bool answering_ = true;  // as far as the journal was told
   std::int64_t nextTryMs_ = 0;
 };

@@ -26,7 +26,7 @@ void Scheduler::RemoveClient(ClientId client) {
   if (onUnit_ == client) onUnitGone_ = true;
 }
 
-std::optional<Scheduler::Taken> Scheduler::TakeNext() {
+std::optional<Scheduler::Taken> Scheduler::TakeNext(std::vector<ClientId>& expired) {
   const std::int64_t now = clock_.NowMs();
   while (!queues_.empty()) {
     // The first client after the one served last, round the ring.
@@ -38,6 +38,7 @@ std::optional<Scheduler::Taken> Scheduler::TakeNext() {
     if (it->second.empty()) queues_.erase(it);
     if (now >= taken.request.deadlineMs) {
       ++counts_.expired;  // its client gave up waiting: not sent at all
+      expired.push_back(taken.client);
       continue;
     }
     return taken;
@@ -47,14 +48,18 @@ std::optional<Scheduler::Taken> Scheduler::TakeNext() {
 
 bool Scheduler::RunOne(UnitPort& unit, ReplySink& sink) {
   std::optional<Taken> taken;
+  std::vector<ClientId> expired;
   {
     std::lock_guard lock(mutex_);
-    taken = TakeNext();
-    if (!taken) return false;
-    onUnit_ = taken->client;
-    onUnitGone_ = false;
-    ++counts_.transactions;
+    taken = TakeNext(expired);
+    if (taken) {
+      onUnit_ = taken->client;
+      onUnitGone_ = false;
+      ++counts_.transactions;
+    }
   }
+  for (const ClientId client : expired) sink.NoReply(client);
+  if (!taken) return false;
   const link::Bytes& frame = taken->request.frame;
   const link::Bytes reply = unit.Transact(frame, LogLevelFor(frame.data(), frame.size()), taken->request.label);
   Finish(*taken, reply, sink);
@@ -62,27 +67,30 @@ bool Scheduler::RunOne(UnitPort& unit, ReplySink& sink) {
 }
 
 void Scheduler::Finish(const Taken& taken, const link::Bytes& reply, ReplySink& sink) {
+  bool deliver = false;
   {
     std::lock_guard lock(mutex_);
     const bool gone = onUnitGone_;
     onUnit_ = 0;
     onUnitGone_ = false;
+    if (gone) {
+      ++(reply.empty() ? counts_.silent : counts_.orphaned);
+      return;  // nobody to tell
+    }
     if (reply.empty()) {
       ++counts_.silent;
-      return;
-    }
-    if (gone) {
-      ++counts_.orphaned;
-      return;
-    }
-    if (clock_.NowMs() >= taken.request.deadlineMs) {
+    } else if (clock_.NowMs() >= taken.request.deadlineMs) {
       ++counts_.late;
-      return;
+    } else {
+      ++counts_.delivered;
+      deliver = true;
     }
-    ++counts_.delivered;
   }
-  // Outside the lock: the sink may take locks of its own.
-  sink.Deliver(taken.client, reply);
+  // Outside the lock: the sink may take locks of its own, or submit again.
+  if (deliver)
+    sink.Deliver(taken.client, reply);
+  else
+    sink.NoReply(taken.client);
 }
 
 void Scheduler::WaitForWork(int ms) {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gateway/gateway.h"
 #include "link/clock.h"
@@ -36,6 +37,22 @@ class ReplySink {
  public:
   virtual ~ReplySink() = default;
   virtual void Deliver(ClientId client, const link::Bytes& replyFrame) = 0;
+  // A request of `client` that gets no reply: the unit gave none, it came
+  // past the deadline, or the deadline passed before it was sent. Every
+  // request ends in exactly one Deliver or NoReply while its client stays.
+  virtual void NoReply(ClientId /*client*/) {}
+};
+
+// The gateway's own client (the metrics sampler): its id is one no TCP
+// client is ever given, its replies come to it and never to a socket.
+inline constexpr ClientId kInternalClient = ~ClientId{0};
+
+// A client inside the gateway. The unit thread calls Tick between
+// transactions; it may Submit requests, and their replies come back through
+// Deliver or NoReply on the same thread.
+class InternalClient : public ReplySink {
+ public:
+  virtual void Tick() = 0;
 };
 
 // What happened to the requests, for the log and for tests.
@@ -84,8 +101,8 @@ class Scheduler {
   };
 
   // The next request in turn whose deadline has not passed; expired ones
-  // on the way are dropped. Under mutex_.
-  std::optional<Taken> TakeNext();
+  // on the way are dropped, their clients added to `expired`. Under mutex_.
+  std::optional<Taken> TakeNext(std::vector<ClientId>& expired);
   void Finish(const Taken& taken, const link::Bytes& reply, ReplySink& sink);
 
   link::Clock& clock_;

@@ -178,3 +178,45 @@ TEST(GatewayOptions, ExampleServiceConfigurationIsAccepted) {
 
 }  // namespace
 }  // namespace vecta::gateway
+
+namespace vecta::gateway {
+namespace {
+
+TEST(GatewayOptions, MetricsAddressAndSampleInterval) {
+  struct Case {
+    std::vector<std::string> more;
+    int exitCode;
+    bool metrics;
+    std::string host;
+    std::uint16_t port;
+    int intervalMs;
+    bool stamps;
+  };
+  const Case cases[] = {
+      {{}, -1, false, "127.0.0.1", 0, 10000, true},  // off unless asked for
+      {{"--metrics", "9187"}, -1, true, "127.0.0.1", 9187, 10000, true},
+      {{"--metrics", "0.0.0.0:9187", "--sample-interval", "2"}, -1, true, "0.0.0.0", 9187, 2000, true},
+      {{"--metrics", "127.0.0.1:0"}, -1, true, "127.0.0.1", 0, 10000, true},
+      {{"--metrics", "localhost:9187"}, 2, false, "127.0.0.1", 0, 10000, true},
+      {{"--metrics", "9187x"}, 2, false, "127.0.0.1", 0, 10000, true},
+      {{"--metrics", "127.0.0.1:70000"}, 2, false, "127.0.0.1", 0, 10000, true},
+      {{"--sample-interval", "0"}, 2, false, "127.0.0.1", 0, 10000, true},
+      {{"--metrics", "9187", "--no-sample-timestamps"}, -1, true, "127.0.0.1", 9187, 10000, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--unit", "serial:/dev/ttyS0"};
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    GatewayOptions o;
+    const CommandLineResult r = ParseCommandLine(args, o);
+    SCOPED_TRACE(args.back());
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.error;
+    EXPECT_EQ(o.metrics, c.metrics);
+    EXPECT_EQ(o.metricsHost, c.host);
+    EXPECT_EQ(o.metricsPort, c.port);
+    EXPECT_EQ(o.sampleIntervalMs, c.intervalMs);
+    EXPECT_EQ(o.sampleTimestamps, c.stamps);
+  }
+}
+
+}  // namespace
+}  // namespace vecta::gateway

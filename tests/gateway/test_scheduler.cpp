@@ -43,7 +43,9 @@ struct Recorder final : ReplySink {
   void Deliver(ClientId client, const Bytes& reply) override {
     got.push_back(std::to_string(client) + " " + std::string(reply.begin() + 6, reply.begin() + 10));
   }
+  void NoReply(ClientId client) override { unanswered.push_back(client); }
   std::vector<std::string> got;
+  std::vector<ClientId> unanswered;  // each request ends in a reply or here
 };
 
 struct SchedulerTest : ::testing::Test {
@@ -101,6 +103,7 @@ TEST(SchedulerDeadlines, AReplyPastItsDeadlineIsDroppedAndARequestPastItNeverSen
     EXPECT_EQ(n.expired, c.expired) << c.durationMs;
     EXPECT_EQ(unit.seen.size(), c.sent) << c.durationMs;
     EXPECT_EQ(sink.got.size(), c.delivered) << c.durationMs;
+    EXPECT_EQ(sink.unanswered.size(), c.late + c.expired) << c.durationMs;
   }
 }
 
@@ -114,6 +117,7 @@ TEST_F(SchedulerTest, AClientThatGoesGetsNothingAndItsQueueIsNeverSent) {
   RunAll();
   EXPECT_EQ(unit.seen, (std::vector<std::string>{"c1 gbty", "c2 vloc"}));
   EXPECT_EQ(sink.got, (std::vector<std::string>{"2 vloc"}));
+  EXPECT_TRUE(sink.unanswered.empty());  // nobody left to tell
   EXPECT_EQ(scheduler.Counts().orphaned, 1u);
 }
 
@@ -123,6 +127,7 @@ TEST_F(SchedulerTest, ASilentUnitDeliversNothingAndTheNextReplyStillGoesRight) {
   Submit(1, "vloc");
   RunAll();
   EXPECT_EQ(sink.got, (std::vector<std::string>{"1 vloc"}));
+  EXPECT_EQ(sink.unanswered, (std::vector<ClientId>{1}));
   EXPECT_EQ(scheduler.Counts().silent, 1u);
 }
 
