@@ -1,13 +1,12 @@
 // Debian's Prometheus scraping a real vecta-gateway in front of the drifting
 // simulator: the battery voltage it holds is the one vectactl reads, and
-// when the unit goes, vecta_up turns 0 and the battery series goes stale.
+// when the unit goes, vecta_up turns 0 and the battery series goes stale at
+// once, or, where the samples carry the time of their answer, keeps the
+// last answer's time (Prometheus marks no such series stale).
 // Prometheus runs on loopback on a port of its own, with its data and
 // configuration in the test's temporary directory.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,25 +29,11 @@ using Json = nlohmann::json;
 constexpr int kDriftSpeed = 600;
 constexpr double kBatteryFallPerSecond = 1.2 / 3600 * kDriftSpeed;
 constexpr double kBatteryNoise = 0.02;
-constexpr int kSampleIntervalMs = 1000;
+constexpr int kSampleIntervalS = 1;
 
 double Now() {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-// A loopback port nobody listens on at the moment.
-std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-  close(fd);
-  EXPECT_TRUE(ok);
-  return ok ? ntohs(a.sin_port) : 0;
 }
 
 // One series of a query's answer: an instant query's value (at the query's
@@ -58,19 +43,31 @@ struct Sample {
   double value = 0;
 };
 
-struct PrometheusGatewayTest : ::testing::Test {
+// The value of the number after `prefix` in `text` (0 when absent).
+std::uint16_t PortAfter(const std::string& text, const std::string& prefix) {
+  const std::size_t at = text.find(prefix);
+  return at == std::string::npos ? 0 : static_cast<std::uint16_t>(std::atoi(text.c_str() + at + prefix.size()));
+}
+
+// With the samples' own times (false) or without (--no-sample-timestamps).
+struct PrometheusGatewayTest : ::testing::TestWithParam<bool> {
   void SetUp() override {
     if (access(VECTA_PROMETHEUS_PATH, X_OK) != 0) GTEST_SKIP() << "no prometheus here";
     ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.1:0", "--board", "K610", "--drift", "--drift-speed",
                            std::to_string(kDriftSpeed)},
                           &error))
         << error;
-    const std::uint16_t metricsPort = FreePort();
-    gatewayPort = StartGateway(gateway, VECTA_GATEWAY_PATH,
-                               {"--unit", "tcp:127.0.0.1:" + std::to_string(sim.TcpPort()), "--listen",
-                                "127.0.0.1:0", "--metrics", "127.0.0.1:" + std::to_string(metricsPort),
-                                "--sample-interval", std::to_string(kSampleIntervalMs)});
+    std::vector<std::string> args{"--unit",    "tcp:127.0.0.1:" + std::to_string(sim.TcpPort()),
+                                  "--listen",  "127.0.0.1:0",
+                                  "--metrics", "127.0.0.1:0",
+                                  "--sample-interval", std::to_string(kSampleIntervalS)};
+    if (GetParam()) args.push_back("--no-sample-timestamps");
+    gatewayPort = StartGateway(gateway, VECTA_GATEWAY_PATH, args);
     ASSERT_NE(gatewayPort, 0);
+    const std::string metricsOn = "vecta-gateway: metrics on http://127.0.0.1:";
+    ASSERT_TRUE(gateway.WaitErr("/metrics\n")) << gateway.Err();
+    const std::uint16_t metricsPort = PortAfter(gateway.Err(), metricsOn);
+    ASSERT_NE(metricsPort, 0) << gateway.Err();
     WriteFile(dir.File("prometheus.yml"),
               "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
               "scrape_configs:\n  - job_name: vecta\n    static_configs:\n"
@@ -81,11 +78,14 @@ struct PrometheusGatewayTest : ::testing::Test {
                                   "--storage.tsdb.path=" + dir.File("data"), "--web.listen-address=127.0.0.1:0"},
                                  &error))
         << error;
-    // It logs the port it was given: msg="Listening on" address=127.0.0.1:PORT
+    // It logs the port it took: msg="Listening on" address=127.0.0.1:PORT
     const std::string listening = "msg=\"Listening on\" address=127.0.0.1:";
-    ASSERT_TRUE(prometheus.WaitErr(listening, 30000)) << prometheus.Err();
-    promPort = static_cast<std::uint16_t>(std::atoi(prometheus.Err().c_str() + prometheus.Err().find(listening) +
-                                                    listening.size()));
+    const std::string& log = prometheus.Err();
+    ASSERT_TRUE(prometheus.WaitFor(
+        [&] { return log.find(listening) != std::string::npos && log.find('\n', log.find(listening)) != std::string::npos; },
+        30000))
+        << log;
+    promPort = PortAfter(prometheus.Err(), listening);
     ASSERT_NE(promPort, 0) << prometheus.Err();
   }
 
@@ -128,7 +128,7 @@ struct PrometheusGatewayTest : ::testing::Test {
 
 const std::string kBattery = R"(vecta_voltage_volts{job="vecta",unit="sim",rail="battery"})";
 
-TEST_F(PrometheusGatewayTest, HoldsTheBatteryVectactlReadsAndSeesTheUnitGo) {
+TEST_P(PrometheusGatewayTest, HoldsTheBatteryVectactlReadsAndSeesTheUnitGo) {
   // A few scrapes of a unit that answers.
   ASSERT_TRUE(WaitQuery("count_over_time(" + kBattery + "[1m])", [](double n) { return n >= 3; }, 40000))
       << prometheus.Err() << gateway.Err();
@@ -147,18 +147,30 @@ TEST_F(PrometheusGatewayTest, HoldsTheBatteryVectactlReadsAndSeesTheUnitGo) {
   const double read = std::stod(ctl.Out());
   // The battery falls between the gateway's sample and vectactl's read: by
   // at most the drift of that time and one sample interval more.
-  const double step = kBatteryFallPerSecond * (readAt - held->front().time + kSampleIntervalMs / 1000.0);
+  const double step = kBatteryFallPerSecond * (readAt - held->front().time + kSampleIntervalS);
   EXPECT_NEAR(held->front().value, read, step + kBatteryNoise) << "held at " << held->front().time;
   EXPECT_GE(held->front().value, 10.8);
   EXPECT_LE(held->front().value, 14.2 + kBatteryNoise);
 
   sim.Terminate();
+  const double stoppedAt = Now();
   EXPECT_TRUE(WaitQuery(R"(vecta_up{job="vecta"})", [](double up) { return up == 0; }, 20000))
       << gateway.Err();
-  EXPECT_TRUE(WaitQuery(kBattery, nullptr, 15000)) << "the battery series is still there";
+  if (GetParam()) {
+    EXPECT_TRUE(WaitQuery(kBattery, nullptr, 15000)) << "the battery series is still there";
+  } else {
+    // Scraped again and again since, the battery still bears its last answer's time.
+    const auto last = Query("timestamp(" + kBattery + ")");
+    ASSERT_TRUE(last && last->size() == 1);
+    EXPECT_LT(last->front().value, stoppedAt);
+    EXPECT_GT(last->front().value, stoppedAt - 3 * kSampleIntervalS);
+  }
   EXPECT_TRUE(WaitQuery(R"(up{job="vecta"})", [](double up) { return up == 1; }, 5000));
   EXPECT_EQ(prometheus.Stop(10000), 0) << prometheus.Err();
 }
+
+INSTANTIATE_TEST_SUITE_P(Samples, PrometheusGatewayTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WithoutTheirTimes" : "WithTheirTimes"; });
 
 }  // namespace
 }  // namespace vecta::test
