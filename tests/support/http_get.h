@@ -1,6 +1,6 @@
 // A raw HTTP/1.1 exchange on loopback for the metrics tests: the request as
 // given, the answer read to its end (the request asks the server to close)
-// within a bound.
+// or to the bound, whichever comes first.
 #pragma once
 
 #include <arpa/inet.h>
@@ -45,10 +45,7 @@ inline HttpAnswer HttpExchange(std::uint16_t port, const std::string& request, i
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     pollfd p{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-      close(fd);
-      return answer;  // no whole answer in time
-    }
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;  // what came in time
     char buf[4096];
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n <= 0) break;
@@ -59,7 +56,7 @@ inline HttpAnswer HttpExchange(std::uint16_t port, const std::string& request, i
   if (all.rfind("HTTP/1.1 ", 0) != 0 || split == std::string::npos) return answer;
   answer.status = std::atoi(all.c_str() + 9);
   answer.head = all.substr(0, split);
-  answer.body = all.substr(split + 4);
+  answer.body = all.substr(split + 4);  // cut short when the bound came first
   return answer;
 }
 
