@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -142,6 +144,69 @@ TEST(GatewayServerDeadline, AReplyPastTheDeadlineIsNotSentAndTheNextRequestGetsI
   const SchedulerCounts counts = scheduler.Counts();
   EXPECT_EQ(counts.late, 1u);
   EXPECT_EQ(counts.delivered, 1u);
+  server.Stop();
+}
+
+// The watchdog's view: alive only while both threads come round, so a unit
+// thread stuck in a transaction stops the pings.
+// Holds each transaction until released.
+struct GatedUnit final : UnitPort {
+  link::Bytes Transact(const link::Bytes&, int, const std::string&) override {
+    std::unique_lock lock(mutex);
+    inside = true;
+    changed.notify_all();
+    changed.wait(lock, [this] { return open; });
+    return {};
+  }
+  void Open() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  bool WaitInside() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [this] { return inside; });
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool inside = false, open = false;
+};
+
+// Waits (bounded) until `done` holds, polling the server's counters.
+bool Within(const std::function<bool()>& done) {
+  for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+TEST(GatewayWatchdog, AUnitThreadStuckInATransactionStopsThePingsUntilItMovesAgain) {
+  Scheduler scheduler(link::SystemClock());
+  GatedUnit unit;
+  GatewayOptions options;
+  options.listenPort = 0;
+  GatewayServer server(scheduler, options);
+  std::string error;
+  ASSERT_TRUE(server.Listen(error)) << error;
+  server.Start(unit);
+  // However the test ends, the transaction is let go before the server stops.
+  const std::unique_ptr<GatedUnit, void (*)(GatedUnit*)> release(&unit, [](GatedUnit* u) { u->Open(); });
+
+  test::EnvelopeClient client(server.Port());
+  ASSERT_TRUE(client.SendRequest("0001rgnam;;"));
+  ASSERT_TRUE(unit.WaitInside());
+
+  // A connection that comes and goes wakes the IO thread.
+  const auto pokeIo = [&] { test::EnvelopeClient other(server.Port()); };
+  EXPECT_TRUE(server.BothMovedSinceLastAsked());  // both came round since the start
+  auto before = server.Heartbeats();
+  pokeIo();
+  EXPECT_TRUE(Within([&] { return server.Heartbeats().io > before.io; }));
+  EXPECT_FALSE(server.BothMovedSinceLastAsked()) << "the unit thread has not moved";
+
+  before = server.Heartbeats();
+  unit.Open();
+  pokeIo();
+  EXPECT_TRUE(Within([&] { return server.Heartbeats().unit > before.unit && server.Heartbeats().io > before.io; }));
+  EXPECT_TRUE(server.BothMovedSinceLastAsked());
   server.Stop();
 }
 

@@ -12,18 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/deadline.h"
+
 extern char** environ;
 
 namespace vecta::test {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
+using Clock = SteadyClock;
 
 }  // namespace
 
