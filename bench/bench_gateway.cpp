@@ -30,6 +30,7 @@
 #include "link/frame.h"
 #include "link/remote_control.h"
 #include "link/serial_port.h"
+#include "bench_support.h"
 #include "sim_server.h"
 #include "support/fake_link.h"
 
@@ -43,12 +44,8 @@ constexpr int kSerialExchanges = 30;
 
 struct Setup {
   Setup(bool serial, int delayMs) {
-    sim::SimOptions o;
-    o.tcp = !serial;
-    o.tcpPort = 0;
-    o.pty = serial;
+    sim::SimOptions o = bench::SimOn(!serial, serial ? 9600 : 0);
     o.faults.delayMs = delayMs;
-    o.faults.paceBaud = serial ? 9600 : 0;
     std::string error;
     if (!sim.Start(o, error)) std::abort();
     options.unit.kind = serial ? gateway::UnitTarget::Kind::Serial : gateway::UnitTarget::Kind::Tcp;
@@ -85,12 +82,6 @@ std::unique_ptr<link::CRavlenRemoteControl> TcpClient(std::uint16_t port) {
   return client;
 }
 
-double MedianOf(std::vector<double> v) {
-  if (v.empty()) return NAN;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 double TimedExchange(link::CRavlenRemoteControl& client, link::LinkReply& reply) {
   const auto start = std::chrono::steady_clock::now();
   if (client.SendCommand(kRequest, reply) != 0) return NAN;
@@ -110,7 +101,7 @@ void BM_TcpPair(benchmark::State& state) {
     gatewayUs.push_back(TimedExchange(*through, reply));
     if (std::isnan(directUs.back()) || std::isnan(gatewayUs.back())) return state.SkipWithError("exchange failed");
   }
-  const double d = MedianOf(directUs), g = MedianOf(gatewayUs);
+  const double d = bench::Median(directUs), g = bench::Median(gatewayUs);
   state.counters["direct_us"] = d;
   state.counters["gateway_us"] = g;
   state.counters["added_us"] = g - d;
@@ -137,12 +128,8 @@ void Timed9600(benchmark::State& state, link::CRavlenRemoteControl& client) {
 
 void BM_Direct9600(benchmark::State& state) {
   sim::SimServer sim;
-  sim::SimOptions o;
-  o.tcp = false;
-  o.pty = true;
-  o.faults.paceBaud = 9600;
   std::string error;
-  if (!sim.Start(o, error)) return state.SkipWithError(error.c_str());
+  if (!sim.Start(bench::SimOn(false, 9600), error)) return state.SkipWithError(error.c_str());
   const std::string path = sim.PtyPath();
   link::LinkEnvironment env;
   env.serial = link::MakePosixSerialProvider({{path, path}});
@@ -159,25 +146,13 @@ BENCHMARK(BM_TcpPair)->Arg(0)->Arg(kUnitTurnaroundMs)->MinTime(2.0)->UseRealTime
 BENCHMARK(BM_Direct9600)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Gateway9600)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Prints the results as usual and keeps each one's real time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-        times[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-  }
-  std::map<std::string, std::vector<double>> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double g = MedianOf(reporter.times["BM_Gateway9600"]), d = MedianOf(reporter.times["BM_Direct9600"]);
+  const double g = reporter.MedianOf("BM_Gateway9600"), d = reporter.MedianOf("BM_Direct9600");
   if (!std::isnan(g) && !std::isnan(d))
     std::printf("BM_Gateway9600 / BM_Direct9600 = %.3f (medians %.1f vs %.1f ms)\n", g / d, g, d);
   return 0;

@@ -45,6 +45,7 @@
 #include "link/remote_control.h"
 #include "link/request.h"
 #include "params/descriptor.h"
+#include "bench_support.h"
 #include "sim_server.h"
 
 using namespace vecta;
@@ -197,10 +198,7 @@ struct Pollers {
 
 void BM_RefreshAmongPollers(benchmark::State& state) {
   sim::SimServer sim;
-  sim::SimOptions o;
-  o.tcp = false;
-  o.pty = true;
-  o.faults.paceBaud = 9600;
+  sim::SimOptions o = bench::SimOn(false, 9600);
   // When each reply began on the line, and when each request of the refresh
   // arrived ("rx 0001rMNEM;;"): the transactions a poll waited for.
   std::mutex transcriptMutex;

@@ -27,6 +27,7 @@
 #include "link/frame.h"
 #include "link/link_cipher.h"
 #include "link/remote_control.h"
+#include "bench_support.h"
 #include "sim_server.h"
 #include "support/fake_link.h"
 
@@ -43,15 +44,6 @@ Bytes RequestFrame() {
   return f;
 }
 Bytes ReplyFrame() { return test::ReplyFrame(1, '1', "K610"); }
-
-sim::SimOptions SimFor(bool tcp, bool pty, int paceBaud = 0) {
-  sim::SimOptions o;
-  o.tcp = tcp;
-  o.tcpPort = 0;
-  o.pty = pty;
-  o.faults.paceBaud = paceBaud;
-  return o;
-}
 
 std::unique_ptr<CRavlenRemoteControl> ConnectTcp(std::uint16_t port) {
   auto link = std::make_unique<CRavlenRemoteControl>();
@@ -70,7 +62,7 @@ std::string LogPath(const char* name) { return std::string("/tmp/vecta-bench-") 
 void BM_SendCommandTcp(benchmark::State& state) {
   sim::SimServer sim;
   std::string error;
-  if (!sim.Start(SimFor(true, false), error)) return state.SkipWithError(error.c_str());
+  if (!sim.Start(bench::SimOn(true), error)) return state.SkipWithError(error.c_str());
   auto link = ConnectTcp(sim.TcpPort());
   if (!link) return state.SkipWithError("connect failed");
   link->OpenLogFile(LogPath("tcp"));
@@ -142,7 +134,7 @@ std::unique_ptr<CRavlenRemoteControl> OpenPty(const std::string& path) {
 void BM_SendCommandPty(benchmark::State& state) {
   sim::SimServer sim;
   std::string error;
-  if (!sim.Start(SimFor(false, true), error)) return state.SkipWithError(error.c_str());
+  if (!sim.Start(bench::SimOn(false), error)) return state.SkipWithError(error.c_str());
   auto link = OpenPty(sim.PtyPath());
   if (!link) return state.SkipWithError("open failed");
   link->OpenLogFile(LogPath("pty"));
@@ -204,7 +196,7 @@ void BM_RawPtyPingPong(benchmark::State& state) {
 void BM_Exchanges9600Baud(benchmark::State& state) {
   sim::SimServer sim;
   std::string error;
-  if (!sim.Start(SimFor(false, true, 9600), error)) return state.SkipWithError(error.c_str());
+  if (!sim.Start(bench::SimOn(false, 9600), error)) return state.SkipWithError(error.c_str());
   auto link = OpenPty(sim.PtyPath());
   if (!link) return state.SkipWithError("open failed");
   const double wireSeconds =
@@ -227,32 +219,14 @@ BENCHMARK(BM_SendCommandPty)->MinTime(1.0)->UseRealTime();
 BENCHMARK(BM_RawPtyPingPong)->MinTime(1.0)->UseRealTime();
 BENCHMARK(BM_Exchanges9600Baud)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Prints the results as usual and keeps each one's real time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-        times[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-  }
-  std::map<std::string, std::vector<double>> times;
-};
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return NAN;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char* a, const char* b) {
-    const double x = Median(reporter.times[a]), y = Median(reporter.times[b]);
+    const double x = reporter.MedianOf(a), y = reporter.MedianOf(b);
     if (std::isnan(x) || std::isnan(y)) return;
     std::printf("%s / %s = %.2f\n", a, b, x / y);
   };

@@ -7,12 +7,14 @@
 //   build/default/bench/bench_network_port
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
 
 #include "link/link_errors.h"
 #include "link/remote_control.h"
+#include "bench_support.h"
 #include "sim_server.h"
 #include "support/files.h"
 #include "support/ser2net_process.h"
@@ -27,13 +29,9 @@ const std::string kRequest = "0001rgbty;;";
 // One exchange after another with a unit on its own pseudo-terminal,
 // directly or through ser2net.
 void Exchanges(benchmark::State& state, bool viaServer, int paceBaud) {
-  sim::SimOptions o;
-  o.tcp = false;
-  o.pty = true;
-  o.faults.paceBaud = paceBaud;
   sim::SimServer sim;
   std::string error;
-  if (!sim.Start(o, error)) return state.SkipWithError(error.c_str());
+  if (!sim.Start(bench::SimOn(false, paceBaud), error)) return state.SkipWithError(error.c_str());
   test::TempDir dir;
   test::Ser2netProcess ser2net;
   if (viaServer && !ser2net.Start({sim.PtyPath()}, dir.path(), &error)) return state.SkipWithError(error.c_str());
@@ -58,27 +56,16 @@ BENCHMARK(BM_Ser2net9600Baud)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMil
 BENCHMARK(BM_PtyUnpaced)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Ser2netUnpaced)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// Prints the results as usual and keeps each one's real time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-        times[r.run_name.function_name] = r.GetAdjustedRealTime();
-  }
-  std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char* a, const char* b, const char* goal) {
-    if (!reporter.times.count(a) || !reporter.times.count(b)) return;
-    std::printf("%s / %s = %.2f%s\n", a, b, reporter.times[a] / reporter.times[b], goal);
+    const double x = reporter.MedianOf(a), y = reporter.MedianOf(b);
+    if (std::isnan(x) || std::isnan(y)) return;
+    std::printf("%s / %s = %.2f%s\n", a, b, x / y, goal);
   };
   ratio("BM_Ser2net9600Baud", "BM_Pty9600Baud", " (goal: at most 1.30)");
   ratio("BM_Ser2netUnpaced", "BM_PtyUnpaced", "");

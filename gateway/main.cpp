@@ -19,6 +19,7 @@
 #include "gateway/metrics/metrics_http.h"
 #include "gateway/metrics/sampler.h"
 #include "gateway/service_notify.h"
+#include "platform/stop_signals.h"
 
 using namespace vecta;
 namespace metrics = vecta::gateway::metrics;
@@ -78,13 +79,8 @@ int Run(int argc, char** argv) {
   gateway::GatewayOptions options;
   if (const int code = ParseArguments(argc, argv, options); code >= 0) return code;
 
-  // Blocked before any thread starts, so the signals reach only sigwait.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  // Before any thread starts, so the signals reach only sigwait.
+  const sigset_t stopSignals = platform::BlockStopSignals();
 
   app::UnitConnectionOptions linkOptions;
   linkOptions.baudRate = options.baudRate;

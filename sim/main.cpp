@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/stop_signals.h"
 #include "sim_cli.h"
 #include "sim_server.h"
 
@@ -25,14 +26,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Blocked before any thread starts, so every thread inherits the mask and
-  // the signals reach only the sigwait below.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  // Before any thread starts, so the signals reach only the sigwait below.
+  const sigset_t stopSignals = vecta::platform::BlockStopSignals();
 
   if (cl.transcript)
     cl.options.transcript = [](const std::string& line) {
