@@ -31,9 +31,9 @@ link::Bytes LinkUnitPort::Transact(const link::Bytes& frame, int logLevel, const
   {
     std::lock_guard lock(link::LinkLock());
     link_.LogNote("[" + client + "] ");
-    const std::int64_t start = clock_.NowMs();
+    const std::int64_t start = clock_.NowUs();
     code = link_.SendCommand(text, reply, logLevel);
-    if (health_) health_->Exchanged(code, clock_.NowMs() - start);
+    if (health_) health_->Exchanged(code, clock_.NowUs() - start);
     // A reply the link refused (bad checksum, a status it does not know) is
     // passed on as the unit gave it: the client's own link judges it.
     if (code == link::kLinkOk || code == link::kErrInvalidReply || code == link::kErrBadChecksum)

@@ -12,6 +12,10 @@ class RealClock final : public Clock {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
   }
+  std::int64_t NowUs() override {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+  }
   TimeOfDay UtcTimeOfDay() override {
     std::time_t t = std::time(nullptr);
     std::tm tm{};

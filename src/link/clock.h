@@ -17,6 +17,9 @@ class Clock {
   virtual ~Clock() = default;
   // Monotonic milliseconds.
   virtual std::int64_t NowMs() = 0;
+  // Monotonic microseconds, for timing what may take under a millisecond;
+  // a clock that keeps milliseconds only gives those.
+  virtual std::int64_t NowUs() { return NowMs() * 1000; }
   // Current time of day in UTC.
   virtual TimeOfDay UtcTimeOfDay() = 0;
   // Pauses the calling thread.

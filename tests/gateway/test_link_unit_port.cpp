@@ -51,5 +51,28 @@ TEST(LinkUnitPort, ALostLinkIsTriedAgainEvery2sAndEachLossAndReturnIsTold) {
   EXPECT_EQ(notices.size(), 2u);
 }
 
+// The exchange is timed in microseconds: a unit that answers in a quarter
+// of a millisecond adds a quarter of a millisecond, not nothing.
+TEST(LinkUnitPort, EachExchangeIsCountedWithItsDurationInMicroseconds) {
+  struct MicroClock final : link::Clock {
+    std::int64_t NowMs() override { return 0; }
+    std::int64_t NowUs() override { return 250 * calls++; }
+    link::TimeOfDay UtcTimeOfDay() override { return {}; }
+    void SleepMs(std::int64_t) override {}
+    std::int64_t calls = 0;
+  } clock;
+  link::CRavlenRemoteControl link;  // nothing open: the exchange fails at once
+  LinkUnitPort port(link, clock, {});
+  metrics::LinkHealth health;
+  port.SetHealth(&health);
+  EXPECT_TRUE(port.Transact(test::IndependentFrame("0001rgbty;;"), 1, "c").empty());
+  const metrics::LinkHealthCounts counts = health.Counts();
+  EXPECT_EQ(counts.exchanges, 1u);
+  EXPECT_EQ(counts.durationSumUs, 250);
+  EXPECT_EQ(counts.buckets[0], 1u);
+  EXPECT_EQ(counts.errors.size(), 1u);  // the link's own error code
+  EXPECT_EQ(counts.unitLost, 1u);
+}
+
 }  // namespace
 }  // namespace vecta::gateway

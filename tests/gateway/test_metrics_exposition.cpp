@@ -3,7 +3,11 @@
 // the histogram's cumulative buckets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "gateway/metrics/exposition.h"
+#include "gateway/metrics/link_health.h"
 
 namespace vecta::gateway::metrics {
 namespace {
@@ -59,7 +63,7 @@ MetricsSnapshot Sampled() {
   s.link.exchanges = 12;
   s.link.errors = {{0x80000009, 2}, {0x8000000A, 1}};
   s.link.buckets = {3, 0, 0, 1, 0, 0, 0, 0, 0, 0, 2};
-  s.link.durationSumMs = 12345;
+  s.link.durationSumUs = 12'345'000;
   s.link.unitLost = 1;
   s.clients = 3;
   return s;
@@ -97,6 +101,36 @@ TEST(MetricsExposition, TheTextByteForByte) {
            kHeadClients + "vecta_gateway_clients 3\n" + kHeadLost + "vecta_unit_lost_total 1\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(RenderExposition(c.snapshot), c.text) << c.what;
+}
+
+// Each exchange counts in the first bucket whose bound it does not pass,
+// to the microsecond, and an exchange under a millisecond still adds to the
+// sum (a loopback unit answers in tens of microseconds).
+TEST(MetricsExposition, ExchangeDurationsFallIntoTheirBucketsToTheMicrosecond) {
+  const struct {
+    std::int64_t us;
+    std::size_t bucket;
+  } cases[] = {{-5, 0},         {0, 0},         {250, 0},       {5000, 0},      {5001, 1},
+               {10000, 1},      {10001, 2},     {999'999, 7},   {1'000'000, 7}, {1'000'001, 8},
+               {5'000'000, 9},  {5'000'001, 10}};
+  LinkHealth health;
+  std::int64_t sumUs = 0;
+  for (const auto& c : cases) {
+    const LinkHealthCounts before = health.Counts();
+    health.Exchanged(0, c.us);
+    const LinkHealthCounts after = health.Counts();
+    for (std::size_t i = 0; i < after.buckets.size(); ++i)
+      EXPECT_EQ(after.buckets[i] - before.buckets[i], i == c.bucket ? 1u : 0u) << c.us << " bucket " << i;
+    sumUs += std::max<std::int64_t>(c.us, 0);
+  }
+  health.Exchanged(0x80000009, 250);
+  MetricsSnapshot s;
+  s.link = health.Counts();
+  EXPECT_EQ(s.link.durationSumUs, sumUs + 250);
+  EXPECT_EQ(s.link.errors, (std::map<std::uint32_t, std::uint64_t>{{0x80000009, 1}}));
+  const std::string text = RenderExposition(s);
+  EXPECT_NE(text.find("\nvecta_link_exchange_duration_seconds_sum 13.030503\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nvecta_link_exchange_duration_seconds_count 13\n"), std::string::npos) << text;
 }
 
 TEST(MetricsExposition, RowsGoWithoutTheirTimeWhenAskedTo) {

@@ -112,7 +112,7 @@ void DurationLines(std::string& out, const LinkHealthCounts& link) {
     le += '"';
     Sample(out, bucket, le, static_cast<double>(cumulative));
   }
-  Sample(out, std::string(name) + "_sum", "", static_cast<double>(link.durationSumMs) / 1000.0);
+  Sample(out, std::string(name) + "_sum", "", static_cast<double>(link.durationSumUs) / 1e6);
   Sample(out, std::string(name) + "_count", "", static_cast<double>(cumulative));
 }
 

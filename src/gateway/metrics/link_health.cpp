@@ -4,14 +4,16 @@
 
 namespace vecta::gateway::metrics {
 
-void LinkHealth::Exchanged(std::uint32_t code, std::int64_t durationMs) {
-  durationMs = std::max<std::int64_t>(durationMs, 0);
-  const auto bound = std::lower_bound(kDurationBucketsMs.begin(), kDurationBucketsMs.end(), durationMs);
+void LinkHealth::Exchanged(std::uint32_t code, std::int64_t durationUs) {
+  durationUs = std::max<std::int64_t>(durationUs, 0);
+  // The first bucket whose bound the duration does not pass.
+  const auto bound = std::lower_bound(kDurationBucketsMs.begin(), kDurationBucketsMs.end(), durationUs,
+                                      [](std::int64_t boundMs, std::int64_t us) { return boundMs * 1000 < us; });
   std::lock_guard lock(mutex_);
   ++counts_.exchanges;
   if (code != 0) ++counts_.errors[code];
   ++counts_.buckets[static_cast<std::size_t>(bound - kDurationBucketsMs.begin())];
-  counts_.durationSumMs += durationMs;
+  counts_.durationSumUs += durationUs;
 }
 
 void LinkHealth::UnitLost() {

@@ -22,7 +22,7 @@ struct LinkHealthCounts {
   // Exchanges per bucket (not cumulative); the last counts those above
   // every bound.
   std::array<std::uint64_t, kDurationBucketsMs.size() + 1> buckets{};
-  std::int64_t durationSumMs = 0;
+  std::int64_t durationSumUs = 0;
   std::uint64_t unitLost = 0;
   bool operator==(const LinkHealthCounts&) const = default;
 };
@@ -30,7 +30,7 @@ struct LinkHealthCounts {
 class LinkHealth {
  public:
   // One exchange: its link result (0 or an error code) and its duration.
-  void Exchanged(std::uint32_t code, std::int64_t durationMs);
+  void Exchanged(std::uint32_t code, std::int64_t durationUs);
   // The unit stopped answering, or its link went down.
   void UnitLost();
   LinkHealthCounts Counts() const;
