@@ -29,6 +29,25 @@ struct NoUnit final : UnitPort {
   link::Bytes Transact(const link::Bytes&, int, const std::string&) override { return {}; }
 };
 
+GatewayOptions AnyPort() {
+  GatewayOptions o;
+  o.listenPort = 0;
+  return o;
+}
+
+// A server on a free loopback port, started in front of `unit`; null (a
+// test failure) when it cannot listen.
+std::unique_ptr<GatewayServer> ServeOnAnyPort(Scheduler& scheduler, UnitPort& unit) {
+  auto server = std::make_unique<GatewayServer>(scheduler, AnyPort());
+  std::string error;
+  if (!server->Listen(error)) {
+    ADD_FAILURE() << error;
+    return nullptr;
+  }
+  server->Start(unit);
+  return server;
+}
+
 struct GatewayServerTest : ::testing::Test {
   void SetUp() override {
     std::string error;
@@ -57,12 +76,6 @@ struct GatewayServerTest : ::testing::Test {
   void Notice(const std::string& line) {
     std::lock_guard lock(m);
     notices += line + "\n";
-  }
-
-  static GatewayOptions AnyPort() {
-    GatewayOptions o;
-    o.listenPort = 0;
-    return o;
   }
 
   Scheduler scheduler{link::SystemClock()};
@@ -129,14 +142,10 @@ TEST(GatewayServerDeadline, AReplyPastTheDeadlineIsNotSentAndTheNextRequestGetsI
   SharedClock clock;
   SlowUnit unit(clock);
   Scheduler scheduler(clock, 1500);
-  GatewayOptions options;
-  options.listenPort = 0;
-  GatewayServer server(scheduler, options);
-  std::string error;
-  ASSERT_TRUE(server.Listen(error)) << error;
-  server.Start(unit);
+  const auto server = ServeOnAnyPort(scheduler, unit);
+  ASSERT_TRUE(server);
 
-  test::EnvelopeClient client(server.Port());
+  test::EnvelopeClient client(server->Port());
   ASSERT_TRUE(client.SendRequest("0001rgbty;;"));
   // The unit has answered, past the deadline (a bound for a broken server only).
   for (int i = 0; i < 500 && unit.answered == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -144,7 +153,7 @@ TEST(GatewayServerDeadline, AReplyPastTheDeadlineIsNotSentAndTheNextRequestGetsI
   const SchedulerCounts counts = scheduler.Counts();
   EXPECT_EQ(counts.late, 1u);
   EXPECT_EQ(counts.delivered, 1u);
-  server.Stop();
+  server->Stop();
 }
 
 // The watchdog's view: alive only while both threads come round, so a unit
@@ -181,33 +190,29 @@ bool Within(const std::function<bool()>& done) {
 TEST(GatewayWatchdog, AUnitThreadStuckInATransactionStopsThePingsUntilItMovesAgain) {
   Scheduler scheduler(link::SystemClock());
   GatedUnit unit;
-  GatewayOptions options;
-  options.listenPort = 0;
-  GatewayServer server(scheduler, options);
-  std::string error;
-  ASSERT_TRUE(server.Listen(error)) << error;
-  server.Start(unit);
+  const auto server = ServeOnAnyPort(scheduler, unit);
+  ASSERT_TRUE(server);
   // However the test ends, the transaction is let go before the server stops.
   const std::unique_ptr<GatedUnit, void (*)(GatedUnit*)> release(&unit, [](GatedUnit* u) { u->Open(); });
 
-  test::EnvelopeClient client(server.Port());
+  test::EnvelopeClient client(server->Port());
   ASSERT_TRUE(client.SendRequest("0001rgnam;;"));
   ASSERT_TRUE(unit.WaitInside());
 
   // A connection that comes and goes wakes the IO thread.
-  const auto pokeIo = [&] { test::EnvelopeClient other(server.Port()); };
-  EXPECT_TRUE(server.BothMovedSinceLastAsked());  // both came round since the start
-  auto before = server.Heartbeats();
+  const auto pokeIo = [&] { test::EnvelopeClient other(server->Port()); };
+  EXPECT_TRUE(server->BothMovedSinceLastAsked());  // both came round since the start
+  auto before = server->Heartbeats();
   pokeIo();
-  EXPECT_TRUE(Within([&] { return server.Heartbeats().io > before.io; }));
-  EXPECT_FALSE(server.BothMovedSinceLastAsked()) << "the unit thread has not moved";
+  EXPECT_TRUE(Within([&] { return server->Heartbeats().io > before.io; }));
+  EXPECT_FALSE(server->BothMovedSinceLastAsked()) << "the unit thread has not moved";
 
-  before = server.Heartbeats();
+  before = server->Heartbeats();
   unit.Open();
   pokeIo();
-  EXPECT_TRUE(Within([&] { return server.Heartbeats().unit > before.unit && server.Heartbeats().io > before.io; }));
-  EXPECT_TRUE(server.BothMovedSinceLastAsked());
-  server.Stop();
+  EXPECT_TRUE(Within([&] { return server->Heartbeats().unit > before.unit && server->Heartbeats().io > before.io; }));
+  EXPECT_TRUE(server->BothMovedSinceLastAsked());
+  server->Stop();
 }
 
 }  // namespace
